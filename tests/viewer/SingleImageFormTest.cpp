@@ -1,0 +1,112 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QStatusBar>
+
+#include "imaging/BMPExtImage.h"
+#include "viewer/BitmapView.h"
+#include "viewer/SingleImageForm.h"
+
+namespace {
+
+struct ReadoutCase {
+    int channel;
+    std::uint8_t value;
+    const char* tail;
+};
+
+class ReadoutTest : public ::testing::TestWithParam<ReadoutCase> {};
+
+TEST_P(ReadoutTest, AppendsValueOrTemperatureByChannel)
+{
+    const auto& c = GetParam();
+    const QString text = SingleImageStatusText(2816, 3248, 10, 20, -128.0f, 0.0f, c.value, c.channel);
+    EXPECT_EQ(text.toStdString(),
+              std::string("2816 x 3248 image,  X: 10,  Y: 20,   lon: -128.0\u00B0  lat: 0.0\u00B0") + c.tail);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Channels, ReadoutTest,
+    ::testing::Values(ReadoutCase{0, 200, ",  video: 200"},
+                      ReadoutCase{3, 176, ",  T: 242.0\u00B0K (-31.1\u00B0C)"},
+                      ReadoutCase{3, 175, ",  T: 242.5\u00B0K (-30.6\u00B0C)"},
+                      ReadoutCase{1, 0, ",  T: 330.0\u00B0K (56.9\u00B0C)"},
+                      ReadoutCase{5, 255, ",  T: 163.0\u00B0K (-110.1\u00B0C)"},
+                      ReadoutCase{2, 100, ",  T: 280.0\u00B0K (6.9\u00B0C)"},
+                      ReadoutCase{4, 100, ""}));
+
+TEST(CountToKelvin, HalfKelvinStepsBelowTheKnee)
+{
+    EXPECT_FLOAT_EQ(CountToKelvin(176), 242.0f);
+    EXPECT_FLOAT_EQ(CountToKelvin(175), 242.5f);
+    EXPECT_FLOAT_EQ(CountToKelvin(0), 330.0f);
+    EXPECT_FLOAT_EQ(CountToKelvin(255), 163.0f);
+}
+
+TExtBitmap MakeComposite(int w, int h, std::uint8_t fill)
+{
+    TExtBitmap b(w, h);
+    b.MakeGreyPalette();
+    b.Fill(fill);
+    return b;
+}
+
+TEST(FormSingleImage, ReadoutFollowsTheLiveImageWhileThePictureStaysAsOpened)
+{
+    TExtBitmap composite = MakeComposite(1200, 1100, 16);
+    TFormSingleImage form;
+    form.SourceImage = &composite;
+    form.ChannelIndex = 0;
+    form.PixelToGeo = [](int, int, float& lon, float& lat) {
+        lon = -128.0f;
+        lat = 0.0f;
+        return false;
+    };
+    form.show();
+    EXPECT_EQ(form.Image()->width(), 1200);
+    EXPECT_EQ(form.Image()->height(), 1100);
+
+    composite.ScanLine(5)[7] = 200;
+    form.ImageMouseMove(7, 5);
+    EXPECT_EQ(form.StatusText().toStdString(),
+              "1200 x 1100 image,  X: 7,  Y: 5,   lon: -128.0\u00B0  lat: 0.0\u00B0,  video: 200");
+    // Outside the image nothing is read.
+    form.ImageMouseMove(1200, 5);
+    EXPECT_EQ(form.StatusText().toStdString(),
+              "1200 x 1100 image,  X: 7,  Y: 5,   lon: -128.0\u00B0  lat: 0.0\u00B0,  video: 200");
+}
+
+TEST(FormSingleImage, CentresOnlyOnTheFirstResize)
+{
+    TExtBitmap composite = MakeComposite(3000, 3000, 240);
+    TFormSingleImage form;
+    form.SourceImage = &composite;
+    form.ChannelIndex = 3;
+    form.show();
+    QApplication::processEvents();
+    ASSERT_TRUE(form.Centred);
+    const int h = form.ScrollBox()->horizontalScrollBar()->value();
+    const int v = form.ScrollBox()->verticalScrollBar()->value();
+    EXPECT_GT(h, 0);
+    EXPECT_GT(v, 0);
+
+    form.ScrollBox()->horizontalScrollBar()->setValue(0);
+    form.close();
+    EXPECT_FALSE(form.isVisible());
+    form.show();
+    QApplication::processEvents();
+    EXPECT_EQ(form.ScrollBox()->horizontalScrollBar()->value(), 0);
+}
+
+TEST(BitmapView, SharesThePixelMemory)
+{
+    TExtBitmap b = MakeComposite(10, 3, 7);
+    const QImage view = BitmapView(b);
+    EXPECT_EQ(view.constBits(), b.Bits());
+    EXPECT_EQ(view.bytesPerLine(), b.BytesPerRow());
+    EXPECT_EQ(qGray(view.pixel(3, 1)), 7);
+}
+
+}  // namespace

@@ -1,0 +1,63 @@
+#pragma once
+// Full-size view of one channel's composite, with a readout of the pixel under the mouse.
+
+#include <QMainWindow>
+#include <QImage>
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+
+class QLabel;
+class QMenu;
+class QScrollArea;
+class QStatusBar;
+class TExtBitmap;
+
+// The readout for one pixel: position, longitude/latitude, and the raw value (visible
+// channel) or the brightness temperature the count stands for (infrared channels).
+QString SingleImageStatusText(int width, int height, int x, int y, float longitude, float latitude,
+                              std::uint8_t value, int channelIndex);
+
+// Inverse of the count scale the infrared calibration writes: two counts per kelvin above
+// 242 K, one per kelvin below.
+float CountToKelvin(std::uint8_t count);
+
+class TFormSingleImage : public QMainWindow {
+    Q_OBJECT
+public:
+    using PixelToGeoFn = std::function<bool(int x, int y, float& longitude, float& latitude)>;
+
+    explicit TFormSingleImage(QWidget* parent = nullptr);
+
+    bool Centred = false;
+    std::uint8_t ChannelIndex = 0;
+    const TExtBitmap* SourceImage = nullptr;   // the main window's composite; not owned
+    PixelToGeoFn PixelToGeo;                   // through the main window's segment mapping
+
+    QString StatusText() const;
+    QScrollArea* ScrollBox() const { return scrollBox_; }
+    QWidget* Image() const { return image_; }
+    QMenu* PopupMenuImage() const { return popupMenuImage_; }
+
+    void ImageMouseMove(int x, int y);
+    void PopupTerrivoprocessClick() {}
+    void PopupQuitClick() { close(); }
+
+    // Every way of showing the window goes through here, so the picture is taken and the
+    // image control sized before the first resize centres the view.
+    void setVisible(bool visible) override;
+
+protected:
+    void resizeEvent(QResizeEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
+
+private:
+    void FormShow();
+    void FormResize();
+
+    QScrollArea* scrollBox_ = nullptr;
+    QWidget* image_ = nullptr;
+    QMenu* popupMenuImage_ = nullptr;
+    QImage picture_;
+};
