@@ -1,0 +1,15 @@
+#pragma once
+// Decompression of an archived .bz2 file beside itself.
+
+#include <string>
+
+// The name less its last extension ("a.nc.bz2" -> "a.nc"); empty when the file name
+// has no extension to remove.
+std::string BZ2TargetName(const std::string& fileName);
+
+// Decompresses fileName into BZ2TargetName(fileName) and gives the result the source's
+// modification time. False (nothing written) for a missing file, one shorter than 40
+// bytes or one without an extension; false too when the content is empty (the empty
+// target is left). Damaged or truncated data raises EBZCompressionError and leaves no
+// output: the target appears, complete, only once all of it has been decompressed.
+bool DecompressBZ2File(const std::string& fileName);
