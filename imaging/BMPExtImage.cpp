@@ -1,9 +1,15 @@
 #include "imaging/BMPExtImage.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdint>
 #include <cstring>
 
 #include "imaging/Canvas.h"
+
+namespace {
+constexpr std::int64_t kMaxBitmapBytes = std::int64_t{1} << 31;
+} // namespace
 
 TExtBitmap::TExtBitmap() = default;
 
@@ -72,11 +78,15 @@ void TExtBitmap::SetSize(int w, int h)
     h = std::max(h, 0);
     if (w == width_ && h == height_)
         return;
-    const int newStride = ((w * BytesPerPixel() + 3) / 4) * 4;
+    const std::int64_t stride64 = (std::int64_t{w} * BytesPerPixel() + 3) / 4 * 4;
+    // A bitmap past 2 GiB is a damaged header or a runaway size, never a real image.
+    if (stride64 > INT32_MAX || stride64 * h > kMaxBitmapBytes)
+        throw EImageError("Not enough storage is available to process this command.");
+    const int newStride = static_cast<int>(stride64);
     std::vector<std::uint8_t> next(static_cast<std::size_t>(newStride) * h, 0);
     const int copyRows = std::min(h, height_);
     const int copyBytes = std::min(w, width_) * BytesPerPixel();
-    for (int y = 0; y < copyRows; ++y)
+    for (int y = 0; y < copyRows && copyBytes > 0; ++y)
         std::memcpy(next.data() + static_cast<std::size_t>(y) * newStride, ScanLine(y), copyBytes);
     pixels_ = std::move(next);
     width_ = w;
@@ -127,6 +137,108 @@ void TExtBitmap::Draw(int x, int y, const TExtBitmap& src)
                     src.ScanLine(row - y) + static_cast<std::size_t>(x0 - x) * bpp,
                     static_cast<std::size_t>(x1 - x0) * bpp);
     Changed();
+}
+
+void TExtBitmap::Crop(int x, int y, int w, int h)
+{
+    w = std::max(w, 0);
+    h = std::max(h, 0);
+    // Only the part of the rectangle that lies inside the image, on both its source and its
+    // destination side, moves; the rest stays as it was (a clipped block copy).
+    const int bpp = BytesPerPixel();
+    const int i0 = std::max({0, -x}), i1 = std::min({w, width_ - x, width_});
+    const int j0 = std::max({0, -y}), j1 = std::min({h, height_ - y, height_});
+    if (i0 < i1 && j0 < j1 && (x != 0 || y != 0)) {
+        const std::size_t bytes = static_cast<std::size_t>(i1 - i0) * bpp;
+        auto copyRow = [&](int j) {
+            std::memmove(ScanLine(j) + static_cast<std::size_t>(i0) * bpp,
+                         ScanLine(j + y) + static_cast<std::size_t>(i0 + x) * bpp, bytes);
+        };
+        // Walk away from the overlap so no source row is overwritten before it is read.
+        if (y >= 0)
+            for (int j = j0; j < j1; ++j)
+                copyRow(j);
+        else
+            for (int j = j1 - 1; j >= j0; --j)
+                copyRow(j);
+    }
+    SetSize(w, h);
+    Changed();
+}
+
+void TExtBitmap::Interpolate(int newWidth, int newHeight, int mode)
+{
+    const int w = width_, h = height_;
+    if ((newWidth == w && newHeight == h) || h < 3 || w < 3)
+        return;
+    const bool enlarging = newWidth >= w && newHeight >= h;
+    const bool reducing = newWidth <= w && newHeight <= h;
+    if (!enlarging && !reducing)
+        throw EInvalidGraphicOperation(
+            "Error: Interpolate called with increase width and reduce height or vice-versa.");
+    if (format_ != TPixelFormat::pf8bit && format_ != TPixelFormat::pf24bit)
+        throw EInvalidGraphicOperation("Error: Interpolate called without 8-bit or 24-bit pixels.");
+
+    TInterpolation how = enlarging ? TInterpolation::Cubic : TInterpolation::SuperSample;
+    if (mode >= 0 && mode <= 3)
+        how = static_cast<TInterpolation>(mode);
+
+    PIplImage source = MakeIPL();
+    SetHeight(0);
+    SetWidth(0);
+    PIplImage target = MakeBlankIPL(newWidth, newHeight);
+    if (target)
+        ResampleImage(*source, *target, how);
+    source.reset();
+    LoadFromIPL(target.get());
+    Changed();
+}
+
+PIplImage TExtBitmap::MakeBlankIPL(int width, int height) const
+{
+    if (width <= 0 || height <= 0)
+        return nullptr;
+    int channels = 0;
+    switch (format_) {
+    case TPixelFormat::pf8bit: channels = 1; break;
+    case TPixelFormat::pf24bit: channels = 3; break;
+    default: throw EInvalidGraphicOperation("Error: MakeBlankIPL called without 8 or 24-bit pixels.");
+    }
+    PIplImage img = CreateIplImage(channels, width, height);
+    if (!img->imageData) {
+        char request[128];
+        std::snprintf(request, sizeof request, "Request was for %d channel image, width: %d x height: %d",
+                      channels, width, height);
+        throw EImageError(std::string("No memory can be allocated for ipl image in MakeBlankIpl\r") + request);
+    }
+    return img;
+}
+
+PIplImage TExtBitmap::MakeIPL() const
+{
+    PIplImage img = MakeBlankIPL(width_, height_);
+    if (!img)
+        return nullptr;
+    const std::size_t bytes = static_cast<std::size_t>(width_) * img->nChannels;
+    for (int y = 0; y < height_; ++y)
+        std::memcpy(img->Row(y), ScanLine(y), bytes);
+    return img;
+}
+
+void TExtBitmap::LoadFromIPL(const TIplImage* img)
+{
+    if (!img)
+        return;
+    if (img->nChannels != 1 && img->nChannels != 3)
+        throw EInvalidGraphicOperation("Error: LoadFromIPL called without 1 or 3 channels.");
+    SetHeight(0);
+    SetPixelFormat(img->nChannels == 1 ? TPixelFormat::pf8bit : TPixelFormat::pf24bit);
+    if (!img->imageData || img->width <= 0 || img->height <= 0)
+        return;
+    SetSize(img->width, img->height);
+    const std::size_t bytes = static_cast<std::size_t>(img->width) * img->nChannels;
+    for (int y = 0; y < height_; ++y)
+        std::memcpy(ScanLine(y), img->Row(y), bytes);
 }
 
 void TExtBitmap::Changed()

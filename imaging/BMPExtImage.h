@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "imaging/Resample.h"
+
 class TCanvas;
 
 class EInvalidGraphicOperation : public std::runtime_error {
@@ -74,8 +76,20 @@ public:
     // Both images must have the same pixel format.
     void Draw(int x, int y, const TExtBitmap& src);
 
+    // Copies the w x h rectangle at (x, y) to the top-left corner, then cuts the image to
+    // w x h. Parts of the rectangle outside the image are not copied.
     void Crop(int x, int y, int w, int h);
+    // Resamples to the new size: mode 0 nearest, 1 linear, 2 cubic, 3 area averaging;
+    // -1 is cubic when enlarging and area averaging when reducing.
     void Interpolate(int newWidth, int newHeight, int mode = -1);
+
+    // An unfilled image record of the given size with this image's channel count; none for
+    // an empty size.
+    PIplImage MakeBlankIPL(int width, int height) const;
+    // A record holding a copy of the pixels; none for an empty image.
+    PIplImage MakeIPL() const;
+    // Becomes a copy of the record (format from its channel count); nothing for none.
+    void LoadFromIPL(const TIplImage* img);
 
     void SaveToFile(const std::string& fileName) const;
     void SaveToStream(std::ostream& out) const;

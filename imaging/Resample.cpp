@@ -1,0 +1,195 @@
+#include "imaging/Resample.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <new>
+#include <vector>
+
+namespace {
+
+// For every output position along one axis: `taps` source positions (already multiplied by
+// the pixel stride of that axis) and their weights. Unused taps carry weight 0.
+struct AxisWeights {
+    int taps = 1;
+    bool identity = false;
+    std::vector<std::ptrdiff_t> index;
+    std::vector<float> weight;
+};
+
+// Keys' cubic convolution kernel with a = -0.5 (the usual "cubic" of imaging libraries).
+double cubicKernel(double x)
+{
+    x = std::fabs(x);
+    if (x < 1.0)
+        return (1.5 * x - 2.5) * x * x + 1.0;
+    if (x < 2.0)
+        return ((-0.5 * x + 2.5) * x - 4.0) * x + 2.0;
+    return 0.0;
+}
+
+AxisWeights makeWeights(int nIn, int nOut, TInterpolation mode, std::ptrdiff_t step)
+{
+    AxisWeights w;
+    if (nIn == nOut) {
+        // Same length: every kernel reproduces the source exactly, so skip the arithmetic.
+        w.identity = true;
+        w.index.resize(nOut);
+        w.weight.assign(nOut, 1.0f);
+        for (int i = 0; i < nOut; ++i)
+            w.index[i] = i * step;
+        return w;
+    }
+    const double scale = static_cast<double>(nIn) / nOut;
+    switch (mode) {
+    case TInterpolation::Nearest: w.taps = 1; break;
+    case TInterpolation::Linear: w.taps = 2; break;
+    case TInterpolation::Cubic: w.taps = 4; break;
+    case TInterpolation::SuperSample: w.taps = static_cast<int>((nIn + nOut - 1) / nOut) + 1; break;
+    }
+    w.index.assign(static_cast<std::size_t>(nOut) * w.taps, 0);
+    w.weight.assign(static_cast<std::size_t>(nOut) * w.taps, 0.0f);
+    auto clampIndex = [nIn](std::int64_t j) { return std::clamp<std::int64_t>(j, 0, nIn - 1); };
+
+    for (int i = 0; i < nOut; ++i) {
+        std::ptrdiff_t* idx = &w.index[static_cast<std::size_t>(i) * w.taps];
+        float* wt = &w.weight[static_cast<std::size_t>(i) * w.taps];
+        // Pixel centres line up: output centre i + 0.5 sits at source position (i + 0.5) * scale.
+        const double centre = (i + 0.5) * scale - 0.5;
+        switch (mode) {
+        case TInterpolation::Nearest: {
+            const std::int64_t j = (static_cast<std::int64_t>(2 * i + 1) * nIn) / (2 * std::int64_t{nOut});
+            idx[0] = clampIndex(j) * step;
+            wt[0] = 1.0f;
+            break;
+        }
+        case TInterpolation::Linear: {
+            const double j0 = std::floor(centre);
+            const double t = centre - j0;
+            idx[0] = clampIndex(static_cast<std::int64_t>(j0)) * step;
+            idx[1] = clampIndex(static_cast<std::int64_t>(j0) + 1) * step;
+            wt[0] = static_cast<float>(1.0 - t);
+            wt[1] = static_cast<float>(t);
+            break;
+        }
+        case TInterpolation::Cubic: {
+            const double j0 = std::floor(centre);
+            const double t = centre - j0;
+            for (int k = 0; k < 4; ++k) {
+                idx[k] = clampIndex(static_cast<std::int64_t>(j0) - 1 + k) * step;
+                wt[k] = static_cast<float>(cubicKernel(t + 1.0 - k));
+            }
+            break;
+        }
+        case TInterpolation::SuperSample: {
+            // Exact overlaps in units of 1/nOut source pixel: output i covers
+            // [i * nIn, (i + 1) * nIn), source j covers [j * nOut, (j + 1) * nOut).
+            const std::int64_t lo = static_cast<std::int64_t>(i) * nIn;
+            const std::int64_t hi = lo + nIn;
+            std::int64_t j = lo / nOut;
+            int k = 0;
+            for (; j * nOut < hi && j < nIn && k < w.taps; ++j, ++k) {
+                const std::int64_t overlap = std::min(hi, (j + 1) * nOut) - std::max(lo, j * nOut);
+                idx[k] = j * step;
+                wt[k] = static_cast<float>(static_cast<double>(overlap) / nIn);
+            }
+            for (; k < w.taps; ++k)
+                idx[k] = idx[k - 1];
+            break;
+        }
+        }
+    }
+    return w;
+}
+
+inline std::uint8_t toByte(float v)
+{
+    v += 0.5f;
+    if (!(v > 0.0f))
+        return 0;
+    if (v >= 255.0f)
+        return 255;
+    return static_cast<std::uint8_t>(v);
+}
+
+// One output row from one (already vertically combined) input row.
+template <typename In>
+void horizontalPass(const In* in, std::uint8_t* out, int dw, int channels, const AxisWeights& wx)
+{
+    const int taps = wx.taps;
+    const std::ptrdiff_t* idx = wx.index.data();
+    const float* wt = wx.weight.data();
+    for (int x = 0; x < dw; ++x, idx += taps, wt += taps) {
+        for (int c = 0; c < channels; ++c) {
+            float acc = 0.0f;
+            for (int k = 0; k < taps; ++k)
+                acc += wt[k] * static_cast<float>(in[idx[k] + c]);
+            *out++ = toByte(acc);
+        }
+    }
+}
+
+} // namespace
+
+PIplImage CreateIplImage(int channels, int width, int height)
+{
+    auto img = std::make_unique<TIplImage>();
+    img->nChannels = channels;
+    img->width = width;
+    img->height = height;
+    if (channels <= 0 || width <= 0 || height <= 0)
+        return img;
+    const std::uint64_t rowBytes = static_cast<std::uint64_t>(width) * channels;
+    const std::uint64_t step = (rowBytes + 7) / 8 * 8;
+    const std::uint64_t total = step * static_cast<std::uint64_t>(height);
+    if (step > static_cast<std::uint64_t>(INT32_MAX) || total > kMaxIplBytes)
+        return img;
+    img->widthStep = static_cast<int>(step);
+    img->imageData.reset(new (std::nothrow) std::uint8_t[total]);
+    return img;
+}
+
+void ResamplePlane(const std::uint8_t* src, std::ptrdiff_t srcStride, int sw, int sh,
+                   std::uint8_t* dst, std::ptrdiff_t dstStride, int dw, int dh, int channels,
+                   TInterpolation mode)
+{
+    if (sw <= 0 || sh <= 0 || dw <= 0 || dh <= 0 || channels <= 0)
+        return;
+    const AxisWeights wx = makeWeights(sw, dw, mode, channels);
+    const AxisWeights wy = makeWeights(sh, dh, mode, srcStride);
+    const std::size_t rowSamples = static_cast<std::size_t>(sw) * channels;
+    std::vector<float> line(wy.identity || wy.taps == 1 ? 0 : rowSamples);
+
+    for (int y = 0; y < dh; ++y) {
+        const std::ptrdiff_t* idx = &wy.index[static_cast<std::size_t>(y) * wy.taps];
+        const float* wt = &wy.weight[static_cast<std::size_t>(y) * wy.taps];
+        std::uint8_t* out = dst + y * dstStride;
+        if (wy.taps == 1) {
+            // A single source row: no vertical arithmetic at all.
+            const std::uint8_t* in = src + idx[0];
+            if (wx.identity)
+                std::memcpy(out, in, rowSamples);
+            else
+                horizontalPass(in, out, dw, channels, wx);
+            continue;
+        }
+        std::fill(line.begin(), line.end(), 0.0f);
+        for (int k = 0; k < wy.taps; ++k) {
+            const float w = wt[k];
+            if (w == 0.0f)
+                continue;
+            const std::uint8_t* in = src + idx[k];
+            for (std::size_t s = 0; s < rowSamples; ++s)
+                line[s] += w * static_cast<float>(in[s]);
+        }
+        horizontalPass(line.data(), out, dw, channels, wx);
+    }
+}
+
+void ResampleImage(const TIplImage& src, TIplImage& dst, TInterpolation mode)
+{
+    if (!src.imageData || !dst.imageData || src.nChannels != dst.nChannels)
+        return;
+    ResamplePlane(src.imageData.get(), src.widthStep, src.width, src.height, dst.imageData.get(),
+                  dst.widthStep, dst.width, dst.height, src.nChannels, mode);
+}
