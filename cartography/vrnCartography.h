@@ -1,0 +1,143 @@
+#pragma once
+// The store of coastlines, lake shores and borders drawn over every composite when the
+// "Boundaries" option is on. Loaded once at start-up from a '|'-separated list of files
+// (GSHHS binary polygons, the compact map file "Countries.dat", GPX tracks), read-only after.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+class TSegmentMapping;
+class TExtBitmap;
+class TCanvas;
+
+// A failed read inside one of the readers; LoadFile swallows it and keeps what was read.
+class EReadError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The whole file in memory with a read position, as the readers see it.
+class TMemoryReadStream {
+public:
+    explicit TMemoryReadStream(std::span<const std::uint8_t> data) : data_(data) {}
+
+    std::int64_t Size() const { return static_cast<std::int64_t>(data_.size()); }
+    std::int64_t Position() const { return pos_; }
+    // Positions past the end are allowed; reads from there simply get nothing.
+    void Seek(std::int64_t pos) { pos_ = pos < 0 ? 0 : pos; }
+    std::int64_t Remaining() const { return pos_ >= Size() ? 0 : Size() - pos_; }
+    // Copies up to n bytes and returns how many arrived.
+    std::size_t Read(void* dst, std::size_t n);
+    // Exactly n bytes or EReadError.
+    void ReadBuffer(void* dst, std::size_t n);
+    std::span<const std::uint8_t> Data() const { return data_; }
+
+private:
+    std::span<const std::uint8_t> data_;
+    std::int64_t pos_ = 0;
+};
+
+struct TGeoPoint {
+    float Lon = 0.0f;
+    float Lat = 0.0f;
+    friend bool operator==(const TGeoPoint&, const TGeoPoint&) = default;
+};
+
+// One polyline. The box starts inverted so that the first point sets all four sides.
+class TLineSegment {
+public:
+    float North = -2147483648.0f;
+    float South = 2147483648.0f;
+    float East = -2147483648.0f;
+    float West = 2147483648.0f;
+    std::int32_t Count = 0;
+    std::uint8_t Kind = 0;
+    std::vector<TGeoPoint> Points;
+
+    // Stores one point and widens the box around it.
+    void AddPoint(float lon, float lat);
+    // Longitudes of GSHHS and GPX data may run past 180; the box is brought back into
+    // [-180, 180] while the points stay as read.
+    void WrapEastWest();
+};
+
+class TCartogList {
+public:
+    static constexpr int kInitialCapacity = 1500;
+    static constexpr int kCapacityStep = 5000;
+
+    TCartogList();
+    // For tests and tools that must not depend on the registry or the install layout.
+    explicit TCartogList(std::string defaultPath);
+    virtual ~TCartogList();
+    TCartogList(const TCartogList&) = delete;
+    TCartogList& operator=(const TCartogList&) = delete;
+
+    // Not owned; drawing does nothing while it is null.
+    TSegmentMapping* Mapping = nullptr;
+    std::string DefaultPath;
+    std::int32_t MaxPoints = 0;
+    bool ClosePolygons = true;
+
+    virtual void Clear();
+
+    int Count() const { return static_cast<int>(items_.size()); }
+    int Capacity() const { return capacity_; }
+    TLineSegment* Items(int index) const { return items_.at(static_cast<std::size_t>(index)).get(); }
+
+    void AddSegment(std::unique_ptr<TLineSegment> segment);
+    TLineSegment* FirstSegment(int& cursor) const;
+    TLineSegment* NextSegment(int& cursor) const;
+
+    void LoadFromPathList(const std::string& pathList);
+    // Never throws and reports nothing: what could be read stays in the store.
+    void LoadFile(const std::string& path);
+    // The part of LoadFile after the file has been read: the format decision and the
+    // reader. fileName only serves the extension test.
+    void LoadFromMemory(std::span<const std::uint8_t> data, const std::string& fileName);
+
+    // Each reader is given the stream at the first byte of the file and may throw
+    // EReadError; segments appended before that stay.
+    virtual void ReadGpx(TMemoryReadStream& stream);
+    virtual void ReadGshhs(TMemoryReadStream& stream);
+    virtual void ReadCompactMap(TMemoryReadStream& stream);
+
+    void DrawOnBitmap(TExtBitmap& bitmap, int xOffset, int yOffset);
+    void DrawOnCanvas(TCanvas& canvas, int xOffset, int yOffset);
+
+private:
+    void raiseCapacity(int by);
+    void raiseMaxPoints(std::int32_t count)
+    {
+        if (MaxPoints < count) MaxPoints = count;
+    }
+
+    std::vector<std::unique_ptr<TLineSegment>> items_;
+    int capacity_ = 0;
+};
+
+// The name of the default compact map file.
+inline constexpr const char* kCountriesFileName = "Countries.dat";
+
+// The default map file: "Countries.dat" beside the companion tracking program (its installed
+// path as the registry's App Paths give it, possibly empty), else in the program's data
+// directory (ending with '/'); empty when neither exists.
+std::string FindDefaultMapFile(const std::string& companionProgramPath, const std::string& programDataDir);
+
+// The program's data directory, ending with '/': <prefix>/share/orvanta/ beside the
+// executable's bin/, or the executable's own directory in a build tree.
+std::string ProgramDataDir();
+
+// The line store the window and the headless runner load at start-up: the list in
+// ORVANTA_GSHHS, or the system GSHHG pair, when its first file exists; otherwise the
+// store's DefaultPath. Returns the path list that was loaded.
+std::string StartupPathList(const std::string& environmentValue, const std::string& defaultPath);
+std::string LoadStartupLineStore(TCartogList& store);
+
+inline constexpr const char* kSystemGshhsPathList = "/usr/share/gshhg/gshhs_i.b|/usr/share/gshhg/wdb_borders_i.b";
+inline constexpr const char* kGshhsEnvironmentVariable = "ORVANTA_GSHHS";

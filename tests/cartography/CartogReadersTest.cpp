@@ -1,0 +1,426 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include <unistd.h>
+
+#include "LineFiles.h"
+#include "cartography/vrnCartography.h"
+
+using namespace linefiles;
+
+namespace {
+
+// Stores loaded from memory never look for the default map file.
+struct Store : TCartogList {
+    Store() : TCartogList(std::string()) {}
+};
+
+GshhsPolygon square(int level = 1, std::uint32_t area = 1000)
+{
+    return {level, area, {{10000000, 20000000}, {11000000, 20000000}, {11000000, 21500000}, {10000000, 20000000}}, -1};
+}
+
+}  // namespace
+
+// ---- GSHHS ------------------------------------------------------------------------
+
+TEST(ReadGshhs, BigEndianPolygonBecomesSegmentOfKindOne)
+{
+    Store s;
+    s.LoadFromMemory(gshhsFile({square()}), "coast.b");
+    ASSERT_EQ(s.Count(), 1);
+    const auto* seg = s.Items(0);
+    EXPECT_EQ(seg->Count, 4);
+    EXPECT_EQ(seg->Kind, 1);
+    ASSERT_EQ(seg->Points.size(), 4u);
+    EXPECT_EQ(seg->Points[1], (TGeoPoint{11.0f, 20.0f}));
+    EXPECT_EQ(seg->Points[2], (TGeoPoint{11.0f, 21.5f}));
+    EXPECT_FLOAT_EQ(seg->West, 10.0f);
+    EXPECT_FLOAT_EQ(seg->East, 11.0f);
+    EXPECT_FLOAT_EQ(seg->South, 20.0f);
+    EXPECT_FLOAT_EQ(seg->North, 21.5f);
+    EXPECT_EQ(s.MaxPoints, 4);
+    EXPECT_FALSE(s.ClosePolygons);
+}
+
+TEST(ReadGshhs, SmallCountsReadLittleEndianAreUsedWithoutReversal)
+{
+    Store s;
+    s.LoadFromMemory(gshhsFile({square(), square(3)}, /*bigEndian=*/false), "coast.b");
+    ASSERT_EQ(s.Count(), 2);
+    EXPECT_EQ(s.Items(1)->Points[2], (TGeoPoint{11.0f, 21.5f}));
+}
+
+TEST(ReadGshhs, HeaderSizeFollowsTheFirstHeader)
+{
+    for (int version : {0, 3, 7, 9, 15}) {
+        Store s;
+        s.LoadFromMemory(gshhsFile({square(), square(1), square(3)}, true, version), "coast.b");
+        ASSERT_EQ(s.Count(), 3) << "version " << version;
+        EXPECT_EQ(s.Items(2)->Points[2], (TGeoPoint{11.0f, 21.5f})) << "version " << version;
+    }
+}
+
+struct LevelCase {
+    int level;
+    std::uint32_t area;
+    bool kept;
+};
+
+class GshhsLevelFilter : public ::testing::TestWithParam<LevelCase> {};
+
+TEST_P(GshhsLevelFilter, KeepsLandIslandsBigLakesAndGroundingLine)
+{
+    const auto c = GetParam();
+    Store s;
+    // The polygon under test sits between two kept ones, so a dropped one must be skipped
+    // exactly by its point count.
+    s.LoadFromMemory(gshhsFile({square(), square(c.level, c.area), square(3)}), "coast.b");
+    EXPECT_EQ(s.Count(), c.kept ? 3 : 2);
+    EXPECT_EQ(s.Items(s.Count() - 1)->Points[2], (TGeoPoint{11.0f, 21.5f}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Levels, GshhsLevelFilter,
+                         ::testing::Values(LevelCase{1, 0, true}, LevelCase{3, 0, true}, LevelCase{6, 0, true},
+                                           LevelCase{2, 99, false}, LevelCase{2, 100, true},
+                                           LevelCase{2, 0xFFFFFFFFu, true}, LevelCase{4, 100000, false},
+                                           LevelCase{5, 100000, false}, LevelCase{0, 100000, false},
+                                           LevelCase{7, 100000, false}));
+
+TEST(ReadGshhs, PolygonAcrossTheDateLineKeepsItsPointsAndWrapsTheBox)
+{
+    Store s;
+    s.LoadFromMemory(gshhsFile({{1, 0, {{170000000, 10000000}, {190000000, 11000000}, {175000000, 12000000}}, -1}}),
+                     "coast.b");
+    ASSERT_EQ(s.Count(), 1);
+    EXPECT_FLOAT_EQ(s.Items(0)->West, 170.0f);
+    EXPECT_FLOAT_EQ(s.Items(0)->East, -170.0f);
+    EXPECT_FLOAT_EQ(s.Items(0)->Points[1].Lon, 190.0f);
+}
+
+TEST(ReadGshhs, ZeroFirstWordMeansGshhsWhateverTheExtension)
+{
+    Store s;
+    s.LoadFromMemory(gshhsFile({square()}), "track.gpx");
+    EXPECT_EQ(s.Count(), 1);
+    EXPECT_FALSE(s.ClosePolygons);
+}
+
+// ---- hostile GSHHS ------------------------------------------------------------------
+
+TEST(ReadGshhs, TruncatedLastPolygonIsDroppedAndEarlierOnesStay)
+{
+    auto bytes = gshhsFile({square(), square(3)});
+    bytes.resize(bytes.size() - 3);
+    Store s;
+    s.LoadFromMemory(bytes, "coast.b");
+    EXPECT_EQ(s.Count(), 1);
+    EXPECT_EQ(s.MaxPoints, 4);
+}
+
+TEST(ReadGshhs, CountsBeyondTheFileAllocateNothing)
+{
+    for (std::int64_t claimed : {0x10000000LL, 0x7FFFFFFFLL, 0xFFFFFFFFLL, 0x80000000LL}) {
+        auto poly = square();
+        poly.claimedCount = claimed;
+        Store s;
+        s.LoadFromMemory(gshhsFile({square(), poly, square()}), "coast.b");
+        EXPECT_EQ(s.Count(), 1) << claimed;
+        EXPECT_EQ(s.MaxPoints, 4) << claimed;
+    }
+}
+
+TEST(ReadGshhs, DroppedPolygonWithHugeCountSkipsPastTheEnd)
+{
+    auto poly = square(5);
+    poly.claimedCount = 0x7FFFFFFF;
+    Store s;
+    s.LoadFromMemory(gshhsFile({square(), poly, square()}), "coast.b");
+    EXPECT_EQ(s.Count(), 1);
+}
+
+TEST(ReadGshhs, FileShorterThanOneHeaderLoadsNothing)
+{
+    auto bytes = gshhsFile({square()});
+    bytes.resize(43);
+    Store s;
+    s.LoadFromMemory(bytes, "coast.b");
+    EXPECT_EQ(s.Count(), 0);
+    s.LoadFromMemory(Bytes{0, 0, 0}, "coast.b");
+    EXPECT_EQ(s.Count(), 0);
+    EXPECT_TRUE(s.ClosePolygons);
+}
+
+// ---- compact map ----------------------------------------------------------------------
+
+TEST(ReadCompactMap, MinutesOfArcBecomeDegreesWithTheStoredKind)
+{
+    Store s;
+    s.LoadFromMemory(compactFile({{std::nullopt, 5, {{-6000, 1800}, {10830, -30}, {-6000, 1800}}}, {std::nullopt, 9, {{60, 60}}}}),
+                     "Countries.dat");
+    ASSERT_EQ(s.Count(), 2);
+    const auto* a = s.Items(0);
+    EXPECT_EQ(a->Kind, 5);
+    EXPECT_EQ(a->Count, 3);
+    EXPECT_EQ(a->Points[0], (TGeoPoint{-100.0f, 30.0f}));
+    EXPECT_EQ(a->Points[1], (TGeoPoint{180.5f, -0.5f}));
+    // No wrap of the box for this format.
+    EXPECT_FLOAT_EQ(a->East, 180.5f);
+    EXPECT_FLOAT_EQ(a->West, -100.0f);
+    EXPECT_EQ(s.Items(1)->Kind, 9);
+    EXPECT_EQ(s.MaxPoints, 3);
+    EXPECT_TRUE(s.ClosePolygons);
+}
+
+TEST(ReadCompactMap, TrailingCountAndKindWithoutPointsIsDiscarded)
+{
+    auto bytes = compactFile({{std::nullopt, 1, {{60, 60}, {120, 60}}}});
+    putWord(bytes, 7, false);
+    bytes.push_back(4);
+    Store s;
+    s.LoadFromMemory(bytes, "Countries.dat");
+    EXPECT_EQ(s.Count(), 1);
+    EXPECT_EQ(s.MaxPoints, 2);
+}
+
+TEST(ReadCompactMap, DamagedRecordsEndTheFileKeepingEarlierOnes)
+{
+    const CompactRecord good{std::nullopt, 1, {{60, 60}, {120, 60}}};
+    for (std::int32_t claimed : {3, 1000, 0x7FFFFFFF, -1 - 0x7FFFFFFF, -5}) {
+        CompactRecord bad{claimed, 1, {{60, 60}, {120, 60}}};
+        Store s;
+        s.LoadFromMemory(compactFile({good, bad, good}), "Countries.dat");
+        // A claim that still fits consumes the following record as points; that is all
+        // the format allows us to know.
+        EXPECT_LE(s.Count(), 2) << claimed;
+        EXPECT_LE(s.MaxPoints, 5) << claimed;
+        EXPECT_EQ(s.Items(0)->Count, 2) << claimed;
+    }
+    auto cut = compactFile({good, good});
+    cut.resize(cut.size() - 1);
+    Store s;
+    s.LoadFromMemory(cut, "Countries.dat");
+    EXPECT_EQ(s.Count(), 1);
+}
+
+TEST(ReadCompactMap, ThreeByteFileLoadsNothing)
+{
+    Store s;
+    s.LoadFromMemory(Bytes{5, 0, 0}, "Countries.dat");
+    EXPECT_EQ(s.Count(), 0);
+}
+
+TEST(LoadFile, HashDashBFileLoadsNothingWhateverItsExtension)
+{
+    for (const char* name : {"a.gpx", "a.dat", "a.b"}) {
+        Store s;
+        s.LoadFromMemory(text("# -b\n<trkseg>\n<trkpt lat=\"1\" lon=\"2\">\n</trkseg>\n"), name);
+        EXPECT_EQ(s.Count(), 0) << name;
+    }
+}
+
+// ---- GPX --------------------------------------------------------------------------
+
+TEST(ReadGpx, TrackPointsBecomeOneSegmentPerTrackSegment)
+{
+    const std::string gpx =
+        "<?xml version=\"1.0\"?>\r\n<gpx>\r\n <trk>\r\n  <TRKSEG>  \r\n"
+        "   <trkpt lat=\"40.5\" lon=\"-105.1\">\r\n   </trkpt>\r\n"
+        "   <trkpt lon=\"190.25\" lat=\"41\"><ele>3</ele></trkpt>\r\n"
+        "   <trkpt lat=\"42\">\r\n"
+        "   <trkpt lat=\"4x2\" lon=\"1\">\r\n"
+        "  </trkseg>\r\n  <trkseg>\r\n  <trkpt lat=\"1\" lon=\"2\"/>\r\n  </trkseg>\r\n</trk>\r\n</gpx>\r\n";
+    Store s;
+    s.LoadFromMemory(text(gpx), "walk.GpX");
+    ASSERT_EQ(s.Count(), 2);
+    const auto* a = s.Items(0);
+    ASSERT_EQ(a->Count, 2);
+    EXPECT_EQ(a->Kind, 1);
+    EXPECT_EQ(a->Points[0], (TGeoPoint{-105.1f, 40.5f}));
+    EXPECT_EQ(a->Points[1], (TGeoPoint{190.25f, 41.0f}));
+    EXPECT_FLOAT_EQ(a->East, -169.75f);
+    EXPECT_FLOAT_EQ(a->West, -105.1f);
+    EXPECT_EQ(s.Items(1)->Points[0], (TGeoPoint{2.0f, 1.0f}));
+    EXPECT_EQ(s.MaxPoints, 2);
+    EXPECT_TRUE(s.ClosePolygons);
+}
+
+TEST(ReadGpx, UnclosedLastSegmentIsDropped)
+{
+    Store s;
+    s.LoadFromMemory(text("<trkseg>\n<trkpt lat=\"1\" lon=\"2\">\n</trkseg>\n<trkseg>\n<trkpt lat=\"3\" lon=\"4\">\n"),
+                     "t.gpx");
+    EXPECT_EQ(s.Count(), 1);
+}
+
+TEST(ReadGpx, OneLineFileAndEmptySegmentsAddNothing)
+{
+    Store s;
+    s.LoadFromMemory(text("<gpx><trk><trkseg><trkpt lat=\"1\" lon=\"2\"></trkpt></trkseg></trk></gpx>"), "t.gpx");
+    EXPECT_EQ(s.Count(), 0);
+    s.LoadFromMemory(text("<trkseg>\n</trkseg>\n"), "t.gpx");
+    EXPECT_EQ(s.Count(), 0);
+}
+
+TEST(ReadGpx, NumbersIgnoreLocaleAndRejectJunk)
+{
+    const std::string gpx = "<trkseg>\n"
+                            "<trkpt lat=\"1,5\" lon=\"2\">\n"
+                            "<trkpt lat=\"nan\" lon=\"2\">\n"
+                            "<trkpt lat=\"1e999\" lon=\"2\">\n"
+                            "<trkpt lat=\"\" lon=\"2\">\n"
+                            "<trkpt lat=\" +1.25 \" lon=\"-.5\">\n"
+                            "<trkpt lat=\"12345678901234567890123456789012345678901234567890123456789012345678901"
+                            "234567890123456789012345678901\" lon=\"2\">\n"
+                            "</trkseg>\n";
+    Store s;
+    s.LoadFromMemory(text(gpx), "t.gpx");
+    ASSERT_EQ(s.Count(), 1);
+    ASSERT_EQ(s.Items(0)->Count, 1);
+    EXPECT_EQ(s.Items(0)->Points[0], (TGeoPoint{-0.5f, 1.25f}));
+}
+
+TEST(ReadGpx, ByteOrderMarksAreHonoured)
+{
+    const std::string body = "<trkseg>\n<trkpt lat=\"1\" lon=\"2\">\n</trkseg>\n";
+    Bytes utf8{0xEF, 0xBB, 0xBF};
+    utf8.insert(utf8.end(), body.begin(), body.end());
+    Bytes utf16le{0xFF, 0xFE}, utf16be{0xFE, 0xFF};
+    for (char c : body) {
+        utf16le.insert(utf16le.end(), {static_cast<std::uint8_t>(c), 0});
+        utf16be.insert(utf16be.end(), {0, static_cast<std::uint8_t>(c)});
+    }
+    for (const Bytes* b : {&utf8, &utf16le, &utf16be}) {
+        Store s;
+        s.LoadFromMemory(*b, "t.gpx");
+        ASSERT_EQ(s.Count(), 1);
+        EXPECT_EQ(s.Items(0)->Points[0], (TGeoPoint{2.0f, 1.0f}));
+    }
+}
+
+TEST(LoadFile, OtherTextIsTakenForACompactMapAndFailsQuietly)
+{
+    Store s;
+    s.LoadFromMemory(text("<trkseg>\n<trkpt lat=\"1\" lon=\"2\">\n</trkseg>\n"), "t.xml");
+    EXPECT_EQ(s.Count(), 0);
+    EXPECT_TRUE(s.ClosePolygons);
+}
+
+// ---- the store ------------------------------------------------------------------------
+
+TEST(CartogList, CursorWalksEverySegmentOnce)
+{
+    Store s;
+    int cursor = 42;
+    EXPECT_EQ(s.FirstSegment(cursor), nullptr);
+    EXPECT_EQ(cursor, 1);
+    s.LoadFromMemory(gshhsFile({square(), square(), square()}), "c.b");
+    int seen = 0;
+    for (auto* seg = s.FirstSegment(cursor); seg; seg = s.NextSegment(cursor)) {
+        EXPECT_EQ(seg, s.Items(seen));
+        ++seen;
+    }
+    EXPECT_EQ(seen, 3);
+    EXPECT_EQ(cursor, 4);
+}
+
+TEST(CartogList, CapacityGrowsInSteps)
+{
+    Store s;
+    EXPECT_EQ(s.Capacity(), 1500);
+    for (int i = 0; i < 1500; ++i) s.AddSegment(std::make_unique<TLineSegment>());
+    EXPECT_EQ(s.Capacity(), 6500);
+    const auto bytes = gshhsFile({square()});
+    TMemoryReadStream stream(bytes);
+    s.ReadGshhs(stream);
+    EXPECT_EQ(s.Capacity(), 6500 + static_cast<int>(bytes.size() / 120));
+}
+
+TEST(LoadFromPathList, CompactMapClearsWhatCameBefore)
+{
+    TempDir dir;
+    const auto g1 = dir.file("a.b", gshhsFile({square(), square()}));
+    const auto c = dir.file("Countries.dat", compactFile({{std::nullopt, 1, {{60, 60}, {120, 60}, {120, 120}}}}));
+    const auto g2 = dir.file("b.b", gshhsFile({square(3)}));
+    Store s;
+    s.LoadFromPathList(g1 + "|" + c + "|" + g2);
+    ASSERT_EQ(s.Count(), 2);
+    EXPECT_EQ(s.Items(0)->Count, 3);
+    EXPECT_EQ(s.Items(1)->Count, 4);
+    EXPECT_FALSE(s.ClosePolygons);
+}
+
+TEST(LoadFromPathList, MissingFilesAreSkippedAndTheLastFileSetsClosing)
+{
+    TempDir dir;
+    const auto g = dir.file("a.b", gshhsFile({square()}));
+    Store s;
+    s.LoadFromPathList(dir.path() + "/missing.b|" + g + "|" + dir.path());
+    EXPECT_EQ(s.Count(), 1);
+    // The directory at the end isn't loaded, yet it still counts as the last file.
+    EXPECT_TRUE(s.ClosePolygons);
+    s.LoadFromPathList(g + "|" + dir.path() + "/missing.b");
+    EXPECT_EQ(s.Count(), 1);
+    EXPECT_TRUE(s.ClosePolygons);
+    s.LoadFromPathList(g);
+    EXPECT_FALSE(s.ClosePolygons);
+    // Spaces belong to the names.
+    s.LoadFromPathList(g + " ");
+    EXPECT_EQ(s.Count(), 0);
+    s.LoadFromPathList(g);
+    s.LoadFromPathList("");
+    EXPECT_EQ(s.Count(), 0);
+    EXPECT_EQ(s.MaxPoints, 0);
+}
+
+// ---- default map file and start-up list -----------------------------------------------
+
+TEST(DefaultMapFile, CompanionDirectoryFirstThenTheProgramsOwn)
+{
+    TempDir companion, own;
+    const std::string ownDir = own.path() + "/";
+    const std::string exe = companion.path() + "/velmora.exe";
+    EXPECT_EQ(FindDefaultMapFile(exe, ownDir), "");
+    const auto ownFile = own.file("Countries.dat", {1});
+    EXPECT_EQ(FindDefaultMapFile(exe, ownDir), ownFile);
+    const auto besideFile = companion.file("Countries.dat", {1});
+    EXPECT_EQ(FindDefaultMapFile(exe, ownDir), besideFile);
+}
+
+TEST(DefaultMapFile, EmptyCompanionPathLooksInTheCurrentDirectory)
+{
+    TempDir cwd;
+    const auto before = std::filesystem::current_path();
+    std::filesystem::current_path(cwd.path());
+    const std::string none = FindDefaultMapFile("", "/nonexistent/");
+    cwd.file("Countries.dat", {1});
+    const std::string bare = FindDefaultMapFile("", "/nonexistent/");
+    std::filesystem::current_path(before);
+    EXPECT_EQ(none, "");
+    EXPECT_EQ(bare, "Countries.dat");
+}
+
+TEST(StartupPathList, EnvironmentListWhenItsFirstFileExistsElseDefault)
+{
+    TempDir dir;
+    const auto g = dir.file("coast.b", {0});
+    EXPECT_EQ(StartupPathList(g + "|" + dir.path() + "/borders.b", "Countries.dat"), g + "|" + dir.path() + "/borders.b");
+    EXPECT_EQ(StartupPathList(dir.path() + "/missing.b|" + g, "Countries.dat"), "Countries.dat");
+    const bool system = std::filesystem::exists("/usr/share/gshhg/gshhs_i.b");
+    EXPECT_EQ(StartupPathList("", "/x/Countries.dat"), system ? kSystemGshhsPathList : "/x/Countries.dat");
+}
+
+TEST(StartupPathList, LoadsTheEnvironmentList)
+{
+    TempDir dir;
+    const auto g = dir.file("coast.b", gshhsFile({square(), square()}));
+    ::setenv(kGshhsEnvironmentVariable, g.c_str(), 1);
+    Store s;
+    const auto list = LoadStartupLineStore(s);
+    ::unsetenv(kGshhsEnvironmentVariable);
+    EXPECT_EQ(list, g);
+    EXPECT_EQ(s.Count(), 2);
+}
