@@ -1,0 +1,68 @@
+#include "settings/ProgramPaths.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+namespace {
+
+std::string& NameOverride()
+{
+    static std::string name;
+    return name;
+}
+
+std::string HomeDirectory()
+{
+    if (const char* home = std::getenv("HOME"); home && *home) return home;
+    if (const passwd* pw = getpwuid(getuid()); pw && pw->pw_dir) return pw->pw_dir;
+    return "/tmp";
+}
+
+// XDG asks to ignore relative values.
+std::string XdgDirectory(const char* variable, const char* fallbackUnderHome)
+{
+    std::string base;
+    if (const char* v = std::getenv(variable); v && v[0] == '/') base = v;
+    else base = HomeDirectory() + "/" + fallbackUnderHome;
+    if (base.back() != '/') base += '/';
+    return base + "Quillon/";
+}
+
+}  // namespace
+
+std::string ProgramName()
+{
+    if (!NameOverride().empty()) return NameOverride();
+    static const std::string fromExe = [] {
+        std::error_code ec;
+        std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+        std::string name = ec ? std::string("orvanta") : exe.stem().string();
+        return name.empty() ? std::string("orvanta") : name;
+    }();
+    return fromExe;
+}
+
+void SetProgramName(std::string name)
+{
+    NameOverride() = std::move(name);
+}
+
+std::string ConfigDirectory() { return XdgDirectory("XDG_CONFIG_HOME", ".config"); }
+std::string StateDirectory() { return XdgDirectory("XDG_STATE_HOME", ".local/state"); }
+std::string RegistryFilePath() { return ConfigDirectory() + "registry.reg"; }
+std::string ProcessLogPath() { return StateDirectory() + ProgramName() + "-process.log"; }
+std::string GeoLogPath() { return StateDirectory() + ProgramName() + "-geo.log"; }
+std::string ProgramKey() { return "\\Software\\Quillon\\" + ProgramName(); }
+std::string AppPathsKey() { return "\\Software\\Quillon\\App Paths"; }
+
+bool ForceDirectories(const std::string& path)
+{
+    if (path.empty()) return false;
+    std::error_code ec;
+    std::filesystem::create_directories(path, ec);
+    return std::filesystem::is_directory(path, ec);
+}

@@ -1,0 +1,26 @@
+#pragma once
+// Where this program keeps its settings and logs for the current user, and under which
+// registry key. Everything follows the program's file name, so a renamed copy keeps its own
+// settings and logs.
+
+#include <string>
+
+// The executable's base name without extension ("orvanta").
+std::string ProgramName();
+// Overrides ProgramName() for the rest of the process (tests, tools acting for the program).
+void SetProgramName(std::string name);
+
+// ${XDG_CONFIG_HOME:-$HOME/.config}/Quillon/ and ${XDG_STATE_HOME:-$HOME/.local/state}/Quillon/,
+// read from the environment on every call; both end with '/'.
+std::string ConfigDirectory();
+std::string StateDirectory();
+
+std::string RegistryFilePath();   // ConfigDirectory() + "registry.reg"
+std::string ProcessLogPath();     // StateDirectory() + ProgramName() + "-process.log"
+std::string GeoLogPath();         // StateDirectory() + ProgramName() + "-geo.log"
+
+std::string ProgramKey();         // "\Software\Quillon\" + ProgramName()
+std::string AppPathsKey();        // "\Software\Quillon\App Paths"
+
+// Creates the directory and its parents; false when it cannot be made.
+bool ForceDirectories(const std::string& path);

@@ -1,0 +1,83 @@
+#include "settings/ProgramSettings.h"
+
+#include "settings/ProgramPaths.h"
+#include "settings/RegistryFile.h"
+
+namespace {
+
+std::ptrdiff_t IndexOf(std::string_view valueName)
+{
+    const TSettingInfo* s = FindSetting(valueName);
+    return s ? s - ProgramSettings.data() : -1;
+}
+
+}  // namespace
+
+const TSettingInfo* FindSetting(std::string_view valueName)
+{
+    for (const auto& s : ProgramSettings)
+        if (s.ValueName == valueName) return &s;
+    return nullptr;
+}
+
+std::string WithTrailingDelimiter(std::string path)
+{
+    if (path.empty() || path.back() != '/') path += '/';
+    return path;
+}
+
+TRegistryOptions::TRegistryOptions()
+{
+    Refresh();
+}
+
+void TRegistryOptions::Refresh()
+{
+    ResetToDefaults();
+    const TRegistryFile registry(RegistryFilePath());
+    const std::string key = ProgramKey();
+    for (std::size_t i = 0; i < ProgramSettings.size(); ++i) {
+        const auto& s = ProgramSettings[i];
+        if (s.Kind == TSettingKind::Path) {
+            if (auto v = registry.ReadString(key, s.ValueName)) texts_[i] = *v;
+            texts_[i] = WithTrailingDelimiter(texts_[i]);
+        } else if (auto v = registry.ReadInteger(key, s.ValueName)) {
+            ticked_[i] = *v != 0;
+        }
+    }
+}
+
+TFixedOptions::TFixedOptions()
+{
+    ResetToDefaults();
+}
+
+void TFixedOptions::ResetToDefaults()
+{
+    for (std::size_t i = 0; i < ProgramSettings.size(); ++i) {
+        texts_[i] = std::string(ProgramSettings[i].DefaultText);
+        ticked_[i] = ProgramSettings[i].DefaultTicked;
+    }
+}
+
+bool TFixedOptions::Ticked(std::string_view valueName) const
+{
+    const auto i = IndexOf(valueName);
+    return i >= 0 && ticked_[static_cast<std::size_t>(i)];
+}
+
+std::string TFixedOptions::PathText(std::string_view valueName) const
+{
+    const auto i = IndexOf(valueName);
+    return i >= 0 ? texts_[static_cast<std::size_t>(i)] : std::string();
+}
+
+void TFixedOptions::SetTicked(std::string_view valueName, bool ticked)
+{
+    if (const auto i = IndexOf(valueName); i >= 0) ticked_[static_cast<std::size_t>(i)] = ticked;
+}
+
+void TFixedOptions::SetPathText(std::string_view valueName, std::string text)
+{
+    if (const auto i = IndexOf(valueName); i >= 0) texts_[static_cast<std::size_t>(i)] = std::move(text);
+}

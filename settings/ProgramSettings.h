@@ -1,0 +1,98 @@
+#pragma once
+// The settings of the Setup page: value names, defaults, captions and hints in one table that
+// the window builds its controls from and the headless runner reads the registry by. The
+// per-file work asks for its options through TProcessingOptions, by registry value name, so it
+// does not care whether a window's controls or the registry answer.
+
+#include <array>
+#include <string>
+#include <string_view>
+
+enum class TSettingKind { Path, Option };
+
+struct TSettingInfo {
+    std::string_view ControlName;
+    std::string_view ValueName;
+    TSettingKind Kind;
+    std::string_view DefaultText;  // paths
+    bool DefaultTicked;            // options
+    std::string_view Caption;
+    std::string_view Hint;         // empty: no hint
+    bool Visible;
+};
+
+inline constexpr std::array<TSettingInfo, 14> ProgramSettings{{
+    {"LabeledEditSourcePath", "SourcePath", TSettingKind::Path,
+     "Enter path e.g.  EUMETCast\\received\\E1H-TPG-4\\", false, "Source path",
+     "E.g. received\\HVS-2\\E2H-TPG-1", true},
+    {"LabeledEditNetCDFPath", "NetCDFPath", TSettingKind::Path,
+     "Enter path e.g.  D:\\MSG\\RawData\\", false, "Saved NetCDF files path",
+     "E.g. MSG\\Images\\FSD\\", true},
+    {"LabeledEditSavePath", "SavePath", TSettingKind::Path,
+     "Enter path e.g.  D:\\MSG\\Images\\FSD\\", false, "Saved image files path",
+     "E.g. MSG\\Images\\FSD\\", true},
+    {"CheckBoxBoundaries", "Boundaries", TSettingKind::Option, "", false, "Boundaries",
+     "Overlay country boundaries", true},
+    {"CheckBoxClearImages", "ClearImages", TSettingKind::Option, "", false, "Clear images",
+     "Clear images when new cycle started", true},
+    {"CheckBoxGammaVisual", "GammaVisual", TSettingKind::Option, "", true, "Gamma correct",
+     "Apply a gamma adjustment to the visible channel", true},
+    {"CheckBoxIncludeNorth", "IncludeNorth", TSettingKind::Option, "", true, "Include north image", "", true},
+    {"CheckBoxIncludeSouth", "IncludeSouth", TSettingKind::Option, "", true, "Include south image", "", true},
+    {"CheckBoxMaskImage", "MaskImage", TSettingKind::Option, "", true, "Mask image", "Hide off-satellite data", true},
+    {"CheckBoxShortImageNames", "ShortImageNames", TSettingKind::Option, "", true, "Short image names",
+     "Use short-format filenames for images", true},
+    {"CheckBoxSaveAsNetCDF", "SaveAsNetCDF", TSettingKind::Option, "", false, "Save as NetCDF",
+     "Save the unprocessed source files, with compression removed", true},
+    {"CheckBoxSaveAsJPEG", "SaveAsJPEG", TSettingKind::Option, "", true, "Save as JPEG", "Save data as JPEG images", true},
+    {"CheckBoxSaveAsPNG", "SaveAsPNG", TSettingKind::Option, "", false, "Save as PNG", "Save data as PNG images", true},
+    // Stored like the others; nothing reads it.
+    {"CheckBoxFullDiskOnly", "FullDiskOnly", TSettingKind::Option, "", false, "Full disk only",
+     "Only process full-disk images", false},
+}};
+
+// nullptr for a name that is not in the table.
+const TSettingInfo* FindSetting(std::string_view valueName);
+
+// A path text as the cycle and the product use it: ending with '/'.
+std::string WithTrailingDelimiter(std::string path);
+
+class TProcessingOptions {
+public:
+    virtual ~TProcessingOptions() = default;
+    // A check box's state by its registry value name ("SaveAsPNG"); false for unknown names.
+    virtual bool Ticked(std::string_view valueName) const = 0;
+    // A path edit's text by its registry value name ("SourcePath"); empty for unknown names.
+    virtual std::string PathText(std::string_view valueName) const = 0;
+    // Called at the start of every cycle, so that a source that can change underneath (the
+    // registry file, edited by an operator) is looked at again.
+    virtual void Refresh() {}
+
+    std::string SourcePath() const { return PathText("SourcePath"); }
+    std::string NetCDFPath() const { return PathText("NetCDFPath"); }
+    std::string SavePath() const { return PathText("SavePath"); }
+};
+
+// Options held in memory, starting from the table's defaults: for tools and tests, and the
+// store behind TRegistryOptions.
+class TFixedOptions : public TProcessingOptions {
+public:
+    TFixedOptions();
+    bool Ticked(std::string_view valueName) const override;
+    std::string PathText(std::string_view valueName) const override;
+    void SetTicked(std::string_view valueName, bool ticked);
+    void SetPathText(std::string_view valueName, std::string text);
+
+protected:
+    void ResetToDefaults();
+    std::array<std::string, ProgramSettings.size()> texts_;
+    std::array<bool, ProgramSettings.size()> ticked_{};
+};
+
+// The options as the registry holds them (defaults where it holds nothing); it never writes.
+// Path texts get a trailing '/' as the window gives its edits when shown.
+class TRegistryOptions : public TFixedOptions {
+public:
+    TRegistryOptions();
+    void Refresh() override;
+};
