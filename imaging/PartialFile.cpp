@@ -1,0 +1,67 @@
+#include "imaging/PartialFile.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+
+#include "imaging/StreamErrors.h"
+
+TPartialFile::TPartialFile(const std::string& target) : target_(target)
+{
+    static std::atomic<unsigned> serial{0};
+    const auto slash = target.find_last_of('/');
+    const std::string dir = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+    for (int attempt = 0; fd_ < 0; ++attempt) {
+        path_ = dir + "." + base + "." + std::to_string(::getpid()) + "." +
+                std::to_string(serial.fetch_add(1)) + ".part";
+        // 0666 lets the umask decide, as for any file the program creates.
+        fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd_ < 0 && (errno != EEXIST || attempt > 100)) {
+            const int err = errno;
+            path_.clear();
+            throw EFOpenError("Cannot create file \"" + target + "\". " + std::strerror(err));
+        }
+    }
+}
+
+TPartialFile::~TPartialFile()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+    if (!path_.empty())
+        ::unlink(path_.c_str());
+}
+
+void TPartialFile::write(const void* data, std::size_t count)
+{
+    auto p = static_cast<const char*>(data);
+    while (count > 0) {
+        const ssize_t n = ::write(fd_, p, count);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            throw EWriteError("Stream write error");
+        p += n;
+        count -= static_cast<std::size_t>(n);
+        size_ += n;
+    }
+}
+
+void TPartialFile::commit(const struct timespec* modified)
+{
+    if (::fsync(fd_) != 0)
+        throw EWriteError("Stream write error");
+    if (modified) {
+        const struct timespec times[2] = {{0, UTIME_OMIT}, *modified};
+        ::futimens(fd_, times);
+    }
+    const int rc = ::close(fd_);
+    fd_ = -1;
+    if (rc != 0 || ::rename(path_.c_str(), target_.c_str()) != 0)
+        throw EWriteError("Stream write error");
+    path_.clear();
+}
