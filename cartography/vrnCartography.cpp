@@ -14,6 +14,7 @@
 #include <system_error>
 
 #include "cartography/vrnGSHHSdata.h"
+#include "settings/RegistryVariables.h"
 
 namespace {
 
@@ -147,10 +148,6 @@ std::optional<long double> attributeNumber(const std::string& line, std::string_
     return parseDecimal(rest);
 }
 
-// The installed path of a companion program from the registry's App Paths.
-// TODO(settings): the registry layer isn't on main yet; this becomes ReadAppPath(valueName).
-std::string companionAppPath(const std::string& /*valueName*/) { return {}; }
-
 }  // namespace
 
 // ---- TMemoryReadStream ------------------------------------------------------------
@@ -191,7 +188,7 @@ void TLineSegment::WrapEastWest()
 
 TCartogList::TCartogList() : TCartogList(std::string())
 {
-    DefaultPath = FindDefaultMapFile(companionAppPath("Velmora"), ProgramDataDir());
+    DefaultPath = FindDefaultMapFile(ReadAppPath("Velmora"), ProgramDataDir());
 }
 
 TCartogList::TCartogList(std::string defaultPath) : DefaultPath(std::move(defaultPath))
