@@ -112,9 +112,35 @@ inline std::uint8_t toByte(float v)
     return static_cast<std::uint8_t>(v);
 }
 
-// One output row from one (already vertically combined) input row.
-template <typename In>
-void horizontalPass(const In* in, std::uint8_t* out, int dw, int channels, const AxisWeights& wx)
+constexpr int kFixedBits = 14;
+
+inline std::uint8_t toByte(std::int32_t acc)
+{
+    acc = (acc + (1 << (kFixedBits - 1))) >> kFixedBits;
+    return static_cast<std::uint8_t>(acc < 0 ? 0 : acc > 255 ? 255 : acc);
+}
+
+// The weights of one axis in fixed point; each output's weights sum to exactly one, so
+// flat areas stay flat.
+std::vector<std::int32_t> fixedWeights(const AxisWeights& w)
+{
+    std::vector<std::int32_t> out(w.weight.size());
+    for (std::size_t i = 0; i < w.weight.size(); i += w.taps) {
+        std::int32_t sum = 0;
+        std::size_t largest = i;
+        for (int k = 0; k < w.taps; ++k) {
+            out[i + k] = static_cast<std::int32_t>(std::lround(w.weight[i + k] * (1 << kFixedBits)));
+            sum += out[i + k];
+            if (w.weight[i + k] > w.weight[largest])
+                largest = i + k;
+        }
+        out[largest] += (1 << kFixedBits) - sum;
+    }
+    return out;
+}
+
+// One output row from one (already vertically combined) row of floats.
+void horizontalPass(const float* in, std::uint8_t* out, int dw, int channels, const AxisWeights& wx)
 {
     const int taps = wx.taps;
     const std::ptrdiff_t* idx = wx.index.data();
@@ -123,9 +149,45 @@ void horizontalPass(const In* in, std::uint8_t* out, int dw, int channels, const
         for (int c = 0; c < channels; ++c) {
             float acc = 0.0f;
             for (int k = 0; k < taps; ++k)
-                acc += wt[k] * static_cast<float>(in[idx[k] + c]);
+                acc += wt[k] * in[idx[k] + c];
             *out++ = toByte(acc);
         }
+    }
+}
+
+// One output row straight from a source row, in integers. TAPS > 0 fixes the tap count at
+// compile time for the common kernels, and grey images get a loop of their own.
+template <int TAPS, bool GREY>
+void horizontalPassBytes(const std::uint8_t* in, std::uint8_t* out, int dw, int runtimeChannels, int runtimeTaps,
+                         const std::ptrdiff_t* idx, const std::int32_t* wt)
+{
+    const int taps = TAPS > 0 ? TAPS : runtimeTaps;
+    const int channels = GREY ? 1 : runtimeChannels;
+    for (int x = 0; x < dw; ++x, idx += taps, wt += taps) {
+        for (int c = 0; c < channels; ++c) {
+            std::int32_t acc = 0;
+            for (int k = 0; k < taps; ++k)
+                acc += wt[k] * in[idx[k] + c];
+            *out++ = toByte(acc);
+        }
+    }
+}
+
+void horizontalPassBytes(const std::uint8_t* in, std::uint8_t* out, int dw, int channels, const AxisWeights& wx,
+                         const std::vector<std::int32_t>& fixed)
+{
+    const std::ptrdiff_t* idx = wx.index.data();
+    const std::int32_t* wt = fixed.data();
+    if (channels != 1) {
+        horizontalPassBytes<0, false>(in, out, dw, channels, wx.taps, idx, wt);
+        return;
+    }
+    switch (wx.taps) {
+    case 1: horizontalPassBytes<1, true>(in, out, dw, 1, 1, idx, wt); break;
+    case 2: horizontalPassBytes<2, true>(in, out, dw, 1, 2, idx, wt); break;
+    case 3: horizontalPassBytes<3, true>(in, out, dw, 1, 3, idx, wt); break;
+    case 4: horizontalPassBytes<4, true>(in, out, dw, 1, 4, idx, wt); break;
+    default: horizontalPassBytes<0, true>(in, out, dw, 1, wx.taps, idx, wt); break;
     }
 }
 
@@ -157,6 +219,7 @@ void ResamplePlane(const std::uint8_t* src, std::ptrdiff_t srcStride, int sw, in
         return;
     const AxisWeights wx = makeWeights(sw, dw, mode, channels);
     const AxisWeights wy = makeWeights(sh, dh, mode, srcStride);
+    const std::vector<std::int32_t> wxFixed = fixedWeights(wx);
     const std::size_t rowSamples = static_cast<std::size_t>(sw) * channels;
     std::vector<float> line(wy.identity || wy.taps == 1 ? 0 : rowSamples);
 
@@ -170,7 +233,7 @@ void ResamplePlane(const std::uint8_t* src, std::ptrdiff_t srcStride, int sw, in
             if (wx.identity)
                 std::memcpy(out, in, rowSamples);
             else
-                horizontalPass(in, out, dw, channels, wx);
+                horizontalPassBytes(in, out, dw, channels, wx, wxFixed);
             continue;
         }
         std::fill(line.begin(), line.end(), 0.0f);
