@@ -1,5 +1,7 @@
 #include "app/ChannelCatalogue.h"
 
+#include "app/Utils.h"
+
 #include <charconv>
 #include <cmath>
 #include <optional>
@@ -46,10 +48,7 @@ TDateTime HalfHourSlot(TDateTime scanStart)
 
 bool ParseGoesFileName(std::string_view path, std::uint8_t& channelIndex, TDateTime& imageTime)
 {
-    const std::size_t slash = path.rfind('/');
-    std::string name(slash == std::string_view::npos ? path : path.substr(slash + 1));
-    for (char& c : name)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    const std::string name = UpperCase(ExtractFileName(path));
 
     if (name.rfind("GOES15.20", 0) != 0) return false;
 

@@ -66,3 +66,14 @@ private:
     std::string root_;
     std::optional<std::string> savedConfig_, savedState_;
 };
+
+#include "settings/ProgramPaths.h"
+
+// Acts as the program "orvanta" for the lifetime of the object.
+class TAsProgram {
+public:
+    explicit TAsProgram(std::string name = "orvanta") { SetProgramName(std::move(name)); }
+    ~TAsProgram() { SetProgramName(""); }
+    TAsProgram(const TAsProgram&) = delete;
+    TAsProgram& operator=(const TAsProgram&) = delete;
+};

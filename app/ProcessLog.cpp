@@ -1,0 +1,113 @@
+#include "app/ProcessLog.h"
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include "app/Utils.h"
+#include "settings/ProgramPaths.h"
+
+namespace {
+
+// Enough for far more than MaxLines lines; a larger file is read from its tail.
+constexpr std::uintmax_t kMaxLoadBytes = 32u << 20;
+
+}  // namespace
+
+std::string LogSafe(std::string_view text)
+{
+    std::string out(text);
+    for (char& c : out)
+        if (static_cast<unsigned char>(c) < 0x20 && c != '\t') c = '?';
+    return out;
+}
+
+bool SaveTextAtomically(const std::string& path, const std::string& text)
+{
+    const std::filesystem::path target(path);
+    if (target.has_parent_path() && !ForceDirectories(target.parent_path().string())) return false;
+    const std::string tmp = path + ".tmp";
+    {
+        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
+        if (!out) return false;
+        out << text;
+        out.flush();
+        if (!out) {
+            out.close();
+            std::remove(tmp.c_str());
+            return false;
+        }
+    }
+    std::error_code ec;
+    std::filesystem::rename(tmp, target, ec);
+    if (ec) std::remove(tmp.c_str());
+    return !ec;
+}
+
+TProcessLog::TProcessLog(std::string path, TClock clock)
+    : path_(std::move(path)), clock_(std::move(clock))
+{
+    LastLogSaveDay = static_cast<std::int32_t>(std::trunc(Now()));
+}
+
+TDateTime TProcessLog::Now() const
+{
+    return clock_ ? clock_() : UtcNow();
+}
+
+void TProcessLog::AddLogLine(const std::string& text, TDateTime time)
+{
+    if (lines_.size() > MaxLines - 1) {
+        lines_.erase(lines_.begin(), lines_.begin() + LinesDroppedWhenFull);
+        if (sink_) sink_->LogLinesRemoved(LinesDroppedWhenFull);
+    }
+    const std::string stamp = time != 0 ? FormatDateTime("yyyy-mm-dd hh:nn:ss.zzz  ", time)
+                                        : FormatDateTime("yyyy-mm-dd hh:nn:ss      ", Now());
+    lines_.push_back(stamp + LogSafe(text));
+    if (sink_) sink_->LogLineAdded(lines_.back());
+
+    const TDateTime now = Now();
+    if (now > LastLogSaveDay + 1.0 + 84.0 / 1440.0 && lines_.size() > 16) {
+        // A failed save is simply tried again with the next line.
+        if (SaveToFile()) LastLogSaveDay = static_cast<std::int32_t>(std::trunc(now));
+    }
+}
+
+bool TProcessLog::LoadFromFile()
+{
+    std::ifstream in(path_, std::ios::binary);
+    if (!in) return false;
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(path_, ec);
+    if (ec) return false;
+    const bool tail = size > kMaxLoadBytes;
+    if (tail) in.seekg(static_cast<std::streamoff>(size - kMaxLoadBytes));
+
+    std::deque<std::string> lines;
+    std::string line;
+    bool first = true;
+    while (std::getline(in, line)) {
+        if (first && tail) {  // the rest of a line cut by the seek
+            first = false;
+            continue;
+        }
+        first = false;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(std::move(line));
+        if (lines.size() > MaxLines) lines.pop_front();
+    }
+    lines_ = std::move(lines);
+    if (sink_) sink_->LogReset();
+    return true;
+}
+
+bool TProcessLog::SaveToFile() const
+{
+    std::string text;
+    for (const auto& l : lines_) {
+        text += l;
+        text += '\n';
+    }
+    return SaveTextAtomically(path_, text);
+}

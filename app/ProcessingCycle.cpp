@@ -1,0 +1,162 @@
+#include "app/ProcessingCycle.h"
+
+#include <chrono>
+#include <exception>
+#include <filesystem>
+#include <thread>
+
+#include "app/Utils.h"
+
+std::string SectorLabel(std::uint8_t sector)
+{
+    switch (sector) {
+    case SectorFullDisk: return "FD  ";
+    case SectorNorth: return "NH  ";
+    case SectorSouth: return "SH  ";
+    default: return "";
+    }
+}
+
+TProcessingCycle::TProcessingCycle(TProcessingOptions& options, TProcessLog& log, TCycleView& view,
+                                   QObject* parent)
+    : QObject(parent), options_(options), log_(log), view_(view)
+{
+    TimerProcess.setSingleShot(true);
+    TimerProcess.setInterval(FirstInterval);
+    connect(&TimerProcess, &QTimer::timeout, this, &TProcessingCycle::TimerProcessTimer);
+    for (std::size_t i = 0; i < ChannelCount; ++i)
+        if (ChannelExists(i))
+            LastSavedSettings[i] = std::make_unique<TRegistryString>(
+                "LastSaved" + std::string(ChannelCatalogue[i].ChannelDigit), "");
+    sleep_ = [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
+}
+
+TProcessingCycle::~TProcessingCycle() = default;
+
+void TProcessingCycle::BitBtnStartStopClick()
+{
+    Running = !Running;
+    if (!Running) {
+        TimerProcess.stop();
+        view_.ShowRunning(false);
+    } else {
+        view_.ShowRunning(true);
+        TimerProcess.start();  // 100 ms before the first cycle, 50 s once one has ended running
+    }
+}
+
+void TProcessingCycle::StopProcessing()
+{
+    TimerProcess.stop();
+    Running = false;
+}
+
+void TProcessingCycle::TimerProcessTimer()
+{
+    // Stop and Start pressed while a cycle pumps messages arm the timer again; the cycle in
+    // hand re-arms it when it ends, so a second one must not start inside it.
+    if (inCycle_) return;
+    TimerProcess.stop();
+    if (!Running) {
+        view_.SetLedColour(clGray);
+        return;
+    }
+    inCycle_ = true;
+    view_.SetLedColour(clYellow);
+    options_.Refresh();
+
+    std::vector<std::string> list;
+    ListFiles(options_.SourcePath() + "goes15.20*nc*", list);
+    SortFileList(list);
+    if (SingleFileMode) list.assign(1, SingleFileName);
+
+    TGoesFileResult result;
+    for (const std::string& entry : list) {
+        if (!Running) break;
+        PeekMessages();
+        HandleEntry(entry, result);
+    }
+
+    if (Running) {
+        TimerProcess.setInterval(CycleInterval);
+        TimerProcess.start();
+    }
+    view_.SetLedColour(clGray);
+    inCycle_ = false;
+    // The run of one file ends by stopping; should Stop already have been pressed, pressing
+    // the button again would start processing instead.
+    if (SingleFileMode && Running) BitBtnStartStopClick();
+    emit CycleFinished();
+}
+
+void TProcessingCycle::HandleEntry(const std::string& entry, TGoesFileResult& result)
+{
+    // Whatever goes wrong with one file leaves it for the next cycle and does not stop the
+    // station: the timer is re-armed as usual.
+    try {
+        if (LowerCase(ExtractFileName(entry)).find("_geo.nc") == std::string::npos) {
+            ImageRoute(entry, result);
+        } else if (!GeoMode) {
+            std::error_code ec;
+            std::filesystem::remove(entry, ec);
+            std::filesystem::remove(GeoLogPath, ec);
+            lastOutcome_ = TFileOutcome::GeoDeleted;
+        } else {
+            lastOutcome_ = TFileOutcome::Failed;
+            if (geoHandler_) geoHandler_->ProcessGeoFile(entry);
+            lastOutcome_ = TFileOutcome::GeoProcessed;
+        }
+        return;
+    } catch (const std::exception& e) {
+        const std::string text = entry + " failed: " + e.what();
+        log_.AddLogLine(text, 0);
+        view_.SetStatusText(LogSafe(text));
+    } catch (...) {
+        const std::string text = entry + " failed";
+        log_.AddLogLine(text, 0);
+        view_.SetStatusText(LogSafe(text));
+    }
+    lastOutcome_ = TFileOutcome::Failed;
+    view_.RepaintStatus();
+}
+
+void TProcessingCycle::ImageRoute(const std::string& entry, TGoesFileResult& result)
+{
+    std::string label;
+    PeekMessages();
+    lastOutcome_ = TFileOutcome::Failed;
+    const bool ok = goesHandler_ && goesHandler_->ProcessGoesFile(entry, result);
+    const std::size_t index = result.ChannelIndex < ChannelCount ? result.ChannelIndex : 4;
+    const TChannelInfo& channel = ChannelCatalogue[index];
+    const std::string band = "band " + std::string(channel.ChannelDigit);
+    const std::string description(channel.ChannelDescription);
+
+    if (ok && !result.SavedFileName.empty()) {
+        label = SectorLabel(result.Sector);
+        if (result.Sector == SectorFullDisk && LastSavedSettings[index]) {
+            LastSavedSettings[index]->Value = result.SavedFileName;
+            LastSavedSettings[index]->Save();
+        }
+        log_.AddLogLine("Processed  " + FormatDateTime("yyyy-mm-dd hh:nn", result.SlotTime) + " " + label
+                            + band + "  " + description, 0);
+        lastOutcome_ = TFileOutcome::Processed;
+        if (goesHandler_)
+            goesHandler_->ShowSavedImage(static_cast<std::uint8_t>(index), result.SavedFileName,
+                                         FormatDateTime("yyyy-mm-dd hhnn  ", result.SlotTime) + label + band
+                                             + "  [" + description + "]");
+    } else if (result.Skipped) {
+        view_.SetStatusText(FormatDateTime("yyyy-mm-dd hhnn", result.ImageTime) + "  band  "
+                            + std::string(channel.ChannelDigit) + "  skipped");
+        log_.AddLogLine("Skipped  " + FormatDateTime("yyyy-mm-dd hh:nn", result.SlotTime) + " "
+                            + SectorLabel(result.Sector) + band + "  " + description, 0);
+        lastOutcome_ = TFileOutcome::Skipped;
+        view_.RepaintStatus();
+        sleep_(SkippedPause);
+    } else {
+        const std::string text = entry + " failed";
+        log_.AddLogLine(text, 0);
+        view_.SetStatusText(LogSafe(text));
+    }
+    view_.RepaintStatus();
+    ProcessAllMessages();
+}

@@ -1,0 +1,133 @@
+#pragma once
+// The processing cycle: a timer fires, the incoming files of the source directory are handed,
+// oldest first, to the per-file handler (image files) or the geolocation handler ("_geo.nc"
+// files), one log line is written per image file, and the timer is re-armed. The cycle knows
+// nothing of widgets: the window and the headless runner drive the same object and show its
+// state through a TCycleView.
+
+#include <QObject>
+#include <QTimer>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/ChannelCatalogue.h"
+#include "app/DateTime.h"
+#include "app/ProcessLog.h"
+#include "settings/ProgramSettings.h"
+#include "settings/RegistryVariables.h"
+
+// Colours as red + green << 8 + blue << 16.
+using TColor = std::uint32_t;
+constexpr TColor clGray = 0x808080;
+constexpr TColor clYellow = 0x00FFFF;
+
+enum TSectorCode : std::uint8_t { SectorUnknown = 0, SectorFullDisk = 1, SectorNorth = 2, SectorSouth = 3 };
+
+// The out-arguments of ProcessGoesFile. The cycle keeps one across the files of a cycle, so a
+// value the handler does not write keeps the previous file's.
+struct TGoesFileResult {
+    bool Skipped = false;
+    std::string SavedFileName;  // the last image written; empty when none
+    std::uint8_t Sector = SectorUnknown;
+    TDateTime ImageTime = 0;
+    TDateTime SlotTime = 0;
+    std::uint8_t ChannelIndex = 0;
+};
+
+// The per-file image product.
+class TGoesFileHandler {
+public:
+    virtual ~TGoesFileHandler() = default;
+    // True when the file was taken in and handled to the end (also when skipped); false when
+    // it was refused, left for later, or failed. The handler removes the file from the source
+    // directory once it has taken it in.
+    virtual bool ProcessGoesFile(const std::string& path, TGoesFileResult& result) = 0;
+    // Shows a newly saved image in the channel's thumbnail.
+    virtual void ShowSavedImage(std::uint8_t channelIndex, const std::string& savedFileName,
+                                const std::string& hint) = 0;
+};
+
+// The geolocation diagnostics; only called in "geo" mode.
+class TGeoFileHandler {
+public:
+    virtual ~TGeoFileHandler() = default;
+    virtual void ProcessGeoFile(const std::string& path) = 0;
+};
+
+// Where the cycle shows its state: the LED, the Start/Stop button, the status bar.
+class TCycleView {
+public:
+    virtual ~TCycleView() = default;
+    virtual void SetLedColour(TColor colour) = 0;
+    // Caption "Stop   " with the LED-on glyph, or "Start  " with the LED-off glyph.
+    virtual void ShowRunning(bool running) = 0;
+    virtual void SetStatusText(const std::string& text) = 0;
+    virtual void RepaintStatus() {}
+};
+
+// What became of the last entry a cycle handled (for the single-file run's exit status).
+enum class TFileOutcome { None, Processed, Skipped, Failed, GeoProcessed, GeoDeleted };
+
+class TProcessingCycle : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int FirstInterval = 100;
+    static constexpr int CycleInterval = 50000;
+    static constexpr int SkippedPause = 250;
+
+    TProcessingCycle(TProcessingOptions& options, TProcessLog& log, TCycleView& view,
+                     QObject* parent = nullptr);
+    ~TProcessingCycle() override;
+
+    void SetGoesFileHandler(TGoesFileHandler* handler) { goesHandler_ = handler; }
+    void SetGeoFileHandler(TGeoFileHandler* handler) { geoHandler_ = handler; }
+    // Replaces the 250 ms wait after a skipped file (tests).
+    void SetSleep(std::function<void(int ms)> sleep) { sleep_ = std::move(sleep); }
+
+    // Start/Stop pressed.
+    void BitBtnStartStopClick();
+    // One cycle; connected to TimerProcess.
+    void TimerProcessTimer();
+    // Turns processing off for good (closing, shutdown): the file in hand is finished first.
+    void StopProcessing();
+
+    void AddLogLine(const std::string& text, TDateTime time) { log_.AddLogLine(text, time); }
+
+    bool InCycle() const { return inCycle_; }
+    TFileOutcome LastOutcome() const { return lastOutcome_; }
+    TProcessingOptions& Options() { return options_; }
+    TProcessLog& Log() { return log_; }
+
+    bool Running = false;
+    bool SingleFileMode = false;
+    bool GeoMode = false;
+    std::string GeoLogPath;
+    std::string SingleFileName;  // the file of single-file mode
+    QTimer TimerProcess;
+    // "LastSaved" + digit, by channel index; none for index 4.
+    std::array<std::unique_ptr<TRegistryString>, ChannelCount> LastSavedSettings;
+
+signals:
+    void CycleFinished();
+
+private:
+    void HandleEntry(const std::string& entry, TGoesFileResult& result);
+    void ImageRoute(const std::string& entry, TGoesFileResult& result);
+
+    TProcessingOptions& options_;
+    TProcessLog& log_;
+    TCycleView& view_;
+    TGoesFileHandler* goesHandler_ = nullptr;
+    TGeoFileHandler* geoHandler_ = nullptr;
+    std::function<void(int)> sleep_;
+    bool inCycle_ = false;
+    TFileOutcome lastOutcome_ = TFileOutcome::None;
+};
+
+// "FD  ", "NH  ", "SH  " for sectors 1, 2, 3; empty otherwise.
+std::string SectorLabel(std::uint8_t sector);

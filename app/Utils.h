@@ -1,0 +1,41 @@
+#pragma once
+// Small file and time utilities shared by the cycle, the per-file product and the geolocation
+// route.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/DateTime.h"
+#include "settings/RegistryVariables.h"  // ReadAppPath
+
+// The current UTC date and time.
+TDateTime UtcNow();
+
+// Lets the event loop see to timers and posted work, at most once per millisecond; user input
+// waits for ProcessAllMessages. Costs nothing when called many times within one millisecond.
+void PeekMessages();
+// Dispatches everything pending, user input included (Stop, Close, thumbnail clicks).
+void ProcessAllMessages();
+
+// Appends the pattern's directory part + name of every directory entry (files and directories
+// alike, hidden ones too) whose name matches the pattern's last part. '*' and '?' are
+// wildcards, letters match in either case. A missing directory adds nothing.
+void ListFiles(const std::string& pattern, std::vector<std::string>& list);
+bool MatchesWildcard(std::string_view pattern, std::string_view name);
+
+// The order of the incoming list: letters without regard to case, punctuation before digits
+// before letters, so names that begin with year, day and time sort oldest first. Names that
+// differ only in case both stay, in byte order.
+bool FileNameLess(const std::string& a, const std::string& b);
+// Sorts with FileNameLess and drops exact duplicates.
+void SortFileList(std::vector<std::string>& list);
+
+// The part after the last '/'.
+std::string ExtractFileName(std::string_view path);
+std::string LowerCase(std::string_view s);
+std::string UpperCase(std::string_view s);
+
+// The program file's name and its four-number file version: "orvanta V1.0.0.0", as the
+// "Starting" and "Closing" lines show them.
+std::string ProgramNameAndVersion();

@@ -1,0 +1,43 @@
+#include <gtest/gtest.h>
+
+#include "app/CommandLine.h"
+
+namespace {
+
+struct SwitchCase {
+    std::vector<std::string> args;
+    bool start, log, geo;
+    const char* file;
+};
+
+class CommandLineTest : public ::testing::TestWithParam<SwitchCase> {};
+
+TEST_P(CommandLineTest, Switches)
+{
+    const auto& c = GetParam();
+    TCommandLine cl(c.args);
+    EXPECT_EQ(cl.FindSwitch("start"), c.start);
+    EXPECT_EQ(cl.FindSwitch("log"), c.log);
+    EXPECT_EQ(cl.FindSwitch("geo"), c.geo);
+    EXPECT_EQ(cl.FileArgument(), c.file);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, CommandLineTest,
+    ::testing::Values(SwitchCase{{"/START"}, true, false, false, ""},
+                      SwitchCase{{"-start"}, true, false, false, ""},
+                      SwitchCase{{"-Start", "/Log", "-GEO"}, true, true, true, ""},
+                      SwitchCase{{"start"}, false, false, false, "start"},
+                      SwitchCase{{"--start"}, false, false, false, "--start"},
+                      SwitchCase{{"-starts"}, false, false, false, "-starts"},
+                      SwitchCase{{"-start", "/srv/in/goes15.2013.150.120000.1.nc"}, true, false, false,
+                                 "/srv/in/goes15.2013.150.120000.1.nc"},
+                      SwitchCase{{}, false, false, false, ""}));
+
+TEST(CommandLine, FirstArgumentIsTakenAsItStands)
+{
+    EXPECT_EQ(TCommandLine({"-start", "x"}).FirstArgument(), "-start");
+    EXPECT_EQ(TCommandLine().FirstArgument(), "");
+}
+
+}  // namespace

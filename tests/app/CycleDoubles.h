@@ -1,0 +1,56 @@
+#pragma once
+// Stand-ins for the window and the two handlers, recording what the cycle asks of them.
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/ProcessingCycle.h"
+
+class TRecordingView : public TCycleView {
+public:
+    void SetLedColour(TColor colour) override { Events.push_back(colour == clGray ? "led grey" : colour == clYellow ? "led yellow" : "led ?"); }
+    void ShowRunning(bool running) override { Events.push_back(running ? "Stop   " : "Start  "); }
+    void SetStatusText(const std::string& text) override
+    {
+        Status = text;
+        Events.push_back("status " + text);
+    }
+    void RepaintStatus() override { ++Repaints; }
+
+    std::vector<std::string> Events;
+    std::string Status;
+    int Repaints = 0;
+};
+
+class TFakeGoesHandler : public TGoesFileHandler {
+public:
+    using TProcess = std::function<bool(const std::string&, TGoesFileResult&)>;
+    bool ProcessGoesFile(const std::string& path, TGoesFileResult& result) override
+    {
+        Calls.push_back(path);
+        result.SavedFileName.clear();
+        result.Skipped = false;
+        result.SlotTime = 0;
+        return Process ? Process(path, result) : false;
+    }
+    void ShowSavedImage(std::uint8_t channel, const std::string& saved, const std::string& hint) override
+    {
+        Shown.push_back(std::to_string(channel) + "|" + saved + "|" + hint);
+    }
+
+    TProcess Process;
+    std::vector<std::string> Calls;
+    std::vector<std::string> Shown;
+};
+
+class TFakeGeoHandler : public TGeoFileHandler {
+public:
+    void ProcessGeoFile(const std::string& path) override
+    {
+        Calls.push_back(path);
+        if (Throw) throw std::runtime_error("Error in GaussJordan: matrix is singular");
+    }
+    std::vector<std::string> Calls;
+    bool Throw = false;
+};

@@ -1,0 +1,310 @@
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
+
+#include <filesystem>
+#include <fstream>
+
+#include "CycleDoubles.h"
+#include "app/ChannelCatalogue.h"
+#include "app/Utils.h"
+#include "settings/ProgramPaths.h"
+#include "settings/RegistryFile.h"
+#include "support/TempXdg.h"
+
+namespace {
+
+const std::string kMu = "\xC2\xB5";
+
+class ProcessingCycleTest : public ::testing::Test {
+protected:
+    ProcessingCycleTest()
+        : log_(tmp_.Dir("state") + "orvanta-process.log", [] { return *TryEncodeDate(2013, 5, 30) + 0.5; }),
+          cycle_(options_, log_, view_)
+    {
+        in_ = tmp_.Dir("in");
+        options_.SetPathText("SourcePath", in_);
+        cycle_.SetGoesFileHandler(&goes_);
+        cycle_.SetGeoFileHandler(&geo_);
+        cycle_.GeoLogPath = tmp_.Dir("state") + "orvanta-geo.log";
+        cycle_.SetSleep([this](int ms) { sleeps_.push_back(ms); });
+    }
+
+    std::string Drop(const std::string& name)
+    {
+        std::ofstream(in_ + name) << "data";
+        return in_ + name;
+    }
+    // Log lines without their stamps.
+    std::vector<std::string> Logged() const
+    {
+        std::vector<std::string> out;
+        for (const auto& l : log_.Lines()) out.push_back(l.substr(25));
+        return out;
+    }
+    void RunOneCycle()
+    {
+        if (!cycle_.Running) cycle_.BitBtnStartStopClick();
+        cycle_.TimerProcessTimer();
+    }
+    // A handler that parses the name, as the product does, and "saves" a JPEG.
+    static bool SaveAs(const std::string& path, TGoesFileResult& r, std::uint8_t sector)
+    {
+        if (!ParseGoesFileName(path, r.ChannelIndex, r.ImageTime)) return false;
+        r.SlotTime = r.ImageTime;
+        r.Sector = sector;
+        r.SavedFileName = "/img/" + ExtractFileName(path) + ".jpg";
+        std::filesystem::remove(path);
+        return true;
+    }
+
+    TAsProgram program_;
+    TTempXdg tmp_;
+    std::string in_;
+    TFixedOptions options_;
+    TProcessLog log_;
+    TRecordingView view_;
+    TFakeGoesHandler goes_;
+    TFakeGeoHandler geo_;
+    TProcessingCycle cycle_;
+    std::vector<int> sleeps_;
+};
+
+TEST_F(ProcessingCycleTest, EmptySourceDirectory)
+{
+    cycle_.BitBtnStartStopClick();
+    EXPECT_TRUE(cycle_.Running);
+    EXPECT_TRUE(cycle_.TimerProcess.isActive());
+    EXPECT_EQ(cycle_.TimerProcess.interval(), 100);
+    cycle_.TimerProcessTimer();
+    EXPECT_EQ(view_.Events, (std::vector<std::string>{"Stop   ", "led yellow", "led grey"}));
+    EXPECT_TRUE(log_.Lines().empty());
+    EXPECT_TRUE(cycle_.TimerProcess.isActive());
+    EXPECT_EQ(cycle_.TimerProcess.interval(), 50000);
+
+    // Once a cycle has ended running, a new Start waits the full 50 s.
+    cycle_.BitBtnStartStopClick();
+    EXPECT_FALSE(cycle_.TimerProcess.isActive());
+    EXPECT_EQ(view_.Events.back(), "Start  ");
+    cycle_.BitBtnStartStopClick();
+    EXPECT_EQ(cycle_.TimerProcess.interval(), 50000);
+}
+
+TEST_F(ProcessingCycleTest, NotRunningOnlyGreysTheLed)
+{
+    Drop("goes15.2013.150.120000.1.nc");
+    cycle_.TimerProcessTimer();
+    EXPECT_EQ(view_.Events, (std::vector<std::string>{"led grey"}));
+    EXPECT_TRUE(goes_.Calls.empty());
+    EXPECT_FALSE(cycle_.TimerProcess.isActive());
+}
+
+TEST_F(ProcessingCycleTest, FilesInNameOrderOnlyMatchingOnes)
+{
+    const auto c = Drop("goes15.2013.150.120000.4.nc.bz2");
+    const auto a = Drop("goes15.2013.150.113000.1.nc.bz2");
+    const auto b = Drop("GOES15.2013.150.120000.1.NC");
+    Drop("goes15.1999.150.120000.1.nc");
+    Drop("readme.nc");
+    Drop("goes15.2013.150.120000.1.bz2");
+    RunOneCycle();
+    EXPECT_EQ(goes_.Calls, (std::vector<std::string>{a, b, c}));
+    EXPECT_EQ(Logged(), (std::vector<std::string>{a + " failed", b + " failed", c + " failed"}));
+    EXPECT_EQ(view_.Status, c + " failed");
+}
+
+TEST_F(ProcessingCycleTest, ProcessedLineHintAndLastSaved)
+{
+    const auto vis = Drop("goes15.2013.150.120100.1.nc");
+    const auto ir = Drop("goes15.2013.150.122700.4.nc");
+    goes_.Process = [](const std::string& p, TGoesFileResult& r) {
+        return SaveAs(p, r, p.find(".1.nc") != std::string::npos ? SectorFullDisk : SectorNorth);
+    };
+    RunOneCycle();
+    EXPECT_EQ(Logged(), (std::vector<std::string>{
+                            "Processed  2013-05-30 12:00 FD  band 1  0.63 " + kMu + "m  visible",
+                            "Processed  2013-05-30 12:30 NH  band 4  10.7 " + kMu + "m  thermal"}));
+    EXPECT_EQ(goes_.Shown, (std::vector<std::string>{
+                               "0|/img/goes15.2013.150.120100.1.nc.jpg|2013-05-30 1200  FD  band 1  [0.63 " + kMu + "m  visible]",
+                               "3|/img/goes15.2013.150.122700.4.nc.jpg|2013-05-30 1230  NH  band 4  [10.7 " + kMu + "m  thermal]"}));
+    // Only the full-disk image is remembered, and at once.
+    TRegistryFile reg(RegistryFilePath());
+    EXPECT_EQ(reg.ReadString(ProgramKey(), "LastSaved1"), "/img/goes15.2013.150.120100.1.nc.jpg");
+    EXPECT_FALSE(reg.ValueExists(ProgramKey(), "LastSaved4"));
+    EXPECT_EQ(cycle_.LastSavedSettings[0]->Value, "/img/goes15.2013.150.120100.1.nc.jpg");
+    EXPECT_FALSE(cycle_.LastSavedSettings[4]);
+    EXPECT_FALSE(std::filesystem::exists(vis));
+    EXPECT_FALSE(std::filesystem::exists(ir));
+    EXPECT_EQ(cycle_.LastOutcome(), TFileOutcome::Processed);
+}
+
+TEST_F(ProcessingCycleTest, SkippedSectorWaitsAQuarterSecond)
+{
+    Drop("goes15.2013.150.120000.2.nc");
+    goes_.Process = [](const std::string& p, TGoesFileResult& r) {
+        ParseGoesFileName(p, r.ChannelIndex, r.ImageTime);
+        r.SlotTime = r.ImageTime;
+        r.Sector = SectorSouth;
+        r.Skipped = true;
+        return true;
+    };
+    RunOneCycle();
+    EXPECT_EQ(Logged(), (std::vector<std::string>{"Skipped  2013-05-30 12:00 SH  band 2   3.9 " + kMu + "m  SW IR"}));
+    EXPECT_EQ(view_.Status, "2013-05-30 1200  band  2  skipped");
+    EXPECT_EQ(sleeps_, (std::vector<int>{250}));
+    EXPECT_TRUE(goes_.Shown.empty());
+    EXPECT_EQ(cycle_.LastOutcome(), TFileOutcome::Skipped);
+}
+
+TEST_F(ProcessingCycleTest, TrueWithoutASavedImageIsAFailure)
+{
+    const auto f = Drop("goes15.2013.150.120000.6.nc");
+    goes_.Process = [](const std::string&, TGoesFileResult& r) {
+        r.Sector = SectorFullDisk;
+        return true;  // neither format ticked
+    };
+    RunOneCycle();
+    EXPECT_EQ(Logged(), (std::vector<std::string>{f + " failed"}));
+    EXPECT_TRUE(sleeps_.empty());
+    EXPECT_EQ(cycle_.LastOutcome(), TFileOutcome::Failed);
+}
+
+TEST_F(ProcessingCycleTest, GeoFilesWithoutGeoModeAreDeletedWithTheGeoLog)
+{
+    const auto g = Drop("goes15.2013.150.120000_GEO.nc.bz2");
+    TTempXdg::WriteText(cycle_.GeoLogPath, "old\n");
+    RunOneCycle();
+    EXPECT_FALSE(std::filesystem::exists(g));
+    EXPECT_FALSE(std::filesystem::exists(cycle_.GeoLogPath));
+    EXPECT_TRUE(log_.Lines().empty());
+    EXPECT_TRUE(goes_.Calls.empty());
+    EXPECT_TRUE(geo_.Calls.empty());
+}
+
+TEST_F(ProcessingCycleTest, GeoFilesInGeoModeGoToTheGeoHandler)
+{
+    cycle_.GeoMode = true;
+    const auto g = Drop("goes15.2013.150.120000_geo.nc");
+    const auto i = Drop("goes15.2013.150.120000.1.nc");
+    RunOneCycle();
+    EXPECT_EQ(goes_.Calls, (std::vector<std::string>{i}));
+    EXPECT_EQ(geo_.Calls, (std::vector<std::string>{g}));
+    EXPECT_TRUE(std::filesystem::exists(g));  // the real handler archives it; the double does not
+}
+
+TEST_F(ProcessingCycleTest, AnErrorLeavesTheFileAndKeepsTheStationRunning)
+{
+    cycle_.GeoMode = true;
+    geo_.Throw = true;
+    const auto g = Drop("goes15.2013.150.113000_geo.nc");
+    const auto bad = Drop("goes15.2013.150.120000.1.nc");
+    const auto good = Drop("goes15.2013.150.120000.3.nc");
+    goes_.Process = [&](const std::string& p, TGoesFileResult& r) -> bool {
+        if (p == bad) throw std::runtime_error("Read error");
+        return SaveAs(p, r, SectorFullDisk);
+    };
+    RunOneCycle();
+    EXPECT_EQ(Logged(), (std::vector<std::string>{
+                            g + " failed: Error in GaussJordan: matrix is singular",
+                            bad + " failed: Read error",
+                            "Processed  2013-05-30 12:00 FD  band 3  6.48 " + kMu + "m  WV upper"}));
+    EXPECT_TRUE(std::filesystem::exists(bad));
+    EXPECT_TRUE(cycle_.TimerProcess.isActive());
+    EXPECT_EQ(cycle_.TimerProcess.interval(), 50000);
+    EXPECT_EQ(view_.Events.back(), "led grey");
+}
+
+TEST_F(ProcessingCycleTest, StopDuringAFileFinishesItAndStartsNoOther)
+{
+    const auto a = Drop("goes15.2013.150.120000.1.nc");
+    Drop("goes15.2013.150.120000.3.nc");
+    goes_.Process = [&](const std::string& p, TGoesFileResult& r) {
+        // The click arrives while the file is worked on and is delivered when messages are
+        // pumped after it.
+        QTimer::singleShot(0, &cycle_, [&] { cycle_.BitBtnStartStopClick(); });
+        return SaveAs(p, r, SectorFullDisk);
+    };
+    RunOneCycle();
+    EXPECT_EQ(goes_.Calls, (std::vector<std::string>{a}));
+    EXPECT_EQ(Logged().size(), 1u);
+    EXPECT_FALSE(cycle_.Running);
+    EXPECT_FALSE(cycle_.TimerProcess.isActive());
+    EXPECT_EQ(view_.Events.back(), "led grey");
+}
+
+TEST_F(ProcessingCycleTest, StopAndStartWithinACycleDoNotNestCycles)
+{
+    Drop("goes15.2013.150.120000.1.nc");
+    Drop("goes15.2013.150.120000.3.nc");
+    int depth = 0, deepest = 0;
+    goes_.Process = [&](const std::string& p, TGoesFileResult& r) {
+        ++depth;
+        deepest = std::max(deepest, depth);
+        cycle_.BitBtnStartStopClick();
+        cycle_.BitBtnStartStopClick();
+        cycle_.TimerProcessTimer();  // as if the re-armed timer fired while messages are pumped
+        --depth;
+        return SaveAs(p, r, SectorFullDisk);
+    };
+    RunOneCycle();
+    EXPECT_EQ(deepest, 1);
+    EXPECT_EQ(goes_.Calls.size(), 2u);
+    EXPECT_TRUE(cycle_.TimerProcess.isActive());
+    EXPECT_EQ(cycle_.TimerProcess.interval(), 50000);
+}
+
+TEST_F(ProcessingCycleTest, SingleFileModeHandlesThatFileAndStops)
+{
+    Drop("goes15.2013.150.113000.1.nc");
+    const std::string single = tmp_.Dir("elsewhere") + "goes15.2013.150.120000.4.nc";
+    std::ofstream(single) << "x";
+    cycle_.SingleFileMode = true;
+    cycle_.SingleFileName = single;
+    goes_.Process = [](const std::string& p, TGoesFileResult& r) { return SaveAs(p, r, SectorFullDisk); };
+    int finished = 0;
+    QObject::connect(&cycle_, &TProcessingCycle::CycleFinished, [&] { ++finished; });
+    RunOneCycle();
+    EXPECT_EQ(goes_.Calls, (std::vector<std::string>{single}));
+    EXPECT_FALSE(cycle_.Running);
+    EXPECT_FALSE(cycle_.TimerProcess.isActive());
+    EXPECT_EQ(view_.Events.back(), "Start  ");
+    EXPECT_EQ(finished, 1);
+}
+
+TEST_F(ProcessingCycleTest, SingleFileModeStoppedByHandStaysStopped)
+{
+    const std::string single = Drop("goes15.2013.150.120000.4.nc");
+    cycle_.SingleFileMode = true;
+    cycle_.SingleFileName = single;
+    goes_.Process = [&](const std::string&, TGoesFileResult&) {
+        cycle_.BitBtnStartStopClick();
+        return false;
+    };
+    RunOneCycle();
+    EXPECT_FALSE(cycle_.Running);
+    EXPECT_FALSE(cycle_.TimerProcess.isActive());
+}
+
+TEST_F(ProcessingCycleTest, TheTimerDrivesTheCycle)
+{
+    Drop("goes15.2013.150.120000.1.nc");
+    QEventLoop loop;
+    QObject::connect(&cycle_, &TProcessingCycle::CycleFinished, &loop, &QEventLoop::quit);
+    QTimer::singleShot(5000, &loop, &QEventLoop::quit);
+    cycle_.BitBtnStartStopClick();
+    loop.exec();
+    EXPECT_EQ(goes_.Calls.size(), 1u);
+    EXPECT_EQ(cycle_.TimerProcess.interval(), 50000);
+}
+
+TEST_F(ProcessingCycleTest, ControlCharactersInANameStayInOneLine)
+{
+    const auto f = Drop("goes15.20\nforged.nc");
+    RunOneCycle();
+    ASSERT_EQ(log_.Lines().size(), 1u);
+    EXPECT_EQ(Logged()[0], in_ + "goes15.20?forged.nc failed");
+}
+
+}  // namespace

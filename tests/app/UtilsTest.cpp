@@ -1,0 +1,94 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+
+#include "app/Utils.h"
+#include "support/TempXdg.h"
+
+namespace {
+
+struct WildcardCase {
+    const char* pattern;
+    const char* name;
+    bool matches;
+};
+
+class WildcardTest : public ::testing::TestWithParam<WildcardCase> {};
+
+TEST_P(WildcardTest, Matches)
+{
+    EXPECT_EQ(MatchesWildcard(GetParam().pattern, GetParam().name), GetParam().matches)
+        << GetParam().pattern << " ~ " << GetParam().name;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Incoming, WildcardTest,
+    ::testing::Values(WildcardCase{"goes15.20*nc*", "goes15.2013.150.120000.1.nc", true},
+                      WildcardCase{"goes15.20*nc*", "goes15.2013.150.120000.1.nc.bz2", true},
+                      WildcardCase{"goes15.20*nc*", "GOES15.2013.150.120000.1.NC.BZ2", true},
+                      WildcardCase{"goes15.20*nc*", "goes15.2013.150.120000_geo.nc", true},
+                      WildcardCase{"goes15.20*nc*", "goes15.20nc", true},
+                      WildcardCase{"goes15.20*nc*", "goes15.2013.150.120000.1.bz2", false},
+                      WildcardCase{"goes15.20*nc*", "goes15.1999.150.120000.1.nc", false},
+                      WildcardCase{"goes15.20*nc*", "xgoes15.2013.150.120000.1.nc", false},
+                      WildcardCase{"goes15.20*nc*", "goes15.2", false},
+                      WildcardCase{"a?c", "abc", true},
+                      WildcardCase{"a?c", "ac", false},
+                      WildcardCase{"*", "", true},
+                      WildcardCase{"", "x", false}));
+
+TEST(Utils, IncomingListIsInNameOrder)
+{
+    std::vector<std::string> list = {
+        "/in/goes15.2013.150.120000.4.nc", "/in/GOES15.2013.150.113000.1.nc",
+        "/in/goes15.2013.150.120000_geo.nc", "/in/goes15.2013.150.120000.1.nc",
+        "/in/goes15.2013.149.235959.1.nc", "/in/goes15.2013.150.120000.1.nc"};
+    SortFileList(list);
+    EXPECT_EQ(list, (std::vector<std::string>{
+                        "/in/goes15.2013.149.235959.1.nc", "/in/GOES15.2013.150.113000.1.nc",
+                        "/in/goes15.2013.150.120000.1.nc", "/in/goes15.2013.150.120000.4.nc",
+                        "/in/goes15.2013.150.120000_geo.nc"}));
+    // Names that differ only in letter case are two files here; both are kept.
+    std::vector<std::string> twins = {"b", "A", "a"};
+    SortFileList(twins);
+    EXPECT_EQ(twins, (std::vector<std::string>{"A", "a", "b"}));
+}
+
+TEST(Utils, ListFilesTakesFilesAndDirectories)
+{
+    TTempXdg tmp;
+    const std::string in = tmp.Dir("in");
+    std::ofstream(in + "goes15.2013.150.120000.1.nc") << "x";
+    std::ofstream(in + ".goes15.hidden.nc") << "x";
+    std::ofstream(in + "readme.txt") << "x";
+    std::filesystem::create_directory(in + "goes15.20dir.nc");
+    std::vector<std::string> list{"kept"};
+    ListFiles(in + "goes15.20*nc*", list);
+    std::sort(list.begin(), list.end());
+    EXPECT_EQ(list, (std::vector<std::string>{in + "goes15.2013.150.120000.1.nc", in + "goes15.20dir.nc", "kept"}));
+
+    std::vector<std::string> none;
+    ListFiles(tmp.Root() + "/missing/goes15.20*nc*", none);
+    EXPECT_TRUE(none.empty());
+}
+
+TEST(Utils, UtcNowIsTheSystemClock)
+{
+    const auto before = std::chrono::system_clock::now();
+    const TDateTime now = UtcNow();
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(before.time_since_epoch()).count();
+    EXPECT_NEAR(DateTimeToUnixMs(now), ms, 1000);
+}
+
+TEST(Utils, NamesAndCase)
+{
+    EXPECT_EQ(ExtractFileName("/a/b/c.nc"), "c.nc");
+    EXPECT_EQ(ExtractFileName("c.nc"), "c.nc");
+    EXPECT_EQ(ExtractFileName("/a/"), "");
+    EXPECT_EQ(LowerCase("AbC_GEO.NC"), "abc_geo.nc");
+    EXPECT_EQ(UpperCase("goes15\xC2\xB5"), "GOES15\xC2\xB5");
+}
+
+}  // namespace
