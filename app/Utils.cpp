@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <memory>
 
 #include "Version.h"
@@ -145,4 +146,10 @@ std::string UpperCase(std::string_view s)
 std::string ProgramNameAndVersion()
 {
     return ProgramName() + " V" + ORVANTA_FILE_VERSION;
+}
+
+bool DirectoryExists(const std::string& path)
+{
+    std::error_code ec;
+    return !path.empty() && std::filesystem::is_directory(path, ec);
 }

@@ -31,6 +31,8 @@ bool FileNameLess(const std::string& a, const std::string& b);
 // Sorts with FileNameLess and drops exact duplicates.
 void SortFileList(std::vector<std::string>& list);
 
+bool DirectoryExists(const std::string& path);
+
 // The part after the last '/'.
 std::string ExtractFileName(std::string_view path);
 std::string LowerCase(std::string_view s);

@@ -1,17 +1,57 @@
+#include <QApplication>
 #include <QCoreApplication>
+#include <QSessionManager>
+
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "Version.h"
+#include "app/CommandLine.h"
+#include "app/HeadlessRunner.h"
+#include "app/OrvantaForm.h"
+#include "app/SignalWatcher.h"
+#include "app/Utils.h"
+#include "settings/ProgramPaths.h"
 
 int main(int argc, char** argv)
 {
+    bool headless = false;
+    std::vector<std::string> args;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--version") == 0) {
-            std::printf("orvanta %s\n", ORVANTA_FILE_VERSION);
+            std::printf("%s %s\n", ProgramName().c_str(), ORVANTA_FILE_VERSION);
             return 0;
         }
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(UsageText().c_str(), stdout);
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--headless") == 0) headless = true;
+        else args.emplace_back(argv[i]);
     }
-    QCoreApplication app(argc, argv);
-    return 0;
+
+    if (headless) {
+        QCoreApplication app(argc, argv);
+        THeadlessRunner runner{TCommandLine(args)};
+        return runner.Run();
+    }
+
+    QApplication app(argc, argv);
+    // Qt has taken its own options out of the arguments by now.
+    std::vector<std::string> remaining;
+    const QStringList qtArgs = QCoreApplication::arguments();
+    for (qsizetype i = 1; i < qtArgs.size(); ++i) remaining.push_back(qtArgs[i].toStdString());
+    TFormRadaDedOVI form{TCommandLine(remaining)};
+    TSignalWatcher watcher;
+    QObject::connect(&watcher, &TSignalWatcher::Received, &form, [&form](int) {
+        form.ShutdownRequested("Windows shutdown request received");
+        QCoreApplication::quit();
+    });
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &form, [&form](QSessionManager&) {
+        form.ShutdownRequested("Windows shutdown request received");
+    });
+    form.show();
+    return app.exec();
 }

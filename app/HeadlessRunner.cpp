@@ -1,0 +1,165 @@
+#include "app/HeadlessRunner.h"
+
+#include <QCoreApplication>
+
+#include <csignal>
+#include <filesystem>
+
+#include "app/Utils.h"
+#include "settings/ProgramPaths.h"
+
+std::string UsageText()
+{
+    const std::string p = ProgramName();
+    return "Usage: " + p + " [-start] [-log] [-geo] [file]\n"
+           "       " + p + " --headless [-start] [-log] [-geo] [file]\n"
+           "       " + p + " --help | --version\n"
+           "\n"
+           "Composes GOES-15 imager files dropped into the source directory into per-channel\n"
+           "images. Switches may begin with '-' or '/', in any letter case.\n"
+           "\n"
+           "  -start      start processing at once\n"
+           "  -log        show the processing log (headless: print it first)\n"
+           "  -geo        run the geolocation diagnostics on \"_geo.nc\" files instead of\n"
+           "              deleting them\n"
+           "  file        process just this file once, then stop\n"
+           "  --headless  run without a window; every log line is also printed\n"
+           "\n"
+           "Headless exit status: 0 done (or stopped by SIGTERM/SIGINT/SIGHUP), 1 the single\n"
+           "file was not processed and saved, 2 wrong arguments or settings.\n"
+           "\n"
+           "Settings: " + RegistryFilePath() + ", key\n"
+           "  [HKEY_CURRENT_USER" + ProgramKey() + "] (values \"SourcePath\", \"NetCDFPath\",\n"
+           "  \"SavePath\" and the options of the Setup page).\n"
+           "Processing log: " + ProcessLogPath() + "\n";
+}
+
+THeadlessRunner::THeadlessRunner(TCommandLine commandLine, std::FILE* out, std::FILE* err)
+    : commandLine_(std::move(commandLine)), out_(out), err_(err)
+{
+}
+
+THeadlessRunner::~THeadlessRunner()
+{
+    cycle_.reset();
+    if (log_) log_->SetSink(nullptr);
+}
+
+int THeadlessRunner::Prepare()
+{
+    const std::string file = commandLine_.FileArgument();
+    const bool start = commandLine_.FindSwitch("start");
+    if (!file.empty() && file[0] == '-') {
+        std::fprintf(err_, "%s: unknown switch \"%s\"\n\n%s", ProgramName().c_str(), file.c_str(), UsageText().c_str());
+        return ExitUsage;
+    }
+    if (file.empty() && !start) {
+        std::fprintf(err_, "%s: nothing to do without -start or a file to process.\n\n%s",
+                     ProgramName().c_str(), UsageText().c_str());
+        return ExitUsage;
+    }
+    std::error_code ec;
+    if (!file.empty() && !std::filesystem::is_regular_file(file, ec)) {
+        std::fprintf(err_, "%s: no such file: %s\n", ProgramName().c_str(), file.c_str());
+        return ExitUsage;
+    }
+
+    options_ = std::make_unique<TRegistryOptions>();
+    static const struct {
+        const char* valueName;
+        const char* what;
+        const char* example;
+    } kDirectories[] = {{"SourcePath", "source (incoming files)", "/srv/goes/incoming/"},
+                        {"NetCDFPath", "raw archive (saved NetCDF files)", "/srv/goes/raw/"},
+                        {"SavePath", "image", "/srv/goes/images/"}};
+    bool missing = false;
+    // The operator sees which directory is missing and how to set it: there is no Setup page.
+    for (const auto& d : kDirectories) {
+        const std::string path = options_->PathText(d.valueName);
+        if (DirectoryExists(path)) continue;
+        missing = true;
+        const bool unset = path == WithTrailingDelimiter(std::string(FindSetting(d.valueName)->DefaultText));
+        if (unset) std::fprintf(err_, "%s: the %s directory is not set.\n", ProgramName().c_str(), d.what);
+        else
+            std::fprintf(err_, "%s: the %s directory \"%s\" does not exist.\n", ProgramName().c_str(), d.what,
+                         path.c_str());
+        std::fprintf(err_, "  Set it as \"%s\" under [HKEY_CURRENT_USER%s]\n  in %s, for example:\n  \"%s\"=\"%s\"\n",
+                     d.valueName, ProgramKey().c_str(), RegistryFilePath().c_str(), d.valueName, d.example);
+    }
+    if (missing) return ExitUsage;
+
+    log_ = std::make_unique<TProcessLog>(ProcessLogPath());
+    log_->LoadFromFile();
+    if (commandLine_.FindSwitch("log"))
+        for (const auto& line : log_->Lines()) std::fprintf(out_, "%s\n", line.c_str());
+    log_->SetSink(this);
+
+    cycle_ = std::make_unique<TProcessingCycle>(*options_, *log_, *this);
+    cycle_->GeoMode = commandLine_.FindSwitch("geo");
+    cycle_->GeoLogPath = GeoLogPath();
+    connect(cycle_.get(), &TProcessingCycle::CycleFinished, this, &THeadlessRunner::CycleFinished);
+
+    signals_ = std::make_unique<TSignalWatcher>();
+    connect(signals_.get(), &TSignalWatcher::Received, this, &THeadlessRunner::SignalReceived);
+
+    log_->AddLogLine("Starting " + ProgramNameAndVersion(), UtcNow());
+    if (!file.empty()) {
+        cycle_->SingleFileMode = true;
+        cycle_->SingleFileName = file;
+    }
+    cycle_->BitBtnStartStopClick();
+    return -1;
+}
+
+int THeadlessRunner::Run()
+{
+    const int early = Prepare();
+    if (early >= 0) return early;
+    int code = ExitOk;
+    connect(this, &THeadlessRunner::Finished, QCoreApplication::instance(), [&code](int c) {
+        code = c;
+        QCoreApplication::exit(c);
+    }, Qt::QueuedConnection);
+    QCoreApplication::exec();
+    return code;
+}
+
+void THeadlessRunner::LogLineAdded(const std::string& line)
+{
+    std::fprintf(out_, "%s\n", line.c_str());
+    std::fflush(out_);
+}
+
+void THeadlessRunner::SignalReceived(int signalNumber)
+{
+    if (closing_) return;
+    closing_ = true;
+    cycle_->StopProcessing();
+    // A session or system going down is a shutdown request; Ctrl-C is the operator closing.
+    if (signalNumber != SIGINT) log_->AddLogLine("Windows shutdown request received", UtcNow());
+    if (!cycle_->InCycle()) Close(ExitOk);
+    // Otherwise the cycle finishes the file in hand and CycleFinished closes.
+}
+
+void THeadlessRunner::CycleFinished()
+{
+    if (closing_) {
+        Close(ExitOk);
+        return;
+    }
+    if (cycle_->SingleFileMode) {
+        const TFileOutcome o = cycle_->LastOutcome();
+        Close(o == TFileOutcome::Processed || o == TFileOutcome::GeoProcessed ? ExitOk : ExitFileFailed);
+    }
+}
+
+void THeadlessRunner::Close(int exitCode)
+{
+    if (closed_) return;
+    closed_ = true;
+    cycle_->StopProcessing();
+    log_->AddLogLine("Closing " + ProgramNameAndVersion(), UtcNow());
+    if (!log_->Lines().empty() && !log_->SaveToFile())
+        std::fprintf(err_, "%s: could not save the log to %s\n", ProgramName().c_str(), log_->Path().c_str());
+    emit Finished(exitCode);
+}

@@ -1,0 +1,63 @@
+#pragma once
+// The station without a screen: the same cycle under a QCoreApplication, every log line also
+// on standard output, the settings from the registry file. SIGTERM, SIGINT and SIGHUP finish
+// the file in hand, log "Closing ...", save the log and end the program with status 0.
+
+#include <QObject>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "app/CommandLine.h"
+#include "app/ProcessLog.h"
+#include "app/ProcessingCycle.h"
+#include "app/SignalWatcher.h"
+
+class THeadlessRunner : public QObject, public TCycleView, public TLogSink {
+    Q_OBJECT
+public:
+    enum ExitCode { ExitOk = 0, ExitFileFailed = 1, ExitUsage = 2 };
+
+    // args: the arguments after "--headless".
+    explicit THeadlessRunner(TCommandLine commandLine, std::FILE* out = stdout, std::FILE* err = stderr);
+    ~THeadlessRunner() override;
+
+    // Checks the settings and the arguments; on success the cycle is set up and Start pressed.
+    // Returns -1 when the event loop is to run, otherwise the exit status.
+    int Prepare();
+    // Prepare, then run the event loop until the end; returns the exit status.
+    int Run();
+
+    TProcessingCycle& Cycle() { return *cycle_; }
+    TProcessLog& Log() { return *log_; }
+
+    // TCycleView
+    void SetLedColour(TColor) override {}
+    void ShowRunning(bool) override {}
+    void SetStatusText(const std::string&) override {}
+    // TLogSink
+    void LogLineAdded(const std::string& line) override;
+
+    void SignalReceived(int signalNumber);
+
+signals:
+    void Finished(int exitCode);
+
+private:
+    void CycleFinished();
+    void Close(int exitCode);
+
+    TCommandLine commandLine_;
+    std::FILE* out_;
+    std::FILE* err_;
+    std::unique_ptr<TRegistryOptions> options_;
+    std::unique_ptr<TProcessLog> log_;
+    std::unique_ptr<TProcessingCycle> cycle_;
+    std::unique_ptr<TSignalWatcher> signals_;
+    bool closing_ = false;
+    bool closed_ = false;
+};
+
+// The text of --help.
+std::string UsageText();

@@ -1,0 +1,390 @@
+#include "app/OrvantaForm.h"
+
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QMessageBox>
+#include <QPainter>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QUrl>
+
+#include <filesystem>
+
+#include "Version.h"
+#include "app/Utils.h"
+#include "settings/ProgramPaths.h"
+
+namespace {
+
+constexpr int kClientWidth = 744;
+constexpr int kClientHeight = 346;
+constexpr const char* kSupportPage = "https://groups.io/g/quillon-orvanta";
+
+QString Q(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+
+QIcon LampGlyph(QColor colour)
+{
+    QPixmap pm(16, 16);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QColor(48, 48, 48), 1));
+    p.setBrush(colour);
+    p.drawEllipse(QRectF(2.5, 2.5, 11, 11));
+    return QIcon(pm);
+}
+
+}  // namespace
+
+TFormRadaDedOVI::TFormRadaDedOVI(TCommandLine commandLine, QWidget* parent)
+    : QWidget(parent), commandLine_(std::move(commandLine))
+{
+    setObjectName("FormRadaDedOVI");
+    setWindowTitle(QStringLiteral("Orvanta V") + ORVANTA_FILE_VERSION + " from Quillon, Brackmoor");
+    setFixedSize(kClientWidth, kClientHeight);
+    setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowMinimizeButtonHint
+                   | Qt::WindowCloseButtonHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint);
+
+    PageControlMain = new QTabWidget(this);
+    PageControlMain->setObjectName("PageControlMain");
+    PageControlMain->setGeometry(0, 0, kClientWidth, 292);
+    TabSheetImages = new QWidget;
+    TabSheetLog = new QWidget;
+    TabSheetSetup = new QWidget;
+    TabSheetDiags = new QWidget;
+    TabSheetImages->setObjectName("TabSheetImages");
+    TabSheetLog->setObjectName("TabSheetLog");
+    TabSheetSetup->setObjectName("TabSheetSetup");
+    TabSheetDiags->setObjectName("TabSheetDiags");
+    PageControlMain->addTab(TabSheetImages, "Images");
+    PageControlMain->addTab(TabSheetLog, "Log");
+    PageControlMain->addTab(TabSheetSetup, "Setup");
+    PageControlMain->addTab(TabSheetDiags, "Diags");
+
+    MemoLogProcessing = new QPlainTextEdit(TabSheetLog);
+    MemoLogProcessing->setObjectName("MemoLogProcessing");
+    MemoLogProcessing->setReadOnly(true);
+    MemoLogProcessing->setLineWrapMode(QPlainTextEdit::NoWrap);
+    MemoLogProcessing->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    MemoLogProcessing->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    MemoLogProcessing->setGeometry(4, 4, kClientWidth - 14, 254);
+    QFont mono = MemoLogProcessing->font();
+    mono.setStyleHint(QFont::TypeWriter);
+    mono.setFamily("monospace");
+    MemoLogProcessing->setFont(mono);
+    connect(PageControlMain, &QTabWidget::currentChanged, this, [this](int index) {
+        if (PageControlMain->widget(index) == TabSheetLog) ScrollLogToEnd();  // TabSheetLogShow
+    });
+
+    MemoDiags = new QPlainTextEdit(TabSheetDiags);
+    MemoDiags->setObjectName("MemoDiags");
+    MemoDiags->setLineWrapMode(QPlainTextEdit::NoWrap);
+    MemoDiags->setFont(mono);
+    MemoDiags->setGeometry(4, 4, kClientWidth - 14, 254);
+    MemoDiags->setPlainText("Interpretation of the geo-location data.");
+
+    BuildImagesPage();
+    BuildSetupPage();
+
+    BitBtnStartStop = new QPushButton("Start  ", this);
+    BitBtnStartStop->setObjectName("BitBtnStartStop");
+    BitBtnStartStop->setLayoutDirection(Qt::RightToLeft);  // the glyph at its right
+    BitBtnStartStop->setGeometry(8, 298, 92, 25);
+    connect(BitBtnStartStop, &QPushButton::clicked, this, &TFormRadaDedOVI::BitBtnStartStopClick);
+
+    LEDrx = new TLED(this);
+    LEDrx->setObjectName("LEDrx");
+    LEDrx->move(108, 302);
+    LEDrx->SetColour(clGray);
+
+    ButtonSupport = new QPushButton("Support", this);
+    ButtonSupport->setObjectName("ButtonSupport");
+    ButtonSupport->setToolTip("Go to support group");
+    ButtonSupport->setGeometry(566, 298, 80, 25);
+    connect(ButtonSupport, &QPushButton::clicked, this,
+            [] { QDesktopServices::openUrl(QUrl(kSupportPage)); });
+
+    ButtonClose = new QPushButton("Close", this);
+    ButtonClose->setObjectName("ButtonClose");
+    ButtonClose->setGeometry(656, 298, 80, 25);
+    connect(ButtonClose, &QPushButton::clicked, this, &QWidget::close);
+
+    StatusBar = new QStatusBar(this);
+    StatusBar->setObjectName("StatusBar");
+    StatusBar->setSizeGripEnabled(false);
+    StatusBar->setGeometry(0, kClientHeight - 20, kClientWidth, 20);
+
+    TimerOnStartup.setSingleShot(true);
+    TimerOnStartup.setInterval(250);
+    connect(&TimerOnStartup, &QTimer::timeout, this, &TFormRadaDedOVI::TimerOnStartupTimer);
+
+    FormCreate();
+}
+
+TFormRadaDedOVI::~TFormRadaDedOVI()
+{
+    // The cycle's "LastSaved" values and the placement are written here; the Setup page's
+    // controls write theirs as Qt deletes them after this.
+    cycle_.reset();
+    formInfo_.reset();
+    if (log_) log_->SetSink(nullptr);
+}
+
+void TFormRadaDedOVI::FormCreate()
+{
+    formInfo_ = std::make_unique<TRegistryFormInfo>(this);
+    glyphOff_ = LampGlyph(QColor(96, 96, 96));
+    glyphOn_ = LampGlyph(QColor(0, 230, 0));
+    BitBtnStartStop->setIcon(glyphOff_);
+
+    log_ = std::make_unique<TProcessLog>(ProcessLogPath());
+    log_->SetSink(this);
+    cycle_ = std::make_unique<TProcessingCycle>(options_, *log_, *this);
+    cycle_->GeoMode = commandLine_.FindSwitch("geo");
+    cycle_->GeoLogPath = GeoLogPath();
+    PageControlMain->setTabVisible(PageControlMain->indexOf(TabSheetDiags), cycle_->GeoMode);
+}
+
+void TFormRadaDedOVI::BuildImagesPage()
+{
+    int left = 16;
+    for (std::size_t i = 0; i < ChannelCount; ++i) {
+        if (!ChannelExists(i)) continue;
+        const TChannelInfo& ch = ChannelCatalogue[i];
+        auto* image = new QLabel(TabSheetImages);
+        image->setObjectName(QStringLiteral("Image") + Q(ch.ChannelDigit));
+        image->setGeometry(left, 16, 120, 138);
+        image->setScaledContents(true);
+        image->setFrameShape(QFrame::Box);
+        const int grey = i == 0 ? 16 : 240;
+        image->setStyleSheet(QStringLiteral("background: rgb(%1,%1,%1)").arg(grey));
+        Images[i] = image;
+
+        auto* label = new QLabel(TabSheetImages);
+        label->setObjectName(QStringLiteral("Label") + Q(ch.ChannelDigit));
+        label->setText(QString::asprintf("%d:  ", static_cast<int>(i + 1)) + Q(ch.ChannelDescription));
+        label->adjustSize();
+        label->move(image->x() + (image->width() - label->width()) / 2, image->y() + image->height() + 3);
+        label->setToolTip(Q(ch.ChannelHint));
+        Labels[i] = label;
+        left += 144;
+    }
+}
+
+TvrnLabeledEdit* TFormRadaDedOVI::AddPathEdit(QWidget* page, const TSettingInfo& s, int top, QPushButton*& browse)
+{
+    auto* edit = new TvrnLabeledEdit(page);
+    edit->setObjectName(Q(s.ControlName));
+    edit->SetNamedAs(Q(s.ValueName));
+    edit->setText(Q(s.DefaultText));
+    edit->EditLabel()->setText(Q(s.Caption));
+    edit->EditLabel()->setToolTip(Q(s.Hint));
+    edit->setGeometry(16, top, 560, 22);
+    edit->Loaded();
+    options_.Add(edit);
+
+    browse = new QPushButton("Browse ...", page);
+    browse->setGeometry(588, top - 1, 100, 24);
+    connect(browse, &QPushButton::clicked, this, &TFormRadaDedOVI::ButtonBrowsePathClick);
+    return edit;
+}
+
+void TFormRadaDedOVI::BuildSetupPage()
+{
+    LabeledEditSourcePath = AddPathEdit(TabSheetSetup, *FindSetting("SourcePath"), 24, ButtonSourceSearch);
+    LabeledEditNetCDFPath = AddPathEdit(TabSheetSetup, *FindSetting("NetCDFPath"), 70, ButtonNetCDFsaveSearch);
+    LabeledEditSavePath = AddPathEdit(TabSheetSetup, *FindSetting("SavePath"), 116, ButtonSaveSearch);
+    ButtonSourceSearch->setObjectName("ButtonSourceSearch");
+    ButtonNetCDFsaveSearch->setObjectName("ButtonNetCDFsaveSearch");
+    ButtonSaveSearch->setObjectName("ButtonSaveSearch");
+
+    auto* program = new QGroupBox(" Program options ", TabSheetSetup);
+    program->setGeometry(16, 150, 400, 104);
+    auto* save = new QGroupBox(" Save options ", TabSheetSetup);
+    save->setGeometry(428, 150, 300, 104);
+
+    int programSlot = 0, saveSlot = 0;
+    for (const TSettingInfo& s : ProgramSettings) {
+        if (s.Kind != TSettingKind::Option) continue;
+        const bool isSave = s.ValueName.rfind("SaveAs", 0) == 0 || s.ValueName == "ShortImageNames";
+        QGroupBox* group = isSave ? save : program;
+        int& slot = isSave ? saveSlot : programSlot;
+        auto* box = new TvrnCheckBox(group);
+        box->setObjectName(Q(s.ControlName));
+        box->SetNamedAs(Q(s.ValueName));
+        box->setText(Q(s.Caption));
+        if (!s.Hint.empty()) box->setToolTip(Q(s.Hint));
+        box->setChecked(s.DefaultTicked);
+        box->setVisible(s.Visible);
+        if (s.Visible) {
+            const int column = isSave ? 0 : slot / 4;
+            const int row = isSave ? slot : slot % 4;
+            box->setGeometry(12 + column * 190, 20 + row * 20, 180, 20);
+            ++slot;
+        }
+        box->Loaded();
+        options_.Add(box);
+    }
+}
+
+void TFormRadaDedOVI::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (!shown_) {
+        shown_ = true;
+        FormShow();
+    }
+}
+
+void TFormRadaDedOVI::FormShow()
+{
+    formInfo_->Restore();
+    TimerOnStartup.start();
+    for (TvrnLabeledEdit* e : {LabeledEditSourcePath, LabeledEditNetCDFPath, LabeledEditSavePath})
+        e->setText(QString::fromStdString(WithTrailingDelimiter(e->text().toStdString())));
+    log_->LoadFromFile();
+    log_->AddLogLine("Starting " + ProgramNameAndVersion(), UtcNow());
+}
+
+void TFormRadaDedOVI::TimerOnStartupTimer()
+{
+    TimerOnStartup.stop();
+    cycle_->SingleFileMode = false;
+    std::error_code ec;
+    const bool ready = std::filesystem::exists(log_->Path(), ec) && DirectoryExists(options_.SourcePath())
+                       && DirectoryExists(options_.NetCDFPath()) && DirectoryExists(options_.SavePath());
+    if (ready) {
+        if (commandLine_.FindSwitch("start")) BitBtnStartStopClick();
+        if (commandLine_.FindSwitch("log")) PageControlMain->setCurrentWidget(TabSheetLog);
+        const std::string first = commandLine_.FirstArgument();
+        if (!first.empty() && std::filesystem::is_regular_file(first, ec)) {
+            cycle_->SingleFileMode = true;
+            cycle_->SingleFileName = first;
+            BitBtnStartStopClick();
+        }
+    } else {
+        PageControlMain->setCurrentWidget(TabSheetSetup);
+    }
+    ScrollLogToEnd();
+}
+
+void TFormRadaDedOVI::BitBtnStartStopClick()
+{
+    cycle_->BitBtnStartStopClick();
+}
+
+void TFormRadaDedOVI::ButtonBrowsePathClick()
+{
+    TvrnLabeledEdit* edit = sender() == ButtonSourceSearch       ? LabeledEditSourcePath
+                            : sender() == ButtonNetCDFsaveSearch ? LabeledEditNetCDFPath
+                            : sender() == ButtonSaveSearch       ? LabeledEditSavePath
+                                                                 : nullptr;
+    if (!edit) return;
+    const QString chosen = QFileDialog::getExistingDirectory(this, edit->EditLabel()->text(), edit->text());
+    if (chosen.isEmpty()) return;
+    edit->setText(QString::fromStdString(WithTrailingDelimiter(chosen.toStdString())));
+    edit->SaveNow();
+}
+
+void TFormRadaDedOVI::closeEvent(QCloseEvent* event)
+{
+    if (closed_) {
+        event->accept();
+        return;
+    }
+    // FormCloseQuery
+    const bool timerWasOn = cycle_->TimerProcess.isActive();
+    cycle_->TimerProcess.stop();
+    bool canClose = true;
+    if (cycle_->Running) {
+        canClose = ConfirmExit ? ConfirmExit()
+                               : QMessageBox::question(this, "Orvanta - Confirm program exit",
+                                                       "You are still running, are you sure you wish to exit?",
+                                                       QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+                                     == QMessageBox::Yes;
+    }
+    if (!canClose) {
+        if (timerWasOn) cycle_->TimerProcess.start();
+        event->ignore();
+        return;
+    }
+    cycle_->StopProcessing();
+    FormClose();
+    event->accept();
+}
+
+void TFormRadaDedOVI::FormClose()
+{
+    if (closed_) return;
+    closed_ = true;
+    log_->AddLogLine("Closing " + ProgramNameAndVersion(), UtcNow());
+    if (!log_->Lines().empty()) log_->SaveToFile();
+}
+
+void TFormRadaDedOVI::ShutdownRequested(const std::string& why)
+{
+    cycle_->StopProcessing();
+    TimerOnStartup.stop();
+    BitBtnStartStop->setText("Closing  ");
+    BitBtnStartStop->setIcon(glyphOff_);
+    log_->AddLogLine(why, UtcNow());
+    FormClose();
+}
+
+void TFormRadaDedOVI::SetLedColour(TColor colour)
+{
+    LEDrx->SetColour(colour);
+    LEDrx->repaint();
+}
+
+void TFormRadaDedOVI::ShowRunning(bool running)
+{
+    BitBtnStartStop->setText(running ? "Stop   " : "Start  ");
+    BitBtnStartStop->setIcon(running ? glyphOn_ : glyphOff_);
+}
+
+void TFormRadaDedOVI::SetStatusText(const std::string& text)
+{
+    StatusBar->showMessage(QString::fromStdString(text));
+}
+
+void TFormRadaDedOVI::RepaintStatus()
+{
+    StatusBar->repaint();
+}
+
+void TFormRadaDedOVI::LogLineAdded(const std::string& line)
+{
+    MemoLogProcessing->appendPlainText(QString::fromStdString(line));
+    ScrollLogToEnd();
+}
+
+void TFormRadaDedOVI::LogLinesRemoved(std::size_t count)
+{
+    QTextCursor c(MemoLogProcessing->document());
+    c.movePosition(QTextCursor::Start);
+    c.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor, static_cast<int>(count));
+    c.removeSelectedText();
+}
+
+void TFormRadaDedOVI::LogReset()
+{
+    QString text;
+    for (const auto& l : log_->Lines()) {
+        if (!text.isEmpty()) text += '\n';
+        text += QString::fromStdString(l);
+    }
+    MemoLogProcessing->setPlainText(text);
+}
+
+void TFormRadaDedOVI::ScrollLogToEnd()
+{
+    QTextCursor c = MemoLogProcessing->textCursor();
+    c.movePosition(QTextCursor::End);
+    c.movePosition(QTextCursor::StartOfBlock);
+    MemoLogProcessing->setTextCursor(c);
+    MemoLogProcessing->ensureCursorVisible();
+}

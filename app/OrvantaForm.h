@@ -1,0 +1,99 @@
+#pragma once
+// The main window: four pages (thumbnails, log, setup, diagnostics), Start/Stop with its LED,
+// and the status bar. It owns the settings controls, the processing log and the cycle, and
+// shows the cycle's state.
+
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTimer>
+#include <QWidget>
+
+#include <array>
+#include <memory>
+
+#include "app/CommandLine.h"
+#include "app/LED.h"
+#include "app/ProcessLog.h"
+#include "app/ProcessingCycle.h"
+#include "settings/RegistryFormInfo.h"
+#include "settings/vrnCheckBox.h"
+#include "settings/vrnControlOptions.h"
+#include "settings/vrnLabeledEdit.h"
+
+class TFormRadaDedOVI : public QWidget, public TCycleView, public TLogSink {
+    Q_OBJECT
+public:
+    explicit TFormRadaDedOVI(TCommandLine commandLine, QWidget* parent = nullptr);
+    ~TFormRadaDedOVI() override;
+
+    TProcessingCycle& Cycle() { return *cycle_; }
+    TProcessLog& Log() { return *log_; }
+    TProcessingOptions& Options() { return options_; }
+
+    // TCycleView
+    void SetLedColour(TColor colour) override;
+    void ShowRunning(bool running) override;
+    void SetStatusText(const std::string& text) override;
+    void RepaintStatus() override;
+
+    // TLogSink: the memo mirrors the log.
+    void LogLineAdded(const std::string& line) override;
+    void LogLinesRemoved(std::size_t count) override;
+    void LogReset() override;
+
+    void BitBtnStartStopClick();
+    void TimerOnStartupTimer();
+    void ButtonBrowsePathClick();
+    void ScrollLogToEnd();
+    // The close path of a shutdown: no question asked.
+    void ShutdownRequested(const std::string& why);
+
+    QTabWidget* PageControlMain = nullptr;
+    QWidget* TabSheetImages = nullptr;
+    QWidget* TabSheetLog = nullptr;
+    QWidget* TabSheetSetup = nullptr;
+    QWidget* TabSheetDiags = nullptr;
+    std::array<QLabel*, ChannelCount> Images{};  // "Image" + digit; none for index 4
+    std::array<QLabel*, ChannelCount> Labels{};
+    QPlainTextEdit* MemoLogProcessing = nullptr;
+    QPlainTextEdit* MemoDiags = nullptr;
+    TvrnLabeledEdit* LabeledEditSourcePath = nullptr;
+    TvrnLabeledEdit* LabeledEditNetCDFPath = nullptr;
+    TvrnLabeledEdit* LabeledEditSavePath = nullptr;
+    QPushButton* ButtonSourceSearch = nullptr;
+    QPushButton* ButtonNetCDFsaveSearch = nullptr;
+    QPushButton* ButtonSaveSearch = nullptr;
+    QPushButton* BitBtnStartStop = nullptr;
+    TLED* LEDrx = nullptr;
+    QPushButton* ButtonSupport = nullptr;
+    QPushButton* ButtonClose = nullptr;
+    QStatusBar* StatusBar = nullptr;
+    QTimer TimerOnStartup;
+
+    // Answers the close confirmation instead of a message box (tests).
+    std::function<bool()> ConfirmExit;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void FormCreate();
+    void FormShow();
+    void FormClose();
+    void BuildImagesPage();
+    void BuildSetupPage();
+    TvrnLabeledEdit* AddPathEdit(QWidget* page, const TSettingInfo& s, int top, QPushButton*& browse);
+
+    TCommandLine commandLine_;
+    TvrnControlOptions options_;
+    std::unique_ptr<TProcessLog> log_;
+    std::unique_ptr<TProcessingCycle> cycle_;
+    std::unique_ptr<TRegistryFormInfo> formInfo_;
+    QIcon glyphOff_, glyphOn_;
+    bool shown_ = false;
+    bool closed_ = false;
+};

@@ -1,0 +1,142 @@
+#include <gtest/gtest.h>
+
+#include <QProcess>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+
+#include "settings/ProgramPaths.h"
+#include "settings/RegistryFile.h"
+#include "support/TempXdg.h"
+
+namespace {
+
+const QString kProgram = QStringLiteral(ORVANTA_BINARY_DIR "/app/orvanta");
+
+class HeadlessTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!std::filesystem::exists(kProgram.toStdString())) GTEST_SKIP() << "orvanta not built";
+    }
+    void Configure()
+    {
+        TRegistryFile reg(RegistryFilePath());
+        ASSERT_TRUE(reg.WriteString(ProgramKey(), "SourcePath", xdg_.Dir("in")));
+        ASSERT_TRUE(reg.WriteString(ProgramKey(), "NetCDFPath", xdg_.Dir("raw")));
+        ASSERT_TRUE(reg.WriteString(ProgramKey(), "SavePath", xdg_.Dir("img")));
+    }
+    // Runs to the end; returns the exit status (-1 when it did not end by itself).
+    int Run(const QStringList& args, int timeoutMs = 20000)
+    {
+        QProcess p;
+        p.start(kProgram, args);
+        EXPECT_TRUE(p.waitForStarted(5000));
+        const bool ended = p.waitForFinished(timeoutMs);
+        out_ = p.readAllStandardOutput().toStdString();
+        err_ = p.readAllStandardError().toStdString();
+        if (!ended) {
+            p.kill();
+            p.waitForFinished();
+            return -1;
+        }
+        return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    }
+    // Starts processing, waits for the "Starting" line, then sends the signal.
+    int RunUntilSignal(int signo)
+    {
+        QProcess p;
+        p.start(kProgram, {"--headless", "-start"});
+        EXPECT_TRUE(p.waitForStarted(5000));
+        std::string out;
+        for (int i = 0; i < 100 && out.find("Starting") == std::string::npos; ++i) {
+            p.waitForReadyRead(200);
+            out += p.readAllStandardOutput().toStdString();
+        }
+        ::kill(static_cast<pid_t>(p.processId()), signo);
+        const bool ended = p.waitForFinished(20000);
+        out_ = out + p.readAllStandardOutput().toStdString();
+        return ended && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    }
+
+    TAsProgram program_;
+    TTempXdg xdg_;
+    std::string out_, err_;
+};
+
+TEST_F(HeadlessTest, VersionAndHelp)
+{
+    EXPECT_EQ(Run({"--version"}), 0);
+    EXPECT_EQ(out_, "orvanta 1.0.0.0\n");
+    EXPECT_EQ(Run({"--help"}), 0);
+    EXPECT_NE(out_.find("--headless [-start] [-log] [-geo] [file]"), std::string::npos);
+    EXPECT_NE(out_.find(RegistryFilePath()), std::string::npos);
+}
+
+TEST_F(HeadlessTest, MissingDirectoriesAreNamed)
+{
+    TRegistryFile reg(RegistryFilePath());
+    ASSERT_TRUE(reg.WriteString(ProgramKey(), "SourcePath", xdg_.Dir("in")));
+    ASSERT_TRUE(reg.WriteString(ProgramKey(), "SavePath", xdg_.Root() + "/nowhere/"));
+    EXPECT_EQ(Run({"--headless", "-start"}), 2);
+    EXPECT_EQ(err_.find("\"SourcePath\""), std::string::npos);
+    EXPECT_NE(err_.find("raw archive (saved NetCDF files) directory is not set"), std::string::npos);
+    EXPECT_NE(err_.find("image directory \"" + xdg_.Root() + "/nowhere/\" does not exist"), std::string::npos);
+    EXPECT_NE(err_.find("\"SavePath\"=\"/srv/goes/images/\""), std::string::npos);
+    EXPECT_NE(err_.find(RegistryFilePath()), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(ProcessLogPath()));
+}
+
+TEST_F(HeadlessTest, NothingToDoWithoutStartOrFile)
+{
+    Configure();
+    EXPECT_EQ(Run({"--headless"}), 2);
+    EXPECT_EQ(Run({"--headless", "-stat"}), 2);
+    EXPECT_EQ(Run({"--headless", QString::fromStdString(xdg_.Root() + "/no-such-file.nc")}), 2);
+}
+
+TEST_F(HeadlessTest, TermFinishesLogsAndSaves)
+{
+    Configure();
+    EXPECT_EQ(RunUntilSignal(SIGTERM), 0);
+    const std::string log = TTempXdg::ReadText(ProcessLogPath());
+    EXPECT_NE(log.find("  Starting orvanta V1.0.0.0\n"), std::string::npos);
+    EXPECT_NE(log.find("  Windows shutdown request received\n"), std::string::npos);
+    EXPECT_NE(log.find("  Closing orvanta V1.0.0.0\n"), std::string::npos);
+    EXPECT_NE(out_.find("  Closing orvanta V1.0.0.0"), std::string::npos);
+}
+
+TEST_F(HeadlessTest, InterruptClosesWithoutAShutdownLine)
+{
+    Configure();
+    EXPECT_EQ(RunUntilSignal(SIGINT), 0);
+    const std::string log = TTempXdg::ReadText(ProcessLogPath());
+    EXPECT_EQ(log.find("shutdown"), std::string::npos);
+    EXPECT_NE(log.find("  Closing orvanta V1.0.0.0\n"), std::string::npos);
+}
+
+TEST_F(HeadlessTest, SingleFileThatFailsExitsNonZero)
+{
+    Configure();
+    const std::string file = xdg_.Dir("elsewhere") + "goes15.2013.150.120000.1.nc";
+    std::ofstream(file) << "x";
+    TTempXdg::WriteText(ProcessLogPath(), "2013-05-30 12:00:00      earlier\n");
+    EXPECT_EQ(Run({"--headless", "-log", QString::fromStdString(file)}), 1);
+    EXPECT_EQ(out_.rfind("2013-05-30 12:00:00      earlier\n", 0), 0u);  // -log prints the log first
+    EXPECT_NE(out_.find(file + " failed\n"), std::string::npos);
+    const std::string log = TTempXdg::ReadText(ProcessLogPath());
+    EXPECT_NE(log.find(file + " failed\n"), std::string::npos);
+    EXPECT_NE(log.find("  Closing orvanta V1.0.0.0\n"), std::string::npos);
+}
+
+TEST_F(HeadlessTest, GeoFileWithoutGeoIsDeleted)
+{
+    Configure();
+    const std::string geo = xdg_.Root() + "/in/goes15.2013.150.120000_geo.nc";
+    std::ofstream(geo) << "x";
+    EXPECT_EQ(Run({"--headless", QString::fromStdString(geo)}), 1);
+    EXPECT_FALSE(std::filesystem::exists(geo));
+}
+
+}  // namespace

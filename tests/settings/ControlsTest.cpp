@@ -1,0 +1,130 @@
+#include <gtest/gtest.h>
+
+#include <QWidget>
+
+#include <filesystem>
+#include <memory>
+
+#include "settings/ProgramPaths.h"
+#include "settings/RegistryFile.h"
+#include "settings/RegistryFormInfo.h"
+#include "settings/vrnCheckBox.h"
+#include "settings/vrnControlOptions.h"
+#include "settings/vrnLabeledEdit.h"
+#include "support/TempXdg.h"
+
+namespace {
+
+class ControlsTest : public ::testing::Test {
+protected:
+    TRegistryFile Registry() const { return TRegistryFile(RegistryFilePath()); }
+    bool RegistryExists() const { return std::filesystem::exists(RegistryFilePath()); }
+
+    TAsProgram program_;
+    TTempXdg xdg_;
+    QWidget page_;
+};
+
+TEST_F(ControlsTest, EditShowsItsDefaultUntilSavedAndWritesWhenDestroyed)
+{
+    auto* edit = new TvrnLabeledEdit(&page_);
+    edit->setObjectName("LabeledEditSourcePath");
+    edit->SetNamedAs("SourcePath");
+    edit->setText("Enter path");
+    edit->Loaded();
+    EXPECT_EQ(edit->text(), "Enter path");
+    edit->setText("/srv/in/");
+    EXPECT_EQ(edit->Setting()->Value, "/srv/in/");
+    EXPECT_FALSE(RegistryExists());  // a change is not written by itself
+    edit->SaveNow();
+    EXPECT_EQ(Registry().ReadString(ProgramKey(), "SourcePath"), "/srv/in/");
+    edit->setText("/srv/other/");
+    delete edit;
+    EXPECT_EQ(Registry().ReadString(ProgramKey(), "SourcePath"), "/srv/other/");
+
+    auto* again = new TvrnLabeledEdit(&page_);
+    again->SetNamedAs("SourcePath");
+    again->setText("Enter path");
+    again->Loaded();
+    EXPECT_EQ(again->text(), "/srv/other/");
+}
+
+TEST_F(ControlsTest, EmptyNamedAsUsesTheControlName)
+{
+    {
+        TvrnLabeledEdit edit(&page_);
+        edit.setObjectName("LabeledEditSavePath");
+        edit.setText("x");
+        edit.Loaded();
+        EXPECT_EQ(edit.NamedAs(), "LabeledEditSavePath");
+        TvrnCheckBox box(&page_);
+        box.setObjectName("CheckBoxMaskImage");
+        box.Loaded();
+    }
+    EXPECT_EQ(Registry().ReadString(ProgramKey(), "LabeledEditSavePath"), "x");
+    EXPECT_EQ(Registry().ReadInteger(ProgramKey(), "CheckBoxMaskImage"), 0);
+}
+
+TEST_F(ControlsTest, CheckBoxLoadsQuietlyAndWritesOnlyWhenDestroyed)
+{
+    ASSERT_TRUE(Registry().WriteInteger(ProgramKey(), "SaveAsPNG", 1));
+    ASSERT_TRUE(Registry().WriteString(ProgramKey(), "MaskImage", "1"));  // wrong type
+    auto* png = new TvrnCheckBox(&page_);
+    png->SetNamedAs("SaveAsPNG");
+    int toggled = 0;
+    QObject::connect(png, &QCheckBox::toggled, [&toggled] { ++toggled; });
+    png->Loaded();
+    EXPECT_TRUE(png->isChecked());
+    EXPECT_EQ(toggled, 0);
+
+    TvrnCheckBox mask(&page_);
+    mask.SetNamedAs("MaskImage");
+    mask.setChecked(false);
+    mask.Loaded();
+    EXPECT_FALSE(mask.isChecked());
+
+    png->setChecked(false);
+    EXPECT_EQ(Registry().ReadInteger(ProgramKey(), "SaveAsPNG"), 1);
+    delete png;
+    EXPECT_EQ(Registry().ReadInteger(ProgramKey(), "SaveAsPNG"), 0);
+}
+
+TEST_F(ControlsTest, OptionsReadTheControlsByValueName)
+{
+    TvrnControlOptions options;
+    auto* edit = new TvrnLabeledEdit(&page_);
+    edit->SetNamedAs("NetCDFPath");
+    edit->setText("/raw/");
+    auto* box = new TvrnCheckBox(&page_);
+    box->SetNamedAs("Boundaries");
+    options.Add(edit);
+    options.Add(box);
+    EXPECT_EQ(options.NetCDFPath(), "/raw/");
+    EXPECT_FALSE(options.Ticked("Boundaries"));
+    box->setChecked(true);
+    EXPECT_TRUE(options.Ticked("Boundaries"));
+    EXPECT_FALSE(options.Ticked("SaveAsPNG"));
+    EXPECT_EQ(options.SavePath(), "");
+}
+
+TEST_F(ControlsTest, FormInfoRestoresThePositionAndRecordsThePlacement)
+{
+    ASSERT_TRUE(Registry().WriteInteger(ProgramKey(), "FormLeft", 40));
+    ASSERT_TRUE(Registry().WriteInteger(ProgramKey(), "FormTop", 30));
+    QWidget form;
+    form.resize(300, 200);
+    {
+        TRegistryFormInfo info(&form);
+        EXPECT_EQ(info.Value(TRegistryFormInfo::FormLeft).Value, 40);
+        info.Restore();
+        EXPECT_EQ(form.pos(), QPoint(40, 30));
+        form.resize(320, 210);
+    }
+    EXPECT_EQ(Registry().ReadInteger(ProgramKey(), "FormState"), 0);
+    EXPECT_EQ(Registry().ReadInteger(ProgramKey(), "FormClientWidth"), 320);
+    EXPECT_EQ(Registry().ReadInteger(ProgramKey(), "FormClientHeight"), 210);
+    EXPECT_TRUE(Registry().ReadInteger(ProgramKey(), "FormWidth").has_value());
+    EXPECT_TRUE(Registry().ReadInteger(ProgramKey(), "FormHeight").has_value());
+}
+
+}  // namespace
