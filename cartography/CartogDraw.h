@@ -4,6 +4,7 @@
 // tests' own stand-ins, go through the very same cutting, closing and splitting.
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -51,11 +52,38 @@ void EmitRun(std::span<const TPoint> run, Polyline&& polyline)
     polyline(run.subspan(start, count));
 }
 
+// A cheap test that a point lies beyond the limb of a geostationary view, so that the far
+// side of the globe (most of a world-wide coastline file) needn't go through the full
+// projection. Conservative: a point it calls hidden is one the projection can't see. A point
+// at central angle c from the sub-satellite point is seen only when cos c >= r / H, about
+// cos 81.3 degrees for any of the Earth models; the test cuts at 84 degrees and widens the
+// latitude by half a degree for the geocentric/geodetic difference.
+struct TLimbCull {
+    bool Enabled = false;
+    double SubLongitude = 0.0;
+
+    static constexpr double kCosCut = 0.10452846326765347;  // cos 84 degrees
+    static constexpr double kLatitudeSlack = 0.5;
+    static constexpr double kDegToRad = 3.14159265358979323846 / 180.0;
+
+    bool CertainlyHidden(float lon, float lat) const
+    {
+        if (!Enabled) return false;
+        const double absLat = lat < 0 ? -static_cast<double>(lat) : static_cast<double>(lat);
+        const double slackLat = absLat > kLatitudeSlack ? absLat - kLatitudeSlack : 0.0;
+        // NaNs compare false and are left to the projection.
+        return std::cos((static_cast<double>(lon) - SubLongitude) * kDegToRad) * std::cos(slackLat * kDegToRad) < kCosCut;
+    }
+};
+
+// The cull for a mapping: enabled only where the mapping is known to be the satellite view.
+TLimbCull LimbCullFor(const TSegmentMapping& mapping);
+
 // geoToPixel(int& x, int& y, float lon, float lat) -> bool visible;
 // polyline(std::span<const TPoint>).
 template <class GeoToPixel, class Polyline>
 void DrawLineStore(const TCartogList& store, int imageWidth, GeoToPixel&& geoToPixel, Polyline&& polyline,
-                   int xOffset, int yOffset)
+                   int xOffset, int yOffset, const TLimbCull& cull = {})
 {
     const std::int64_t threshold = JumpThreshold(imageWidth);
 
@@ -80,7 +108,7 @@ void DrawLineStore(const TCartogList& store, int imageWidth, GeoToPixel&& geoToP
         TPoint first{};
         for (const TGeoPoint& p : s->Points) {
             int px = 0, py = 0;
-            if (!geoToPixel(px, py, p.Lon, p.Lat)) {
+            if (cull.CertainlyHidden(p.Lon, p.Lat) || !geoToPixel(px, py, p.Lon, p.Lat)) {
                 if (metVisible) {
                     endRun();
                     lastX = lastY = -1;

@@ -1,13 +1,16 @@
 // The three line-file readers on arbitrary bytes: whatever they read must stay inside the
-// buffer, allocate only what the bytes back, and leave a consistent store.
+// buffer, allocate only what the bytes back, and leave a consistent store that draws.
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <span>
 #include <string>
 
+#include "cartography/CartogDraw.h"
 #include "cartography/vrnCartography.h"
+#include "imaging/BMPExtImage.h"
 
 namespace {
 
@@ -57,5 +60,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     }
     checkConsistent(store);
+
+    // Whatever was read goes through the overlay walk onto a small image: wild coordinates
+    // must be clipped, never written outside it.
+    TExtBitmap bmp(64, 48);
+    bmp.MakeGreyPalette();
+    auto& canvas = bmp.Canvas();
+    canvas.Pen.Color = 10526880;
+    cartography::DrawLineStore(
+        store, bmp.Width(),
+        [](int& x, int& y, float lon, float lat) {
+            if (!(std::fabs(lon) < 1e6f) || !(std::fabs(lat) < 1e6f) || lat > 80.0f) return false;
+            x = static_cast<int>(lon * 4.0f);
+            y = static_cast<int>(lat * 4.0f);
+            return true;
+        },
+        [&](std::span<const TPoint> p) { canvas.Polyline(p); }, selector >> 4, -(selector & 7));
     return 0;
 }

@@ -8,16 +8,12 @@
 #include <filesystem>
 #include <string>
 
+#include "LineFiles.h"
 #include "cartography/vrnCartography.h"
 
-namespace {
+using linefiles::shared;
 
-// The environment may point elsewhere, for a work tree that doesn't sit beside the data.
-std::string shared(const std::string& rel)
-{
-    const char* env = std::getenv("ORVANTA_SHARED_DATA");
-    return std::string(env && *env ? env : ORVANTA_SHARED_DATA) + "/" + rel;
-}
+namespace {
 
 #define REQUIRE_SHARED(rel)                                                       \
     if (!std::filesystem::exists(shared(rel))) GTEST_SKIP() << "no " << shared(rel)

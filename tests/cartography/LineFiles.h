@@ -77,6 +77,14 @@ inline Bytes compactFile(const std::vector<CompactRecord>& records)
     return b;
 }
 
+// The shared folder of published data; the environment may point elsewhere, for a work tree
+// that doesn't sit beside it.
+inline std::string shared(const std::string& rel)
+{
+    const char* env = std::getenv("ORVANTA_SHARED_DATA");
+    return std::string(env && *env ? env : ORVANTA_SHARED_DATA) + "/" + rel;
+}
+
 inline Bytes text(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
 // A scratch directory removed with the object.
