@@ -5,6 +5,7 @@
 #include <tuple>
 #include <vector>
 
+#include "PixelBytes.h"
 #include "imaging/BMPExtImage.h"
 
 namespace {
@@ -31,14 +32,6 @@ std::vector<std::uint8_t> expectedPixels(const TExtBitmap& src, int dw, int dh, 
     return out;
 }
 
-std::vector<std::uint8_t> pixelsOf(const TExtBitmap& bmp)
-{
-    std::vector<std::uint8_t> out;
-    for (int y = 0; y < bmp.Height(); ++y)
-        out.insert(out.end(), bmp.ScanLine(y), bmp.ScanLine(y) + bmp.Width() * bmp.BytesPerPixel());
-    return out;
-}
-
 // new width, new height, mode argument, the resampling that must happen
 using InterpolateCase = std::tuple<int, int, int, TInterpolation>;
 class InterpolateModes : public ::testing::TestWithParam<InterpolateCase> {};
@@ -54,7 +47,7 @@ TEST_P(InterpolateModes, PicksTheResamplingByDirectionAndMode)
         EXPECT_EQ(bmp.Height(), dh);
         EXPECT_EQ(bmp.PixelFormat(), f);
         EXPECT_TRUE(bmp.Modified());
-        EXPECT_EQ(pixelsOf(bmp), expected);
+        EXPECT_EQ(PixelBytes(bmp), expected);
     }
 }
 
@@ -78,17 +71,17 @@ TEST(Interpolate, FullDiskWidthIsReducedBySuperSampling)
     bmp.Interpolate(2976, 2704);
     ASSERT_EQ(bmp.Width(), 2976);
     ASSERT_EQ(bmp.Height(), 2704);
-    EXPECT_EQ(pixelsOf(bmp), expected);
+    EXPECT_EQ(PixelBytes(bmp), expected);
     EXPECT_EQ(bmp.Palette()[200], (TRGBQuad{200, 200, 200, 0}));
 }
 
 TEST(Interpolate, SameSizeOrTinyImagesAreLeftAlone)
 {
     TExtBitmap same = noiseImage(50, 40);
-    const auto before = pixelsOf(same);
+    const auto before = PixelBytes(same);
     same.Interpolate(50, 40);
     EXPECT_FALSE(same.Modified());
-    EXPECT_EQ(pixelsOf(same), before);
+    EXPECT_EQ(PixelBytes(same), before);
 
     for (auto [w, h] : {std::pair{2, 100}, std::pair{100, 2}}) {
         TExtBitmap tiny = noiseImage(w, h);
@@ -102,14 +95,14 @@ TEST(Interpolate, SameSizeOrTinyImagesAreLeftAlone)
 TEST(Interpolate, RefusesMixedDirectionsAndOtherFormatsUnchanged)
 {
     TExtBitmap bmp = noiseImage(100, 100);
-    const auto before = pixelsOf(bmp);
+    const auto before = PixelBytes(bmp);
     try {
         bmp.Interpolate(120, 80);
         FAIL() << "no exception";
     } catch (const EInvalidGraphicOperation& e) {
         EXPECT_STREQ(e.what(), "Error: Interpolate called with increase width and reduce height or vice-versa.");
     }
-    EXPECT_EQ(pixelsOf(bmp), before);
+    EXPECT_EQ(PixelBytes(bmp), before);
     EXPECT_FALSE(bmp.Modified());
 
     TExtBitmap wide = noiseImage(10, 10, TPixelFormat::pf32bit);
@@ -185,7 +178,7 @@ TEST(IplRecords, RoundTripKeepsPixelsAndTakesFormatFromChannels)
         TExtBitmap dst(3, 3, f == TPixelFormat::pf8bit ? TPixelFormat::pf24bit : TPixelFormat::pf8bit);
         dst.LoadFromIPL(rec.get());
         EXPECT_EQ(dst.PixelFormat(), f);
-        EXPECT_EQ(pixelsOf(dst), pixelsOf(src));
+        EXPECT_EQ(PixelBytes(dst), PixelBytes(src));
     }
     TExtBitmap untouched = noiseImage(3, 3);
     untouched.LoadFromIPL(nullptr);

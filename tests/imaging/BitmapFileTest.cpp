@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "PixelBytes.h"
 #include "imaging/BMPExtImage.h"
 #include "imaging/BitmapFile.h"
 
@@ -22,14 +23,6 @@ TExtBitmap sample(int w, int h, TPixelFormat f = TPixelFormat::pf8bit)
         for (int x = 0; x < w * bmp.BytesPerPixel(); ++x)
             bmp.ScanLine(y)[x] = static_cast<std::uint8_t>(rng());
     return bmp;
-}
-
-std::vector<std::uint8_t> rowsOf(const TExtBitmap& bmp)
-{
-    std::vector<std::uint8_t> out;
-    for (int y = 0; y < bmp.Height(); ++y)
-        out.insert(out.end(), bmp.ScanLine(y), bmp.ScanLine(y) + bmp.Width() * bmp.BytesPerPixel());
-    return out;
 }
 
 std::string bytes(const std::vector<std::uint8_t>& v) { return std::string(v.begin(), v.end()); }
@@ -54,7 +47,7 @@ TEST_P(BitmapRoundTrip, SavedFilesLoadBackExactly)
     EXPECT_EQ(back.PixelFormat(), f);
     EXPECT_EQ(back.Width(), w);
     EXPECT_EQ(back.Height(), h);
-    EXPECT_EQ(rowsOf(back), rowsOf(src));
+    EXPECT_EQ(PixelBytes(back), PixelBytes(src));
     if (f == TPixelFormat::pf8bit) {
         EXPECT_EQ(back.Palette(), src.Palette());
     }
@@ -87,7 +80,7 @@ TEST(BitmapFile, SaveToFileAndLoadFromFile)
     src.SaveToFile(path.string());
     TExtBitmap back;
     back.LoadFromFile(path.string());
-    EXPECT_EQ(rowsOf(back), rowsOf(src));
+    EXPECT_EQ(PixelBytes(back), PixelBytes(src));
     std::filesystem::remove(path);
     EXPECT_THROW(back.LoadFromFile(path.string()), EImageError);
     EXPECT_THROW(src.SaveToFile("/nonexistent-dir/x.bmp"), EImageError);
@@ -102,7 +95,7 @@ TEST(BitmapFile, TopDownRowsAreRead)
     for (int r = 2; r >= 0; --r)
         flipped.insert(flipped.end(), file.begin() + 1078 + r * 4, file.begin() + 1078 + r * 4 + 4);
     PutBitmapU32(flipped.data() + 22, static_cast<std::uint32_t>(-3));
-    EXPECT_EQ(rowsOf(load(bytes(flipped))), rowsOf(src));
+    EXPECT_EQ(PixelBytes(load(bytes(flipped))), PixelBytes(src));
 }
 
 // A writer that claims N colours used and important but stores the whole 1024-byte table.
@@ -123,7 +116,7 @@ TEST(BitmapFile, ShortPaletteClaimsAreRepaired)
     for (std::uint32_t n : {200u, 224u}) {
         for (std::uint32_t offset : {1078u, 54u + 4 * n}) {
             const TExtBitmap back = load(bytes(shortPaletteFile(src, n, offset)));
-            EXPECT_EQ(rowsOf(back), rowsOf(src)) << n << " " << offset;
+            EXPECT_EQ(PixelBytes(back), PixelBytes(src)) << n << " " << offset;
             EXPECT_EQ(back.Palette()[n - 1], (TRGBQuad{static_cast<std::uint8_t>(n - 1), static_cast<std::uint8_t>(n - 1),
                                                        static_cast<std::uint8_t>(n - 1), 0}));
             EXPECT_EQ(back.Palette()[n], TRGBQuad{}); // the unused entries are not taken over
@@ -132,7 +125,7 @@ TEST(BitmapFile, ShortPaletteClaimsAreRepaired)
     // A claim of 200 used but a different important count is an ordinary file.
     std::vector<std::uint8_t> plain = shortPaletteFile(src, 200, 1078);
     PutBitmapU32(plain.data() + 50, 0);
-    EXPECT_EQ(rowsOf(load(bytes(plain))), rowsOf(src));
+    EXPECT_EQ(PixelBytes(load(bytes(plain))), PixelBytes(src));
 }
 
 TEST(BitmapFile, WrongImageSizeOfA2080WideImageIsRepaired)
@@ -141,7 +134,7 @@ TEST(BitmapFile, WrongImageSizeOfA2080WideImageIsRepaired)
     for (std::uint32_t bogus : {0u, 1u, 0xFFFFFFFFu}) {
         std::vector<std::uint8_t> file = EncodeBitmapFile(src);
         PutBitmapU32(file.data() + 34, bogus);
-        EXPECT_EQ(rowsOf(load(bytes(file))), rowsOf(src));
+        EXPECT_EQ(PixelBytes(load(bytes(file))), PixelBytes(src));
     }
 }
 
@@ -151,20 +144,20 @@ TEST(BitmapFile, TrailingBytesAndStreamsNotAtTheStart)
     std::vector<std::uint8_t> file = EncodeBitmapFile(src);
     file.push_back(0x0D);
     file.push_back(0x0A);
-    EXPECT_EQ(rowsOf(load(bytes(file))), rowsOf(src));
+    EXPECT_EQ(PixelBytes(load(bytes(file))), PixelBytes(src));
 
     std::istringstream in("XYZ" + bytes(EncodeBitmapFile(src)));
     in.seekg(3);
     TExtBitmap bmp;
     bmp.LoadFromStream(in);
-    EXPECT_EQ(rowsOf(bmp), rowsOf(src));
+    EXPECT_EQ(PixelBytes(bmp), PixelBytes(src));
 }
 
 TEST(BitmapFile, DamagedFilesRaiseAndLeaveTheImageAlone)
 {
     const std::vector<std::uint8_t> good = EncodeBitmapFile(sample(6, 6));
     TExtBitmap keep = sample(3, 3);
-    const auto before = rowsOf(keep);
+    const auto before = PixelBytes(keep);
     auto expectRefused = [&](const std::vector<std::uint8_t>& file) {
         std::istringstream in(bytes(file));
         try {
@@ -173,7 +166,7 @@ TEST(BitmapFile, DamagedFilesRaiseAndLeaveTheImageAlone)
         } catch (const EInvalidGraphicOperation& e) {
             EXPECT_STREQ(e.what(), "Bitmap image is not valid");
         }
-        EXPECT_EQ(rowsOf(keep), before);
+        EXPECT_EQ(PixelBytes(keep), before);
     };
     for (std::size_t len = 0; len + 4 < good.size(); len += (len < 100 ? 1 : 97))
         expectRefused(std::vector<std::uint8_t>(good.begin(), good.begin() + len));

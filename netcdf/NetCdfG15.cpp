@@ -1,0 +1,151 @@
+#include "netcdf/NetCdfG15.h"
+
+#include <netcdf.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <limits>
+#include <memory>
+
+#include "imaging/BMPExtImage.h"
+#include "netcdf/RadianceToModeAlookup.h"
+#include "netcdf/VisibleLookup.h"
+
+std::uint8_t DecideSector(std::uint32_t height, std::int32_t startLine, std::uint8_t current)
+{
+    if (height == 2395 || height == 2704 || height == 2705)
+        return kSectorFullDisk;
+    const auto line = static_cast<std::uint32_t>(startLine);
+    if (line <= 5000)
+        return kSectorNorth;
+    if (line <= 10000)
+        return kSectorSouth;
+    return current;
+}
+
+long double VisibleScaled(float sample, float gamma)
+{
+    long double v = sample;
+    const long double g = gamma;
+    if (std::fabs(g - 1.05L) <= 0.1L)
+        return v * 255.0L / 80.0L;
+    if (v > 0.001L)
+        v = static_cast<float>(std::pow(v / 100.0L, 1.0L / g));
+    return v * 255.0L;
+}
+
+int VisibleToCount(float sample, float gamma)
+{
+    const long double scaled = VisibleScaled(sample, gamma);
+    // Not a number, or beyond a 64-bit integer: not a measurement, so black.
+    if (!(std::fabs(scaled) < 0x1p63L))
+        return 0;
+    const long double c = std::trunc(scaled);
+    return c < 0.0L ? 0 : c > 255.0L ? 255 : static_cast<int>(c);
+}
+
+bool TNetCdfGoes15::gridIsSane() const
+{
+    return Width <= kMaxScanSamples && Height <= kMaxScanSamples && std::uint64_t{Width} * Height <= kMaxScanSamples;
+}
+
+std::size_t TNetCdfGoes15::sampleCount() const
+{
+    return gridIsSane() ? static_cast<std::size_t>(std::uint64_t{Width} * Height) : 0;
+}
+
+bool TNetCdfGoes15::ReadHeader()
+{
+    if (NcId != 0) {
+        // A variable the file lacks leaves its field at 0, never at a previous file's value.
+        const std::array<std::pair<const char*, std::int32_t*>, 5> scalars{{
+            {"startLine", &StartLine},
+            {"startElem", &StartElement},
+            {"lineRes", &LineResolution},
+            {"elemRes", &ElementResolution},
+            {"bands", &Band},
+        }};
+        for (auto [name, field] : scalars) {
+            *field = 0;
+            readInteger(name, *field);
+        }
+        auto length32 = [this](const char* name) -> std::uint32_t {
+            std::size_t len = 0;
+            if (!dimensionLength(name, len))
+                return 0;
+            return static_cast<std::uint32_t>(std::min<std::size_t>(len, std::numeric_limits<std::uint32_t>::max()));
+        };
+        Width = length32("xc");
+        Height = length32("yc");
+    }
+    Sector = DecideSector(Height, StartLine, Sector);
+    return sampleCount() != 0;
+}
+
+bool TNetCdfGoes15::ReadData(std::span<float> buffer) { return readSamples(buffer) == NC_NOERR; }
+
+int TNetCdfGoes15::readSamples(std::span<float> buffer)
+{
+    int var = 0;
+    if (NcId == 0)
+        return NC_EBADID;
+    if (const int status = nc_inq_varid(NcId, "data", &var); status != NC_NOERR)
+        return status;
+    DataVarId = var;
+    const std::size_t count = sampleCount();
+    if (count == 0 || buffer.size() < count)
+        return NC_EINVALCOORDS;
+    // The variable must be the header's grid, (yc, xc) or (time = 1, yc, xc), so that the
+    // library writes exactly Width x Height values.
+    int ndims = 0;
+    if (nc_inq_varndims(NcId, var, &ndims) != NC_NOERR || ndims < 2 || ndims > 3)
+        return NC_EVARSIZE;
+    std::array<int, 3> dims{};
+    if (nc_inq_vardimid(NcId, var, dims.data()) != NC_NOERR)
+        return NC_EVARSIZE;
+    std::array<std::size_t, 3> len{};
+    for (int d = 0; d < ndims; ++d)
+        if (nc_inq_dimlen(NcId, dims[d], &len[d]) != NC_NOERR)
+            return NC_EVARSIZE;
+    if ((ndims == 3 && len[0] != 1) || len[ndims - 2] != Height || len[ndims - 1] != Width)
+        return NC_EVARSIZE;
+    return nc_get_var_float(NcId, var, buffer.data());
+}
+
+bool TNetCdfGoes15::MakeBitmap(TExtBitmap* bitmap, float gamma)
+{
+    if (bitmap == nullptr || bitmap->PixelFormat() != TPixelFormat::pf8bit)
+        return false;
+    // A grid too large to be a scan becomes an empty image rather than a huge allocation.
+    const bool sane = gridIsSane();
+    const std::size_t count = sampleCount();
+    const int width = sane ? static_cast<int>(Width) : 0;
+    const int height = sane ? static_cast<int>(Height) : 0;
+
+    std::unique_ptr<float[]> samples(count != 0 ? new float[count] : nullptr);
+    bitmap->MakeGreyPalette();
+    bitmap->SetWidth(width);
+    bitmap->SetHeight(height);
+    if (count == 0)
+        return true;
+    const std::span<float> buffer(samples.get(), count);
+    // A range error still delivers every sample (those beyond single precision become
+    // infinite, hence black); any other failure leaves no usable data and a black image.
+    const int status = readSamples(buffer);
+    const bool haveData = status == NC_NOERR || status == NC_ERANGE;
+
+    if (!haveData && (Band == 1 || !ModeATable(Band).empty())) {
+        bitmap->Fill(0);
+    } else if (Band == 1) {
+        const TVisibleLookup visible(gamma);
+        for (int y = 0; y < height; ++y)
+            visible.convert(buffer.subspan(static_cast<std::size_t>(y) * width, width), bitmap->ScanLine(y));
+    } else if (!ModeATable(Band).empty()) {
+        for (int y = 0; y < height; ++y)
+            RadiancesToModeA(Band, buffer.subspan(static_cast<std::size_t>(y) * width, width), bitmap->ScanLine(y));
+    }
+    // Any other band keeps the rows as they are.
+    bitmap->Changed();
+    return true;
+}

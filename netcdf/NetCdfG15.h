@@ -1,0 +1,64 @@
+#pragma once
+// GOES imager files in netCDF: one band of one scan, its navigation scalars, and the
+// calibration of its samples into an 8-bit grey image.
+
+#include <cstdint>
+#include <span>
+
+#include "netcdf/NetCDFclass.h"
+
+class TExtBitmap;
+
+// The sector codes of a scan.
+enum : std::uint8_t { kSectorUnknown = 0, kSectorFullDisk = 1, kSectorNorth = 2, kSectorSouth = 3 };
+
+// A scan larger than this is a damaged or hostile file, not an imager scan (a full disk of
+// the visible band holds about 60 million samples).
+inline constexpr std::uint64_t kMaxScanSamples = 100'000'000;
+
+class TNetCdfGoes15 : public TNetCdf {
+public:
+    // Reads the navigation scalars and the grid size and decides the sector. False when
+    // the grid is empty or too large to be a scan; then nothing may be read from "data".
+    bool ReadHeader();
+    // Reads the whole "data" variable, converted to float, into buffer (Width x Height
+    // samples, line after line). False, with the buffer untouched, when "data" is missing
+    // or its shape does not match the header; false too when the library fails mid-way.
+    bool ReadData(std::span<float> buffer);
+    // Fills an 8-bit image with the calibrated grey values of the scan.
+    bool MakeBitmap(TExtBitmap* bitmap, float gamma);
+
+    std::int32_t GetElementResolution() const { return ElementResolution; }
+    std::int32_t GetLineResolution() const { return LineResolution; }
+    // Width x Height when ReadHeader accepted the grid, 0 otherwise.
+    std::size_t sampleCount() const;
+    // Neither side nor the whole grid is beyond what a scan can be.
+    bool gridIsSane() const;
+
+private:
+    // ReadData with the library's status: NC_ERANGE means every sample was delivered but
+    // some did not fit single precision.
+    int readSamples(std::span<float> buffer);
+
+public:
+    std::int32_t DataVarId = 0;
+    std::int32_t Band = 0;
+    std::int32_t ElementResolution = 0;
+    std::uint32_t Width = 0;
+    std::int32_t LineResolution = 0;
+    std::uint32_t Height = 0;
+    std::uint8_t Sector = kSectorUnknown;
+    std::int32_t StartLine = 0;
+    std::int32_t StartElement = 0;
+};
+
+// The sector a scan of `height` lines starting at imager line `startLine` covers, or
+// `current` when neither rule applies.
+std::uint8_t DecideSector(std::uint32_t height, std::int32_t startLine, std::uint8_t current);
+
+// The visible band: a reflectance (0 to 100) to a grey count, linear up to 80 for a gamma
+// near 1, through the gamma curve otherwise. A sample that is not a number, or too large to
+// scale, gives 0.
+int VisibleToCount(float sample, float gamma);
+// The value VisibleToCount truncates, before the clamp to 0..255.
+long double VisibleScaled(float sample, float gamma);

@@ -1,0 +1,18 @@
+#pragma once
+// Infrared radiance (mW/(m^2 sr cm^-1)) to the imager's mode-A display count: cold scenes
+// bright, warm scenes dark. One step table per band, indexed by the radiance times 1000.
+
+#include <cstdint>
+#include <span>
+
+// The count of a radiance for band 2, 3, 4 or 6; 0 for any other band, for radiances off
+// the band's table and for values that are not numbers.
+int RadianceToModeA(int band, double radiance);
+
+// The band's table: entry i is the count of indices i (radiance x 1000, truncated); indices
+// past the end give 0. Empty for bands without a table.
+std::span<const std::uint8_t> ModeATable(int band);
+
+// RadianceToModeA over a row of samples as a file stores them (single precision), into
+// counts. Gives the same counts as the per-sample function.
+void RadiancesToModeA(int band, std::span<const float> radiances, std::uint8_t* counts);
