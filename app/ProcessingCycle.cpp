@@ -11,8 +11,8 @@ std::string SectorLabel(std::uint8_t sector)
 {
     switch (sector) {
     case SectorFullDisk: return "FD  ";
-    case SectorNorth: return "NH  ";
-    case SectorSouth: return "SH  ";
+    case SectorNorthern: return "NH  ";
+    case SectorSouthern: return "SH  ";
     default: return "";
     }
 }

@@ -18,6 +18,7 @@
 #include "app/ChannelCatalogue.h"
 #include "app/DateTime.h"
 #include "app/ProcessLog.h"
+#include "app/SectorPlacement.h"
 #include "settings/ProgramSettings.h"
 #include "settings/RegistryVariables.h"
 
@@ -26,7 +27,6 @@ using TColor = std::uint32_t;
 constexpr TColor clGray = 0x808080;
 constexpr TColor clYellow = 0x00FFFF;
 
-enum TSectorCode : std::uint8_t { SectorUnknown = 0, SectorFullDisk = 1, SectorNorth = 2, SectorSouth = 3 };
 
 // The out-arguments of ProcessGoesFile. The cycle keeps one across the files of a cycle, so a
 // value the handler does not write keeps the previous file's.

@@ -1,16 +1,24 @@
 #include "app/Utils.h"
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QThread>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <filesystem>
+#include <stdexcept>
+#include <vector>
 #include <memory>
 
 #include "Version.h"
+#include "imaging/PartialFile.h"
 #include "settings/ProgramPaths.h"
 
 TDateTime UtcNow()
@@ -152,4 +160,82 @@ bool DirectoryExists(const std::string& path)
 {
     std::error_code ec;
     return !path.empty() && std::filesystem::is_directory(path, ec);
+}
+
+std::optional<std::int64_t> FileSizeOf(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    struct stat st {};
+    const bool ok = ::fstat(fd, &st) == 0;
+    ::close(fd);
+    if (!ok) return std::nullopt;
+    return static_cast<std::int64_t>(st.st_size);
+}
+
+bool IsFileInUse(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return true;
+    bool inUse = false;
+    if (::fcntl(fd, F_SETLEASE, F_WRLCK) == 0) {
+        ::fcntl(fd, F_SETLEASE, F_UNLCK);
+    } else if (errno == EAGAIN || errno == EBUSY) {
+        inUse = true;
+    } else {
+        struct stat st {};
+        if (::fstat(fd, &st) == 0) {
+            const auto now = std::chrono::system_clock::now();
+            const auto modified = std::chrono::system_clock::time_point(
+                std::chrono::seconds(st.st_mtim.tv_sec) + std::chrono::nanoseconds(st.st_mtim.tv_nsec));
+            inUse = now - modified < std::chrono::seconds(3);
+        }
+    }
+    ::close(fd);
+    return inUse;
+}
+
+bool SetFileDateTime(const std::string& path, TDateTime time)
+{
+    if (time == 0) return false;
+    const TDateTimeParts parts = DecodeDateTime(time);
+    if (parts.Year < 1980 || parts.Year > 2107) return false;
+    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) return false;
+    // DOS times count whole even seconds.
+    const std::int64_t ms = DateTimeToUnixMs(time);
+    std::int64_t seconds = ms >= 0 ? ms / 1000 : -((-ms + 999) / 1000);
+    seconds -= ((seconds % 2) + 2) % 2;
+    struct timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1].tv_sec = static_cast<time_t>(seconds);
+    times[1].tv_nsec = 0;
+    const bool ok = ::futimens(fd, times) == 0;
+    ::close(fd);
+    return ok;
+}
+
+bool CopyFileAtomically(const std::string& source, const std::string& target)
+{
+    const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) return false;
+    bool ok = false;
+    try {
+        TPartialFile out(target);
+        std::vector<char> buffer(1 << 20);
+        for (;;) {
+            const ssize_t n = ::read(in, buffer.data(), buffer.size());
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) throw std::runtime_error("read failed");
+            if (n == 0) break;
+            out.write(buffer.data(), static_cast<std::size_t>(n));
+        }
+        out.commit();
+        ok = true;
+    } catch (const std::exception&) {
+        ok = false;
+    }
+    ::close(in);
+    return ok;
 }

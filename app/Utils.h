@@ -2,6 +2,8 @@
 // Small file and time utilities shared by the cycle, the per-file product and the geolocation
 // route.
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -41,3 +43,21 @@ std::string UpperCase(std::string_view s);
 // The program file's name and its four-number file version: "orvanta V1.0.0.0", as the
 // "Starting" and "Closing" lines show them.
 std::string ProgramNameAndVersion();
+
+// The size of a file in bytes; nullopt when it cannot be measured (missing, unreadable).
+std::optional<std::int64_t> FileSizeOf(const std::string& path);
+
+// True while another process holds the file open (a receiver still writing it). Where the
+// kernel refuses leases (another owner, a network file system) a file modified within the
+// last three seconds counts as in use.
+bool IsFileInUse(const std::string& path);
+
+// Stamps the file's modification time with the date-time (UTC, no zone conversion) at the
+// two-second resolution of a DOS time; a time of 0 leaves the file alone. False when the
+// file cannot be opened for writing or the time is outside the DOS range.
+bool SetFileDateTime(const std::string& path, TDateTime time);
+
+// Copies source to target, replacing it: the copy is written beside the target under a
+// temporary name and renamed into place when complete, so a full disk or a crash never
+// leaves a truncated file under the final name.
+bool CopyFileAtomically(const std::string& source, const std::string& target);

@@ -120,7 +120,7 @@ TEST_F(ProcessingCycleTest, ProcessedLineHintAndLastSaved)
     const auto vis = Drop("goes15.2013.150.120100.1.nc");
     const auto ir = Drop("goes15.2013.150.122700.4.nc");
     goes_.Process = [](const std::string& p, TGoesFileResult& r) {
-        return SaveAs(p, r, p.find(".1.nc") != std::string::npos ? SectorFullDisk : SectorNorth);
+        return SaveAs(p, r, p.find(".1.nc") != std::string::npos ? SectorFullDisk : SectorNorthern);
     };
     RunOneCycle();
     EXPECT_EQ(Logged(), (std::vector<std::string>{
@@ -146,7 +146,7 @@ TEST_F(ProcessingCycleTest, SkippedSectorWaitsAQuarterSecond)
     goes_.Process = [](const std::string& p, TGoesFileResult& r) {
         ParseGoesFileName(p, r.ChannelIndex, r.ImageTime);
         r.SlotTime = r.ImageTime;
-        r.Sector = SectorSouth;
+        r.Sector = SectorSouthern;
         r.Skipped = true;
         return true;
     };
