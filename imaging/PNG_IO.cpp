@@ -1,0 +1,53 @@
+#include "imaging/PNG_IO.h"
+
+#include <sys/stat.h>
+
+#include <png.h>
+
+bool LoadPNGGraphic(TExtBitmap* graphic, const std::string& fileName, bool forceColor, bool keepSize)
+{
+    struct stat info{};
+    if (!graphic || ::stat(fileName.c_str(), &info) != 0)
+        return false;
+    try {
+        TPngImage png;
+        png.ForceColor = forceColor;
+        png.LoadFromFile(fileName);
+        if (!keepSize) {
+            graphic->SetHeight(0);
+            graphic->SetWidth(0);
+        }
+        png.AssignToBitmap(*graphic, 0, 0);
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+bool LoadPNGMaskFromStream(TExtBitmap& image, std::istream& stream, bool forceColor)
+{
+    TPngImage png;
+    png.ForceColor = forceColor;
+    png.LoadFromStream(stream);
+    image.SetHeight(0);
+    image.SetWidth(0);
+    png.AssignToBitmap(image, 0, 0);
+    return true;
+}
+
+bool SavePNGWithText(const TExtBitmap& bitmap, const std::string& fileName, const std::string& author,
+                     const std::string& description, const std::string& software, const std::string& title,
+                     const TPngProgressEvent& progress)
+{
+    TPngImage png;
+    png.AssignFromBitmap(bitmap);
+    png.CompressionLevel = 4;
+    png.Filters = PNG_FILTER_NONE | PNG_FILTER_SUB | PNG_FILTER_PAETH;
+    png.Author = author;
+    png.Description = description;
+    png.Software = software;
+    png.Title = title;
+    png.OnProgress = progress;
+    png.SaveToFile(fileName);
+    return true;
+}
