@@ -3,15 +3,15 @@
 //
 // usage: maskgen <out.png> <out.cpp>
 
-#include <QBuffer>
-#include <QByteArray>
-#include <QImage>
-
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <fstream>
+#include <iterator>
 #include <string>
 
+#include "imaging/BMPExtImage.h"
+#include "imaging/PNG_IO.h"
 #include "mapping/DiscMask.h"
 #include "mapping/SegmentStuff.h"
 
@@ -25,7 +25,7 @@ bool WriteFile(const std::string& path, const char* data, std::size_t size)
     return static_cast<bool>(out);
 }
 
-std::string SourceOf(const QByteArray& png)
+std::string SourceOf(const std::string& png)
 {
     std::string s;
     s.reserve(static_cast<std::size_t>(png.size()) * 5 + 512);
@@ -34,7 +34,7 @@ std::string SourceOf(const QByteArray& png)
     s += "namespace {\n";
     s += "alignas(16) const std::uint8_t kMask256Png[] = {";
     char buf[8];
-    for (qsizetype i = 0; i < png.size(); ++i) {
+    for (std::size_t i = 0; i < png.size(); ++i) {
         if (i % 20 == 0)
             s += "\n   ";
         std::snprintf(buf, sizeof buf, " %u,", static_cast<unsigned>(static_cast<std::uint8_t>(png[i])));
@@ -58,22 +58,22 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "maskgen: the composite mapping has no picture size\n");
         return 1;
     }
-    QImage image(mask.Width, mask.Height, QImage::Format_Grayscale8);
+    TExtBitmap image(mask.Width, mask.Height, TPixelFormat::pf8bit);
+    image.MakeGreyPalette();
     for (int y = 0; y < mask.Height; ++y)
-        std::memcpy(image.scanLine(y), mask.Pixels.data() + static_cast<std::size_t>(y) * mask.Width,
+        std::memcpy(image.ScanLine(y), mask.Pixels.data() + static_cast<std::size_t>(y) * mask.Width,
                     static_cast<std::size_t>(mask.Width));
-
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    if (!image.save(&buffer, "PNG", 9)) {
-        std::fprintf(stderr, "maskgen: PNG encoding failed\n");
+    // Written by the program's own PNG writer, so the resource is a file the program makes.
+    try {
+        SavePNGWithText(image, argv[1], "", "Off-Earth mask of the composite", "Quillon's Orvanta", "MASK256");
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "maskgen: PNG encoding failed: %s\n", e.what());
         return 1;
     }
-    buffer.close();
+    std::ifstream in(argv[1], std::ios::binary);
+    const std::string png{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     const std::string source = SourceOf(png);
-    if (!WriteFile(argv[1], png.constData(), static_cast<std::size_t>(png.size())) ||
-        !WriteFile(argv[2], source.data(), source.size())) {
+    if (png.size() < 8 || !WriteFile(argv[2], source.data(), source.size())) {
         std::fprintf(stderr, "maskgen: cannot write %s or %s\n", argv[1], argv[2]);
         return 1;
     }
