@@ -1,5 +1,7 @@
 #include "app/ProcessLog.h"
 
+#include <unistd.h>
+
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -27,7 +29,8 @@ bool SaveTextAtomically(const std::string& path, const std::string& text)
 {
     const std::filesystem::path target(path);
     if (target.has_parent_path() && !ForceDirectories(target.parent_path().string())) return false;
-    const std::string tmp = path + ".tmp";
+    // Our own temporary name, so that two programs saving at once never write into one file.
+    const std::string tmp = path + ".tmp." + std::to_string(::getpid());
     {
         std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
         if (!out) return false;

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <cmath>
 #include <string>
 
@@ -20,6 +22,7 @@ struct ParseCase {
     bool ok;
     int channel;        // expected channel afterwards (kPreset when untouched)
     TDateTime time;     // expected time afterwards (kUnwritten when untouched)
+    friend void PrintTo(const ParseCase& c, std::ostream* os) { *os << '"' << c.name << '"'; }
 };
 
 class ParseGoesFileNameTest : public ::testing::TestWithParam<ParseCase> {};

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "app/CommandLine.h"
 
 namespace {
@@ -8,6 +10,10 @@ struct SwitchCase {
     std::vector<std::string> args;
     bool start, log, geo;
     const char* file;
+    friend void PrintTo(const SwitchCase& c, std::ostream* os)
+    {
+        for (const auto& a : c.args) *os << a << ' ';
+    }
 };
 
 class CommandLineTest : public ::testing::TestWithParam<SwitchCase> {};

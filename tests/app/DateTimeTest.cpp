@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "app/DateTime.h"
 
 namespace {
@@ -8,6 +10,7 @@ struct FormatCase {
     int y, mo, d, h, mi, s, ms;
     const char* format;
     const char* expected;
+    friend void PrintTo(const FormatCase& c, std::ostream* os) { *os << c.expected; }
 };
 
 class FormatDateTimeTest : public ::testing::TestWithParam<FormatCase> {};

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <algorithm>
 #include <filesystem>
 
@@ -53,6 +55,7 @@ struct DailyCase {
     int hour, minute;
     std::size_t linesBefore;
     bool saves;
+    friend void PrintTo(const DailyCase& c, std::ostream* os) { *os << c.hour << ":" << c.minute << " after " << c.linesBefore << " lines"; }
 };
 
 class DailySaveTest : public ProcessLogTest, public ::testing::WithParamInterface<DailyCase> {};

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -13,6 +15,7 @@ struct WildcardCase {
     const char* pattern;
     const char* name;
     bool matches;
+    friend void PrintTo(const WildcardCase& c, std::ostream* os) { *os << c.pattern << " ~ " << c.name; }
 };
 
 class WildcardTest : public ::testing::TestWithParam<WildcardCase> {};
