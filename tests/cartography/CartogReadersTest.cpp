@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <locale>
 #include <string>
 
 #include <unistd.h>
@@ -281,6 +282,22 @@ TEST(ReadGpx, NumbersIgnoreLocaleAndRejectJunk)
     ASSERT_EQ(s.Count(), 1);
     ASSERT_EQ(s.Items(0)->Count, 1);
     EXPECT_EQ(s.Items(0)->Points[0], (TGeoPoint{-0.5f, 1.25f}));
+}
+
+TEST(ReadGpx, CommaLocaleOfTheUserDoesNotChangeTheNumbers)
+{
+    struct CommaDecimal : std::numpunct<char> {
+        char do_decimal_point() const override { return ','; }
+    };
+    const std::locale before = std::locale::global(std::locale(std::locale::classic(), new CommaDecimal));
+    const std::locale during = std::locale();
+    Store s;
+    s.LoadFromMemory(text("<trkseg>\n<trkpt lat=\"40.5\" lon=\"-105.1\">\n</trkseg>\n"), "t.gpx");
+    const bool unchanged = std::locale() == during;
+    std::locale::global(before);
+    ASSERT_EQ(s.Count(), 1);
+    EXPECT_EQ(s.Items(0)->Points[0], (TGeoPoint{-105.1f, 40.5f}));
+    EXPECT_TRUE(unchanged);
 }
 
 TEST(ReadGpx, ByteOrderMarksAreHonoured)
