@@ -97,6 +97,10 @@ int THeadlessRunner::Prepare()
     cycle_ = std::make_unique<TProcessingCycle>(*options_, *log_, *this);
     cycle_->GeoMode = commandLine_.FindSwitch("geo");
     cycle_->GeoLogPath = GeoLogPath();
+    // Without a Diags page the latest geolocation report goes to a file and to the output.
+    geoRoute_ = std::make_unique<TGeoFileRoute>(*options_, cycle_->GeoLogPath);
+    geoRoute_->OnReport = [this](const TLines& lines) { WriteDiagsReport(lines, out_); };
+    cycle_->SetGeoFileHandler(geoRoute_.get());
     connect(cycle_.get(), &TProcessingCycle::CycleFinished, this, &THeadlessRunner::CycleFinished);
 
     signals_ = std::make_unique<TSignalWatcher>();

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/CommandLine.h"
+#include "app/GeoFileRoute.h"
 #include "app/ProcessLog.h"
 #include "app/ProcessingCycle.h"
 #include "app/SignalWatcher.h"
@@ -53,6 +54,7 @@ private:
     std::FILE* err_;
     std::unique_ptr<TRegistryOptions> options_;
     std::unique_ptr<TProcessLog> log_;
+    std::unique_ptr<TGeoFileRoute> geoRoute_;
     std::unique_ptr<TProcessingCycle> cycle_;
     std::unique_ptr<TSignalWatcher> signals_;
     bool closing_ = false;

@@ -1,5 +1,6 @@
 #include "app/OrvantaForm.h"
 
+#include <QStringList>
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QFileDialog>
@@ -145,6 +146,13 @@ void TFormRadaDedOVI::FormCreate()
     cycle_ = std::make_unique<TProcessingCycle>(options_, *log_, *this);
     cycle_->GeoMode = commandLine_.FindSwitch("geo");
     cycle_->GeoLogPath = GeoLogPath();
+    geoRoute_ = std::make_unique<TGeoFileRoute>(options_, cycle_->GeoLogPath);
+    geoRoute_->OnReport = [this](const TLines& lines) {
+        QStringList text;
+        for (const std::string& line : lines) text << QString::fromStdString(line);
+        MemoDiags->setPlainText(text.join('\n'));
+    };
+    cycle_->SetGeoFileHandler(geoRoute_.get());
     PageControlMain->setTabVisible(PageControlMain->indexOf(TabSheetDiags), cycle_->GeoMode);
 }
 

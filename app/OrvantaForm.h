@@ -15,6 +15,7 @@
 #include <memory>
 
 #include "app/CommandLine.h"
+#include "app/GeoFileRoute.h"
 #include "app/LED.h"
 #include "app/ProcessLog.h"
 #include "app/ProcessingCycle.h"
@@ -91,6 +92,7 @@ private:
     TCommandLine commandLine_;
     TvrnControlOptions options_;
     std::unique_ptr<TProcessLog> log_;
+    std::unique_ptr<TGeoFileRoute> geoRoute_;
     std::unique_ptr<TProcessingCycle> cycle_;
     std::unique_ptr<TRegistryFormInfo> formInfo_;
     QIcon glyphOff_, glyphOn_;

@@ -1,0 +1,106 @@
+#pragma once
+// Diagnostics of the broadcast's geolocation files: each file's latitude/longitude grids are
+// compared with our own geostationary projection, and quadratic least-squares fits between
+// the grid's rows/columns and the theoretical picture rows/columns suggest offsets.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+class TSegmentMapping;
+
+using TLines = std::vector<std::string>;
+
+// Where the geolocation route reads its settings and the clock; the window or the headless
+// runner supplies them, so that this unit needs nothing above the mapping layer.
+struct TGeoRouteEnvironment {
+    // Root of the raw archive, ending with "/" (the NetCDF path setting).
+    std::function<std::string()> RawArchiveRoot;
+    // "Save as NetCDF": keep the decompressed file in the archive.
+    std::function<bool()> SaveAsNetCdf;
+    // The image time of an incoming name (days since 1899-12-30, UTC); false when it does not parse.
+    std::function<bool(const std::string& path, double& time)> ParseFileName;
+    std::function<double()> UtcNow;
+    // The "-geo.log" file that collects one summary line per file.
+    std::string GeoLogPath;
+};
+
+class TGeoDiagnostics {
+public:
+    // The picture geometry the grids are compared with.
+    static constexpr int SegmentIndex = 125;
+    static constexpr float LongitudeOffset = 7.0f;
+    // Sub-satellite longitude of that geometry and the picture's centre pixel.
+    static constexpr float SspLongitude = -128.0f;
+    static constexpr int CentreX = 1408;
+    static constexpr int CentreY = 1625;
+    // Largest grid we are prepared to hold (a 4 km full disk has 2704 x 5208 cells).
+    static constexpr std::int64_t MaxCells = 32LL * 1024 * 1024;
+
+    // The geolocation route: archive, decompress, diagnose into `lines`, log the summary.
+    // False (with the reason in `lines`) when the file could not be archived or decompressed.
+    bool ProcessGeoFile(const std::string& incomingPath, const TGeoRouteEnvironment& environment, TLines& lines);
+
+    // Reads the file, writes the report into `lines` (cleared first) and returns the summary.
+    std::string DiagnoseGeoFile(const std::string& path, TLines& lines);
+
+    // Steps of DiagnoseGeoFile. ReadGeoFile returns whether the grids can carry the report.
+    bool ReadGeoFile(const std::string& path, TLines& lines);
+    bool TestGeometry(TLines& lines);
+    bool TestGeometry(TLines& lines, TSegmentMapping& mapping);
+    int FindRowOfLatitude(int column, float latitude) const;
+    int FindColumnOfLongitude(int row, float longitude) const;
+
+    // Installs grids of yCount rows of xCount values (row-major) and derives the middle point
+    // and the sector; returns whether they are large enough for the grid sample.
+    bool SetGrids(int xCount, int yCount, std::vector<float> longitudes, std::vector<float> latitudes);
+    // The grid sample around the middle, as ReadGeoFile reports it.
+    void ReportGridSample(TLines& lines) const;
+
+    int XCount() const { return xCount_; }
+    int YCount() const { return yCount_; }
+    int MiddleRow() const { return yCount_ / 2; }
+    int MiddleColumn() const { return xCount_ / 2; }
+    float MiddleLatitude() const { return middleLatitude_; }
+    float MiddleLongitude() const { return middleLongitude_; }
+    std::uint8_t Sector() const { return sector_; }
+    float Longitude(int row, int column) const { return longitudes_[Cell(row, column)]; }
+    float Latitude(int row, int column) const { return latitudes_[Cell(row, column)]; }
+
+    // Fit results, kept from file to file within a run.
+    std::int32_t RowOffset = 0;
+    std::int32_t ColumnOffset = 0;
+    float VerticalSlope = 0.0f;
+    float HorizontalSlope = 0.0f;
+
+private:
+    std::size_t Cell(int row, int column) const
+    {
+        return static_cast<std::size_t>(row) * static_cast<std::size_t>(xCount_) + static_cast<std::size_t>(column);
+    }
+    std::string GridPointText(int row, int column) const;
+
+    int xCount_ = 0; // of the grids held
+    int yCount_ = 0;
+    int fileXCount_ = 0; // as the file declared them, also when its grids were refused
+    int fileYCount_ = 0;
+    std::vector<float> longitudes_;
+    std::vector<float> latitudes_;
+    float middleLatitude_ = 0.0f;
+    float middleLongitude_ = 0.0f;
+    std::uint8_t sector_ = 1;
+    bool usable_ = false;
+};
+
+// printf-style formatting that always uses the C locale's full stop, whatever locale the
+// application object has switched the process to.
+std::string FormatC(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Replaces a file's content through a temporary file and a rename, so that readers never see
+// half of it and a full disk leaves the old content in place.
+bool WriteFileAtomically(const std::string& path, const std::string& content);
+
+// Appends one line to a text file, keeping what it holds; the file is replaced atomically so
+// a full disk never costs the lines already there. False when it could not be written.
+bool AppendLineToFile(const std::string& path, const std::string& line);

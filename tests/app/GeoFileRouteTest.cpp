@@ -1,0 +1,135 @@
+#include <gtest/gtest.h>
+
+#include <bzlib.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include "CycleDoubles.h"
+#include "app/GeoFileRoute.h"
+#include "mapping/GeoFileWriter.h"
+#include "settings/ProgramPaths.h"
+#include "support/TempXdg.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A northern sector grid that reaches the equator and the sub-satellite meridian.
+void WriteNorthernGrid(const std::string& path)
+{
+    std::vector<float> lon, lat;
+    for (int r = 0; r < 401; ++r)
+        for (int c = 0; c < 400; ++c) {
+            lon.push_back(-160.0f + 0.1f * static_cast<float>(c));
+            lat.push_back(40.0f - 0.1f * static_cast<float>(r));
+        }
+    geotest::WriteGeoFile(path, 400, 401, lon, lat);
+}
+
+class GeoFileRouteTest : public ::testing::Test {
+protected:
+    GeoFileRouteTest()
+        : log_(tmp_.Dir("state") + "orvanta-process.log", [] { return *TryEncodeDate(2013, 5, 30) + 0.5; }),
+          route_(options_, tmp_.Dir("state") + "orvanta-geo.log"), cycle_(options_, log_, view_)
+    {
+        in_ = tmp_.Dir("in");
+        raw_ = tmp_.Dir("raw");
+        options_.SetPathText("SourcePath", in_);
+        options_.SetPathText("NetCDFPath", raw_);
+        route_.SetClock([] { return *TryEncodeDate(2013, 6, 1) + 0.25; });
+        route_.OnReport = [this](const TLines& lines) { reports_.push_back(lines); };
+        cycle_.SetGeoFileHandler(&route_);
+        cycle_.GeoMode = true;
+        cycle_.GeoLogPath = tmp_.Dir("state") + "orvanta-geo.log";
+        cycle_.SetSleep([](int) {});
+    }
+
+    void RunOneCycle()
+    {
+        if (!cycle_.Running)
+            cycle_.BitBtnStartStopClick();
+        cycle_.TimerProcessTimer();
+    }
+
+    TAsProgram program_;
+    TTempXdg tmp_;
+    std::string in_, raw_;
+    TFixedOptions options_;
+    TProcessLog log_;
+    TRecordingView view_;
+    TGeoFileRoute route_;
+    TProcessingCycle cycle_;
+    std::vector<TLines> reports_;
+};
+
+TEST_F(GeoFileRouteTest, CycleHandsGeoFilesToTheDiagnostics)
+{
+    WriteNorthernGrid(in_ + "goes15.2013.150.120018_geo.nc");
+    RunOneCycle();
+
+    EXPECT_FALSE(fs::exists(in_ + "goes15.2013.150.120018_geo.nc"));
+    // Archived under the slot's date, then removed: "Save as NetCDF" is off by default.
+    EXPECT_TRUE(fs::is_directory(raw_ + "2013/05/30"));
+    EXPECT_FALSE(fs::exists(raw_ + "2013/05/30/goes15.2013.150.120018_geo.nc"));
+    ASSERT_EQ(reports_.size(), 1u);
+    EXPECT_EQ(reports_[0][0], raw_ + "2013/05/30/goes15.2013.150.120018_geo.nc");
+    EXPECT_EQ(route_.Report(), reports_[0]);
+    const auto geoLog = TTempXdg::ReadText(cycle_.GeoLogPath);
+    EXPECT_EQ(geoLog.rfind("goes15.2013.150.120018_geo.nc NH  Xc:0400 Yc:0401, V:", 0), 0u) << geoLog;
+    EXPECT_TRUE(log_.Lines().empty());
+}
+
+TEST_F(GeoFileRouteTest, KeepsTheArchivedFileWhenSavingNetCdf)
+{
+    options_.SetTicked("SaveAsNetCDF", true);
+    WriteNorthernGrid(in_ + "goes15.2013.150.120018_geo.nc");
+    RunOneCycle();
+    EXPECT_TRUE(fs::exists(raw_ + "2013/05/30/goes15.2013.150.120018_geo.nc"));
+}
+
+TEST_F(GeoFileRouteTest, DamagedCompressedFileIsLoggedAsFailedAndTheCycleGoesOn)
+{
+    std::ofstream(in_ + "goes15.2013.150.120018_geo.nc.bz2", std::ios::binary)
+        << "BZh91AY&SY" << std::string(200, '\x5a');
+    WriteNorthernGrid(in_ + "goes15.2013.150.123018_geo.nc");
+    RunOneCycle();
+
+    ASSERT_EQ(log_.Lines().size(), 1u);
+    const std::string line = log_.Lines()[0].substr(25);
+    EXPECT_EQ(line.rfind(in_ + "goes15.2013.150.120018_geo.nc.bz2 failed: Could not decompress ", 0), 0u) << line;
+    // The compressed copy stays in the archive; the incoming directory is cleared.
+    EXPECT_TRUE(fs::exists(raw_ + "2013/05/30/goes15.2013.150.120018_geo.nc.bz2"));
+    EXPECT_FALSE(fs::exists(in_ + "goes15.2013.150.120018_geo.nc.bz2"));
+    // The next file went through.
+    EXPECT_FALSE(fs::exists(in_ + "goes15.2013.150.123018_geo.nc"));
+    ASSERT_EQ(reports_.size(), 2u);
+    EXPECT_EQ(reports_[1][0], raw_ + "2013/05/30/goes15.2013.150.123018_geo.nc");
+    EXPECT_TRUE(cycle_.TimerProcess.isActive());
+}
+
+TEST_F(GeoFileRouteTest, UnparsedNameFallsBackToTheClock)
+{
+    options_.SetTicked("SaveAsNetCDF", true);
+    WriteNorthernGrid(in_ + "goes15.20zz_geo.nc");
+    route_.ProcessGeoFile(in_ + "goes15.20zz_geo.nc");
+    EXPECT_TRUE(fs::exists(raw_ + "2013/06/01/goes15.20zz_geo.nc"));
+}
+
+TEST_F(GeoFileRouteTest, ReportFileIsReplacedAndPrinted)
+{
+    std::FILE* out = std::tmpfile();
+    ASSERT_NE(out, nullptr);
+    ASSERT_TRUE(WriteDiagsReport({"first", "", "x-count: 1  y-count: 2"}, out));
+    ASSERT_TRUE(WriteDiagsReport({"second"}, out));
+    EXPECT_EQ(DiagsReportPath(), StateDirectory() + "orvanta-diags.txt");
+    EXPECT_EQ(TTempXdg::ReadText(DiagsReportPath()), "second\n");
+    std::rewind(out);
+    char buffer[128] = {};
+    const auto read = std::fread(buffer, 1, sizeof buffer - 1, out);
+    std::fclose(out);
+    EXPECT_EQ(std::string(buffer, read), "first\n\nx-count: 1  y-count: 2\nsecond\n");
+}
+
+} // namespace
