@@ -789,20 +789,3 @@ bool TMapping::PixelToGeo(int X, int Y, float& Longitude, float& Latitude) const
     Latitude = static_cast<float>(lat);
     return true;
 }
-
-// The grid drawer is filled in with the drawing code; until then no grid is drawn.
-void TMapping::DrawGraticule(TExtBitmap* Bitmap, int LonStep, int LatStep, TColor LabelColour,
-                             TColor LineColour, int OffsetX, int OffsetY, bool NoLabels,
-                             std::uint8_t SpecialLines, TColor HaloColour)
-{
-    if (Bitmap == nullptr || Projection == 0)
-        return;
-    DrawGraticuleOnCanvas(&Bitmap->Canvas(), LonStep, LatStep, LabelColour, LineColour, OffsetX,
-                          OffsetY, NoLabels, SpecialLines, HaloColour);
-    Bitmap->Changed();
-}
-
-void TMapping::DrawGraticuleOnCanvas(TCanvas*, int, int, TColor, TColor, int, int, bool,
-                                     std::uint8_t, TColor)
-{
-}

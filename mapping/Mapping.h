@@ -90,7 +90,9 @@ public:
     std::uint8_t Tile = 0;
     float Rotation = 0;
     float SinReference = 0;
-    float CosReference = 0;
+    // cos 0: a new object's reference latitude is 0, and the azimuthal kinds must see that
+    // before a reference latitude has been set.
+    float CosReference = 1;
     float Parallel1 = 0;
     float Parallel2 = 0;
     float GrintenInverse = 0;

@@ -502,10 +502,17 @@ void TSegmentMapping::DrawGraticule(TExtBitmap* Bitmap, int LonStep, int LatStep
                                     bool NoLabels, std::uint8_t SpecialLines, TColor HaloColour)
 {
     // The base drawer only draws for a real projection kind; every point still goes through
-    // this class's GeoToPixel.
+    // this class's GeoToPixel. The labels of the parallels go beside the meridian nearest the
+    // centre longitude, which for this picture is the satellite's own; longitude 0 would be
+    // behind the Earth for most rows and leave the parallels without labels.
+    const float savedCentre = CentralLongitude;
+    const TASegmentData* seg = SegmentData(SegmentIndex);
     SetProjection(7);
+    if (seg != nullptr)
+        SetCentralLongitude(LongitudeToFloat(WrapOnce(SubSatelliteLongitude(*seg))));
     TMapping::DrawGraticule(Bitmap, LonStep, LatStep, LabelColour, LineColour, OffsetX, OffsetY,
                             NoLabels, SpecialLines, HaloColour);
+    SetCentralLongitude(savedCentre);
     SetProjection(0);
 }
 

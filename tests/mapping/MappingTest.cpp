@@ -96,6 +96,21 @@ TEST(Mapping, DerivedConstants)
     EXPECT_EQ(w.LatitudeSpan, 360.0f) << "the world azimuthal map may span more";
 }
 
+TEST(Mapping, NewObjectIsConsistentAboutItsReferenceLatitude)
+{
+    TMapping m;
+    EXPECT_EQ(m.ReferenceLatitude, 0.0f);
+    EXPECT_EQ(m.SinReference, 0.0f);
+    EXPECT_EQ(m.CosReference, 1.0f);
+    m.SetProjection(7);
+    m.SetImageHeight(400);
+    m.SetImageWidth(400);
+    int x, y;
+    ASSERT_TRUE(m.GeoToPixel(x, y, 0.0f, 30.0f));
+    EXPECT_EQ(x, 200);
+    EXPECT_EQ(y, 200 - 160) << "0.8 x sin 30 x 400 above the centre";
+}
+
 TEST(Mapping, ZeroImageSizeKeepsTheInverses)
 {
     TMapping m;
@@ -131,8 +146,6 @@ TEST(Mapping, FittedScales)
     m.SetImageHeight(1595);
     m.SetImageWidth(1595);
     m.SetLatitudeSpan(180.0f);
-    EXPECT_FLOAT_EQ(m.Scale, 0.8f) << "no reference latitude set yet: its cosine is still 0";
-    m.SetReferenceLatitude(0.0f);
     EXPECT_FLOAT_EQ(m.Scale, 0.5f) << "the globe fills the picture";
 
     TMapping w;
