@@ -106,11 +106,17 @@ void RadiancesToModeA(int band, std::span<const float> radiances, std::uint8_t* 
 {
     const std::span<const std::uint8_t> table = ModeATable(band);
     const double size = static_cast<double>(table.size());
+    if (table.empty()) {
+        std::fill(counts, counts + radiances.size(), std::uint8_t{0});
+        return;
+    }
     const std::uint8_t* t = table.data();
     for (std::size_t i = 0; i < radiances.size(); ++i) {
         // A single-precision radiance times 1000 is exact in double precision, so this
         // truncation equals the extended-precision one.
-        const double index = std::trunc(static_cast<double>(radiances[i]) * 1000.0);
-        counts[i] = index >= 0.0 && index < size ? t[static_cast<std::size_t>(index)] : 0;
+        // The conversion to an integer truncates toward zero like Trunc, so (-1, 0) is index
+        // 0; NaN fails both comparisons.
+        const double scaled = static_cast<double>(radiances[i]) * 1000.0;
+        counts[i] = scaled > -1.0 && scaled < size ? t[static_cast<std::int64_t>(scaled)] : 0;
     }
 }
