@@ -1,5 +1,7 @@
 #include "app/HeadlessRunner.h"
 
+#include "app/NotifierDBus.h"
+
 #include <QCoreApplication>
 
 #include <csignal>
@@ -102,6 +104,12 @@ int THeadlessRunner::Prepare()
     geoRoute_->OnReport = [this](const TLines& lines) { WriteDiagsReport(lines, out_); };
     cycle_->SetGeoFileHandler(geoRoute_.get());
     connect(cycle_.get(), &TProcessingCycle::CycleFinished, this, &THeadlessRunner::CycleFinished);
+
+    station_ = std::make_unique<TStation>(*options_, std::make_unique<TDBusAnimationNotifier>());
+    station_->RestoreComposites(cycle_->LastSavedSettings);
+    station_->Product.SingleFileMode = [this] { return cycle_->SingleFileMode; };
+    station_->Product.GeoLogPath = GeoLogPath();
+    cycle_->SetGoesFileHandler(&station_->Product);
 
     signals_ = std::make_unique<TSignalWatcher>();
     connect(signals_.get(), &TSignalWatcher::Received, this, &THeadlessRunner::SignalReceived);

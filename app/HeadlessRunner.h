@@ -14,6 +14,7 @@
 #include "app/ProcessLog.h"
 #include "app/ProcessingCycle.h"
 #include "app/SignalWatcher.h"
+#include "app/Station.h"
 
 class THeadlessRunner : public QObject, public TCycleView, public TLogSink {
     Q_OBJECT
@@ -37,6 +38,7 @@ public:
     void SetLedColour(TColor) override {}
     void ShowRunning(bool) override {}
     void SetStatusText(const std::string&) override {}
+    TStation& Station() { return *station_; }
     // TLogSink
     void LogLineAdded(const std::string& line) override;
 
@@ -56,6 +58,7 @@ private:
     std::unique_ptr<TProcessLog> log_;
     std::unique_ptr<TGeoFileRoute> geoRoute_;
     std::unique_ptr<TProcessingCycle> cycle_;
+    std::unique_ptr<TStation> station_;
     std::unique_ptr<TSignalWatcher> signals_;
     bool closing_ = false;
     bool closed_ = false;

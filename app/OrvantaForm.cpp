@@ -1,5 +1,9 @@
 #include "app/OrvantaForm.h"
 
+#include "app/NotifierDBus.h"
+#include "app/Publisher.h"
+#include "viewer/BitmapView.h"
+
 #include <QStringList>
 #include <QCloseEvent>
 #include <QDesktopServices>
@@ -22,7 +26,6 @@ namespace {
 
 constexpr int kClientWidth = 744;
 constexpr int kClientHeight = 346;
-constexpr const char* kSupportPage = "https://groups.io/g/quillon-orvanta";
 
 QString Q(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 
@@ -106,7 +109,7 @@ TFormRadaDedOVI::TFormRadaDedOVI(TCommandLine commandLine, QWidget* parent)
     ButtonSupport->setToolTip("Go to support group");
     ButtonSupport->setGeometry(566, 298, 80, 25);
     connect(ButtonSupport, &QPushButton::clicked, this,
-            [] { QDesktopServices::openUrl(QUrl(kSupportPage)); });
+            [] { QDesktopServices::openUrl(QUrl(SupportPage)); });
 
     ButtonClose = new QPushButton("Close", this);
     ButtonClose->setObjectName("ButtonClose");
@@ -154,6 +157,42 @@ void TFormRadaDedOVI::FormCreate()
     };
     cycle_->SetGeoFileHandler(geoRoute_.get());
     PageControlMain->setTabVisible(PageControlMain->indexOf(TabSheetDiags), cycle_->GeoMode);
+
+    station_ = std::make_unique<TStation>(options_, std::make_unique<TDBusAnimationNotifier>());
+    TGoesProduct& product = station_->Product;
+    product.SingleFileMode = [this] { return cycle_->SingleFileMode; };
+    product.GeoLogPath = GeoLogPath();
+    product.OnStatusText = [this](const std::string& text) { SetStatusText(text); };
+    product.OnCaption = [this](const std::string& text) { setWindowTitle(QString::fromStdString(text)); };
+    product.OnThumbnailHint = [this](std::uint8_t channel, const std::string& hint) {
+        if (Images[channel]) Images[channel]->setToolTip(QString::fromStdString(hint));
+    };
+    cycle_->SetGoesFileHandler(&product);
+    for (std::size_t i = 0; i < ChannelCount; ++i) {
+        if (!ChannelExists(i)) continue;
+        // Many changes land on a composite while one file is placed; the thumbnail is
+        // repainted once, when the event loop next runs.
+        station_->Composites.Images[i].OnChange = [this, i] {
+            if (thumbnailDirty_[i]) return;
+            thumbnailDirty_[i] = true;
+            QTimer::singleShot(0, this, [this, i] { RefreshThumbnail(i); });
+        };
+    }
+    station_->RestoreComposites(cycle_->LastSavedSettings, [this](std::uint8_t channel, const std::string& hint) {
+        if (Images[channel]) Images[channel]->setToolTip(QString::fromStdString(hint));
+    });
+    for (std::size_t i = 0; i < ChannelCount; ++i)
+        if (ChannelExists(i)) RefreshThumbnail(i);
+}
+
+void TFormRadaDedOVI::RefreshThumbnail(std::size_t channel)
+{
+    thumbnailDirty_[channel] = false;
+    if (!Images[channel] || !station_) return;
+    const QImage view = BitmapView(station_->Composites.Images[channel]);
+    if (view.isNull()) return;
+    Images[channel]->setPixmap(QPixmap::fromImage(
+        view.scaled(Images[channel]->size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation)));
 }
 
 void TFormRadaDedOVI::BuildImagesPage()

@@ -19,6 +19,7 @@
 #include "app/LED.h"
 #include "app/ProcessLog.h"
 #include "app/ProcessingCycle.h"
+#include "app/Station.h"
 #include "settings/RegistryFormInfo.h"
 #include "settings/vrnCheckBox.h"
 #include "settings/vrnControlOptions.h"
@@ -31,6 +32,7 @@ public:
     ~TFormRadaDedOVI() override;
 
     TProcessingCycle& Cycle() { return *cycle_; }
+    TStation& Station() { return *station_; }
     TProcessLog& Log() { return *log_; }
     TProcessingOptions& Options() { return options_; }
 
@@ -86,6 +88,7 @@ private:
     void FormShow();
     void FormClose();
     void BuildImagesPage();
+    void RefreshThumbnail(std::size_t channel);
     void BuildSetupPage();
     TvrnLabeledEdit* AddPathEdit(QWidget* page, const TSettingInfo& s, int top, QPushButton*& browse);
 
@@ -94,6 +97,8 @@ private:
     std::unique_ptr<TProcessLog> log_;
     std::unique_ptr<TGeoFileRoute> geoRoute_;
     std::unique_ptr<TProcessingCycle> cycle_;
+    std::unique_ptr<TStation> station_;
+    std::array<bool, ChannelCount> thumbnailDirty_{};
     std::unique_ptr<TRegistryFormInfo> formInfo_;
     QIcon glyphOff_, glyphOn_;
     bool shown_ = false;

@@ -1,0 +1,42 @@
+#pragma once
+// The long-lived objects of a running station: the composites, the mask, the composite's
+// mapping, the coastline store and the per-file product that works on them. The window owns
+// one, and so does the headless runner, so both process files with the same code.
+
+#include <array>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/AnimationNotify.h"
+#include "app/Composites.h"
+#include "app/GoesProduct.h"
+#include "cartography/vrnCartography.h"
+#include "mapping/SegmentStuff.h"
+#include "settings/ProgramSettings.h"
+#include "settings/RegistryVariables.h"
+
+class TStation {
+public:
+    // Builds the composites (restored from the last saved full-disk images unless "Clear
+    // images" is ticked), the mapping, the line store and the mask.
+    TStation(TProcessingOptions& options, std::unique_ptr<IAnimationNotifier> notifier);
+
+    // Reloads each composite from its last saved full-disk image (the cycle's "LastSaved"
+    // values) unless "Clear images" is ticked; returns how many were restored. restoredHint
+    // gets the channel and "Restored from full disk: <name>".
+    int RestoreComposites(const std::array<std::unique_ptr<TRegistryString>, ChannelCount>& lastSaved,
+                          const std::function<void(std::uint8_t, const std::string&)>& restoredHint = {});
+
+    TComposites Composites;
+    TExtBitmap Mask;
+    bool MaskLoaded = false;
+    TSegmentMapping Mapping;
+    TCartogList LineStore;
+    std::string LineStoreSource;  // what the line store was loaded from, for the log
+    std::unique_ptr<IAnimationNotifier> Notifier;
+    TGoesProduct Product;
+
+private:
+    TProcessingOptions& options_;
+};
