@@ -1,0 +1,305 @@
+#include <gtest/gtest.h>
+
+#include <bzlib.h>
+#include <netcdf.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <vector>
+
+#include "app/Composites.h"
+#include "app/DateTime.h"
+#include "app/GoesProduct.h"
+#include "app/Utils.h"
+#include "imaging/JPEG_IO.h"
+#include "support/TempXdg.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A scan as the broadcast stores it: navigation scalars and data(time, yc, xc).
+void WriteScan(const std::string& path, int width, int height, int startLine, int band, float value,
+               bool noisy = false)
+{
+    int nc = 0, dims[3], var = 0;
+    ASSERT_EQ(nc_create(path.c_str(), NC_CLOBBER, &nc), NC_NOERR);
+    nc_def_dim(nc, "time", 1, &dims[0]);
+    nc_def_dim(nc, "yc", height, &dims[1]);
+    nc_def_dim(nc, "xc", width, &dims[2]);
+    nc_def_var(nc, "data", NC_FLOAT, 3, dims, &var);
+    const char* names[] = {"startLine", "startElem", "lineRes", "elemRes", "bands"};
+    const int values[] = {startLine, 3000, 4, 4, band};
+    int ids[5];
+    for (int i = 0; i < 5; ++i) nc_def_var(nc, names[i], NC_INT, 0, nullptr, &ids[i]);
+    nc_enddef(nc);
+    for (int i = 0; i < 5; ++i) nc_put_var_int(nc, ids[i], &values[i]);
+    std::vector<float> data(static_cast<std::size_t>(width) * height, value);
+    if (noisy) {
+        std::mt19937 rng(7);
+        std::uniform_real_distribution<float> d(1.0f, 120.0f);
+        for (float& f : data) f = d(rng);
+    }
+    nc_put_var_float(nc, var, data.data());
+    nc_close(nc);
+}
+
+void Compress(const std::string& source, const std::string& target)
+{
+    std::ifstream in(source, std::ios::binary);
+    std::string raw((std::istreambuf_iterator<char>(in)), {});
+    std::vector<char> out(raw.size() + raw.size() / 100 + 600);
+    unsigned int outLen = static_cast<unsigned int>(out.size());
+    ASSERT_EQ(BZ2_bzBuffToBuffCompress(out.data(), &outLen, raw.data(), static_cast<unsigned int>(raw.size()), 9, 0, 0),
+              BZ_OK);
+    std::ofstream(target, std::ios::binary).write(out.data(), outLen);
+}
+
+class RecordingNotifier : public IAnimationNotifier {
+public:
+    bool CompanionPresent() override { return true; }
+    void Post(std::uint32_t w, std::int32_t l) override { Posts.emplace_back(w, l); }
+    std::vector<std::pair<std::uint32_t, std::int32_t>> Posts;
+};
+
+std::int64_t MTime(const std::string& path)
+{
+    struct stat st {};
+    ::stat(path.c_str(), &st);
+    return st.st_mtim.tv_sec;
+}
+
+constexpr std::int64_t Noon20130530 = 1369915200;
+
+class ProductTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        incoming = tmp.Dir("incoming");
+        raw = tmp.Dir("raw");
+        images = tmp.Dir("images");
+        options.SetPathText("SourcePath", incoming);
+        options.SetPathText("NetCDFPath", raw);
+        options.SetPathText("SavePath", images);
+        mask.SetSize(CompositeWidth, CompositeHeight);
+        mask.MakeGreyPalette();
+        mask.Fill(255);
+        product.Notifier = &notifier;
+        product.GeoLogPath = tmp.Root() + "/orvanta-geo.log";
+        product.InUseWaitMs = 10;
+    }
+
+    // An uncompressed northern-sector scan of band `band`, large enough to count as complete.
+    std::string DropScan(const std::string& name, int band = 4, float value = 80.0f)
+    {
+        const std::string path = incoming + name;
+        WriteScan(path, 100, 60, 1000, band, value);
+        return path;
+    }
+
+    TTempXdg tmp;
+    std::string incoming, raw, images;
+    TFixedOptions options;
+    TComposites composites;
+    TExtBitmap mask;
+    RecordingNotifier notifier;
+    TGoesProduct product{options, composites, mask};
+    TGoesFileResult result;
+};
+
+TEST_F(ProductTest, NorthernScanIsPlacedSavedStampedAndAnnounced)
+{
+    const std::string p = DropScan("goes15.2013.150.120000.4.nc");
+    ASSERT_TRUE(product.ProcessGoesFile(p, result));
+    const std::string jpg = images + "2013/05/30/201305301200-g10-ir.jpg";
+    EXPECT_EQ(result.SavedFileName, jpg);
+    EXPECT_FALSE(result.Skipped);
+    EXPECT_EQ(result.Sector, SectorNorthern);
+    EXPECT_EQ(result.ChannelIndex, 3);
+    EXPECT_FALSE(fs::exists(p));
+    EXPECT_FALSE(fs::exists(raw + "2013/05/30/goes15.2013.150.120000.4.nc"));
+    EXPECT_EQ(MTime(jpg), Noon20130530);
+    ASSERT_EQ(notifier.Posts.size(), 1u);
+    EXPECT_EQ(notifier.Posts[0], std::make_pair(19u, 7053840));
+
+    // 100 columns become Round(100 * 4 / 7) = 57, drawn at (255, 268).
+    const TExtBitmap& k = composites.Images[3];
+    const std::uint8_t placed = k.ScanLine(268)[255];
+    EXPECT_NE(placed, 240);
+    EXPECT_EQ(k.ScanLine(268 + 59)[255 + 56], placed);
+    EXPECT_EQ(k.ScanLine(268)[255 + 57], 240);
+    EXPECT_EQ(k.ScanLine(268 + 60)[255], 240);
+
+    const std::string geoLog = TTempXdg::ReadText(product.GeoLogPath);
+    EXPECT_EQ(geoLog, "2013-05-30 1200  NH band 4 details:  elements: 100 (4 km, start: 3000),  lines: 60 (4 km, "
+                      "start: 1000)\n");
+
+    TExtBitmap reread(1, 1);
+    ASSERT_TRUE(LoadJPEG(&reread, jpg, false, 0));
+    EXPECT_EQ(reread.Width(), CompositeWidth);
+    EXPECT_EQ(reread.Height(), CompositeHeight);
+}
+
+TEST_F(ProductTest, StatusAndCaptionCarryTheDetailsHead)
+{
+    std::string status, caption;
+    product.OnStatusText = [&](const std::string& s) { status = s; };
+    product.OnCaption = [&](const std::string& s) { caption = s; };
+    ASSERT_TRUE(product.ProcessGoesFile(DropScan("goes15.2013.150.120000.1.nc", 1, 50.0f), result));
+    EXPECT_EQ(status, "Processed  2013-05-30 1200  NH band 1 , 0.63 \xC2\xB5m  visible");
+    EXPECT_EQ(caption.rfind("Orvanta V", 0), 0u);
+    EXPECT_NE(caption.find(" from Quillon, Brackmoor  -  2013-05-30 1200  NH band 1 "), std::string::npos);
+    // Only the 10.7 µm channel writes details.
+    EXPECT_FALSE(fs::exists(product.GeoLogPath));
+}
+
+TEST_F(ProductTest, SkippedNorthIsArchivedAndRemovedButNotSaved)
+{
+    options.SetTicked("IncludeNorth", false);
+    options.SetTicked("SaveAsNetCDF", true);
+    const std::string p = DropScan("goes15.2013.150.120000.4.nc");
+    ASSERT_TRUE(product.ProcessGoesFile(p, result));
+    EXPECT_TRUE(result.Skipped);
+    EXPECT_TRUE(result.SavedFileName.empty());
+    EXPECT_TRUE(notifier.Posts.empty());
+    EXPECT_FALSE(fs::exists(p));
+    EXPECT_TRUE(fs::exists(raw + "2013/05/30/goes15.2013.150.120000.4.nc"));
+    EXPECT_EQ(composites.Images[3].ScanLine(268)[255], 240);
+}
+
+TEST_F(ProductTest, BothFormatsLongNamesAndTheCo2ChannelIsNeverAnnounced)
+{
+    options.SetTicked("SaveAsPNG", true);
+    options.SetTicked("ShortImageNames", false);
+    options.SetTicked("SaveAsNetCDF", true);
+    const std::string p = DropScan("goes15.2013.150.120000.6.nc");
+    ASSERT_TRUE(product.ProcessGoesFile(p, result));
+    const std::string base = raw + "2013/05/30/goes15.2013.150.120000.6";
+    EXPECT_EQ(result.SavedFileName, base + ".jpg");
+    EXPECT_EQ(MTime(base + ".jpg"), Noon20130530);
+    EXPECT_EQ(MTime(base + ".png"), Noon20130530);
+    EXPECT_TRUE(fs::exists(base + ".nc"));
+    EXPECT_TRUE(notifier.Posts.empty());
+}
+
+TEST_F(ProductTest, CompressedScanIsDecompressedAndTheCompressedCopyNeverKept)
+{
+    options.SetTicked("SaveAsNetCDF", true);
+    const std::string nc = tmp.Dir("work") + "scan.nc";
+    WriteScan(nc, 200, 100, 6000, 3, 0.0f, true);
+    const std::string p = incoming + "goes15.2013.150.120000.3.nc.bz2";
+    Compress(nc, p);
+    ASSERT_GE(*FileSizeOf(p), 20000);
+    ASSERT_TRUE(product.ProcessGoesFile(p, result));
+    EXPECT_EQ(result.Sector, SectorSouthern);
+    EXPECT_TRUE(fs::exists(raw + "2013/05/30/goes15.2013.150.120000.3.nc"));
+    EXPECT_FALSE(fs::exists(raw + "2013/05/30/goes15.2013.150.120000.3.nc.bz2"));
+    EXPECT_FALSE(fs::exists(p));
+    EXPECT_EQ(notifier.Posts.at(0).first, 20u);
+}
+
+struct RefusedCase {
+    const char* name;
+    std::size_t size;
+    bool deleted;
+};
+
+class RefusedTest : public ProductTest, public ::testing::WithParamInterface<RefusedCase> {};
+
+TEST_P(RefusedTest, SmallOrUnrecognisedFilesAreDeletedDamagedOnesStay)
+{
+    const auto& c = GetParam();
+    const std::string p = incoming + c.name;
+    std::ofstream(p, std::ios::binary) << std::string(c.size, 'B');
+    EXPECT_FALSE(product.ProcessGoesFile(p, result));
+    EXPECT_EQ(fs::exists(p), !c.deleted);
+    EXPECT_TRUE(result.SavedFileName.empty());
+    EXPECT_TRUE(notifier.Posts.empty());
+    // Nothing half-made is left in the archive.
+    for (const auto& e : fs::recursive_directory_iterator(raw))
+        EXPECT_TRUE(e.is_directory()) << e.path();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, RefusedTest,
+    ::testing::Values(RefusedCase{"goes15.2013.150.120000.4.nc", 19999, true},
+                      RefusedCase{"goes15.2013.150.120000.5.nc", 30000, true},
+                      RefusedCase{"goes15.2013.150.246000.4.nc", 30000, true},
+                      RefusedCase{"goes15.2013.150.120000.4.nc.bz2", 30000, false},
+                      RefusedCase{"goes15.2013.150.120000.4.nc", 30000, false}),
+    [](const auto& info) { return "case" + std::to_string(info.index); });
+
+TEST_F(ProductTest, UnwritableImageTreeFailsAndKeepsTheIncomingFile)
+{
+    const std::string blocker = tmp.Root() + "/blocker";
+    std::ofstream(blocker) << "x";
+    options.SetPathText("SavePath", blocker + "/images/");
+    const std::string p = DropScan("goes15.2013.150.120000.4.nc");
+    EXPECT_FALSE(product.ProcessGoesFile(p, result));
+    EXPECT_TRUE(fs::exists(p));
+    EXPECT_TRUE(notifier.Posts.empty());
+}
+
+TEST_F(ProductTest, FileStillBeingWrittenIsLeftForLater)
+{
+    const std::string p = DropScan("goes15.2013.150.120000.4.nc");
+    std::ofstream writer(p, std::ios::app);
+    EXPECT_FALSE(product.ProcessGoesFile(p, result));
+    EXPECT_TRUE(fs::exists(p));
+    writer.close();
+    EXPECT_TRUE(product.ProcessGoesFile(p, result));
+}
+
+TEST_F(ProductTest, ClearAndMaskApplyToTheWholeComposite)
+{
+    composites.Images[0].Fill(77);
+    for (int y = 0; y < CompositeHeight; ++y) mask.ScanLine(y)[0] = 0;
+    options.SetTicked("ClearImages", true);
+    ASSERT_TRUE(product.ProcessGoesFile(DropScan("goes15.2013.150.120000.1.nc", 1, 50.0f), result));
+    const TExtBitmap& k = composites.Images[0];
+    EXPECT_EQ(k.ScanLine(3000)[2000], 16);  // cleared to the visible background
+    EXPECT_EQ(k.ScanLine(3000)[0], 0);      // masked off the Earth
+}
+
+TEST(ApplyMask, ChannelValuesAndMismatchedSizes)
+{
+    TExtBitmap mask(4, 2), k(4, 2);
+    mask.Fill(255);
+    mask.ScanLine(1)[2] = 0;
+    k.Fill(100);
+    ApplyMask(mask, k, 0);
+    EXPECT_EQ(k.ScanLine(1)[2], 0);
+    EXPECT_EQ(k.ScanLine(1)[1], 100);
+    ApplyMask(mask, k, 3);
+    EXPECT_EQ(k.ScanLine(1)[2], 255);
+    TExtBitmap other(5, 2);
+    other.Fill(100);
+    ApplyMask(mask, other, 3);
+    EXPECT_EQ(other.ScanLine(1)[2], 100);
+}
+
+TEST(ImageNames, ShortAndLong)
+{
+    const TDateTime t = 41424.5;
+    EXPECT_EQ(ShortImageName("/img/2013/05/30/", t, 0, ".jpg"), "/img/2013/05/30/201305301200-g10-vis.jpg");
+    EXPECT_EQ(ShortImageName("/img/", t, 1, ".png"), "/img/201305301200-g10-mir.png");
+    EXPECT_EQ(LongImageName("/raw/2013/05/30/goes15.2013.150.120000.4.nc", ".jpg"),
+              "/raw/2013/05/30/goes15.2013.150.120000.4.jpg");
+    EXPECT_EQ(DatedDirectory("/raw/", t), "/raw/2013/05/30/");
+}
+
+TEST(BuiltInMask, LoadsWithTheDiscOutline)
+{
+    TExtBitmap mask;
+    ASSERT_TRUE(LoadBuiltInMask(mask));
+    ASSERT_EQ(mask.Width(), CompositeWidth);
+    ASSERT_EQ(mask.Height(), CompositeHeight);
+    EXPECT_EQ(mask.ScanLine(1625)[1408], 255);
+    EXPECT_EQ(mask.ScanLine(0)[0], 0);
+    EXPECT_EQ(mask.ScanLine(274)[1408], 0);
+    EXPECT_EQ(mask.ScanLine(275)[1408], 255);
+}
+
+}  // namespace
