@@ -1,0 +1,193 @@
+// One full-disk visible scan from the incoming directory to the saved JPEG, stage by stage,
+// beside the two steps no product can avoid: bzip2 -dc of the same file and the JPEG encode
+// of one composite.
+
+#include <benchmark/benchmark.h>
+#include <netcdf.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "app/Composites.h"
+#include "app/GoesProduct.h"
+#include "app/Utils.h"
+#include "imaging/BZ2files.h"
+#include "imaging/JPEG_IO.h"
+#include "netcdf/NetCdfG15.h"
+#include "settings/ProgramSettings.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int ScanWidth = 5212;
+constexpr int ScanHeight = 2704;
+const char* const ScanName = "goes15.2013.150.120000.1.nc";
+
+const fs::path& WorkDir()
+{
+    static const fs::path dir = [] {
+        const fs::path d = fs::temp_directory_path() / "orvanta-bench-product";
+        fs::create_directories(d);
+        return d;
+    }();
+    return dir;
+}
+
+// A visible full disk: reflectances over a disc with cloud-like texture and sensor noise,
+// zero in space, so it compresses like a broadcast file.
+const std::string& CompressedScan()
+{
+    static const std::string path = [] {
+        const std::string plain = (WorkDir() / ScanName).string();
+        const std::string bz = plain + ".bz2";
+        if (fs::exists(bz)) return bz;
+        int nc = 0, dims[3], var = 0, ids[5];
+        nc_create(plain.c_str(), NC_CLOBBER, &nc);
+        nc_def_dim(nc, "time", 1, &dims[0]);
+        nc_def_dim(nc, "yc", ScanHeight, &dims[1]);
+        nc_def_dim(nc, "xc", ScanWidth, &dims[2]);
+        nc_def_var(nc, "data", NC_FLOAT, 3, dims, &var);
+        const char* names[] = {"startLine", "startElem", "lineRes", "elemRes", "bands"};
+        const int values[] = {1, 1, 4, 1, 1};
+        for (int i = 0; i < 5; ++i) nc_def_var(nc, names[i], NC_INT, 0, nullptr, &ids[i]);
+        nc_enddef(nc);
+        for (int i = 0; i < 5; ++i) nc_put_var_int(nc, ids[i], &values[i]);
+        std::mt19937 rng(11);
+        std::vector<float> line(ScanWidth);
+        for (int y = 0; y < ScanHeight; ++y) {
+            for (int x = 0; x < ScanWidth; ++x) {
+                const double dx = (x - ScanWidth / 2.0) / (ScanWidth / 2.1);
+                const double dy = (y - ScanHeight / 2.0) / (ScanHeight / 2.1);
+                const double r2 = dx * dx + dy * dy;
+                const double cloud = 0.5 + 0.5 * std::sin(x * 0.013) * std::cos(y * 0.021 + x * 0.004);
+                line[x] = r2 < 1.0 ? static_cast<float>(10.0 + 70.0 * cloud * (1.0 - 0.5 * r2) + (rng() % 100) * 0.01) : 0.0f;
+            }
+            const size_t start[3] = {0, static_cast<size_t>(y), 0}, count[3] = {1, 1, ScanWidth};
+            nc_put_vara_float(nc, var, start, count, line.data());
+        }
+        nc_close(nc);
+        std::system(("bzip2 -9 -f " + plain).c_str());
+        return bz;
+    }();
+    return path;
+}
+
+struct Station {
+    TFixedOptions options;
+    TComposites composites;
+    TExtBitmap mask;
+    TGoesProduct product{options, composites, mask};
+    std::string incoming;
+
+    Station()
+    {
+        incoming = (WorkDir() / "incoming/").string();
+        fs::create_directories(incoming);
+        options.SetPathText("SourcePath", incoming);
+        options.SetPathText("NetCDFPath", (WorkDir() / "raw/").string());
+        options.SetPathText("SavePath", (WorkDir() / "images/").string());
+        LoadBuiltInMask(mask);
+    }
+};
+
+void BM_ProcessGoesFile(benchmark::State& state)
+{
+    const std::string scan = CompressedScan();
+    Station station;
+    const std::string p = station.incoming + fs::path(scan).filename().string();
+    for (auto _ : state) {
+        state.PauseTiming();
+        fs::copy_file(scan, p, fs::copy_options::overwrite_existing);
+        state.ResumeTiming();
+        TGoesFileResult result;
+        if (!station.product.ProcessGoesFile(p, result) || result.SavedFileName.empty())
+            state.SkipWithError("the scan was not processed");
+    }
+}
+BENCHMARK(BM_ProcessGoesFile)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
+void BM_Bzip2Dc(benchmark::State& state)
+{
+    const std::string scan = CompressedScan();
+    for (auto _ : state)
+        if (std::system(("bzip2 -dc " + scan + " > /dev/null").c_str()) != 0)
+            state.SkipWithError("bzip2 failed");
+}
+BENCHMARK(BM_Bzip2Dc)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
+void BM_SaveJpegComposite(benchmark::State& state)
+{
+    CompressedScan();
+    TComposites composites;
+    TExtBitmap& k = composites.Images[0];
+    for (int y = 0; y < k.Height(); ++y)
+        for (int x = 0; x < k.Width(); ++x) k.ScanLine(y)[x] = static_cast<std::uint8_t>((x * 7 + y * 3) & 0xFF);
+    const std::string out = (WorkDir() / "composite.jpg").string();
+    for (auto _ : state) SaveJPEG(k, out, 99, false, "bench");
+}
+BENCHMARK(BM_SaveJpegComposite)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
+// The stages of the product one by one.
+void BM_Stage_CopyAndDecompress(benchmark::State& state)
+{
+    const std::string scan = CompressedScan();
+    const std::string copy = (WorkDir() / "stage" / fs::path(scan).filename()).string();
+    fs::create_directories(WorkDir() / "stage");
+    for (auto _ : state) {
+        CopyFileAtomically(scan, copy);
+        DecompressBZ2File(copy);
+        fs::remove(copy);
+    }
+}
+BENCHMARK(BM_Stage_CopyAndDecompress)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
+const std::string& DecompressedScan()
+{
+    static const std::string path = [] {
+        const std::string copy = (WorkDir() / "stage" / (std::string(ScanName) + ".bz2")).string();
+        fs::create_directories(WorkDir() / "stage");
+        CopyFileAtomically(CompressedScan(), copy);
+        DecompressBZ2File(copy);
+        fs::remove(copy);
+        return BZ2TargetName(copy);
+    }();
+    return path;
+}
+
+void BM_Stage_ReadAndCalibrate(benchmark::State& state)
+{
+    const std::string nc = DecompressedScan();
+    for (auto _ : state) {
+        TNetCdfGoes15 reader;
+        TExtBitmap image;
+        reader.Open(nc);
+        reader.ReadHeader();
+        reader.MakeBitmap(&image, 1.8f);
+        benchmark::DoNotOptimize(image.Bits());
+    }
+}
+BENCHMARK(BM_Stage_ReadAndCalibrate)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
+void BM_Stage_PlaceAndMask(benchmark::State& state)
+{
+    TExtBitmap scan(ScanWidth, ScanHeight);
+    scan.MakeGreyPalette();
+    scan.Fill(100);
+    TComposites composites;
+    TExtBitmap mask;
+    LoadBuiltInMask(mask);
+    for (auto _ : state) {
+        TExtBitmap image = scan;
+        image.Interpolate(static_cast<int>(std::nearbyint(ScanWidth * 0.571)), ScanHeight, -1);
+        composites.Images[0].Draw(50, 270, image);
+        ApplyMask(mask, composites.Images[0], 0);
+    }
+}
+BENCHMARK(BM_Stage_PlaceAndMask)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
+}  // namespace
