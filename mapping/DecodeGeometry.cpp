@@ -3,7 +3,7 @@
 #include "imaging/BZ2files.h"
 #include "mapping/CurveFit.h"
 #include "mapping/SegmentStuff.h"
-#include "netcdf/NetCdfGoesGeo.h"
+#include "netcdf/NetCdfG15.h"
 
 #include <array>
 #include <cmath>

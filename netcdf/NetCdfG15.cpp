@@ -7,6 +7,7 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <vector>
 
 #include "imaging/BMPExtImage.h"
 #include "netcdf/RadianceToModeAlookup.h"
@@ -147,5 +148,60 @@ bool TNetCdfGoes15::MakeBitmap(TExtBitmap* bitmap, float gamma)
     }
     // Any other band keeps the rows as they are.
     bitmap->Changed();
+    return true;
+}
+
+// ---- geolocation files ----------------------------------------------------------------
+
+void TNetCdfGoesGeo::ReadDimensions()
+{
+    if (NcId == 0)
+        return;
+    const auto count = [this](const char* name) -> std::int32_t {
+        std::size_t length = 0;
+        if (!dimensionLength(name, length) ||
+            length > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()))
+            return 0;
+        return static_cast<std::int32_t>(length);
+    };
+    XCount = count("xc");
+    YCount = count("yc");
+}
+
+bool TNetCdfGoesGeo::ReadVariable(const std::string& name, std::span<float> grid)
+{
+    if (NcId == 0 || XCount <= 0 || YCount <= 0)
+        return false;
+    const std::size_t cells = static_cast<std::size_t>(XCount) * static_cast<std::size_t>(YCount);
+    if (grid.size() != cells)
+        return false;
+
+    int varId = 0;
+    if (nc_inq_varid(NcId, name.c_str(), &varId) != NC_NOERR)
+        return false;
+    // The library fills as many values as the variable holds: one of another size than the
+    // grid would be written past the block, so it is refused here.
+    int dimensionCount = 0;
+    if (nc_inq_varndims(NcId, varId, &dimensionCount) != NC_NOERR || dimensionCount < 1 || dimensionCount > NC_MAX_VAR_DIMS)
+        return false;
+    std::vector<int> dimensions(static_cast<std::size_t>(dimensionCount));
+    if (nc_inq_vardimid(NcId, varId, dimensions.data()) != NC_NOERR)
+        return false;
+    std::size_t values = 1;
+    for (int dimension : dimensions) {
+        std::size_t length = 0;
+        if (nc_inq_dimlen(NcId, dimension, &length) != NC_NOERR)
+            return false;
+        if (length != 0 && values > cells / length + 1)
+            return false; // would overflow, and is far too large anyway
+        values *= length;
+    }
+    if (values != cells)
+        return false;
+
+    std::vector<float> block(cells);
+    if (nc_get_var_float(NcId, varId, block.data()) != NC_NOERR)
+        return false;
+    std::copy(block.begin(), block.end(), grid.begin());
     return true;
 }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 
 #include "netcdf/NetCDFclass.h"
 
@@ -62,3 +63,21 @@ std::uint8_t DecideSector(std::uint32_t height, std::int32_t startLine, std::uin
 int VisibleToCount(float sample, float gamma);
 // The value VisibleToCount truncates, before the clamp to 0..255.
 long double VisibleScaled(float sample, float gamma);
+
+// Reader of the broadcast's geolocation files: the grid dimensions "xc" and "yc" and the
+// float grids "lon" and "lat" that give every pixel's position.
+class TNetCdfGoesGeo : public TNetCdf {
+public:
+    std::int32_t XCount = 0; // length of "xc": grid columns
+    std::int32_t YCount = 0; // length of "yc": grid rows
+
+    // Reads both dimension lengths; a dimension the file lacks (or one too long for a count)
+    // leaves its count at 0. Nothing is read when no file is open.
+    void ReadDimensions();
+
+    // Reads the whole variable `name` as floats into grid, YCount rows of XCount values, row
+    // after row. False when no file is open, the grid is not YCount x XCount, the variable is
+    // missing or holds a different number of values, or the read fails; the grid is then left
+    // as it was.
+    bool ReadVariable(const std::string& name, std::span<float> grid);
+};

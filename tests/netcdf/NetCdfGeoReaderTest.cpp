@@ -1,4 +1,4 @@
-#include "netcdf/NetCdfGoesGeo.h"
+#include "netcdf/NetCdfG15.h"
 
 #include <gtest/gtest.h>
 #include <netcdf.h>
@@ -56,7 +56,7 @@ TEST_F(NetCdfGoesGeoTest, NothingIsReadWithoutAnOpenFile)
 {
     TNetCdfGoesGeo reader;
     EXPECT_FALSE(reader.Open((dir_ / "missing.nc").string()));
-    EXPECT_EQ(reader.NcId, 0);
+    EXPECT_EQ(reader.ncId(), 0);
     reader.ReadDimensions();
     EXPECT_EQ(reader.XCount, 0);
     EXPECT_EQ(reader.YCount, 0);
@@ -116,7 +116,7 @@ TEST_F(NetCdfGoesGeoTest, ReopeningClosesTheFileHeldBefore)
     for (int i = 0; i < 20; ++i)
         ASSERT_TRUE(reader.Open(path));
     EXPECT_EQ(openDescriptors(), held);
-    EXPECT_EQ(reader.FileName, path);
+    EXPECT_EQ(reader.fileName(), path);
 }
 
 } // namespace
