@@ -1,0 +1,45 @@
+#pragma once
+// Generates the scans of a schedule: geolocates each scan line, renders the scene for
+// every requested band and writes the files, compressing finished files on worker threads
+// while the next scan is being made.
+
+#include "tools/synth/SynthFiles.h"
+#include "tools/synth/SynthGeometry.h"
+#include "tools/synth/SynthLandMask.h"
+#include "tools/synth/SynthOptions.h"
+#include "tools/synth/SynthScene.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <ostream>
+#include <vector>
+
+namespace synth {
+
+struct TGenerateResult {
+    std::vector<std::filesystem::path> Files; // final names, in the order they were made
+    std::uintmax_t Bytes = 0;
+    double Seconds = 0;
+};
+
+// The sample written for a band at a spot of the scene.
+float SampleOfBand(int band, const TSceneSample& s);
+
+class TGenerator {
+public:
+    // progress may be null. land may be empty.
+    TGenerator(const TOptions& options, TPixelToGeoFactory pixelToGeo, const TLandMask& land, std::ostream* progress);
+    // Writes everything; throws std::runtime_error on the first failure (files already
+    // complete stay, partial ones are removed).
+    TGenerateResult Run();
+
+private:
+    int Threads() const;
+
+    TOptions options_;
+    TPixelToGeoFactory pixelToGeo_;
+    TScene scene_;
+    std::ostream* progress_;
+};
+
+} // namespace synth

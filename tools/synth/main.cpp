@@ -1,0 +1,51 @@
+// orvanta-synth: writes sample GOES-15 broadcast files for the demo, the tests and the
+// benchmarks.
+
+#include "mapping/SegmentStuff.h"
+#include "tools/synth/SynthGenerator.h"
+
+#include <iostream>
+#include <memory>
+#include <stdexcept>
+
+int main(int argc, char** argv)
+{
+    std::vector<std::string_view> args(argv + 1, argv + argc);
+    synth::TOptions options;
+    try {
+        options = synth::ParseOptions(args);
+    } catch (const std::invalid_argument& e) {
+        std::cerr << "orvanta-synth: " << e.what() << "\n" << synth::UsageText();
+        return 2;
+    }
+    if (options.Help) {
+        std::cout << synth::UsageText();
+        return 0;
+    }
+    try {
+        synth::TLandMask land;
+        const std::string shorelines = synth::FindShorelineFile(options.Shorelines);
+        if (!options.Shorelines.empty() && shorelines != options.Shorelines)
+            throw std::runtime_error("cannot read shorelines from " + options.Shorelines);
+        if (shorelines.empty() || !land.LoadGshhs(shorelines)) {
+            if (!options.Quiet)
+                std::cerr << "orvanta-synth: no shoreline file found; the land is made up\n";
+        }
+        // The composite's own geostationary view: GOES-West at 128 degrees West.
+        auto pixelToGeo = []() -> synth::TPixelToGeo {
+            auto mapping = std::make_shared<TSegmentMapping>();
+            mapping->SegmentIndex = 125;
+            mapping->LongitudeOffset = 7.0f;
+            return [mapping](int x, int y, float& lon, float& lat) { return mapping->PixelToGeo(x, y, lon, lat); };
+        };
+        synth::TGenerator generator(options, pixelToGeo, land, options.Quiet ? nullptr : &std::cerr);
+        const auto result = generator.Run();
+        if (!options.Quiet)
+            std::cerr << "orvanta-synth: wrote " << result.Files.size() << " files, " << (result.Bytes >> 20)
+                      << " MiB, in " << result.Seconds << " s\n";
+        return 0;
+    } catch (const std::exception& e) {
+        std::cerr << "orvanta-synth: " << e.what() << "\n";
+        return 1;
+    }
+}
