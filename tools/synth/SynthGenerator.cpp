@@ -109,6 +109,17 @@ private:
 
 const char* KindName(TScanKind k) { return ScanKindInfo(k).Name; }
 
+// Runs work(thread, from, to) on count items split into contiguous runs, one per thread.
+void ForThreads(int threads, int count, const std::function<void(int, int, int)>& work)
+{
+    std::vector<std::thread> workers;
+    for (int t = 1; t < threads; ++t)
+        workers.emplace_back(work, t, count * t / threads, count * (t + 1) / threads);
+    work(0, 0, count / threads);
+    for (auto& w : workers)
+        w.join();
+}
+
 } // namespace
 
 float SampleOfBand(int band, const TSceneSample& s)
@@ -124,6 +135,24 @@ float SampleOfBand(int band, const TSceneSample& s)
 TGenerator::TGenerator(const TOptions& options, TPixelToGeoFactory pixelToGeo, const TLandMask& land, std::ostream* progress)
     : options_(options), pixelToGeo_(std::move(pixelToGeo)), scene_(options.Seed, land), progress_(progress)
 {
+}
+
+const TGeoGrid& TGenerator::Grid(const TScanLayout& layout, int threads)
+{
+    const auto key = static_cast<int>(layout.Kind);
+    if (auto it = grids_.find(key); it != grids_.end())
+        return it->second;
+    TGeoGrid g;
+    const std::size_t n = static_cast<std::size_t>(layout.Elements);
+    g.Lon.resize(n * layout.Lines);
+    g.Lat.resize(n * layout.Lines);
+    // Each thread geolocates its own run of lines with its own mapping.
+    ForThreads(threads, layout.Lines, [&](int, int from, int to) {
+        TScanGeolocator geo(layout, pixelToGeo_());
+        for (int l = from; l < to; ++l)
+            geo.Line(l, {&g.Lon[l * n], n}, {&g.Lat[l * n], n});
+    });
+    return grids_.emplace(key, std::move(g)).first->second;
 }
 
 int TGenerator::Threads() const
@@ -153,10 +182,7 @@ TGenerateResult TGenerator::Run()
         const TScanJob& job = jobs[j];
         const TScanLayout layout = MakeScanLayout(job.Kind, options_.Scale);
         scene_.SetTime(job.Start);
-        // Each thread geolocates its own run of lines with its own mapping.
-        std::vector<TScanGeolocator> geos;
-        for (int t = 0; t < threads; ++t)
-            geos.emplace_back(layout, pixelToGeo_());
+        const TGeoGrid& grid = Grid(layout, threads);
 
         struct TOutput {
             fs::path Final, Temp;
@@ -181,33 +207,25 @@ TGenerateResult TGenerator::Run()
         // written in order.
         const std::size_t n = static_cast<std::size_t>(layout.Elements);
         constexpr int kBlock = 32;
-        std::vector<float> lon(kBlock * n), lat(kBlock * n), samples(kBlock * n * bands);
+        std::vector<float> samples(kBlock * n * bands);
         for (int first = 0; first < layout.Lines; first += kBlock) {
             const int count = std::min(kBlock, layout.Lines - first);
-            auto make = [&](int t) {
-                const int from = count * t / threads, to = count * (t + 1) / threads;
+            ForThreads(threads, count, [&](int, int from, int to) {
                 for (int i = from; i < to; ++i) {
-                    float* lonLine = &lon[i * n];
-                    float* latLine = &lat[i * n];
-                    geos[t].Line(first + i, {lonLine, n}, {latLine, n});
+                    const std::size_t row = static_cast<std::size_t>(first + i) * n;
                     for (std::size_t e = 0; e < n; ++e) {
-                        const TSceneSample s = scene_.At(lonLine[e], latLine[e]);
+                        const TSceneSample s = scene_.At(grid.Lon[row + e], grid.Lat[row + e]);
                         for (std::size_t b = 0; b < bands; ++b)
                             samples[(b * kBlock + i) * n + e] = SampleOfBand(options_.Bands[b], s);
                     }
                 }
-            };
-            std::vector<std::thread> workers;
-            for (int t = 1; t < threads; ++t)
-                workers.emplace_back(make, t);
-            make(0);
-            for (auto& w : workers)
-                w.join();
+            });
             for (int i = 0; i < count; ++i) {
+                const std::size_t row = static_cast<std::size_t>(first + i) * n;
                 for (std::size_t b = 0; b < bands; ++b)
                     images[b]->PutLine(first + i, {&samples[(b * kBlock + i) * n], n});
                 if (geoFile)
-                    geoFile->PutLine(first + i, {&lon[i * n], n}, {&lat[i * n], n});
+                    geoFile->PutLine(first + i, {&grid.Lon[row], n}, {&grid.Lat[row], n});
             }
         }
         for (auto& w : images)

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <ostream>
 #include <vector>
 
@@ -20,6 +21,11 @@ struct TGenerateResult {
     std::vector<std::filesystem::path> Files; // final names, in the order they were made
     std::uintmax_t Bytes = 0;
     double Seconds = 0;
+};
+
+// Longitude and latitude of every pixel of a scan layout, line after line.
+struct TGeoGrid {
+    std::vector<float> Lon, Lat;
 };
 
 // The sample written for a band at a spot of the scene.
@@ -35,11 +41,14 @@ public:
 
 private:
     int Threads() const;
+    // Every scan of a kind shares its geometry: it is worked out once per run.
+    const TGeoGrid& Grid(const TScanLayout& layout, int threads);
 
     TOptions options_;
     TPixelToGeoFactory pixelToGeo_;
     TScene scene_;
     std::ostream* progress_;
+    std::map<int, TGeoGrid> grids_;
 };
 
 } // namespace synth

@@ -56,9 +56,16 @@ bool TLandMask::LoadGshhs(const std::string& path, int cellsPerDegree)
         // lies inside it and would cut the ice shelves out again.
         if (level < 1 || level > 5 || n < 3)
             continue;
+        // Polygons across the Greenwich meridian keep their western points near 360
+        // degrees; bring those back to negative longitudes so the ring does not jump.
+        const bool greenwich = (flag >> 16) & 1;
         poly.resize(n);
-        for (std::int32_t i = 0; i < n; ++i)
-            poly[i] = {BigEndian(&raw[i * 8]) * 1e-6, BigEndian(&raw[i * 8 + 4]) * 1e-6};
+        for (std::int32_t i = 0; i < n; ++i) {
+            double lon = BigEndian(&raw[i * 8]) * 1e-6;
+            if (greenwich && lon > 270.0)
+                lon -= 360.0;
+            poly[i] = {lon, BigEndian(&raw[i * 8 + 4]) * 1e-6};
+        }
         // A ring right round the globe (Antarctica) encloses the pole: close it through
         // the pole so that it is a plain polygon in longitude and latitude.
         const double west = BigEndian(&header[12]) * 1e-6, east = BigEndian(&header[16]) * 1e-6;

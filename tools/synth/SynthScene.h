@@ -8,6 +8,7 @@
 #include "tools/synth/SynthLandMask.h"
 
 #include <cstdint>
+#include <vector>
 
 namespace synth {
 
@@ -38,13 +39,24 @@ public:
     double CosSolarZenith(float lon, float lat) const;
 
 private:
-    double Noise(double x, double y, double z, std::uint64_t salt) const;
-    double Fbm(double x, double y, double z, int octaves, std::uint64_t salt) const;
+    // Smooth value noise of period kPeriod lattice cells, roughly -1..1; salt picks an
+    // independent field.
+    double Noise(double x, double y, double z, int salt) const;
+    double Fbm(double x, double y, double z, int octaves, int salt) const;
     bool IsLand(float lon, float lat, double px, double py, double pz) const;
 
-    std::uint64_t seed_;
+    struct TWeather {
+        double Clouds, Height, Thickness, Dryness, Cumulus;
+    };
+    // The weather of one twelve-hour state, drifted by the winds for hoursFromState.
+    TWeather WeatherState(float lon, float lat, double hoursFromState, int state) const;
+
+    static constexpr int kPeriod = 4096;
+    std::vector<std::uint16_t> perm_; // 2 * kPeriod entries
+    std::vector<float> lattice_;      // kPeriod values in -1..1
     const TLandMask& land_;
-    double hours_ = 0;          // since the epoch, for the weather's drift
+    std::int64_t state_ = 0;    // the weather state before the scan time
+    double stateFraction_ = 0;  // how far the scan time lies towards the next state
     double declination_ = 0;    // radians
     double subSolarLon_ = 0;    // degrees
 };
