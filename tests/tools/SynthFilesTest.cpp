@@ -306,3 +306,19 @@ TEST(SynthCommandLine, SmallFeedWithScale)
 }
 
 } // namespace
+
+namespace {
+
+TEST(SynthInterrupt, AStopRequestLeavesNoPartialFiles)
+{
+    TTempDir dir;
+    TLandMask land;
+    auto o = ParseOptions({"--out", dir.Path().string(), "--quiet", "--scale", "0.05", "--sectors", "nh,sh"});
+    StopRequested().store(true);
+    TGenerator g(o, CompositeMapping(), land, nullptr);
+    EXPECT_THROW(g.Run(), std::runtime_error);
+    StopRequested().store(false);
+    EXPECT_TRUE(fs::is_empty(dir.Path()));
+}
+
+} // namespace

@@ -75,6 +75,18 @@ std::string ErrnoText() { return std::strerror(errno); }
 
 } // namespace
 
+std::atomic<bool>& StopRequested()
+{
+    static std::atomic<bool> stop{false};
+    return stop;
+}
+
+void ThrowIfStopRequested()
+{
+    if (StopRequested().load(std::memory_order_relaxed))
+        throw std::runtime_error("interrupted");
+}
+
 std::string ImageFileName(std::int64_t scanStartUnix, int band, bool bz2)
 {
     return ScanStem(scanStartUnix) + "_" + std::to_string(band) + ".nc" + (bz2 ? ".bz2" : "");
@@ -228,6 +240,8 @@ void CompressFile(const fs::path& source, const fs::path& target)
     std::vector<char> inBuf(1 << 20), outBuf(1 << 20);
     bool finishing = false;
     for (;;) {
+        if (StopRequested().load(std::memory_order_relaxed))
+            fail("interrupted");
         if (s.avail_in == 0 && !finishing) {
             const std::size_t n = std::fread(inBuf.data(), 1, inBuf.size(), in.get());
             if (std::ferror(in.get()))

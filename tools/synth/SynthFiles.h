@@ -5,6 +5,7 @@
 
 #include "tools/synth/SynthGeometry.h"
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <span>
@@ -65,6 +66,11 @@ private:
     int lonVar_ = -1, latVar_ = -1;
     int elements_ = 0;
 };
+
+// Set (by a signal handler, say) to stop at the next chance: whatever is unfinished then
+// fails with "interrupted" and its temporary files are removed.
+std::atomic<bool>& StopRequested();
+void ThrowIfStopRequested();
 
 // bzip2-compresses source into target (block size 9, as the command-line tool).
 // Throws std::runtime_error on any failure and then leaves no target behind.

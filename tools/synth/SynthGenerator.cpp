@@ -209,6 +209,7 @@ TGenerateResult TGenerator::Run()
         constexpr int kBlock = 32;
         std::vector<float> samples(kBlock * n * bands);
         for (int first = 0; first < layout.Lines; first += kBlock) {
+            ThrowIfStopRequested();
             const int count = std::min(kBlock, layout.Lines - first);
             ForThreads(threads, count, [&](int, int from, int to) {
                 for (int i = from; i < to; ++i) {

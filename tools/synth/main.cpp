@@ -4,9 +4,19 @@
 #include "mapping/SegmentStuff.h"
 #include "tools/synth/SynthGenerator.h"
 
+#include <csignal>
 #include <iostream>
 #include <memory>
 #include <stdexcept>
+
+namespace {
+
+void RequestStop(int)
+{
+    synth::StopRequested().store(true);
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -22,6 +32,9 @@ int main(int argc, char** argv)
         std::cout << synth::UsageText();
         return 0;
     }
+    // Stopped from outside, the tool removes its partial files instead of leaving them.
+    for (int sig : {SIGINT, SIGTERM, SIGHUP})
+        std::signal(sig, RequestStop);
     try {
         synth::TLandMask land;
         const std::string shorelines = synth::FindShorelineFile(options.Shorelines);
