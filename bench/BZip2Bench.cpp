@@ -1,9 +1,11 @@
-// Decompressing an incoming file: our routine against the bzip2 program on the same file.
+// Decompressing an incoming file: our routine, sequential and on all cores, against the
+// bzip2 and lbzip2 programs on the same file.
 
 #include <benchmark/benchmark.h>
 #include <bzlib.h>
 
-#include <chrono>
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -12,22 +14,43 @@
 #include <string>
 #include <vector>
 
+#include "imaging/BZ2Parallel.h"
 #include "imaging/BZ2files.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-// ~50 MB of 16-bit samples shaped like a scan: a smooth disc with sensor noise, zero space
-// around it, so it compresses about as well as a real infrared file (roughly 10:1).
-const std::string& compressedFile()
+// File 0: ~50 MB of 16-bit samples shaped like a scan: a smooth disc with sensor noise, zero
+// space around it, so it compresses about as well as a real infrared file (roughly 8:1).
+// File 1: like a geolocation file: two float fields of longitude and latitude with
+// fill values off the disc, which compress far less and decode slower.
+std::string compressedFile(int which)
 {
-    static const std::string path = [] {
+    static std::string paths[2];
+    std::string& path = paths[which];
+    if (path.empty()) {
         const fs::path dir = fs::temp_directory_path() / "orvanta-bench-bz2";
         fs::create_directories(dir);
-        const std::string plain = (dir / "scan.nc").string();
+        const std::string plain = (dir / (which == 0 ? "scan.nc" : "scan_geo.nc")).string();
         const std::string bz = plain + ".bz2";
-        if (!fs::exists(bz)) {
+        if (which == 1 && !fs::exists(bz)) {
+            const int w = 2500, h = 2500;
+            std::vector<float> fields(static_cast<std::size_t>(w) * h * 2);
+            for (int y = 0; y < h; ++y)
+                for (int x = 0; x < w; ++x) {
+                    const double dx = (x - w / 2.0) / (w / 2.2), dy = (y - h / 2.0) / (h / 2.2);
+                    const bool on = dx * dx + dy * dy < 1.0;
+                    const std::size_t i = static_cast<std::size_t>(y) * w + x;
+                    fields[i] = on ? static_cast<float>(-135.0 + 80.0 * std::asin(dx / std::sqrt(std::max(1e-9, 1 - dy * dy))) / 1.5708) : -999.f;
+                    fields[i + static_cast<std::size_t>(w) * h] = on ? static_cast<float>(80.0 * std::asin(-dy) / 1.5708) : -999.f;
+                }
+            std::ofstream(plain, std::ios::binary)
+                .write(reinterpret_cast<const char*>(fields.data()), static_cast<std::streamsize>(fields.size() * 4));
+            if (std::system(("bzip2 -9 -f " + plain).c_str()) != 0)
+                std::abort();
+        }
+        if (which == 0 && !fs::exists(bz)) {
             const int w = 5000, h = 5000;
             std::vector<std::uint16_t> samples(static_cast<std::size_t>(w) * h);
             std::mt19937 rng(3);
@@ -44,40 +67,62 @@ const std::string& compressedFile()
             if (std::system(("bzip2 -9 -f " + plain).c_str()) != 0)
                 std::abort();
         }
-        return bz;
-    }();
+        path = bz;
+    }
     return path;
 }
 
+// Argument 0 picks the file (0 infrared scan, 1 geolocation), argument 1 the threads
+// (0: as many as the machine has, the program's default).
 void BM_DecompressBZ2File(benchmark::State& state)
 {
-    const std::string& bz = compressedFile();
+    const std::string bz = compressedFile(static_cast<int>(state.range(0)));
+    const auto workers = state.range(1) == 0 ? BZ2DecompressionWorkers() : static_cast<unsigned>(state.range(1));
     for (auto _ : state) {
-        if (!DecompressBZ2File(bz))
+        if (!DecompressBZ2File(bz, workers))
             state.SkipWithError("decompression failed");
     }
+    state.counters["workers"] = workers;
     state.SetBytesProcessed(state.iterations() *
                             static_cast<std::int64_t>(fs::file_size(BZ2TargetName(bz))));
 }
-BENCHMARK(BM_DecompressBZ2File)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_DecompressBZ2File)
+    ->Args({0, 1})->Args({0, 0})->Args({1, 1})->Args({1, 0})
+    ->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// The reference: the bzip2 program itself, writing to a file on the same disk.
-void BM_Bzip2Program(benchmark::State& state)
+// The references: the bzip2 program itself, and lbzip2 on two threads, writing to a file
+// on the same disk.
+void runProgram(benchmark::State& state, const std::string& program)
 {
-    const std::string& bz = compressedFile();
-    const std::string cmd = "bzip2 -dc " + bz + " > " + BZ2TargetName(bz) + ".ref";
+    const std::string bz = compressedFile(static_cast<int>(state.range(0)));
+    const std::string cmd = program + " " + bz + " > " + BZ2TargetName(bz) + ".ref";
     for (auto _ : state)
         if (std::system(cmd.c_str()) != 0)
-            state.SkipWithError("bzip2 failed");
+            state.SkipWithError("program failed");
     state.SetBytesProcessed(state.iterations() *
                             static_cast<std::int64_t>(fs::file_size(BZ2TargetName(bz))));
 }
-BENCHMARK(BM_Bzip2Program)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_Bzip2Program(benchmark::State& state)
+{
+    runProgram(state, "bzip2 -dc");
+}
+BENCHMARK(BM_Bzip2Program)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_Lbzip2Program(benchmark::State& state)
+{
+    if (std::system("command -v lbzip2 >/dev/null 2>&1") != 0) {
+        state.SkipWithError("lbzip2 not installed");
+        return;
+    }
+    runProgram(state, "lbzip2 -dc -n2");
+}
+BENCHMARK(BM_Lbzip2Program)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The library alone, buffer to buffer: the floor for any wrapper.
 void BM_LibraryOnly(benchmark::State& state)
 {
-    const std::string& bz = compressedFile();
+    const std::string bz = compressedFile(static_cast<int>(state.range(0)));
     std::ifstream in(bz, std::ios::binary);
     const std::string packed{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     std::vector<char> out(fs::file_size(BZ2TargetName(bz)) + 1);
@@ -89,6 +134,6 @@ void BM_LibraryOnly(benchmark::State& state)
     }
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(out.size()));
 }
-BENCHMARK(BM_LibraryOnly)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_LibraryOnly)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace

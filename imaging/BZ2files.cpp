@@ -1,11 +1,18 @@
 #include "imaging/BZ2files.h"
 
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <optional>
+#include <span>
 #include <vector>
+
+#include "imaging/BZ2Parallel.h"
 
 #include "imaging/BZip2.h"
 #include "imaging/PartialFile.h"
@@ -15,6 +22,55 @@ namespace {
 
 constexpr off_t MinimumCompressedSize = 40;
 constexpr std::size_t CopyBlock = 32768;
+
+// The compressed file mapped read-only for the block-parallel decoder.
+class TMappedFile {
+public:
+    explicit TMappedFile(const std::string& fileName)
+    {
+        const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            return;
+        struct stat info{};
+        if (::fstat(fd, &info) == 0 && info.st_size > 0) {
+            size_ = static_cast<std::size_t>(info.st_size);
+            void* p = ::mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd, 0);
+            if (p != MAP_FAILED) {
+                data_ = p;
+                ::madvise(p, size_, MADV_SEQUENTIAL);
+            }
+        }
+        ::close(fd);
+    }
+    TMappedFile(const TMappedFile&) = delete;
+    TMappedFile& operator=(const TMappedFile&) = delete;
+    ~TMappedFile()
+    {
+        if (data_)
+            ::munmap(data_, size_);
+    }
+    bool valid() const { return data_ != nullptr; }
+    std::span<const std::uint8_t> bytes() const { return {static_cast<const std::uint8_t*>(data_), size_}; }
+
+private:
+    void* data_ = nullptr;
+    std::size_t size_ = 0;
+};
+
+void decompressSequentially(const std::string& fileName, TPartialFile& output)
+{
+    std::ifstream source(fileName, std::ios::binary);
+    if (!source)
+        throw EFOpenError("Cannot open file \"" + fileName + "\". " + std::strerror(errno));
+    TBZDecompressionStream stream(source);
+    std::vector<char> block(CopyBlock);
+    for (;;) {
+        const std::size_t got = stream.Read(block.data(), block.size());
+        if (got == 0)
+            break;
+        output.write(block.data(), got);
+    }
+}
 
 } // namespace
 
@@ -30,6 +86,11 @@ std::string BZ2TargetName(const std::string& fileName)
 
 bool DecompressBZ2File(const std::string& fileName)
 {
+    return DecompressBZ2File(fileName, BZ2DecompressionWorkers());
+}
+
+bool DecompressBZ2File(const std::string& fileName, unsigned workers)
+{
     struct stat info{};
     if (::stat(fileName.c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
         info.st_size < MinimumCompressedSize)
@@ -39,21 +100,24 @@ bool DecompressBZ2File(const std::string& fileName)
     if (target.empty())
         return false;
 
-    std::ifstream source(fileName, std::ios::binary);
-    if (!source)
-        throw EFOpenError("Cannot open file \"" + fileName + "\". " + std::strerror(errno));
-    TPartialFile output(target);
-    {
-        TBZDecompressionStream stream(source);
-        std::vector<char> block(CopyBlock);
-        for (;;) {
-            const std::size_t got = stream.Read(block.data(), block.size());
-            if (got == 0)
-                break;
-            output.write(block.data(), got);
+    std::optional<TPartialFile> output;
+    if (workers > 1) {
+        const TMappedFile packed(fileName);
+        if (packed.valid()) {
+            output.emplace(target);
+            const bool whole = DecompressBZ2Parallel(
+                packed.bytes(), workers, [&](const char* data, std::size_t n) { output->write(data, n); });
+            // Anything the fast path could not vouch for is decoded again, one block after
+            // the other, which gives the same bytes or the proper error.
+            if (!whole)
+                output.reset();
         }
     }
-    const bool result = output.size() > 0;
-    output.commit(result ? &info.st_mtim : nullptr);
+    if (!output) {
+        output.emplace(target);
+        decompressSequentially(fileName, *output);
+    }
+    const bool result = output->size() > 0;
+    output->commit(result ? &info.st_mtim : nullptr);
     return result;
 }

@@ -12,4 +12,8 @@ std::string BZ2TargetName(const std::string& fileName);
 // bytes or one without an extension; false too when the content is empty (the empty
 // target is left). Damaged or truncated data raises EBZCompressionError and leaves no
 // output: the target appears, complete, only once all of it has been decompressed.
+// Blocks are decoded on all of the machine's cores, with a result identical to decoding
+// them one after the other.
 bool DecompressBZ2File(const std::string& fileName);
+// The same with a given number of threads; 1 decodes in the calling thread only.
+bool DecompressBZ2File(const std::string& fileName, unsigned workers);

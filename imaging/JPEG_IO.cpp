@@ -27,7 +27,7 @@ const char* const writeFailure = "Error writing JPEG to file";
 constexpr int MaxScans = 500;
 // Larger than any image the station makes (9 Mpixel composites) by far, yet small enough
 // that a forged header cannot make us allocate gigabytes.
-constexpr long long MaxPixels = 256LL * 1024 * 1024;
+constexpr long long MaxPixels = 64LL * 1024 * 1024;
 // The library's own working memory (whole-image buffers of progressive files); beyond it
 // the library fails cleanly instead of growing.
 constexpr long MaxLibraryMemory = 1024L * 1024 * 1024;

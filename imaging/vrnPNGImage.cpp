@@ -24,9 +24,10 @@ namespace {
 
 // A single transfer larger than this is refused (the stream callbacks' buffer size).
 constexpr std::size_t MaxTransfer = 8193;
-// Far above the program's composites (9 Mpixel), yet a forged header cannot make us
-// allocate gigabytes.
-constexpr std::uint64_t MaxPixelBytes = 1024ULL * 1024 * 1024;
+// Far above the program's composites (9 MB), yet a forged header cannot make us allocate
+// gigabytes.
+constexpr std::uint64_t MaxPixelBytes = 256ULL * 1024 * 1024;
+constexpr png_alloc_size_t MaxChunkBytes = 1024 * 1024;
 
 enum class TFailure { None, Library, General, Read, Write };
 
@@ -191,6 +192,9 @@ bool guardedReadHeader(TReadHandles* h, bool forceColor, double screenGamma, THe
     png_structp png = h->png;
     png_infop info = h->info;
     png_set_sig_bytes(png, 4);
+    // A chunk may declare up to 2 GiB, which libpng would allocate before reading it;
+    // larger ancillary chunks are skipped instead (the stream limit still applies).
+    png_set_chunk_malloc_max(png, MaxChunkBytes);
     png_set_read_fn(png, h->target.io, readCallback);
     png_read_info(png, info);
     png_get_IHDR(png, info, &out->width, &out->height, &out->bitDepth, &out->colorType, &out->interlace,
