@@ -103,6 +103,10 @@ int THeadlessRunner::Prepare()
     geoRoute_ = std::make_unique<TGeoFileRoute>(*options_, cycle_->GeoLogPath);
     geoRoute_->OnReport = [this](const TLines& lines) { WriteDiagsReport(lines, out_); };
     cycle_->SetGeoFileHandler(geoRoute_.get());
+    cycle_->OnProgress = [this](std::size_t done, std::size_t found, const std::string& file) {
+        std::fprintf(out_, "Progress: %s\n", ProgressText(done, found, file).c_str());
+        std::fflush(out_);
+    };
     connect(cycle_.get(), &TProcessingCycle::CycleFinished, this, &THeadlessRunner::CycleFinished);
 
     station_ = std::make_unique<TStation>(*options_, std::make_unique<TDBusAnimationNotifier>());

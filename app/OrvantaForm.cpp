@@ -3,9 +3,12 @@
 #include "app/NotifierDBus.h"
 #include "app/Publisher.h"
 #include "viewer/BitmapView.h"
+#include "viewer/SingleImageForm.h"
 
 #include <QStringList>
 #include <QCloseEvent>
+#include <QEvent>
+#include <QMouseEvent>
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QGroupBox>
@@ -104,6 +107,11 @@ TFormRadaDedOVI::TFormRadaDedOVI(TCommandLine commandLine, QWidget* parent)
     LEDrx->move(108, 302);
     LEDrx->SetColour(clGray);
 
+    LabelProgress = new QLabel(this);
+    LabelProgress->setObjectName("LabelProgress");
+    LabelProgress->setGeometry(132, 298, 424, 25);
+    LabelProgress->setTextFormat(Qt::PlainText);
+
     ButtonSupport = new QPushButton("Support", this);
     ButtonSupport->setObjectName("ButtonSupport");
     ButtonSupport->setToolTip("Go to support group");
@@ -156,6 +164,10 @@ void TFormRadaDedOVI::FormCreate()
         MemoDiags->setPlainText(text.join('\n'));
     };
     cycle_->SetGeoFileHandler(geoRoute_.get());
+    cycle_->OnProgress = [this](std::size_t done, std::size_t found, const std::string& file) {
+        LabelProgress->setText(file.empty() ? QString() : QString::fromStdString(ProgressText(done, found, file)));
+        LabelProgress->repaint();
+    };
     PageControlMain->setTabVisible(PageControlMain->indexOf(TabSheetDiags), cycle_->GeoMode);
 
     station_ = std::make_unique<TStation>(options_, std::make_unique<TDBusAnimationNotifier>());
@@ -197,6 +209,8 @@ void TFormRadaDedOVI::RefreshThumbnail(std::size_t channel)
 
 void TFormRadaDedOVI::BuildImagesPage()
 {
+    ImagePopupMenu = new QMenu(this);
+    ImagePopupMenu->setObjectName("ImagePopupMenu");
     int left = 16;
     for (std::size_t i = 0; i < ChannelCount; ++i) {
         if (!ChannelExists(i)) continue;
@@ -208,6 +222,15 @@ void TFormRadaDedOVI::BuildImagesPage()
         image->setFrameShape(QFrame::Box);
         const int grey = i == 0 ? 16 : 240;
         image->setStyleSheet(QStringLiteral("background: rgb(%1,%1,%1)").arg(grey));
+        image->setCursor(Qt::PointingHandCursor);
+        image->setProperty("Tag", static_cast<int>(i));
+        image->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(image, &QWidget::customContextMenuRequested, this, [this, image](const QPoint& pos) {
+            ImagePopupMenuPopup();
+            // A menu without items shows nothing; popping it would leave an empty frame.
+            if (!ImagePopupMenu->isEmpty()) ImagePopupMenu->popup(image->mapToGlobal(pos));
+        });
+        image->installEventFilter(this);
         Images[i] = image;
 
         auto* label = new QLabel(TabSheetImages);
@@ -275,6 +298,56 @@ void TFormRadaDedOVI::BuildSetupPage()
         box->Loaded();
         options_.Add(box);
     }
+}
+
+bool TFormRadaDedOVI::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::Enter) {
+        ImageMouseEnter(watched);
+    } else if (event->type() == QEvent::MouseButtonRelease) {
+        const auto* me = static_cast<QMouseEvent*>(event);
+        auto* w = qobject_cast<QWidget*>(watched);
+        if (me->button() == Qt::LeftButton && w && w->rect().contains(me->position().toPoint()))
+            ImageThumbClick(watched);
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+static int ThumbnailChannel(const std::array<QLabel*, ChannelCount>& images, QObject* sender)
+{
+    for (std::size_t i = 0; i < ChannelCount; ++i)
+        if (images[i] && images[i] == sender) return static_cast<int>(i);
+    return -1;
+}
+
+void TFormRadaDedOVI::ImageMouseEnter(QObject* sender)
+{
+    if (ThumbnailChannel(Images, sender) < 0) return;
+    ThumbnailUnderMouse = static_cast<std::uint8_t>(sender->property("Tag").toInt());
+}
+
+bool TFormRadaDedOVI::ImageThumbClick(QObject* sender)
+{
+    const int channel = ThumbnailChannel(Images, sender);
+    if (channel < 0 || !viewer_ || !station_) return false;
+    const TExtBitmap& composite = station_->Composites.Images[static_cast<std::size_t>(channel)];
+    if (composite.Height() <= 1000) return false;
+    viewer_->setWindowTitle(Images[static_cast<std::size_t>(channel)]->toolTip());
+    viewer_->SourceImage = &composite;
+    viewer_->ChannelIndex = ThumbnailUnderMouse;
+    viewer_->show();
+    viewer_->raise();
+    viewer_->activateWindow();
+    return true;
+}
+
+void TFormRadaDedOVI::AttachViewer(TFormSingleImage* viewer)
+{
+    viewer_ = viewer;
+    if (!viewer_) return;
+    viewer_->PixelToGeo = [this](int x, int y, float& lon, float& lat) {
+        return station_->Mapping.PixelToGeo(x, y, lon, lat);
+    };
 }
 
 void TFormRadaDedOVI::showEvent(QShowEvent* event)
@@ -367,6 +440,8 @@ void TFormRadaDedOVI::FormClose()
 {
     if (closed_) return;
     closed_ = true;
+    // The viewer would keep the program alive with its main window gone.
+    if (viewer_) viewer_->hide();
     log_->AddLogLine("Closing " + ProgramNameAndVersion(), UtcNow());
     if (!log_->Lines().empty()) log_->SaveToFile();
 }

@@ -4,6 +4,7 @@
 // shows the cycle's state.
 
 #include <QLabel>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStatusBar>
@@ -24,6 +25,8 @@
 #include "settings/vrnCheckBox.h"
 #include "settings/vrnControlOptions.h"
 #include "settings/vrnLabeledEdit.h"
+
+class TFormSingleImage;
 
 class TFormRadaDedOVI : public QWidget, public TCycleView, public TLogSink {
     Q_OBJECT
@@ -51,6 +54,13 @@ public:
     void TimerOnStartupTimer();
     void ButtonBrowsePathClick();
     void ScrollLogToEnd();
+    // The full-size viewer, created hidden after this window; not owned.
+    void AttachViewer(TFormSingleImage* viewer);
+    TFormSingleImage* Viewer() const { return viewer_; }
+    void ImageMouseEnter(QObject* sender);
+    // True when the viewer was opened.
+    bool ImageThumbClick(QObject* sender);
+    void ImagePopupMenuPopup() {}
     // The close path of a shutdown: no question asked.
     void ShutdownRequested(const std::string& why);
 
@@ -61,6 +71,10 @@ public:
     QWidget* TabSheetDiags = nullptr;
     std::array<QLabel*, ChannelCount> Images{};  // "Image" + digit; none for index 4
     std::array<QLabel*, ChannelCount> Labels{};
+    QMenu* ImagePopupMenu = nullptr;
+    std::uint8_t ThumbnailUnderMouse = 0;
+    // Files done of files found, and the file in hand, while a long cycle works.
+    QLabel* LabelProgress = nullptr;
     QPlainTextEdit* MemoLogProcessing = nullptr;
     QPlainTextEdit* MemoDiags = nullptr;
     TvrnLabeledEdit* LabeledEditSourcePath = nullptr;
@@ -81,6 +95,7 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
@@ -101,6 +116,7 @@ private:
     std::array<bool, ChannelCount> thumbnailDirty_{};
     std::unique_ptr<TRegistryFormInfo> formInfo_;
     QIcon glyphOff_, glyphOn_;
+    TFormSingleImage* viewer_ = nullptr;
     bool shown_ = false;
     bool closed_ = false;
 };

@@ -7,6 +7,13 @@
 
 #include "app/Utils.h"
 
+std::string ProgressText(std::size_t done, std::size_t found, const std::string& file)
+{
+    std::string text = std::to_string(done) + " of " + std::to_string(found) + " done";
+    if (!file.empty()) text += ", now " + file;
+    return text;
+}
+
 std::string SectorLabel(std::uint8_t sector)
 {
     switch (sector) {
@@ -71,11 +78,16 @@ void TProcessingCycle::TimerProcessTimer()
     if (SingleFileMode) list.assign(1, SingleFileName);
 
     TGoesFileResult result;
+    const bool showProgress = OnProgress && list.size() > ProgressThreshold;
+    std::size_t done = 0;
     for (const std::string& entry : list) {
         if (!Running) break;
+        if (showProgress) OnProgress(done, list.size(), ExtractFileName(entry));
         PeekMessages();
         HandleEntry(entry, result);
+        ++done;
     }
+    if (showProgress) OnProgress(done, list.size(), "");
 
     if (Running) {
         TimerProcess.setInterval(CycleInterval);

@@ -103,6 +103,12 @@ public:
     TProcessingOptions& Options() { return options_; }
     TProcessLog& Log() { return log_; }
 
+    // A station that was off for a while finds hundreds of files. For a cycle that found more
+    // than ProgressThreshold entries this is called before each one with the count done so
+    // far, and once more at the end with an empty name.
+    static constexpr std::size_t ProgressThreshold = 5;
+    std::function<void(std::size_t done, std::size_t found, const std::string& file)> OnProgress;
+
     bool Running = false;
     bool SingleFileMode = false;
     bool GeoMode = false;
@@ -128,6 +134,9 @@ private:
     bool inCycle_ = false;
     TFileOutcome lastOutcome_ = TFileOutcome::None;
 };
+
+// "12 of 340 done, now goes15.2013.150.120000.1.nc"; "12 of 340 done" without a file.
+std::string ProgressText(std::size_t done, std::size_t found, const std::string& file);
 
 // "FD  ", "NH  ", "SH  " for sectors 1, 2, 3; empty otherwise.
 std::string SectorLabel(std::uint8_t sector);

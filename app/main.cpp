@@ -14,6 +14,7 @@
 #include "app/SignalWatcher.h"
 #include "app/Utils.h"
 #include "settings/ProgramPaths.h"
+#include "viewer/SingleImageForm.h"
 
 int main(int argc, char** argv)
 {
@@ -43,7 +44,11 @@ int main(int argc, char** argv)
     std::vector<std::string> remaining;
     const QStringList qtArgs = QCoreApplication::arguments();
     for (qsizetype i = 1; i < qtArgs.size(); ++i) remaining.push_back(qtArgs[i].toStdString());
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/orvanta.png")));
     TFormRadaDedOVI form{TCommandLine(remaining)};
+    // Created hidden once; thumbnail clicks show it again and again.
+    TFormSingleImage viewer;
+    form.AttachViewer(&viewer);
     TSignalWatcher watcher;
     QObject::connect(&watcher, &TSignalWatcher::Received, &form, [&form](int) {
         form.ShutdownRequested("Windows shutdown request received");

@@ -308,3 +308,53 @@ TEST_F(ProcessingCycleTest, ControlCharactersInANameStayInOneLine)
 }
 
 }  // namespace
+
+namespace {
+
+struct TProgressCase {
+    int files;
+    bool reported;
+};
+
+class CycleProgressTest : public ProcessingCycleTest, public ::testing::WithParamInterface<TProgressCase> {};
+
+TEST_P(CycleProgressTest, ReportsOnlyLongCyclesAndKeepsTheLogAsItWas)
+{
+    for (int i = 0; i < GetParam().files; ++i)
+        Drop("goes15.2013.150.12" + std::to_string(10 + i) + "00.1.nc");
+    std::vector<std::string> seen;
+    cycle_.OnProgress = [&](std::size_t done, std::size_t found, const std::string& file) {
+        seen.push_back(ProgressText(done, found, file));
+    };
+    RunOneCycle();
+    const std::size_t n = static_cast<std::size_t>(GetParam().files);
+    if (!GetParam().reported) {
+        EXPECT_TRUE(seen.empty());
+    } else {
+        ASSERT_EQ(seen.size(), n + 1);
+        EXPECT_EQ(seen.front(), "0 of " + std::to_string(n) + " done, now goes15.2013.150.121000.1.nc");
+        EXPECT_EQ(seen[1], "1 of " + std::to_string(n) + " done, now goes15.2013.150.121100.1.nc");
+        EXPECT_EQ(seen.back(), std::to_string(n) + " of " + std::to_string(n) + " done");
+    }
+    // The log has one line per file whether or not progress is shown.
+    EXPECT_EQ(Logged().size(), n);
+}
+
+INSTANTIATE_TEST_SUITE_P(FileCounts, CycleProgressTest,
+                         ::testing::Values(TProgressCase{0, false}, TProgressCase{5, false},
+                                           TProgressCase{6, true}, TProgressCase{12, true}));
+
+TEST_F(ProcessingCycleTest, ProgressStopsWhereStopWasPressed)
+{
+    for (int i = 0; i < 8; ++i) Drop("goes15.2013.150.12" + std::to_string(10 + i) + "00.1.nc");
+    std::vector<std::string> seen;
+    cycle_.OnProgress = [&](std::size_t done, std::size_t found, const std::string& file) {
+        seen.push_back(ProgressText(done, found, file));
+        if (done == 2 && !file.empty()) cycle_.StopProcessing();
+    };
+    RunOneCycle();
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen.back(), "3 of 8 done");
+}
+
+}  // namespace

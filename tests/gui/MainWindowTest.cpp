@@ -12,6 +12,10 @@
 #include <fstream>
 
 #include "app/OrvantaForm.h"
+#include "viewer/SingleImageForm.h"
+#include <QEnterEvent>
+#include <QImage>
+#include <QMouseEvent>
 #include "settings/ProgramPaths.h"
 #include "settings/RegistryFile.h"
 #include "support/TempXdg.h"
@@ -192,6 +196,160 @@ TEST_F(MainWindowTest, MemoFollowsTheLogCap)
     for (int i = 0; i < 10001; ++i) f->Log().AddLogLine("l" + std::to_string(i), 0);
     EXPECT_EQ(f->MemoLogProcessing->document()->blockCount(), static_cast<int>(f->Log().Lines().size()));
     EXPECT_EQ(f->MemoLogProcessing->document()->firstBlock().text().toStdString(), f->Log().Lines().front());
+}
+
+TEST_F(MainWindowTest, ThumbnailsCarryTheirChannelAndAHandCursor)
+{
+    auto f = Open();
+    for (std::size_t i : {0u, 1u, 2u, 3u, 5u}) {
+        ASSERT_NE(f->Images[i], nullptr);
+        EXPECT_EQ(f->Images[i]->size(), QSize(120, 138));
+        EXPECT_EQ(f->Images[i]->cursor().shape(), Qt::PointingHandCursor);
+        f->ImageMouseEnter(f->Images[i]);
+        EXPECT_EQ(f->ThumbnailUnderMouse, i);
+    }
+    f->ImageMouseEnter(f->Labels[1]);  // not a thumbnail: nothing changes
+    EXPECT_EQ(f->ThumbnailUnderMouse, 5);
+    ASSERT_NE(f->ImagePopupMenu, nullptr);
+    EXPECT_TRUE(f->ImagePopupMenu->isEmpty());
+    // Labels sit 3 pixels under their thumbnail, centred on it.
+    EXPECT_EQ(f->Labels[2]->y(), f->Images[2]->y() + 138 + 3);
+    EXPECT_EQ(f->Labels[2]->x(), f->Images[2]->x() + (120 - f->Labels[2]->width()) / 2);
+}
+
+struct TViewerCase {
+    int height;
+    bool opens;
+};
+
+class ThumbnailClickTest : public MainWindowTest, public ::testing::WithParamInterface<TViewerCase> {};
+
+TEST_P(ThumbnailClickTest, OpensTheViewerOnlyForMoreThan1000Lines)
+{
+    auto f = Open();
+    TFormSingleImage viewer;
+    f->AttachViewer(&viewer);
+    TExtBitmap& composite = f->Station().Composites.Images[3];
+    composite.SetSize(composite.Width(), GetParam().height);
+    f->Images[3]->setToolTip("2013-05-30 1200  FD  band 4  [10.7 µm  longwave IR window]");
+    f->ImageMouseEnter(f->Images[3]);
+    EXPECT_EQ(f->ImageThumbClick(f->Images[3]), GetParam().opens);
+    EXPECT_EQ(viewer.isVisible(), GetParam().opens);
+    if (GetParam().opens) {
+        EXPECT_EQ(viewer.SourceImage, &composite);
+        EXPECT_EQ(viewer.ChannelIndex, 3);
+        EXPECT_EQ(viewer.windowTitle(), f->Images[3]->toolTip());
+        ASSERT_TRUE(viewer.PixelToGeo);
+        float lon = 0, lat = 0;
+        viewer.PixelToGeo(0, 0, lon, lat);  // off the disc: the mapping's fallback
+        EXPECT_FLOAT_EQ(lon, -128.0f);
+        EXPECT_FLOAT_EQ(lat, 0.0f);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Heights, ThumbnailClickTest,
+                         ::testing::Values(TViewerCase{100, false}, TViewerCase{1000, false},
+                                           TViewerCase{1001, true}, TViewerCase{3248, true}));
+
+TEST_F(MainWindowTest, ClickingAThumbnailWithTheMouse)
+{
+    auto f = Open();
+    TFormSingleImage viewer;
+    f->AttachViewer(&viewer);
+    QLabel* thumb = f->Images[5];
+    QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), thumb->mapToGlobal(QPointF(5, 5)));
+    QCoreApplication::sendEvent(thumb, &enter);
+    EXPECT_EQ(f->ThumbnailUnderMouse, 5);
+    QMouseEvent press(QEvent::MouseButtonPress, QPointF(5, 5), thumb->mapToGlobal(QPointF(5, 5)), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, QPointF(5, 5), thumb->mapToGlobal(QPointF(5, 5)),
+                        Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(thumb, &press);
+    QCoreApplication::sendEvent(thumb, &release);
+    EXPECT_TRUE(viewer.isVisible());
+    EXPECT_EQ(viewer.ChannelIndex, 5);
+    EXPECT_EQ(viewer.SourceImage, &f->Station().Composites.Images[5]);
+    // Closing the main window takes the viewer down with it, so the program can end.
+    EXPECT_TRUE(f->close());
+    EXPECT_FALSE(viewer.isVisible());
+}
+
+TEST_F(MainWindowTest, NoViewerNoClick)
+{
+    auto f = Open();
+    EXPECT_FALSE(f->ImageThumbClick(f->Images[0]));
+    TFormSingleImage viewer;
+    f->AttachViewer(&viewer);
+    EXPECT_FALSE(f->ImageThumbClick(f->Labels[0]));
+    EXPECT_FALSE(viewer.isVisible());
+}
+
+TEST_F(MainWindowTest, CompositesComeBackFromTheLastSavedImages)
+{
+    Configure();
+    const std::string saved = xdg_.Root() + "/img/last-band2.png";
+    QImage picture(CompositeWidth, CompositeHeight, QImage::Format_Grayscale8);
+    picture.fill(77);
+    ASSERT_TRUE(picture.save(QString::fromStdString(saved), "PNG"));
+    TRegistryFile reg(RegistryFilePath());
+    ASSERT_TRUE(reg.WriteString(ProgramKey(), "LastSaved2", saved));
+    ASSERT_TRUE(reg.WriteString(ProgramKey(), "LastSaved3", xdg_.Root() + "/img/gone.png"));
+    {
+        auto f = Open();
+        const TExtBitmap& band2 = f->Station().Composites.Images[1];
+        ASSERT_EQ(band2.Height(), CompositeHeight);
+        EXPECT_EQ(band2.ScanLine(1000)[1000], 77);
+        EXPECT_EQ(f->Images[1]->toolTip().toStdString(), "Restored from full disk: last-band2.png");
+        // A missing file leaves the composite blank and the hint alone.
+        EXPECT_EQ(f->Station().Composites.Images[2].ScanLine(1000)[1000], 240);
+        EXPECT_EQ(f->Images[2]->toolTip(), "");
+        EXPECT_FALSE(f->Images[1]->pixmap().isNull());
+    }
+    ASSERT_TRUE(reg.WriteInteger(ProgramKey(), "ClearImages", 1));
+    auto g = Open();
+    EXPECT_EQ(g->Station().Composites.Images[1].ScanLine(1000)[1000], 240);
+    EXPECT_EQ(g->Images[1]->toolTip(), "");
+}
+
+TEST_F(MainWindowTest, ProgressShowsBesideTheLedAndClearsAtTheEnd)
+{
+    Configure();
+    for (int i = 0; i < 7; ++i)
+        std::ofstream(xdg_.Root() + "/in/goes15.2013.150.12" + std::to_string(10 + i) + "00.1.nc") << "x";
+    auto f = Open({"-start"});
+    std::vector<QString> shown;
+    auto report = f->Cycle().OnProgress;
+    f->Cycle().OnProgress = [&](std::size_t done, std::size_t found, const std::string& file) {
+        report(done, found, file);
+        shown.push_back(f->LabelProgress->text());
+    };
+    const std::size_t before = f->Log().Lines().size();
+    f->Cycle().TimerProcessTimer();
+    ASSERT_EQ(shown.size(), 8u);
+    EXPECT_EQ(shown[0], "0 of 7 done, now goes15.2013.150.121000.1.nc");
+    EXPECT_EQ(shown.back(), "");
+    EXPECT_EQ(f->Log().Lines().size(), before + 7);
+    EXPECT_LT(f->LabelProgress->x(), f->ButtonSupport->x());
+    EXPECT_GT(f->LabelProgress->x(), f->LEDrx->x());
+}
+
+TEST_F(MainWindowTest, ShutdownRequestLogsAndSavesWithoutAsking)
+{
+    Configure();
+    auto f = Open({"-start"});
+    f->ConfirmExit = [] {
+        ADD_FAILURE() << "asked";
+        return false;
+    };
+    f->ShutdownRequested("Windows shutdown request received");
+    EXPECT_FALSE(f->Cycle().Running);
+    EXPECT_FALSE(f->Cycle().TimerProcess.isActive());
+    EXPECT_EQ(f->BitBtnStartStop->text(), "Closing  ");
+    const std::string saved = TTempXdg::ReadText(ProcessLogPath());
+    const auto shutdown = saved.find("  Windows shutdown request received\n");
+    ASSERT_NE(shutdown, std::string::npos);
+    EXPECT_NE(saved.find("  Closing orvanta V", shutdown), std::string::npos);
+    EXPECT_TRUE(f->close());
 }
 
 }  // namespace
