@@ -5,13 +5,7 @@
 
 #include <cstdint>
 
-// Sector codes as the image reader decides them.
-enum : std::uint8_t {
-    SectorUnknown = 0,
-    SectorFullDisk = 1,
-    SectorNorthern = 2,
-    SectorSouthern = 3,
-};
+#include "netcdf/SectorCode.h"
 
 struct TSectorPlacement {
     int NewWidth = 0;           // width after resampling; the height never changes

@@ -16,12 +16,12 @@
 std::uint8_t DecideSector(std::uint32_t height, std::int32_t startLine, std::uint8_t current)
 {
     if (height == 2395 || height == 2704 || height == 2705)
-        return kSectorFullDisk;
+        return SectorFullDisk;
     const auto line = static_cast<std::uint32_t>(startLine);
     if (line <= 5000)
-        return kSectorNorth;
+        return SectorNorthern;
     if (line <= 10000)
-        return kSectorSouth;
+        return SectorSouthern;
     return current;
 }
 

@@ -7,11 +7,10 @@
 #include <string>
 
 #include "netcdf/NetCDFclass.h"
+#include "netcdf/SectorCode.h"
 
 class TExtBitmap;
 
-// The sector codes of a scan.
-enum : std::uint8_t { kSectorUnknown = 0, kSectorFullDisk = 1, kSectorNorth = 2, kSectorSouth = 3 };
 
 // A scan larger than this is a damaged or hostile file, not an imager scan (a full disk of
 // the visible band holds about 60 million samples).
@@ -48,7 +47,7 @@ public:
     std::uint32_t Width = 0;
     std::int32_t LineResolution = 0;
     std::uint32_t Height = 0;
-    std::uint8_t Sector = kSectorUnknown;
+    std::uint8_t Sector = SectorUnknown;
     std::int32_t StartLine = 0;
     std::int32_t StartElement = 0;
 };

@@ -37,7 +37,7 @@ TEST(NetCdfGoes15, NoFileOpen)
     EXPECT_EQ(nc.ncId(), 0);
     EXPECT_EQ(nc.fileName(), "/nonexistent/goes15.nc");
     EXPECT_FALSE(nc.ReadHeader());
-    EXPECT_EQ(nc.Sector, kSectorNorth); // start line 0, height 0
+    EXPECT_EQ(nc.Sector, SectorNorthern); // start line 0, height 0
     EXPECT_EQ(nc.Width, 0u);
     std::vector<float> buffer(4, 7.0f);
     EXPECT_FALSE(nc.ReadData(buffer));
@@ -87,7 +87,7 @@ TEST_P(FileLayouts, HeaderAndDataAreRead)
     EXPECT_EQ(nc.Band, 4);
     EXPECT_EQ(nc.Width, 5u);
     EXPECT_EQ(nc.Height, 3u);
-    EXPECT_EQ(nc.Sector, kSectorNorth);
+    EXPECT_EQ(nc.Sector, SectorNorthern);
 
     std::vector<float> buffer(15, -1.0f);
     ASSERT_TRUE(nc.ReadData(buffer));
@@ -127,7 +127,7 @@ TEST(NetCdfGoes15, ScalarsOfOtherTypesAndMissingOnesGiveZero)
     ASSERT_TRUE(nc.ReadHeader());
     EXPECT_EQ(nc.LineResolution, 0);
     EXPECT_EQ(nc.StartLine, 7000);
-    EXPECT_EQ(nc.Sector, kSectorSouth);
+    EXPECT_EQ(nc.Sector, SectorSouthern);
 }
 
 // How many descriptors of this process have the file open.

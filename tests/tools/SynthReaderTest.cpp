@@ -104,9 +104,9 @@ TEST_P(SynthReaderTest, ReaderSeesTheScanAndCalibratesItToTheIntendedCounts)
 }
 
 INSTANTIATE_TEST_SUITE_P(Scans, SynthReaderTest,
-                         ::testing::Values(ReaderCase{"nh", 4, kSectorNorth}, ReaderCase{"sh", 2, kSectorSouth},
-                                           ReaderCase{"sh-narrow", 6, kSectorSouth},
-                                           ReaderCase{"nh", 1, kSectorNorth}, ReaderCase{"sh", 3, kSectorSouth}),
+                         ::testing::Values(ReaderCase{"nh", 4, SectorNorthern}, ReaderCase{"sh", 2, SectorSouthern},
+                                           ReaderCase{"sh-narrow", 6, SectorSouthern},
+                                           ReaderCase{"nh", 1, SectorNorthern}, ReaderCase{"sh", 3, SectorSouthern}),
                          [](const auto& info) {
                              std::string name = info.param.sector;
                              for (char& ch : name)
