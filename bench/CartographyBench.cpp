@@ -1,5 +1,6 @@
 // Loading the low-resolution shorelines with the intermediate borders, and drawing them
-// onto a full composite through the GOES-West segment mapping, as every saved image does.
+// onto a full composite through the GOES-West segment mapping, as every saved image does;
+// then the same for Debian's binned files against the .b files of the same resolution.
 
 #include <benchmark/benchmark.h>
 
@@ -49,14 +50,11 @@ void BM_LoadShorelinesAndBorders(benchmark::State& state)
 }
 BENCHMARK(BM_LoadShorelinesAndBorders)->Unit(benchmark::kMillisecond);
 
-void BM_DrawOnComposite(benchmark::State& state)
+// Draws the list onto a full composite, over and over.
+void drawList(benchmark::State& state, const std::string& list)
 {
-    if (!haveData()) {
-        state.SkipWithError("no shared GSHHS data");
-        return;
-    }
     Store store;
-    store.LoadFromPathList(pathList());
+    store.LoadFromPathList(list);
     TSegmentMapping mapping = CompositeMapping();
     store.Mapping = &mapping;
     TExtBitmap composite(mapping.ImageWidth(), mapping.ImageHeight());
@@ -69,7 +67,17 @@ void BM_DrawOnComposite(benchmark::State& state)
     }
     int points = 0;
     for (int i = 0; i < store.Count(); ++i) points += store.Items(i)->Count;
+    state.counters["segments"] = store.Count();
     state.counters["points"] = points;
+}
+
+void BM_DrawOnComposite(benchmark::State& state)
+{
+    if (!haveData()) {
+        state.SkipWithError("no shared GSHHS data");
+        return;
+    }
+    drawList(state, pathList());
 }
 BENCHMARK(BM_DrawOnComposite)->Unit(benchmark::kMillisecond);
 
@@ -94,5 +102,54 @@ void BM_ProjectEveryPoint(benchmark::State& state)
     benchmark::DoNotOptimize(emitted);
 }
 BENCHMARK(BM_ProjectEveryPoint)->Unit(benchmark::kMillisecond);
+
+// ---- .b files against Debian's binned netCDF files --------------------------------------
+
+std::string gshhsPair(char resolution)
+{
+    return dataDir() + "/gshhs/gshhs_" + resolution + ".b|" + dataDir() + "/gshhs/wdb_borders_" + resolution + ".b";
+}
+
+std::string binnedPair(char resolution)
+{
+    return std::string(kBinnedGshhgDir) + "binned_GSHHS_" + resolution + ".nc|" + kBinnedGshhgDir + "binned_border_" +
+           resolution + ".nc";
+}
+
+bool listPresent(const std::string& list, benchmark::State& state)
+{
+    for (std::size_t start = 0;;) {
+        const auto bar = list.find('|', start);
+        const std::string file = list.substr(start, bar == std::string::npos ? std::string::npos : bar - start);
+        if (!std::filesystem::exists(file)) {
+            state.SkipWithError(("no " + file).c_str());
+            return false;
+        }
+        if (bar == std::string::npos) return true;
+        start = bar + 1;
+    }
+}
+
+void BM_LoadList(benchmark::State& state, std::string list)
+{
+    if (!listPresent(list, state)) return;
+    Store store;
+    for (auto _ : state) {
+        store.LoadFromPathList(list);
+        benchmark::DoNotOptimize(store.Count());
+    }
+    state.counters["segments"] = store.Count();
+}
+BENCHMARK_CAPTURE(BM_LoadList, gshhs_l_b, gshhsPair('l'))->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_LoadList, binned_l, binnedPair('l'))->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_LoadList, binned_i, binnedPair('i'))->Unit(benchmark::kMillisecond);
+
+void BM_DrawList(benchmark::State& state, std::string list)
+{
+    if (listPresent(list, state)) drawList(state, list);
+}
+BENCHMARK_CAPTURE(BM_DrawList, gshhs_l_b, gshhsPair('l'))->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_DrawList, binned_l, binnedPair('l'))->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_DrawList, binned_i, binnedPair('i'))->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include <system_error>
 #include <typeinfo>
 
+#include "cartography/BinnedGshhg.h"
 #include "cartography/CartogDraw.h"
 #include "cartography/vrnGSHHSdata.h"
 #include "imaging/BMPExtImage.h"
@@ -273,6 +274,11 @@ void TCartogList::LoadFromMemory(std::span<const std::uint8_t> data, const std::
             ClosePolygons = false;
         } else if (std::memcmp(data.data(), "# -b", 4) == 0) {
             return;
+        } else if (binned::HasNetCdfMagic(data)) {
+            // GSHHG's binned files. Any other netCDF file, or one too damaged to open, loads
+            // nothing: it is no compact map, and reading it as one would discard what the
+            // earlier files of the list brought.
+            binned::ReadBinnedGshhg(*this, data);
         } else if (upperExtension(fileName) == ".GPX") {
             ReadGpx(stream);
         } else {
@@ -441,11 +447,27 @@ std::string ProgramDataDir()
     return exeDir.string() + "/";
 }
 
-std::string StartupPathList(const std::string& environmentValue, const std::string& defaultPath)
+std::string BinnedGshhgPathList(const std::string& dir)
 {
-    const std::string list = environmentValue.empty() ? std::string(kSystemGshhsPathList) : environmentValue;
-    const std::string first = list.substr(0, list.find('|'));
-    return fileExists(first) ? list : defaultPath;
+    for (const char resolution : {'i', 'l', 'c'}) {
+        const std::string shore = dir + "binned_GSHHS_" + resolution + ".nc";
+        if (!fileExists(shore)) continue;
+        // Listed only when there: a missing last file would leave the pieces closed into
+        // chords.
+        const std::string borders = dir + "binned_border_" + resolution + ".nc";
+        return fileExists(borders) ? shore + "|" + borders : shore;
+    }
+    return {};
+}
+
+std::string StartupPathList(const std::string& environmentValue, const std::string& defaultPath,
+                            const std::string& binnedDir)
+{
+    const auto firstExists = [](const std::string& list) { return fileExists(list.substr(0, list.find('|'))); };
+    if (!environmentValue.empty() && firstExists(environmentValue)) return environmentValue;
+    if (firstExists(kSystemGshhsPathList)) return kSystemGshhsPathList;
+    if (auto binned = BinnedGshhgPathList(binnedDir); !binned.empty()) return binned;
+    return defaultPath;
 }
 
 std::string LoadStartupLineStore(TCartogList& store)

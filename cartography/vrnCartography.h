@@ -133,11 +133,20 @@ std::string FindDefaultMapFile(const std::string& companionProgramPath, const st
 // executable's bin/, or the executable's own directory in a build tree.
 std::string ProgramDataDir();
 
-// The line store the window and the headless runner load at start-up: the list in
-// ORVANTA_GSHHS, or the system GSHHG pair, when its first file exists; otherwise the
-// store's DefaultPath. Returns the path list that was loaded.
-std::string StartupPathList(const std::string& environmentValue, const std::string& defaultPath);
-std::string LoadStartupLineStore(TCartogList& store);
-
 inline constexpr const char* kSystemGshhsPathList = "/usr/share/gshhg/gshhs_i.b|/usr/share/gshhg/wdb_borders_i.b";
 inline constexpr const char* kGshhsEnvironmentVariable = "ORVANTA_GSHHS";
+// Where Debian's gmt-gshhg-low (crude, low) and gmt-gshhg-high (intermediate, high) put
+// their binned netCDF files.
+inline constexpr const char* kBinnedGshhgDir = "/usr/share/gmt-gshhg/";
+
+// The binned shoreline of the best resolution in dir up to intermediate (finer ones only
+// slow every image down at the composite's scale) with the borders of the same resolution;
+// empty when there is none.
+std::string BinnedGshhgPathList(const std::string& dir = kBinnedGshhgDir);
+
+// The line store the window and the headless runner load at start-up, the first of: the
+// list in ORVANTA_GSHHS, the system GSHHS pair, Debian's binned files, each when its first
+// file exists; otherwise the store's DefaultPath. Returns the path list that was loaded.
+std::string StartupPathList(const std::string& environmentValue, const std::string& defaultPath,
+                            const std::string& binnedDir = kBinnedGshhgDir);
+std::string LoadStartupLineStore(TCartogList& store);

@@ -326,6 +326,98 @@ TEST(LoadFile, OtherTextIsTakenForACompactMapAndFailsQuietly)
     EXPECT_TRUE(s.ClosePolygons);
 }
 
+// ---- binned netCDF ------------------------------------------------------------------
+
+namespace {
+
+// Degrees of a position in offset units of the test files' 180-degree bins.
+float binDegrees(int units, float origin) { return static_cast<float>(units * 180.0L / 65535 + origin); }
+
+void replaceVar(std::vector<NcIntVar>& vars, const NcIntVar& v)
+{
+    for (auto& old : vars)
+        if (old.name == v.name) old = v;
+}
+
+}  // namespace
+
+TEST(ReadBinned, PiecesBecomeOpenSegmentsThatMeetOnTheBinEdge)
+{
+    Store s;
+    const auto file = netcdfFile(binnedBorderVars());
+    ASSERT_FALSE(file.empty());
+    s.LoadFromMemory(file, "binned_border_x.nc");
+    ASSERT_EQ(s.Count(), 2);
+    EXPECT_FALSE(s.ClosePolygons);
+    EXPECT_EQ(s.MaxPoints, 2);
+    const auto* west = s.Items(0);
+    const auto* east = s.Items(1);
+    EXPECT_EQ(west->Kind, 1);
+    EXPECT_EQ(west->Points[0], (TGeoPoint{binDegrees(21845, 0), binDegrees(43690, -90)}));
+    // The same float on both sides of the edge, or the drawn line would show a gap there.
+    EXPECT_EQ(west->Points[1], (TGeoPoint{180.0f, binDegrees(43690, -90)}));
+    EXPECT_EQ(east->Points[0], west->Points[1]);
+    EXPECT_EQ(east->Points[1], (TGeoPoint{binDegrees(65535 + 43690, 0), binDegrees(21845, -90)}));
+    // Longitudes stay as stored (0..360); only the box is brought back.
+    EXPECT_FLOAT_EQ(east->East, binDegrees(65535 + 43690, 0) - 360.0f);
+}
+
+struct DamagedBinnedCase {
+    const char* name;
+    NcIntVar change;
+    int segments;  // what stays in the store
+};
+
+class DamagedBinned : public ::testing::TestWithParam<DamagedBinnedCase> {};
+
+TEST_P(DamagedBinned, StopsWhereTheArraysCannotBackTheCounts)
+{
+    auto vars = binnedBorderVars();
+    replaceVar(vars, GetParam().change);
+    const auto file = netcdfFile(vars);
+    ASSERT_FALSE(file.empty());
+    Store s;
+    s.LoadFromMemory(file, "binned_border_x.nc");
+    EXPECT_EQ(s.Count(), GetParam().segments);
+    EXPECT_FALSE(s.ClosePolygons);
+    for (int i = 0; i < s.Count(); ++i) EXPECT_EQ(s.Items(i)->Count, static_cast<int>(s.Items(i)->Points.size()));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, DamagedBinned,
+    ::testing::Values(
+        DamagedBinnedCase{"BinsNotTilingTheGlobe", {"N_bins_in_360_longitude_range", NC_INT, {3}}, 0},
+        DamagedBinnedCase{"BinSizeZero", {"Bin_size_in_minutes", NC_INT, {0}}, 0},
+        DamagedBinnedCase{"BinArraysShorterThanTheBins", {"N_segments_in_a_bin", NC_SHORT, {1}}, 0},
+        DamagedBinnedCase{"BinPiecesBeyondThePieceArrays", {"N_segments_in_a_bin", NC_SHORT, {1, 2}}, 1},
+        DamagedBinnedCase{"NegativeFirstPiece", {"Id_of_first_segment_in_a_bin", NC_INT, {0, -1}}, 1},
+        DamagedBinnedCase{"PointCountBeyondThePointArrays", {"N_points_for_a_segment", NC_SHORT, {2, 30000}}, 1},
+        DamagedBinnedCase{"NegativePointCount", {"N_points_for_a_segment", NC_SHORT, {-2, 2}}, 0},
+        DamagedBinnedCase{"FirstPointBeyondTheArrays", {"Id_of_first_point_in_a_segment", NC_INT, {0, 3}}, 1},
+        DamagedBinnedCase{"LevelArrayShorterThanThePieces", {"Hierarchial_level_of_a_segment", NC_SHORT, {1}}, 0},
+        DamagedBinnedCase{"LatitudesShorterThanLongitudes", {"Relative_latitude_from_SW_corner_of_bin", NC_SHORT, {1, 2}}, 0},
+        DamagedBinnedCase{"TwoDimensionalOffsets",
+                          {"Relative_longitude_from_SW_corner_of_bin", NC_SHORT, {21845, -1, 0, -21846}, 2}, 0},
+        DamagedBinnedCase{"OffsetBeyondSixteenBits", {"Relative_longitude_from_SW_corner_of_bin", NC_INT, {21845, -1, 0, 70000}}, 0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ReadBinned, OtherOrUnreadableNetCdfLoadsNothingAndKeepsWhatCameBefore)
+{
+    auto vars = binnedBorderVars();
+    vars.pop_back();  // no latitudes: some other netCDF file
+    const auto other = netcdfFile(vars);
+    const auto intact = netcdfFile(binnedBorderVars());
+    ASSERT_FALSE(other.empty());
+    Store s;
+    s.LoadFromMemory(gshhsFile({square()}), "coast.b");
+    // Neither is a compact map file: reading one as such would throw away the coast.
+    s.LoadFromMemory(other, "Countries.dat");
+    EXPECT_EQ(s.Count(), 1);
+    EXPECT_TRUE(s.ClosePolygons);
+    s.LoadFromMemory(Bytes(intact.begin(), intact.begin() + static_cast<long>(intact.size() / 2)), "Countries.dat");
+    EXPECT_EQ(s.Count(), 1);
+}
+
 // ---- the store ------------------------------------------------------------------------
 
 TEST(CartogList, CursorWalksEverySegmentOnce)
@@ -442,12 +534,33 @@ TEST(DefaultMapFile, FoundBesideTheCompanionProgramNamedInTheRegistry)
 
 TEST(StartupPathList, EnvironmentListWhenItsFirstFileExistsElseDefault)
 {
-    TempDir dir;
+    TempDir dir, noBinned;
+    const std::string none = noBinned.path() + "/";
     const auto g = dir.file("coast.b", {0});
-    EXPECT_EQ(StartupPathList(g + "|" + dir.path() + "/borders.b", "Countries.dat"), g + "|" + dir.path() + "/borders.b");
-    EXPECT_EQ(StartupPathList(dir.path() + "/missing.b|" + g, "Countries.dat"), "Countries.dat");
     const bool system = std::filesystem::exists("/usr/share/gshhg/gshhs_i.b");
-    EXPECT_EQ(StartupPathList("", "/x/Countries.dat"), system ? kSystemGshhsPathList : "/x/Countries.dat");
+    const std::string fallback = system ? kSystemGshhsPathList : "Countries.dat";
+    EXPECT_EQ(StartupPathList(g + "|" + dir.path() + "/borders.b", "Countries.dat", none), g + "|" + dir.path() + "/borders.b");
+    EXPECT_EQ(StartupPathList(dir.path() + "/missing.b|" + g, "Countries.dat", none), fallback);
+    EXPECT_EQ(StartupPathList("", "Countries.dat", none), fallback);
+}
+
+TEST(StartupPathList, BinnedFilesOfTheBestResolutionUpToIntermediate)
+{
+    if (std::filesystem::exists("/usr/share/gshhg/gshhs_i.b")) GTEST_SKIP() << "the system GSHHS pair comes first";
+    TempDir dir;
+    const std::string d = dir.path() + "/";
+    for (const char* name : {"binned_GSHHS_c.nc", "binned_border_c.nc", "binned_GSHHS_h.nc", "binned_border_h.nc"})
+        dir.file(name, {1});
+    EXPECT_EQ(StartupPathList("", "Countries.dat", d), d + "binned_GSHHS_c.nc|" + d + "binned_border_c.nc");
+    dir.file("binned_GSHHS_l.nc", {1});
+    // Without its borders the shoreline comes alone: a missing last file would close the pieces.
+    EXPECT_EQ(StartupPathList("", "Countries.dat", d), d + "binned_GSHHS_l.nc");
+    dir.file("binned_border_l.nc", {1});
+    EXPECT_EQ(StartupPathList("", "Countries.dat", d), d + "binned_GSHHS_l.nc|" + d + "binned_border_l.nc");
+    dir.file("binned_GSHHS_i.nc", {1});
+    dir.file("binned_border_i.nc", {1});
+    EXPECT_EQ(StartupPathList("", "Countries.dat", d), d + "binned_GSHHS_i.nc|" + d + "binned_border_i.nc");
+    EXPECT_EQ(StartupPathList(d + "missing.b", "Countries.dat", d), d + "binned_GSHHS_i.nc|" + d + "binned_border_i.nc");
 }
 
 TEST(StartupPathList, LoadsTheEnvironmentList)

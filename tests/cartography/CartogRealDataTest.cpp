@@ -3,7 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
+#include <cmath>
+#include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <span>
+#include <vector>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -106,6 +113,156 @@ TEST(RealGshhs, ShorelinesAndBordersLoadTogether)
     s.LoadFromPathList(shared("gshhs/gshhs_l.b") + "|" + shared("gshhs/wdb_borders_i.b"));
     EXPECT_EQ(s.Count(), 10667 + 487);
     EXPECT_EQ(s.MaxPoints, 6851);
+}
+
+// ---- Debian's binned GSHHG files -----------------------------------------------------
+
+namespace {
+
+std::string debianFile(const std::string& name) { return std::string(kBinnedGshhgDir) + name; }
+
+#define REQUIRE_DEBIAN(name)                                                       \
+    if (!std::filesystem::exists(debianFile(name))) GTEST_SKIP() << "no " << debianFile(name)
+
+}  // namespace
+
+struct BinnedFileCase {
+    const char* file;
+    int segments;
+    int points;
+    int maxPoints;
+    float south, north;
+};
+
+class RealBinned : public ::testing::TestWithParam<BinnedFileCase> {};
+
+TEST_P(RealBinned, PiecesPerResolution)
+{
+    const auto c = GetParam();
+    REQUIRE_DEBIAN(c.file);
+    Store s;
+    s.LoadFile(debianFile(c.file));
+    EXPECT_EQ(s.Count(), c.segments);
+    EXPECT_EQ(totalPoints(s), c.points);
+    EXPECT_EQ(s.MaxPoints, c.maxPoints);
+    EXPECT_FALSE(s.ClosePolygons);
+    float south = 90, north = -90;
+    for (int i = 0; i < s.Count(); ++i) {
+        const auto* seg = s.Items(i);
+        ASSERT_EQ(static_cast<int>(seg->Points.size()), seg->Count);
+        for (const auto& p : seg->Points) {
+            ASSERT_GE(p.Lon, 0.0f);
+            ASSERT_LE(p.Lon, 360.0f);
+        }
+        ASSERT_LE(seg->East, 180.0f);
+        south = std::min(south, seg->South);
+        north = std::max(north, seg->North);
+    }
+    EXPECT_FLOAT_EQ(south, c.south);
+    EXPECT_FLOAT_EQ(north, c.north);
+}
+
+// Shorelines keep land, lakes, islands in lakes and the Antarctic grounding line; borders and
+// rivers levels 1 and 3, as the GSHHS reader does with the same release's .b files.
+INSTANTIATE_TEST_SUITE_P(Files, RealBinned,
+                         ::testing::Values(BinnedFileCase{"binned_GSHHS_c.nc", 2210, 13829, 116, -85.2358246f, 83.5304794f},
+                                           BinnedFileCase{"binned_GSHHS_l.nc", 12189, 94622, 506, -85.2358246f, 83.6267624f},
+                                           BinnedFileCase{"binned_GSHHS_i.nc", 45175, 464874, 1480, -85.2359009f, 83.6334f},
+                                           BinnedFileCase{"binned_GSHHS_h.nc", 164838, 1966240, 2262, -85.2358856f, 83.6333847f},
+                                           BinnedFileCase{"binned_border_c.nc", 644, 2583, 23, -54.8859406f, 71.9830627f},
+                                           BinnedFileCase{"binned_border_l.nc", 843, 8105, 85, -54.885788f, 71.9830627f},
+                                           BinnedFileCase{"binned_border_i.nc", 1226, 27068, 208, -54.8858643f, 71.9830627f},
+                                           BinnedFileCase{"binned_border_h.nc", 2468, 74449, 291, -54.885849f, 71.9830627f},
+                                           BinnedFileCase{"binned_river_l.nc", 11378, 34585, 16, -52.7333488f, 74.4121475f}),
+                         [](const auto& info) { return fileTestName(info.param.file); });
+
+// The low-resolution binned shoreline is the same release as gshhs_l.b, cut into bins: its
+// points, the ones added where a line crosses a bin edge included, lie on the .b outline.
+TEST(RealBinned, LowShorelineLiesOnTheGshhsShoreline)
+{
+    REQUIRE_SHARED("gshhs/gshhs_l.b");
+    REQUIRE_DEBIAN("binned_GSHHS_l.nc");
+    Store polygons, pieces;
+    polygons.LoadFile(shared("gshhs/gshhs_l.b"));
+    pieces.LoadFile(debianFile("binned_GSHHS_l.nc"));
+    ASSERT_GT(pieces.Count(), 0);
+
+    constexpr double tolerance = 0.01;
+    const auto wrap = [](double lon) { return lon - 360.0 * std::floor(lon / 360.0); };
+    struct Edge {
+        double x0, y0, x1, y1;
+    };
+    // Edges indexed by the one-degree cells their box (widened by the tolerance) touches.
+    std::vector<Edge> edges;
+    std::vector<std::vector<int>> cells(360 * 180);
+    for (int i = 0; i < polygons.Count(); ++i) {
+        const auto& pts = polygons.Items(i)->Points;
+        for (std::size_t k = 1; k < pts.size(); ++k) {
+            Edge e{wrap(pts[k - 1].Lon), pts[k - 1].Lat, 0, pts[k].Lat};
+            e.x1 = e.x0 + (pts[k].Lon - pts[k - 1].Lon);
+            edges.push_back(e);
+            const int c0 = static_cast<int>(std::floor(std::min(e.x0, e.x1) - tolerance));
+            const int c1 = static_cast<int>(std::floor(std::max(e.x0, e.x1) + tolerance));
+            const int r0 = std::max(0, static_cast<int>(std::floor(std::min(e.y0, e.y1) + 90 - tolerance)));
+            const int r1 = std::min(179, static_cast<int>(std::floor(std::max(e.y0, e.y1) + 90 + tolerance)));
+            for (int c = c0; c <= c1; ++c)
+                for (int r = r0; r <= r1; ++r) cells[static_cast<std::size_t>(r * 360 + ((c % 360) + 360) % 360)].push_back(static_cast<int>(edges.size() - 1));
+        }
+    }
+    int checked = 0, off = 0;
+    double worst = 0;
+    for (int i = 0; i < pieces.Count(); ++i) {
+        for (const auto& p : pieces.Items(i)->Points) {
+            const double x = wrap(p.Lon), y = p.Lat;
+            const int cell = std::min(179, static_cast<int>(std::floor(y + 90))) * 360 + std::min(359, static_cast<int>(std::floor(x)));
+            double best = 1e9;
+            for (int id : cells[static_cast<std::size_t>(cell)]) {
+                const Edge& e = edges[static_cast<std::size_t>(id)];
+                // The point moved by whole turns to the edge's side of Greenwich.
+                const double px = x + 360.0 * std::round((e.x0 - x) / 360.0);
+                const double dx = e.x1 - e.x0, dy = e.y1 - e.y0;
+                const double len2 = dx * dx + dy * dy;
+                const double t = len2 > 0 ? std::clamp(((px - e.x0) * dx + (y - e.y0) * dy) / len2, 0.0, 1.0) : 0.0;
+                best = std::min(best, std::hypot(px - (e.x0 + t * dx), y - (e.y0 + t * dy)));
+            }
+            ++checked;
+            if (best > tolerance) ++off;
+            worst = std::max(worst, best);
+        }
+    }
+    EXPECT_EQ(checked, 94622);
+    // A few small islands (off Aalesund, Guam and some of the Northern Marianas) were
+    // simplified a little differently in the two products; every other point is on the line.
+    EXPECT_LE(off, 15);
+    EXPECT_LT(worst, 0.05);
+}
+
+TEST(RealBinned, GshhsAndGpxFilesBesideThemStillLoad)
+{
+    REQUIRE_DEBIAN("binned_GSHHS_c.nc");
+    REQUIRE_SHARED("gshhs/wdb_borders_c.b");
+    REQUIRE_SHARED("gpx/togeojson_run.gpx");
+    Store s;
+    s.LoadFromPathList(debianFile("binned_GSHHS_c.nc") + "|" + shared("gshhs/wdb_borders_c.b") + "|" +
+                       shared("gpx/togeojson_run.gpx"));
+    EXPECT_EQ(s.Count(), 2210 + 487 + 1);
+    s.LoadFromPathList(shared("gpx/togeojson_run.gpx") + "|" + debianFile("binned_GSHHS_c.nc"));
+    EXPECT_EQ(s.Count(), 1 + 2210);
+    EXPECT_FALSE(s.ClosePolygons);
+}
+
+TEST(RealBinned, TruncatedFileLoadsNothingAndKeepsWhatCameBefore)
+{
+    REQUIRE_DEBIAN("binned_GSHHS_c.nc");
+    REQUIRE_SHARED("gshhs/wdb_borders_c.b");
+    std::ifstream in(debianFile("binned_GSHHS_c.nc"), std::ios::binary);
+    const std::vector<std::uint8_t> whole{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    for (const std::size_t keep : {whole.size() - 1, whole.size() / 2, std::size_t{600}}) {
+        Store s;
+        s.LoadFile(shared("gshhs/wdb_borders_c.b"));
+        s.LoadFromMemory(std::span<const std::uint8_t>(whole.data(), keep), "binned_GSHHS_c.nc");
+        EXPECT_EQ(s.Count(), 487) << keep;
+    }
 }
 
 struct GpxFileCase {

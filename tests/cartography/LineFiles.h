@@ -1,6 +1,8 @@
 #pragma once
 // Builders for the line files the store reads, so tests can state the bytes they mean.
 
+#include <netcdf.h>
+
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -8,6 +10,8 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 namespace linefiles {
 
@@ -75,6 +79,63 @@ inline Bytes compactFile(const std::vector<CompactRecord>& records)
         }
     }
     return b;
+}
+
+// One integer variable of a netCDF file, on a dimension of its own named after it; rows > 1
+// makes it two-dimensional (rows x values.size() / rows).
+struct NcIntVar {
+    std::string name;
+    nc_type type = NC_INT;
+    std::vector<int> values;
+    int rows = 1;
+};
+
+// A classic netCDF file holding the variables, as bytes; empty when the library refuses.
+inline Bytes netcdfFile(const std::vector<NcIntVar>& vars)
+{
+    std::string tmpl = (std::filesystem::temp_directory_path() / "orvanta-nc-XXXXXX").string();
+    const int fd = ::mkstemp(tmpl.data());
+    if (fd < 0) return {};
+    ::close(fd);
+    Bytes bytes;
+    int id = 0;
+    bool ok = nc_create(tmpl.c_str(), NC_CLOBBER, &id) == NC_NOERR;
+    std::vector<int> ids;
+    for (const auto& v : vars) {
+        int dims[2] = {0, 0};
+        const std::size_t cols = v.values.size() / static_cast<std::size_t>(v.rows);
+        int var = 0;
+        if (v.rows > 1) ok = ok && nc_def_dim(id, (v.name + "_rows").c_str(), static_cast<std::size_t>(v.rows), &dims[0]) == NC_NOERR;
+        ok = ok && nc_def_dim(id, (v.name + "_n").c_str(), cols, &dims[v.rows > 1 ? 1 : 0]) == NC_NOERR;
+        ok = ok && nc_def_var(id, v.name.c_str(), v.type, v.rows > 1 ? 2 : 1, dims, &var) == NC_NOERR;
+        ids.push_back(var);
+    }
+    ok = ok && nc_enddef(id) == NC_NOERR;
+    for (std::size_t i = 0; i < vars.size(); ++i)
+        if (!vars[i].values.empty()) ok = ok && nc_put_var_int(id, ids[i], vars[i].values.data()) == NC_NOERR;
+    if (nc_close(id) == NC_NOERR && ok) {
+        std::ifstream in(tmpl, std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    std::filesystem::remove(tmpl);
+    return bytes;
+}
+
+// A border file of two bins, each 180 degrees square: one line from (60, 30) east to the
+// bin edge at (180, 30), and its continuation on to (300, -30) in the eastern bin.
+inline std::vector<NcIntVar> binnedBorderVars()
+{
+    return {{"Bin_size_in_minutes", NC_INT, {10800}},
+            {"N_bins_in_360_longitude_range", NC_INT, {2}},
+            {"N_bins_in_180_degree_latitude_range", NC_INT, {1}},
+            {"Id_of_first_segment_in_a_bin", NC_INT, {0, 1}},
+            {"N_segments_in_a_bin", NC_SHORT, {1, 1}},
+            {"N_points_for_a_segment", NC_SHORT, {2, 2}},
+            {"Hierarchial_level_of_a_segment", NC_SHORT, {1, 1}},
+            {"Id_of_first_point_in_a_segment", NC_INT, {0, 2}},
+            // Offsets are 16-bit and unsigned in meaning: 65535 is the far edge, stored as -1.
+            {"Relative_longitude_from_SW_corner_of_bin", NC_SHORT, {21845, 65535 - 65536, 0, 43690 - 65536}},
+            {"Relative_latitude_from_SW_corner_of_bin", NC_SHORT, {43690 - 65536, 43690 - 65536, 43690 - 65536, 21845}}};
 }
 
 // The shared folder of published data; the environment may point elsewhere, for a work tree

@@ -1,0 +1,282 @@
+#include "cartography/BinnedGshhg.h"
+
+#include <netcdf.h>
+#include <netcdf_mem.h>
+
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <string>
+
+#include "cartography/vrnCartography.h"
+
+namespace binned {
+namespace {
+
+// Offsets inside a bin run from 0 at its south-west corner to this at its far edges.
+constexpr std::int64_t kUnitsPerBin = 65535;
+constexpr std::int64_t kMinutesAround = 360 * 60;
+constexpr std::int64_t kMinutesPoleToPole = 180 * 60;
+
+// The published files inflate to little more than their own size (the offsets don't
+// compress much). A file that claims far more is damaged or hostile, and nothing is
+// allocated for it.
+constexpr std::uint64_t kMaxInflation = 64;
+
+// An open netCDF file held in memory. The library wants a writable buffer even for reading,
+// so it gets its own copy.
+class TNcImage {
+public:
+    explicit TNcImage(std::span<const std::uint8_t> data) : bytes_(data.begin(), data.end())
+    {
+        if (nc_open_mem("binned", NC_NOWRITE, bytes_.size(), bytes_.data(), &id_) != NC_NOERR) id_ = -1;
+    }
+    ~TNcImage()
+    {
+        if (id_ >= 0) nc_close(id_);
+    }
+    TNcImage(const TNcImage&) = delete;
+    TNcImage& operator=(const TNcImage&) = delete;
+
+    bool IsOpen() const { return id_ >= 0; }
+    int Id() const { return id_; }
+    bool Has(const char* name) const
+    {
+        int v = 0;
+        return nc_inq_varid(id_, name, &v) == NC_NOERR;
+    }
+
+private:
+    std::vector<std::uint8_t> bytes_;
+    int id_ = -1;
+};
+
+struct TNames {
+    const char* Count;   // points per piece (packed with the level in shoreline files)
+    const char* Level;   // nullptr where the level is packed
+};
+constexpr TNames kShorelineNames{"Embedded_npts_levels_exit_entry_for_a_segment", nullptr};
+constexpr TNames kLineNames{"N_points_for_a_segment", "Hierarchial_level_of_a_segment"};
+constexpr const char* kAntarcticFlag = "Embedded_ANT_flag";
+
+// Every file of the family names its bins and points this way.
+constexpr const char* kCommonNames[] = {
+    "Bin_size_in_minutes",           "N_bins_in_360_longitude_range",
+    "N_bins_in_180_degree_latitude_range", "Id_of_first_segment_in_a_bin",
+    "N_segments_in_a_bin",           "Id_of_first_point_in_a_segment",
+    "Relative_longitude_from_SW_corner_of_bin", "Relative_latitude_from_SW_corner_of_bin"};
+
+// Which of the two layouts the file has, or nullopt when it is some other netCDF file.
+std::optional<bool> shorelineLayout(const TNcImage& nc)
+{
+    for (const char* name : kCommonNames)
+        if (!nc.Has(name)) return std::nullopt;
+    if (nc.Has(kShorelineNames.Count)) return true;
+    if (nc.Has(kLineNames.Count) && nc.Has(kLineNames.Level)) return false;
+    return std::nullopt;
+}
+
+class TArrayReader {
+public:
+    TArrayReader(const TNcImage& nc, std::size_t fileBytes) : nc_(nc), budget_(kMaxInflation * fileBytes) {}
+
+    // The first value of a variable of any numeric shape, as the scalars of the family are
+    // stored as one-element arrays.
+    std::int32_t Scalar(const char* name) const
+    {
+        int v = 0, ndims = 0;
+        if (nc_inq_varid(nc_.Id(), name, &v) != NC_NOERR || nc_inq_varndims(nc_.Id(), v, &ndims) != NC_NOERR)
+            throw EReadError(std::string("No variable ") + name);
+        if (ndims > 1) throw EReadError(std::string("Not a scalar: ") + name);
+        if (ndims == 1 && length(v, name) < 1) throw EReadError(std::string("No value in ") + name);
+        const std::size_t at[1] = {0};
+        int value = 0;
+        if (nc_get_var1_int(nc_.Id(), v, at, &value) != NC_NOERR) throw EReadError(std::string("Unreadable ") + name);
+        return value;
+    }
+
+    // A one-dimensional integer array, whatever integer type the file stores it as.
+    std::vector<int> Array(const char* name)
+    {
+        int v = 0, ndims = 0;
+        if (nc_inq_varid(nc_.Id(), name, &v) != NC_NOERR || nc_inq_varndims(nc_.Id(), v, &ndims) != NC_NOERR)
+            throw EReadError(std::string("No variable ") + name);
+        if (ndims != 1) throw EReadError(std::string("Not one-dimensional: ") + name);
+        const std::size_t n = length(v, name);
+        // Counted against what the file could possibly hold before anything is allocated.
+        const std::uint64_t bytes = static_cast<std::uint64_t>(n) * sizeof(int);
+        if (n > budget_ / sizeof(int) || bytes > budget_) throw EReadError(std::string("Implausible length of ") + name);
+        budget_ -= bytes;
+        std::vector<int> out(n);
+        if (n > 0 && nc_get_var_int(nc_.Id(), v, out.data()) != NC_NOERR)
+            throw EReadError(std::string("Unreadable ") + name);
+        return out;
+    }
+
+private:
+    std::size_t length(int v, const char* name) const
+    {
+        int dim = 0;
+        std::size_t n = 0;
+        if (nc_inq_vardimid(nc_.Id(), v, &dim) != NC_NOERR || nc_inq_dimlen(nc_.Id(), dim, &n) != NC_NOERR)
+            throw EReadError(std::string("No dimension for ") + name);
+        return n;
+    }
+
+    const TNcImage& nc_;
+    std::uint64_t budget_;
+};
+
+// Offsets are stored as signed shorts but mean 0..65535.
+std::vector<std::uint16_t> offsets(const std::vector<int>& raw)
+{
+    std::vector<std::uint16_t> out(raw.size());
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+        if (raw[i] < std::numeric_limits<std::int16_t>::min() || raw[i] > std::numeric_limits<std::uint16_t>::max())
+            throw EReadError("Offset outside its bin");
+        out[i] = static_cast<std::uint16_t>(raw[i]);
+    }
+    return out;
+}
+
+TBinnedLines readArrays(const TNcImage& nc, bool shorelines, std::size_t fileBytes)
+{
+    TArrayReader r(nc, fileBytes);
+    TBinnedLines f;
+    f.Shorelines = shorelines;
+    f.BinMinutes = r.Scalar("Bin_size_in_minutes");
+    f.BinsAcross = r.Scalar("N_bins_in_360_longitude_range");
+    f.BinsDown = r.Scalar("N_bins_in_180_degree_latitude_range");
+    f.FirstPiece = r.Array("Id_of_first_segment_in_a_bin");
+    f.PiecesInBin = r.Array("N_segments_in_a_bin");
+    f.FirstPoint = r.Array("Id_of_first_point_in_a_segment");
+    if (shorelines) {
+        // npts in bits 9 and up, level in bits 6-8, the bin sides of entry and exit below.
+        const auto packed = r.Array(kShorelineNames.Count);
+        // Files from before the second Antarctica have no flag; their Antarctica is land.
+        std::vector<int> ice;
+        if (nc.Has(kAntarcticFlag)) ice = r.Array(kAntarcticFlag);
+        if (!ice.empty() && ice.size() != packed.size()) throw EReadError("Antarctic flags don't match the pieces");
+        f.PointsInPiece.resize(packed.size());
+        f.Level.resize(packed.size());
+        for (std::size_t i = 0; i < packed.size(); ++i) {
+            const auto bits = static_cast<std::uint32_t>(packed[i]);
+            f.PointsInPiece[i] = bits >> 9;
+            f.Level[i] = (!ice.empty() && ice[i] != 0) ? 5 : static_cast<std::int32_t>((bits >> 6) & 7u);
+        }
+    } else {
+        const auto counts = r.Array(kLineNames.Count);
+        f.PointsInPiece.assign(counts.begin(), counts.end());
+        f.Level = r.Array(kLineNames.Level);
+    }
+    f.Dx = offsets(r.Array("Relative_longitude_from_SW_corner_of_bin"));
+    f.Dy = offsets(r.Array("Relative_latitude_from_SW_corner_of_bin"));
+    return f;
+}
+
+// The lines the GSHHS reader keeps of the same release: land (1), islands in lakes (3) and
+// Antarctica's grounding line (6), never ponds (4) or the ice front (5). Every lake (2) of a
+// shoreline file passes the GSHHS reader's area test in this release, so all are kept; the
+// level-2 lines of border and river files (internal borders) have no area and are dropped.
+bool keeps(std::int32_t level, bool shorelines)
+{
+    return level == 1 || level == 3 || level == 6 || (level == 2 && shorelines);
+}
+
+// Degrees from a position counted in offset units from longitude 0 or latitude -90. Whole
+// positions, not corner plus offset, so that a line's last point in one bin and its first
+// in the next come out as the very same float.
+float degrees(std::int64_t units, std::int32_t binMinutes, long double origin)
+{
+    return static_cast<float>(static_cast<long double>(units) * binMinutes / (60.0L * kUnitsPerBin) + origin);
+}
+
+// The file opened and its layout known; nullopt when the bytes aren't a binned line file.
+struct TOpened {
+    std::unique_ptr<TNcImage> Nc;
+    bool Shorelines = false;
+};
+
+std::optional<TOpened> openBinned(std::span<const std::uint8_t> data)
+{
+    if (!HasNetCdfMagic(data)) return std::nullopt;
+    auto nc = std::make_unique<TNcImage>(data);
+    if (!nc->IsOpen()) return std::nullopt;
+    const auto layout = shorelineLayout(*nc);
+    if (!layout) return std::nullopt;
+    return TOpened{std::move(nc), *layout};
+}
+
+}  // namespace
+
+bool HasNetCdfMagic(std::span<const std::uint8_t> data)
+{
+    static constexpr std::uint8_t hdf5[8] = {0x89, 'H', 'D', 'F', '\r', '\n', 0x1A, '\n'};
+    if (data.size() >= 8 && std::memcmp(data.data(), hdf5, 8) == 0) return true;
+    return data.size() >= 4 && data[0] == 'C' && data[1] == 'D' && data[2] == 'F' &&
+           (data[3] == 1 || data[3] == 2 || data[3] == 5);
+}
+
+std::optional<TBinnedLines> ReadBinnedLines(std::span<const std::uint8_t> data)
+{
+    const auto opened = openBinned(data);
+    if (!opened) return std::nullopt;
+    return readArrays(*opened->Nc, opened->Shorelines, data.size());
+}
+
+void AppendBinnedLines(TCartogList& store, const TBinnedLines& f)
+{
+    if (f.BinMinutes <= 0 || f.BinsAcross <= 0 || f.BinsDown <= 0 ||
+        static_cast<std::int64_t>(f.BinMinutes) * f.BinsAcross != kMinutesAround ||
+        static_cast<std::int64_t>(f.BinMinutes) * f.BinsDown != kMinutesPoleToPole)
+        throw EReadError("Bins don't tile the globe");
+    const std::size_t bins = static_cast<std::size_t>(f.BinsAcross) * static_cast<std::size_t>(f.BinsDown);
+    if (f.FirstPiece.size() != bins || f.PiecesInBin.size() != bins) throw EReadError("Bin arrays of the wrong length");
+    const auto pieces = static_cast<std::int64_t>(f.FirstPoint.size());
+    if (f.PointsInPiece.size() != f.FirstPoint.size() || f.Level.size() != f.FirstPoint.size())
+        throw EReadError("Piece arrays of different lengths");
+    if (f.Dx.size() != f.Dy.size()) throw EReadError("Point arrays of different lengths");
+    const auto points = static_cast<std::int64_t>(f.Dx.size());
+
+    for (std::size_t b = 0; b < bins; ++b) {
+        const std::int64_t first = f.FirstPiece[b];
+        const std::int64_t count = f.PiecesInBin[b];
+        if (first < 0 || count < 0 || first + count > pieces) throw EReadError("Bin pieces beyond the arrays");
+        const auto row = static_cast<std::int64_t>(b / static_cast<std::size_t>(f.BinsAcross));
+        const auto col = static_cast<std::int64_t>(b % static_cast<std::size_t>(f.BinsAcross));
+        const std::int64_t west = col * kUnitsPerBin;
+        const std::int64_t south = (f.BinsDown - 1 - row) * kUnitsPerBin;
+        for (std::int64_t p = first; p < first + count; ++p) {
+            const auto i = static_cast<std::size_t>(p);
+            if (!keeps(f.Level[i], f.Shorelines)) continue;
+            const std::int64_t n = f.PointsInPiece[i];
+            const std::int64_t start = f.FirstPoint[i];
+            // Nothing is allocated for a count the point arrays don't back.
+            if (n < 0 || start < 0 || n > points || start > points - n) throw EReadError("Piece points beyond the arrays");
+            auto segment = std::make_unique<TLineSegment>();
+            segment->Count = static_cast<std::int32_t>(n);
+            segment->Kind = 1;
+            segment->Points.reserve(static_cast<std::size_t>(n));
+            for (std::int64_t k = start; k < start + n; ++k) {
+                const auto at = static_cast<std::size_t>(k);
+                segment->AddPoint(degrees(west + f.Dx[at], f.BinMinutes, 0.0L),
+                                  degrees(south + f.Dy[at], f.BinMinutes, -90.0L));
+            }
+            segment->WrapEastWest();
+            if (store.MaxPoints < segment->Count) store.MaxPoints = segment->Count;
+            store.AddSegment(std::move(segment));
+        }
+    }
+}
+
+bool ReadBinnedGshhg(TCartogList& store, std::span<const std::uint8_t> data)
+{
+    const auto opened = openBinned(data);
+    if (!opened) return false;
+    // Said before anything can fail: even a damaged file's pieces are open lines.
+    store.ClosePolygons = false;
+    AppendBinnedLines(store, readArrays(*opened->Nc, opened->Shorelines, data.size()));
+    return true;
+}
+
+}  // namespace binned
