@@ -122,6 +122,8 @@ int THeadlessRunner::Prepare()
     if (!file.empty()) {
         cycle_->SingleFileMode = true;
         cycle_->SingleFileName = file;
+    } else {
+        cycle_->EnableInstantPickUp();
     }
     cycle_->BitBtnStartStopClick();
     return -1;

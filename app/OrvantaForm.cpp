@@ -164,6 +164,7 @@ void TFormRadaDedOVI::FormCreate()
         MemoDiags->setPlainText(text.join('\n'));
     };
     cycle_->SetGeoFileHandler(geoRoute_.get());
+    cycle_->EnableInstantPickUp();
     cycle_->OnProgress = [this](std::size_t done, std::size_t found, const std::string& file) {
         LabelProgress->setText(file.empty() ? QString() : QString::fromStdString(ProgressText(done, found, file)));
         LabelProgress->repaint();

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "app/IncomingWatcher.h"
 #include "app/Utils.h"
 
 std::string ProgressText(std::size_t done, std::size_t found, const std::string& file)
@@ -49,7 +50,48 @@ void TProcessingCycle::BitBtnStartStopClick()
     } else {
         view_.ShowRunning(true);
         TimerProcess.start();  // 100 ms before the first cycle, 50 s once one has ended running
+        WatchSourceDirectory();
     }
+}
+
+void TProcessingCycle::EnableInstantPickUp()
+{
+    if (watcher_) return;
+    watcher_ = std::make_unique<TIncomingWatcher>(IncomingPattern);
+    connect(watcher_.get(), &TIncomingWatcher::FilesArrived, this, &TProcessingCycle::FilesArrived);
+    if (Running) WatchSourceDirectory();
+}
+
+bool TProcessingCycle::InstantPickUp() const
+{
+    return watcher_ && watcher_->Watching();
+}
+
+void TProcessingCycle::WatchSourceDirectory()
+{
+    // The source path may change between cycles (the Setup page, the settings file).
+    if (!watcher_) return;
+    const std::string dir = options_.SourcePath();
+    std::string why;
+    if (!DirectoryExists(dir) || watcher_->Watch(dir, why)) {
+        unwatchableDirectory_.clear();
+        return;
+    }
+    if (dir == unwatchableDirectory_) return;
+    unwatchableDirectory_ = dir;
+    log_.AddLogLine("New files in " + dir + " wait for the next cycle: the directory cannot be watched, " + why, 0);
+}
+
+void TProcessingCycle::FilesArrived()
+{
+    if (!Running || SingleFileMode) return;
+    if (inCycle_) {
+        // The cycle in hand may have listed the directory before the file came.
+        pickUpPending_ = true;
+        return;
+    }
+    // The timer is held while the window asks whether to close; a new file waits for it too.
+    if (TimerProcess.isActive()) TimerProcessTimer();
 }
 
 void TProcessingCycle::StopProcessing()
@@ -69,11 +111,13 @@ void TProcessingCycle::TimerProcessTimer()
         return;
     }
     inCycle_ = true;
+    pickUpPending_ = false;
     view_.SetLedColour(clYellow);
     options_.Refresh();
+    WatchSourceDirectory();
 
     std::vector<std::string> list;
-    ListFiles(options_.SourcePath() + "goes15.20*nc*", list);
+    ListFiles(options_.SourcePath() + IncomingPattern, list);
     SortFileList(list);
     if (SingleFileMode) list.assign(1, SingleFileName);
 
@@ -84,7 +128,9 @@ void TProcessingCycle::TimerProcessTimer()
         if (!Running) break;
         if (showProgress) OnProgress(done, list.size(), ExtractFileName(entry));
         PeekMessages();
+        failure_.clear();
         HandleEntry(entry, result);
+        if (OnFileHandled) OnFileHandled(entry, lastOutcome_, result, failure_);
         ++done;
     }
     if (showProgress) OnProgress(done, list.size(), "");
@@ -95,6 +141,8 @@ void TProcessingCycle::TimerProcessTimer()
     }
     view_.SetLedColour(clGray);
     inCycle_ = false;
+    if (pickUpPending_ && Running && watcher_) watcher_->PickUpSoon();
+    pickUpPending_ = false;
     // The run of one file ends by stopping; should Stop already have been pressed, pressing
     // the button again would start processing instead.
     if (SingleFileMode && Running) BitBtnStartStopClick();
@@ -121,10 +169,12 @@ void TProcessingCycle::HandleEntry(const std::string& entry, TGoesFileResult& re
         return;
     } catch (const std::exception& e) {
         const std::string text = entry + " failed: " + e.what();
+        failure_ = text;
         log_.AddLogLine(text, 0);
         view_.SetStatusText(LogSafe(text));
     } catch (...) {
         const std::string text = entry + " failed";
+        failure_ = text;
         log_.AddLogLine(text, 0);
         view_.SetStatusText(LogSafe(text));
     }
@@ -166,6 +216,7 @@ void TProcessingCycle::ImageRoute(const std::string& entry, TGoesFileResult& res
         sleep_(SkippedPause);
     } else {
         const std::string text = entry + " failed";
+        failure_ = text;
         log_.AddLogLine(text, 0);
         view_.SetStatusText(LogSafe(text));
     }

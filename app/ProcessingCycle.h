@@ -22,6 +22,8 @@
 #include "settings/ProgramSettings.h"
 #include "settings/RegistryVariables.h"
 
+class TIncomingWatcher;
+
 // Colours as red + green << 8 + blue << 16.
 using TColor = std::uint32_t;
 constexpr TColor clGray = 0x808080;
@@ -79,6 +81,8 @@ public:
     static constexpr int FirstInterval = 100;
     static constexpr int CycleInterval = 50000;
     static constexpr int SkippedPause = 250;
+    // The names a cycle takes from the source directory (case-insensitive).
+    static constexpr const char* IncomingPattern = "goes15.20*nc*";
 
     TProcessingCycle(TProcessingOptions& options, TProcessLog& log, TCycleView& view,
                      QObject* parent = nullptr);
@@ -96,6 +100,12 @@ public:
     // Turns processing off for good (closing, shutdown): the file in hand is finished first.
     void StopProcessing();
 
+    // From now on a scan file closed or moved into the source directory brings the next cycle
+    // forward to about a second later; the 50 s timer stays as it is. A directory that cannot
+    // be watched keeps the timer alone, with one log line.
+    void EnableInstantPickUp();
+    bool InstantPickUp() const;
+
     void AddLogLine(const std::string& text, TDateTime time) { log_.AddLogLine(text, time); }
 
     bool InCycle() const { return inCycle_; }
@@ -108,6 +118,10 @@ public:
     // far, and once more at the end with an empty name.
     static constexpr std::size_t ProgressThreshold = 5;
     std::function<void(std::size_t done, std::size_t found, const std::string& file)> OnProgress;
+    // After every entry a cycle handled: what became of it and, for a failure, its log text.
+    std::function<void(const std::string& entry, TFileOutcome outcome, const TGoesFileResult& result,
+                       const std::string& failure)>
+        OnFileHandled;
 
     bool Running = false;
     bool SingleFileMode = false;
@@ -124,6 +138,8 @@ signals:
 private:
     void HandleEntry(const std::string& entry, TGoesFileResult& result);
     void ImageRoute(const std::string& entry, TGoesFileResult& result);
+    void WatchSourceDirectory();
+    void FilesArrived();
 
     TProcessingOptions& options_;
     TProcessLog& log_;
@@ -133,6 +149,10 @@ private:
     std::function<void(int)> sleep_;
     bool inCycle_ = false;
     TFileOutcome lastOutcome_ = TFileOutcome::None;
+    std::unique_ptr<TIncomingWatcher> watcher_;
+    std::string unwatchableDirectory_;  // logged once, not every cycle
+    bool pickUpPending_ = false;
+    std::string failure_;  // the failure line of the entry in hand
 };
 
 // "12 of 340 done, now goes15.2013.150.120000.1.nc"; "12 of 340 done" without a file.

@@ -357,4 +357,69 @@ TEST_F(ProcessingCycleTest, ProgressStopsWhereStopWasPressed)
     EXPECT_EQ(seen.back(), "3 of 8 done");
 }
 
+// The watched directory brings the next cycle forward; the 50 s timer never fires within these
+// tests, so a file handled at all was picked up by the watcher.
+class InstantPickUpTest : public ProcessingCycleTest {
+protected:
+    InstantPickUpTest()
+    {
+        goes_.Process = [](const std::string& path, TGoesFileResult& r) { return SaveAs(path, r, SectorFullDisk); };
+        QObject::connect(&cycle_, &TProcessingCycle::CycleFinished, [this] { ++cycles_; });
+        cycle_.EnableInstantPickUp();
+        RunOneCycle();  // the first cycle, on an empty directory; the next timed one is 50 s away
+        cycles_ = 0;
+    }
+    // Runs the event loop until the handler has seen count files (or a generous bound).
+    void WaitForCalls(std::size_t count)
+    {
+        QEventLoop loop;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+            if (goes_.Calls.size() >= count) loop.quit();
+        });
+        poll.start(10);
+        QTimer::singleShot(30000, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    int cycles_ = 0;
+};
+
+TEST_F(InstantPickUpTest, AFileWrittenOrMovedInIsHandledBeforeTheTimer)
+{
+    ASSERT_TRUE(cycle_.InstantPickUp());
+    Drop("goes15.2013.150.120000.1.nc");
+    WaitForCalls(1);
+    EXPECT_EQ(goes_.Calls.size(), 1u);
+
+    const std::string elsewhere = tmp_.Dir("receiver") + "goes15.2013.150.123000.1.nc";
+    std::ofstream(elsewhere) << "data";
+    std::filesystem::rename(elsewhere, in_ + "goes15.2013.150.123000.1.nc");
+    WaitForCalls(2);
+    ASSERT_EQ(goes_.Calls.size(), 2u);
+    EXPECT_EQ(goes_.Calls[1], in_ + "goes15.2013.150.123000.1.nc");
+    EXPECT_EQ(cycle_.TimerProcess.interval(), 50000);
+}
+
+TEST_F(InstantPickUpTest, ABurstOfFilesTakesOneOrAFewCycles)
+{
+    for (int i = 0; i < 50; ++i) Drop("goes15.2013.150.12" + std::to_string(10 + i) + "00.1.nc");
+    WaitForCalls(50);
+    EXPECT_EQ(goes_.Calls.size(), 50u);
+    EXPECT_GE(cycles_, 1);
+    EXPECT_LE(cycles_, 3);
+}
+
+TEST_F(InstantPickUpTest, AFileThatArrivesDuringACycleIsNotLeftForTheTimer)
+{
+    // The cycle has listed the directory when the second file comes.
+    goes_.Process = [this](const std::string& path, TGoesFileResult& r) {
+        if (goes_.Calls.size() == 1) Drop("goes15.2013.150.123000.1.nc");
+        return SaveAs(path, r, SectorFullDisk);
+    };
+    Drop("goes15.2013.150.120000.1.nc");
+    WaitForCalls(2);
+    ASSERT_EQ(goes_.Calls.size(), 2u);
+    EXPECT_EQ(goes_.Calls[1], in_ + "goes15.2013.150.123000.1.nc");
+}
+
 }  // namespace
