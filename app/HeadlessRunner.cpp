@@ -15,6 +15,7 @@ std::string UsageText()
     const std::string p = ProgramName();
     return "Usage: " + p + " [-start] [-log] [-geo] [file]\n"
            "       " + p + " --headless [-start] [-log] [-geo] [file]\n"
+           "       " + p + " --status\n"
            "       " + p + " --help | --version\n"
            "\n"
            "Composes GOES-15 imager files dropped into the source directory into per-channel\n"
@@ -26,6 +27,8 @@ std::string UsageText()
            "              deleting them\n"
            "  file        process just this file once, then stop\n"
            "  --headless  run without a window; every log line is also printed\n"
+           "  --status    show how the running station is doing; exit status 0 when it\n"
+           "              runs, processes and had a file or cycle within " + std::to_string(StatusStaleSeconds) + " s\n"
            "\n"
            "Headless exit status: 0 done (or stopped by SIGTERM/SIGINT/SIGHUP), 1 the single\n"
            "file was not processed and saved, 2 wrong arguments or settings.\n"
@@ -33,7 +36,8 @@ std::string UsageText()
            "Settings: " + RegistryFilePath() + ", key\n"
            "  [HKEY_CURRENT_USER" + ProgramKey() + "] (values \"SourcePath\", \"NetCDFPath\",\n"
            "  \"SavePath\" and the options of the Setup page).\n"
-           "Processing log: " + ProcessLogPath() + "\n";
+           "Processing log: " + ProcessLogPath() + "\n"
+           "Status: " + StatusFilePath() + "\n";
 }
 
 THeadlessRunner::THeadlessRunner(TCommandLine commandLine, std::FILE* out, std::FILE* err)
@@ -43,6 +47,7 @@ THeadlessRunner::THeadlessRunner(TCommandLine commandLine, std::FILE* out, std::
 
 THeadlessRunner::~THeadlessRunner()
 {
+    status_.reset();
     cycle_.reset();
     if (log_) log_->SetSink(nullptr);
 }
@@ -124,6 +129,8 @@ int THeadlessRunner::Prepare()
         cycle_->SingleFileName = file;
     } else {
         cycle_->EnableInstantPickUp();
+        // A one-file run is not the station; the station's status stays as it wrote it.
+        status_ = std::make_unique<TStationStatus>(*cycle_, station_->LineStoreSource);
     }
     cycle_->BitBtnStartStopClick();
     return -1;
@@ -177,6 +184,7 @@ void THeadlessRunner::Close(int exitCode)
     closed_ = true;
     cycle_->StopProcessing();
     log_->AddLogLine("Closing " + ProgramNameAndVersion(), UtcNow());
+    if (status_) status_->Closed();
     if (!log_->Lines().empty() && !log_->SaveToFile())
         std::fprintf(err_, "%s: could not save the log to %s\n", ProgramName().c_str(), log_->Path().c_str());
     emit Finished(exitCode);

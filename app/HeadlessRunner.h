@@ -14,6 +14,7 @@
 #include "app/ProcessLog.h"
 #include "app/ProcessingCycle.h"
 #include "app/SignalWatcher.h"
+#include "app/StationStatus.h"
 #include "app/Station.h"
 
 class THeadlessRunner : public QObject, public TCycleView, public TLogSink {
@@ -60,6 +61,7 @@ private:
     std::unique_ptr<TProcessingCycle> cycle_;
     std::unique_ptr<TStation> station_;
     std::unique_ptr<TSignalWatcher> signals_;
+    std::unique_ptr<TStationStatus> status_;
     bool closing_ = false;
     bool closed_ = false;
 };

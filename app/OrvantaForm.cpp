@@ -140,6 +140,7 @@ TFormRadaDedOVI::~TFormRadaDedOVI()
 {
     // The cycle's "LastSaved" values and the placement are written here; the Setup page's
     // controls write theirs as Qt deletes them after this.
+    status_.reset();
     cycle_.reset();
     formInfo_.reset();
     if (log_) log_->SetSink(nullptr);
@@ -196,6 +197,7 @@ void TFormRadaDedOVI::FormCreate()
     });
     for (std::size_t i = 0; i < ChannelCount; ++i)
         if (ChannelExists(i)) RefreshThumbnail(i);
+    status_ = std::make_unique<TStationStatus>(*cycle_, station_->LineStoreSource);
 }
 
 void TFormRadaDedOVI::RefreshThumbnail(std::size_t channel)
@@ -444,6 +446,7 @@ void TFormRadaDedOVI::FormClose()
     // The viewer would keep the program alive with its main window gone.
     if (viewer_) viewer_->hide();
     log_->AddLogLine("Closing " + ProgramNameAndVersion(), UtcNow());
+    if (status_) status_->Closed();
     if (!log_->Lines().empty()) log_->SaveToFile();
 }
 

@@ -21,6 +21,7 @@
 #include "app/ProcessLog.h"
 #include "app/ProcessingCycle.h"
 #include "app/Station.h"
+#include "app/StationStatus.h"
 #include "settings/RegistryFormInfo.h"
 #include "settings/vrnCheckBox.h"
 #include "settings/vrnControlOptions.h"
@@ -113,6 +114,7 @@ private:
     std::unique_ptr<TGeoFileRoute> geoRoute_;
     std::unique_ptr<TProcessingCycle> cycle_;
     std::unique_ptr<TStation> station_;
+    std::unique_ptr<TStationStatus> status_;
     std::array<bool, ChannelCount> thumbnailDirty_{};
     std::unique_ptr<TRegistryFormInfo> formInfo_;
     QIcon glyphOff_, glyphOn_;

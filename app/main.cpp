@@ -12,6 +12,7 @@
 #include "app/HeadlessRunner.h"
 #include "app/OrvantaForm.h"
 #include "app/SignalWatcher.h"
+#include "app/StationStatus.h"
 #include "app/Utils.h"
 #include "settings/ProgramPaths.h"
 #include "viewer/SingleImageForm.h"
@@ -29,6 +30,10 @@ int main(int argc, char** argv)
             std::fputs(UsageText().c_str(), stdout);
             return 0;
         }
+        // Only reads what the station wrote: it works beside a running station and takes
+        // none of its locks.
+        if (std::strcmp(argv[i], "--status") == 0)
+            return static_cast<int>(PrintStatus(StatusFilePath(), stdout, UtcNow()));
         if (std::strcmp(argv[i], "--headless") == 0) headless = true;
         else args.emplace_back(argv[i]);
     }

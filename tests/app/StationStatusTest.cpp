@@ -1,0 +1,214 @@
+#include <gtest/gtest.h>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <thread>
+
+#include "CycleDoubles.h"
+#include "app/StationStatus.h"
+#include "app/Utils.h"
+#include "support/TempXdg.h"
+
+namespace {
+
+class StationStatusTest : public ::testing::Test {
+protected:
+    StationStatusTest()
+        : log_(tmp_.Dir("state") + "orvanta-process.log", [this] { return now_; }), cycle_(options_, log_, view_)
+    {
+        in_ = tmp_.Dir("in");
+        path_ = tmp_.Dir("state") + "orvanta-status.json";
+        options_.SetPathText("SourcePath", in_);
+        cycle_.SetGoesFileHandler(&goes_);
+        cycle_.SetSleep([](int) {});
+    }
+    std::unique_ptr<TStationStatus> MakeStatus()
+    {
+        return std::make_unique<TStationStatus>(cycle_, "/usr/share/gshhg/gshhs_i.b", path_, [this] { return now_; });
+    }
+    QJsonObject Read() const
+    {
+        return QJsonDocument::fromJson(QByteArray::fromStdString(TTempXdg::ReadText(path_))).object();
+    }
+    void Drop(const std::string& name) { std::ofstream(in_ + name) << "data"; }
+    void RunOneCycle()
+    {
+        if (!cycle_.Running) cycle_.BitBtnStartStopClick();
+        cycle_.TimerProcessTimer();
+    }
+    // Band 1 a saved full disk, band 2 a skipped northern sector, band 4 a failure with a
+    // reason, band 3 one without.
+    static bool Handle(const std::string& path, TGoesFileResult& r)
+    {
+        if (!ParseGoesFileName(path, r.ChannelIndex, r.ImageTime)) return false;
+        r.SlotTime = r.ImageTime;
+        if (path.find(".4.nc") != std::string::npos) throw std::runtime_error("Disk full");
+        if (path.find(".3.nc") != std::string::npos) return false;
+        std::filesystem::remove(path);
+        r.Sector = r.ChannelIndex == 0 ? SectorFullDisk : SectorNorthern;
+        r.Skipped = r.Sector == SectorNorthern;
+        if (!r.Skipped) r.SavedFileName = "/img/" + ExtractFileName(path) + ".jpg";
+        return true;
+    }
+
+    TAsProgram program_;
+    TTempXdg tmp_;
+    TDateTime now_ = *TryEncodeDate(2013, 5, 30) + 0.5;
+    std::string in_, path_;
+    TFixedOptions options_;
+    TProcessLog log_;
+    TRecordingView view_;
+    TFakeGoesHandler goes_;
+    TProcessingCycle cycle_;
+};
+
+TEST_F(StationStatusTest, CountsLastImagesAndTheLastFailureWithItsReason)
+{
+    goes_.Process = Handle;
+    auto status = MakeStatus();
+    Drop("goes15.2013.150.120000.1.nc");
+    Drop("goes15.2013.150.120000.2.nc");
+    Drop("goes15.2013.150.120000.4.nc");
+    Drop("goes15.2013.150.123000.3.nc");
+    RunOneCycle();
+    QJsonObject s = Read();
+    EXPECT_EQ(s["pid"].toInteger(), ::getpid());
+    EXPECT_EQ(s["started"].toString(), "2013-05-30T12:00:00Z");
+    EXPECT_EQ(s["last_cycle"].toString(), "2013-05-30T12:00:00Z");
+    EXPECT_EQ(s["next_cycle"].toString(), "2013-05-30T12:00:50Z");
+    EXPECT_EQ(s["since_start"].toObject()["processed"].toInt(), 1);
+    EXPECT_EQ(s["since_start"].toObject()["skipped"].toInt(), 1);
+    EXPECT_EQ(s["since_start"].toObject()["failed"].toInt(), 2);
+    EXPECT_EQ(s["incoming"].toObject()["waiting"].toInt(), 2);  // the failed ones stay
+    EXPECT_EQ(s["coastlines"].toString(), "/usr/share/gshhg/gshhs_i.b");
+    const QJsonObject band1 = s["channels"].toArray()[0].toObject();
+    EXPECT_EQ(band1["file"].toString(), "/img/goes15.2013.150.120000.1.nc.jpg");
+    EXPECT_EQ(band1["sector"].toString(), "FD");
+    EXPECT_EQ(band1["time"].toString(), "2013-05-30T12:00:00Z");
+    EXPECT_TRUE(s["channels"].toArray()[1].toObject()["file"].isNull());  // skipped, nothing saved
+    const QJsonObject failure = s["last_failure"].toObject();
+    EXPECT_EQ(failure["file"].toString().toStdString(), in_ + "goes15.2013.150.123000.3.nc");
+    EXPECT_EQ(failure["reason"].toString(), "");  // the handler gave none
+    goes_.Process = [](const std::string&, TGoesFileResult&) -> bool { throw std::runtime_error("Disk full"); };
+    RunOneCycle();
+    EXPECT_EQ(Read()["last_failure"].toObject()["reason"].toString(), "Disk full");
+
+    // A restart the same day keeps the day's counts and images; the next day starts afresh.
+    status.reset();
+    status = MakeStatus();
+    s = Read();
+    EXPECT_EQ(s["since_start"].toObject()["failed"].toInt(), 0);
+    EXPECT_EQ(s["today"].toObject()["failed"].toInt(), 4);
+    EXPECT_EQ(s["channels"].toArray()[0].toObject()["sector"].toString(), "FD");
+    now_ += 1;
+    RunOneCycle();
+    s = Read();
+    EXPECT_EQ(s["today"].toObject()["date"].toString(), "2013-05-31");
+    EXPECT_EQ(s["today"].toObject()["failed"].toInt(), 2);
+    EXPECT_EQ(s["since_start"].toObject()["failed"].toInt(), 2);
+
+    status->Closed();
+    s = Read();
+    EXPECT_EQ(s["closed"].toString(), "2013-05-31T12:00:00Z");
+    EXPECT_FALSE(s["processing"].toBool());
+}
+
+TEST_F(StationStatusTest, AReaderNeverSeesAHalfWrittenFile)
+{
+    auto status = MakeStatus();
+    for (int i = 0; i < 20; ++i) Drop("goes15.2013.150.12" + std::to_string(10 + i) + "00.1.nc");
+    std::atomic<bool> done{false};
+    std::atomic<int> reads{0}, broken{0};
+    std::thread reader([&] {
+        while (!done) {
+            const std::string text = TTempXdg::ReadText(path_);
+            if (!QJsonDocument::fromJson(QByteArray::fromStdString(text)).isObject()) ++broken;
+            ++reads;
+        }
+    });
+    for (int i = 0; i < 300; ++i) status->Write();
+    done = true;
+    reader.join();
+    EXPECT_GT(reads.load(), 0);
+    EXPECT_EQ(broken.load(), 0);
+}
+
+// What --status says and answers, for a status file as a station left it.
+struct THealthCase {
+    const char* name;
+    std::function<void(QJsonObject&)> change;
+    double secondsLater;
+    TStatusHealth health;
+    const char* says;
+};
+
+class StatusHealthTest : public StationStatusTest, public ::testing::WithParamInterface<THealthCase> {};
+
+TEST_P(StatusHealthTest, PrintsAndAnswers)
+{
+    const THealthCase& c = GetParam();
+    cycle_.BitBtnStartStopClick();
+    QJsonObject s;
+    {
+        auto status = MakeStatus();
+        s = status->ToJson();
+    }
+    if (c.change) c.change(s);
+    TTempXdg::WriteText(path_, QJsonDocument(s).toJson().toStdString());
+    char* text = nullptr;
+    std::size_t size = 0;
+    std::FILE* out = ::open_memstream(&text, &size);
+    const TStatusHealth health = PrintStatus(path_, out, now_ + c.secondsLater / 86400.0);
+    std::fclose(out);
+    const std::string printed(text, size);
+    std::free(text);
+    EXPECT_EQ(health, c.health) << printed;
+    EXPECT_NE(printed.find(c.says), std::string::npos) << printed;
+}
+
+pid_t GonePid()
+{
+    const pid_t pid = ::fork();
+    if (pid == 0) ::_exit(0);
+    ::waitpid(pid, nullptr, 0);
+    return pid;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, StatusHealthTest,
+    ::testing::Values(
+        THealthCase{"JustStarted", {}, 5, TStatusHealth::Healthy, "orvanta: running, pid "},
+        THealthCase{"Hung", {}, StatusStaleSeconds + 1, TStatusHealth::NotHealthy, "seems to hang"},
+        THealthCase{"RecentCycle", [](QJsonObject& s) { s["last_cycle"] = "2013-05-30T12:05:00Z"; }, 300 + 60,
+                    TStatusHealth::Healthy, "last cycle 2013-05-30 12:05:00 UTC (60 s ago)"},
+        THealthCase{"ProcessingOff", [](QJsonObject& s) { s["processing"] = false; }, 5, TStatusHealth::NotHealthy,
+                    "switched off"},
+        THealthCase{"PidGone", [](QJsonObject& s) { s["pid"] = static_cast<qint64>(GonePid()); }, 5,
+                    TStatusHealth::NotHealthy, "not running (pid "},
+        THealthCase{"PidTakenByAnother", [](QJsonObject& s) { s["process_start_ticks"] = 1; }, 5,
+                    TStatusHealth::NotHealthy, "not running"},
+        THealthCase{"Closed", [](QJsonObject& s) { s["closed"] = "2013-05-30T12:00:02Z"; }, 5,
+                    TStatusHealth::NotHealthy, "not running (closed 2013-05-30 12:00:02 UTC)"},
+        THealthCase{"Empty", [](QJsonObject& s) { s = QJsonObject(); }, 5, TStatusHealth::NotHealthy,
+                    "not running (pid 0 is gone)"}),
+    [](const ::testing::TestParamInfo<THealthCase>& info) { return std::string(info.param.name); });
+
+TEST_F(StationStatusTest, NoOrADamagedStatusFileIsNotHealthy)
+{
+    std::FILE* out = std::tmpfile();
+    EXPECT_EQ(PrintStatus(path_, out, now_), TStatusHealth::NotHealthy);
+    TTempXdg::WriteText(path_, "{\"pid\": 12");
+    EXPECT_EQ(PrintStatus(path_, out, now_), TStatusHealth::NotHealthy);
+    std::fclose(out);
+}
+
+}  // namespace
