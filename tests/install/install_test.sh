@@ -77,8 +77,11 @@ for _ in $(seq 300); do
 done
 "$prefix/bin/orvanta" --status > "$tmp/status.out" || fail "--status beside a running station: $(cat "$tmp/status.out")"
 grep -q "running, pid $pid" "$tmp/status.out" || fail "--status: $(cat "$tmp/status.out")"
-grep -q "Coastlines:    $prefix/share/orvanta/Countries.dat" "$tmp/status.out" \
-  || fail "the installed program did not look in its data directory: $(cat "$tmp/status.out")"
+# Coastline files of the system come before the compact map file.
+if ! compgen -G "/usr/share/gshhg/gshhs_i.b" >/dev/null && ! compgen -G "/usr/share/gmt-gshhg/binned_GSHHS_*.nc" >/dev/null; then
+  grep -q "Coastlines:    $prefix/share/orvanta/Countries.dat" "$tmp/status.out" \
+    || fail "the installed program did not look in its data directory: $(cat "$tmp/status.out")"
+fi
 kill -TERM "$pid"
 wait "$pid" || fail "the station did not end with status 0 on SIGTERM"
 pid=""
