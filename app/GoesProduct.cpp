@@ -1,6 +1,10 @@
 #include "app/GoesProduct.h"
 
+#include <bzlib.h>
+
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
@@ -13,6 +17,7 @@
 #include "app/SectorPlacement.h"
 #include "app/Utils.h"
 #include "imaging/BZ2files.h"
+#include "imaging/BZip2.h"
 #include "imaging/Canvas.h"
 #include "imaging/JPEG_IO.h"
 #include "imaging/PNG_IO.h"
@@ -49,6 +54,30 @@ void RemoveQuietly(const std::string& path)
 {
     std::error_code ec;
     fs::remove(path, ec);
+}
+
+bool LiesIn(const std::string& path, const std::string& directory)
+{
+    std::error_code ec;
+    const fs::path parent = fs::absolute(path, ec).parent_path();
+    return !directory.empty() && !ec && fs::equivalent(parent, directory, ec);
+}
+
+// What went wrong with the compressed data, in words.
+std::string BZip2FailureReason(const EBZip2Error& e)
+{
+    int status = 0;
+    if (std::sscanf(e.what(), "error %d", &status) == 1) {
+        switch (status) {
+        case BZ_DATA_ERROR: return "bzip2 data is damaged";
+        case BZ_DATA_ERROR_MAGIC: return "not bzip2 data";
+        case BZ_UNEXPECTED_EOF: return "bzip2 data is truncated";
+        case BZ_MEM_ERROR: return "out of memory while decompressing";
+        default: break;
+        }
+        return std::string("bzip2: ") + e.what();
+    }
+    return e.what();
 }
 
 // Appends one line to a text file, creating it when missing.
@@ -95,15 +124,25 @@ TGoesProduct::TGoesProduct(TProcessingOptions& options, TComposites& composites,
 
 bool TGoesProduct::DecodeGoesFile(const std::string& path, TExtBitmap& image, std::uint8_t& sector)
 {
+    decodeFailure_.clear();
     std::uint8_t channel = 0;
     TDateTime imageTime = 0;
-    if (!ParseGoesFileName(path, channel, imageTime))
+    if (!ParseGoesFileName(path, channel, imageTime)) {
+        decodeFailure_ = "file name not understood";
         return false;
+    }
     try {
         TNetCdfGoes15 reader;
-        reader.Open(path);
-        reader.ReadHeader();
+        // A file that cannot be read still yields its (empty) image; why is kept for the log.
+        if (!reader.Open(path))
+            decodeFailure_ = "not a netCDF file";
+        else if (!reader.ReadHeader())
+            decodeFailure_ = "no usable grid of samples";
         reader.MakeBitmap(&image, options_.Ticked("GammaVisual") ? 1.8f : 1.0f);
+        // A scan whose samples cannot all be read would draw a black or streaked block over
+        // a good picture.
+        if (decodeFailure_.empty())
+            decodeFailure_ = reader.SampleProblem();
         sector = reader.Sector;
 
         const std::string details =
@@ -118,9 +157,32 @@ bool TGoesProduct::DecodeGoesFile(const std::string& path, TExtBitmap& image, st
         if (channel == 3 && !GeoLogPath.empty())
             AppendLine(GeoLogPath, details);
         return true;
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
+        decodeFailure_ = e.what();
         return false;
     }
+}
+
+std::string TGoesProduct::FailedDirectory() const { return options_.NetCDFPath() + "failed/"; }
+
+void TGoesProduct::PutAside(const std::string& path, std::string& reason)
+{
+    const std::string directory = FailedDirectory();
+    if (ForceDirectories(directory) && MoveFileReplacing(path, directory + ExtractFileName(path)))
+        reason += "; moved to " + directory;
+    else
+        reason += "; could not be moved to " + directory + ": " + std::strerror(errno);
+}
+
+void TGoesProduct::FileFailed(const std::string& path, bool inIncoming, std::string& reason)
+{
+    if (!inIncoming)
+        return;
+    const std::string name = ExtractFileName(path);
+    if (++failedCycles_[name] < FailedCyclesAllowed)
+        return;
+    failedCycles_.erase(name);
+    PutAside(path, reason);
 }
 
 bool TGoesProduct::ProcessGoesFile(const std::string& path, TGoesFileResult& result)
@@ -128,62 +190,97 @@ bool TGoesProduct::ProcessGoesFile(const std::string& path, TGoesFileResult& res
     result.SavedFileName.clear();
     result.Skipped = false;
     result.SlotTime = 0;
+    std::string& reason = result.FailureReason;
+    reason.clear();
 
     std::error_code ec;
-    if (!fs::exists(path, ec))
+    if (!fs::exists(path, ec)) {
+        reason = "no such file";
         return false;
+    }
+    const bool singleFile = SingleFileMode && SingleFileMode();
+    // Only what lies in the incoming directory is ours to remove: a file named on the command
+    // line may be an operator's own copy, or the archive's only one.
+    const bool inIncoming = LiesIn(path, options_.SourcePath());
+
+    // A file still being written is left alone before anything else is decided about it: at
+    // that moment it may still be empty, or not yet renamed to its final name.
+    PeekMessages();
+    const char* const stillWritten = "still being written, left for the next cycle";
+    if (!singleFile && IsFileInUse(path)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(InUseWaitMs));
+        if (IsFileInUse(path)) {
+            reason = stillWritten;
+            return false;
+        }
+    }
 
     // A file whose size cannot be measured is left alone: it may be one we may not read yet,
     // and it is never deleted unread.
     const std::optional<std::int64_t> size = FileSizeOf(path);
-    if (!size)
+    if (!size) {
+        reason = std::string("cannot be read: ") + std::strerror(errno);
         return false;
+    }
     std::uint8_t channel = result.ChannelIndex;
     TDateTime imageTime = 0;
-    if (*size < MinimumFileSize || !ParseGoesFileName(path, channel, imageTime) || !ChannelExists(channel)) {
-        RemoveQuietly(path);
+    const bool named = ParseGoesFileName(path, channel, imageTime) && ChannelExists(channel);
+    if (*size < MinimumFileSize || !named) {
+        if (!singleFile && ModifiedWithin(path, SettledAfterMs)) {
+            reason = stillWritten;
+            return false;
+        }
+        reason = named ? "smaller than " + std::to_string(MinimumFileSize) + " bytes" : "file name not understood";
+        if (inIncoming)
+            PutAside(path, reason);
         return false;
     }
     result.ChannelIndex = channel;
     result.ImageTime = imageTime;
     result.SlotTime = imageTime;
 
-    PeekMessages();
-    const bool singleFile = SingleFileMode && SingleFileMode();
-    if (!singleFile && IsFileInUse(path)) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(InUseWaitMs));
-        if (IsFileInUse(path))
-            return false;
-    }
-
     const std::string rawDirectory = DatedDirectory(options_.NetCDFPath(), imageTime);
     const std::string imageDirectory = DatedDirectory(options_.SavePath(), imageTime);
     ForceDirectories(rawDirectory);
     ForceDirectories(imageDirectory);
     std::string archived = rawDirectory + ExtractFileName(path);
-    bool ok = CopyFileAtomically(path, archived);
+    // The file named on the command line may be the archived copy itself.
+    const bool alreadyArchived = fs::equivalent(path, archived, ec);
+    bool ok = alreadyArchived || CopyFileAtomically(path, archived);
+    if (!ok)
+        reason = std::string("cannot archive: ") + std::strerror(errno);
 
-    if (HasExtension(archived, ".BZ2")) {
+    if (ok && HasExtension(archived, ".BZ2")) {
         ok = false;
         PeekMessages();
-        bool decompressed = false;
-        if (fs::exists(archived, ec)) {
-            try {
-                decompressed = DecompressBZ2File(archived);
-            } catch (const std::exception&) {
-                decompressed = false;
+        bool damaged = false;
+        try {
+            ok = DecompressBZ2File(archived);
+            if (!ok) {
+                reason = "bzip2 data is empty";
+                damaged = true;
             }
+        } catch (const EBZip2Error& e) {
+            reason = BZip2FailureReason(e);
+            damaged = true;
+        } catch (const std::exception&) {
+            reason = std::string("cannot decompress into the archive: ") + std::strerror(errno);
         }
-        RemoveQuietly(archived);
-        if (decompressed) {
+        if (!alreadyArchived)
+            RemoveQuietly(archived);
+        if (ok)
             archived = BZ2TargetName(archived);
-            ok = true;
-        }
+        else if (damaged)
+            FileFailed(path, inIncoming, reason);
     }
     if (singleFile)
         ok = true;
     if (!ok)
         return false;
+    const auto removeArchived = [&] {
+        if (!options_.Ticked("SaveAsNetCDF") && !fs::equivalent(archived, path, ec))
+            RemoveQuietly(archived);
+    };
 
     TExtBitmap& composite = composites_.Images[channel];
     try {
@@ -192,11 +289,14 @@ bool TGoesProduct::ProcessGoesFile(const std::string& path, TGoesFileResult& res
         std::uint8_t sector = result.Sector;
         // A scan that cannot be read gives nothing to place: nothing is saved or announced
         // from it, and the incoming file stays for another try.
-        if (!DecodeGoesFile(archived, image, sector) || image.Width() == 0 || image.Height() == 0) {
-            if (!options_.Ticked("SaveAsNetCDF") && archived != path)
-                RemoveQuietly(archived);
+        if (!DecodeGoesFile(archived, image, sector) || !decodeFailure_.empty() || image.Width() == 0 ||
+            image.Height() == 0) {
+            reason = decodeFailure_.empty() ? "no samples" : decodeFailure_;
+            removeArchived();
+            FileFailed(path, inIncoming, reason);
             return false;
         }
+        failedCycles_.erase(ExtractFileName(path));
         result.Sector = sector;
 
         const TSectorPlacement placement = SectorPlacement(sector, image.Width(), image.Height());
@@ -228,24 +328,57 @@ bool TGoesProduct::ProcessGoesFile(const std::string& path, TGoesFileResult& res
                 shortNames ? ShortImageName(imageDirectory, imageTime, channel, ".jpg") : LongImageName(archived, ".jpg");
             const std::string pngName =
                 shortNames ? ShortImageName(imageDirectory, imageTime, channel, ".png") : LongImageName(archived, ".png");
-            RemoveQuietly(jpegName);
-            RemoveQuietly(pngName);
+            const bool png = options_.Ticked("SaveAsPNG");
+            const bool jpeg = options_.Ticked("SaveAsJPEG");
+            // An image of a format still saved is replaced only by renaming the complete new
+            // file over it: the northern and southern scans of a half hour share a name, and
+            // a crash or a full disk must not leave neither.
+            if (!png)
+                RemoveQuietly(pngName);
+            if (!jpeg)
+                RemoveQuietly(jpegName);
             const std::string title = FormatDateTime("yyyy-mm-dd hh:nn", imageTime);
             PeekMessages();
-            if (options_.Ticked("SaveAsPNG") &&
-                SavePNGWithText(composite, pngName, PublisherAddress, PngDescription, PngSoftware, title)) {
-                SetFileDateTime(pngName, imageTime);
-                result.SavedFileName = pngName;
+            bool allSaved = true;
+            // The codecs report a failed write without its cause; the system's error number
+            // still holds it.
+            const auto save = [&](const std::function<bool()>& write, const std::string& name) {
+                errno = 0;
+                bool saved = false;
+                try {
+                    saved = write();
+                } catch (const std::exception&) {
+                    saved = false;
+                }
+                if (saved) {
+                    SetFileDateTime(name, imageTime);
+                    result.SavedFileName = name;
+                    if (OnImageSaved)
+                        OnImageSaved(channel, name);
+                } else {
+                    allSaved = false;
+                    reason = "cannot write image " + name + (errno != 0 ? std::string(": ") + std::strerror(errno) : "");
+                }
+            };
+            if (png)
+                save([&] { return SavePNGWithText(composite, pngName, PublisherAddress, PngDescription, PngSoftware, title); },
+                     pngName);
+            if (jpeg)
+                save([&] { return SaveJPEG(composite, jpegName, JpegQuality, false, PublisherAddress); }, jpegName);
+            // The incoming file goes only once its images are safe; a full image disk keeps
+            // it for the next cycle.
+            if (!allSaved) {
+                result.SavedFileName.clear();
+                removeArchived();
+                return false;
             }
-            if (options_.Ticked("SaveAsJPEG") && SaveJPEG(composite, jpegName, JpegQuality, false, PublisherAddress)) {
-                SetFileDateTime(jpegName, imageTime);
-                result.SavedFileName = jpegName;
-            }
+            if (!png && !jpeg)
+                reason = "no image format is ticked; the netCDF file is archived";
         }
 
-        if (!options_.Ticked("SaveAsNetCDF") && archived != path)
-            RemoveQuietly(archived);
-        RemoveQuietly(path);
+        removeArchived();
+        if (inIncoming)
+            RemoveQuietly(path);
 
         if (!result.SavedFileName.empty()) {
             const TDateTime slot = std::trunc((static_cast<long double>(imageTime) + 1.0L / 210.0L) * 48.0L) / 48.0L;
@@ -255,7 +388,8 @@ bool TGoesProduct::ProcessGoesFile(const std::string& path, TGoesFileResult& res
                 NotifyAnimationProgram(Notifier, code, slot);
         }
         return true;
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
+        reason = e.what();
         return false;
     }
 }

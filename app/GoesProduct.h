@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 
@@ -40,11 +41,27 @@ public:
     std::function<void(std::uint8_t channelIndex, const std::string& hint)> OnThumbnailHint;
     // How long to wait for a file that is still being written before leaving it for later.
     int InUseWaitMs = 3000;
+    // A file about to be refused (too small, a name not understood) must have been left
+    // untouched this long: a receiver may create it first and write it a moment later.
+    int SettledAfterMs = 3000;
+    // Cycles in which the same file may fail to decompress or decode before it is put aside.
+    static constexpr int FailedCyclesAllowed = 3;
+
+    // Where files that cannot be processed are put aside: <NetCDFPath>failed/.
+    std::string FailedDirectory() const;
 
 private:
+    // Moves a file of the incoming directory aside and says so in the reason.
+    void PutAside(const std::string& path, std::string& reason);
+    // Counts a failure that lies in the file itself; puts the file aside once it has failed in
+    // FailedCyclesAllowed cycles.
+    void FileFailed(const std::string& path, bool inIncoming, std::string& reason);
+
     TProcessingOptions& options_;
     TComposites& composites_;
     const TExtBitmap& mask_;
+    std::string decodeFailure_;  // why the last DecodeGoesFile failed
+    std::map<std::string, int> failedCycles_;
 };
 
 // The details line of a decoded scan, as the geo log keeps it.

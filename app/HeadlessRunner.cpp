@@ -94,6 +94,10 @@ int THeadlessRunner::Prepare()
                      d.valueName, ProgramKey().c_str(), RegistryFilePath().c_str(), d.valueName, d.example);
     }
     if (missing) return ExitUsage;
+    if (!KeepsSomething(*options_)) {
+        std::fprintf(err_, "%s: %s.\n", ProgramName().c_str(), NothingKeptText);
+        return ExitUsage;
+    }
 
     log_ = std::make_unique<TProcessLog>(ProcessLogPath());
     log_->LoadFromFile();

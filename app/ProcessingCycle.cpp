@@ -1,5 +1,8 @@
 #include "app/ProcessingCycle.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <chrono>
 #include <exception>
 #include <filesystem>
@@ -25,6 +28,31 @@ std::string SectorLabel(std::uint8_t sector)
     }
 }
 
+const char* const NothingKeptText =
+    "Nothing would be kept of the incoming files: tick \"Save as JPEG\", \"Save as PNG\" or \"Save as NetCDF\"; "
+    "files are left where they are";
+
+bool KeepsSomething(const TProcessingOptions& options)
+{
+    return options.Ticked("SaveAsJPEG") || options.Ticked("SaveAsPNG") || options.Ticked("SaveAsNetCDF");
+}
+
+namespace {
+
+// What a directory entry is when it is not a regular file; null for a regular file.
+const char* OddKind(mode_t mode)
+{
+    if (S_ISREG(mode)) return nullptr;
+    if (S_ISLNK(mode)) return "a symbolic link";
+    if (S_ISDIR(mode)) return "a directory";
+    if (S_ISFIFO(mode)) return "a FIFO";
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+    if (S_ISSOCK(mode)) return "a socket";
+    return "not a regular file";
+}
+
+}  // namespace
+
 TProcessingCycle::TProcessingCycle(TProcessingOptions& options, TProcessLog& log, TCycleView& view,
                                    QObject* parent)
     : QObject(parent), options_(options), log_(log), view_(view)
@@ -40,6 +68,25 @@ TProcessingCycle::TProcessingCycle(TProcessingOptions& options, TProcessLog& log
 }
 
 TProcessingCycle::~TProcessingCycle() = default;
+
+void TProcessingCycle::SetGoesFileHandler(TGoesFileHandler* handler)
+{
+    goesHandler_ = handler;
+    if (handler)
+        handler->OnImageSaved = [this](std::uint8_t channel, const std::string& saved) { RememberSaved(channel, saved); };
+}
+
+// Every saved image is the channel's newest picture, whatever its sector: a restart continues
+// from it, so the northern scan of a half hour is not lost under the southern one, which is
+// saved under the same name.
+void TProcessingCycle::RememberSaved(std::size_t channelIndex, const std::string& savedFileName)
+{
+    if (channelIndex >= ChannelCount || !LastSavedSettings[channelIndex]) return;
+    TRegistryString& setting = *LastSavedSettings[channelIndex];
+    if (setting.Value == savedFileName) return;
+    setting.Value = savedFileName;
+    setting.Save();
+}
 
 void TProcessingCycle::BitBtnStartStopClick()
 {
@@ -120,6 +167,15 @@ void TProcessingCycle::TimerProcessTimer()
     ListFiles(options_.SourcePath() + IncomingPattern, list);
     SortFileList(list);
     if (SingleFileMode) list.assign(1, SingleFileName);
+    std::erase_if(leftAlone_, [&](const std::string& e) { return std::find(list.begin(), list.end(), e) == list.end(); });
+    // Processing would take every file in and keep nothing of it: the files wait instead.
+    if (!KeepsSomething(options_)) {
+        if (!nothingKeptLogged_) log_.AddLogLine(NothingKeptText, 0);
+        nothingKeptLogged_ = true;
+        list.clear();
+    } else {
+        nothingKeptLogged_ = false;
+    }
 
     TGoesFileResult result;
     const bool showProgress = OnProgress && list.size() > ProgressThreshold;
@@ -154,6 +210,7 @@ void TProcessingCycle::HandleEntry(const std::string& entry, TGoesFileResult& re
     // Whatever goes wrong with one file leaves it for the next cycle and does not stop the
     // station: the timer is re-armed as usual.
     try {
+        if (LeftAlone(entry)) return;
         if (LowerCase(ExtractFileName(entry)).find("_geo.nc") == std::string::npos) {
             ImageRoute(entry, result);
         } else if (!GeoMode) {
@@ -168,18 +225,37 @@ void TProcessingCycle::HandleEntry(const std::string& entry, TGoesFileResult& re
         }
         return;
     } catch (const std::exception& e) {
-        const std::string text = entry + " failed: " + e.what();
-        failure_ = text;
-        log_.AddLogLine(text, 0);
-        view_.SetStatusText(LogSafe(text));
+        LogFailure(entry, e.what());
     } catch (...) {
-        const std::string text = entry + " failed";
-        failure_ = text;
-        log_.AddLogLine(text, 0);
-        view_.SetStatusText(LogSafe(text));
+        LogFailure(entry, "unexpected error");
     }
     lastOutcome_ = TFileOutcome::Failed;
     view_.RepaintStatus();
+}
+
+// Only regular files are taken in: opening a FIFO would hang the station, a device could be
+// read for ever, and a link would archive (and delete) whatever it points at.
+bool TProcessingCycle::LeftAlone(const std::string& entry)
+{
+    struct stat st {};
+    const int rc = SingleFileMode ? ::stat(entry.c_str(), &st) : ::lstat(entry.c_str(), &st);
+    const char* kind = rc == 0 ? OddKind(st.st_mode) : nullptr;
+    if (!kind) return false;
+    failure_ = entry + " left alone: " + kind + ", not a regular file";
+    if (std::find(leftAlone_.begin(), leftAlone_.end(), entry) == leftAlone_.end()) {
+        leftAlone_.push_back(entry);
+        log_.AddLogLine(failure_, 0);
+    }
+    lastOutcome_ = TFileOutcome::Failed;
+    return true;
+}
+
+void TProcessingCycle::LogFailure(const std::string& entry, const std::string& reason)
+{
+    const std::string text = entry + " failed" + (reason.empty() ? "" : ": " + reason);
+    failure_ = text;
+    log_.AddLogLine(text, 0);
+    view_.SetStatusText(LogSafe(text));
 }
 
 void TProcessingCycle::ImageRoute(const std::string& entry, TGoesFileResult& result)
@@ -187,6 +263,7 @@ void TProcessingCycle::ImageRoute(const std::string& entry, TGoesFileResult& res
     std::string label;
     PeekMessages();
     lastOutcome_ = TFileOutcome::Failed;
+    result.FailureReason.clear();
     const bool ok = goesHandler_ && goesHandler_->ProcessGoesFile(entry, result);
     const std::size_t index = result.ChannelIndex < ChannelCount ? result.ChannelIndex : 4;
     const TChannelInfo& channel = ChannelCatalogue[index];
@@ -195,10 +272,7 @@ void TProcessingCycle::ImageRoute(const std::string& entry, TGoesFileResult& res
 
     if (ok && !result.SavedFileName.empty()) {
         label = SectorLabel(result.Sector);
-        if (result.Sector == SectorFullDisk && LastSavedSettings[index]) {
-            LastSavedSettings[index]->Value = result.SavedFileName;
-            LastSavedSettings[index]->Save();
-        }
+        RememberSaved(index, result.SavedFileName);
         log_.AddLogLine("Processed  " + FormatDateTime("yyyy-mm-dd hh:nn", result.SlotTime) + " " + label
                             + band + "  " + description, 0);
         lastOutcome_ = TFileOutcome::Processed;
@@ -215,10 +289,9 @@ void TProcessingCycle::ImageRoute(const std::string& entry, TGoesFileResult& res
         view_.RepaintStatus();
         sleep_(SkippedPause);
     } else {
-        const std::string text = entry + " failed";
-        failure_ = text;
-        log_.AddLogLine(text, 0);
-        view_.SetStatusText(LogSafe(text));
+        std::string reason = result.FailureReason;
+        if (ok && reason.empty()) reason = "no image saved";
+        LogFailure(entry, reason);
     }
     view_.RepaintStatus();
     ProcessAllMessages();

@@ -39,6 +39,8 @@ struct TGoesFileResult {
     TDateTime ImageTime = 0;
     TDateTime SlotTime = 0;
     std::uint8_t ChannelIndex = 0;
+    // Why the file was not processed, for the " failed: " line; empty when it was.
+    std::string FailureReason;
 };
 
 // The per-file image product.
@@ -52,6 +54,9 @@ public:
     // Shows a newly saved image in the channel's thumbnail.
     virtual void ShowSavedImage(std::uint8_t channelIndex, const std::string& savedFileName,
                                 const std::string& hint) = 0;
+    // Told of each image as soon as it is saved, before the incoming file is removed, so that
+    // a station killed in between continues from that image after a restart.
+    std::function<void(std::uint8_t channelIndex, const std::string& savedFileName)> OnImageSaved;
 };
 
 // The geolocation diagnostics; only called in "geo" mode.
@@ -88,7 +93,7 @@ public:
                      QObject* parent = nullptr);
     ~TProcessingCycle() override;
 
-    void SetGoesFileHandler(TGoesFileHandler* handler) { goesHandler_ = handler; }
+    void SetGoesFileHandler(TGoesFileHandler* handler);
     void SetGeoFileHandler(TGeoFileHandler* handler) { geoHandler_ = handler; }
     // Replaces the 250 ms wait after a skipped file (tests).
     void SetSleep(std::function<void(int ms)> sleep) { sleep_ = std::move(sleep); }
@@ -140,6 +145,10 @@ private:
     void ImageRoute(const std::string& entry, TGoesFileResult& result);
     void WatchSourceDirectory();
     void FilesArrived();
+    void LogFailure(const std::string& entry, const std::string& reason);
+    // Records the channel's newest image in its "LastSaved" value at once.
+    void RememberSaved(std::size_t channelIndex, const std::string& savedFileName);
+    bool LeftAlone(const std::string& entry);
 
     TProcessingOptions& options_;
     TProcessLog& log_;
@@ -153,7 +162,14 @@ private:
     std::string unwatchableDirectory_;  // logged once, not every cycle
     bool pickUpPending_ = false;
     std::string failure_;  // the failure line of the entry in hand
+    bool nothingKeptLogged_ = false;
+    std::vector<std::string> leftAlone_;  // reported once each
 };
+
+// Whether the options keep anything of a file: an image or the archived netCDF. When they do
+// not, processing would delete every incoming file and keep nothing.
+bool KeepsSomething(const TProcessingOptions& options);
+extern const char* const NothingKeptText;
 
 // "12 of 340 done, now goes15.2013.150.120000.1.nc"; "12 of 340 done" without a file.
 std::string ProgressText(std::size_t done, std::size_t found, const std::string& file);

@@ -164,7 +164,8 @@ bool DirectoryExists(const std::string& path)
 
 std::optional<std::int64_t> FileSizeOf(const std::string& path)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so a FIFO put in a file's place cannot hold the station in open().
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return std::nullopt;
     struct stat st {};
     const bool ok = ::fstat(fd, &st) == 0;
@@ -216,12 +217,32 @@ bool SetFileDateTime(const std::string& path, TDateTime time)
     return ok;
 }
 
+bool ModifiedWithin(const std::string& path, int ms)
+{
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return true;
+    const auto modified = std::chrono::system_clock::time_point(
+        std::chrono::duration_cast<std::chrono::system_clock::duration>(
+            std::chrono::seconds(st.st_mtim.tv_sec) + std::chrono::nanoseconds(st.st_mtim.tv_nsec)));
+    return std::chrono::system_clock::now() - modified < std::chrono::milliseconds(ms);
+}
+
+bool MoveFileReplacing(const std::string& source, const std::string& target)
+{
+    if (::rename(source.c_str(), target.c_str()) == 0) return true;
+    if (errno != EXDEV || !CopyFileAtomically(source, target)) return false;
+    return ::unlink(source.c_str()) == 0;
+}
+
 bool CopyFileAtomically(const std::string& source, const std::string& target)
 {
-    const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+    const int in = ::open(source.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (in < 0) return false;
     bool ok = false;
+    int error = 0;
     try {
+        struct stat st {};
+        if (::fstat(in, &st) != 0) throw std::runtime_error("stat failed");
         TPartialFile out(target);
         std::vector<char> buffer(1 << 20);
         for (;;) {
@@ -231,11 +252,14 @@ bool CopyFileAtomically(const std::string& source, const std::string& target)
             if (n == 0) break;
             out.write(buffer.data(), static_cast<std::size_t>(n));
         }
-        out.commit();
+        // The archive keeps the time the file was received, not the time it was processed.
+        out.commit(&st.st_mtim);
         ok = true;
     } catch (const std::exception&) {
+        error = errno;
         ok = false;
     }
     ::close(in);
+    if (!ok) errno = error;
     return ok;
 }

@@ -57,7 +57,15 @@ bool IsFileInUse(const std::string& path);
 // file cannot be opened for writing or the time is outside the DOS range.
 bool SetFileDateTime(const std::string& path, TDateTime time);
 
+// True when the file was modified within the last `ms` milliseconds (or cannot be examined).
+bool ModifiedWithin(const std::string& path, int ms);
+
 // Copies source to target, replacing it: the copy is written beside the target under a
 // temporary name and renamed into place when complete, so a full disk or a crash never
-// leaves a truncated file under the final name.
+// leaves a truncated file under the final name. The copy keeps the source's modification
+// time. On failure errno tells why.
 bool CopyFileAtomically(const std::string& source, const std::string& target);
+
+// Moves source to target, replacing it: a rename, or across file systems a complete copy
+// followed by the removal of the source. On failure the source stays and errno tells why.
+bool MoveFileReplacing(const std::string& source, const std::string& target);

@@ -23,6 +23,15 @@ namespace {
 constexpr off_t MinimumCompressedSize = 40;
 constexpr std::size_t CopyBlock = 32768;
 
+// Writes decompressed data, refusing to go past what any incoming file can hold: a small
+// hostile file must not fill the archive disk.
+void writeBounded(TPartialFile& output, const char* data, std::size_t count)
+{
+    if (static_cast<std::uint64_t>(output.size()) + count > MaxDecompressedSize)
+        throw EBZDecompressionError("decompressed data exceeds " + std::to_string(MaxDecompressedSize >> 20) + " MiB");
+    output.write(data, count);
+}
+
 // The compressed file mapped read-only for the block-parallel decoder.
 class TMappedFile {
 public:
@@ -68,7 +77,7 @@ void decompressSequentially(const std::string& fileName, TPartialFile& output)
         const std::size_t got = stream.Read(block.data(), block.size());
         if (got == 0)
             break;
-        output.write(block.data(), got);
+        writeBounded(output, block.data(), got);
     }
 }
 
@@ -106,7 +115,7 @@ bool DecompressBZ2File(const std::string& fileName, unsigned workers)
         if (packed.valid()) {
             output.emplace(target);
             const bool whole = DecompressBZ2Parallel(
-                packed.bytes(), workers, [&](const char* data, std::size_t n) { output->write(data, n); });
+                packed.bytes(), workers, [&](const char* data, std::size_t n) { writeBounded(*output, data, n); });
             // Anything the fast path could not vouch for is decoded again, one block after
             // the other, which gives the same bytes or the proper error.
             if (!whole)

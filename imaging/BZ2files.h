@@ -1,7 +1,12 @@
 #pragma once
 // Decompression of an archived .bz2 file beside itself.
 
+#include <cstdint>
 #include <string>
+
+// More than any incoming file holds (the largest, a full-disk geolocation file, is about
+// 113 MB); decompression stops with EBZDecompressionError beyond it.
+inline constexpr std::uint64_t MaxDecompressedSize = std::uint64_t{512} << 20;
 
 // The name less its last extension ("a.nc.bz2" -> "a.nc"); empty when the file name
 // has no extension to remove.

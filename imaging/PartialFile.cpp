@@ -9,16 +9,37 @@
 
 #include "imaging/StreamErrors.h"
 
-TPartialFile::TPartialFile(const std::string& target) : target_(target)
+namespace {
+
+// Linking an unnamed file goes through its /proc entry.
+std::string ProcFdPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
+bool ProcFdAvailable()
+{
+    static const bool available = ::access("/proc/self/fd", X_OK) == 0;
+    return available;
+}
+
+}  // namespace
+
+std::string TPartialFile::temporaryName() const
 {
     static std::atomic<unsigned> serial{0};
+    // NAME_MAX is 255: the hidden name keeps a recognisable prefix of the target's name.
+    return directory_ + "." + base_.substr(0, 200) + "." + std::to_string(::getpid()) + "." +
+           std::to_string(serial.fetch_add(1)) + ".part";
+}
+
+TPartialFile::TPartialFile(const std::string& target) : target_(target)
+{
     const auto slash = target.find_last_of('/');
-    const std::string dir = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
-    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+    directory_ = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+    base_ = slash == std::string::npos ? target : target.substr(slash + 1);
+    // 0666 lets the umask decide, as for any file the program creates.
+    if (ProcFdAvailable())
+        fd_ = ::open(directory_.empty() ? "." : directory_.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
     for (int attempt = 0; fd_ < 0; ++attempt) {
-        path_ = dir + "." + base + "." + std::to_string(::getpid()) + "." +
-                std::to_string(serial.fetch_add(1)) + ".part";
-        // 0666 lets the umask decide, as for any file the program creates.
+        path_ = temporaryName();
         fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd_ < 0 && (errno != EEXIST || attempt > 100)) {
             const int err = errno;
@@ -58,6 +79,17 @@ void TPartialFile::commit(const struct timespec* modified)
     if (modified) {
         const struct timespec times[2] = {{0, UTIME_OMIT}, *modified};
         ::futimens(fd_, times);
+    }
+    if (path_.empty()) {
+        // Named for the instant between link and rename only.
+        for (int attempt = 0; path_.empty(); ++attempt) {
+            path_ = temporaryName();
+            if (::linkat(AT_FDCWD, ProcFdPath(fd_).c_str(), AT_FDCWD, path_.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+                path_.clear();
+                if (errno != EEXIST || attempt > 100)
+                    throw EWriteError("Stream write error");
+            }
+        }
     }
     const int rc = ::close(fd_);
     fd_ = -1;

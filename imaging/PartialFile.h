@@ -7,9 +7,12 @@
 #include <cstdint>
 #include <string>
 
-// Created under a hidden name beside the target and either renamed into place by commit()
-// or removed on destruction, so a failure (damaged input, full disk, a crash) never leaves
-// a half-written file under the real name, and an older file of that name survives.
+// Written as an unnamed file in the target's directory and given a name only when complete
+// (linked under a hidden name and renamed over the target by commit()), so a failure
+// (damaged input, full disk, a crash, even SIGKILL) never leaves a half-written file under
+// the real name nor a temporary that piles up, and an older file of that name survives.
+// Where the file system has no unnamed files, a hidden named temporary stands in; it is
+// removed on destruction.
 class TPartialFile {
 public:
     // Raises EFOpenError when the directory does not take a new file.
@@ -27,8 +30,13 @@ public:
     void commit(const struct timespec* modified = nullptr);
 
 private:
+    // A hidden name beside the target that fits the file-name limit whatever the target's.
+    std::string temporaryName() const;
+
     std::string target_;
-    std::string path_;
+    std::string directory_;
+    std::string base_;
+    std::string path_;  // the named temporary; empty for an unnamed file
     int fd_ = -1;
     std::int64_t size_ = 0;
 };

@@ -2,6 +2,7 @@
 // The netCDF file a reader works on: opened read-only, closed when the reader goes.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 class TNetCdf {
@@ -32,3 +33,10 @@ protected:
     std::string FileName;
     int NcId = 0; // 0: no file open
 };
+
+// How many bytes a classic-format netCDF file (CDF-1, CDF-2 or CDF-5) must have to hold every
+// value of `variable` where its header places them, taking one record for a record variable.
+// nullopt for any other format, a header that cannot be read, or no such variable. The
+// library itself reads past the end of a file cut short and hands back whatever its buffers
+// held, so a reader checks this against the file's length first.
+std::optional<std::uint64_t> ClassicVariableEnd(const std::string& fileName, const char* variable);

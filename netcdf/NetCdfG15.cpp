@@ -1,6 +1,7 @@
 #include "netcdf/NetCdfG15.h"
 
 #include <netcdf.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <array>
@@ -114,13 +115,35 @@ int TNetCdfGoes15::readSamples(std::span<float> buffer)
     return nc_get_var_float(NcId, var, buffer.data());
 }
 
+bool TNetCdfGoes15::fileHoldsGrid() const
+{
+    struct stat info {};
+    if (::stat(FileName.c_str(), &info) != 0)
+        return false;
+    const auto length = static_cast<std::uint64_t>(info.st_size);
+    if (const auto end = ClassicVariableEnd(FileName, "data"))
+        return *end <= length;
+    // Other formats may compress their samples, though never beyond what deflate can do (about
+    // 1:1000 at best); HDF5 itself refuses a file cut short.
+    return sampleCount() <= length * 1100;
+}
+
 bool TNetCdfGoes15::MakeBitmap(TExtBitmap* bitmap, float gamma)
 {
     if (bitmap == nullptr || bitmap->PixelFormat() != TPixelFormat::pf8bit)
         return false;
-    // A grid too large to be a scan becomes an empty image rather than a huge allocation.
-    const bool sane = gridIsSane();
-    const std::size_t count = sampleCount();
+    sampleProblem_.clear();
+    const bool holds = sampleCount() == 0 || fileHoldsGrid();
+    if (NcId == 0)
+        sampleProblem_ = "no file open";
+    else if (sampleCount() == 0)
+        sampleProblem_ = "no usable grid of samples";
+    else if (!holds)
+        sampleProblem_ = "file is shorter than its header declares";
+    // A grid too large to be a scan, or larger than the file, becomes an empty image rather
+    // than a huge allocation.
+    const bool sane = gridIsSane() && holds;
+    const std::size_t count = sane ? sampleCount() : 0;
     const int width = sane ? static_cast<int>(Width) : 0;
     const int height = sane ? static_cast<int>(Height) : 0;
 
@@ -135,6 +158,11 @@ bool TNetCdfGoes15::MakeBitmap(TExtBitmap* bitmap, float gamma)
     // infinite, hence black); any other failure leaves no usable data and a black image.
     const int status = readSamples(buffer);
     const bool haveData = status == NC_NOERR || status == NC_ERANGE;
+    if (!haveData)
+        sampleProblem_ = status == NC_ENOTVAR     ? "no \"data\" variable"
+                         : status == NC_ECHAR     ? "\"data\" is not numeric"
+                         : status == NC_EVARSIZE  ? "\"data\" does not match the grid"
+                                                  : std::string("samples cannot be read: ") + nc_strerror(status);
 
     if (!haveData && (Band == 1 || !ModeATable(Band).empty())) {
         bitmap->Fill(0);

@@ -34,11 +34,18 @@ public:
     std::size_t sampleCount() const;
     // Neither side nor the whole grid is beyond what a scan can be.
     bool gridIsSane() const;
+    // Why MakeBitmap could not read every sample of the grid; empty when it could.
+    const std::string& SampleProblem() const { return sampleProblem_; }
 
 private:
     // ReadData with the library's status: NC_ERANGE means every sample was delivered but
     // some did not fit single precision.
     int readSamples(std::span<float> buffer);
+    // Whether the file is long enough for the grid its header declares; checked before the
+    // samples' memory is taken, so a small file cannot claim gigabytes.
+    bool fileHoldsGrid() const;
+
+    std::string sampleProblem_;
 
 public:
     std::int32_t DataVarId = 0;

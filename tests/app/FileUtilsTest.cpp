@@ -99,10 +99,14 @@ TEST(CopyFileAtomically, CopiesWholeAndLeavesNoTemporary)
 {
     TTempXdg tmp;
     const std::string src = WriteFile(tmp.Dir("in") + "e.nc.bz2", 3 << 20);
-    const std::string dst = tmp.Dir("raw") + "e.nc.bz2";
+    const struct timespec received[2] = {{0, UTIME_OMIT}, {1369915200, 0}};
+    ::utimensat(AT_FDCWD, src.c_str(), received, 0);
+    // A name as long as a name can be still leaves room for the temporary.
+    const std::string dst = tmp.Dir("raw") + std::string(247, 'e') + ".nc.bz2";
     WriteFile(dst, 5);  // an older copy is replaced
     ASSERT_TRUE(CopyFileAtomically(src, dst));
     EXPECT_EQ(*FileSizeOf(dst), 3 << 20);
+    EXPECT_EQ(MTimeSeconds(dst), 1369915200);  // the time it was received
     std::size_t entries = 0;
     for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(tmp.Dir("raw"))) ++entries;
     EXPECT_EQ(entries, 1u);

@@ -2,7 +2,12 @@
 
 #include <bzlib.h>
 #include <netcdf.h>
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+
+#include <csignal>
+#include <ctime>
 
 #include <filesystem>
 #include <fstream>
@@ -200,36 +205,96 @@ TEST_F(ProductTest, CompressedScanIsDecompressedAndTheCompressedCopyNeverKept)
     EXPECT_EQ(notifier.Posts.at(0).first, 20u);
 }
 
+enum class TFate { Stays, PutAside };
+
 struct RefusedCase {
     const char* name;
     std::size_t size;
-    bool deleted;
+    bool settled;   // untouched for a minute
+    bool heldOpen;  // a writer still has it open
+    int cycles;     // how many cycles offer it
+    TFate fate;
+    const char* reason;
 };
 
 class RefusedTest : public ProductTest, public ::testing::WithParamInterface<RefusedCase> {};
 
-TEST_P(RefusedTest, SmallOrUnrecognisedFilesAreDeletedDamagedOnesStay)
+TEST_P(RefusedTest, NothingIsDeletedWhatCannotBeProcessedIsPutAsideWithItsReason)
 {
     const auto& c = GetParam();
     const std::string p = incoming + c.name;
     std::ofstream(p, std::ios::binary) << std::string(c.size, 'B');
-    EXPECT_FALSE(product.ProcessGoesFile(p, result));
-    EXPECT_EQ(fs::exists(p), !c.deleted);
+    if (c.settled) {
+        const struct timespec past[2] = {{0, UTIME_OMIT}, {time(nullptr) - 60, 0}};
+        ::utimensat(AT_FDCWD, p.c_str(), past, 0);
+    }
+    std::ofstream writer;
+    if (c.heldOpen) writer.open(p, std::ios::app);
+    for (int i = 0; i < c.cycles; ++i) EXPECT_FALSE(product.ProcessGoesFile(p, result));
+    EXPECT_EQ(fs::exists(p), c.fate == TFate::Stays);
+    EXPECT_EQ(fs::exists(raw + "failed/" + c.name), c.fate == TFate::PutAside);
+    EXPECT_EQ(result.FailureReason.rfind(c.reason, 0), 0u) << result.FailureReason;
+    EXPECT_EQ(result.FailureReason.find("; moved to " + raw + "failed/") != std::string::npos,
+              c.fate == TFate::PutAside) << result.FailureReason;
     EXPECT_TRUE(result.SavedFileName.empty());
     EXPECT_TRUE(notifier.Posts.empty());
     // Nothing half-made is left in the archive.
     for (const auto& e : fs::recursive_directory_iterator(raw))
-        EXPECT_TRUE(e.is_directory()) << e.path();
+        EXPECT_TRUE(e.is_directory() || e.path().parent_path() == raw + "failed") << e.path();
 }
 
+constexpr const char* Busy = "still being written";
 INSTANTIATE_TEST_SUITE_P(
     Files, RefusedTest,
-    ::testing::Values(RefusedCase{"goes15.2013.150.120000.4.nc", 19999, true},
-                      RefusedCase{"goes15.2013.150.120000.5.nc", 30000, true},
-                      RefusedCase{"goes15.2013.150.246000.4.nc", 30000, true},
-                      RefusedCase{"goes15.2013.150.120000.4.nc.bz2", 30000, false},
-                      RefusedCase{"goes15.2013.150.120000.4.nc", 30000, false}),
+    ::testing::Values(
+        RefusedCase{"goes15.2013.150.120000.4.nc", 19999, true, false, 1, TFate::PutAside, "smaller than 20000 bytes"},
+        RefusedCase{"goes15.2013.150.120000.5.nc", 30000, true, false, 1, TFate::PutAside, "file name not understood"},
+        RefusedCase{"goes15.2013.150.246000.4.nc", 30000, true, false, 1, TFate::PutAside, "file name not understood"},
+        RefusedCase{"goes15.2013.172.1900_4.nc.bz2", 30000, true, false, 1, TFate::PutAside, "file name not understood"},
+        RefusedCase{"goes15.2013.150.120000.4.nc.bz2", 30000, true, false, 1, TFate::Stays, "not bzip2 data"},
+        RefusedCase{"goes15.2013.150.120000.4.nc.bz2", 30000, true, false, 3, TFate::PutAside, "not bzip2 data"},
+        RefusedCase{"goes15.2013.150.120000.4.nc", 30000, true, false, 2, TFate::Stays, "not a netCDF file"},
+        RefusedCase{"goes15.2013.150.120000.4.nc", 30000, true, false, 3, TFate::PutAside, "not a netCDF file"},
+        // A receiver that creates the file first and writes it a moment later.
+        RefusedCase{"goes15.2013.150.120000.4.nc", 0, false, false, 1, TFate::Stays, Busy},
+        RefusedCase{"goes15.2013.150.120000.4.nc", 10000, false, false, 1, TFate::Stays, Busy},
+        RefusedCase{"goes15.2013.150.120000.4.nc", 0, true, true, 1, TFate::Stays, Busy}),
     [](const auto& info) { return "case" + std::to_string(info.index); });
+
+TEST_F(ProductTest, AFullImageDiskKeepsTheOlderImageAndTheIncomingFile)
+{
+    ASSERT_TRUE(product.ProcessGoesFile(DropScan("goes15.2013.150.120000.4.nc"), result));
+    const std::string jpg = images + "2013/05/30/201305301200-g10-ir.jpg";
+    const std::int64_t northern = FileSizeOf(jpg).value_or(0);
+    ASSERT_GT(northern, 40000);
+    // The southern scan of the same half hour saves under the same name.
+    const std::string south = incoming + "goes15.2013.150.120000.4.nc";
+    WriteScan(south, 100, 60, 6000, 4, 20.0f);
+    struct rlimit old {};
+    ::getrlimit(RLIMIT_FSIZE, &old);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    const struct rlimit small = {static_cast<rlim_t>(northern / 2), old.rlim_max};
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    const bool ok = product.ProcessGoesFile(south, result);
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_FALSE(ok);
+    EXPECT_TRUE(fs::exists(south));
+    EXPECT_EQ(FileSizeOf(jpg).value_or(0), northern);
+    EXPECT_EQ(result.FailureReason, "cannot write image " + jpg + ": File too large");
+}
+
+TEST_F(ProductTest, AFileNamedOnTheCommandLineIsKeptUnlessItLiesInTheIncomingDirectory)
+{
+    product.SingleFileMode = [] { return true; };
+    for (const std::string& dir : {tmp.Dir("elsewhere"), raw + "2013/05/30/", incoming}) {
+        fs::create_directories(dir);
+        const std::string p = dir + "goes15.2013.150.120000.4.nc";
+        WriteScan(p, 100, 60, 1000, 4, 80.0f);
+        ASSERT_TRUE(product.ProcessGoesFile(p, result)) << dir;
+        EXPECT_EQ(fs::exists(p), dir != incoming) << dir;
+    }
+}
 
 TEST_F(ProductTest, UnwritableImageTreeFailsAndKeepsTheIncomingFile)
 {

@@ -4,6 +4,8 @@
 #include <QEventLoop>
 #include <QTimer>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <fstream>
 
@@ -129,10 +131,10 @@ TEST_F(ProcessingCycleTest, ProcessedLineHintAndLastSaved)
     EXPECT_EQ(goes_.Shown, (std::vector<std::string>{
                                "0|/img/goes15.2013.150.120100.1.nc.jpg|2013-05-30 1200  FD  band 1  [0.63 " + kMu + "m  visible]",
                                "3|/img/goes15.2013.150.122700.4.nc.jpg|2013-05-30 1230  NH  band 4  [10.7 " + kMu + "m  thermal]"}));
-    // Only the full-disk image is remembered, and at once.
+    // Every saved image is remembered, whatever its sector, and at once.
     TRegistryFile reg(RegistryFilePath());
     EXPECT_EQ(reg.ReadString(ProgramKey(), "LastSaved1"), "/img/goes15.2013.150.120100.1.nc.jpg");
-    EXPECT_FALSE(reg.ValueExists(ProgramKey(), "LastSaved4"));
+    EXPECT_EQ(reg.ReadString(ProgramKey(), "LastSaved4"), "/img/goes15.2013.150.122700.4.nc.jpg");
     EXPECT_EQ(cycle_.LastSavedSettings[0]->Value, "/img/goes15.2013.150.120100.1.nc.jpg");
     EXPECT_FALSE(cycle_.LastSavedSettings[4]);
     EXPECT_FALSE(std::filesystem::exists(vis));
@@ -158,17 +160,58 @@ TEST_F(ProcessingCycleTest, SkippedSectorWaitsAQuarterSecond)
     EXPECT_EQ(cycle_.LastOutcome(), TFileOutcome::Skipped);
 }
 
-TEST_F(ProcessingCycleTest, TrueWithoutASavedImageIsAFailure)
+TEST_F(ProcessingCycleTest, EveryFailedLineSaysWhy)
 {
     const auto f = Drop("goes15.2013.150.120000.6.nc");
-    goes_.Process = [](const std::string&, TGoesFileResult& r) {
+    const auto g = Drop("goes15.2013.150.123000.6.nc.bz2");
+    goes_.Process = [&](const std::string& p, TGoesFileResult& r) {
         r.Sector = SectorFullDisk;
-        return true;  // neither format ticked
+        if (p == g) r.FailureReason = "bzip2 data is truncated";
+        return p == f;  // true: neither format ticked
     };
     RunOneCycle();
-    EXPECT_EQ(Logged(), (std::vector<std::string>{f + " failed"}));
+    EXPECT_EQ(Logged(), (std::vector<std::string>{f + " failed: no image saved", g + " failed: bzip2 data is truncated"}));
+    EXPECT_EQ(view_.Status, g + " failed: bzip2 data is truncated");
     EXPECT_TRUE(sleeps_.empty());
     EXPECT_EQ(cycle_.LastOutcome(), TFileOutcome::Failed);
+}
+
+TEST_F(ProcessingCycleTest, WithNothingToKeepFilesAreLeftWhereTheyAre)
+{
+    const auto f = Drop("goes15.2013.150.120000.1.nc");
+    options_.SetTicked("SaveAsJPEG", false);
+    options_.SetTicked("SaveAsPNG", false);
+    options_.SetTicked("SaveAsNetCDF", false);
+    RunOneCycle();
+    RunOneCycle();
+    EXPECT_TRUE(goes_.Calls.empty());
+    EXPECT_EQ(Logged(), (std::vector<std::string>{NothingKeptText}));
+    EXPECT_TRUE(std::filesystem::exists(f));
+    EXPECT_TRUE(cycle_.TimerProcess.isActive());
+    options_.SetTicked("SaveAsNetCDF", true);
+    RunOneCycle();
+    EXPECT_EQ(goes_.Calls, (std::vector<std::string>{f}));
+}
+
+TEST_F(ProcessingCycleTest, OnlyRegularFilesAreTakenInOthersAreReportedOnce)
+{
+    cycle_.GeoMode = true;
+    const std::string fifo = in_ + "goes15.2013.150.120000.1.nc";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string target = tmp_.Dir("private") + "scan.nc";
+    std::ofstream(target) << "secret";
+    const std::string link = in_ + "goes15.2013.150.120000.3.nc";
+    std::filesystem::create_symlink(target, link);
+    const std::string dir = in_ + "goes15.2013.150.120000_geo.nc";
+    std::filesystem::create_directory(dir);
+    RunOneCycle();
+    RunOneCycle();
+    EXPECT_TRUE(goes_.Calls.empty());
+    EXPECT_TRUE(geo_.Calls.empty());
+    EXPECT_EQ(Logged(), (std::vector<std::string>{fifo + " left alone: a FIFO, not a regular file",
+                                                  link + " left alone: a symbolic link, not a regular file",
+                                                  dir + " left alone: a directory, not a regular file"}));
+    EXPECT_TRUE(std::filesystem::exists(target));
 }
 
 TEST_F(ProcessingCycleTest, GeoFilesWithoutGeoModeAreDeletedWithTheGeoLog)

@@ -8,6 +8,7 @@
 
 #include "settings/ProgramPaths.h"
 #include "settings/RegistryFile.h"
+#include "app/ProcessingCycle.h"
 #include "support/TempXdg.h"
 
 namespace {
@@ -94,6 +95,11 @@ TEST_F(HeadlessTest, NothingToDoWithoutStartOrFile)
     EXPECT_EQ(Run({"--headless"}), 2);
     EXPECT_EQ(Run({"--headless", "-stat"}), 2);
     EXPECT_EQ(Run({"--headless", QString::fromStdString(xdg_.Root() + "/no-such-file.nc")}), 2);
+    // Settings that would delete every incoming file and keep nothing.
+    TRegistryFile reg(RegistryFilePath());
+    for (const char* name : {"SaveAsJPEG", "SaveAsPNG", "SaveAsNetCDF"}) ASSERT_TRUE(reg.WriteInteger(ProgramKey(), name, 0));
+    EXPECT_EQ(Run({"--headless", "-start"}), 2);
+    EXPECT_NE(err_.find(NothingKeptText), std::string::npos);
 }
 
 TEST_F(HeadlessTest, TermFinishesLogsAndSaves)
@@ -124,9 +130,10 @@ TEST_F(HeadlessTest, SingleFileThatFailsExitsNonZero)
     TTempXdg::WriteText(ProcessLogPath(), "2013-05-30 12:00:00      earlier\n");
     EXPECT_EQ(Run({"--headless", "-log", QString::fromStdString(file)}), 1);
     EXPECT_EQ(out_.rfind("2013-05-30 12:00:00      earlier\n", 0), 0u);  // -log prints the log first
-    EXPECT_NE(out_.find(file + " failed\n"), std::string::npos);
+    EXPECT_NE(out_.find(file + " failed: smaller than 20000 bytes\n"), std::string::npos);
     const std::string log = TTempXdg::ReadText(ProcessLogPath());
-    EXPECT_NE(log.find(file + " failed\n"), std::string::npos);
+    EXPECT_NE(log.find(file + " failed: smaller than 20000 bytes\n"), std::string::npos);
+    EXPECT_TRUE(std::filesystem::exists(file));  // not ours to remove: it lies elsewhere
     EXPECT_NE(log.find("  Closing orvanta V1.0.0.0\n"), std::string::npos);
 }
 

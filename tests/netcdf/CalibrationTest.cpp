@@ -284,6 +284,7 @@ TEST(MakeBitmap, MissingDataGivesABlackImage)
         bmp.Fill(9);
         ASSERT_TRUE(nc.MakeBitmap(&bmp, 1.0f));
         EXPECT_EQ(pixels(bmp), std::vector<int>(12, 0));
+        EXPECT_EQ(nc.SampleProblem().empty(), define);
     }
 }
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <netcdf.h>
 
 #include <cmath>
@@ -192,6 +194,78 @@ TEST(NetCdfGoes15, DataThatDoesNotFitTheGridIsNotRead)
     EXPECT_FALSE(nc.ReadData(small));
     EXPECT_EQ(small, std::vector<float>(11, 5.0f));
 }
+
+struct DamagedCase {
+    const char* name;
+    std::function<void(const std::filesystem::path&)> make;
+    const char* problem;
+};
+
+class DamagedScans : public ::testing::TestWithParam<DamagedCase> {};
+
+TEST_P(DamagedScans, SamplesThatCannotAllBeReadAreReported)
+{
+    TempDir dir;
+    const auto path = dir / "scan.nc";
+    ASSERT_NO_FATAL_FAILURE(GetParam().make(path));
+    TNetCdfGoes15 nc;
+    ASSERT_TRUE(nc.Open(path));
+    nc.ReadHeader();
+    TExtBitmap bmp(2, 2);
+    EXPECT_TRUE(nc.MakeBitmap(&bmp, 1.0f));
+    EXPECT_EQ(nc.SampleProblem(), GetParam().problem);
+}
+
+void Sound(const std::filesystem::path& p)
+{
+    ScanFile f;
+    f.width = 100;
+    f.height = 50;
+    writeScanFile(p, f);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, DamagedScans,
+    ::testing::Values(
+        DamagedCase{"sound", Sound, ""},
+        DamagedCase{"noData", [](const auto& p) { ScanFile f; f.defineData = false; writeScanFile(p, f); },
+                    "no \"data\" variable"},
+        DamagedCase{"textData", [](const auto& p) { ScanFile f; f.dataType = NC_CHAR; f.writeData = false; writeScanFile(p, f); },
+                    "\"data\" is not numeric"},
+        DamagedCase{"otherShape",
+                    [](const auto& p) {
+                        int id = 0, yc = 0, xc = 0, other = 0, v = 0;
+                        NC_CHECK(nc_create(p.c_str(), NC_CLOBBER, &id));
+                        NC_CHECK(nc_def_dim(id, "yc", 3, &yc));
+                        NC_CHECK(nc_def_dim(id, "xc", 4, &xc));
+                        NC_CHECK(nc_def_dim(id, "other", 7, &other));
+                        const int dims[] = {other, xc};
+                        NC_CHECK(nc_def_var(id, "data", NC_FLOAT, 2, dims, &v));
+                        NC_CHECK(nc_close(id));
+                    },
+                    "\"data\" does not match the grid"},
+        // A file cut short inside its samples: the library would hand back whatever it held.
+        DamagedCase{"cutShort",
+                    [](const auto& p) {
+                        Sound(p);
+                        std::filesystem::resize_file(p, std::filesystem::file_size(p) - 400);
+                    },
+                    "file is shorter than its header declares"},
+        // 32 KB that claim 10 000 x 10 000 samples.
+        DamagedCase{"claimsTooMuch",
+                    [](const auto& p) {
+                        int id = 0, yc = 0, xc = 0, v = 0, old = 0;
+                        NC_CHECK(nc_create(p.c_str(), NC_CLOBBER | NC_64BIT_OFFSET, &id));
+                        NC_CHECK(nc_set_fill(id, NC_NOFILL, &old));
+                        NC_CHECK(nc_def_dim(id, "yc", 10000, &yc));
+                        NC_CHECK(nc_def_dim(id, "xc", 10000, &xc));
+                        const int dims[] = {yc, xc};
+                        NC_CHECK(nc_def_var(id, "data", NC_FLOAT, 2, dims, &v));
+                        NC_CHECK(nc_close(id));
+                        std::filesystem::resize_file(p, 32768);
+                    },
+                    "file is shorter than its header declares"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(NetCdfGoes15, HugeGridsAreRefusedWithoutAllocating)
 {
