@@ -270,8 +270,10 @@ void TCartogList::LoadFromMemory(std::span<const std::uint8_t> data, const std::
     TMemoryReadStream stream(data);
     try {
         if (littleEndianWord(data.data()) == 0) {
-            ReadGshhs(stream);
+            // Shorelines and borders are drawn as stored, whether the file is whole or cut
+            // short: a chord back to a polyline's start would run across the map.
             ClosePolygons = false;
+            ReadGshhs(stream);
         } else if (std::memcmp(data.data(), "# -b", 4) == 0) {
             return;
         } else if (binned::HasNetCdfMagic(data)) {

@@ -7,19 +7,14 @@
 #include <cstdint>
 #include <memory>
 #include <span>
-#include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "imaging/StreamErrors.h"
 
 class TSegmentMapping;
 class TExtBitmap;
 class TCanvas;
-
-// A failed read inside one of the readers; LoadFile swallows it and keeps what was read.
-class EReadError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
 
 // The whole file in memory with a read position, as the readers see it.
 class TMemoryReadStream {

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 #include <span>
+#include <unordered_map>
 
 #include "imaging/BitmapFile.h"
 #include "imaging/Canvas.h"
@@ -129,17 +130,44 @@ void TExtBitmap::Fill(std::uint8_t value)
 
 void TExtBitmap::Draw(int x, int y, const TExtBitmap& src)
 {
-    if (src.format_ != format_)
-        return;
-    const int bpp = BytesPerPixel();
+    const int bpp = BytesPerPixel(), srcBpp = src.BytesPerPixel();
     const int x0 = std::max(x, 0), y0 = std::max(y, 0);
     const int x1 = std::min(x + src.width_, width_), y1 = std::min(y + src.height_, height_);
     if (x0 >= x1 || y0 >= y1)
         return;
-    for (int row = y0; row < y1; ++row)
-        std::memcpy(ScanLine(row) + static_cast<std::size_t>(x0) * bpp,
-                    src.ScanLine(row - y) + static_cast<std::size_t>(x0 - x) * bpp,
-                    static_cast<std::size_t>(x1 - x0) * bpp);
+    if (src.format_ == format_) {
+        for (int row = y0; row < y1; ++row)
+            std::memcpy(ScanLine(row) + static_cast<std::size_t>(x0) * bpp,
+                        src.ScanLine(row - y) + static_cast<std::size_t>(x0 - x) * bpp,
+                        static_cast<std::size_t>(x1 - x0) * bpp);
+        Changed();
+        return;
+    }
+    // Another format goes through the colours, as a bitmap drawn onto a canvas of another
+    // depth would: onto an 8-bit image each colour takes its nearest palette entry.
+    std::unordered_map<TColor, std::uint8_t> nearest;
+    for (int row = y0; row < y1; ++row) {
+        const std::uint8_t* in = src.ScanLine(row - y) + static_cast<std::size_t>(x0 - x) * srcBpp;
+        std::uint8_t* out = ScanLine(row) + static_cast<std::size_t>(x0) * bpp;
+        for (int col = x0; col < x1; ++col, in += srcBpp, out += bpp) {
+            TRGBQuad colour{};
+            if (src.format_ == TPixelFormat::pf8bit)
+                colour = src.palette_[in[0]];
+            else
+                colour = {in[0], in[1], in[2], 0};
+            if (format_ == TPixelFormat::pf8bit) {
+                const TColor rgb = colour.Red | (TColor{colour.Green} << 8) | (TColor{colour.Blue} << 16);
+                const auto [at, added] = nearest.try_emplace(rgb, 0);
+                if (added)
+                    at->second = Canvas().NearestPaletteIndex(rgb);
+                out[0] = at->second;
+            } else {
+                out[0] = colour.Blue;
+                out[1] = colour.Green;
+                out[2] = colour.Red;
+            }
+        }
+    }
     Changed();
 }
 

@@ -72,8 +72,8 @@ public:
 
     // Fill every pixel of an 8-bit image with one value.
     void Fill(std::uint8_t value);
-    // Plain pixel copy of src with its top-left corner at (x, y), clipped to this image.
-    // Both images must have the same pixel format.
+    // Pixel copy of src with its top-left corner at (x, y), clipped to this image. Pixels of
+    // another format are converted through their colours (nearest palette entry on 8 bits).
     void Draw(int x, int y, const TExtBitmap& src);
 
     // Copies the w x h rectangle at (x, y) to the top-left corner, then cuts the image to

@@ -112,7 +112,11 @@ inline std::uint8_t toByte(float v)
     return static_cast<std::uint8_t>(v);
 }
 
-constexpr int kFixedBits = 14;
+// Fixed-point weights with 22 fraction bits: a wide area average (thousands of taps) keeps
+// each weight's rounding far below a grey level, and 255 times a kernel's positive weights
+// (at most 1.125 of one for the cubic) still fits the 32-bit sum.
+constexpr int kFixedBits = 22;
+constexpr std::int64_t kFixedOne = std::int64_t{1} << kFixedBits;
 
 inline std::uint8_t toByte(std::int32_t acc)
 {
@@ -120,21 +124,21 @@ inline std::uint8_t toByte(std::int32_t acc)
     return static_cast<std::uint8_t>(acc < 0 ? 0 : acc > 255 ? 255 : acc);
 }
 
-// The weights of one axis in fixed point; each output's weights sum to exactly one, so
-// flat areas stay flat.
+// The weights of one axis in fixed point; each output's weights sum to exactly one, so flat
+// areas stay flat. The running sum is rounded rather than each weight on its own, which
+// spreads the rounding over the taps: no weight is off by more than one unit.
 std::vector<std::int32_t> fixedWeights(const AxisWeights& w)
 {
     std::vector<std::int32_t> out(w.weight.size());
     for (std::size_t i = 0; i < w.weight.size(); i += w.taps) {
-        std::int32_t sum = 0;
-        std::size_t largest = i;
+        double cumulative = 0.0;
+        std::int64_t before = 0;
         for (int k = 0; k < w.taps; ++k) {
-            out[i + k] = static_cast<std::int32_t>(std::lround(w.weight[i + k] * (1 << kFixedBits)));
-            sum += out[i + k];
-            if (w.weight[i + k] > w.weight[largest])
-                largest = i + k;
+            cumulative += w.weight[i + k];
+            const std::int64_t upTo = k + 1 == w.taps ? kFixedOne : std::llround(cumulative * kFixedOne);
+            out[i + k] = static_cast<std::int32_t>(upTo - before);
+            before = upTo;
         }
-        out[largest] += (1 << kFixedBits) - sum;
     }
     return out;
 }

@@ -291,6 +291,53 @@ bool isBlank(const std::string& s)
     return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) <= ' '; });
 }
 
+// The program's texts are UTF-8; a tEXt chunk holds Latin-1, which is the first 256 code
+// points of Unicode.
+std::string latin1ToUtf8(const char* text, std::size_t length)
+{
+    std::string out;
+    out.reserve(length);
+    for (std::size_t i = 0; i < length; ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+// The Latin-1 bytes of a UTF-8 text: false when a character lies beyond Latin-1. Text that
+// is not UTF-8 at all is taken to be 8-bit text already and kept as it is.
+bool utf8ToLatin1(const std::string& text, std::string& latin1)
+{
+    latin1.clear();
+    for (std::size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c < 0x80) {
+            latin1 += static_cast<char>(c);
+            ++i;
+            continue;
+        }
+        const int length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 0;
+        const bool continued = length > 0 && i + length <= text.size() &&
+                               std::all_of(text.begin() + static_cast<std::ptrdiff_t>(i) + 1,
+                                           text.begin() + static_cast<std::ptrdiff_t>(i) + length,
+                                           [](char b) { return (static_cast<unsigned char>(b) & 0xC0) == 0x80; });
+        if (!continued || c >= 0xF8) {
+            latin1 = text;
+            return true;
+        }
+        if (length > 2 || c > 0xC3)
+            return false;
+        latin1 += static_cast<char>(((c & 0x03) << 6) | (static_cast<unsigned char>(text[i + 1]) & 0x3F));
+        i += 2;
+    }
+    return true;
+}
+
 bool equalsIgnoringCase(const std::string& a, const char* b)
 {
     return a.size() == std::strlen(b) &&
@@ -368,7 +415,11 @@ void TPngImage::LoadFromStream(std::istream& stream)
     const int textCount = png_get_text(h.png, h.info, &texts, nullptr);
     for (int i = 0; i < textCount; ++i) {
         const std::string key = texts[i].key ? texts[i].key : "";
-        const std::string value = texts[i].text ? std::string(texts[i].text, texts[i].text_length) : "";
+        // International text chunks carry UTF-8 and give their length apart.
+        const bool international = texts[i].compression >= PNG_ITXT_COMPRESSION_NONE;
+        const std::string value = !texts[i].text ? std::string()
+                                  : international ? std::string(texts[i].text, texts[i].itxt_length)
+                                                  : latin1ToUtf8(texts[i].text, texts[i].text_length);
         TextChk.push_back(key + "=" + value);
         if (equalsIgnoringCase(key, "Title"))
             Title = value;
@@ -431,15 +482,22 @@ void savePng(const TPngImage& image, const std::vector<std::uint8_t>& pixels, TP
         {"Author", &image.Author}, {"Description", &image.Description},
         {"Software", &image.Software}, {"Title", &image.Title}};
     png_text texts[4] = {};
+    std::string values[4];
     int textCount = 0;
     for (const auto& [key, value] : fields) {
         if (isBlank(*value))
             continue;
+        std::string& bytes = values[textCount];
         png_text& t = texts[textCount++];
-        t.compression = PNG_TEXT_COMPRESSION_NONE;
+        // A text beyond Latin-1 goes into an international chunk, as UTF-8.
+        const bool latin1 = utf8ToLatin1(*value, bytes);
+        if (!latin1)
+            bytes = *value;
+        t.compression = latin1 ? PNG_TEXT_COMPRESSION_NONE : PNG_ITXT_COMPRESSION_NONE;
         t.key = const_cast<char*>(key);
-        t.text = const_cast<char*>(value->c_str());
-        t.text_length = value->size();
+        t.text = bytes.data();
+        t.text_length = latin1 ? bytes.size() : 0;
+        t.itxt_length = latin1 ? 0 : bytes.size();
     }
     std::vector<png_color> palette;
     for (const auto& e : image.Palette())

@@ -23,8 +23,8 @@ struct TPngRGB {
 
 class TPngImage {
 public:
-    // Texts written as tEXt chunks (Author, Description, Software, Title); the reader fills
-    // Title, Author and Description.
+    // Texts (UTF-8) written as text chunks (Author, Description, Software, Title): Latin-1
+    // tEXt, or iTXt for a text beyond Latin-1. The reader fills Title, Author and Description.
     std::string Title, Author, Description, Software;
     int BitDepth = 8;
     int BytesPerPixel = 0;  // samples per pixel of the pixel buffer: 1..4

@@ -254,13 +254,19 @@ bool TGeoDiagnostics::TestGeometry(TLines& lines, TSegmentMapping& mapping)
         FormatC("SSP theoretical mapping (float): X:%.2f  Y:%.2f", static_cast<double>(fx), static_cast<double>(fy)));
     lines.emplace_back();
 
-    // Both fits compare against the sub-satellite meridian and the equator; a grid that does
-    // not reach them (a small crop elsewhere on the disc) would only suggest nonsense offsets.
+    // The vertical fit walks the sub-satellite meridian, so every grid must reach it. A full
+    // disk also starts both fits at the equator and must reach that; a northern or southern
+    // sector is sampled around its middle and may stop short of the equator.
     const float referenceLongitude = Longitude(equatorRow, sspColumn);
     const float referenceLatitude = Latitude(equatorRow, sspColumn);
-    if (!(std::fabs(referenceLatitude) <= ReferenceTolerance &&
-          std::fabs(referenceLongitude - SspLongitude) <= ReferenceTolerance)) {
+    const bool onMeridian = std::fabs(referenceLongitude - SspLongitude) <= ReferenceTolerance;
+    if (fullDisk && !(onMeridian && std::fabs(referenceLatitude) <= ReferenceTolerance)) {
         lines.push_back(FormatC("Refused: the grid does not reach the sub-satellite point (lon %.2f, lat 0.00)",
+                                static_cast<double>(SspLongitude)));
+        return false;
+    }
+    if (!onMeridian) {
+        lines.push_back(FormatC("Refused: the grid does not reach the sub-satellite meridian (lon %.2f)",
                                 static_cast<double>(SspLongitude)));
         return false;
     }

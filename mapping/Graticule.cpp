@@ -59,7 +59,8 @@ void TMapping::DrawGraticuleOnCanvas(TCanvas* Canvas, int LonStep, int LatStep, 
                                      TColor LineColour, int OffsetX, int OffsetY, bool NoLabels,
                                      std::uint8_t SpecialLines, TColor HaloColour)
 {
-    if (Canvas == nullptr || LonStep == 0 || LatStep == 0)
+    // A negative step has no lines to draw: nothing at all is drawn, not even the dotted ones.
+    if (Canvas == nullptr || LonStep <= 0 || LatStep <= 0)
         return;
     TCanvas& canvas = *Canvas;
     TGraticuleLabels labels;
@@ -242,8 +243,12 @@ void TMapping::DrawGraticuleOnCanvas(TCanvas* Canvas, int LonStep, int LatStep, 
                 }
             }
         } else {
-            const float labelLon =
-                static_cast<float>(std::nearbyint(static_cast<long double>(CentralLongitude) / LonStep) * LonStep);
+            // Halfway between the meridian nearest the centre and the next one west: on the
+            // meridian itself the label of the parallel that carries the meridian labels
+            // would cover that meridian's label.
+            const long double nearest =
+                std::nearbyint(static_cast<long double>(CentralLongitude) / LonStep) * LonStep;
+            const float labelLon = static_cast<float>(nearest - LonStep / 2.0L);
             if (pixel(labelLon, flat, x, y))
                 place(text, x - w * 4 / 5, y);
         }

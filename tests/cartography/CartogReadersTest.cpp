@@ -9,6 +9,7 @@
 
 #include "LineFiles.h"
 #include "cartography/vrnCartography.h"
+#include "imaging/StreamErrors.h"
 
 using namespace linefiles;
 
@@ -120,6 +121,8 @@ TEST(ReadGshhs, TruncatedLastPolygonIsDroppedAndEarlierOnesStay)
     s.LoadFromMemory(bytes, "coast.b");
     EXPECT_EQ(s.Count(), 1);
     EXPECT_EQ(s.MaxPoints, 4);
+    // Cut or whole, a GSHHS file never has its polylines closed by a chord.
+    EXPECT_FALSE(s.ClosePolygons);
 }
 
 TEST(ReadGshhs, CountsBeyondTheFileAllocateNothing)
@@ -131,6 +134,7 @@ TEST(ReadGshhs, CountsBeyondTheFileAllocateNothing)
         s.LoadFromMemory(gshhsFile({square(), poly, square()}), "coast.b");
         EXPECT_EQ(s.Count(), 1) << claimed;
         EXPECT_EQ(s.MaxPoints, 4) << claimed;
+        EXPECT_FALSE(s.ClosePolygons) << claimed;
     }
 }
 

@@ -180,6 +180,68 @@ TEST_F(PngTest, ReaderFillsTextsAndTime)
     EXPECT_NEAR(png.LastModified, now, 5.0 / 86400);
 }
 
+struct TextCase {
+    const char* name;
+    std::string title;     // as the program holds it, UTF-8
+    std::string chunkType; // what the file must carry
+    std::string chunkData;
+};
+
+class PngTextTest : public TempDirTest, public ::testing::WithParamInterface<TextCase> {};
+
+// tEXt holds Latin-1 only; anything beyond it goes into an international text chunk. Either
+// way the reader gives back the program's own text.
+TEST_P(PngTextTest, WrittenInTheChunkItsCharactersNeedAndReadBack)
+{
+    const auto& c = GetParam();
+    ASSERT_TRUE(SavePNGWithText(greyPattern(8, 8), path("t.png"), "", "", "", c.title));
+    std::vector<Chunk> texts;
+    for (const auto& chunk : chunksOf(readFile(path("t.png"))))
+        if (chunk.type == "tEXt" || chunk.type == "iTXt" || chunk.type == "zTXt")
+            texts.push_back(chunk);
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_EQ(texts[0].type, c.chunkType);
+    EXPECT_EQ(texts[0].data, c.chunkData);
+    TPngImage png;
+    png.LoadFromFile(path("t.png"));
+    EXPECT_EQ(png.Title, c.title);
+    EXPECT_EQ(png.TextChk, std::vector<std::string>{"Title=" + c.title});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, PngTextTest,
+    ::testing::Values(TextCase{"ascii", "2013-05-30 12:00", "tEXt", std::string("Title\0" "2013-05-30 12:00", 22)},
+                      TextCase{"latin1", "10.7 \xC2\xB5m f\xC3\xBCr", "tEXt", std::string("Title\0" "10.7 \xB5m f\xFCr", 17)},
+                      TextCase{"beyond_latin1", "\xCE\xBB 10.7 \xC2\xB5m", "iTXt",
+                               std::string("Title\0\0\0\0\0" "\xCE\xBB 10.7 \xC2\xB5m", 21)}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(PngTest, InternationalTextIsRead)
+{
+    const std::string title = "\xCE\x9A\xCE\xB1\xCE\xBB\xCE\xB7\xCE\xBC\xCE\xAD\xCF\x81\xCE\xB1";
+    const std::string itxt = std::string("Title\0\0\0el\0\0", 12) + title;
+    std::istringstream in(withChunk(encode(greyPattern(8, 8)), "iTXt", itxt));
+    TPngImage png;
+    png.LoadFromStream(in);
+    EXPECT_EQ(png.Title, title);
+    EXPECT_EQ(png.TextChk, std::vector<std::string>{"Title=" + title});
+}
+
+TEST_F(PngTest, GreyAndPaletteFilesDrawOntoAnEightBitBitmap)
+{
+    TExtBitmap paletted = greyPattern(20, 10);
+    paletted.Palette()[5] = TRGBQuad{6, 5, 5, 0};
+    for (const TExtBitmap& source : {greyPattern(20, 10), paletted}) {
+        TPngGraphic graphic;
+        std::istringstream in(encode(source));
+        graphic.LoadFromStream(in);
+        TExtBitmap target(20, 10, TPixelFormat::pf8bit);
+        target.MakeGreyPalette();
+        graphic.Draw(target.Canvas());
+        EXPECT_EQ(maxDifference(greyPattern(20, 10), target), 0);
+    }
+}
+
 TEST_F(PngTest, GreyRoundTripKeepsTheBitmapPalette)
 {
     const TExtBitmap grey = greyPattern(257, 19);

@@ -35,7 +35,7 @@ struct SearchCase {
 
 class RowSearch : public ::testing::TestWithParam<SearchCase> {};
 
-TEST_P(RowSearch, StopsWhereTheSpecifiedWalkStops)
+TEST_P(RowSearch, StopsAtTheFirstRowReachingTheTargetOrAtAnEdgeRow)
 {
     const auto d = SmallGrid();
     EXPECT_EQ(d.FindRowOfLatitude(4, GetParam().target), GetParam().expected);
@@ -53,7 +53,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 class ColumnSearch : public ::testing::TestWithParam<SearchCase> {};
 
-TEST_P(ColumnSearch, StopsWhereTheSpecifiedWalkStopsAndAtTheEdges)
+TEST_P(ColumnSearch, StopsAtTheFirstColumnReachingTheTargetOrAtAnEdge)
 {
     const auto d = SmallGrid();
     EXPECT_EQ(d.FindColumnOfLongitude(3, GetParam().target), GetParam().expected);

@@ -30,17 +30,18 @@ struct Grid {
     std::vector<float> lon, lat;
 };
 
-// A grid whose cell (r, c) lies on picture pixel (round(c * kx), round(r * ky)), positioned by
-// the picture mapping's own inverse: the diagnostics must find no offset and a perfect fit.
-Grid PictureGrid(int x, int y, double kx, double ky)
+// A grid whose cell (r, c) lies on picture pixel (x0 + round(c * kx), y0 + round(r * ky)),
+// positioned by the picture mapping's own inverse: the diagnostics must find (x0, y0) as the
+// offsets, with a perfect fit.
+Grid PictureGrid(int x, int y, double kx, double ky, int x0 = 0, int y0 = 0)
 {
     auto mapping = PictureMapping();
     Grid g{x, y, std::vector<float>(static_cast<std::size_t>(x) * y), std::vector<float>(static_cast<std::size_t>(x) * y)};
     for (int r = 0; r < y; ++r)
         for (int c = 0; c < x; ++c) {
             float lon = 0.0f, lat = 0.0f;
-            const bool onDisc = mapping.PixelToGeo(static_cast<int>(std::lrint(c * kx)),
-                                                   static_cast<int>(std::lrint(r * ky)), lon, lat);
+            const bool onDisc = mapping.PixelToGeo(x0 + static_cast<int>(std::lrint(c * kx)),
+                                                   y0 + static_cast<int>(std::lrint(r * ky)), lon, lat);
             const std::size_t i = static_cast<std::size_t>(r) * x + c;
             g.lon[i] = onDisc ? lon : NAN; // off-disc cells hold NaN, as in the broadcast files
             g.lat[i] = onDisc ? lat : NAN;
@@ -228,6 +229,41 @@ TEST(GeoDiagnostics, NorthernGridIsCentredOnItsMiddle)
     EXPECT_EQ(lines[static_cast<std::size_t>(columns + 20)].rfind("Col: 0340  ", 0), 0u);
 }
 
+struct ShortSectorCase {
+    const char* name;
+    float edgeLatitude; // of the grid's row nearest the equator
+    bool northern;
+};
+
+class SectorShortOfTheEquator : public ::testing::TestWithParam<ShortSectorCase> {};
+
+TEST_P(SectorShortOfTheEquator, IsFittedAroundItsMiddle)
+{
+    // 300 x 400 cells of 3 x 3 picture pixels, the middle column on the sub-satellite
+    // meridian; the edge row towards the equator stays 2.4 degrees short of it.
+    const auto& c = GetParam();
+    const auto mapping = PictureMapping();
+    int sspX = 0, edgeY = 0;
+    ASSERT_TRUE(mapping.GeoToPixel(sspX, edgeY, -128.0f, c.edgeLatitude));
+    const int x0 = sspX - 3 * 150;
+    const int y0 = c.northern ? edgeY - 3 * 399 : edgeY;
+    const auto g = PictureGrid(300, 400, 3.0, 3.0, x0, y0);
+    TGeoDiagnostics d;
+    ASSERT_TRUE(d.SetGrids(g.x, g.y, g.lon, g.lat));
+    EXPECT_EQ(d.Sector(), c.northern ? 2 : 3);
+    TLines lines;
+    ASSERT_TRUE(d.TestGeometry(lines)) << lines.back();
+    EXPECT_EQ(d.RowOffset, y0);
+    EXPECT_NEAR(d.ColumnOffset, x0, 1);
+    EXPECT_NEAR(d.VerticalSlope, 3.0, 0.01);
+    EXPECT_NEAR(d.HorizontalSlope, 3.0, 0.01);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sectors, SectorShortOfTheEquator,
+                         ::testing::Values(ShortSectorCase{"northern", 2.4f, true},
+                                           ShortSectorCase{"southern", -2.4f, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 TEST(GeoDiagnostics, GridAwayFromTheSubSatellitePointIsRefused)
 {
     // A crop of the southern mid-latitudes: neither -128 nor the equator is in it.
@@ -237,9 +273,21 @@ TEST(GeoDiagnostics, GridAwayFromTheSubSatellitePointIsRefused)
     ASSERT_TRUE(d.SetGrids(g.x, g.y, g.lon, g.lat));
     TLines lines;
     EXPECT_FALSE(d.TestGeometry(lines));
-    EXPECT_EQ(lines.back(), "Refused: the grid does not reach the sub-satellite point (lon -128.00, lat 0.00)");
+    EXPECT_EQ(lines.back(), "Refused: the grid does not reach the sub-satellite meridian (lon -128.00)");
     EXPECT_EQ(IndexOf(lines, "Fitting"), -1);
     EXPECT_EQ(d.RowOffset, 4);
+}
+
+TEST(GeoDiagnostics, FullDiskShortOfTheEquatorIsRefused)
+{
+    // Middle latitude 13: a full disk, whose fits start at the equator it does not reach.
+    const auto g = RegularGrid(40, 2000, -148.0f, 1.0f, 14.0f, 0.001f);
+    TGeoDiagnostics d;
+    ASSERT_TRUE(d.SetGrids(g.x, g.y, g.lon, g.lat));
+    ASSERT_EQ(d.Sector(), 1);
+    TLines lines;
+    EXPECT_FALSE(d.TestGeometry(lines));
+    EXPECT_EQ(lines.back(), "Refused: the grid does not reach the sub-satellite point (lon -128.00, lat 0.00)");
 }
 
 TEST(GeoDiagnostics, SummaryTagsFollowTheMiddleLatitude)
@@ -411,8 +459,8 @@ TEST(GeoDiagnostics, RealGoes13CropsRunThrough)
         // 180 x 86 cells near 33 S, 60 W: a southern crop far from the sub-satellite point.
         EXPECT_EQ(lines[2], "x-count: 180  y-count: 86");
         EXPECT_NE(summary.find(" SH  Xc:0180 Yc:0086, V:"), std::string::npos) << summary;
-        // Neither the sub-satellite meridian nor the equator is in the crop: no fit is made.
-        EXPECT_EQ(lines.back(), "Refused: the grid does not reach the sub-satellite point (lon -128.00, lat 0.00)");
+        // The sub-satellite meridian is not in the crop: no fit is made.
+        EXPECT_EQ(lines.back(), "Refused: the grid does not reach the sub-satellite meridian (lon -128.00)");
         EXPECT_NE(IndexOf(lines, "Mid-point (row:43 col:90)   lat:-33."), -1);
     }
     EXPECT_GT(files, 0);

@@ -55,12 +55,14 @@ void Draw(TMapping& m, TExtBitmap& bmp, int lonStep, int latStep, bool noLabels 
     m.DrawGraticule(&bmp, lonStep, latStep, kLabel, kLine, offsetX, offsetY, noLabels, special, kHalo);
 }
 
-TEST(Graticule, ZeroStepOrNoCanvasDrawsNothing)
+TEST(Graticule, ZeroOrNegativeStepOrNoCanvasDrawsNothing)
 {
     TMapping m = World(360, 180);
     TExtBitmap bmp = Picture(360, 180);
     m.DrawGraticuleOnCanvas(&bmp.Canvas(), 0, 10, kLabel, kLine, 0, 0, false, 0x1F, kHalo);
     m.DrawGraticuleOnCanvas(&bmp.Canvas(), 10, 0, kLabel, kLine, 0, 0, false, 0x1F, kHalo);
+    m.DrawGraticuleOnCanvas(&bmp.Canvas(), -10, 10, kLabel, kLine, 0, 0, false, 0x1F, kHalo);
+    m.DrawGraticuleOnCanvas(&bmp.Canvas(), 10, -10, kLabel, kLine, 0, 0, false, 0x1F, kHalo);
     m.DrawGraticuleOnCanvas(nullptr, 10, 10, kLabel, kLine, 0, 0, false, 0x1F, kHalo);
     m.DrawGraticule(nullptr, 10, 10, kLabel, kLine, 0, 0, false, 0x1F, kHalo);
     EXPECT_EQ(Count(bmp, kBackground), 360 * 180);
@@ -220,10 +222,32 @@ TEST(Graticule, SegmentMappingDrawsOnTheDiscAndRestoresItself)
     TExtBitmap labelled = Picture(m.ImageWidth(), m.ImageHeight());
     m.DrawGraticule(&labelled, 10, 10, kLabel, kLine, 0, 0, false, 0, kHalo);
     EXPECT_GT(Count(labelled, 255), 1000) << "labels of meridians and parallels";
-    // A parallel label beside the 130 W meridian (column ~1380) at 40 N.
+    // A parallel label between the 140 W and 130 W meridians at 40 N.
     int x40, y40;
-    ASSERT_TRUE(m.GeoToPixel(x40, y40, -130.0f, 40.0f));
+    ASSERT_TRUE(m.GeoToPixel(x40, y40, -135.0f, 40.0f));
     EXPECT_GT(Count(labelled, 255, x40 - 80, y40 - 12, x40, y40 + 12), 5);
+}
+
+TEST(Graticule, ParallelLabelsKeepClearOfTheMeridianLabels)
+{
+    // The meridian labels run along the equator; the equator's own label must not be stamped
+    // over the label of the meridian nearest the satellite.
+    TSegmentMapping m = CompositeMapping();
+    TExtBitmap all = Picture(m.ImageWidth(), m.ImageHeight());
+    m.DrawGraticule(&all, 10, 10, kLabel, kLine, 0, 0, false, 0, kHalo);
+    // The same grid with the parallels labelled beside a meridian behind the Earth.
+    TExtBitmap meridianLabels = Picture(m.ImageWidth(), m.ImageHeight());
+    m.SetProjection(7);
+    m.SetCentralLongitude(50.0f);
+    m.DrawGraticuleOnCanvas(&meridianLabels.Canvas(), 10, 10, kLabel, kLine, 0, 0, false, 0, kHalo);
+    ASSERT_GT(Count(all, 255), Count(meridianLabels, 255) + 100) << "the parallels are labelled";
+
+    int x, y;
+    ASSERT_TRUE(m.GeoToPixel(x, y, -130.0f, 0.0f));
+    ASSERT_GT(Count(all, 255, x - 40, y - 12, x + 40, y + 12), 5) << "the 130 W label";
+    for (int row = y - 12; row < y + 12; ++row)
+        for (int col = x - 40; col < x + 40; ++col)
+            ASSERT_EQ(all.ScanLine(row)[col], meridianLabels.ScanLine(row)[col]) << col << "," << row;
 }
 
 } // namespace
