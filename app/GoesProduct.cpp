@@ -122,10 +122,10 @@ TGoesProduct::TGoesProduct(TProcessingOptions& options, TComposites& composites,
 {
 }
 
-bool TGoesProduct::DecodeGoesFile(const std::string& path, TExtBitmap& image, std::uint8_t& sector)
+bool TGoesProduct::DecodeGoesFile(const std::string& path, TExtBitmap& image, std::uint8_t& sector,
+                                  std::uint8_t channel)
 {
     decodeFailure_.clear();
-    std::uint8_t channel = 0;
     TDateTime imageTime = 0;
     if (!ParseGoesFileName(path, channel, imageTime)) {
         decodeFailure_ = "file name not understood";
@@ -289,7 +289,7 @@ bool TGoesProduct::ProcessGoesFile(const std::string& path, TGoesFileResult& res
         std::uint8_t sector = result.Sector;
         // A scan that cannot be read gives nothing to place: nothing is saved or announced
         // from it, and the incoming file stays for another try.
-        if (!DecodeGoesFile(archived, image, sector) || !decodeFailure_.empty() || image.Width() == 0 ||
+        if (!DecodeGoesFile(archived, image, sector, channel) || !decodeFailure_.empty() || image.Width() == 0 ||
             image.Height() == 0) {
             reason = decodeFailure_.empty() ? "no samples" : decodeFailure_;
             removeArchived();

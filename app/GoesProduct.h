@@ -24,8 +24,9 @@ public:
     void ShowSavedImage(std::uint8_t channelIndex, const std::string& savedFileName,
                         const std::string& hint) override;
 
-    // Decodes the decompressed file into image; sector is written only on success.
-    bool DecodeGoesFile(const std::string& path, TExtBitmap& image, std::uint8_t& sector);
+    // Decodes the decompressed file into image; sector is written only on success. The name
+    // is parsed with the caller's channel preset, which a name without a band digit keeps.
+    bool DecodeGoesFile(const std::string& path, TExtBitmap& image, std::uint8_t& sector, std::uint8_t channel);
 
     // Whether the cycle runs one file named on the command line (no in-use wait, archiving
     // failures forgiven).

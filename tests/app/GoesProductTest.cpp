@@ -160,6 +160,19 @@ TEST_F(ProductTest, StatusAndCaptionCarryTheDetailsHead)
     EXPECT_FALSE(fs::exists(product.GeoLogPath));
 }
 
+TEST_F(ProductTest, NameWithoutABandDigitKeepsTheChannelOfTheFileBefore)
+{
+    ASSERT_TRUE(product.ProcessGoesFile(DropScan("goes15.2013.150.113000.4.nc"), result));
+    fs::remove(product.GeoLogPath);
+    std::string status;
+    product.OnStatusText = [&](const std::string& s) { status = s; };
+    // A seven-digit time field puts a full stop where the band digit belongs.
+    ASSERT_TRUE(product.ProcessGoesFile(DropScan("goes15.2013.150.1200000.1.nc"), result));
+    EXPECT_EQ(result.ChannelIndex, 3);
+    EXPECT_EQ(status, "Processed  2013-05-30 1200  NH band 4 , 10.7 \xC2\xB5m  thermal");
+    EXPECT_EQ(TTempXdg::ReadText(product.GeoLogPath).rfind("2013-05-30 1200  NH band 4 details:", 0), 0u);
+}
+
 TEST_F(ProductTest, SkippedNorthIsArchivedAndRemovedButNotSaved)
 {
     options.SetTicked("IncludeNorth", false);
