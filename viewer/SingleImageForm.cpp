@@ -102,6 +102,10 @@ TFormSingleImage::TFormSingleImage(QWidget* parent) : QMainWindow(parent)
     quit->setObjectName("PopupQuit");
     connect(quit, &QAction::triggered, this, [this] { PopupQuitClick(); });
 
+    // Scrolling by the user ends the centring of the first showing.
+    for (QScrollBar* bar : {scrollBox_->horizontalScrollBar(), scrollBox_->verticalScrollBar()})
+        connect(bar, &QAbstractSlider::actionTriggered, this, [this] { centring_ = false; });
+
     image_ = new ImageControl(*this, picture_, nullptr);
     image_->setObjectName("Image");
     scrollBox_->setWidget(image_);
@@ -114,13 +118,18 @@ TFormSingleImage::TFormSingleImage(QWidget* parent) : QMainWindow(parent)
 
 void TFormSingleImage::setVisible(bool visible)
 {
-    if (visible && !isVisible())
+    // Another thumbnail clicked while the viewer is open shows it again with another source;
+    // the picture must follow the channel it now reads out.
+    if (visible && (!isVisible() || SourceImage != pictureSource_))
         FormShow();
+    if (!visible)
+        centring_ = false;
     QMainWindow::setVisible(visible);
 }
 
 void TFormSingleImage::FormShow()
 {
+    pictureSource_ = SourceImage;
     if (!SourceImage) {
         picture_ = QImage();
         image_->resize(0, 0);
@@ -140,16 +149,20 @@ void TFormSingleImage::resizeEvent(QResizeEvent* e)
 
 void TFormSingleImage::FormResize()
 {
-    if (Centred)
+    // A maximised window may get its final size from the window manager only after its first
+    // resize; until the user scrolls, every resize of that first showing centres again.
+    if (Centred && !centring_)
         return;
     Centred = true;
-    const int h = std::max((image_->width() - width()) / 2, 0);
-    const int v = std::max((image_->height() - height()) / 2, 0);
+    centring_ = true;
     // The scroll box learns its new size only after this window's own resize has been
-    // handled, so its scroll ranges are set once the layout has run.
-    QTimer::singleShot(0, this, [this, h, v] {
-        scrollBox_->horizontalScrollBar()->setValue(h);
-        scrollBox_->verticalScrollBar()->setValue(v);
+    // handled, so the view is centred once the layout has run, on the client area shown.
+    QTimer::singleShot(0, this, [this] {
+        if (!centring_)
+            return;
+        const QWidget* viewport = scrollBox_->viewport();
+        scrollBox_->horizontalScrollBar()->setValue(std::max((image_->width() - viewport->width()) / 2, 0));
+        scrollBox_->verticalScrollBar()->setValue(std::max((image_->height() - viewport->height()) / 2, 0));
     });
 }
 

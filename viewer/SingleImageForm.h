@@ -60,4 +60,6 @@ private:
     QWidget* image_ = nullptr;
     QMenu* popupMenuImage_ = nullptr;
     QImage picture_;
+    const TExtBitmap* pictureSource_ = nullptr; // the image the picture was taken from
+    bool centring_ = false;                     // the first showing is still being centred
 };

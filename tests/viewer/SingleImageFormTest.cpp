@@ -78,6 +78,13 @@ TEST(FormSingleImage, ReadoutFollowsTheLiveImageWhileThePictureStaysAsOpened)
               "1200 x 1100 image,  X: 7,  Y: 5,   lon: -128.0\u00B0  lat: 0.0\u00B0,  video: 200");
 }
 
+// Lets the window system's resizes and the work they post run to the end.
+void Settle()
+{
+    for (int i = 0; i < 3; ++i)
+        QApplication::processEvents();
+}
+
 TEST(FormSingleImage, CentresOnlyOnTheFirstResize)
 {
     TExtBitmap composite = MakeComposite(3000, 3000, 240);
@@ -85,12 +92,21 @@ TEST(FormSingleImage, CentresOnlyOnTheFirstResize)
     form.SourceImage = &composite;
     form.ChannelIndex = 3;
     form.show();
-    QApplication::processEvents();
+    Settle();
     ASSERT_TRUE(form.Centred);
     const int h = form.ScrollBox()->horizontalScrollBar()->value();
     const int v = form.ScrollBox()->verticalScrollBar()->value();
     EXPECT_GT(h, 0);
     EXPECT_GT(v, 0);
+    // Centred on the client area shown, which is not the design size once maximised.
+    const QWidget* viewport = form.ScrollBox()->viewport();
+    EXPECT_EQ(h, (3000 - viewport->width()) / 2);
+    EXPECT_EQ(v, (3000 - viewport->height()) / 2);
+    // A window manager may hand the maximised size over only after the first layout.
+    form.resize(form.width() + 300, form.height() + 200);
+    Settle();
+    EXPECT_EQ(form.ScrollBox()->horizontalScrollBar()->value(), (3000 - viewport->width()) / 2);
+    EXPECT_EQ(form.ScrollBox()->verticalScrollBar()->value(), (3000 - viewport->height()) / 2);
 
     form.ScrollBox()->horizontalScrollBar()->setValue(0);
     form.close();
@@ -98,6 +114,23 @@ TEST(FormSingleImage, CentresOnlyOnTheFirstResize)
     form.show();
     QApplication::processEvents();
     EXPECT_EQ(form.ScrollBox()->horizontalScrollBar()->value(), 0);
+}
+
+TEST(FormSingleImage, PictureFollowsAnotherChannelShownWhileOpen)
+{
+    TExtBitmap visible = MakeComposite(1200, 1100, 16);
+    TExtBitmap infrared = MakeComposite(1300, 1100, 240);
+    TFormSingleImage form;
+    form.SourceImage = &visible;
+    form.show();
+    QApplication::processEvents();
+    // Another thumbnail clicked with the viewer still open.
+    form.SourceImage = &infrared;
+    form.ChannelIndex = 3;
+    form.show();
+    QApplication::processEvents();
+    EXPECT_EQ(form.Image()->width(), 1300);
+    EXPECT_EQ(qGray(form.Image()->grab(QRect(0, 0, 1, 1)).toImage().pixel(0, 0)), 240);
 }
 
 TEST(BitmapView, SharesThePixelMemory)
