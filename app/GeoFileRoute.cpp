@@ -1,6 +1,8 @@
 #include "app/GeoFileRoute.h"
 
+#include <cctype>
 #include <stdexcept>
+#include <string_view>
 
 #include "app/Utils.h"
 #include "settings/ProgramPaths.h"
@@ -34,6 +36,29 @@ void TGeoFileRoute::ProcessGeoFile(const std::string& path)
         OnReport(lines_);
     if (!processed)
         throw std::runtime_error(lines_.empty() ? std::string("not processed") : lines_.back());
+}
+
+TLines DiagsSummary(const TLines& report)
+{
+    const auto startsWith = [](const std::string& line, std::string_view head) { return line.rfind(head, 0) == 0; };
+    TLines summary;
+    std::string fit;
+    for (const std::string& line : report) {
+        if (startsWith(line, "Fitting the ")) {
+            // "Fitting the vertical (latitude) pixels" names the fit that follows.
+            fit = line.substr(12);
+            if (const auto pixels = fit.rfind(" pixels"); pixels != std::string::npos)
+                fit.erase(pixels);
+            fit[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(fit[0])));
+        } else if (startsWith(line, "Least squares fit:")) {
+            summary.push_back(fit + " fit:" + line.substr(18));
+        } else if (startsWith(line, "Suggest offsets:")) {
+            summary.insert(summary.begin(), line);
+        } else if (startsWith(line, "Refused") || startsWith(line, "Inconsistency") || startsWith(line, "Too few rows")) {
+            summary.push_back(line);
+        }
+    }
+    return summary;
 }
 
 std::string DiagsReportPath() { return StateDirectory() + ProgramName() + "-diags.txt"; }

@@ -36,6 +36,10 @@ private:
     TLines lines_;
 };
 
+// What a person reading the report wants first: the suggested offsets, then each fit's
+// coefficients and correlation, or why no fit was made. Empty when the report has none of these.
+TLines DiagsSummary(const TLines& report);
+
 // ${XDG_STATE_HOME:-$HOME/.local/state}/Quillon/<program>-diags.txt: the headless runner's
 // stand-in for the Diags page.
 std::string DiagsReportPath();

@@ -381,7 +381,7 @@ bool TGoesProduct::ProcessGoesFile(const std::string& path, TGoesFileResult& res
             RemoveQuietly(path);
 
         if (!result.SavedFileName.empty()) {
-            const TDateTime slot = std::trunc((static_cast<long double>(imageTime) + 1.0L / 210.0L) * 48.0L) / 48.0L;
+            const TDateTime slot = ImageSlot(imageTime);
             result.SlotTime = slot;
             const int code = ChannelCatalogue[channel].NotifyCode;
             if (code != 0)
@@ -402,4 +402,9 @@ void TGoesProduct::ShowSavedImage(std::uint8_t channelIndex, const std::string& 
     if (OnThumbnailHint)
         OnThumbnailHint(channelIndex, hint);
     LoadSavedImage(composites_.Images[channelIndex], savedFileName);
+}
+
+TDateTime ImageSlot(TDateTime imageTime)
+{
+    return static_cast<TDateTime>(std::trunc((static_cast<long double>(imageTime) + 1.0L / 210.0L) * 48.0L) / 48.0L);
 }

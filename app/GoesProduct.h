@@ -65,6 +65,10 @@ private:
     std::map<std::string, int> failedCycles_;
 };
 
+// The half-hour slot an image time belongs to: scans that start up to about seven minutes
+// before a slot count as that slot's.
+TDateTime ImageSlot(TDateTime imageTime);
+
 // The details line of a decoded scan, as the geo log keeps it.
 std::string DetailsLine(TDateTime imageTime, std::uint8_t sector, std::uint8_t channelIndex, int width,
                         int elementResolution, int startElement, int height, int lineResolution, int startLine);

@@ -1,6 +1,7 @@
 #include "app/OrvantaForm.h"
 
 #include "app/NotifierDBus.h"
+#include "app/OrvantaFormMnemonics.h"
 #include "app/Publisher.h"
 #include "viewer/BitmapView.h"
 #include "viewer/SingleImageForm.h"
@@ -15,6 +16,7 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QUrl>
@@ -23,6 +25,7 @@
 
 #include "Version.h"
 #include "app/Utils.h"
+#include "netcdf/SectorCode.h"
 #include "settings/ProgramPaths.h"
 
 namespace {
@@ -88,6 +91,7 @@ TFormRadaDedOVI::TFormRadaDedOVI(TCommandLine commandLine, QWidget* parent)
 
     MemoDiags = new QPlainTextEdit(TabSheetDiags);
     MemoDiags->setObjectName("MemoDiags");
+    MemoDiags->setReadOnly(true);
     MemoDiags->setLineWrapMode(QPlainTextEdit::NoWrap);
     MemoDiags->setFont(mono);
     MemoDiags->setGeometry(4, 4, kClientWidth - 14, 254);
@@ -133,7 +137,48 @@ TFormRadaDedOVI::TFormRadaDedOVI(TCommandLine commandLine, QWidget* parent)
     TimerOnStartup.setInterval(250);
     connect(&TimerOnStartup, &QTimer::timeout, this, &TFormRadaDedOVI::TimerOnStartupTimer);
 
+    BuildKeyboard();
     FormCreate();
+}
+
+void TFormRadaDedOVI::BuildKeyboard()
+{
+    // Made after the controls it marks, so it outlives them when the window goes.
+    auto* mnemonics = new TMnemonics(this);
+    mnemonics->AddPage(PageControlMain, TabSheetImages, "&Images");
+    mnemonics->AddPage(PageControlMain, TabSheetLog, "&Log");
+    mnemonics->AddPage(PageControlMain, TabSheetSetup, "&Setup");
+    mnemonics->AddPage(PageControlMain, TabSheetDiags, "&Diags");
+    mnemonics->Add(BitBtnStartStop, {"S&tart  ", "S&top   "});
+    mnemonics->Add(ButtonSupport, {"S&upport"});
+    mnemonics->Add(ButtonClose, {"&Close"});
+    mnemonics->Add(LabeledEditSourcePath->EditLabel(), "Sou&rce path");
+    mnemonics->Add(LabeledEditNetCDFPath->EditLabel(), "Saved &NetCDF files path");
+    mnemonics->Add(LabeledEditSavePath->EditLabel(), "Saved image &files path");
+    for (QPushButton* browse : {ButtonSourceSearch, ButtonNetCDFsaveSearch, ButtonSaveSearch})
+        mnemonics->Add(browse, {"&Browse ..."});
+    const std::pair<const char*, const char*> boxes[] = {
+        {"CheckBoxBoundaries", "Boundari&es"},        {"CheckBoxClearImages", "Cle&ar images"},
+        {"CheckBoxGammaVisual", "&Gamma correct"},    {"CheckBoxIncludeNorth", "Include n&orth image"},
+        {"CheckBoxIncludeSouth", "Include sout&h image"}, {"CheckBoxMaskImage", "Mas&k image"},
+        {"CheckBoxShortImageNames", "Short i&mage names"}, {"CheckBoxSaveAsNetCDF", "Sa&ve as NetCDF"},
+        {"CheckBoxSaveAsJPEG", "Save as &JPEG"},      {"CheckBoxSaveAsPNG", "Save as &PNG"},
+    };
+    for (const auto& [name, marked] : boxes)
+        if (auto* box = TabSheetSetup->findChild<TvrnCheckBox*>(name)) mnemonics->Add(box, {marked});
+
+    const auto bind = [this](QKeySequence key, auto action) {
+        connect(new QShortcut(key, this), &QShortcut::activated, this, action);
+    };
+    bind(QKeySequence(Qt::CTRL | Qt::Key_S), [this] { BitBtnStartStop->click(); });
+    bind(QKeySequence(Qt::CTRL | Qt::Key_Q), [this] { close(); });
+    QWidget* const pages[] = {TabSheetImages, TabSheetLog, TabSheetSetup, TabSheetDiags};
+    for (int i = 0; i < 4; ++i) {
+        bind(QKeySequence(Qt::CTRL | Qt::Key(Qt::Key_1 + i)), [this, page = pages[i]] {
+            const int index = PageControlMain->indexOf(page);
+            if (PageControlMain->isTabVisible(index)) PageControlMain->setCurrentIndex(index);
+        });
+    }
 }
 
 TFormRadaDedOVI::~TFormRadaDedOVI()
@@ -160,7 +205,11 @@ void TFormRadaDedOVI::FormCreate()
     cycle_->GeoLogPath = GeoLogPath();
     geoRoute_ = std::make_unique<TGeoFileRoute>(options_, cycle_->GeoLogPath);
     geoRoute_->OnReport = [this](const TLines& lines) {
+        // The answer on top, the whole report under it.
         QStringList text;
+        const TLines summary = DiagsSummary(lines);
+        for (const std::string& line : summary) text << QString::fromStdString(line);
+        if (!summary.empty()) text << QString() << QString(72, '-') << QString();
         for (const std::string& line : lines) text << QString::fromStdString(line);
         MemoDiags->setPlainText(text.join('\n'));
     };
@@ -194,6 +243,10 @@ void TFormRadaDedOVI::FormCreate()
     }
     station_->RestoreComposites(cycle_->LastSavedSettings, [this](std::uint8_t channel, const std::string& hint) {
         if (Images[channel]) Images[channel]->setToolTip(QString::fromStdString(hint));
+        // The saved image carries its image time as its file time; which sector came last is
+        // not kept, so the label gives the time alone.
+        if (const auto taken = GetFileDateTime(cycle_->LastSavedSettings[channel]->Value))
+            ShowImageTime(channel, ImageTimeText(ImageSlot(*taken), SectorUnknown));
     });
     for (std::size_t i = 0; i < ChannelCount; ++i)
         if (ChannelExists(i)) RefreshThumbnail(i);
@@ -243,6 +296,13 @@ void TFormRadaDedOVI::BuildImagesPage()
         label->move(image->x() + (image->width() - label->width()) / 2, image->y() + image->height() + 3);
         label->setToolTip(Q(ch.ChannelHint));
         Labels[i] = label;
+
+        auto* time = new QLabel(TabSheetImages);
+        time->setObjectName(QStringLiteral("LabelTime") + Q(ch.ChannelDigit));
+        time->setTextFormat(Qt::PlainText);
+        time->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+        time->setGeometry(left - 12, label->y() + label->height() + 1, 144, label->height());
+        LabelTimes[i] = time;
         left += 144;
     }
 }
@@ -470,6 +530,12 @@ void TFormRadaDedOVI::ShowRunning(bool running)
 {
     BitBtnStartStop->setText(running ? "Stop   " : "Start  ");
     BitBtnStartStop->setIcon(running ? glyphOn_ : glyphOff_);
+}
+
+void TFormRadaDedOVI::ShowImageTime(std::uint8_t channelIndex, const std::string& text)
+{
+    if (channelIndex < ChannelCount && LabelTimes[channelIndex])
+        LabelTimes[channelIndex]->setText(QString::fromStdString(text));
 }
 
 void TFormRadaDedOVI::SetStatusText(const std::string& text)

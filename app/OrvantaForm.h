@@ -45,6 +45,7 @@ public:
     void ShowRunning(bool running) override;
     void SetStatusText(const std::string& text) override;
     void RepaintStatus() override;
+    void ShowImageTime(std::uint8_t channelIndex, const std::string& text) override;
 
     // TLogSink: the memo mirrors the log.
     void LogLineAdded(const std::string& line) override;
@@ -72,6 +73,8 @@ public:
     QWidget* TabSheetDiags = nullptr;
     std::array<QLabel*, ChannelCount> Images{};  // "Image" + digit; none for index 4
     std::array<QLabel*, ChannelCount> Labels{};
+    // Under each channel label: when the picture was taken, and its sector.
+    std::array<QLabel*, ChannelCount> LabelTimes{};
     QMenu* ImagePopupMenu = nullptr;
     std::uint8_t ThumbnailUnderMouse = 0;
     // Files done of files found, and the file in hand, while a long cycle works.
@@ -106,6 +109,7 @@ private:
     void BuildImagesPage();
     void RefreshThumbnail(std::size_t channel);
     void BuildSetupPage();
+    void BuildKeyboard();
     TvrnLabeledEdit* AddPathEdit(QWidget* page, const TSettingInfo& s, int top, QPushButton*& browse);
 
     TCommandLine commandLine_;

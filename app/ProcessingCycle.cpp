@@ -53,6 +53,13 @@ const char* OddKind(mode_t mode)
 
 }  // namespace
 
+std::string ImageTimeText(TDateTime slotTime, std::uint8_t sector)
+{
+    std::string text = FormatDateTime("yyyy-mm-dd hh:nn  ", slotTime) + SectorLabel(sector);
+    text.erase(text.find_last_not_of(' ') + 1);
+    return text;
+}
+
 TProcessingCycle::TProcessingCycle(TProcessingOptions& options, TProcessLog& log, TCycleView& view,
                                    QObject* parent)
     : QObject(parent), options_(options), log_(log), view_(view)
@@ -280,6 +287,7 @@ void TProcessingCycle::ImageRoute(const std::string& entry, TGoesFileResult& res
             goesHandler_->ShowSavedImage(static_cast<std::uint8_t>(index), result.SavedFileName,
                                          FormatDateTime("yyyy-mm-dd hhnn  ", result.SlotTime) + label + band
                                              + "  [" + description + "]");
+        view_.ShowImageTime(static_cast<std::uint8_t>(index), ImageTimeText(result.SlotTime, result.Sector));
     } else if (result.Skipped) {
         view_.SetStatusText(FormatDateTime("yyyy-mm-dd hhnn", result.ImageTime) + "  band  "
                             + std::string(channel.ChannelDigit) + "  skipped");

@@ -75,6 +75,8 @@ public:
     virtual void ShowRunning(bool running) = 0;
     virtual void SetStatusText(const std::string& text) = 0;
     virtual void RepaintStatus() {}
+    // The channel's thumbnail now shows the image of this time and sector (ImageTimeText).
+    virtual void ShowImageTime(std::uint8_t /*channelIndex*/, const std::string& /*text*/) {}
 };
 
 // What became of the last entry a cycle handled (for the single-file run's exit status).
@@ -176,3 +178,6 @@ std::string ProgressText(std::size_t done, std::size_t found, const std::string&
 
 // "FD  ", "NH  ", "SH  " for sectors 1, 2, 3; empty otherwise.
 std::string SectorLabel(std::uint8_t sector);
+
+// "2013-05-30 12:00  FD": the slot and sector of the image a thumbnail shows.
+std::string ImageTimeText(TDateTime slotTime, std::uint8_t sector);

@@ -234,6 +234,13 @@ bool MoveFileReplacing(const std::string& source, const std::string& target)
     return ::unlink(source.c_str()) == 0;
 }
 
+std::optional<TDateTime> GetFileDateTime(const std::string& path)
+{
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+    return UnixMsToDateTime(static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000);
+}
+
 bool CopyFileAtomically(const std::string& source, const std::string& target)
 {
     const int in = ::open(source.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);

@@ -56,6 +56,8 @@ bool IsFileInUse(const std::string& path);
 // two-second resolution of a DOS time; a time of 0 leaves the file alone. False when the
 // file cannot be opened for writing or the time is outside the DOS range.
 bool SetFileDateTime(const std::string& path, TDateTime time);
+// The file's modification time (UTC); nullopt when it cannot be read.
+std::optional<TDateTime> GetFileDateTime(const std::string& path);
 
 // True when the file was modified within the last `ms` milliseconds (or cannot be examined).
 bool ModifiedWithin(const std::string& path, int ms);

@@ -8,6 +8,7 @@
 #include <QPainter>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QStatusBar>
 #include <QTimer>
 
@@ -101,6 +102,8 @@ TFormSingleImage::TFormSingleImage(QWidget* parent) : QMainWindow(parent)
     QAction* quit = popupMenuImage_->addAction("Quit");
     quit->setObjectName("PopupQuit");
     connect(quit, &QAction::triggered, this, [this] { PopupQuitClick(); });
+    // Escape closes too (keyPressEvent); Ctrl+W is what other viewers close with.
+    connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_W), this), &QShortcut::activated, this, &QWidget::close);
 
     // Scrolling by the user ends the centring of the first showing.
     for (QScrollBar* bar : {scrollBox_->horizontalScrollBar(), scrollBox_->verticalScrollBar()})

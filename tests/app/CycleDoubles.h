@@ -17,8 +17,13 @@ public:
         Events.push_back("status " + text);
     }
     void RepaintStatus() override { ++Repaints; }
+    void ShowImageTime(std::uint8_t channel, const std::string& text) override
+    {
+        Times.push_back(std::to_string(channel) + " " + text);
+    }
 
     std::vector<std::string> Events;
+    std::vector<std::string> Times;
     std::string Status;
     int Repaints = 0;
 };

@@ -76,6 +76,13 @@ TEST_F(GeoFileRouteTest, CycleHandsGeoFilesToTheDiagnostics)
     ASSERT_EQ(reports_.size(), 1u);
     EXPECT_EQ(reports_[0][0], raw_ + "2013/05/30/goes15.2013.150.120018_geo.nc");
     EXPECT_EQ(route_.Report(), reports_[0]);
+    // The summary leads with the offsets, then both fits with their correlations.
+    const TLines summary = DiagsSummary(reports_[0]);
+    ASSERT_EQ(summary.size(), 3u);
+    EXPECT_EQ(summary[0].rfind("Suggest offsets:  row: ", 0), 0u) << summary[0];
+    EXPECT_EQ(summary[1].rfind("Vertical (latitude) fit:  ", 0), 0u) << summary[1];
+    EXPECT_EQ(summary[2].rfind("Horizontal (longitude) fit:  ", 0), 0u) << summary[2];
+    EXPECT_NE(summary[2].find(",  correlation: "), std::string::npos);
     const auto geoLog = TTempXdg::ReadText(cycle_.GeoLogPath);
     EXPECT_EQ(geoLog.rfind("goes15.2013.150.120018_geo.nc NH  Xc:0400 Yc:0401, V:", 0), 0u) << geoLog;
     EXPECT_TRUE(log_.Lines().empty());

@@ -131,6 +131,8 @@ TEST_F(ProcessingCycleTest, ProcessedLineHintAndLastSaved)
     EXPECT_EQ(goes_.Shown, (std::vector<std::string>{
                                "0|/img/goes15.2013.150.120100.1.nc.jpg|2013-05-30 1200  FD  band 1  [0.63 " + kMu + "m  visible]",
                                "3|/img/goes15.2013.150.122700.4.nc.jpg|2013-05-30 1230  NH  band 4  [10.7 " + kMu + "m  thermal]"}));
+    // The thumbnails say when and what: the slot and the sector, not the scan's own minute.
+    EXPECT_EQ(view_.Times, (std::vector<std::string>{"0 2013-05-30 12:00  FD", "3 2013-05-30 12:30  NH"}));
     // Every saved image is remembered, whatever its sector, and at once.
     TRegistryFile reg(RegistryFilePath());
     EXPECT_EQ(reg.ReadString(ProgramKey(), "LastSaved1"), "/img/goes15.2013.150.120100.1.nc.jpg");

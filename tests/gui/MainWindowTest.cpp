@@ -7,11 +7,13 @@
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QTimer>
+#include <QtTest/QTest>
 
 #include <filesystem>
 #include <fstream>
 
 #include "app/OrvantaForm.h"
+#include "app/Utils.h"
 #include "viewer/SingleImageForm.h"
 #include <QEnterEvent>
 #include <QImage>
@@ -112,9 +114,10 @@ TEST_F(MainWindowTest, SettingsComeFromTheRegistryAndGoBackOnClose)
 TEST_F(MainWindowTest, StartStopLedLogAndStatus)
 {
     Configure();
+    auto f = Open();
+    // Written once the window is up: opening it may take seconds on a busy machine.
     const std::string file = xdg_.Root() + "/in/goes15.2013.150.120000.1.nc";
     std::ofstream(file) << "x";
-    auto f = Open();
     EXPECT_EQ(f->PageControlMain->currentWidget(), f->TabSheetImages);
     EXPECT_NE(Memo(*f).find("an old line\n"), std::string::npos);
     EXPECT_NE(Memo(*f).find("  Starting orvanta V"), std::string::npos);
@@ -218,6 +221,45 @@ TEST_F(MainWindowTest, ThumbnailsCarryTheirChannelAndAHandCursor)
     EXPECT_EQ(f->Labels[2]->x(), f->Images[2]->x() + (120 - f->Labels[2]->width()) / 2);
 }
 
+struct TKeyCase {
+    const char* name;
+    Qt::Key key;
+    Qt::KeyboardModifiers modifiers;
+    bool running;           // the cycle runs afterwards
+    const char* page;       // the page shown afterwards
+    bool open;              // the window is still open
+};
+
+class KeyboardTest : public MainWindowTest, public ::testing::WithParamInterface<TKeyCase> {};
+
+TEST_P(KeyboardTest, KeysReachTheirActionsOnlyWhereTheyAreShown)
+{
+    Configure();
+    auto f = Open();
+    ASSERT_EQ(f->PageControlMain->currentWidget(), f->TabSheetImages);
+    const bool gammaBefore = f->findChild<TvrnCheckBox*>("CheckBoxGammaVisual")->isChecked();
+    f->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(f.get()));
+    QTest::keyClick(f.get(), GetParam().key, GetParam().modifiers);
+    QTest::qWait(250);  // a mnemonic presses its button the animated way
+    EXPECT_EQ(f->Cycle().Running, GetParam().running);
+    EXPECT_EQ(f->PageControlMain->currentWidget()->objectName().toStdString(), GetParam().page);
+    EXPECT_EQ(f->isVisible(), GetParam().open);
+    // The Setup page's letters sleep while that page is hidden.
+    EXPECT_EQ(f->findChild<TvrnCheckBox*>("CheckBoxGammaVisual")->isChecked(), gammaBefore);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Keys, KeyboardTest,
+    ::testing::Values(TKeyCase{"CtrlS", Qt::Key_S, Qt::ControlModifier, true, "TabSheetImages", true},
+                      TKeyCase{"AltT", Qt::Key_T, Qt::AltModifier, true, "TabSheetImages", true},
+                      TKeyCase{"Ctrl2", Qt::Key_2, Qt::ControlModifier, false, "TabSheetLog", true},
+                      TKeyCase{"AltS", Qt::Key_S, Qt::AltModifier, false, "TabSheetSetup", true},
+                      TKeyCase{"Ctrl4HiddenDiags", Qt::Key_4, Qt::ControlModifier, false, "TabSheetImages", true},
+                      TKeyCase{"AltGOnImages", Qt::Key_G, Qt::AltModifier, false, "TabSheetImages", true},
+                      TKeyCase{"CtrlQ", Qt::Key_Q, Qt::ControlModifier, false, "TabSheetImages", false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 struct TViewerCase {
     int height;
     bool opens;
@@ -292,6 +334,7 @@ TEST_F(MainWindowTest, CompositesComeBackFromTheLastSavedImages)
     QImage picture(CompositeWidth, CompositeHeight, QImage::Format_Grayscale8);
     picture.fill(77);
     ASSERT_TRUE(picture.save(QString::fromStdString(saved), "PNG"));
+    ASSERT_TRUE(SetFileDateTime(saved, *TryEncodeDate(2013, 5, 30) + *TryEncodeTime(11, 55, 10, 0)));
     TRegistryFile reg(RegistryFilePath());
     ASSERT_TRUE(reg.WriteString(ProgramKey(), "LastSaved2", saved));
     ASSERT_TRUE(reg.WriteString(ProgramKey(), "LastSaved3", xdg_.Root() + "/img/gone.png"));
@@ -301,6 +344,8 @@ TEST_F(MainWindowTest, CompositesComeBackFromTheLastSavedImages)
         ASSERT_EQ(band2.Height(), CompositeHeight);
         EXPECT_EQ(band2.ScanLine(1000)[1000], 77);
         EXPECT_EQ(f->Images[1]->toolTip().toStdString(), "Restored from full disk: last-band2.png");
+        EXPECT_EQ(f->LabelTimes[1]->text(), "2013-05-30 12:00");
+        EXPECT_EQ(f->LabelTimes[2]->text(), "");
         // A missing file leaves the composite blank and the hint alone.
         EXPECT_EQ(f->Station().Composites.Images[2].ScanLine(1000)[1000], 240);
         EXPECT_EQ(f->Images[2]->toolTip(), "");
