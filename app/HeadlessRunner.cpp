@@ -128,6 +128,8 @@ int THeadlessRunner::Prepare()
     connect(signals_.get(), &TSignalWatcher::Received, this, &THeadlessRunner::SignalReceived);
 
     log_->AddLogLine("Starting " + ProgramNameAndVersion(), UtcNow());
+    log_->AddLogLine(station_->CoastlinesLogLine(), UtcNow());
+    station_->OnLogLine = [this](const std::string& text) { log_->AddLogLine(text, UtcNow()); };
     if (!file.empty()) {
         cycle_->SingleFileMode = true;
         cycle_->SingleFileName = file;

@@ -430,6 +430,10 @@ void TFormRadaDedOVI::FormShow()
         e->setText(QString::fromStdString(WithTrailingDelimiter(e->text().toStdString())));
     log_->LoadFromFile();
     log_->AddLogLine("Starting " + ProgramNameAndVersion(), UtcNow());
+    if (station_) {
+        log_->AddLogLine(station_->CoastlinesLogLine(), UtcNow());
+        station_->OnLogLine = [this](const std::string& text) { log_->AddLogLine(text, UtcNow()); };
+    }
 }
 
 void TFormRadaDedOVI::TimerOnStartupTimer()

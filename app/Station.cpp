@@ -17,7 +17,22 @@ TStation::TStation(TProcessingOptions& options, std::unique_ptr<IAnimationNotifi
     LineStore.Mapping = &Mapping;
     MaskLoaded = LoadBuiltInMask(Mask);
     Product.Notifier = Notifier.get();
-    Product.DrawBoundaries = [this](TExtBitmap& composite) { LineStore.DrawOnBitmap(composite, 0, 0); };
+    Product.DrawBoundaries = [this](TExtBitmap& composite) {
+        if (LineStore.Count() == 0) {
+            // Said once: the option is on, yet every image will come out without lines.
+            if (!emptyStoreReported_ && OnLogLine) OnLogLine("Boundaries: no coastlines loaded, nothing to draw");
+            emptyStoreReported_ = true;
+            return;
+        }
+        LineStore.DrawOnBitmap(composite, 0, 0);
+    };
+}
+
+std::string TStation::CoastlinesLogLine() const
+{
+    if (LineStoreSource.empty())
+        return std::string("Coastlines: none found (install gmt-gshhg-low or set ") + kGshhsEnvironmentVariable + ")";
+    return "Coastlines: " + LineStoreSource + ", " + std::to_string(LineStore.Count()) + " segments";
 }
 
 int TStation::RestoreComposites(const std::array<std::unique_ptr<TRegistryString>, ChannelCount>& lastSaved,

@@ -34,9 +34,14 @@ public:
     TSegmentMapping Mapping;
     TCartogList LineStore;
     std::string LineStoreSource;  // what the line store was loaded from, for the log
+    // "Coastlines: <path list>, N segments", or that none were found.
+    std::string CoastlinesLogLine() const;
+    // Receives the one line that says "Boundaries" is ticked but there is nothing to draw.
+    std::function<void(const std::string&)> OnLogLine;
     std::unique_ptr<IAnimationNotifier> Notifier;
     TGoesProduct Product;
 
 private:
     TProcessingOptions& options_;
+    bool emptyStoreReported_ = false;
 };

@@ -108,6 +108,8 @@ TEST_F(HeadlessTest, TermFinishesLogsAndSaves)
     EXPECT_EQ(RunUntilSignal(SIGTERM), 0);
     const std::string log = TTempXdg::ReadText(ProcessLogPath());
     EXPECT_NE(log.find("  Starting orvanta V1.0.0.0\n"), std::string::npos);
+    // What the line store holds, or that there is none, said once at start.
+    EXPECT_NE(log.find("  Coastlines: "), std::string::npos);
     EXPECT_NE(log.find("  Windows shutdown request received\n"), std::string::npos);
     EXPECT_NE(log.find("  Closing orvanta V1.0.0.0\n"), std::string::npos);
     EXPECT_NE(out_.find("  Closing orvanta V1.0.0.0"), std::string::npos);
