@@ -13,8 +13,6 @@
 namespace binned {
 namespace {
 
-// Offsets inside a bin run from 0 at its south-west corner to this at its far edges.
-constexpr std::int64_t kUnitsPerBin = 65535;
 constexpr std::int64_t kMinutesAround = 360 * 60;
 constexpr std::int64_t kMinutesPoleToPole = 180 * 60;
 
@@ -51,28 +49,30 @@ private:
     int id_ = -1;
 };
 
-struct TNames {
-    const char* Count;   // points per piece (packed with the level in shoreline files)
-    const char* Level;   // nullptr where the level is packed
-};
-constexpr TNames kShorelineNames{"Embedded_npts_levels_exit_entry_for_a_segment", nullptr};
-constexpr TNames kLineNames{"N_points_for_a_segment", "Hierarchial_level_of_a_segment"};
+// The variables every file of the family has, named as GMT names them.
+constexpr const char* kBinMinutes = "Bin_size_in_minutes";
+constexpr const char* kBinsAcross = "N_bins_in_360_longitude_range";
+constexpr const char* kBinsDown = "N_bins_in_180_degree_latitude_range";
+constexpr const char* kFirstPiece = "Id_of_first_segment_in_a_bin";
+constexpr const char* kPiecesInBin = "N_segments_in_a_bin";
+constexpr const char* kFirstPoint = "Id_of_first_point_in_a_segment";
+constexpr const char* kDx = "Relative_longitude_from_SW_corner_of_bin";
+constexpr const char* kDy = "Relative_latitude_from_SW_corner_of_bin";
+constexpr const char* kCommonNames[] = {kBinMinutes, kBinsAcross, kBinsDown, kFirstPiece,
+                                        kPiecesInBin, kFirstPoint, kDx, kDy};
+// Shoreline files pack the points of a piece with its level; border and river files don't.
+constexpr const char* kPackedPieces = "Embedded_npts_levels_exit_entry_for_a_segment";
 constexpr const char* kAntarcticFlag = "Embedded_ANT_flag";
-
-// Every file of the family names its bins and points this way.
-constexpr const char* kCommonNames[] = {
-    "Bin_size_in_minutes",           "N_bins_in_360_longitude_range",
-    "N_bins_in_180_degree_latitude_range", "Id_of_first_segment_in_a_bin",
-    "N_segments_in_a_bin",           "Id_of_first_point_in_a_segment",
-    "Relative_longitude_from_SW_corner_of_bin", "Relative_latitude_from_SW_corner_of_bin"};
+constexpr const char* kPointsInPiece = "N_points_for_a_segment";
+constexpr const char* kPieceLevel = "Hierarchial_level_of_a_segment";
 
 // Which of the two layouts the file has, or nullopt when it is some other netCDF file.
 std::optional<bool> shorelineLayout(const TNcImage& nc)
 {
     for (const char* name : kCommonNames)
         if (!nc.Has(name)) return std::nullopt;
-    if (nc.Has(kShorelineNames.Count)) return true;
-    if (nc.Has(kLineNames.Count) && nc.Has(kLineNames.Level)) return false;
+    if (nc.Has(kPackedPieces)) return true;
+    if (nc.Has(kPointsInPiece) && nc.Has(kPieceLevel)) return false;
     return std::nullopt;
 }
 
@@ -144,15 +144,15 @@ TBinnedLines readArrays(const TNcImage& nc, bool shorelines, std::size_t fileByt
     TArrayReader r(nc, fileBytes);
     TBinnedLines f;
     f.Shorelines = shorelines;
-    f.BinMinutes = r.Scalar("Bin_size_in_minutes");
-    f.BinsAcross = r.Scalar("N_bins_in_360_longitude_range");
-    f.BinsDown = r.Scalar("N_bins_in_180_degree_latitude_range");
-    f.FirstPiece = r.Array("Id_of_first_segment_in_a_bin");
-    f.PiecesInBin = r.Array("N_segments_in_a_bin");
-    f.FirstPoint = r.Array("Id_of_first_point_in_a_segment");
+    f.BinMinutes = r.Scalar(kBinMinutes);
+    f.BinsAcross = r.Scalar(kBinsAcross);
+    f.BinsDown = r.Scalar(kBinsDown);
+    f.FirstPiece = r.Array(kFirstPiece);
+    f.PiecesInBin = r.Array(kPiecesInBin);
+    f.FirstPoint = r.Array(kFirstPoint);
     if (shorelines) {
         // npts in bits 9 and up, level in bits 6-8, the bin sides of entry and exit below.
-        const auto packed = r.Array(kShorelineNames.Count);
+        const auto packed = r.Array(kPackedPieces);
         // Files from before the second Antarctica have no flag; their Antarctica is land.
         std::vector<int> ice;
         if (nc.Has(kAntarcticFlag)) ice = r.Array(kAntarcticFlag);
@@ -165,12 +165,12 @@ TBinnedLines readArrays(const TNcImage& nc, bool shorelines, std::size_t fileByt
             f.Level[i] = (!ice.empty() && ice[i] != 0) ? 5 : static_cast<std::int32_t>((bits >> 6) & 7u);
         }
     } else {
-        const auto counts = r.Array(kLineNames.Count);
+        const auto counts = r.Array(kPointsInPiece);
         f.PointsInPiece.assign(counts.begin(), counts.end());
-        f.Level = r.Array(kLineNames.Level);
+        f.Level = r.Array(kPieceLevel);
     }
-    f.Dx = offsets(r.Array("Relative_longitude_from_SW_corner_of_bin"));
-    f.Dy = offsets(r.Array("Relative_latitude_from_SW_corner_of_bin"));
+    f.Dx = offsets(r.Array(kDx));
+    f.Dy = offsets(r.Array(kDy));
     return f;
 }
 
@@ -224,7 +224,7 @@ std::optional<TBinnedLines> ReadBinnedLines(std::span<const std::uint8_t> data)
     return readArrays(*opened->Nc, opened->Shorelines, data.size());
 }
 
-void AppendBinnedLines(TCartogList& store, const TBinnedLines& f)
+void CheckArrays(const TBinnedLines& f)
 {
     if (f.BinMinutes <= 0 || f.BinsAcross <= 0 || f.BinsDown <= 0 ||
         static_cast<std::int64_t>(f.BinMinutes) * f.BinsAcross != kMinutesAround ||
@@ -232,10 +232,16 @@ void AppendBinnedLines(TCartogList& store, const TBinnedLines& f)
         throw EReadError("Bins don't tile the globe");
     const std::size_t bins = static_cast<std::size_t>(f.BinsAcross) * static_cast<std::size_t>(f.BinsDown);
     if (f.FirstPiece.size() != bins || f.PiecesInBin.size() != bins) throw EReadError("Bin arrays of the wrong length");
-    const auto pieces = static_cast<std::int64_t>(f.FirstPoint.size());
     if (f.PointsInPiece.size() != f.FirstPoint.size() || f.Level.size() != f.FirstPoint.size())
         throw EReadError("Piece arrays of different lengths");
     if (f.Dx.size() != f.Dy.size()) throw EReadError("Point arrays of different lengths");
+}
+
+void AppendBinnedLines(TCartogList& store, const TBinnedLines& f)
+{
+    CheckArrays(f);
+    const std::size_t bins = f.FirstPiece.size();
+    const auto pieces = static_cast<std::int64_t>(f.FirstPoint.size());
     const auto points = static_cast<std::int64_t>(f.Dx.size());
 
     for (std::size_t b = 0; b < bins; ++b) {

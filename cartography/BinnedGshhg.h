@@ -15,6 +15,9 @@ class TCartogList;
 
 namespace binned {
 
+// Offsets inside a bin run from 0 at its south-west corner to this at its far edges.
+constexpr std::int64_t kUnitsPerBin = 65535;
+
 // The arrays of one file, as read, before anything has been checked against anything else.
 struct TBinnedLines {
     // Shoreline files pack count, level and bin edges of a piece into one integer and flag
@@ -37,6 +40,9 @@ bool HasNetCdfMagic(std::span<const std::uint8_t> data);
 // The arrays of a binned line file held in memory. nullopt when the bytes aren't netCDF or
 // lack the variables that make one; EReadError when they are one but can't be read whole.
 std::optional<TBinnedLines> ReadBinnedLines(std::span<const std::uint8_t> data);
+
+// EReadError unless the bins tile the globe and the arrays agree in length.
+void CheckArrays(const TBinnedLines& lines);
 
 // Appends the pieces the store keeps, bin by bin, as segments of kind 1 in degrees.
 // EReadError at the first bin or piece the arrays can't back; pieces appended before stay.

@@ -15,22 +15,34 @@ public:
     // An empty mask: the scene then makes up its own continents.
     TLandMask() = default;
 
-    // Reads a GSHHS shoreline file; false (mask left empty) when it cannot be read or
-    // holds nothing usable. cellsPerDegree sets the raster's resolution.
+    // Reads a shoreline file, GSHHS polygons or GSHHG's binned netCDF, whichever it is;
+    // false (mask left empty) when it cannot be read or holds nothing usable.
+    // cellsPerDegree sets the raster's resolution.
+    bool Load(const std::string& path, int cellsPerDegree = 20);
     bool LoadGshhs(const std::string& path, int cellsPerDegree = 20);
+    // The binned pieces of each polygon are joined end to end back into its ring.
+    bool LoadBinned(const std::string& path, int cellsPerDegree = 20);
 
     bool Empty() const { return cells_.empty(); }
     // 1 on land, 0 on water (or when empty). Longitude in any range.
     std::uint8_t At(float lon, float lat) const;
 
 private:
+    struct TRingPoint {
+        double Lon, Lat;
+    };
+    bool Start(int cellsPerDegree);
+    static void CloseThroughThePole(std::vector<TRingPoint>& poly);
+    void FillRing(const std::vector<TRingPoint>& poly, std::vector<std::uint8_t>& cells,
+                  std::vector<double>& crossings) const;
+
     int perDegree_ = 0, width_ = 0, height_ = 0;
     std::vector<std::uint8_t> cells_;
 };
 
-// The first GSHHS shoreline file that exists among: the given path, the entries of the
-// ORVANTA_GSHHS list ('|'-separated, border files skipped) and the system's default
-// location. Empty when there is none.
+// The shoreline file the station itself would draw: the given path when it exists, else the
+// first shoreline (GSHHS or binned; border and river files skipped) of the station's
+// start-up list. Empty when there is none.
 std::string FindShorelineFile(const std::string& preferred);
 
 } // namespace synth

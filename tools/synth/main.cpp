@@ -40,7 +40,7 @@ int main(int argc, char** argv)
         const std::string shorelines = synth::FindShorelineFile(options.Shorelines);
         if (!options.Shorelines.empty() && shorelines != options.Shorelines)
             throw std::runtime_error("cannot read shorelines from " + options.Shorelines);
-        if (shorelines.empty() || !land.LoadGshhs(shorelines)) {
+        if (shorelines.empty() || !land.Load(shorelines)) {
             if (!options.Quiet)
                 std::cerr << "orvanta-synth: no shoreline file found; the land is made up\n";
         }
