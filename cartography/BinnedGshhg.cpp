@@ -174,13 +174,15 @@ TBinnedLines readArrays(const TNcImage& nc, bool shorelines, std::size_t fileByt
     return f;
 }
 
-// The lines the GSHHS reader keeps of the same release: land (1), islands in lakes (3) and
-// Antarctica's grounding line (6), never ponds (4) or the ice front (5). Every lake (2) of a
-// shoreline file passes the GSHHS reader's area test in this release, so all are kept; the
-// level-2 lines of border and river files (internal borders) have no area and are dropped.
+// Shorelines: what the GSHHS reader keeps of the same release: land (1), islands in lakes (3)
+// and Antarctica's grounding line (6), never ponds (4) or the ice front (5); every lake (2)
+// of this release passes that reader's area test, so all are kept. Borders: the national
+// ones (1) only; internal (2) and maritime (3) boundaries would draw boxes round the open
+// ocean of the Pacific. Rivers likewise: the permanent major ones (1).
 bool keeps(std::int32_t level, bool shorelines)
 {
-    return level == 1 || level == 3 || level == 6 || (level == 2 && shorelines);
+    if (!shorelines) return level == 1;
+    return level == 1 || level == 2 || level == 3 || level == 6;
 }
 
 // Degrees from a position counted in offset units from longitude 0 or latitude -90. Whole

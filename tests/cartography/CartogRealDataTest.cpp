@@ -162,18 +162,19 @@ TEST_P(RealBinned, PiecesPerResolution)
     EXPECT_FLOAT_EQ(north, c.north);
 }
 
-// Shorelines keep land, lakes, islands in lakes and the Antarctic grounding line; borders and
-// rivers levels 1 and 3, as the GSHHS reader does with the same release's .b files.
+// Shorelines keep land, lakes, islands in lakes and the Antarctic grounding line, as the GSHHS
+// reader does with the same release's .b files; borders the national ones, rivers the
+// permanent major ones.
 INSTANTIATE_TEST_SUITE_P(Files, RealBinned,
                          ::testing::Values(BinnedFileCase{"binned_GSHHS_c.nc", 2210, 13829, 116, -85.2358246f, 83.5304794f},
                                            BinnedFileCase{"binned_GSHHS_l.nc", 12189, 94622, 506, -85.2358246f, 83.6267624f},
                                            BinnedFileCase{"binned_GSHHS_i.nc", 45175, 464874, 1480, -85.2359009f, 83.6334f},
                                            BinnedFileCase{"binned_GSHHS_h.nc", 164838, 1966240, 2262, -85.2358856f, 83.6333847f},
-                                           BinnedFileCase{"binned_border_c.nc", 644, 2583, 23, -54.8859406f, 71.9830627f},
-                                           BinnedFileCase{"binned_border_l.nc", 843, 8105, 85, -54.885788f, 71.9830627f},
-                                           BinnedFileCase{"binned_border_i.nc", 1226, 27068, 208, -54.8858643f, 71.9830627f},
-                                           BinnedFileCase{"binned_border_h.nc", 2468, 74449, 291, -54.885849f, 71.9830627f},
-                                           BinnedFileCase{"binned_river_l.nc", 11378, 34585, 16, -52.7333488f, 74.4121475f}),
+                                           BinnedFileCase{"binned_border_c.nc", 574, 2370, 23, -54.8859406f, 70.0881958f},
+                                           BinnedFileCase{"binned_border_l.nc", 728, 7748, 85, -54.885788f, 70.0883484f},
+                                           BinnedFileCase{"binned_border_i.nc", 1028, 26414, 208, -54.8858643f, 70.0888824f},
+                                           BinnedFileCase{"binned_border_h.nc", 2031, 73060, 291, -54.885849f, 70.0888977f},
+                                           BinnedFileCase{"binned_river_l.nc", 2522, 8091, 13, -34.0569153f, 70.2024841f}),
                          [](const auto& info) { return fileTestName(info.param.file); });
 
 // The low-resolution binned shoreline is the same release as gshhs_l.b, cut into bins: its
