@@ -173,13 +173,16 @@ void TStationStatus::FileHandled(const std::string& entry, TFileOutcome outcome,
         ++today_.Skipped;
         break;
     case TFileOutcome::Failed: {
+        // An entry that is no file to process (a FIFO, a link) is met again every cycle; it is
+        // news once, not a failure per cycle.
+        if (failure.find(" left alone: ") != std::string::npos && !leftAlone_.insert(entry).second) return;
         ++sinceStart_.Failed;
         ++today_.Failed;
         lastFailureTime_ = now;
         lastFailureFile_ = entry;
-        // A failure line reads "<file> failed" or "<file> failed: <reason>".
-        const auto colon = failure.find(" failed: ");
-        lastFailureReason_ = colon == std::string::npos ? std::string() : failure.substr(colon + 9);
+        // The line reads "<file> failed", "<file> failed: <reason>" or "<file> left alone: <reason>".
+        const auto colon = failure.rfind(entry, 0) == 0 ? failure.find(": ", entry.size()) : std::string::npos;
+        lastFailureReason_ = colon == std::string::npos ? std::string() : failure.substr(colon + 2);
         break;
     }
     case TFileOutcome::GeoDeleted:

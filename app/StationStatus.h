@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <set>
 #include <string>
 
 #include "app/ChannelCatalogue.h"
@@ -69,6 +70,7 @@ private:
     std::array<TLastImage, ChannelCount> lastImages_{};
     TDateTime lastFailureTime_ = 0;
     std::string lastFailureFile_, lastFailureReason_;
+    std::set<std::string> leftAlone_;
 };
 
 enum class TStatusHealth { Healthy = 0, NotHealthy = 1 };

@@ -4,6 +4,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -120,6 +121,18 @@ TEST_F(StationStatusTest, CountsLastImagesAndTheLastFailureWithItsReason)
     s = Read();
     EXPECT_EQ(s["closed"].toString(), "2013-05-31T12:00:00Z");
     EXPECT_FALSE(s["processing"].toBool());
+}
+
+TEST_F(StationStatusTest, AnEntryLeftAloneCountsOnceNotEveryCycle)
+{
+    auto status = MakeStatus();
+    const std::string fifo = in_ + "goes15.2013.150.120000.1.nc";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    RunOneCycle();
+    RunOneCycle();
+    const QJsonObject s = Read();
+    EXPECT_EQ(s["since_start"].toObject()["failed"].toInt(), 1);
+    EXPECT_EQ(s["last_failure"].toObject()["reason"].toString(), "a FIFO, not a regular file");
 }
 
 TEST_F(StationStatusTest, AReaderNeverSeesAHalfWrittenFile)
