@@ -1,5 +1,6 @@
 #include "app/Composites.h"
 
+#include <algorithm>
 #include <exception>
 #include <filesystem>
 #include <sstream>
@@ -53,18 +54,43 @@ bool LoadBuiltInMask(TExtBitmap& mask)
     }
 }
 
-bool LoadSavedImage(TExtBitmap& composite, const std::string& fileName)
+bool LoadSavedImage(TExtBitmap& composite, const std::string& fileName, std::string* why)
 {
+    const auto fail = [why](std::string reason) {
+        if (why) *why = std::move(reason);
+        return false;
+    };
     std::error_code ec;
     if (fileName.empty() || !std::filesystem::exists(fileName, ec))
-        return false;
+        return fail("no such file");
     const std::string ext = UpperCase(std::filesystem::path(fileName).extension().string());
+    // Read beside the composite, so that a file of another kind never replaces it: a small or
+    // huge picture would otherwise set the size of every later image of the channel.
+    TExtBitmap loaded;
+    loaded.SetPixelFormat(TPixelFormat::pf8bit);
+    loaded.MakeGreyPalette();
     try {
+        bool ok = false;
         if (ext == ".JPG")
-            return LoadJPEG(&composite, fileName, false, 0);
-        if (ext == ".PNG")
-            return LoadPNGGraphic(&composite, fileName, false, false);
-    } catch (const std::exception&) {
+            ok = LoadJPEG(&loaded, fileName, false, 0);
+        else if (ext == ".PNG")
+            ok = LoadPNGGraphic(&loaded, fileName, false, false);
+        else
+            return fail("neither .jpg nor .png");
+        if (!ok)
+            return fail("cannot be read");
+    } catch (const std::exception& e) {
+        return fail(std::string("cannot be read: ") + e.what());
+    } catch (...) {
+        return fail("cannot be read");
     }
-    return false;
+    if (loaded.PixelFormat() != TPixelFormat::pf8bit)
+        return fail("not an 8-bit image");
+    if (loaded.Width() != composite.Width() || loaded.Height() != composite.Height())
+        return fail(std::to_string(loaded.Width()) + " x " + std::to_string(loaded.Height()) + ", not "
+                    + std::to_string(composite.Width()) + " x " + std::to_string(composite.Height()));
+    for (int y = 0; y < loaded.Height(); ++y)
+        std::copy_n(loaded.ScanLine(y), loaded.Width(), composite.ScanLine(y));
+    composite.Changed();
+    return true;
 }

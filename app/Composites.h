@@ -29,6 +29,7 @@ void ApplyMask(const TExtBitmap& mask, TExtBitmap& composite, std::uint8_t chann
 // Loads the built-in mask ("MASK256") into an 8-bit grey image; false when it cannot be read.
 bool LoadBuiltInMask(TExtBitmap& mask);
 
-// Loads a saved image (".jpg" or ".png", by its extension in any case) into the composite,
-// keeping the composite 8-bit. False when the file is missing or cannot be read.
-bool LoadSavedImage(TExtBitmap& composite, const std::string& fileName);
+// Loads a saved image (".jpg" or ".png", by its extension in any case) into the composite.
+// Only an 8-bit image of the composite's size is taken; otherwise the composite stays as it
+// was, the result is false and why says what was wrong with the file.
+bool LoadSavedImage(TExtBitmap& composite, const std::string& fileName, std::string* why = nullptr);

@@ -15,6 +15,7 @@
 #include "app/ChannelCatalogue.h"
 #include "app/Publisher.h"
 #include "app/SectorPlacement.h"
+#include "app/ProcessLog.h"
 #include "app/Utils.h"
 #include "imaging/BZ2files.h"
 #include "imaging/BZip2.h"
@@ -78,13 +79,6 @@ std::string BZip2FailureReason(const EBZip2Error& e)
         return std::string("bzip2: ") + e.what();
     }
     return e.what();
-}
-
-// Appends one line to a text file, creating it when missing.
-void AppendLine(const std::string& path, const std::string& line)
-{
-    std::ofstream out(path, std::ios::app | std::ios::binary);
-    out << line << "\n";
 }
 
 }  // namespace
@@ -155,7 +149,7 @@ bool TGoesProduct::DecodeGoesFile(const std::string& path, TExtBitmap& image, st
         if (OnCaption)
             OnCaption(std::string("Orvanta V") + ORVANTA_FILE_VERSION + " from Quillon, Brackmoor  -  " + head);
         if (channel == 3 && !GeoLogPath.empty())
-            AppendLine(GeoLogPath, details);
+            AppendTextLine(GeoLogPath, details);
         return true;
     } catch (const std::exception& e) {
         decodeFailure_ = e.what();

@@ -9,6 +9,7 @@
 
 #include "app/Utils.h"
 #include "settings/ProgramPaths.h"
+#include "settings/RegistryFile.h"
 
 std::string UsageText()
 {
@@ -31,7 +32,8 @@ std::string UsageText()
            "              runs, processes and had a file or cycle within " + std::to_string(StatusStaleSeconds) + " s\n"
            "\n"
            "Headless exit status: 0 done (or stopped by SIGTERM/SIGINT/SIGHUP), 1 the single\n"
-           "file was not processed and saved, 2 wrong arguments or settings.\n"
+           "file was not processed and saved, 2 wrong arguments or settings, or another\n"
+           "station already running on the same settings.\n"
            "\n"
            "Settings: " + RegistryFilePath() + ", key\n"
            "  [HKEY_CURRENT_USER" + ProgramKey() + "] (values \"SourcePath\", \"NetCDFPath\",\n"
@@ -47,6 +49,7 @@ THeadlessRunner::THeadlessRunner(TCommandLine commandLine, std::FILE* out, std::
 
 THeadlessRunner::~THeadlessRunner()
 {
+    if (log_) SetSettingsReportReceiver({});
     status_.reset();
     cycle_.reset();
     if (log_) log_->SetSink(nullptr);
@@ -71,27 +74,32 @@ int THeadlessRunner::Prepare()
         return ExitUsage;
     }
 
+    if (!stationLock_.Acquire()) {
+        std::fprintf(err_, "%s: %s\n", ProgramName().c_str(), stationLock_.Refusal().c_str());
+        return ExitUsage;
+    }
+
     options_ = std::make_unique<TRegistryOptions>();
     static const struct {
         const char* valueName;
         const char* what;
-        const char* example;
-    } kDirectories[] = {{"SourcePath", "source (incoming files)", "/srv/goes/incoming/"},
-                        {"NetCDFPath", "raw archive (saved NetCDF files)", "/srv/goes/raw/"},
-                        {"SavePath", "image", "/srv/goes/images/"}};
+    } kDirectories[] = {{"SourcePath", "source (incoming files)"},
+                        {"NetCDFPath", "raw archive (saved NetCDF files)"},
+                        {"SavePath", "image"}};
     bool missing = false;
     // The operator sees which directory is missing and how to set it: there is no Setup page.
     for (const auto& d : kDirectories) {
-        const std::string path = options_->PathText(d.valueName);
-        if (DirectoryExists(path)) continue;
+        const std::string path = WithTrailingDelimiter(options_->PathText(d.valueName));
+        const std::string problem = DirectoryProblem(path);
+        if (problem.empty()) continue;
         missing = true;
-        const bool unset = path == WithTrailingDelimiter(std::string(FindSetting(d.valueName)->DefaultText));
-        if (unset) std::fprintf(err_, "%s: the %s directory is not set.\n", ProgramName().c_str(), d.what);
+        if (path.empty()) std::fprintf(err_, "%s: the %s directory is not set.\n", ProgramName().c_str(), d.what);
         else
-            std::fprintf(err_, "%s: the %s directory \"%s\" does not exist.\n", ProgramName().c_str(), d.what,
-                         path.c_str());
+            std::fprintf(err_, "%s: the %s directory \"%s\" %s.\n", ProgramName().c_str(), d.what,
+                         LogSafe(path).c_str(), problem.c_str());
         std::fprintf(err_, "  Set it as \"%s\" under [HKEY_CURRENT_USER%s]\n  in %s, for example:\n  \"%s\"=\"%s\"\n",
-                     d.valueName, ProgramKey().c_str(), RegistryFilePath().c_str(), d.valueName, d.example);
+                     d.valueName, ProgramKey().c_str(), RegistryFilePath().c_str(), d.valueName,
+                     std::string(FindSetting(d.valueName)->Example).c_str());
     }
     if (missing) return ExitUsage;
     if (!KeepsSomething(*options_)) {
@@ -119,7 +127,6 @@ int THeadlessRunner::Prepare()
     connect(cycle_.get(), &TProcessingCycle::CycleFinished, this, &THeadlessRunner::CycleFinished);
 
     station_ = std::make_unique<TStation>(*options_, std::make_unique<TDBusAnimationNotifier>());
-    station_->RestoreComposites(cycle_->LastSavedSettings);
     station_->Product.SingleFileMode = [this] { return cycle_->SingleFileMode; };
     station_->Product.GeoLogPath = GeoLogPath();
     cycle_->SetGoesFileHandler(&station_->Product);
@@ -130,6 +137,9 @@ int THeadlessRunner::Prepare()
     log_->AddLogLine("Starting " + ProgramNameAndVersion(), UtcNow());
     log_->AddLogLine(station_->CoastlinesLogLine(), UtcNow());
     station_->OnLogLine = [this](const std::string& text) { log_->AddLogLine(text, UtcNow()); };
+    SetSettingsReportReceiver([this](const std::string& text) { log_->AddLogLine(text, 0); });
+    station_->RestoreComposites(cycle_->LastSavedSettings, {},
+                                [this](const std::string& line) { log_->AddLogLine(line, 0); });
     if (!file.empty()) {
         cycle_->SingleFileMode = true;
         cycle_->SingleFileName = file;

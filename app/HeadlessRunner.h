@@ -1,7 +1,8 @@
 #pragma once
 // The station without a screen: the same cycle under a QCoreApplication, every log line also
 // on standard output, the settings from the registry file. SIGTERM, SIGINT and SIGHUP finish
-// the file in hand, log "Closing ...", save the log and end the program with status 0.
+// the file in hand, log "Closing ...", save the log and end the program with status 0. A second
+// station on the same settings refuses with status 2.
 
 #include <QObject>
 
@@ -16,6 +17,7 @@
 #include "app/SignalWatcher.h"
 #include "app/StationStatus.h"
 #include "app/Station.h"
+#include "app/StationLock.h"
 
 class THeadlessRunner : public QObject, public TCycleView, public TLogSink {
     Q_OBJECT
@@ -55,6 +57,7 @@ private:
     TCommandLine commandLine_;
     std::FILE* out_;
     std::FILE* err_;
+    TStationLock stationLock_;
     std::unique_ptr<TRegistryOptions> options_;
     std::unique_ptr<TProcessLog> log_;
     std::unique_ptr<TGeoFileRoute> geoRoute_;

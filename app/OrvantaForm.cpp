@@ -22,11 +22,13 @@
 #include <QUrl>
 
 #include <filesystem>
+#include <utility>
 
 #include "Version.h"
 #include "app/Utils.h"
 #include "netcdf/SectorCode.h"
 #include "settings/ProgramPaths.h"
+#include "settings/RegistryFile.h"
 
 namespace {
 
@@ -183,6 +185,7 @@ void TFormRadaDedOVI::BuildKeyboard()
 
 TFormRadaDedOVI::~TFormRadaDedOVI()
 {
+    if (shown_) SetSettingsReportReceiver({});
     // The cycle's "LastSaved" values and the placement are written here; the Setup page's
     // controls write theirs as Qt deletes them after this.
     status_.reset();
@@ -215,6 +218,9 @@ void TFormRadaDedOVI::FormCreate()
     };
     cycle_->SetGeoFileHandler(geoRoute_.get());
     cycle_->EnableInstantPickUp();
+    connect(cycle_.get(), &TProcessingCycle::CycleFinished, this, [this] {
+        if (closePending_) FinishClosing();
+    });
     cycle_->OnProgress = [this](std::size_t done, std::size_t found, const std::string& file) {
         LabelProgress->setText(file.empty() ? QString() : QString::fromStdString(ProgressText(done, found, file)));
         LabelProgress->repaint();
@@ -241,13 +247,16 @@ void TFormRadaDedOVI::FormCreate()
             QTimer::singleShot(0, this, [this, i] { RefreshThumbnail(i); });
         };
     }
-    station_->RestoreComposites(cycle_->LastSavedSettings, [this](std::uint8_t channel, const std::string& hint) {
-        if (Images[channel]) Images[channel]->setToolTip(QString::fromStdString(hint));
-        // The saved image carries its image time as its file time; which sector came last is
-        // not kept, so the label gives the time alone.
-        if (const auto taken = GetFileDateTime(cycle_->LastSavedSettings[channel]->Value))
-            ShowImageTime(channel, ImageTimeText(ImageSlot(*taken), SectorUnknown));
-    });
+    station_->RestoreComposites(
+        cycle_->LastSavedSettings,
+        [this](std::uint8_t channel, const std::string& hint) {
+            if (Images[channel]) Images[channel]->setToolTip(QString::fromStdString(hint));
+            // The saved image carries its image time as its file time; which sector came last
+            // is not kept, so the label gives the time alone.
+            if (const auto taken = GetFileDateTime(cycle_->LastSavedSettings[channel]->Value))
+                ShowImageTime(channel, ImageTimeText(ImageSlot(*taken), SectorUnknown));
+        },
+        [this](const std::string& line) { linesAfterStart_.push_back(line); });
     for (std::size_t i = 0; i < ChannelCount; ++i)
         if (ChannelExists(i)) RefreshThumbnail(i);
     status_ = std::make_unique<TStationStatus>(*cycle_, station_->LineStoreSource);
@@ -313,6 +322,7 @@ TvrnLabeledEdit* TFormRadaDedOVI::AddPathEdit(QWidget* page, const TSettingInfo&
     edit->setObjectName(Q(s.ControlName));
     edit->SetNamedAs(Q(s.ValueName));
     edit->setText(Q(s.DefaultText));
+    edit->setPlaceholderText("e.g.  " + Q(s.Example));
     edit->EditLabel()->setText(Q(s.Caption));
     edit->EditLabel()->setToolTip(Q(s.Hint));
     edit->setGeometry(16, top, 560, 22);
@@ -428,12 +438,19 @@ void TFormRadaDedOVI::FormShow()
     TimerOnStartup.start();
     for (TvrnLabeledEdit* e : {LabeledEditSourcePath, LabeledEditNetCDFPath, LabeledEditSavePath})
         e->setText(QString::fromStdString(WithTrailingDelimiter(e->text().toStdString())));
+    // Asked before "Starting" reaches the file: a first run has no log until then.
+    std::error_code ec;
+    logFoundAtStart_ = std::filesystem::exists(log_->Path(), ec);
     log_->LoadFromFile();
     log_->AddLogLine("Starting " + ProgramNameAndVersion(), UtcNow());
     if (station_) {
         log_->AddLogLine(station_->CoastlinesLogLine(), UtcNow());
         station_->OnLogLine = [this](const std::string& text) { log_->AddLogLine(text, UtcNow()); };
     }
+    // What went wrong while the window was made waits for the log to be loaded.
+    SetSettingsReportReceiver([this](const std::string& text) { log_->AddLogLine(text, 0); });
+    for (const std::string& line : linesAfterStart_) log_->AddLogLine(line, 0);
+    linesAfterStart_.clear();
 }
 
 void TFormRadaDedOVI::TimerOnStartupTimer()
@@ -441,8 +458,7 @@ void TFormRadaDedOVI::TimerOnStartupTimer()
     TimerOnStartup.stop();
     cycle_->SingleFileMode = false;
     std::error_code ec;
-    const bool ready = std::filesystem::exists(log_->Path(), ec) && DirectoryExists(options_.SourcePath())
-                       && DirectoryExists(options_.NetCDFPath()) && DirectoryExists(options_.SavePath());
+    const bool ready = logFoundAtStart_ && options_.DirectoriesProblem().empty();
     if (ready) {
         if (commandLine_.FindSwitch("start")) BitBtnStartStopClick();
         if (commandLine_.FindSwitch("log")) PageControlMain->setCurrentWidget(TabSheetLog);
@@ -499,6 +515,14 @@ void TFormRadaDedOVI::closeEvent(QCloseEvent* event)
         return;
     }
     cycle_->StopProcessing();
+    if (cycle_->InCycle()) {
+        // Asked from inside a file's work: the file is finished, then the window closes, so
+        // its "Processed" line is in the saved log.
+        closePending_ = true;
+        afterClose_ = [this] { close(); };
+        event->ignore();
+        return;
+    }
     FormClose();
     event->accept();
 }
@@ -514,14 +538,32 @@ void TFormRadaDedOVI::FormClose()
     if (!log_->Lines().empty()) log_->SaveToFile();
 }
 
-void TFormRadaDedOVI::ShutdownRequested(const std::string& why)
+void TFormRadaDedOVI::ShutdownRequested(const std::string& why, std::function<void()> then)
 {
     cycle_->StopProcessing();
     TimerOnStartup.stop();
     BitBtnStartStop->setText("Closing  ");
     BitBtnStartStop->setIcon(glyphOff_);
+    if (closePending_) {
+        // Asked again while the file in hand is finished: one close, ending if either asks.
+        if (then) afterClose_ = std::move(then);
+        return;
+    }
     log_->AddLogLine(why, UtcNow());
+    closePending_ = true;
+    afterClose_ = std::move(then);
+    // Logging "Closing" in the middle of a file would leave that file's line out of the log.
+    if (!cycle_->InCycle()) FinishClosing();
+}
+
+void TFormRadaDedOVI::FinishClosing()
+{
+    closePending_ = false;
+    const bool ending = static_cast<bool>(afterClose_);
     FormClose();
+    // A session that goes on after all keeps a window that logs and saves when it closes.
+    if (!ending) closed_ = false;
+    if (auto then = std::exchange(afterClose_, {})) then();
 }
 
 void TFormRadaDedOVI::SetLedColour(TColor colour)

@@ -63,8 +63,10 @@ public:
     // True when the viewer was opened.
     bool ImageThumbClick(QObject* sender);
     void ImagePopupMenuPopup() {}
-    // The close path of a shutdown: no question asked.
-    void ShutdownRequested(const std::string& why);
+    // The close path of a shutdown: no question asked. The file in hand is finished first;
+    // then "Closing" is logged, the log saved and `then` run (the program's end). Without
+    // `then` the window stays, and a later close logs and saves again.
+    void ShutdownRequested(const std::string& why, std::function<void()> then = {});
 
     QTabWidget* PageControlMain = nullptr;
     QWidget* TabSheetImages = nullptr;
@@ -106,6 +108,8 @@ private:
     void FormCreate();
     void FormShow();
     void FormClose();
+    // The close that waited for the file in hand.
+    void FinishClosing();
     void BuildImagesPage();
     void RefreshThumbnail(std::size_t channel);
     void BuildSetupPage();
@@ -124,5 +128,9 @@ private:
     QIcon glyphOff_, glyphOn_;
     TFormSingleImage* viewer_ = nullptr;
     bool shown_ = false;
+    bool logFoundAtStart_ = false;
+    std::vector<std::string> linesAfterStart_;  // logged after the "Starting" line
     bool closed_ = false;
+    bool closePending_ = false;  // a close or shutdown waits for the cycle to end
+    std::function<void()> afterClose_;
 };

@@ -1,7 +1,9 @@
 #include "app/ProcessLog.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -48,6 +50,27 @@ bool SaveTextAtomically(const std::string& path, const std::string& text)
     return !ec;
 }
 
+bool AppendTextLine(const std::string& path, const std::string& line)
+{
+    const std::string text = line + "\n";
+    int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0 && errno == ENOENT) {
+        const std::filesystem::path target(path);
+        if (target.has_parent_path() && ForceDirectories(target.parent_path().string()))
+            fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    }
+    if (fd < 0) return false;
+    // One write per line: with O_APPEND the line lands whole, after whatever is there.
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    return ::close(fd) == 0 && done == text.size();
+}
+
 TProcessLog::TProcessLog(std::string path, TClock clock)
     : path_(std::move(path)), clock_(std::move(clock))
 {
@@ -68,6 +91,9 @@ void TProcessLog::AddLogLine(const std::string& text, TDateTime time)
     const std::string stamp = time != 0 ? FormatDateTime("yyyy-mm-dd hh:nn:ss.zzz  ", time)
                                         : FormatDateTime("yyyy-mm-dd hh:nn:ss      ", Now());
     lines_.push_back(stamp + LogSafe(text));
+    // On disk at once, so that a crash or a kill loses nothing already logged; the daily and
+    // closing saves below replace the file by the lines kept, which trims it to the cap.
+    AppendTextLine(path_, lines_.back());
     if (sink_) sink_->LogLineAdded(lines_.back());
 
     const TDateTime now = Now();

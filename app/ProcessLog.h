@@ -1,7 +1,7 @@
 #pragma once
 // The processing log: stamped lines kept in memory (at most 10 000), mirrored to whatever shows
-// them (the window's memo, standard output), and saved to the log file once a day after 01:24
-// UTC and when the program closes.
+// them (the window's memo, standard output), appended to the log file one by one, and saved
+// whole (trimmed to the lines kept) once a day after 01:24 UTC and when the program closes.
 
 #include <cstddef>
 #include <cstdint>
@@ -59,6 +59,10 @@ private:
 // Log-safe text: control characters (a line break in a file name, say) become '?', so every
 // entry stays one line and no entry can forge another.
 std::string LogSafe(std::string_view text);
+
+// Appends line and a line break to path, creating the file and its directory when missing;
+// false when it cannot be written.
+bool AppendTextLine(const std::string& path, const std::string& line);
 
 // Writes text to path via a temporary file and rename, creating the directory when missing.
 bool SaveTextAtomically(const std::string& path, const std::string& text);

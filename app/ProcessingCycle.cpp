@@ -14,7 +14,8 @@
 std::string ProgressText(std::size_t done, std::size_t found, const std::string& file)
 {
     std::string text = std::to_string(done) + " of " + std::to_string(found) + " done";
-    if (!file.empty()) text += ", now " + file;
+    // A line break in a name must not split the progress line of a headless station.
+    if (!file.empty()) text += ", now " + LogSafe(file);
     return text;
 }
 
@@ -171,18 +172,27 @@ void TProcessingCycle::TimerProcessTimer()
     WatchSourceDirectory();
 
     std::vector<std::string> list;
-    ListFiles(options_.SourcePath() + IncomingPattern, list);
-    SortFileList(list);
-    if (SingleFileMode) list.assign(1, SingleFileName);
-    std::erase_if(leftAlone_, [&](const std::string& e) { return std::find(list.begin(), list.end(), e) == list.end(); });
-    // Processing would take every file in and keep nothing of it: the files wait instead.
-    if (!KeepsSomething(options_)) {
-        if (!nothingKeptLogged_) log_.AddLogLine(NothingKeptText, 0);
-        nothingKeptLogged_ = true;
-        list.clear();
-    } else {
-        nothingKeptLogged_ = false;
+    const std::string problem = options_.DirectoriesProblem();
+    if (problem.empty()) {
+        ListFiles(options_.SourcePath() + IncomingPattern, list);
+        SortFileList(list);
+        if (SingleFileMode) list.assign(1, SingleFileName);
+        std::erase_if(leftAlone_, [&](const std::string& e) { return std::find(list.begin(), list.end(), e) == list.end(); });
+        // Processing would take every file in and keep nothing of it: the files wait instead.
+        if (!KeepsSomething(options_)) {
+            if (!nothingKeptLogged_) log_.AddLogLine(NothingKeptText, 0);
+            nothingKeptLogged_ = true;
+            list.clear();
+        } else {
+            nothingKeptLogged_ = false;
+        }
+    } else if (problem != directoriesProblem_) {
+        // Said once, not every cycle; the station waits for the setting to be mended.
+        const std::string text = problem + "; nothing is processed";
+        log_.AddLogLine(text, 0);
+        view_.SetStatusText(LogSafe(text));
     }
+    directoriesProblem_ = problem;
 
     TGoesFileResult result;
     const bool showProgress = OnProgress && list.size() > ProgressThreshold;

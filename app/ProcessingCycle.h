@@ -159,6 +159,7 @@ private:
     TGeoFileHandler* geoHandler_ = nullptr;
     std::function<void(int)> sleep_;
     bool inCycle_ = false;
+    std::string directoriesProblem_;  // the one logged last; empty while all is well
     TFileOutcome lastOutcome_ = TFileOutcome::None;
     std::unique_ptr<TIncomingWatcher> watcher_;
     std::string unwatchableDirectory_;  // logged once, not every cycle

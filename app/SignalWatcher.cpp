@@ -20,16 +20,31 @@ extern "C" void OnSignal(int signo)
 
 }  // namespace
 
-TSignalWatcher::TSignalWatcher(QObject* parent) : QObject(parent)
+void CatchShutdownSignals()
 {
     if (g_pipe[0] < 0 && ::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
-    notifier_ = std::make_unique<QSocketNotifier>(g_pipe[0], QSocketNotifier::Read);
-    connect(notifier_.get(), &QSocketNotifier::activated, this, &TSignalWatcher::ReadPipe);
     struct sigaction sa {};
     sa.sa_handler = OnSignal;
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = SA_RESTART;
-    for (int s : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(s, &sa, nullptr);
+    sigset_t set;
+    sigemptyset(&set);
+    for (int s : {SIGTERM, SIGINT, SIGHUP}) {
+        ::sigaction(s, &sa, nullptr);
+        sigaddset(&set, s);
+    }
+    // A parent may have left them blocked; a station must always be stoppable. One already
+    // pending arrives now, and is answered as soon as the event loop runs.
+    ::sigprocmask(SIG_UNBLOCK, &set, nullptr);
+}
+
+TSignalWatcher::TSignalWatcher(QObject* parent) : QObject(parent)
+{
+    CatchShutdownSignals();
+    if (g_pipe[0] < 0) return;
+    // A signal already waiting in the pipe makes the notifier fire at once.
+    notifier_ = std::make_unique<QSocketNotifier>(g_pipe[0], QSocketNotifier::Read);
+    connect(notifier_.get(), &QSocketNotifier::activated, this, &TSignalWatcher::ReadPipe);
 }
 
 TSignalWatcher::~TSignalWatcher()

@@ -7,6 +7,11 @@
 
 #include <memory>
 
+// Catches SIGTERM, SIGINT and SIGHUP from this moment on; a signal that arrives before any
+// TSignalWatcher exists waits for the first one. Called first thing in main(), so that a stop
+// request during start-up is not the default death.
+void CatchShutdownSignals();
+
 class TSignalWatcher : public QObject {
     Q_OBJECT
 public:

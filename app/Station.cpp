@@ -36,7 +36,8 @@ std::string TStation::CoastlinesLogLine() const
 }
 
 int TStation::RestoreComposites(const std::array<std::unique_ptr<TRegistryString>, ChannelCount>& lastSaved,
-                                const std::function<void(std::uint8_t, const std::string&)>& restoredHint)
+                                const std::function<void(std::uint8_t, const std::string&)>& restoredHint,
+                                const std::function<void(const std::string&)>& notRestored)
 {
     if (options_.Ticked("ClearImages"))
         return 0;
@@ -45,10 +46,15 @@ int TStation::RestoreComposites(const std::array<std::unique_ptr<TRegistryString
         if (!ChannelExists(i) || !lastSaved[i])
             continue;
         const std::string& file = lastSaved[i]->Value;
-        if (LoadSavedImage(Composites.Images[i], file)) {
+        if (file.empty())
+            continue;
+        std::string why;
+        if (LoadSavedImage(Composites.Images[i], file, &why)) {
             ++restored;
             if (restoredHint)
                 restoredHint(static_cast<std::uint8_t>(i), "Restored from full disk: " + ExtractFileName(file));
+        } else if (notRestored) {
+            notRestored(lastSaved[i]->Name + " " + file + " not restored (" + why + "); the composite starts blank");
         }
     }
     return restored;

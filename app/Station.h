@@ -24,9 +24,11 @@ public:
 
     // Reloads each composite from its last saved full-disk image (the cycle's "LastSaved"
     // values) unless "Clear images" is ticked; returns how many were restored. restoredHint
-    // gets the channel and "Restored from full disk: <name>".
+    // gets the channel and "Restored from full disk: <name>"; notRestored a log line saying
+    // which file was not taken and why.
     int RestoreComposites(const std::array<std::unique_ptr<TRegistryString>, ChannelCount>& lastSaved,
-                          const std::function<void(std::uint8_t, const std::string&)>& restoredHint = {});
+                          const std::function<void(std::uint8_t, const std::string&)>& restoredHint = {},
+                          const std::function<void(const std::string&)>& notRestored = {});
 
     TComposites Composites;
     TExtBitmap Mask;

@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QMessageBox>
 #include <QCoreApplication>
 #include <QSessionManager>
 
@@ -13,12 +14,14 @@
 #include "app/OrvantaForm.h"
 #include "app/SignalWatcher.h"
 #include "app/StationStatus.h"
+#include "app/StationLock.h"
 #include "app/Utils.h"
 #include "settings/ProgramPaths.h"
 #include "viewer/SingleImageForm.h"
 
 int main(int argc, char** argv)
 {
+    CatchShutdownSignals();
     bool headless = false;
     std::vector<std::string> args;
     for (int i = 1; i < argc; ++i) {
@@ -50,15 +53,21 @@ int main(int argc, char** argv)
     const QStringList qtArgs = QCoreApplication::arguments();
     for (qsizetype i = 1; i < qtArgs.size(); ++i) remaining.push_back(qtArgs[i].toStdString());
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/orvanta.png")));
+    TStationLock stationLock;
+    if (!stationLock.Acquire()) {
+        std::fprintf(stderr, "%s: %s\n", ProgramName().c_str(), stationLock.Refusal().c_str());
+        QMessageBox::critical(nullptr, "Orvanta", QString::fromStdString(stationLock.Refusal()));
+        return 2;
+    }
     TFormRadaDedOVI form{TCommandLine(remaining)};
     // Created hidden once; thumbnail clicks show it again and again.
     TFormSingleImage viewer;
     form.AttachViewer(&viewer);
     TSignalWatcher watcher;
     QObject::connect(&watcher, &TSignalWatcher::Received, &form, [&form](int) {
-        form.ShutdownRequested("Windows shutdown request received");
-        QCoreApplication::quit();
+        form.ShutdownRequested("Windows shutdown request received", [] { QCoreApplication::quit(); });
     });
+    // The session may yet go on (a logout cancelled); the window then stays open.
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &form, [&form](QSessionManager&) {
         form.ShutdownRequested("Windows shutdown request received");
     });

@@ -18,6 +18,8 @@ std::string StateDirectory();
 std::string RegistryFilePath();   // ConfigDirectory() + "registry.reg"
 std::string ProcessLogPath();     // StateDirectory() + ProgramName() + "-process.log"
 std::string GeoLogPath();         // StateDirectory() + ProgramName() + "-geo.log"
+// Held by the one station that runs on these settings: ConfigDirectory() + ProgramName() + ".lock"
+std::string StationLockPath();
 
 std::string ProgramKey();         // "\Software\Quillon\" + ProgramName()
 std::string AppPathsKey();        // "\Software\Quillon\App Paths"

@@ -1,5 +1,7 @@
 #include "settings/ProgramSettings.h"
 
+#include <filesystem>
+
 #include "settings/ProgramPaths.h"
 #include "settings/RegistryFile.h"
 
@@ -22,8 +24,29 @@ const TSettingInfo* FindSetting(std::string_view valueName)
 
 std::string WithTrailingDelimiter(std::string path)
 {
-    if (path.empty() || path.back() != '/') path += '/';
+    if (!path.empty() && path.back() != '/') path += '/';
     return path;
+}
+
+std::string DirectoryProblem(const std::string& path)
+{
+    if (path.empty()) return "is not set";
+    if (path[0] != '/') return "is not an absolute path";
+    std::error_code ec;
+    if (!std::filesystem::is_directory(path, ec)) return "does not exist";
+    return {};
+}
+
+std::string TProcessingOptions::DirectoriesProblem() const
+{
+    for (const auto& s : ProgramSettings) {
+        if (s.Kind != TSettingKind::Path) continue;
+        const std::string path = WithTrailingDelimiter(PathText(s.ValueName));
+        const std::string problem = DirectoryProblem(path);
+        if (problem.empty()) continue;
+        return std::string(s.Caption) + (path.empty() ? "" : " \"" + path + "\"") + " " + problem;
+    }
+    return {};
 }
 
 TRegistryOptions::TRegistryOptions()

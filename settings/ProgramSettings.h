@@ -14,23 +14,22 @@ struct TSettingInfo {
     std::string_view ControlName;
     std::string_view ValueName;
     TSettingKind Kind;
-    std::string_view DefaultText;  // paths
+    std::string_view DefaultText;  // paths: empty, the edit shows Example as a placeholder
     bool DefaultTicked;            // options
     std::string_view Caption;
     std::string_view Hint;         // empty: no hint
     bool Visible;
+    std::string_view Example = {};  // paths: a directory as a station might have it
 };
 
 inline constexpr std::array<TSettingInfo, 14> ProgramSettings{{
-    {"LabeledEditSourcePath", "SourcePath", TSettingKind::Path,
-     "Enter path e.g.  EUMETCast\\received\\E1H-TPG-4\\", false, "Source path",
-     "E.g. received\\HVS-2\\E2H-TPG-1", true},
-    {"LabeledEditNetCDFPath", "NetCDFPath", TSettingKind::Path,
-     "Enter path e.g.  D:\\MSG\\RawData\\", false, "Saved NetCDF files path",
-     "E.g. MSG\\Images\\FSD\\", true},
-    {"LabeledEditSavePath", "SavePath", TSettingKind::Path,
-     "Enter path e.g.  D:\\MSG\\Images\\FSD\\", false, "Saved image files path",
-     "E.g. MSG\\Images\\FSD\\", true},
+    // An example as the value would be written back as a setting; it is only shown.
+    {"LabeledEditSourcePath", "SourcePath", TSettingKind::Path, "", false, "Source path",
+     "E.g. received\\HVS-2\\E2H-TPG-1", true, "/srv/goes/incoming/"},
+    {"LabeledEditNetCDFPath", "NetCDFPath", TSettingKind::Path, "", false, "Saved NetCDF files path",
+     "E.g. MSG\\Images\\FSD\\", true, "/srv/goes/raw/"},
+    {"LabeledEditSavePath", "SavePath", TSettingKind::Path, "", false, "Saved image files path",
+     "E.g. MSG\\Images\\FSD\\", true, "/srv/goes/images/"},
     {"CheckBoxBoundaries", "Boundaries", TSettingKind::Option, "", false, "Boundaries",
      "Overlay country boundaries", true},
     {"CheckBoxClearImages", "ClearImages", TSettingKind::Option, "", false, "Clear images",
@@ -54,8 +53,13 @@ inline constexpr std::array<TSettingInfo, 14> ProgramSettings{{
 // nullptr for a name that is not in the table.
 const TSettingInfo* FindSetting(std::string_view valueName);
 
-// A path text as the cycle and the product use it: ending with '/'.
+// A path text as the cycle and the product use it: ending with '/'. Empty stays empty.
 std::string WithTrailingDelimiter(std::string path);
+
+// Why a path text cannot serve as one of the station's directories: "is not set", "is not an
+// absolute path", "does not exist"; empty when it can. A relative path would follow the
+// working directory, which nobody chose.
+std::string DirectoryProblem(const std::string& path);
 
 class TProcessingOptions {
 public:
@@ -68,9 +72,14 @@ public:
     // registry file, edited by an operator) is looked at again.
     virtual void Refresh() {}
 
-    std::string SourcePath() const { return PathText("SourcePath"); }
-    std::string NetCDFPath() const { return PathText("NetCDFPath"); }
-    std::string SavePath() const { return PathText("SavePath"); }
+    // The directories as the cycle and the product use them: with a trailing '/'.
+    std::string SourcePath() const { return WithTrailingDelimiter(PathText("SourcePath")); }
+    std::string NetCDFPath() const { return WithTrailingDelimiter(PathText("NetCDFPath")); }
+    std::string SavePath() const { return WithTrailingDelimiter(PathText("SavePath")); }
+
+    // The first of the three directories that cannot be used, as a log line
+    // ("Saved image files path "x/" does not exist"); empty when all three can.
+    std::string DirectoriesProblem() const;
 };
 
 // Options held in memory, starting from the table's defaults: for tools and tests, and the

@@ -10,6 +10,8 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
+#include <set>
 #include <sstream>
 
 #include "settings/ProgramPaths.h"
@@ -39,9 +41,10 @@ std::string NormalKey(std::string_view key)
     return std::string(key);
 }
 
-std::optional<std::string> HeaderKey(std::string_view header)
+std::optional<std::string> HeaderKey(const TRegistryKey& key)
 {
-    if (header.size() < kHive.size() || !SameText(header.substr(0, kHive.size()), kHive))
+    const std::string_view header = key.Header;
+    if (key.Unreadable || header.size() < kHive.size() || !SameText(header.substr(0, kHive.size()), kHive))
         return std::nullopt;
     return NormalKey(header.substr(kHive.size()));
 }
@@ -235,7 +238,76 @@ std::string DamagedName(const std::string& path)
     return name;
 }
 
+struct TReports {
+    std::mutex mutex;
+    std::set<std::string> made;
+    std::vector<std::string> pending;
+    std::function<void(const std::string&)> receiver;
+};
+
+TReports& Reports()
+{
+    static TReports reports;
+    return reports;
+}
+
+// Said once per process, however often the file is read: on standard error at once, and in
+// the process log as soon as it is open. `once` tells reports apart where the text alone would
+// not: a bad line that our own write moved down is the same line.
+void Report(std::string text, const std::string& once = {})
+{
+    for (char& c : text)
+        if (static_cast<unsigned char>(c) < 0x20) c = '?';
+    std::function<void(const std::string&)> receiver;
+    {
+        std::lock_guard lock(Reports().mutex);
+        if (!Reports().made.insert(once.empty() ? text : once).second) return;
+        receiver = Reports().receiver;
+        if (!receiver) Reports().pending.push_back(text);
+    }
+    std::fprintf(stderr, "%s: %s\n", ProgramName().c_str(), text.c_str());
+    if (receiver) receiver(text);
+}
+
+void ReportUnreadableLines(const std::string& path, const TRegistryDocument& doc)
+{
+    for (const auto& l : doc.Unreadable)
+        Report("Settings file " + path + " line " + std::to_string(l.Number) + " cannot be read and is skipped: "
+                   + l.Text,
+               path + '\n' + l.Text);
+}
+
+// Names the first line of a file that is no registry export, so the operator sees what it is.
+std::string NotAnExport(const std::string& path, ReadState state, std::string_view text)
+{
+    if (state != ReadState::Ok) return "Settings file " + path + " cannot be read";
+    int number = 1;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        std::size_t end = text.find('\n', pos);
+        if (end == std::string_view::npos) end = text.size();
+        const std::string_view line = TrimLeft(TrimRight(text.substr(pos, end - pos)));
+        if (!line.empty())
+            return "Settings file " + path + " is no registry export (line " + std::to_string(number) + ": "
+                   + std::string(line.substr(0, 80)) + ")";
+        pos = end + 1;
+        ++number;
+    }
+    return "Settings file " + path + " is no registry export";
+}
+
 }  // namespace
+
+void SetSettingsReportReceiver(std::function<void(const std::string&)> receiver)
+{
+    std::vector<std::string> pending;
+    {
+        std::lock_guard lock(Reports().mutex);
+        Reports().receiver = receiver;
+        if (receiver) pending.swap(Reports().pending);
+    }
+    for (const auto& text : pending) receiver(text);
+}
 
 std::string RegistryStringLiteral(std::string_view value)
 {
@@ -261,12 +333,14 @@ std::optional<TRegistryDocument> ParseRegistryText(std::string_view text)
     TRegistryDocument doc;
     bool signatureSeen = false;
     TRegistryValue* continued = nullptr;  // a hex value running on over several lines
+    int number = 0;
     std::size_t pos = 0;
     while (pos <= text.size()) {
         std::size_t end = text.find('\n', pos);
         if (end == std::string_view::npos) end = text.size();
         const std::string_view rawLine = text.substr(pos, end - pos);
         pos = end + 1;
+        ++number;
         const std::string_view line = TrimRight(rawLine);
 
         if (continued) {
@@ -282,6 +356,13 @@ std::optional<TRegistryDocument> ParseRegistryText(std::string_view text)
             signatureSeen = true;
             continue;
         }
+        // One bad hand edit must not cost the operator every other setting: the line is kept
+        // as it stands and means nothing.
+        const auto keepUnread = [&] {
+            doc.Unreadable.push_back(TRegistryUnreadableLine{number, std::string(line)});
+            if (doc.Keys.empty()) doc.Preamble.emplace_back(line);
+            else doc.Keys.back().Items.push_back(TRegistryItem{true, std::string(line), {}});
+        };
         if (body[0] == ';') {
             TRegistryItem item;
             item.IsComment = true;
@@ -291,11 +372,18 @@ std::optional<TRegistryDocument> ParseRegistryText(std::string_view text)
             continue;
         }
         if (body[0] == '[') {
-            if (body.back() != ']' || body.size() < 3) return std::nullopt;
-            doc.Keys.push_back(TRegistryKey{std::string(body.substr(1, body.size() - 2)), {}});
+            if (body.back() != ']' || body.size() < 3) {
+                doc.Unreadable.push_back(TRegistryUnreadableLine{number, std::string(line)});
+                doc.Keys.push_back(TRegistryKey{std::string(line), {}, true});
+            } else {
+                doc.Keys.push_back(TRegistryKey{std::string(body.substr(1, body.size() - 2)), {}});
+            }
             continue;
         }
-        if (doc.Keys.empty()) return std::nullopt;
+        if (doc.Keys.empty()) {
+            keepUnread();
+            continue;
+        }
 
         TRegistryValue value;
         std::string_view rest;
@@ -304,29 +392,42 @@ std::optional<TRegistryDocument> ParseRegistryText(std::string_view text)
             rest = body.substr(1);
         } else {
             auto name = ReadQuoted(body);
-            if (!name) return std::nullopt;
+            if (!name) {
+                keepUnread();
+                continue;
+            }
             value.Name = name->first;
             rest = body.substr(name->second);
         }
         rest = TrimLeft(rest);
-        if (rest.empty() || rest[0] != '=') return std::nullopt;
+        if (rest.empty() || rest[0] != '=') {
+            keepUnread();
+            continue;
+        }
         rest = TrimLeft(rest.substr(1));
 
         if (!rest.empty() && rest[0] == '"') {
             auto str = ReadQuoted(rest);
-            if (!str || !TrimLeft(rest.substr(str->second)).empty()) return std::nullopt;
+            if (!str || !TrimLeft(rest.substr(str->second)).empty()) {
+                keepUnread();
+                continue;
+            }
             value.Type = TRegistryValue::Kind::String;
             value.Text = str->first;
         } else if (rest.size() > 6 && SameText(rest.substr(0, 6), "dword:")) {
             auto dw = ParseDword(rest.substr(6));
-            if (!dw) return std::nullopt;
+            if (!dw) {
+                keepUnread();
+                continue;
+            }
             value.Type = TRegistryValue::Kind::Dword;
             value.Dword = *dw;
         } else if ((rest.size() >= 4 && SameText(rest.substr(0, 3), "hex")) || rest == "-") {
             value.Type = TRegistryValue::Kind::Other;
             value.Raw.emplace_back(line);
         } else {
-            return std::nullopt;
+            keepUnread();
+            continue;
         }
         auto& items = doc.Keys.back().Items;
         items.push_back(TRegistryItem{false, {}, std::move(value)});
@@ -343,7 +444,7 @@ std::string TRegistryDocument::ToText() const
     for (const auto& c : Preamble) out += c + "\n";
     if (!Preamble.empty()) out += "\n";
     for (const auto& key : Keys) {
-        out += "[" + key.Header + "]\n";
+        out += key.Unreadable ? key.Header + "\n" : "[" + key.Header + "]\n";
         for (const auto& item : key.Items) {
             if (item.IsComment) {
                 out += item.Comment + "\n";
@@ -377,7 +478,7 @@ const TRegistryValue* TRegistryDocument::Find(std::string_view key, std::string_
     const TRegistryValue* found = nullptr;
     // A later section or line overrides an earlier one, as when the file is imported.
     for (const auto& k : Keys) {
-        const auto hk = HeaderKey(k.Header);
+        const auto hk = HeaderKey(k);
         if (!hk || !SameText(*hk, wanted)) continue;
         for (const auto& item : k.Items)
             if (!item.IsComment && SameText(item.Value.Name, name)) found = &item.Value;
@@ -389,7 +490,7 @@ bool TRegistryDocument::HasKey(std::string_view key) const
 {
     const std::string wanted = NormalKey(key);
     for (const auto& k : Keys) {
-        const auto hk = HeaderKey(k.Header);
+        const auto hk = HeaderKey(k);
         if (!hk) continue;
         if (SameText(*hk, wanted)) return true;
         if (hk->size() > wanted.size() && (*hk)[wanted.size()] == '\\'
@@ -415,8 +516,10 @@ std::optional<TRegistryDocument> TRegistryFile::Load() const
         state = ReadWholeFile(path_, text);
     }
     if (state == ReadState::Missing) return TRegistryDocument{};
-    if (state == ReadState::Damaged) return std::nullopt;
-    return ParseRegistryText(text);
+    auto doc = state == ReadState::Ok ? ParseRegistryText(text) : std::nullopt;
+    if (doc) ReportUnreadableLines(path_, *doc);
+    else Report(NotAnExport(path_, state, text) + "; its settings are not used");
+    return doc;
 }
 
 bool TRegistryFile::IsDamaged() const
@@ -463,16 +566,18 @@ bool TRegistryFile::Modify(std::string_view key, const Update& update)
 
     std::string text;
     std::optional<TRegistryDocument> doc;
-    switch (ReadWholeFile(path_, text)) {
+    const ReadState state = ReadWholeFile(path_, text);
+    switch (state) {
     case ReadState::Missing: doc = TRegistryDocument{}; break;
     case ReadState::Ok: doc = ParseRegistryText(text); break;
     case ReadState::Damaged: break;
     }
-    if (!doc) {
+    if (doc) {
+        ReportUnreadableLines(path_, *doc);
+    } else {
         const std::string aside = DamagedName(path_);
         if (::rename(path_.c_str(), aside.c_str()) != 0) return false;
-        std::fprintf(stderr, "%s: the registry file could not be read and was moved to %s\n",
-                     ProgramName().c_str(), aside.c_str());
+        Report(NotAnExport(path_, state, text) + "; moved to " + aside);
         doc = TRegistryDocument{};
     }
 
@@ -480,7 +585,7 @@ bool TRegistryFile::Modify(std::string_view key, const Update& update)
     TRegistryKey* section = nullptr;
     TRegistryValue* existing = nullptr;
     for (auto& k : doc->Keys) {
-        const auto hk = HeaderKey(k.Header);
+        const auto hk = HeaderKey(k);
         if (!hk || !SameText(*hk, wanted)) continue;
         section = &k;
         for (auto& item : k.Items)

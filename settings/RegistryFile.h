@@ -5,10 +5,13 @@
 // write is read-modify-write under an inter-process lock and lands by atomic rename, so two
 // programs writing at once never lose each other's values and a crash never leaves half a file.
 //
-// A file that cannot be understood is never overwritten in place: reads see no values, and the
-// next write first moves it aside as "<file>.damaged-<UTC time>".
+// A line that cannot be understood (a hand edit gone wrong) is skipped and reported once, and
+// our writes carry it through verbatim; every other value still reads. Only a file that is no
+// registry export at all is never overwritten in place: reads see no values, and the next
+// write first moves it aside as "<file>.damaged-<UTC time>".
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -47,6 +50,11 @@ private:
     std::string path_;
 };
 
+// Where reports on the settings file go besides standard error (the process log, once it is
+// open). Reports made before a receiver is set are handed to it when it is set; each report is
+// made once per process. An empty function stops delivery.
+void SetSettingsReportReceiver(std::function<void(const std::string&)> receiver);
+
 // The text form; exposed for the tests and for tools that produce registry files.
 std::optional<TRegistryDocument> ParseRegistryText(std::string_view text);
 std::string RegistryStringLiteral(std::string_view value);
@@ -61,20 +69,29 @@ struct TRegistryValue {
 };
 
 struct TRegistryItem {
-    bool IsComment = false;
+    bool IsComment = false;  // a comment, or a line that could not be read: kept verbatim
     std::string Comment;  // the whole line, when IsComment
     TRegistryValue Value;
 };
 
 struct TRegistryKey {
-    std::string Header;  // between the brackets, as written
+    std::string Header;  // between the brackets, as written; the whole line when Unreadable
     std::vector<TRegistryItem> Items;
+    // A header line that could not be read: kept verbatim, and the values under it belong to
+    // no key we would guess at.
+    bool Unreadable = false;
+};
+
+struct TRegistryUnreadableLine {
+    int Number;  // from 1
+    std::string Text;
 };
 
 struct TRegistryDocument {
     std::string Signature = "Windows Registry Editor Version 5.00";
     std::vector<std::string> Preamble;  // comments before the first key
     std::vector<TRegistryKey> Keys;
+    std::vector<TRegistryUnreadableLine> Unreadable;
 
     std::string ToText() const;
     const TRegistryValue* Find(std::string_view key, std::string_view name) const;

@@ -38,6 +38,7 @@ protected:
         raw_ = tmp_.Dir("raw");
         options_.SetPathText("SourcePath", in_);
         options_.SetPathText("NetCDFPath", raw_);
+        options_.SetPathText("SavePath", tmp_.Dir("img"));
         route_.SetClock([] { return *TryEncodeDate(2013, 6, 1) + 0.25; });
         route_.OnReport = [this](const TLines& lines) { reports_.push_back(lines); };
         cycle_.SetGeoFileHandler(&route_);

@@ -92,7 +92,8 @@ protected:
         mask.MakeGreyPalette();
         mask.Fill(255);
         product.Notifier = &notifier;
-        product.GeoLogPath = tmp.Root() + "/orvanta-geo.log";
+        // The state directory of a fresh install does not exist yet.
+        product.GeoLogPath = tmp.Root() + "/state/Quillon/orvanta-geo.log";
         product.InUseWaitMs = 10;
     }
 

@@ -22,7 +22,6 @@ protected:
     {
         for (std::size_t i = 0; i < n; ++i) log_.AddLogLine("line " + std::to_string(i), 0);
     }
-    bool Saved() const { return std::filesystem::exists(log_.Path()); }
 
     TTempXdg tmp_;
     TDateTime now_ = At(2013, 5, 30, 10, 0);
@@ -64,10 +63,8 @@ TEST_P(DailySaveTest, AfterTwentyFourPastOneNextDay)
 {
     const DailyCase& c = GetParam();
     Fill(c.linesBefore);
-    EXPECT_FALSE(Saved());
     now_ = At(2013, 5, 31, c.hour, c.minute);
     log_.AddLogLine("the line", 0);
-    EXPECT_EQ(Saved(), c.saves);
     const TDateTime expectedDay = c.saves ? At(2013, 5, 31, 0, 0) : At(2013, 5, 30, 0, 0);
     EXPECT_EQ(log_.LastLogSaveDay, static_cast<int>(expectedDay));
 }
@@ -84,10 +81,28 @@ TEST_F(ProcessLogTest, SavedFileHoldsEveryLine)
     const std::string text = TTempXdg::ReadText(log_.Path());
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 21);
     EXPECT_EQ(text.substr(text.size() - 30), "2013-06-02 00:00:00      last\n");
-    // Once saved today, the next lines do not save again.
+    // Once saved today, the next lines do not save again: they are only appended.
     std::filesystem::remove(log_.Path());
     log_.AddLogLine("again", 0);
-    EXPECT_FALSE(Saved());
+    EXPECT_EQ(TTempXdg::ReadText(log_.Path()), "2013-06-02 00:00:00      again\n");
+}
+
+TEST_F(ProcessLogTest, LinesReachTheFileAsTheyAreAddedAndTheSaveTrimsIt)
+{
+    TProcessLog log(tmp_.Root() + "/fresh/Quillon/orvanta-process.log", [this] { return now_; });
+    log.AddLogLine("first", 0);
+    log.AddLogLine("second", 0);
+    EXPECT_EQ(TTempXdg::ReadText(log.Path()), "2013-05-30 10:00:00      first\n2013-05-30 10:00:00      second\n");
+
+    for (int i = 0; i < 10000; ++i) log.AddLogLine("l", 0);
+    auto lines = [&] {
+        const std::string text = TTempXdg::ReadText(log.Path());
+        return std::count(text.begin(), text.end(), '\n');
+    };
+    EXPECT_EQ(lines(), 10002);
+    now_ = At(2013, 5, 31, 2, 0);
+    log.AddLogLine("next day", 0);
+    EXPECT_EQ(lines(), static_cast<long>(log.Lines().size()));
 }
 
 TEST_F(ProcessLogTest, FailedSaveIsTriedAgainWithTheNextLine)

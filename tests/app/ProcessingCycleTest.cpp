@@ -28,6 +28,8 @@ protected:
     {
         in_ = tmp_.Dir("in");
         options_.SetPathText("SourcePath", in_);
+        options_.SetPathText("NetCDFPath", tmp_.Dir("raw"));
+        options_.SetPathText("SavePath", tmp_.Dir("img"));
         cycle_.SetGoesFileHandler(&goes_);
         cycle_.SetGeoFileHandler(&geo_);
         cycle_.GeoLogPath = tmp_.Dir("state") + "orvanta-geo.log";
@@ -102,6 +104,45 @@ TEST_F(ProcessingCycleTest, NotRunningOnlyGreysTheLed)
     EXPECT_TRUE(goes_.Calls.empty());
     EXPECT_FALSE(cycle_.TimerProcess.isActive());
 }
+
+struct TDirectoryCase {
+    const char* valueName;
+    const char* text;    // "<tmp>" stands for the test's own directory
+    const char* logged;  // empty: the file is processed
+    friend void PrintTo(const TDirectoryCase& c, std::ostream* os) { *os << c.valueName << "=" << c.text; }
+};
+
+class CycleDirectoryTest : public ProcessingCycleTest, public ::testing::WithParamInterface<TDirectoryCase> {};
+
+TEST_P(CycleDirectoryTest, AnUnusableDirectoryIsLoggedOnceAndNothingIsProcessed)
+{
+    const TDirectoryCase& c = GetParam();
+    std::string text = c.text, logged = c.logged;
+    for (std::string* s : {&text, &logged})
+        if (const auto at = s->find("<tmp>"); at != std::string::npos) s->replace(at, 5, tmp_.Root());
+    options_.SetPathText(c.valueName, text);
+    const std::string file = Drop("goes15.2013.150.120000.1.nc");
+    RunOneCycle();
+    RunOneCycle();
+    if (logged.empty()) {
+        EXPECT_EQ(goes_.Calls, (std::vector<std::string>{file, file}));
+        return;
+    }
+    EXPECT_TRUE(goes_.Calls.empty());
+    EXPECT_EQ(Logged(), (std::vector<std::string>{logged}));
+    EXPECT_TRUE(std::filesystem::exists(file));
+    EXPECT_EQ(cycle_.TimerProcess.interval(), TProcessingCycle::CycleInterval);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, CycleDirectoryTest,
+    ::testing::Values(TDirectoryCase{"SourcePath", "<tmp>/in", ""},
+                      TDirectoryCase{"NetCDFPath", "", "Saved NetCDF files path is not set; nothing is processed"},
+                      TDirectoryCase{"SavePath", "Enter path e.g.  D:\\MSG\\Images\\FSD\\",
+                                     "Saved image files path \"Enter path e.g.  D:\\MSG\\Images\\FSD\\/\" is not "
+                                     "an absolute path; nothing is processed"},
+                      TDirectoryCase{"SourcePath", "<tmp>/gone/",
+                                     "Source path \"<tmp>/gone/\" does not exist; nothing is processed"}));
 
 TEST_F(ProcessingCycleTest, FilesInNameOrderOnlyMatchingOnes)
 {
@@ -350,6 +391,7 @@ TEST_F(ProcessingCycleTest, ControlCharactersInANameStayInOneLine)
     RunOneCycle();
     ASSERT_EQ(log_.Lines().size(), 1u);
     EXPECT_EQ(Logged()[0], in_ + "goes15.20?forged.nc failed");
+    EXPECT_EQ(ProgressText(0, 6, ExtractFileName(f)), "0 of 6 done, now goes15.20?forged.nc");
 }
 
 }  // namespace

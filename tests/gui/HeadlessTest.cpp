@@ -2,10 +2,14 @@
 
 #include <QProcess>
 
+#include <signal.h>
+#include <unistd.h>
+
 #include <csignal>
 #include <filesystem>
 #include <fstream>
 
+#include "app/StationLock.h"
 #include "settings/ProgramPaths.h"
 #include "settings/RegistryFile.h"
 #include "app/ProcessingCycle.h"
@@ -89,6 +93,26 @@ TEST_F(HeadlessTest, MissingDirectoriesAreNamed)
     EXPECT_FALSE(std::filesystem::exists(ProcessLogPath()));
 }
 
+TEST_F(HeadlessTest, AnUnreadableSettingsLineIsReportedOnceAndKept)
+{
+    Configure();
+    std::string text = TTempXdg::ReadText(RegistryFilePath());
+    text.insert(text.find("\"SourcePath\""), "\"SaveAsPNG\"=1\n");
+    TTempXdg::WriteText(RegistryFilePath(), text);
+    const std::string file = xdg_.Dir("elsewhere") + "goes15.2013.150.120000.1.nc";
+    std::ofstream(file) << "x";
+    EXPECT_EQ(Run({"--headless", QString::fromStdString(file)}), 1);  // read, tried, failed
+    EXPECT_EQ(err_.find("not set"), std::string::npos);
+    const std::string report = " line 4 cannot be read and is skipped: \"SaveAsPNG\"=1";
+    const auto first = err_.find(report);
+    EXPECT_NE(first, std::string::npos);
+    EXPECT_EQ(err_.find(report, first + 1), std::string::npos);
+    EXPECT_NE(TTempXdg::ReadText(ProcessLogPath()).find(report), std::string::npos);
+    const std::string after = TTempXdg::ReadText(RegistryFilePath());
+    EXPECT_NE(after.find("\n\"SaveAsPNG\"=1\n"), std::string::npos);
+    EXPECT_NE(after.find("\"SavePath\""), std::string::npos);
+}
+
 TEST_F(HeadlessTest, NothingToDoWithoutStartOrFile)
 {
     Configure();
@@ -113,6 +137,48 @@ TEST_F(HeadlessTest, TermFinishesLogsAndSaves)
     EXPECT_NE(log.find("  Windows shutdown request received\n"), std::string::npos);
     EXPECT_NE(log.find("  Closing orvanta V1.0.0.0\n"), std::string::npos);
     EXPECT_NE(out_.find("  Closing orvanta V1.0.0.0"), std::string::npos);
+}
+
+TEST_F(HeadlessTest, AKillLosesNoLineAlreadyLogged)
+{
+    Configure();
+    EXPECT_EQ(RunUntilSignal(SIGKILL), -1);
+    EXPECT_NE(TTempXdg::ReadText(ProcessLogPath()).find("  Starting orvanta V1.0.0.0\n"), std::string::npos);
+}
+
+TEST_F(HeadlessTest, TermBeforeTheStationIsReadyStillClosesCleanly)
+{
+    Configure();
+    QProcess p;
+    // Blocked until the program takes over its signals, so the request is certainly there
+    // before anything else has happened.
+    p.setChildProcessModifier([] {
+        sigset_t set;
+        sigemptyset(&set);
+        sigaddset(&set, SIGTERM);
+        ::sigprocmask(SIG_BLOCK, &set, nullptr);
+    });
+    p.start(kProgram, {"--headless", "-start"});
+    ASSERT_TRUE(p.waitForStarted(5000));
+    ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+    const bool ended = p.waitForFinished(20000);
+    if (!ended) p.kill();
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(p.exitCode(), 0);
+    EXPECT_NE(TTempXdg::ReadText(ProcessLogPath()).find("  Closing orvanta V1.0.0.0\n"), std::string::npos);
+}
+
+TEST_F(HeadlessTest, ASecondStationOnTheSameSettingsRefuses)
+{
+    Configure();
+    TStationLock running;
+    ASSERT_TRUE(running.Acquire());
+    EXPECT_EQ(Run({"--headless", "-start"}), 2);
+    EXPECT_NE(err_.find("another orvanta is already running with the settings in " + RegistryFilePath()),
+              std::string::npos);
+    EXPECT_NE(err_.find("(process " + std::to_string(::getpid()) + ": "), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(ProcessLogPath()));
 }
 
 TEST_F(HeadlessTest, InterruptClosesWithoutAShutdownLine)

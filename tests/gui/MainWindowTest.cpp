@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "app/CycleDoubles.h"
 #include "app/OrvantaForm.h"
 #include "app/Utils.h"
 #include "viewer/SingleImageForm.h"
@@ -72,9 +73,14 @@ TEST_F(MainWindowTest, PagesAndControls)
     EXPECT_EQ(f->findChild<QLabel*>("Image6"), f->Images[5]);
 
     EXPECT_EQ(f->LabeledEditSourcePath->EditLabel()->text(), "Source path");
-    // No settings yet: the Setup page shows the form's texts, and is the page shown.
-    EXPECT_EQ(f->LabeledEditSavePath->text(), "Enter path e.g.  D:\\MSG\\Images\\FSD\\/");
+    // No settings yet: the Setup page is shown, its paths empty with an example beside them,
+    // and nothing but what the operator chose is written back.
+    EXPECT_EQ(f->LabeledEditSavePath->text(), "");
+    EXPECT_EQ(f->LabeledEditSavePath->placeholderText(), "e.g.  /srv/goes/images/");
     EXPECT_EQ(f->PageControlMain->currentWidget(), f->TabSheetSetup);
+    f.reset();
+    EXPECT_EQ(TRegistryFile(RegistryFilePath()).ReadString(ProgramKey(), "SavePath"), "");
+    f = Open();
     auto* png = f->findChild<TvrnCheckBox*>("CheckBoxSaveAsPNG");
     ASSERT_NE(png, nullptr);
     EXPECT_EQ(png->text(), "Save as PNG");
@@ -338,8 +344,20 @@ TEST_F(MainWindowTest, CompositesComeBackFromTheLastSavedImages)
     TRegistryFile reg(RegistryFilePath());
     ASSERT_TRUE(reg.WriteString(ProgramKey(), "LastSaved2", saved));
     ASSERT_TRUE(reg.WriteString(ProgramKey(), "LastSaved3", xdg_.Root() + "/img/gone.png"));
+    // A picture of another size must not become the composite.
+    const std::string small = xdg_.Root() + "/img/small.png";
+    QImage smallPicture(100, 80, QImage::Format_Grayscale8);
+    smallPicture.fill(55);
+    ASSERT_TRUE(smallPicture.save(QString::fromStdString(small), "PNG"));
+    ASSERT_TRUE(reg.WriteString(ProgramKey(), "LastSaved4", small));
     {
         auto f = Open();
+        const TExtBitmap& band4 = f->Station().Composites.Images[3];
+        EXPECT_EQ(band4.Width(), CompositeWidth);
+        EXPECT_EQ(band4.Height(), CompositeHeight);
+        EXPECT_EQ(band4.ScanLine(50)[50], 240);
+        EXPECT_NE(Memo(*f).find("LastSaved4 " + small + " not restored (100 x 80, not 2816 x 3248)"),
+                  std::string::npos);
         const TExtBitmap& band2 = f->Station().Composites.Images[1];
         ASSERT_EQ(band2.Height(), CompositeHeight);
         EXPECT_EQ(band2.ScanLine(1000)[1000], 77);
@@ -394,8 +412,49 @@ TEST_F(MainWindowTest, ShutdownRequestLogsAndSavesWithoutAsking)
     const std::string saved = TTempXdg::ReadText(ProcessLogPath());
     const auto shutdown = saved.find("  Windows shutdown request received\n");
     ASSERT_NE(shutdown, std::string::npos);
-    EXPECT_NE(saved.find("  Closing orvanta V", shutdown), std::string::npos);
+    const auto closing = saved.find("  Closing orvanta V", shutdown);
+    EXPECT_NE(closing, std::string::npos);
+    // The session went on after all (a logout cancelled): a later close logs and saves again.
+    f->Log().AddLogLine("Processed afterwards", 0);
     EXPECT_TRUE(f->close());
+    const std::string later = TTempXdg::ReadText(ProcessLogPath());
+    const auto afterwards = later.find("  Processed afterwards\n", closing);
+    ASSERT_NE(afterwards, std::string::npos);
+    EXPECT_NE(later.find("  Closing orvanta V", afterwards), std::string::npos);
 }
+
+struct TShutdownCase {
+    bool bySignal;  // otherwise the close button, pressed while the file is worked on
+    friend void PrintTo(const TShutdownCase& c, std::ostream* os) { *os << (c.bySignal ? "signal" : "close"); }
+};
+
+class ShutdownDuringAFileTest : public MainWindowTest, public ::testing::WithParamInterface<TShutdownCase> {};
+
+TEST_P(ShutdownDuringAFileTest, FinishesTheFileThenLogsClosingAndSaves)
+{
+    Configure();
+    std::ofstream(xdg_.Root() + "/in/goes15.2013.150.120000.1.nc") << "x";
+    auto f = Open({"-start"});
+    f->ConfirmExit = [] { return true; };
+    int ended = 0;
+    TFakeGoesHandler handler;
+    handler.Process = [&](const std::string& path, TGoesFileResult&) {
+        // The request is seen while the file's work peeks at the event queue.
+        if (GetParam().bySignal) f->ShutdownRequested("Windows shutdown request received", [&] { ++ended; });
+        else f->close();
+        EXPECT_EQ(TTempXdg::ReadText(ProcessLogPath()).find("Closing"), std::string::npos) << path;
+        return false;
+    };
+    f->Cycle().SetGoesFileHandler(&handler);
+    f->Cycle().TimerProcessTimer();
+    const std::string saved = TTempXdg::ReadText(ProcessLogPath());
+    const auto failed = saved.find("goes15.2013.150.120000.1.nc failed\n");
+    ASSERT_NE(failed, std::string::npos);
+    EXPECT_NE(saved.find("  Closing orvanta V", failed), std::string::npos);
+    EXPECT_EQ(ended, GetParam().bySignal ? 1 : 0);
+    EXPECT_EQ(f->isVisible(), GetParam().bySignal);
+}
+
+INSTANTIATE_TEST_SUITE_P(Requests, ShutdownDuringAFileTest, ::testing::Values(TShutdownCase{true}, TShutdownCase{false}));
 
 }  // namespace

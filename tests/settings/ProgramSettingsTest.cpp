@@ -24,7 +24,9 @@ TEST(ProgramSettings, DefaultsOfTheSetupPage)
     EXPECT_FALSE(o.Ticked("FullDiskOnly"));
     EXPECT_FALSE(o.Ticked("NoSuchThing"));
     EXPECT_EQ(o.PathText("NoSuchThing"), "");
-    EXPECT_EQ(FindSetting("SourcePath")->DefaultText, "Enter path e.g.  EUMETCast\\received\\E1H-TPG-4\\");
+    // Nothing but a real directory is ever taken for one.
+    EXPECT_EQ(o.SourcePath(), "");
+    EXPECT_EQ(FindSetting("SourcePath")->DefaultText, "");
     EXPECT_EQ(FindSetting("CheckBoxSaveAsNetCDF") , nullptr);
     EXPECT_FALSE(FindSetting("FullDiskOnly")->Visible);
 }

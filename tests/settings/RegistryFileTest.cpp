@@ -4,7 +4,9 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "settings/ProgramPaths.h"
 #include "settings/RegistryFile.h"
@@ -156,15 +158,80 @@ TEST_P(DamagedRegistryTest, DefaultsApplyAndTheFileIsKeptAside)
     EXPECT_EQ(aside, 1);
 }
 
+INSTANTIATE_TEST_SUITE_P(Files, DamagedRegistryTest, ::testing::Values("garbage\n", "\x01\x02\xff\xfe binary"));
+
+struct TUnreadableCase {
+    const char* line;
+    bool nextValueReads;  // false where the bad line is the key's header itself
+    friend void PrintTo(const TUnreadableCase& c, std::ostream* os) { *os << c.line; }
+};
+
+class UnreadableLineTest : public RegistryFileTest, public ::testing::WithParamInterface<TUnreadableCase> {
+protected:
+    void SetUp() override
+    {
+        RegistryFileTest::SetUp();
+        // Reports of earlier tests' files may still wait for a receiver.
+        SetSettingsReportReceiver([this](const std::string& text) {
+            if (text.find(Path()) != std::string::npos) reports_.push_back(text);
+        });
+    }
+    void TearDown() override
+    {
+        SetSettingsReportReceiver({});
+        RegistryFileTest::TearDown();
+    }
+    std::vector<std::string> reports_;
+};
+
+TEST_P(UnreadableLineTest, IsSkippedReportedOnceAndKeptVerbatim)
+{
+    const std::string bad = GetParam().line;
+    const std::string before = "Windows Registry Editor Version 5.00\n\n"
+                               "[HKEY_CURRENT_USER\\Software\\Quillon\\orvanta]\n"
+                               "\"SourcePath\"=\"/srv/in/\"\n" + bad + "\n"
+                               "\"SaveAsJPEG\"=dword:00000000\n\n";
+    TTempXdg::WriteText(Path(), before);
+    TRegistryFile reg(Path());
+    EXPECT_FALSE(reg.IsDamaged());
+    EXPECT_EQ(reg.ReadString(kKey, "SourcePath"), "/srv/in/");
+    EXPECT_EQ(reg.ReadInteger(kKey, "SaveAsJPEG").has_value(), GetParam().nextValueReads);
+    ASSERT_EQ(reports_.size(), 1u);
+    EXPECT_EQ(reports_[0], "Settings file " + Path() + " line 5 cannot be read and is skipped: " + bad);
+
+    ASSERT_TRUE(reg.WriteInteger(kKey, "MaskImage", 0));
+    EXPECT_EQ(reports_.size(), 1u);
+    const std::string after = TTempXdg::ReadText(Path());
+    std::istringstream lines(before);
+    for (std::string line; std::getline(lines, line);) {
+        if (!line.empty()) {
+            EXPECT_NE(after.find(line + "\n"), std::string::npos) << line;
+        }
+    }
+    EXPECT_EQ(reg.ReadInteger(kKey, "MaskImage"), 0);
+    EXPECT_EQ(reg.ReadString(kKey, "SourcePath"), "/srv/in/");
+    for (const auto& e : std::filesystem::directory_iterator(std::filesystem::path(Path()).parent_path()))
+        EXPECT_EQ(e.path().filename().string().find(".damaged-"), std::string::npos);
+}
+
 INSTANTIATE_TEST_SUITE_P(
-    Files, DamagedRegistryTest,
-    ::testing::Values("garbage\n",
-                      "Windows Registry Editor Version 5.00\n\"NoKey\"=\"x\"\n",
-                      "Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\Software\\Quillon\\orvanta]\n\"Unterminated=\"x\"\n",
-                      "Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\Software\\Quillon\\orvanta]\n\"A\"=dword:123456789\n",
-                      "Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\Software\\Quillon\\orvanta]\n\"A\"=\"x\" trailing\n",
-                      "Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\Software\\Quillon\\orvanta\n",
-                      "\x01\x02\xff\xfe binary"));
+    Lines, UnreadableLineTest,
+    ::testing::Values(TUnreadableCase{"\"SaveAsPNG\"=1", true}, TUnreadableCase{"\"Unterminated=\"x\"", true},
+                      TUnreadableCase{"\"A\"=dword:123456789", true}, TUnreadableCase{"\"A\"=\"x\" trailing", true},
+                      TUnreadableCase{"\"SavePath\"=\"/srv/img/", true}, TUnreadableCase{"stray words", true},
+                      TUnreadableCase{"[HKEY_CURRENT_USER\\Software\\Quillon\\orvanta", false}));
+
+TEST_F(RegistryFileTest, UnreadableLineBeforeAnyKeyIsKept)
+{
+    const std::string before = "Windows Registry Editor Version 5.00\n\n\"NoKey\"=\"x\"\n\n"
+                               "[HKEY_CURRENT_USER\\Software\\Quillon\\orvanta]\n\"SavePath\"=\"/old/\"\n\n";
+    TTempXdg::WriteText(Path(), before);
+    TRegistryFile reg(Path());
+    ASSERT_TRUE(reg.WriteString(kKey, "SavePath", "/new/"));
+    std::string expected = before;
+    expected.replace(expected.find("/old/"), 5, "/new/");
+    EXPECT_EQ(TTempXdg::ReadText(Path()), expected);
+}
 
 TEST_F(RegistryFileTest, LineBreaksCannotBeStored)
 {

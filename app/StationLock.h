@@ -1,0 +1,25 @@
+#pragma once
+// One station per settings file: two stations on one configuration would take the same
+// incoming files and write over each other's log. The lock lives beside the settings file and
+// holds the process id of the station that has it, so a second one can say who is running.
+
+#include <string>
+
+class TStationLock {
+public:
+    TStationLock() = default;
+    ~TStationLock();
+    TStationLock(const TStationLock&) = delete;
+    TStationLock& operator=(const TStationLock&) = delete;
+
+    // True when this process now holds the lock (or already did). False when another process
+    // holds it; Refusal() then says which.
+    bool Acquire();
+    // "another orvanta is already running with the settings in ... (process 1234: orvanta
+    // --headless -start)".
+    const std::string& Refusal() const { return refusal_; }
+
+private:
+    int fd_ = -1;
+    std::string refusal_;
+};
