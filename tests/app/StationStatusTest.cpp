@@ -29,6 +29,8 @@ protected:
         in_ = tmp_.Dir("in");
         path_ = tmp_.Dir("state") + "orvanta-status.json";
         options_.SetPathText("SourcePath", in_);
+        options_.SetPathText("NetCDFPath", tmp_.Dir("raw"));
+        options_.SetPathText("SavePath", tmp_.Dir("img"));
         cycle_.SetGoesFileHandler(&goes_);
         cycle_.SetSleep([](int) {});
     }
