@@ -184,13 +184,7 @@ bool IsFileInUse(const std::string& path)
     } else if (errno == EAGAIN || errno == EBUSY) {
         inUse = true;
     } else {
-        struct stat st {};
-        if (::fstat(fd, &st) == 0) {
-            const auto now = std::chrono::system_clock::now();
-            const auto modified = std::chrono::system_clock::time_point(
-                std::chrono::seconds(st.st_mtim.tv_sec) + std::chrono::nanoseconds(st.st_mtim.tv_nsec));
-            inUse = now - modified < std::chrono::seconds(3);
-        }
+        inUse = ModifiedWithin(path, 3000);
     }
     ::close(fd);
     return inUse;
