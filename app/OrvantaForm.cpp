@@ -12,6 +12,8 @@
 #include <QMouseEvent>
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QBoxLayout>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QMessageBox>
 #include <QPainter>
@@ -21,7 +23,9 @@
 #include <QTextCursor>
 #include <QUrl>
 
+#include <algorithm>
 #include <filesystem>
+#include <initializer_list>
 #include <utility>
 
 #include "Version.h"
@@ -36,6 +40,44 @@ constexpr int kClientWidth = 744;
 constexpr int kClientHeight = 346;
 
 QString Q(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+
+// One channel on the Images page: the thumbnail, its channel label 3 pixels under it and the
+// time label under that, both centred on the thumbnail. Placed by hand so the labels keep
+// exactly that place whatever width the column gets from the fonts.
+class TThumbnailCell : public QWidget {
+public:
+    explicit TThumbnailCell(QWidget* parent) : QWidget(parent) {}
+
+    QLabel* Image = nullptr;
+    QLabel* Label = nullptr;
+    QLabel* Time = nullptr;
+
+    QSize minimumSizeHint() const override
+    {
+        // Room for a time label before there is one, so the row does not jump when it comes.
+        const int timeWidth = Time->fontMetrics().horizontalAdvance(QStringLiteral("0000-00-00 00:00  FD"));
+        const int width = std::max({Image->width(), Label->sizeHint().width(), Time->sizeHint().width(), timeWidth});
+        return {width + 2, Image->height() + 3 + Label->sizeHint().height() + 1 + Time->fontMetrics().height() + 2};
+    }
+    QSize sizeHint() const override { return minimumSizeHint(); }
+
+    void Place()
+    {
+        Image->move((width() - Image->width()) / 2, 0);
+        for (QLabel* label : {Label, Time}) {
+            label->adjustSize();
+            const int top = label == Label ? Image->y() + Image->height() + 3 : Label->y() + Label->height() + 1;
+            label->move(Image->x() + (Image->width() - label->width()) / 2, top);
+        }
+    }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override
+    {
+        QWidget::resizeEvent(event);
+        Place();
+    }
+};
 
 QIcon LampGlyph(QColor colour)
 {
@@ -56,13 +98,9 @@ TFormRadaDedOVI::TFormRadaDedOVI(TCommandLine commandLine, QWidget* parent)
 {
     setObjectName("FormRadaDedOVI");
     setWindowTitle(QStringLiteral("Orvanta V") + ORVANTA_FILE_VERSION + " from Quillon, Brackmoor");
-    setFixedSize(kClientWidth, kClientHeight);
-    setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowMinimizeButtonHint
-                   | Qt::WindowCloseButtonHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint);
 
     PageControlMain = new QTabWidget(this);
     PageControlMain->setObjectName("PageControlMain");
-    PageControlMain->setGeometry(0, 0, kClientWidth, 292);
     TabSheetImages = new QWidget;
     TabSheetLog = new QWidget;
     TabSheetSetup = new QWidget;
@@ -82,7 +120,6 @@ TFormRadaDedOVI::TFormRadaDedOVI(TCommandLine commandLine, QWidget* parent)
     MemoLogProcessing->setLineWrapMode(QPlainTextEdit::NoWrap);
     MemoLogProcessing->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     MemoLogProcessing->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    MemoLogProcessing->setGeometry(4, 4, kClientWidth - 14, 254);
     QFont mono = MemoLogProcessing->font();
     mono.setStyleHint(QFont::TypeWriter);
     mono.setFamily("monospace");
@@ -96,7 +133,6 @@ TFormRadaDedOVI::TFormRadaDedOVI(TCommandLine commandLine, QWidget* parent)
     MemoDiags->setReadOnly(true);
     MemoDiags->setLineWrapMode(QPlainTextEdit::NoWrap);
     MemoDiags->setFont(mono);
-    MemoDiags->setGeometry(4, 4, kClientWidth - 14, 254);
     MemoDiags->setPlainText("Interpretation of the geo-location data.");
 
     BuildImagesPage();
@@ -105,42 +141,68 @@ TFormRadaDedOVI::TFormRadaDedOVI(TCommandLine commandLine, QWidget* parent)
     BitBtnStartStop = new QPushButton("Start  ", this);
     BitBtnStartStop->setObjectName("BitBtnStartStop");
     BitBtnStartStop->setLayoutDirection(Qt::RightToLeft);  // the glyph at its right
-    BitBtnStartStop->setGeometry(8, 298, 92, 25);
+    BitBtnStartStop->setMinimumWidth(92);
     connect(BitBtnStartStop, &QPushButton::clicked, this, &TFormRadaDedOVI::BitBtnStartStopClick);
 
     LEDrx = new TLED(this);
     LEDrx->setObjectName("LEDrx");
-    LEDrx->move(108, 302);
     LEDrx->SetColour(clGray);
 
     LabelProgress = new QLabel(this);
     LabelProgress->setObjectName("LabelProgress");
-    LabelProgress->setGeometry(132, 298, 424, 25);
     LabelProgress->setTextFormat(Qt::PlainText);
+    // A long file name must not widen the window.
+    LabelProgress->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
 
     ButtonSupport = new QPushButton("Support", this);
     ButtonSupport->setObjectName("ButtonSupport");
     ButtonSupport->setToolTip("Go to support group");
-    ButtonSupport->setGeometry(566, 298, 80, 25);
+    ButtonSupport->setMinimumWidth(80);
     connect(ButtonSupport, &QPushButton::clicked, this,
             [] { QDesktopServices::openUrl(QUrl(SupportPage)); });
 
     ButtonClose = new QPushButton("Close", this);
     ButtonClose->setObjectName("ButtonClose");
-    ButtonClose->setGeometry(656, 298, 80, 25);
+    ButtonClose->setMinimumWidth(80);
     connect(ButtonClose, &QPushButton::clicked, this, &QWidget::close);
 
     StatusBar = new QStatusBar(this);
     StatusBar->setObjectName("StatusBar");
     StatusBar->setSizeGripEnabled(false);
-    StatusBar->setGeometry(0, kClientHeight - 20, kClientWidth, 20);
 
     TimerOnStartup.setSingleShot(true);
     TimerOnStartup.setInterval(250);
     connect(&TimerOnStartup, &QTimer::timeout, this, &TFormRadaDedOVI::TimerOnStartupTimer);
 
+    BuildLayout();
     BuildKeyboard();
     FormCreate();
+}
+
+void TFormRadaDedOVI::BuildLayout()
+{
+    for (QPlainTextEdit* memo : {MemoLogProcessing, MemoDiags}) {
+        auto* page = new QVBoxLayout(memo->parentWidget());
+        page->setContentsMargins(4, 4, 4, 4);
+        page->addWidget(memo);
+    }
+    auto* bottom = new QHBoxLayout;
+    bottom->setContentsMargins(8, 5, 8, 3);
+    bottom->setSpacing(8);
+    bottom->addWidget(BitBtnStartStop);
+    bottom->addWidget(LEDrx);
+    bottom->addWidget(LabelProgress, 1);
+    bottom->addWidget(ButtonSupport);
+    bottom->addWidget(ButtonClose);
+    auto* window = new QVBoxLayout(this);
+    window->setContentsMargins(0, 0, 0, 0);
+    window->setSpacing(0);
+    window->addWidget(PageControlMain, 1);
+    window->addLayout(bottom);
+    window->addWidget(StatusBar);
+    // The design size; a larger font or a finer screen makes the layout ask for more, and
+    // the layout wins.
+    resize(kClientWidth, kClientHeight);
 }
 
 void TFormRadaDedOVI::BuildKeyboard()
@@ -276,13 +338,17 @@ void TFormRadaDedOVI::BuildImagesPage()
 {
     ImagePopupMenu = new QMenu(this);
     ImagePopupMenu->setObjectName("ImagePopupMenu");
-    int left = 16;
+    auto* row = new QHBoxLayout(TabSheetImages);
+    // The columns share the page: at the design size that is the old 144-pixel pitch.
+    row->setContentsMargins(10, 16, 10, 4);
+    row->setSpacing(6);
     for (std::size_t i = 0; i < ChannelCount; ++i) {
         if (!ChannelExists(i)) continue;
         const TChannelInfo& ch = ChannelCatalogue[i];
-        auto* image = new QLabel(TabSheetImages);
+        auto* cell = new TThumbnailCell(TabSheetImages);
+        auto* image = new QLabel(cell);
         image->setObjectName(QStringLiteral("Image") + Q(ch.ChannelDigit));
-        image->setGeometry(left, 16, 120, 138);
+        image->setFixedSize(120, 138);
         image->setScaledContents(true);
         image->setFrameShape(QFrame::Box);
         const int grey = i == 0 ? 16 : 240;
@@ -298,56 +364,80 @@ void TFormRadaDedOVI::BuildImagesPage()
         image->installEventFilter(this);
         Images[i] = image;
 
-        auto* label = new QLabel(TabSheetImages);
+        auto* label = new QLabel(cell);
         label->setObjectName(QStringLiteral("Label") + Q(ch.ChannelDigit));
         label->setText(QString::asprintf("%d:  ", static_cast<int>(i + 1)) + Q(ch.ChannelDescription));
-        label->adjustSize();
-        label->move(image->x() + (image->width() - label->width()) / 2, image->y() + image->height() + 3);
         label->setToolTip(Q(ch.ChannelHint));
         Labels[i] = label;
 
-        auto* time = new QLabel(TabSheetImages);
+        auto* time = new QLabel(cell);
         time->setObjectName(QStringLiteral("LabelTime") + Q(ch.ChannelDigit));
         time->setTextFormat(Qt::PlainText);
-        time->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-        time->setGeometry(left - 12, label->y() + label->height() + 1, 144, label->height());
         LabelTimes[i] = time;
-        left += 144;
+
+        cell->Image = image;
+        cell->Label = label;
+        cell->Time = time;
+        cell->Place();
+        row->addWidget(cell, 1, Qt::AlignTop);
     }
 }
 
-TvrnLabeledEdit* TFormRadaDedOVI::AddPathEdit(QWidget* page, const TSettingInfo& s, int top, QPushButton*& browse)
+TvrnLabeledEdit* TFormRadaDedOVI::AddPathEdit(QBoxLayout* page, const TSettingInfo& s, QPushButton*& browse)
 {
-    auto* edit = new TvrnLabeledEdit(page);
+    auto* edit = new TvrnLabeledEdit(TabSheetSetup);
     edit->setObjectName(Q(s.ControlName));
     edit->SetNamedAs(Q(s.ValueName));
     edit->setText(Q(s.DefaultText));
     edit->setPlaceholderText("e.g.  " + Q(s.Example));
     edit->EditLabel()->setText(Q(s.Caption));
     edit->EditLabel()->setToolTip(Q(s.Hint));
-    edit->setGeometry(16, top, 560, 22);
     edit->Loaded();
     options_.Add(edit);
 
-    browse = new QPushButton("Browse ...", page);
-    browse->setGeometry(588, top - 1, 100, 24);
+    browse = new QPushButton("Browse ...", TabSheetSetup);
+    browse->setMinimumWidth(100);
     connect(browse, &QPushButton::clicked, this, &TFormRadaDedOVI::ButtonBrowsePathClick);
+    // The edit keeps its label above itself; the layout only leaves the room for it.
+    page->addSpacing(edit->EditLabel()->sizeHint().height() + 3);
+    auto* row = new QHBoxLayout;
+    row->setSpacing(12);
+    row->addWidget(edit, 1);
+    row->addWidget(browse);
+    page->addLayout(row);
     return edit;
 }
 
 void TFormRadaDedOVI::BuildSetupPage()
 {
-    LabeledEditSourcePath = AddPathEdit(TabSheetSetup, *FindSetting("SourcePath"), 24, ButtonSourceSearch);
-    LabeledEditNetCDFPath = AddPathEdit(TabSheetSetup, *FindSetting("NetCDFPath"), 70, ButtonNetCDFsaveSearch);
-    LabeledEditSavePath = AddPathEdit(TabSheetSetup, *FindSetting("SavePath"), 116, ButtonSaveSearch);
+    auto* page = new QVBoxLayout(TabSheetSetup);
+    page->setContentsMargins(16, 2, 16, 4);
+    page->setSpacing(0);
+    LabeledEditSourcePath = AddPathEdit(page, *FindSetting("SourcePath"), ButtonSourceSearch);
+    page->addSpacing(4);
+    LabeledEditNetCDFPath = AddPathEdit(page, *FindSetting("NetCDFPath"), ButtonNetCDFsaveSearch);
+    page->addSpacing(4);
+    LabeledEditSavePath = AddPathEdit(page, *FindSetting("SavePath"), ButtonSaveSearch);
+    page->addSpacing(6);
     ButtonSourceSearch->setObjectName("ButtonSourceSearch");
     ButtonNetCDFsaveSearch->setObjectName("ButtonNetCDFsaveSearch");
     ButtonSaveSearch->setObjectName("ButtonSaveSearch");
 
     auto* program = new QGroupBox(" Program options ", TabSheetSetup);
-    program->setGeometry(16, 150, 400, 104);
     auto* save = new QGroupBox(" Save options ", TabSheetSetup);
-    save->setGeometry(428, 150, 300, 104);
+    auto* programGrid = new QGridLayout(program);
+    auto* saveColumn = new QVBoxLayout(save);
+    for (QLayout* l : std::initializer_list<QLayout*>{programGrid, saveColumn}) {
+        l->setContentsMargins(10, 2, 10, 2);
+        l->setSpacing(0);
+    }
+    programGrid->setHorizontalSpacing(12);
+    auto* groups = new QHBoxLayout;
+    groups->setSpacing(12);
+    groups->addWidget(program, 4);
+    groups->addWidget(save, 3);
+    page->addLayout(groups);
+    page->addStretch(1);
 
     int programSlot = 0, saveSlot = 0;
     for (const TSettingInfo& s : ProgramSettings) {
@@ -363,9 +453,10 @@ void TFormRadaDedOVI::BuildSetupPage()
         box->setChecked(s.DefaultTicked);
         box->setVisible(s.Visible);
         if (s.Visible) {
-            const int column = isSave ? 0 : slot / 4;
-            const int row = isSave ? slot : slot % 4;
-            box->setGeometry(12 + column * 190, 20 + row * 20, 180, 20);
+            if (isSave)
+                saveColumn->addWidget(box);
+            else
+                programGrid->addWidget(box, slot % 4, slot / 4);
             ++slot;
         }
         box->Loaded();
@@ -435,6 +526,7 @@ void TFormRadaDedOVI::showEvent(QShowEvent* event)
 void TFormRadaDedOVI::FormShow()
 {
     formInfo_->Restore();
+    formInfo_->RestoreClientSize();
     TimerOnStartup.start();
     for (TvrnLabeledEdit* e : {LabeledEditSourcePath, LabeledEditNetCDFPath, LabeledEditSavePath})
         e->setText(QString::fromStdString(WithTrailingDelimiter(e->text().toStdString())));
@@ -580,8 +672,11 @@ void TFormRadaDedOVI::ShowRunning(bool running)
 
 void TFormRadaDedOVI::ShowImageTime(std::uint8_t channelIndex, const std::string& text)
 {
-    if (channelIndex < ChannelCount && LabelTimes[channelIndex])
-        LabelTimes[channelIndex]->setText(QString::fromStdString(text));
+    if (channelIndex >= ChannelCount || !LabelTimes[channelIndex]) return;
+    LabelTimes[channelIndex]->setText(QString::fromStdString(text));
+    auto* cell = static_cast<TThumbnailCell*>(LabelTimes[channelIndex]->parentWidget());
+    cell->Place();
+    cell->updateGeometry();
 }
 
 void TFormRadaDedOVI::SetStatusText(const std::string& text)

@@ -27,6 +27,7 @@
 #include "settings/vrnControlOptions.h"
 #include "settings/vrnLabeledEdit.h"
 
+class QBoxLayout;
 class TFormSingleImage;
 
 class TFormRadaDedOVI : public QWidget, public TCycleView, public TLogSink {
@@ -114,7 +115,8 @@ private:
     void RefreshThumbnail(std::size_t channel);
     void BuildSetupPage();
     void BuildKeyboard();
-    TvrnLabeledEdit* AddPathEdit(QWidget* page, const TSettingInfo& s, int top, QPushButton*& browse);
+    void BuildLayout();
+    TvrnLabeledEdit* AddPathEdit(QBoxLayout* page, const TSettingInfo& s, QPushButton*& browse);
 
     TCommandLine commandLine_;
     TvrnControlOptions options_;

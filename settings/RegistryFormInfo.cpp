@@ -33,3 +33,10 @@ void TRegistryFormInfo::Restore()
 {
     form_->move(values_[FormLeft]->Value, values_[FormTop]->Value);
 }
+
+void TRegistryFormInfo::RestoreClientSize()
+{
+    const int width = values_[FormClientWidth]->Value, height = values_[FormClientHeight]->Value;
+    if (width > 0 && height > 0)
+        form_->resize(form_->minimumSize().expandedTo(QSize(width, height)));
+}

@@ -1,6 +1,7 @@
 #pragma once
 // Remembers one window's placement under FormState, FormLeft, FormTop, FormWidth, FormHeight,
-// FormClientWidth and FormClientHeight. Only the position is restored; the rest is recorded.
+// FormClientWidth and FormClientHeight. Restore() gives back the position, RestoreClientSize()
+// the client size of a window that can be resized; the rest is recorded.
 
 #include <QWidget>
 
@@ -17,6 +18,8 @@ public:
     TRegistryFormInfo& operator=(const TRegistryFormInfo&) = delete;
 
     void Restore();
+    // Never below the window's minimum size (what its layout needs with today's font).
+    void RestoreClientSize();
     const TRegistryInteger& Value(std::size_t i) const { return *values_[i]; }
 
     enum { FormState, FormLeft, FormTop, FormWidth, FormHeight, FormClientWidth, FormClientHeight };

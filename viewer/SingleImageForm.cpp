@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QContextMenuEvent>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
@@ -11,20 +12,22 @@
 #include <QShortcut>
 #include <QStatusBar>
 #include <QTimer>
+#include <QWheelEvent>
 
 #include <algorithm>
+#include <cmath>
 
 #include "imaging/BMPExtImage.h"
 #include "viewer/BitmapView.h"
 
 namespace {
 
-// The picture inside the scroll box. It paints the copy taken at show time and reports
-// mouse positions in image pixels (it sits at the scroll box's origin, unscaled).
+// The picture inside the scroll box. It paints the copy taken at show time at the form's
+// zoom, reports the composite pixel under the mouse, and pans the view when dragged.
 class ImageControl : public QWidget {
 public:
-    ImageControl(TFormSingleImage& form, const QImage& picture, QWidget* parent)
-        : QWidget(parent), form_(form), picture_(picture)
+    ImageControl(TFormSingleImage& form, const QImage& picture, const QImage& reduced, QWidget* parent)
+        : QWidget(parent), form_(form), picture_(picture), reduced_(reduced)
     {
         setMouseTracking(true);
         setCursor(Qt::CrossCursor);
@@ -35,22 +38,78 @@ protected:
     {
         QPainter p(this);
         p.fillRect(e->rect(), palette().window());
-        p.drawImage(e->rect().topLeft(), picture_, e->rect());
+        const double zoom = form_.Zoom();
+        if (zoom == 1.0 || !reduced_.isNull()) {
+            const QImage& shown = zoom == 1.0 ? picture_ : reduced_;
+            p.drawImage(e->rect().topLeft(), shown, e->rect());
+            return;
+        }
+        // Enlarged: whole composite pixels as square blocks, only those the update needs.
+        const QRectF wanted(e->rect().x() / zoom, e->rect().y() / zoom, e->rect().width() / zoom,
+                            e->rect().height() / zoom);
+        const QRect source = wanted.toAlignedRect() & picture_.rect();
+        p.drawImage(QRectF(source.x() * zoom, source.y() * zoom, source.width() * zoom, source.height() * zoom),
+                    picture_, source);
+    }
+    void mousePressEvent(QMouseEvent* e) override
+    {
+        if (e->button() != Qt::LeftButton) {
+            QWidget::mousePressEvent(e);
+            return;
+        }
+        dragging_ = true;
+        dragFrom_ = e->globalPosition().toPoint();
+        scrollFrom_ = {form_.ScrollBox()->horizontalScrollBar()->value(), form_.ScrollBox()->verticalScrollBar()->value()};
+        setCursor(Qt::ClosedHandCursor);
     }
     void mouseMoveEvent(QMouseEvent* e) override
     {
-        const QPoint pos = e->position().toPoint();
-        form_.ImageMouseMove(pos.x(), pos.y());
+        if (dragging_) {
+            form_.ScrollTo(scrollFrom_ - (e->globalPosition().toPoint() - dragFrom_));
+        }
+        // The composite's own pixel: the view's pixels are composite pixels times the zoom.
+        const QPointF pos = e->position();
+        const double zoom = form_.Zoom();
+        form_.ImageMouseMove(static_cast<int>(std::floor(pos.x() / zoom)), static_cast<int>(std::floor(pos.y() / zoom)));
+    }
+    void mouseReleaseEvent(QMouseEvent* e) override
+    {
+        if (e->button() == Qt::LeftButton && dragging_) {
+            dragging_ = false;
+            setCursor(Qt::CrossCursor);
+            return;
+        }
+        QWidget::mouseReleaseEvent(e);
     }
     void contextMenuEvent(QContextMenuEvent* e) override { form_.PopupMenuImage()->popup(e->globalPos()); }
 
 private:
     TFormSingleImage& form_;
     const QImage& picture_;
+    const QImage& reduced_;
+    bool dragging_ = false;
+    QPoint dragFrom_;
+    QPoint scrollFrom_;
 };
 
-}  // namespace
+// The next power of two above (+1) or below (-1) the zoom; a fitted zoom between two steps
+// goes to the neighbouring one.
+double ZoomStep(double zoom, int direction)
+{
+    const double exponent = std::log2(zoom);
+    return std::exp2(direction > 0 ? std::floor(exponent + 1e-9) + 1.0 : std::ceil(exponent - 1e-9) - 1.0);
+}
 
+QString ZoomText(double zoom)
+{
+    if (zoom >= 1.0 && zoom == std::floor(zoom))
+        return QStringLiteral("%1:1").arg(static_cast<int>(zoom));
+    if (zoom < 1.0 && 1.0 / zoom == std::floor(1.0 / zoom))
+        return QStringLiteral("1:%1").arg(static_cast<int>(1.0 / zoom));
+    return QStringLiteral("%1 %").arg(std::lround(zoom * 100.0));
+}
+
+}  // namespace
 float CountToKelvin(std::uint8_t count)
 {
     return count >= 176 ? 418.0f - static_cast<float>(count) : 330.0f - static_cast<float>(count) / 2.0f;
@@ -92,6 +151,7 @@ TFormSingleImage::TFormSingleImage(QWidget* parent) : QMainWindow(parent)
     scrollBox_->setWidgetResizable(false);
     scrollBox_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     setCentralWidget(scrollBox_);
+    scrollBox_->viewport()->installEventFilter(this);
 
     popupMenuImage_ = new QMenu(this);
     popupMenuImage_->setObjectName("PopupMenuImage");
@@ -102,20 +162,25 @@ TFormSingleImage::TFormSingleImage(QWidget* parent) : QMainWindow(parent)
     QAction* quit = popupMenuImage_->addAction("Quit");
     quit->setObjectName("PopupQuit");
     connect(quit, &QAction::triggered, this, [this] { PopupQuitClick(); });
-    // Escape closes too (keyPressEvent); Ctrl+W is what other viewers close with.
-    connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_W), this), &QShortcut::activated, this, &QWidget::close);
 
     // Scrolling by the user ends the centring of the first showing.
     for (QScrollBar* bar : {scrollBox_->horizontalScrollBar(), scrollBox_->verticalScrollBar()})
         connect(bar, &QAbstractSlider::actionTriggered, this, [this] { centring_ = false; });
+    // Escape closes too (keyPressEvent); Ctrl+W is what other viewers close with.
+    connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_W), this), &QShortcut::activated, this, &QWidget::close);
 
-    image_ = new ImageControl(*this, picture_, nullptr);
+    image_ = new ImageControl(*this, picture_, reduced_, nullptr);
     image_->setObjectName("Image");
     scrollBox_->setWidget(image_);
 
     statusBar()->setObjectName("StatusBar");
     statusBar()->setFixedHeight(25);
     statusBar()->setSizeGripEnabled(false);
+    // The zoom sits beside the readout, so the readout's text stays what it always was.
+    zoomLabel_ = new QLabel(ZoomText(zoom_), this);
+    zoomLabel_->setObjectName("LabelZoom");
+    zoomLabel_->setToolTip("Ctrl+wheel or + and - zoom, 0 fits the window, 1 shows 1:1; drag to move");
+    statusBar()->addPermanentWidget(zoomLabel_);
     setWindowState(Qt::WindowMaximized);
 }
 
@@ -135,13 +200,97 @@ void TFormSingleImage::FormShow()
     pictureSource_ = SourceImage;
     if (!SourceImage) {
         picture_ = QImage();
+        reduced_ = QImage();
         image_->resize(0, 0);
         return;
     }
     // The view keeps the picture as it was when opened; the readout follows the live image.
     picture_ = BitmapView(*SourceImage).copy();
-    image_->resize(SourceImage->Width(), SourceImage->Height());
+    SizeImageToZoom();
     image_->update();
+}
+
+void TFormSingleImage::SizeImageToZoom()
+{
+    // Rounded down, so a fitted picture never calls for scroll bars.
+    const QSize size(static_cast<int>(std::floor(picture_.width() * zoom_ + 1e-6)),
+                     static_cast<int>(std::floor(picture_.height() * zoom_ + 1e-6)));
+    reduced_ = zoom_ < 1.0 && !picture_.isNull()
+                   ? picture_.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                   : QImage();
+    image_->resize(size);
+    zoomLabel_->setText(ZoomText(zoom_));
+}
+
+void TFormSingleImage::SetZoom(double zoom, QPointF anchor)
+{
+    zoom = std::clamp(zoom, MinZoom, MaxZoom);
+    if (zoom == zoom_)
+        return;
+    centring_ = false;
+    QScrollBar* h = scrollBox_->horizontalScrollBar();
+    QScrollBar* v = scrollBox_->verticalScrollBar();
+    const QPointF at = (anchor - QPointF(image_->pos())) / zoom_;  // composite point under the anchor
+    zoom_ = zoom;
+    // 1:1 keeps the picture at the scroll box's corner, as it always was; other zooms centre
+    // a picture smaller than the window.
+    scrollBox_->setAlignment(zoom_ == 1.0 ? Qt::AlignLeft | Qt::AlignTop : Qt::AlignCenter);
+    SizeImageToZoom();
+    h->setValue(static_cast<int>(std::lround(at.x() * zoom_ - anchor.x())));
+    v->setValue(static_cast<int>(std::lround(at.y() * zoom_ - anchor.y())));
+    image_->update();
+}
+
+QPointF TFormSingleImage::ZoomAnchor() const
+{
+    const QPoint mouse = scrollBox_->viewport()->mapFromGlobal(QCursor::pos());
+    if (scrollBox_->viewport()->rect().contains(mouse))
+        return mouse;
+    return QRectF(scrollBox_->viewport()->rect()).center();
+}
+
+void TFormSingleImage::ZoomIn()
+{
+    SetZoom(ZoomStep(zoom_, +1), ZoomAnchor());
+}
+
+void TFormSingleImage::ZoomOut()
+{
+    SetZoom(ZoomStep(zoom_, -1), ZoomAnchor());
+}
+
+void TFormSingleImage::ScrollTo(QPoint position)
+{
+    centring_ = false;
+    scrollBox_->horizontalScrollBar()->setValue(position.x());
+    scrollBox_->verticalScrollBar()->setValue(position.y());
+}
+
+void TFormSingleImage::FitToWindow()
+{
+    if (picture_.isNull())
+        return;
+    const QSize room = scrollBox_->maximumViewportSize();
+    const double zoom = std::min(static_cast<double>(room.width()) / picture_.width(),
+                                 static_cast<double>(room.height()) / picture_.height());
+    SetZoom(zoom, QRectF(scrollBox_->viewport()->rect()).center());
+}
+
+bool TFormSingleImage::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == scrollBox_->viewport() && event->type() == QEvent::Wheel) {
+        auto* wheel = static_cast<QWheelEvent*>(event);
+        if (wheel->modifiers() & Qt::ControlModifier) {
+            // One step per notch (120); finer wheels add up to one.
+            wheelRest_ += wheel->angleDelta().y();
+            for (; wheelRest_ >= 120; wheelRest_ -= 120)
+                SetZoom(ZoomStep(zoom_, +1), wheel->position());
+            for (; wheelRest_ <= -120; wheelRest_ += 120)
+                SetZoom(ZoomStep(zoom_, -1), wheel->position());
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void TFormSingleImage::resizeEvent(QResizeEvent* e)
@@ -171,11 +320,26 @@ void TFormSingleImage::FormResize()
 
 void TFormSingleImage::keyPressEvent(QKeyEvent* e)
 {
-    if (e->key() == Qt::Key_Escape) {
+    switch (e->key()) {
+    case Qt::Key_Escape:
         close();
         return;
+    case Qt::Key_Plus:
+    case Qt::Key_Equal:
+        ZoomIn();
+        return;
+    case Qt::Key_Minus:
+        ZoomOut();
+        return;
+    case Qt::Key_0:
+        FitToWindow();
+        return;
+    case Qt::Key_1:
+        SetZoom(1.0, ZoomAnchor());
+        return;
+    default:
+        QMainWindow::keyPressEvent(e);
     }
-    QMainWindow::keyPressEvent(e);
 }
 
 QString TFormSingleImage::StatusText() const

@@ -1,8 +1,12 @@
 #pragma once
 // Full-size view of one channel's composite, with a readout of the pixel under the mouse.
+// The view opens at 1:1 and can be zoomed from 1/8 to 8 times and dragged; the readout always
+// names the composite's own pixel.
 
 #include <QMainWindow>
 #include <QImage>
+#include <QPoint>
+#include <QPointF>
 #include <QString>
 
 #include <cstdint>
@@ -28,6 +32,9 @@ class TFormSingleImage : public QMainWindow {
 public:
     using PixelToGeoFn = std::function<bool(int x, int y, float& longitude, float& latitude)>;
 
+    static constexpr double MinZoom = 1.0 / 8.0;
+    static constexpr double MaxZoom = 8.0;
+
     explicit TFormSingleImage(QWidget* parent = nullptr);
 
     bool Centred = false;
@@ -44,6 +51,18 @@ public:
     void PopupTerrivoprocessClick() {}
     void PopupQuitClick() { close(); }
 
+    // Screen pixels per composite pixel.
+    double Zoom() const { return zoom_; }
+    // Keeps the composite point under `anchor` (a point of the scroll box's viewport) in place.
+    void SetZoom(double zoom, QPointF anchor);
+    // One step (a factor of two) in or out, about the mouse when it is over the view.
+    void ZoomIn();
+    void ZoomOut();
+    // The whole composite in the window.
+    void FitToWindow();
+    // Moves the view (dragging does); like scrolling by hand, it ends the first centring.
+    void ScrollTo(QPoint position);
+
     // Every way of showing the window goes through here, so the picture is taken and the
     // image control sized before the first resize centres the view.
     void setVisible(bool visible) override;
@@ -51,15 +70,22 @@ public:
 protected:
     void resizeEvent(QResizeEvent* e) override;
     void keyPressEvent(QKeyEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void FormShow();
     void FormResize();
+    void SizeImageToZoom();
+    QPointF ZoomAnchor() const;
 
     QScrollArea* scrollBox_ = nullptr;
     QWidget* image_ = nullptr;
     QMenu* popupMenuImage_ = nullptr;
+    QLabel* zoomLabel_ = nullptr;
     QImage picture_;
     const TExtBitmap* pictureSource_ = nullptr; // the image the picture was taken from
     bool centring_ = false;                     // the first showing is still being centred
+    QImage reduced_;  // the picture smoothed down to the zoom, when below 1:1
+    double zoom_ = 1.0;
+    int wheelRest_ = 0;  // wheel turn not yet worth a step (fine-grained wheels)
 };

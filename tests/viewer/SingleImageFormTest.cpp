@@ -4,6 +4,8 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStatusBar>
+#include <QWheelEvent>
+#include <QtTest/QTest>
 
 #include "imaging/BMPExtImage.h"
 #include "viewer/BitmapView.h"
@@ -53,18 +55,39 @@ TExtBitmap MakeComposite(int w, int h, std::uint8_t fill)
     return b;
 }
 
+// Opens a viewer on a 1200 x 1100 visible composite whose pixel (x, y) is 201.
+struct TOpenViewer {
+    TOpenViewer(int x = 0, int y = 0) : composite(MakeComposite(1200, 1100, 16))
+    {
+        composite.ScanLine(y)[x] = 201;
+        form.SourceImage = &composite;
+        form.ChannelIndex = 0;
+        form.PixelToGeo = [](int, int, float& lon, float& lat) {
+            lon = -128.0f;
+            lat = 0.0f;
+            return false;
+        };
+        form.show();
+        QApplication::processEvents();
+    }
+    // The readout for the mouse at a point of the scroll box's viewport.
+    std::string ReadoutAt(QPoint viewportPoint)
+    {
+        const QPointF at = form.Image()->mapFrom(form.ScrollBox()->viewport(), QPointF(viewportPoint));
+        QMouseEvent move(QEvent::MouseMove, at, form.Image()->mapToGlobal(at), Qt::NoButton, Qt::NoButton,
+                         Qt::NoModifier);
+        QCoreApplication::sendEvent(form.Image(), &move);
+        return form.StatusText().toStdString();
+    }
+    TExtBitmap composite;
+    TFormSingleImage form;
+};
+
 TEST(FormSingleImage, ReadoutFollowsTheLiveImageWhileThePictureStaysAsOpened)
 {
-    TExtBitmap composite = MakeComposite(1200, 1100, 16);
-    TFormSingleImage form;
-    form.SourceImage = &composite;
-    form.ChannelIndex = 0;
-    form.PixelToGeo = [](int, int, float& lon, float& lat) {
-        lon = -128.0f;
-        lat = 0.0f;
-        return false;
-    };
-    form.show();
+    TOpenViewer v;
+    TExtBitmap& composite = v.composite;
+    TFormSingleImage& form = v.form;
     EXPECT_EQ(form.Image()->width(), 1200);
     EXPECT_EQ(form.Image()->height(), 1100);
 
@@ -132,6 +155,93 @@ TEST(FormSingleImage, PictureFollowsAnotherChannelShownWhileOpen)
     EXPECT_EQ(form.Image()->width(), 1300);
     EXPECT_EQ(qGray(form.Image()->grab(QRect(0, 0, 1, 1)).toImage().pixel(0, 0)), 240);
 }
+
+std::string Readout(int x, int y, int value)
+{
+    return "1200 x 1100 image,  X: " + std::to_string(x) + ",  Y: " + std::to_string(y) +
+           ",   lon: -128.0\u00B0  lat: 0.0\u00B0,  video: " + std::to_string(value);
+}
+
+struct ZoomReadoutCase {
+    const char* name;
+    double zoom;
+    QPoint mouse;  // in the image control
+    int x, y;      // the composite pixel under it
+};
+
+class ZoomReadoutTest : public ::testing::TestWithParam<ZoomReadoutCase> {};
+
+TEST_P(ZoomReadoutTest, ReadsTheCompositePixelUnderTheMouse)
+{
+    const auto& c = GetParam();
+    TOpenViewer v(c.x, c.y);
+    v.form.SetZoom(c.zoom, QPointF(0, 0));
+    EXPECT_EQ(v.form.Image()->width(), static_cast<int>(1200 * c.zoom));
+    QMouseEvent move(QEvent::MouseMove, QPointF(c.mouse), v.form.Image()->mapToGlobal(QPointF(c.mouse)),
+                     Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(v.form.Image(), &move);
+    EXPECT_EQ(v.form.StatusText().toStdString(), Readout(c.x, c.y, 201));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Zooms, ZoomReadoutTest,
+    ::testing::Values(ZoomReadoutCase{"one", 1.0, {100, 120}, 100, 120},
+                      ZoomReadoutCase{"quarter", 0.25, {25, 30}, 100, 120},
+                      ZoomReadoutCase{"quarter_last", 0.25, {299, 274}, 1196, 1096},
+                      ZoomReadoutCase{"four", 4.0, {403, 401}, 100, 100},
+                      ZoomReadoutCase{"eight_last", 8.0, {9599, 8799}, 1199, 1099}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(FormSingleImage, CtrlWheelZoomsAboutTheMouse)
+{
+    TOpenViewer v;
+    v.form.ScrollBox()->horizontalScrollBar()->setValue(300);
+    v.form.ScrollBox()->verticalScrollBar()->setValue(300);
+    const QPoint mouse(150, 100);
+    const std::string before = v.ReadoutAt(mouse);
+    QWheelEvent wheel(QPointF(mouse), v.form.ScrollBox()->viewport()->mapToGlobal(QPointF(mouse)), QPoint(),
+                      QPoint(0, 120), Qt::NoButton, Qt::ControlModifier, Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(v.form.ScrollBox()->viewport(), &wheel);
+    EXPECT_EQ(v.form.Zoom(), 2.0);
+    EXPECT_EQ(v.ReadoutAt(mouse), before);
+}
+
+struct ViewerKeyCase {
+    const char* name;
+    Qt::Key key;
+    Qt::KeyboardModifiers modifiers;
+    double zoom;  // 0: the whole composite fits the window
+    bool open;
+};
+
+class ViewerKeyTest : public ::testing::TestWithParam<ViewerKeyCase> {};
+
+TEST_P(ViewerKeyTest, KeysZoomFitAndClose)
+{
+    const auto& c = GetParam();
+    TOpenViewer v;
+    v.form.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&v.form));
+    QTest::keyClick(&v.form, c.key, c.modifiers);
+    QApplication::processEvents();  // the scroll bars come and go after the layout
+    EXPECT_EQ(v.form.isVisible(), c.open);
+    if (c.zoom > 0) {
+        EXPECT_EQ(v.form.Zoom(), c.zoom);
+    } else {
+        EXPECT_LT(v.form.Zoom(), 1.0);
+        EXPECT_LE(v.form.Image()->width(), v.form.ScrollBox()->viewport()->width());
+        EXPECT_LE(v.form.Image()->height(), v.form.ScrollBox()->viewport()->height());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Keys, ViewerKeyTest,
+    ::testing::Values(ViewerKeyCase{"Escape", Qt::Key_Escape, Qt::NoModifier, 1.0, false},
+                      ViewerKeyCase{"CtrlW", Qt::Key_W, Qt::ControlModifier, 1.0, false},
+                      ViewerKeyCase{"Plus", Qt::Key_Plus, Qt::NoModifier, 2.0, true},
+                      ViewerKeyCase{"Minus", Qt::Key_Minus, Qt::NoModifier, 0.5, true},
+                      ViewerKeyCase{"ZeroFits", Qt::Key_0, Qt::NoModifier, 0.0, true}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(BitmapView, SharesThePixelMemory)
 {
