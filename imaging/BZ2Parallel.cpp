@@ -5,9 +5,12 @@
 #include <algorithm>
 #include <array>
 #include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
 #include <mutex>
-#include <optional>
 #include <thread>
+#include <utility>
 #include <vector>
 
 // A bzip2 stream is "BZh" + level, then blocks each starting with the 48-bit magic
@@ -18,6 +21,12 @@
 // that the library decodes on any thread. A magic that happens to occur inside block
 // data splits a block wrongly; such a piece fails to decode or its CRC fails, and the
 // caller falls back to the sequential decoder, so the result never differs from it.
+//
+// The search for the next block is done by the worker that is about to decode it, so
+// decoding starts after the first block has been found rather than after the whole input
+// has been searched. Each worker keeps its decoder's memory and its input buffer from
+// block to block, and decoded blocks go back to a pool once the sink has them: a fresh
+// multi-megabyte allocation per block costs page faults and zeroing on every block.
 
 namespace {
 
@@ -36,6 +45,11 @@ public:
     // 64 bits big-endian from byte i; zeros beyond the end.
     std::uint64_t window(std::size_t i) const
     {
+        if (i + 8 <= data_.size()) {
+            std::uint64_t w;
+            std::memcpy(&w, data_.data() + i, 8);
+            return __builtin_bswap64(w);
+        }
         std::uint64_t w = 0;
         for (std::size_t k = 0; k < 8; ++k)
             w = (w << 8) | (i + k < data_.size() ? data_[i + k] : 0);
@@ -99,127 +113,218 @@ struct TBlock {
     std::uint32_t crc;
 };
 
-// Splits the input into blocks; false when it is not a clean sequence of streams whose
-// combined CRCs agree with their blocks' CRCs.
-bool planBlocks(const TBitView& view, std::vector<TBlock>& blocks)
-{
-    const auto data = view.data();
-    std::size_t pos = 0;
-    bool anyStream = false;
-    while (pos < data.size()) {
-        if (data.size() - pos < 4 || data[pos] != 'B' || data[pos + 1] != 'Z' || data[pos + 2] != 'h' ||
-            data[pos + 3] < '1' || data[pos + 3] > '9')
-            return false;
-        const int level = data[pos + 3] - '0';
-        std::uint64_t bit = (static_cast<std::uint64_t>(pos) + 4) * 8;
-        std::uint32_t combined = 0;
-        for (;;) {
-            const auto [at, kind] = view.findMagic(bit);
-            if (kind == TMagic::None || at != bit)
-                return false;
-            if (at + 80 > view.bits())
-                return false;
-            const auto crc = static_cast<std::uint32_t>(view.read(at + 48, 32));
-            if (kind == TMagic::End) {
-                if (crc != combined)
-                    return false;
-                pos = static_cast<std::size_t>((at + 80 + 7) / 8);
-                break;
-            }
-            const auto [nextAt, nextKind] = view.findMagic(at + 80);
-            if (nextKind == TMagic::None)
-                return false;
-            blocks.push_back({at, nextAt, level, crc});
-            combined = ((combined << 1) | (combined >> 31)) ^ crc;
-            bit = nextAt;
-        }
-        anyStream = true;
-    }
-    return anyStream;
-}
-
-class TBitWriter {
+// Walks the input block by block; refuses anything that is not a clean sequence of streams
+// whose combined CRCs agree with their blocks' CRCs.
+class TBlockPlanner {
 public:
-    void put(std::uint64_t value, unsigned n)
+    enum class TStep { Block, End, Bad };
+
+    explicit TBlockPlanner(const TBitView& view) : view_(view) {}
+
+    TStep next(TBlock& block)
     {
-        for (unsigned i = n; i-- > 0;) {
-            if (used_ == 0)
-                bytes_.push_back(0);
-            if ((value >> i) & 1)
-                bytes_.back() = static_cast<char>(bytes_.back() | (0x80 >> used_));
-            used_ = (used_ + 1) & 7;
+        const auto data = view_.data();
+        for (;;) {
+            if (!inStream_) {
+                if (pos_ == data.size())
+                    return anyStream_ ? TStep::End : TStep::Bad;
+                if (data.size() - pos_ < 4 || data[pos_] != 'B' || data[pos_ + 1] != 'Z' || data[pos_ + 2] != 'h' ||
+                    data[pos_ + 3] < '1' || data[pos_ + 3] > '9')
+                    return TStep::Bad;
+                level_ = data[pos_ + 3] - '0';
+                bit_ = (static_cast<std::uint64_t>(pos_) + 4) * 8;
+                combined_ = 0;
+                inStream_ = true;
+            }
+            if (bit_ + 80 > view_.bits())
+                return TStep::Bad;
+            const std::uint64_t magic = view_.read(bit_, 48);
+            const auto crc = static_cast<std::uint32_t>(view_.read(bit_ + 48, 32));
+            if (magic == EndMagic) {
+                if (crc != combined_)
+                    return TStep::Bad;
+                pos_ = static_cast<std::size_t>((bit_ + 80 + 7) / 8);
+                inStream_ = false;
+                anyStream_ = true;
+                continue;
+            }
+            if (magic != BlockMagic)
+                return TStep::Bad;
+            const auto [nextAt, nextKind] = view_.findMagic(bit_ + 80);
+            if (nextKind == TMagic::None)
+                return TStep::Bad;
+            block = {bit_, nextAt, level_, crc};
+            combined_ = ((combined_ << 1) | (combined_ >> 31)) ^ crc;
+            bit_ = nextAt;
+            return TStep::Block;
         }
     }
-
-    // Appends the bits [from, to) of the source, whole bytes at a time where possible.
-    void copy(const TBitView& src, std::uint64_t from, std::uint64_t to)
-    {
-        while (from < to && used_ != 0) {
-            put(src.read(from, 1), 1);
-            ++from;
-        }
-        const auto data = src.data();
-        const unsigned shift = static_cast<unsigned>(from & 7);
-        std::size_t byte = static_cast<std::size_t>(from >> 3);
-        const std::uint64_t whole = (to - from) / 8;
-        bytes_.reserve(bytes_.size() + whole + 16);
-        for (std::uint64_t k = 0; k < whole; ++k, ++byte) {
-            const unsigned hi = data[byte];
-            const unsigned lo = byte + 1 < data.size() ? data[byte + 1] : 0;
-            bytes_.push_back(static_cast<char>(shift == 0 ? hi : ((hi << shift) | (lo >> (8 - shift))) & 0xFF));
-        }
-        from += whole * 8;
-        if (from < to)
-            put(src.read(from, static_cast<unsigned>(to - from)), static_cast<unsigned>(to - from));
-    }
-
-    std::vector<char>& bytes() { return bytes_; }
 
 private:
-    std::vector<char> bytes_;
-    unsigned used_ = 0;  // bits used in the last byte
+    const TBitView& view_;
+    std::size_t pos_ = 0;       // next stream header, when between streams
+    std::uint64_t bit_ = 0;     // next magic, inside a stream
+    int level_ = 0;
+    std::uint32_t combined_ = 0;
+    bool inStream_ = false;
+    bool anyStream_ = false;
 };
 
-// One block as a stream of its own, decoded; nullopt when the library refuses it.
-std::optional<std::vector<char>> decodeBlock(const TBitView& view, const TBlock& block)
-{
-    TBitWriter w;
-    w.put('B', 8);
-    w.put('Z', 8);
-    w.put('h', 8);
-    w.put(static_cast<std::uint64_t>('0' + block.level), 8);
-    w.copy(view, block.startBit, block.endBit);
-    w.put(EndMagic, 48);
-    w.put(block.crc, 32);
-    std::vector<char>& in = w.bytes();
-
-    bz_stream s{};
-    if (BZ2_bzDecompressInit(&s, 0, 0) != BZ_OK)
-        return std::nullopt;
-    // Runs of one byte are stored shortened, so a block may decode to far more than its
-    // level's 100 kB steps; grow as needed.
-    std::vector<char> out(static_cast<std::size_t>(block.level) * 100000 + 1024);
-    s.next_in = in.data();
-    s.avail_in = static_cast<unsigned>(in.size());
-    std::size_t produced = 0;
-    int rc = BZ_OK;
-    while (rc == BZ_OK) {
-        if (produced == out.size())
-            out.resize(out.size() * 2);
-        s.next_out = out.data() + produced;
-        s.avail_out = static_cast<unsigned>(std::min<std::size_t>(out.size() - produced, 1u << 30));
-        const unsigned before = s.avail_out;
-        rc = BZ2_bzDecompress(&s);
-        produced += before - s.avail_out;
-        if (rc == BZ_OK && s.avail_in == 0 && s.avail_out != 0)
-            rc = BZ_UNEXPECTED_EOF;
+// Bytes without the zero-filling of std::vector, for buffers that are written before read.
+class TBytes {
+public:
+    char* data() { return data_.get(); }
+    std::size_t size() const { return size_; }
+    std::size_t capacity() const { return capacity_; }
+    void clear() { size_ = 0; }
+    void setSize(std::size_t n) { size_ = n; }
+    // Keeps the first size() bytes.
+    void reserve(std::size_t n)
+    {
+        if (n <= capacity_)
+            return;
+        auto bigger = std::make_unique_for_overwrite<char[]>(n);
+        if (size_ > 0)
+            std::memcpy(bigger.get(), data_.get(), size_);
+        data_ = std::move(bigger);
+        capacity_ = n;
     }
-    BZ2_bzDecompressEnd(&s);
-    if (rc != BZ_STREAM_END)
-        return std::nullopt;
-    out.resize(produced);
-    return out;
-}
+
+private:
+    std::unique_ptr<char[]> data_;
+    std::size_t size_ = 0;
+    std::size_t capacity_ = 0;
+};
+
+// The library's allocations of one worker, kept across the blocks it decodes: the decoder
+// asks for the same few sizes for every block.
+class TAllocationCache {
+public:
+    TAllocationCache() = default;
+    TAllocationCache(const TAllocationCache&) = delete;
+    TAllocationCache& operator=(const TAllocationCache&) = delete;
+    ~TAllocationCache()
+    {
+        for (const auto& [size, p] : free_)
+            std::free(p);
+    }
+
+    static void* allocate(void* opaque, int count, int size)
+    {
+        auto* self = static_cast<TAllocationCache*>(opaque);
+        const std::size_t bytes = static_cast<std::size_t>(count) * static_cast<std::size_t>(size);
+        for (auto it = self->free_.begin(); it != self->free_.end(); ++it)
+            if (it->first == bytes) {
+                void* p = it->second;
+                self->free_.erase(it);
+                self->sizes_.emplace_back(p, bytes);
+                return p;
+            }
+        void* p = std::malloc(bytes);
+        if (p)
+            self->sizes_.emplace_back(p, bytes);
+        return p;
+    }
+
+    static void release(void* opaque, void* p)
+    {
+        auto* self = static_cast<TAllocationCache*>(opaque);
+        for (auto it = self->sizes_.begin(); it != self->sizes_.end(); ++it)
+            if (it->first == p) {
+                self->free_.emplace_back(it->second, p);
+                self->sizes_.erase(it);
+                return;
+            }
+        std::free(p);
+    }
+
+private:
+    std::vector<std::pair<void*, std::size_t>> sizes_;  // handed out
+    std::vector<std::pair<std::size_t, void*>> free_;    // kept for the next block
+};
+
+class TBlockDecoder {
+public:
+    // One block as a stream of its own, decoded into out; false when the library refuses it.
+    bool decode(const TBitView& view, const TBlock& block, TBytes& out)
+    {
+        rewrap(view, block);
+        bz_stream s{};
+        s.bzalloc = &TAllocationCache::allocate;
+        s.bzfree = &TAllocationCache::release;
+        s.opaque = &cache_;
+        if (BZ2_bzDecompressInit(&s, 0, 0) != BZ_OK)
+            return false;
+        // Runs of one byte are stored shortened, so a block may decode to far more than its
+        // level's 100 kB steps; grow as needed.
+        out.clear();
+        out.reserve(static_cast<std::size_t>(block.level) * 100000 + 1024);
+        s.next_in = in_.data();
+        s.avail_in = static_cast<unsigned>(in_.size());
+        int rc = BZ_OK;
+        while (rc == BZ_OK) {
+            if (out.size() == out.capacity()) {
+                out.reserve(out.capacity() * 2);
+            }
+            s.next_out = out.data() + out.size();
+            s.avail_out = static_cast<unsigned>(std::min<std::size_t>(out.capacity() - out.size(), 1u << 30));
+            const unsigned before = s.avail_out;
+            rc = BZ2_bzDecompress(&s);
+            out.setSize(out.size() + (before - s.avail_out));
+            if (rc == BZ_OK && s.avail_in == 0 && s.avail_out != 0)
+                rc = BZ_UNEXPECTED_EOF;
+        }
+        BZ2_bzDecompressEnd(&s);
+        return rc == BZ_STREAM_END;
+    }
+
+private:
+    // Header, the block's bits moved to a byte boundary, end magic and the block's CRC.
+    void rewrap(const TBitView& view, const TBlock& block)
+    {
+        const std::uint64_t length = block.endBit - block.startBit;
+        const std::size_t whole = static_cast<std::size_t>(length / 8);
+        in_.resize(4 + whole + 12);
+        char* out = in_.data();
+        out[0] = 'B';
+        out[1] = 'Z';
+        out[2] = 'h';
+        out[3] = static_cast<char>('0' + block.level);
+        const std::uint8_t* src = view.data().data() + (block.startBit >> 3);
+        const unsigned shift = static_cast<unsigned>(block.startBit & 7);
+        // Every byte read here lies before the next magic's last bit, inside the input.
+        if (shift == 0) {
+            std::memcpy(out + 4, src, whole);
+        } else {
+            auto* dst = reinterpret_cast<std::uint8_t*>(out + 4);
+            for (std::size_t k = 0; k < whole; ++k)
+                dst[k] = static_cast<std::uint8_t>((src[k] << shift) | (src[k + 1] >> (8 - shift)));
+        }
+        std::size_t byte = 4 + whole;
+        unsigned used = 0;
+        auto put = [&](std::uint64_t value, unsigned n) {
+            for (unsigned i = n; i-- > 0;) {
+                if (used == 0)
+                    out[byte] = 0;
+                if ((value >> i) & 1)
+                    out[byte] = static_cast<char>(out[byte] | (0x80 >> used));
+                if (++used == 8) {
+                    used = 0;
+                    ++byte;
+                }
+            }
+        };
+        const unsigned tail = static_cast<unsigned>(length % 8);
+        if (tail)
+            put(view.read(block.startBit + whole * 8, tail), tail);
+        put(EndMagic, 48);
+        put(block.crc, 32);
+        in_.resize(byte + (used ? 1 : 0));
+    }
+
+    TAllocationCache cache_;
+    std::vector<char> in_;
+};
 
 } // namespace
 
@@ -232,45 +337,78 @@ bool DecompressBZ2Parallel(std::span<const std::uint8_t> packed, unsigned worker
                            const std::function<void(const char*, std::size_t)>& sink)
 {
     const TBitView view(packed);
-    std::vector<TBlock> blocks;
-    if (!planBlocks(view, blocks))
-        return false;
-    workers = std::max(1u, std::min<unsigned>(workers, static_cast<unsigned>(std::max<std::size_t>(blocks.size(), 1))));
-    // Blocks decoded ahead of the writer: enough to keep every worker busy, few enough
-    // that memory stays at a handful of blocks per worker.
+    TBlockPlanner planner(view);
+    workers = std::max(1u, workers);
+    // Blocks decoded ahead of the sink: enough to keep every worker busy, few enough that
+    // memory stays at a handful of blocks per worker.
     const std::size_t window = 2 * static_cast<std::size_t>(workers) + 1;
 
+    struct TSlot {
+        bool ready = false;
+        TBytes bytes;
+    };
     std::mutex lock;
     std::condition_variable changed;
-    std::vector<std::optional<std::vector<char>>> results(blocks.size());
-    std::vector<bool> ready(blocks.size(), false);
-    std::size_t next = 0;     // next block to hand out
-    std::size_t written = 0;  // blocks passed to the sink
+    std::vector<TSlot> slots(window);      // block i lives in slot i % window
+    std::vector<TBytes> pool;              // decoded buffers the sink is done with
+    std::size_t planned = 0;               // blocks found so far
+    std::size_t written = 0;               // blocks passed to the sink
+    bool planning = false;                 // a worker is searching for the next block
+    bool planned_all = false;
     bool failed = false;
     bool stop = false;
 
     auto work = [&] {
+        TBlockDecoder decoder;
         for (;;) {
             std::size_t index;
+            TBytes out;
             {
                 std::unique_lock guard(lock);
-                changed.wait(guard, [&] { return stop || failed || next >= blocks.size() || next < written + window; });
-                if (stop || failed || next >= blocks.size())
+                changed.wait(guard, [&] {
+                    return stop || failed || planned_all || (!planning && planned < written + window);
+                });
+                if (stop || failed || planned_all)
                     return;
-                index = next++;
+                planning = true;
+                index = planned;
+                if (!pool.empty()) {
+                    out = std::move(pool.back());
+                    pool.pop_back();
+                }
             }
-            std::optional<std::vector<char>> decoded;
+            TBlock block{};
+            TBlockPlanner::TStep step = TBlockPlanner::TStep::Bad;
             try {
-                decoded = decodeBlock(view, blocks[index]);
+                step = planner.next(block);
             } catch (...) {
-                decoded.reset();
+            }
+            {
+                std::lock_guard guard(lock);
+                planning = false;
+                if (step == TBlockPlanner::TStep::Block)
+                    ++planned;
+                else if (step == TBlockPlanner::TStep::End)
+                    planned_all = true;
+                else
+                    failed = true;
+            }
+            changed.notify_all();
+            if (step != TBlockPlanner::TStep::Block)
+                return;
+
+            bool ok = false;
+            try {
+                ok = decoder.decode(view, block, out);
+            } catch (...) {
+                ok = false;
             }
             std::lock_guard guard(lock);
-            if (!decoded)
+            if (!ok)
                 failed = true;
-            else
-                results[index] = std::move(decoded);
-            ready[index] = true;
+            TSlot& slot = slots[index % window];
+            slot.bytes = std::move(out);
+            slot.ready = true;
             changed.notify_all();
         }
     };
@@ -296,22 +434,25 @@ bool DecompressBZ2Parallel(std::span<const std::uint8_t> packed, unsigned worker
     for (unsigned i = 0; i < workers; ++i)
         threads.emplace_back(work);
 
-    while (written < blocks.size()) {
-        std::vector<char> piece;
+    for (;;) {
+        TBytes piece;
         {
             std::unique_lock guard(lock);
-            changed.wait(guard, [&] { return failed || ready[written]; });
+            TSlot& slot = slots[written % window];
+            changed.wait(guard, [&] { return failed || slot.ready || (planned_all && written == planned); });
             if (failed)
                 return false;
-            piece = std::move(*results[written]);
-            results[written].reset();
+            if (!slot.ready)
+                return true;
+            piece = std::move(slot.bytes);
+            slot.ready = false;
         }
         sink(piece.data(), piece.size());
         {
             std::lock_guard guard(lock);
             ++written;
+            pool.push_back(std::move(piece));
         }
         changed.notify_all();
     }
-    return true;
 }

@@ -257,22 +257,33 @@ TEST_F(SynthFilesTest, AnUnwritableDirectoryIsReportedNotCrashedOn)
     EXPECT_THROW(g.Run(), std::runtime_error);
 }
 
+// Compressed piece by piece on several threads, the file is a row of streams that the
+// product's decoders (block-parallel and sequential) and bzip2 itself read back whole.
 TEST(SynthCompress, RoundTripsThroughTheProductsDecompressor)
 {
     TTempDir dir;
     const fs::path src = dir.Path() / ".src.tmp";
     std::string content;
-    for (int i = 0; i < 100000; ++i)
-        content += std::to_string(i * 7919 % 1000) + ",";
+    while (content.size() < 2 * CompressionPiece + 12345)
+        content += std::to_string(content.size() * 7919 % 1000) + ",";
     std::ofstream(src, std::ios::binary) << content;
     const fs::path final = dir.Path() / "goes15.2019.172.210018_1.nc.bz2";
-    PublishFile(src, final);
+    PublishFile(src, final, 3);
     EXPECT_FALSE(fs::exists(src));
     ASSERT_TRUE(fs::exists(final));
-    ASSERT_TRUE(DecompressBZ2File(final.string()));
-    std::ifstream in(dir.Path() / "goes15.2019.172.210018_1.nc", std::ios::binary);
-    const std::string back((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(back, content);
+    const fs::path plain = dir.Path() / "goes15.2019.172.210018_1.nc";
+    auto read = [](const fs::path& p) {
+        std::ifstream in(p, std::ios::binary);
+        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    };
+    for (unsigned workers : {1u, 2u}) {
+        ASSERT_TRUE(DecompressBZ2File(final.string(), workers));
+        EXPECT_TRUE(read(plain) == content) << workers;
+    }
+    if (std::system("command -v bzip2 >/dev/null 2>&1") == 0) {
+        ASSERT_EQ(std::system(("bzip2 -dc " + final.string() + " > " + plain.string()).c_str()), 0);
+        EXPECT_TRUE(read(plain) == content);
+    }
 }
 
 TEST(SynthCompress, MissingSourceLeavesNoTarget)

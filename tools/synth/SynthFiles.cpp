@@ -3,10 +3,13 @@
 #include <bzlib.h>
 #include <netcdf.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <deque>
+#include <future>
 #include <limits>
 #include <memory>
 #include <stdexcept>
@@ -52,24 +55,6 @@ struct TFileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
 };
 using TFilePtr = std::unique_ptr<std::FILE, TFileCloser>;
-
-// The compressor's state, ended whatever happens.
-class TBzCompressor {
-public:
-    TBzCompressor()
-    {
-        const int rc = BZ2_bzCompressInit(&s_, 9, 0, 0);
-        if (rc != BZ_OK)
-            throw std::runtime_error("bzip2 compressor could not start (error " + std::to_string(rc) + ")");
-    }
-    ~TBzCompressor() { BZ2_bzCompressEnd(&s_); }
-    TBzCompressor(const TBzCompressor&) = delete;
-    TBzCompressor& operator=(const TBzCompressor&) = delete;
-    bz_stream& State() { return s_; }
-
-private:
-    bz_stream s_{};
-};
 
 std::string ErrnoText() { return std::strerror(errno); }
 
@@ -221,7 +206,7 @@ void TGeoFileWriter::PutLine(int line, std::span<const float> lon, std::span<con
     CheckNc(nc_put_vara_float(file_.Id(), latVar_, start, count, lat.data()), "lat");
 }
 
-void CompressFile(const fs::path& source, const fs::path& target)
+void CompressFile(const fs::path& source, const fs::path& target, int threads)
 {
     TFilePtr in(std::fopen(source.c_str(), "rb"));
     if (!in)
@@ -229,38 +214,58 @@ void CompressFile(const fs::path& source, const fs::path& target)
     TFilePtr out(std::fopen(target.c_str(), "wb"));
     if (!out)
         throw std::runtime_error("cannot write " + target.string() + ": " + ErrnoText());
+    // Pieces still being compressed are waited for before the target is removed.
+    std::deque<std::future<std::vector<char>>> pending;
     auto fail = [&](const std::string& why) {
+        for (auto& p : pending)
+            p.wait();
         out.reset();
         std::error_code ec;
         fs::remove(target, ec);
         throw std::runtime_error(why);
     };
-    TBzCompressor bz;
-    bz_stream& s = bz.State();
-    std::vector<char> inBuf(1 << 20), outBuf(1 << 20);
-    bool finishing = false;
-    for (;;) {
+    // A piece beyond the threads at work keeps them busy while the oldest is written.
+    const std::size_t ahead = static_cast<std::size_t>(std::max(1, threads)) + 1;
+    auto writeOldest = [&] {
+        std::vector<char> packed;
+        try {
+            packed = pending.front().get();
+        } catch (const std::exception& e) {
+            pending.pop_front();
+            fail("bzip2 compression of " + source.string() + " failed (" + e.what() + ")");
+        }
+        pending.pop_front();
+        if (std::fwrite(packed.data(), 1, packed.size(), out.get()) != packed.size())
+            fail("cannot write " + target.string() + ": " + ErrnoText());
+    };
+    for (bool first = true;; first = false) {
         if (StopRequested().load(std::memory_order_relaxed))
             fail("interrupted");
-        if (s.avail_in == 0 && !finishing) {
-            const std::size_t n = std::fread(inBuf.data(), 1, inBuf.size(), in.get());
-            if (std::ferror(in.get()))
-                fail("cannot read " + source.string() + ": " + ErrnoText());
-            s.next_in = inBuf.data();
-            s.avail_in = static_cast<unsigned>(n);
-            finishing = n == 0;
-        }
-        s.next_out = outBuf.data();
-        s.avail_out = static_cast<unsigned>(outBuf.size());
-        const int rc = BZ2_bzCompress(&s, finishing ? BZ_FINISH : BZ_RUN);
-        if (rc != BZ_RUN_OK && rc != BZ_FINISH_OK && rc != BZ_STREAM_END)
-            fail("bzip2 compression of " + source.string() + " failed (error " + std::to_string(rc) + ")");
-        const std::size_t produced = outBuf.size() - s.avail_out;
-        if (produced && std::fwrite(outBuf.data(), 1, produced, out.get()) != produced)
-            fail("cannot write " + target.string() + ": " + ErrnoText());
-        if (rc == BZ_STREAM_END)
+        std::vector<char> piece(CompressionPiece);
+        const std::size_t n = std::fread(piece.data(), 1, piece.size(), in.get());
+        if (std::ferror(in.get()))
+            fail("cannot read " + source.string() + ": " + ErrnoText());
+        // An empty file still gets its one (empty) stream.
+        if (n == 0 && !first)
+            break;
+        piece.resize(n);
+        pending.push_back(std::async(std::launch::async, [piece = std::move(piece)] {
+            std::vector<char> packed(piece.size() + piece.size() / 100 + 600);
+            auto size = static_cast<unsigned>(packed.size());
+            const int rc = BZ2_bzBuffToBuffCompress(packed.data(), &size, const_cast<char*>(piece.data()),
+                                                    static_cast<unsigned>(piece.size()), 9, 0, 0);
+            if (rc != BZ_OK)
+                throw std::runtime_error("error " + std::to_string(rc));
+            packed.resize(size);
+            return packed;
+        }));
+        if (pending.size() >= ahead)
+            writeOldest();
+        if (n < CompressionPiece)
             break;
     }
+    while (!pending.empty())
+        writeOldest();
     if (std::fflush(out.get()) != 0 || std::fclose(out.release()) != 0)
         fail("cannot write " + target.string() + ": " + ErrnoText());
 }
@@ -270,7 +275,7 @@ fs::path TemporaryPath(const fs::path& finalPath, const char* suffix)
     return finalPath.parent_path() / ("." + finalPath.filename().string() + suffix);
 }
 
-void PublishFile(const fs::path& ncPath, const fs::path& finalPath)
+void PublishFile(const fs::path& ncPath, const fs::path& finalPath, int threads)
 {
     struct TRemover {
         fs::path Path;
@@ -282,7 +287,7 @@ void PublishFile(const fs::path& ncPath, const fs::path& finalPath)
     } removeSource{ncPath};
     if (finalPath.extension() == ".bz2") {
         const fs::path part = TemporaryPath(finalPath, ".part");
-        CompressFile(ncPath, part);
+        CompressFile(ncPath, part, threads);
         std::error_code ec;
         fs::rename(part, finalPath, ec);
         if (ec) {

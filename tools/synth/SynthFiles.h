@@ -6,6 +6,7 @@
 #include "tools/synth/SynthGeometry.h"
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <span>
@@ -72,16 +73,21 @@ private:
 std::atomic<bool>& StopRequested();
 void ThrowIfStopRequested();
 
-// bzip2-compresses source into target (block size 9, as the command-line tool).
-// Throws std::runtime_error on any failure and then leaves no target behind.
-void CompressFile(const std::filesystem::path& source, const std::filesystem::path& target);
+// Bytes of input per bzip2 stream: one block of the largest size.
+inline constexpr std::size_t CompressionPiece = 900000;
+
+// bzip2-compresses source into target (block size 9, as the command-line tool), piece by
+// piece on `threads` threads, each piece a stream of its own, one after the other: as
+// parallel compressors write, and as bzip2 itself reads. Throws std::runtime_error on any
+// failure and then leaves no target behind.
+void CompressFile(const std::filesystem::path& source, const std::filesystem::path& target, int threads = 1);
 
 // Names used while a file is being made: hidden, and not starting with "goes15", so a
 // program watching the directory for "goes15.20*nc*" never picks up a partial file.
 std::filesystem::path TemporaryPath(const std::filesystem::path& finalPath, const char* suffix);
 
-// Moves the finished netCDF file at ncPath to its final place, compressing it first when
-// finalPath ends in ".bz2"; ncPath is gone afterwards in every case.
-void PublishFile(const std::filesystem::path& ncPath, const std::filesystem::path& finalPath);
+// Moves the finished netCDF file at ncPath to its final place, compressing it first (on
+// `threads` threads) when finalPath ends in ".bz2"; ncPath is gone afterwards in every case.
+void PublishFile(const std::filesystem::path& ncPath, const std::filesystem::path& finalPath, int threads = 1);
 
 } // namespace synth

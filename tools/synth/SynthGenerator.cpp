@@ -18,14 +18,15 @@ namespace synth {
 namespace fs = std::filesystem;
 namespace {
 
-// Compresses and publishes finished files on a few threads. At most a bounded number of
-// files wait, so a long run does not fill the disk with uncompressed scans.
+// Compresses and publishes finished files in the order they were made, each on all the
+// threads (piece by piece), so that the last files of a run do not leave cores idle. At most
+// a bounded number of files wait, so a long run does not fill the disk with uncompressed
+// scans.
 class TPublisher {
 public:
-    explicit TPublisher(int threads) : limit_(std::max(2, 2 * threads))
+    explicit TPublisher(int threads) : limit_(std::max(2, 2 * threads)), threads_(threads)
     {
-        for (int i = 0; i < threads; ++i)
-            workers_.emplace_back([this] { Work(); });
+        workers_.emplace_back([this] { Work(); });
     }
     ~TPublisher()
     {
@@ -86,7 +87,7 @@ private:
             }
             roomy_.notify_one();
             try {
-                PublishFile(task.first, task.second);
+                PublishFile(task.first, task.second, threads_);
             } catch (...) {
                 std::lock_guard lock(mutex_);
                 if (!error_)
@@ -99,6 +100,7 @@ private:
     }
 
     std::size_t limit_;
+    int threads_;
     std::mutex mutex_;
     std::condition_variable ready_, roomy_;
     std::deque<std::pair<fs::path, fs::path>> queue_;
