@@ -119,18 +119,29 @@ feed_files=("$work"/feed/goes15.*.nc.bz2)
 station_feed() {
   local out="$work/feed.out" done="Progress: ${#feed_files[@]} of ${#feed_files[@]} done"
   : > "$out"
-  /usr/bin/time -f "%e %U %S %M" -o "$work/feed.time" "$orvanta" --headless -start > "$out" 2>&1 &
+  local t0 t1
+  t0=$(now)
+  # The station itself is the background job, so the signal reaches it (a wrapper such as
+  # time(1) would die of it and leave the station running).
+  "$orvanta" --headless -start > "$out" 2>&1 &
   local pid=$!
+  local stat=() hwm=0
   while ! grep -q "$done" "$out" && kill -0 "$pid" 2>/dev/null; do sleep 0.02; done
+  t1=$(now)
+  # CPU ticks (user + system) and peak RSS while the station is still there to ask.
+  read -r -a stat < "/proc/$pid/stat" || true
+  hwm=$(awk '/VmHWM/ {print $2}' "/proc/$pid/status" 2>/dev/null || echo 0)
   kill -TERM "$pid" 2>/dev/null || true
   wait "$pid" || true
+  local ticks=$(( ${stat[13]:-0} + ${stat[14]:-0} ))
+  echo "$(( t1 - t0 )) $ticks $(getconf CLK_TCK) ${hwm:-0}" > "$work/feed.cpu"
 }
 lbzip2_loop() { for f in "${feed_files[@]}"; do lbzip2 -dc -n2 "$f" >/dev/null; done; }
 floor_loop() { for f in "${feed_files[@]}"; do floor "$f"; done; }
 STAGE='cp "${feed_files[@]}" "$station/incoming/"'
 pair "${#feed_files[@]}-file feed vs lbzip2 loop" -- station_feed -- lbzip2_loop
-read -r e u s m < "$work/feed.time"
-echo "  feed: $(awk -v e="$e" -v u="$u" -v s="$s" 'BEGIN {printf "%.2f of 2 cores used", (u + s) / e}'), peak RSS $((m / 1024)) MB"
+read -r us ticks hz kb < "$work/feed.cpu" || true
+echo "  feed (last run): $(awk -v us="${us:-1}" -v t="${ticks:-0}" -v hz="${hz:-100}" 'BEGIN {printf "%.2f of 2 cores used", t / hz / (us / 1e6)}'), peak RSS $((${kb:-0} / 1024)) MB"
 pair "${#feed_files[@]}-file feed vs lbzip2 loop + JPEG each" -- station_feed -- floor_loop
 STAGE=
 
