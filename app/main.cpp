@@ -9,13 +9,13 @@
 #include <vector>
 
 #include "Version.h"
-#include "app/CommandLine.h"
-#include "app/HeadlessRunner.h"
-#include "app/OrvantaForm.h"
-#include "app/SignalWatcher.h"
-#include "app/StationStatus.h"
-#include "app/StationLock.h"
-#include "app/Utils.h"
+#include "app/core/CommandLine.h"
+#include "app/headless/HeadlessRunner.h"
+#include "app/window/OrvantaForm.h"
+#include "app/core/SignalWatcher.h"
+#include "app/core/StationStatus.h"
+#include "app/core/StationLock.h"
+#include "app/core/Utils.h"
 #include "settings/ProgramPaths.h"
 #include "viewer/SingleImageForm.h"
 

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "app/Composites.h"
-#include "app/GoesProduct.h"
-#include "app/Utils.h"
+#include "app/core/Composites.h"
+#include "app/core/GoesProduct.h"
+#include "app/core/Utils.h"
 #include "imaging/BZ2files.h"
 #include "imaging/JPEG_IO.h"
 #include "netcdf/NetCdfG15.h"

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <string>
 
-#include "app/ChannelCatalogue.h"
+#include "app/core/ChannelCatalogue.h"
 
 namespace {
 

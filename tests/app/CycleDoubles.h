@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/ProcessingCycle.h"
+#include "app/core/ProcessingCycle.h"
 
 class TRecordingView : public TCycleView {
 public:

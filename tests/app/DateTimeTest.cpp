@@ -2,7 +2,7 @@
 
 #include <ostream>
 
-#include "app/DateTime.h"
+#include "app/core/DateTime.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/DateTime.h"
-#include "app/Utils.h"
+#include "app/core/DateTime.h"
+#include "app/core/Utils.h"
 #include "support/TempXdg.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <fstream>
 
 #include "CycleDoubles.h"
-#include "app/GeoFileRoute.h"
+#include "app/core/GeoFileRoute.h"
 #include "mapping/GeoFileWriter.h"
 #include "settings/ProgramPaths.h"
 #include "support/TempXdg.h"

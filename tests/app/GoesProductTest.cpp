@@ -14,10 +14,10 @@
 #include <random>
 #include <vector>
 
-#include "app/Composites.h"
-#include "app/DateTime.h"
-#include "app/GoesProduct.h"
-#include "app/Utils.h"
+#include "app/core/Composites.h"
+#include "app/core/DateTime.h"
+#include "app/core/GoesProduct.h"
+#include "app/core/Utils.h"
 #include "imaging/JPEG_IO.h"
 #include "support/TempXdg.h"
 

@@ -10,8 +10,8 @@
 #include <fstream>
 
 #include "CycleDoubles.h"
-#include "app/ChannelCatalogue.h"
-#include "app/Utils.h"
+#include "app/core/ChannelCatalogue.h"
+#include "app/core/Utils.h"
 #include "settings/ProgramPaths.h"
 #include "settings/RegistryFile.h"
 #include "support/TempXdg.h"

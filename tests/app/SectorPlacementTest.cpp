@@ -1,4 +1,4 @@
-#include "app/SectorPlacement.h"
+#include "app/core/SectorPlacement.h"
 
 #include <gtest/gtest.h>
 

@@ -15,8 +15,8 @@
 #include <thread>
 
 #include "CycleDoubles.h"
-#include "app/StationStatus.h"
-#include "app/Utils.h"
+#include "app/core/StationStatus.h"
+#include "app/core/Utils.h"
 #include "support/TempXdg.h"
 
 namespace {

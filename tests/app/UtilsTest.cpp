@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/Utils.h"
+#include "app/core/Utils.h"
 #include "support/TempXdg.h"
 
 namespace {

@@ -9,10 +9,10 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/StationLock.h"
+#include "app/core/StationLock.h"
 #include "settings/ProgramPaths.h"
 #include "settings/RegistryFile.h"
-#include "app/ProcessingCycle.h"
+#include "app/core/ProcessingCycle.h"
 #include "support/TempXdg.h"
 
 namespace {

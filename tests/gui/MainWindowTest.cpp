@@ -13,8 +13,8 @@
 #include <fstream>
 
 #include "app/CycleDoubles.h"
-#include "app/OrvantaForm.h"
-#include "app/Utils.h"
+#include "app/window/OrvantaForm.h"
+#include "app/core/Utils.h"
 #include "viewer/SingleImageForm.h"
 #include <QEnterEvent>
 #include <QImage>

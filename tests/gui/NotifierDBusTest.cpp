@@ -11,8 +11,8 @@
 #include <memory>
 #include <vector>
 
-#include "app/AnimationNotify.h"
-#include "app/NotifierDBus.h"
+#include "app/core/AnimationNotify.h"
+#include "app/headless/NotifierDBus.h"
 
 // A stand-in for the companion animation program: records what it is sent.
 class FakeCompanion : public QObject {

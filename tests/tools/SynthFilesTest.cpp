@@ -1,6 +1,6 @@
 #include "SynthTestSupport.h"
 
-#include "app/ChannelCatalogue.h"
+#include "app/core/ChannelCatalogue.h"
 #include "imaging/BZ2files.h"
 #include "mapping/SegmentStuff.h"
 #include "tools/synth/SynthCalibration.h"

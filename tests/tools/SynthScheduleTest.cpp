@@ -1,4 +1,4 @@
-#include "app/ChannelCatalogue.h"
+#include "app/core/ChannelCatalogue.h"
 #include "tools/synth/SynthFiles.h"
 #include "tools/synth/SynthOptions.h"
 

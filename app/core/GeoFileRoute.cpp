@@ -1,0 +1,79 @@
+#include "app/core/GeoFileRoute.h"
+
+#include <cctype>
+#include <stdexcept>
+#include <string_view>
+
+#include "app/core/Utils.h"
+#include "settings/ProgramPaths.h"
+
+TGeoFileRoute::TGeoFileRoute(TProcessingOptions& options, std::string geoLogPath)
+    : options_(options), geoLogPath_(std::move(geoLogPath)), clock_(UtcNow)
+{
+}
+
+void TGeoFileRoute::ProcessGeoFile(const std::string& path)
+{
+    TGeoRouteEnvironment environment;
+    environment.RawArchiveRoot = [this] { return options_.NetCDFPath(); };
+    environment.SaveAsNetCdf = [this] { return options_.Ticked("SaveAsNetCDF"); };
+    environment.ParseFileName = [](const std::string& name, double& time) {
+        std::uint8_t channel = 0;
+        return ParseGoesFileName(name, channel, time);
+    };
+    environment.UtcNow = clock_;
+    environment.GeoLogPath = geoLogPath_;
+
+    bool processed = false;
+    try {
+        processed = diagnostics_.ProcessGeoFile(path, environment, lines_);
+    } catch (...) {
+        if (OnReport)
+            OnReport(lines_);
+        throw;
+    }
+    if (OnReport)
+        OnReport(lines_);
+    if (!processed)
+        throw std::runtime_error(lines_.empty() ? std::string("not processed") : lines_.back());
+}
+
+TLines DiagsSummary(const TLines& report)
+{
+    const auto startsWith = [](const std::string& line, std::string_view head) { return line.rfind(head, 0) == 0; };
+    TLines summary;
+    std::string fit;
+    for (const std::string& line : report) {
+        if (startsWith(line, "Fitting the ")) {
+            // "Fitting the vertical (latitude) pixels" names the fit that follows.
+            fit = line.substr(12);
+            if (const auto pixels = fit.rfind(" pixels"); pixels != std::string::npos)
+                fit.erase(pixels);
+            fit[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(fit[0])));
+        } else if (startsWith(line, "Least squares fit:")) {
+            summary.push_back(fit + " fit:" + line.substr(18));
+        } else if (startsWith(line, "Suggest offsets:")) {
+            summary.insert(summary.begin(), line);
+        } else if (startsWith(line, "Refused") || startsWith(line, "Inconsistency") || startsWith(line, "Too few rows")) {
+            summary.push_back(line);
+        }
+    }
+    return summary;
+}
+
+std::string DiagsReportPath() { return StateDirectory() + ProgramName() + "-diags.txt"; }
+
+bool WriteDiagsReport(const TLines& lines, std::FILE* out)
+{
+    std::string text;
+    for (const std::string& line : lines) {
+        text += line;
+        text += '\n';
+    }
+    if (out) {
+        std::fwrite(text.data(), 1, text.size(), out);
+        std::fflush(out);
+    }
+    ForceDirectories(StateDirectory());
+    return WriteFileAtomically(DiagsReportPath(), text);
+}

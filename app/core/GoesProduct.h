@@ -1,0 +1,82 @@
+#pragma once
+// The per-file image product: one incoming GOES-15 file becomes an archived netCDF file and
+// an updated channel composite saved as JPEG and/or PNG, stamped with the image time and
+// announced to the companion animation program.
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+
+#include "app/core/AnimationNotify.h"
+#include "app/core/Composites.h"
+#include "app/core/ProcessingCycle.h"
+#include "settings/ProgramSettings.h"
+
+class TGoesProduct : public TGoesFileHandler {
+public:
+    // The composites and the mask belong to the owner (the window, or the headless runner)
+    // and outlive the product.
+    TGoesProduct(TProcessingOptions& options, TComposites& composites, const TExtBitmap& mask);
+
+    bool ProcessGoesFile(const std::string& path, TGoesFileResult& result) override;
+    void ShowSavedImage(std::uint8_t channelIndex, const std::string& savedFileName,
+                        const std::string& hint) override;
+
+    // Decodes the decompressed file into image; sector is written only on success. The name
+    // is parsed with the caller's channel preset, which a name without a band digit keeps.
+    bool DecodeGoesFile(const std::string& path, TExtBitmap& image, std::uint8_t& sector, std::uint8_t channel);
+
+    // Whether the cycle runs one file named on the command line (no in-use wait, archiving
+    // failures forgiven).
+    std::function<bool()> SingleFileMode;
+    // Draws coastlines and borders onto a composite with its canvas's current pen.
+    std::function<void(TExtBitmap&)> DrawBoundaries;
+    IAnimationNotifier* Notifier = nullptr;
+    // Receives the details line of every 10.7 µm image.
+    std::string GeoLogPath;
+    std::function<void(const std::string&)> OnStatusText;
+    std::function<void(const std::string&)> OnCaption;
+    // A thumbnail's hint changed (the picture itself is the composite and repaints on its own).
+    std::function<void(std::uint8_t channelIndex, const std::string& hint)> OnThumbnailHint;
+    // How long to wait for a file that is still being written before leaving it for later.
+    int InUseWaitMs = 3000;
+    // A file about to be refused (too small, a name not understood) must have been left
+    // untouched this long: a receiver may create it first and write it a moment later.
+    int SettledAfterMs = 3000;
+    // Cycles in which the same file may fail to decompress or decode before it is put aside.
+    static constexpr int FailedCyclesAllowed = 3;
+
+    // Where files that cannot be processed are put aside: <NetCDFPath>failed/.
+    std::string FailedDirectory() const;
+
+private:
+    // Moves a file of the incoming directory aside and says so in the reason.
+    void PutAside(const std::string& path, std::string& reason);
+    // Counts a failure that lies in the file itself; puts the file aside once it has failed in
+    // FailedCyclesAllowed cycles.
+    void FileFailed(const std::string& path, bool inIncoming, std::string& reason);
+
+    TProcessingOptions& options_;
+    TComposites& composites_;
+    const TExtBitmap& mask_;
+    std::string decodeFailure_;  // why the last DecodeGoesFile failed
+    std::map<std::string, int> failedCycles_;
+};
+
+// The half-hour slot an image time belongs to: scans that start up to about seven minutes
+// before a slot count as that slot's.
+TDateTime ImageSlot(TDateTime imageTime);
+
+// The details line of a decoded scan, as the geo log keeps it.
+std::string DetailsLine(TDateTime imageTime, std::uint8_t sector, std::uint8_t channelIndex, int width,
+                        int elementResolution, int startElement, int height, int lineResolution, int startLine);
+
+// Image names: long ones beside the archived file, short ones in the dated image tree.
+std::string LongImageName(const std::string& archivedFile, const char* extension);
+std::string ShortImageName(const std::string& imageDirectory, TDateTime imageTime, std::uint8_t channelIndex,
+                           const char* extension);
+
+// The dated sub-directory "yyyy/mm/dd/" of a root that ends with '/'.
+std::string DatedDirectory(const std::string& root, TDateTime imageTime);

@@ -1,0 +1,68 @@
+#pragma once
+// The processing log: stamped lines kept in memory (at most 10 000), mirrored to whatever shows
+// them (the window's memo, standard output), appended to the log file one by one, and saved
+// whole (trimmed to the lines kept) once a day after 01:24 UTC and when the program closes.
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "app/core/DateTime.h"
+
+class TLogSink {
+public:
+    virtual ~TLogSink() = default;
+    virtual void LogLineAdded(const std::string& line) = 0;
+    // The oldest `count` lines were dropped.
+    virtual void LogLinesRemoved(std::size_t count) { (void)count; }
+    // The lines were replaced wholesale (loaded from the file).
+    virtual void LogReset() {}
+};
+
+class TProcessLog {
+public:
+    using TClock = std::function<TDateTime()>;
+
+    static constexpr std::size_t MaxLines = 10000;
+    static constexpr std::size_t LinesDroppedWhenFull = 499;
+
+    // The clock defaults to UtcNow; tests inject their own.
+    explicit TProcessLog(std::string path, TClock clock = {});
+
+    // time 0 stamps the line with the clock to the second, any other time to the millisecond.
+    void AddLogLine(const std::string& text, TDateTime time);
+
+    // Replaces the lines by the file's (its last MaxLines lines); false when it cannot be read.
+    bool LoadFromFile();
+    // Replaces the file by the lines, atomically; false when it cannot be written.
+    bool SaveToFile() const;
+
+    const std::deque<std::string>& Lines() const { return lines_; }
+    const std::string& Path() const { return path_; }
+    void SetSink(TLogSink* sink) { sink_ = sink; }
+
+    // Whole UTC day of the last save; the current day when the log is created.
+    std::int32_t LastLogSaveDay;
+
+private:
+    TDateTime Now() const;
+
+    std::string path_;
+    TClock clock_;
+    std::deque<std::string> lines_;
+    TLogSink* sink_ = nullptr;
+};
+
+// Log-safe text: control characters (a line break in a file name, say) become '?', so every
+// entry stays one line and no entry can forge another.
+std::string LogSafe(std::string_view text);
+
+// Appends line and a line break to path, creating the file and its directory when missing;
+// false when it cannot be written.
+bool AppendTextLine(const std::string& path, const std::string& line);
+
+// Writes text to path via a temporary file and rename, creating the directory when missing.
+bool SaveTextAtomically(const std::string& path, const std::string& text);

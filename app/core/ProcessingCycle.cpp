@@ -1,0 +1,316 @@
+#include "app/core/ProcessingCycle.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <chrono>
+#include <exception>
+#include <filesystem>
+#include <thread>
+
+#include "app/core/IncomingWatcher.h"
+#include "app/core/Utils.h"
+
+std::string ProgressText(std::size_t done, std::size_t found, const std::string& file)
+{
+    std::string text = std::to_string(done) + " of " + std::to_string(found) + " done";
+    // A line break in a name must not split the progress line of a headless station.
+    if (!file.empty()) text += ", now " + LogSafe(file);
+    return text;
+}
+
+std::string SectorLabel(std::uint8_t sector)
+{
+    switch (sector) {
+    case SectorFullDisk: return "FD  ";
+    case SectorNorthern: return "NH  ";
+    case SectorSouthern: return "SH  ";
+    default: return "";
+    }
+}
+
+const char* const NothingKeptText =
+    "Nothing would be kept of the incoming files: tick \"Save as JPEG\", \"Save as PNG\" or \"Save as NetCDF\"; "
+    "files are left where they are";
+
+bool KeepsSomething(const TProcessingOptions& options)
+{
+    return options.Ticked("SaveAsJPEG") || options.Ticked("SaveAsPNG") || options.Ticked("SaveAsNetCDF");
+}
+
+namespace {
+
+// What a directory entry is when it is not a regular file; null for a regular file.
+const char* OddKind(mode_t mode)
+{
+    if (S_ISREG(mode)) return nullptr;
+    if (S_ISLNK(mode)) return "a symbolic link";
+    if (S_ISDIR(mode)) return "a directory";
+    if (S_ISFIFO(mode)) return "a FIFO";
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+    if (S_ISSOCK(mode)) return "a socket";
+    return "not a regular file";
+}
+
+}  // namespace
+
+std::string ImageTimeText(TDateTime slotTime, std::uint8_t sector)
+{
+    std::string text = FormatDateTime("yyyy-mm-dd hh:nn  ", slotTime) + SectorLabel(sector);
+    text.erase(text.find_last_not_of(' ') + 1);
+    return text;
+}
+
+TProcessingCycle::TProcessingCycle(TProcessingOptions& options, TProcessLog& log, TCycleView& view,
+                                   QObject* parent)
+    : QObject(parent), options_(options), log_(log), view_(view)
+{
+    TimerProcess.setSingleShot(true);
+    TimerProcess.setInterval(FirstInterval);
+    connect(&TimerProcess, &QTimer::timeout, this, &TProcessingCycle::TimerProcessTimer);
+    for (std::size_t i = 0; i < ChannelCount; ++i)
+        if (ChannelExists(i))
+            LastSavedSettings[i] = std::make_unique<TRegistryString>(
+                "LastSaved" + std::string(ChannelCatalogue[i].ChannelDigit), "");
+    sleep_ = [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
+}
+
+TProcessingCycle::~TProcessingCycle() = default;
+
+void TProcessingCycle::SetGoesFileHandler(TGoesFileHandler* handler)
+{
+    goesHandler_ = handler;
+    if (handler)
+        handler->OnImageSaved = [this](std::uint8_t channel, const std::string& saved) { RememberSaved(channel, saved); };
+}
+
+// Every saved image is the channel's newest picture, whatever its sector: a restart continues
+// from it, so the northern scan of a half hour is not lost under the southern one, which is
+// saved under the same name.
+void TProcessingCycle::RememberSaved(std::size_t channelIndex, const std::string& savedFileName)
+{
+    if (channelIndex >= ChannelCount || !LastSavedSettings[channelIndex]) return;
+    TRegistryString& setting = *LastSavedSettings[channelIndex];
+    if (setting.Value == savedFileName) return;
+    setting.Value = savedFileName;
+    setting.Save();
+}
+
+void TProcessingCycle::BitBtnStartStopClick()
+{
+    Running = !Running;
+    if (!Running) {
+        TimerProcess.stop();
+        view_.ShowRunning(false);
+    } else {
+        view_.ShowRunning(true);
+        TimerProcess.start();  // 100 ms before the first cycle, 50 s once one has ended running
+        WatchSourceDirectory();
+    }
+}
+
+void TProcessingCycle::EnableInstantPickUp()
+{
+    if (watcher_) return;
+    watcher_ = std::make_unique<TIncomingWatcher>(IncomingPattern);
+    connect(watcher_.get(), &TIncomingWatcher::FilesArrived, this, &TProcessingCycle::FilesArrived);
+    if (Running) WatchSourceDirectory();
+}
+
+bool TProcessingCycle::InstantPickUp() const
+{
+    return watcher_ && watcher_->Watching();
+}
+
+void TProcessingCycle::WatchSourceDirectory()
+{
+    // The source path may change between cycles (the Setup page, the settings file).
+    if (!watcher_) return;
+    const std::string dir = options_.SourcePath();
+    std::string why;
+    if (!DirectoryExists(dir) || watcher_->Watch(dir, why)) {
+        unwatchableDirectory_.clear();
+        return;
+    }
+    if (dir == unwatchableDirectory_) return;
+    unwatchableDirectory_ = dir;
+    log_.AddLogLine("New files in " + dir + " wait for the next cycle: the directory cannot be watched, " + why, 0);
+}
+
+void TProcessingCycle::FilesArrived()
+{
+    if (!Running || SingleFileMode) return;
+    if (inCycle_) {
+        // The cycle in hand may have listed the directory before the file came.
+        pickUpPending_ = true;
+        return;
+    }
+    // The timer is held while the window asks whether to close; a new file waits for it too.
+    if (TimerProcess.isActive()) TimerProcessTimer();
+}
+
+void TProcessingCycle::StopProcessing()
+{
+    TimerProcess.stop();
+    Running = false;
+}
+
+void TProcessingCycle::TimerProcessTimer()
+{
+    // Stop and Start pressed while a cycle pumps messages arm the timer again; the cycle in
+    // hand re-arms it when it ends, so a second one must not start inside it.
+    if (inCycle_) return;
+    TimerProcess.stop();
+    if (!Running) {
+        view_.SetLedColour(clGray);
+        return;
+    }
+    inCycle_ = true;
+    pickUpPending_ = false;
+    view_.SetLedColour(clYellow);
+    options_.Refresh();
+    WatchSourceDirectory();
+
+    std::vector<std::string> list;
+    const std::string problem = options_.DirectoriesProblem();
+    if (problem.empty()) {
+        ListFiles(options_.SourcePath() + IncomingPattern, list);
+        SortFileList(list);
+        if (SingleFileMode) list.assign(1, SingleFileName);
+        std::erase_if(leftAlone_, [&](const std::string& e) { return std::find(list.begin(), list.end(), e) == list.end(); });
+        // Processing would take every file in and keep nothing of it: the files wait instead.
+        if (!KeepsSomething(options_)) {
+            if (!nothingKeptLogged_) log_.AddLogLine(NothingKeptText, 0);
+            nothingKeptLogged_ = true;
+            list.clear();
+        } else {
+            nothingKeptLogged_ = false;
+        }
+    } else if (problem != directoriesProblem_) {
+        // Said once, not every cycle; the station waits for the setting to be mended.
+        const std::string text = problem + "; nothing is processed";
+        log_.AddLogLine(text, 0);
+        view_.SetStatusText(LogSafe(text));
+    }
+    directoriesProblem_ = problem;
+
+    TGoesFileResult result;
+    const bool showProgress = OnProgress && list.size() > ProgressThreshold;
+    std::size_t done = 0;
+    for (const std::string& entry : list) {
+        if (!Running) break;
+        if (showProgress) OnProgress(done, list.size(), ExtractFileName(entry));
+        PeekMessages();
+        failure_.clear();
+        HandleEntry(entry, result);
+        if (OnFileHandled) OnFileHandled(entry, lastOutcome_, result, failure_);
+        ++done;
+    }
+    if (showProgress) OnProgress(done, list.size(), "");
+
+    if (Running) {
+        TimerProcess.setInterval(CycleInterval);
+        TimerProcess.start();
+    }
+    view_.SetLedColour(clGray);
+    inCycle_ = false;
+    if (pickUpPending_ && Running && watcher_) watcher_->PickUpSoon();
+    pickUpPending_ = false;
+    // The run of one file ends by stopping; should Stop already have been pressed, pressing
+    // the button again would start processing instead.
+    if (SingleFileMode && Running) BitBtnStartStopClick();
+    emit CycleFinished();
+}
+
+void TProcessingCycle::HandleEntry(const std::string& entry, TGoesFileResult& result)
+{
+    // Whatever goes wrong with one file leaves it for the next cycle and does not stop the
+    // station: the timer is re-armed as usual.
+    try {
+        if (LeftAlone(entry)) return;
+        if (LowerCase(ExtractFileName(entry)).find("_geo.nc") == std::string::npos) {
+            ImageRoute(entry, result);
+        } else if (!GeoMode) {
+            std::error_code ec;
+            std::filesystem::remove(entry, ec);
+            std::filesystem::remove(GeoLogPath, ec);
+            lastOutcome_ = TFileOutcome::GeoDeleted;
+        } else {
+            lastOutcome_ = TFileOutcome::Failed;
+            if (geoHandler_) geoHandler_->ProcessGeoFile(entry);
+            lastOutcome_ = TFileOutcome::GeoProcessed;
+        }
+        return;
+    } catch (const std::exception& e) {
+        LogFailure(entry, e.what());
+    } catch (...) {
+        LogFailure(entry, "unexpected error");
+    }
+    lastOutcome_ = TFileOutcome::Failed;
+    view_.RepaintStatus();
+}
+
+// Only regular files are taken in: opening a FIFO would hang the station, a device could be
+// read for ever, and a link would archive (and delete) whatever it points at.
+bool TProcessingCycle::LeftAlone(const std::string& entry)
+{
+    struct stat st {};
+    const int rc = SingleFileMode ? ::stat(entry.c_str(), &st) : ::lstat(entry.c_str(), &st);
+    const char* kind = rc == 0 ? OddKind(st.st_mode) : nullptr;
+    if (!kind) return false;
+    failure_ = entry + " left alone: " + kind + ", not a regular file";
+    if (std::find(leftAlone_.begin(), leftAlone_.end(), entry) == leftAlone_.end()) {
+        leftAlone_.push_back(entry);
+        log_.AddLogLine(failure_, 0);
+    }
+    lastOutcome_ = TFileOutcome::Failed;
+    return true;
+}
+
+void TProcessingCycle::LogFailure(const std::string& entry, const std::string& reason)
+{
+    const std::string text = entry + " failed" + (reason.empty() ? "" : ": " + reason);
+    failure_ = text;
+    log_.AddLogLine(text, 0);
+    view_.SetStatusText(LogSafe(text));
+}
+
+void TProcessingCycle::ImageRoute(const std::string& entry, TGoesFileResult& result)
+{
+    std::string label;
+    PeekMessages();
+    lastOutcome_ = TFileOutcome::Failed;
+    result.FailureReason.clear();
+    const bool ok = goesHandler_ && goesHandler_->ProcessGoesFile(entry, result);
+    const std::size_t index = result.ChannelIndex < ChannelCount ? result.ChannelIndex : 4;
+    const TChannelInfo& channel = ChannelCatalogue[index];
+    const std::string band = "band " + std::string(channel.ChannelDigit);
+    const std::string description(channel.ChannelDescription);
+
+    if (ok && !result.SavedFileName.empty()) {
+        label = SectorLabel(result.Sector);
+        RememberSaved(index, result.SavedFileName);
+        log_.AddLogLine("Processed  " + FormatDateTime("yyyy-mm-dd hh:nn", result.SlotTime) + " " + label
+                            + band + "  " + description, 0);
+        lastOutcome_ = TFileOutcome::Processed;
+        if (goesHandler_)
+            goesHandler_->ShowSavedImage(static_cast<std::uint8_t>(index), result.SavedFileName,
+                                         FormatDateTime("yyyy-mm-dd hhnn  ", result.SlotTime) + label + band
+                                             + "  [" + description + "]");
+        view_.ShowImageTime(static_cast<std::uint8_t>(index), ImageTimeText(result.SlotTime, result.Sector));
+    } else if (result.Skipped) {
+        view_.SetStatusText(FormatDateTime("yyyy-mm-dd hhnn", result.ImageTime) + "  band  "
+                            + std::string(channel.ChannelDigit) + "  skipped");
+        log_.AddLogLine("Skipped  " + FormatDateTime("yyyy-mm-dd hh:nn", result.SlotTime) + " "
+                            + SectorLabel(result.Sector) + band + "  " + description, 0);
+        lastOutcome_ = TFileOutcome::Skipped;
+        view_.RepaintStatus();
+        sleep_(SkippedPause);
+    } else {
+        std::string reason = result.FailureReason;
+        if (ok && reason.empty()) reason = "no image saved";
+        LogFailure(entry, reason);
+    }
+    view_.RepaintStatus();
+    ProcessAllMessages();
+}

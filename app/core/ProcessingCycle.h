@@ -1,0 +1,184 @@
+#pragma once
+// The processing cycle: a timer fires, the incoming files of the source directory are handed,
+// oldest first, to the per-file handler (image files) or the geolocation handler ("_geo.nc"
+// files), one log line is written per image file, and the timer is re-armed. The cycle knows
+// nothing of widgets: the window and the headless runner drive the same object and show its
+// state through a TCycleView.
+
+#include <QObject>
+#include <QTimer>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/core/ChannelCatalogue.h"
+#include "app/core/DateTime.h"
+#include "app/core/ProcessLog.h"
+#include "app/core/SectorPlacement.h"
+#include "settings/ProgramSettings.h"
+#include "settings/RegistryVariables.h"
+
+class TIncomingWatcher;
+
+// Colours as red + green << 8 + blue << 16.
+using TColor = std::uint32_t;
+constexpr TColor clGray = 0x808080;
+constexpr TColor clYellow = 0x00FFFF;
+
+
+// The out-arguments of ProcessGoesFile. The cycle keeps one across the files of a cycle, so a
+// value the handler does not write keeps the previous file's.
+struct TGoesFileResult {
+    bool Skipped = false;
+    std::string SavedFileName;  // the last image written; empty when none
+    std::uint8_t Sector = SectorUnknown;
+    TDateTime ImageTime = 0;
+    TDateTime SlotTime = 0;
+    std::uint8_t ChannelIndex = 0;
+    // Why the file was not processed, for the " failed: " line; empty when it was.
+    std::string FailureReason;
+};
+
+// The per-file image product.
+class TGoesFileHandler {
+public:
+    virtual ~TGoesFileHandler() = default;
+    // True when the file was taken in and handled to the end (also when skipped); false when
+    // it was refused, left for later, or failed. The handler removes the file from the source
+    // directory once it has taken it in.
+    virtual bool ProcessGoesFile(const std::string& path, TGoesFileResult& result) = 0;
+    // Shows a newly saved image in the channel's thumbnail.
+    virtual void ShowSavedImage(std::uint8_t channelIndex, const std::string& savedFileName,
+                                const std::string& hint) = 0;
+    // Told of each image as soon as it is saved, before the incoming file is removed, so that
+    // a station killed in between continues from that image after a restart.
+    std::function<void(std::uint8_t channelIndex, const std::string& savedFileName)> OnImageSaved;
+};
+
+// The geolocation diagnostics; only called in "geo" mode.
+class TGeoFileHandler {
+public:
+    virtual ~TGeoFileHandler() = default;
+    virtual void ProcessGeoFile(const std::string& path) = 0;
+};
+
+// Where the cycle shows its state: the LED, the Start/Stop button, the status bar.
+class TCycleView {
+public:
+    virtual ~TCycleView() = default;
+    virtual void SetLedColour(TColor colour) = 0;
+    // Caption "Stop   " with the LED-on glyph, or "Start  " with the LED-off glyph.
+    virtual void ShowRunning(bool running) = 0;
+    virtual void SetStatusText(const std::string& text) = 0;
+    virtual void RepaintStatus() {}
+    // The channel's thumbnail now shows the image of this time and sector (ImageTimeText).
+    virtual void ShowImageTime(std::uint8_t /*channelIndex*/, const std::string& /*text*/) {}
+};
+
+// What became of the last entry a cycle handled (for the single-file run's exit status).
+enum class TFileOutcome { None, Processed, Skipped, Failed, GeoProcessed, GeoDeleted };
+
+class TProcessingCycle : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int FirstInterval = 100;
+    static constexpr int CycleInterval = 50000;
+    static constexpr int SkippedPause = 250;
+    // The names a cycle takes from the source directory (case-insensitive).
+    static constexpr const char* IncomingPattern = "goes15.20*nc*";
+
+    TProcessingCycle(TProcessingOptions& options, TProcessLog& log, TCycleView& view,
+                     QObject* parent = nullptr);
+    ~TProcessingCycle() override;
+
+    void SetGoesFileHandler(TGoesFileHandler* handler);
+    void SetGeoFileHandler(TGeoFileHandler* handler) { geoHandler_ = handler; }
+    // Replaces the 250 ms wait after a skipped file (tests).
+    void SetSleep(std::function<void(int ms)> sleep) { sleep_ = std::move(sleep); }
+
+    // Start/Stop pressed.
+    void BitBtnStartStopClick();
+    // One cycle; connected to TimerProcess.
+    void TimerProcessTimer();
+    // Turns processing off for good (closing, shutdown): the file in hand is finished first.
+    void StopProcessing();
+
+    // From now on a scan file closed or moved into the source directory brings the next cycle
+    // forward to about a second later; the 50 s timer stays as it is. A directory that cannot
+    // be watched keeps the timer alone, with one log line.
+    void EnableInstantPickUp();
+    bool InstantPickUp() const;
+
+    void AddLogLine(const std::string& text, TDateTime time) { log_.AddLogLine(text, time); }
+
+    bool InCycle() const { return inCycle_; }
+    TFileOutcome LastOutcome() const { return lastOutcome_; }
+    TProcessingOptions& Options() { return options_; }
+    TProcessLog& Log() { return log_; }
+
+    // A station that was off for a while finds hundreds of files. For a cycle that found more
+    // than ProgressThreshold entries this is called before each one with the count done so
+    // far, and once more at the end with an empty name.
+    static constexpr std::size_t ProgressThreshold = 5;
+    std::function<void(std::size_t done, std::size_t found, const std::string& file)> OnProgress;
+    // After every entry a cycle handled: what became of it and, for a failure, its log text.
+    std::function<void(const std::string& entry, TFileOutcome outcome, const TGoesFileResult& result,
+                       const std::string& failure)>
+        OnFileHandled;
+
+    bool Running = false;
+    bool SingleFileMode = false;
+    bool GeoMode = false;
+    std::string GeoLogPath;
+    std::string SingleFileName;  // the file of single-file mode
+    QTimer TimerProcess;
+    // "LastSaved" + digit, by channel index; none for index 4.
+    std::array<std::unique_ptr<TRegistryString>, ChannelCount> LastSavedSettings;
+
+signals:
+    void CycleFinished();
+
+private:
+    void HandleEntry(const std::string& entry, TGoesFileResult& result);
+    void ImageRoute(const std::string& entry, TGoesFileResult& result);
+    void WatchSourceDirectory();
+    void FilesArrived();
+    void LogFailure(const std::string& entry, const std::string& reason);
+    // Records the channel's newest image in its "LastSaved" value at once.
+    void RememberSaved(std::size_t channelIndex, const std::string& savedFileName);
+    bool LeftAlone(const std::string& entry);
+
+    TProcessingOptions& options_;
+    TProcessLog& log_;
+    TCycleView& view_;
+    TGoesFileHandler* goesHandler_ = nullptr;
+    TGeoFileHandler* geoHandler_ = nullptr;
+    std::function<void(int)> sleep_;
+    bool inCycle_ = false;
+    std::string directoriesProblem_;  // the one logged last; empty while all is well
+    TFileOutcome lastOutcome_ = TFileOutcome::None;
+    std::unique_ptr<TIncomingWatcher> watcher_;
+    std::string unwatchableDirectory_;  // logged once, not every cycle
+    bool pickUpPending_ = false;
+    std::string failure_;  // the failure line of the entry in hand
+    bool nothingKeptLogged_ = false;
+    std::vector<std::string> leftAlone_;  // reported once each
+};
+
+// Whether the options keep anything of a file: an image or the archived netCDF. When they do
+// not, processing would delete every incoming file and keep nothing.
+bool KeepsSomething(const TProcessingOptions& options);
+extern const char* const NothingKeptText;
+
+// "12 of 340 done, now goes15.2013.150.120000.1.nc"; "12 of 340 done" without a file.
+std::string ProgressText(std::size_t done, std::size_t found, const std::string& file);
+
+// "FD  ", "NH  ", "SH  " for sectors 1, 2, 3; empty otherwise.
+std::string SectorLabel(std::uint8_t sector);
+
+// "2013-05-30 12:00  FD": the slot and sector of the image a thumbnail shows.
+std::string ImageTimeText(TDateTime slotTime, std::uint8_t sector);

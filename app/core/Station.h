@@ -1,0 +1,49 @@
+#pragma once
+// The long-lived objects of a running station: the composites, the mask, the composite's
+// mapping, the coastline store and the per-file product that works on them. The window owns
+// one, and so does the headless runner, so both process files with the same code.
+
+#include <array>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/core/AnimationNotify.h"
+#include "app/core/Composites.h"
+#include "app/core/GoesProduct.h"
+#include "cartography/vrnCartography.h"
+#include "mapping/SegmentStuff.h"
+#include "settings/ProgramSettings.h"
+#include "settings/RegistryVariables.h"
+
+class TStation {
+public:
+    // Builds the composites (restored from the last saved full-disk images unless "Clear
+    // images" is ticked), the mapping, the line store and the mask.
+    TStation(TProcessingOptions& options, std::unique_ptr<IAnimationNotifier> notifier);
+
+    // Reloads each composite from its last saved full-disk image (the cycle's "LastSaved"
+    // values) unless "Clear images" is ticked; returns how many were restored. restoredHint
+    // gets the channel and "Restored from full disk: <name>"; notRestored a log line saying
+    // which file was not taken and why.
+    int RestoreComposites(const std::array<std::unique_ptr<TRegistryString>, ChannelCount>& lastSaved,
+                          const std::function<void(std::uint8_t, const std::string&)>& restoredHint = {},
+                          const std::function<void(const std::string&)>& notRestored = {});
+
+    TComposites Composites;
+    TExtBitmap Mask;
+    bool MaskLoaded = false;
+    TSegmentMapping Mapping;
+    TCartogList LineStore;
+    std::string LineStoreSource;  // what the line store was loaded from, for the log
+    // "Coastlines: <path list>, N segments", or that none were found.
+    std::string CoastlinesLogLine() const;
+    // Receives the one line that says "Boundaries" is ticked but there is nothing to draw.
+    std::function<void(const std::string&)> OnLogLine;
+    std::unique_ptr<IAnimationNotifier> Notifier;
+    TGoesProduct Product;
+
+private:
+    TProcessingOptions& options_;
+    bool emptyStoreReported_ = false;
+};

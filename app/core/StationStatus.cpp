@@ -1,0 +1,348 @@
+#include "app/core/StationStatus.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+#include "Version.h"
+#include "app/core/Utils.h"
+#include "settings/ProgramPaths.h"
+
+namespace {
+
+QString Q(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+
+// ISO 8601 in UTC, to the second: what monitoring tools parse without help.
+QJsonValue IsoTime(TDateTime t)
+{
+    if (t == 0) return QJsonValue::Null;
+    return Q(FormatDateTime("yyyy-mm-dd", t) + "T" + FormatDateTime("hh:nn:ss", t) + "Z");
+}
+
+TDateTime ParseIsoTime(const QJsonValue& v)
+{
+    int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
+    const std::string text = v.toString().toStdString();
+    if (std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2dZ", &y, &mo, &d, &h, &mi, &s) != 6) return 0;
+    const auto date = TryEncodeDate(y, mo, d);
+    const auto time = TryEncodeTime(h, mi, s, 0);
+    return date && time ? *date + *time : 0;
+}
+
+std::string HumanTime(TDateTime t) { return FormatDateTime("yyyy-mm-dd hh:nn:ss", t) + " UTC"; }
+
+// The kernel's start time of a process (clock ticks since boot): with the pid it names one
+// process, so a pid handed to another program after a crash is not taken for the station.
+std::int64_t ProcessStartTicks(std::int64_t pid)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const auto close = stat.rfind(')');
+    if (close == std::string::npos) return -1;
+    std::istringstream fields(stat.substr(close + 1));
+    std::string field;
+    // State is the third field of the line; the start time the twenty-second.
+    for (int i = 3; i <= 22; ++i)
+        if (!(fields >> field)) return -1;
+    try {
+        return std::stoll(field);
+    } catch (const std::exception&) {
+        return -1;
+    }
+}
+
+bool ProcessAlive(std::int64_t pid, std::int64_t startTicks)
+{
+    if (pid <= 0) return false;
+    if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno != EPERM) return false;
+    const std::int64_t ticks = ProcessStartTicks(pid);
+    return startTicks < 0 || ticks < 0 || ticks == startTicks;
+}
+
+QJsonObject CountsJson(int processed, int skipped, int failed)
+{
+    return QJsonObject{{"processed", processed}, {"skipped", skipped}, {"failed", failed}};
+}
+
+std::string CountsText(const QJsonObject& o)
+{
+    return std::to_string(o["processed"].toInt()) + " processed, " + std::to_string(o["skipped"].toInt())
+           + " skipped, " + std::to_string(o["failed"].toInt()) + " failed";
+}
+
+std::string Ago(TDateTime then, TDateTime now)
+{
+    const auto s = static_cast<long long>(std::llround((now - then) * 86400.0));
+    return s >= 0 ? " (" + std::to_string(s) + " s ago)" : "";
+}
+
+std::string Padded(std::string text, std::size_t width)
+{
+    // Descriptions hold a multi-byte 'µ'; pad by characters, not bytes.
+    std::size_t chars = 0;
+    for (unsigned char c : text) chars += (c & 0xC0) != 0x80;
+    if (chars < width) text.append(width - chars, ' ');
+    return text;
+}
+
+}  // namespace
+
+std::string StatusFilePath()
+{
+    return StateDirectory() + ProgramName() + "-status.json";
+}
+
+TStationStatus::TStationStatus(TProcessingCycle& cycle, std::string coastlines, std::string path, TClock clock)
+    : cycle_(cycle), coastlines_(std::move(coastlines)), path_(std::move(path)), clock_(std::move(clock))
+{
+    if (!clock_) clock_ = UtcNow;
+    started_ = clock_();
+    day_ = static_cast<std::int32_t>(started_);
+    CarryOverToday(started_);
+    cycle_.OnFileHandled = [this](const std::string& entry, TFileOutcome outcome, const TGoesFileResult& result,
+                                  const std::string& failure) { FileHandled(entry, outcome, result, failure); };
+    cycleFinished_ = QObject::connect(&cycle_, &TProcessingCycle::CycleFinished, &cycle_, [this] { CycleEnded(); });
+    Write();
+}
+
+TStationStatus::~TStationStatus()
+{
+    QObject::disconnect(cycleFinished_);
+    cycle_.OnFileHandled = nullptr;
+}
+
+void TStationStatus::CarryOverToday(TDateTime now)
+{
+    // A station restarted during the day still counts the day's files and shows its last
+    // images and failure, so an operator's morning look does not depend on a restart.
+    std::ifstream in(path_, std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const QJsonObject old = QJsonDocument::fromJson(QByteArray::fromStdString(text)).object();
+    const QJsonObject today = old["today"].toObject();
+    if (today["date"].toString().toStdString() != FormatDateTime("yyyy-mm-dd", now)) return;
+    today_ = {today["processed"].toInt(), today["skipped"].toInt(), today["failed"].toInt()};
+    const QJsonArray channels = old["channels"].toArray();
+    for (const QJsonValue& v : channels) {
+        const QJsonObject c = v.toObject();
+        for (std::size_t i = 0; i < ChannelCount; ++i)
+            if (ChannelExists(i) && c["band"].toString() == Q(ChannelCatalogue[i].ChannelDigit))
+                lastImages_[i] = {ParseIsoTime(c["time"]), c["file"].toString().toStdString(),
+                                  c["sector"].toString().toStdString()};
+    }
+    const QJsonObject failure = old["last_failure"].toObject();
+    lastFailureTime_ = ParseIsoTime(failure["time"]);
+    lastFailureFile_ = failure["file"].toString().toStdString();
+    lastFailureReason_ = failure["reason"].toString().toStdString();
+}
+
+void TStationStatus::RollDay(TDateTime now)
+{
+    const auto day = static_cast<std::int32_t>(now);
+    if (day == day_) return;
+    day_ = day;
+    today_ = {};
+}
+
+void TStationStatus::FileHandled(const std::string& entry, TFileOutcome outcome, const TGoesFileResult& result,
+                                 const std::string& failure)
+{
+    const TDateTime now = clock_();
+    RollDay(now);
+    lastFile_ = now;
+    switch (outcome) {
+    case TFileOutcome::Processed:
+    case TFileOutcome::GeoProcessed:
+        ++sinceStart_.Processed;
+        ++today_.Processed;
+        if (outcome == TFileOutcome::Processed && ChannelExists(result.ChannelIndex)) {
+            const std::string sector = SectorLabel(result.Sector);
+            lastImages_[result.ChannelIndex] = {result.SlotTime, result.SavedFileName,
+                                                sector.substr(0, sector.find(' '))};
+        }
+        break;
+    case TFileOutcome::Skipped:
+        ++sinceStart_.Skipped;
+        ++today_.Skipped;
+        break;
+    case TFileOutcome::Failed: {
+        // An entry that is no file to process (a FIFO, a link) is met again every cycle; it is
+        // news once, not a failure per cycle.
+        if (failure.find(" left alone: ") != std::string::npos && !leftAlone_.insert(entry).second) return;
+        ++sinceStart_.Failed;
+        ++today_.Failed;
+        lastFailureTime_ = now;
+        lastFailureFile_ = entry;
+        // The line reads "<file> failed", "<file> failed: <reason>" or "<file> left alone: <reason>".
+        const auto colon = failure.rfind(entry, 0) == 0 ? failure.find(": ", entry.size()) : std::string::npos;
+        lastFailureReason_ = colon == std::string::npos ? std::string() : failure.substr(colon + 2);
+        break;
+    }
+    case TFileOutcome::GeoDeleted:
+    case TFileOutcome::None:
+        break;
+    }
+    Write();
+}
+
+void TStationStatus::CycleEnded()
+{
+    lastCycle_ = clock_();
+    RollDay(lastCycle_);
+    Write();
+}
+
+void TStationStatus::Closed()
+{
+    if (closed_ != 0) return;
+    closed_ = clock_();
+    SaveTextAtomically(path_, QJsonDocument(ToJson()).toJson(QJsonDocument::Indented).toStdString());
+}
+
+QJsonObject TStationStatus::ToJson() const
+{
+    const TDateTime now = clock_();
+    const std::string source = cycle_.Options().SourcePath();
+    std::vector<std::string> waiting;
+    ListFiles(source + TProcessingCycle::IncomingPattern, waiting);
+    const bool armed = cycle_.TimerProcess.isActive() && closed_ == 0;
+    // To the second: the few milliseconds since the timer was armed are not news.
+    const TDateTime next = armed ? now + std::round(cycle_.TimerProcess.remainingTime() / 1000.0) / 86400.0 : 0;
+
+    QJsonArray channels;
+    for (std::size_t i = 0; i < ChannelCount; ++i) {
+        if (!ChannelExists(i)) continue;
+        const TLastImage& img = lastImages_[i];
+        channels.append(QJsonObject{{"band", Q(ChannelCatalogue[i].ChannelDigit)},
+                                    {"description", Q(ChannelCatalogue[i].ChannelDescription)},
+                                    {"time", IsoTime(img.Time)},
+                                    {"file", img.File.empty() ? QJsonValue::Null : QJsonValue(Q(img.File))},
+                                    {"sector", img.File.empty() ? QJsonValue::Null : QJsonValue(Q(img.Sector))}});
+    }
+    QJsonValue failure = QJsonValue::Null;
+    if (lastFailureTime_ != 0)
+        failure = QJsonObject{{"time", IsoTime(lastFailureTime_)},
+                              {"file", Q(lastFailureFile_)},
+                              {"reason", Q(lastFailureReason_)}};
+    return QJsonObject{
+        {"program", Q(ProgramName())},
+        {"version", ORVANTA_FILE_VERSION},
+        {"pid", static_cast<qint64>(::getpid())},
+        {"process_start_ticks", static_cast<qint64>(ProcessStartTicks(::getpid()))},
+        {"started", IsoTime(started_)},
+        {"updated", IsoTime(now)},
+        {"closed", IsoTime(closed_)},
+        {"processing", cycle_.Running && closed_ == 0},
+        {"in_cycle", cycle_.InCycle()},
+        {"last_cycle", IsoTime(lastCycle_)},
+        {"next_cycle", IsoTime(next)},
+        {"last_file", IsoTime(lastFile_)},
+        {"incoming", QJsonObject{{"directory", Q(source)},
+                                 {"waiting", static_cast<int>(waiting.size())},
+                                 {"watched", cycle_.InstantPickUp()}}},
+        {"coastlines", Q(coastlines_)},
+        {"since_start", CountsJson(sinceStart_.Processed, sinceStart_.Skipped, sinceStart_.Failed)},
+        {"today", [&] {
+             QJsonObject t = CountsJson(today_.Processed, today_.Skipped, today_.Failed);
+             t["date"] = Q(FormatDateTime("yyyy-mm-dd", static_cast<TDateTime>(day_)));
+             return t;
+         }()},
+        {"channels", channels},
+        {"last_failure", failure},
+    };
+}
+
+bool TStationStatus::Write()
+{
+    if (closed_ != 0) return false;
+    const QByteArray json = QJsonDocument(ToJson()).toJson(QJsonDocument::Indented);
+    return SaveTextAtomically(path_, json.toStdString());
+}
+
+TStatusHealth PrintStatus(const std::string& path, std::FILE* out, TDateTime now)
+{
+    const std::string name = ProgramName();
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        std::fprintf(out, "%s: not running (no status file %s)\n", name.c_str(), path.c_str());
+        return TStatusHealth::NotHealthy;
+    }
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    QJsonParseError error{};
+    const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(text), &error);
+    if (!doc.isObject()) {
+        std::fprintf(out, "%s: the status file %s cannot be read: %s\n", name.c_str(), path.c_str(),
+                     error.errorString().toStdString().c_str());
+        return TStatusHealth::NotHealthy;
+    }
+    const QJsonObject s = doc.object();
+    const auto pid = static_cast<std::int64_t>(s["pid"].toDouble());
+    const TDateTime started = ParseIsoTime(s["started"]);
+    const TDateTime closed = ParseIsoTime(s["closed"]);
+    const TDateTime lastCycle = ParseIsoTime(s["last_cycle"]);
+    const TDateTime lastFile = ParseIsoTime(s["last_file"]);
+    const TDateTime nextCycle = ParseIsoTime(s["next_cycle"]);
+    const bool alive = closed == 0 && ProcessAlive(pid, static_cast<std::int64_t>(s["process_start_ticks"].toDouble(-1)));
+    const bool processing = s["processing"].toBool();
+    const TDateTime lastSign = std::max({started, lastCycle, lastFile});
+    const bool recent = (now - lastSign) * 86400.0 <= StatusStaleSeconds;
+
+    std::string verdict;
+    if (!alive)
+        verdict = "not running (" + (closed != 0 ? "closed " + HumanTime(closed) : "pid " + std::to_string(pid) + " is gone")
+                  + ")";
+    else
+        verdict = "running, pid " + std::to_string(pid) + ", since " + HumanTime(started);
+    std::fprintf(out, "%s: %s\n", name.c_str(), verdict.c_str());
+
+    std::string processingLine = !alive ? "off" : processing ? "on" : "stopped";
+    if (s["in_cycle"].toBool() && alive) processingLine += ", in a cycle";
+    processingLine += lastCycle != 0 ? "; last cycle " + HumanTime(lastCycle) + Ago(lastCycle, now) : "; no cycle yet";
+    if (alive && nextCycle != 0) processingLine += ", next " + HumanTime(nextCycle);
+    std::fprintf(out, "Processing:    %s\n", processingLine.c_str());
+    if (lastFile != 0) std::fprintf(out, "Last file:     %s%s\n", HumanTime(lastFile).c_str(), Ago(lastFile, now).c_str());
+
+    const QJsonObject incoming = s["incoming"].toObject();
+    const int waiting = incoming["waiting"].toInt();
+    std::fprintf(out, "Incoming:      %s: %d file%s waiting; %s\n", incoming["directory"].toString().toStdString().c_str(),
+                 waiting, waiting == 1 ? "" : "s",
+                 incoming["watched"].toBool() ? "new files are picked up at once" : "new files wait for the timed cycle");
+    std::fprintf(out, "Since start:   %s\n", CountsText(s["since_start"].toObject()).c_str());
+    const QJsonObject today = s["today"].toObject();
+    std::fprintf(out, "Today:         %s (%s UTC)\n", CountsText(today).c_str(),
+                 today["date"].toString().toStdString().c_str());
+    const QJsonObject failure = s["last_failure"].toObject();
+    if (!failure.isEmpty()) {
+        const std::string reason = failure["reason"].toString().toStdString();
+        std::fprintf(out, "Last failure:  %s  %s: %s\n", HumanTime(ParseIsoTime(failure["time"])).c_str(),
+                     failure["file"].toString().toStdString().c_str(),
+                     reason.empty() ? "no reason given" : reason.c_str());
+    }
+    const std::string coastlines = s["coastlines"].toString().toStdString();
+    std::fprintf(out, "Coastlines:    %s\n", coastlines.empty() ? "none loaded" : coastlines.c_str());
+    std::fprintf(out, "Last images:\n");
+    for (const QJsonValue& v : s["channels"].toArray()) {
+        const QJsonObject c = v.toObject();
+        const std::string label =
+            Padded("band " + c["band"].toString().toStdString() + "  " + c["description"].toString().toStdString(), 30);
+        const TDateTime t = ParseIsoTime(c["time"]);
+        if (c["file"].isString())
+            std::fprintf(out, "  %s%s %-3s %s\n", label.c_str(), t != 0 ? FormatDateTime("yyyy-mm-dd hh:nn", t).c_str() : "?",
+                         c["sector"].toString().toStdString().c_str(), c["file"].toString().toStdString().c_str());
+        else
+            std::fprintf(out, "  %snone yet\n", label.c_str());
+    }
+
+    if (alive && processing && !recent)
+        std::fprintf(out, "Health:        no file or cycle since %s: the station seems to hang\n", HumanTime(lastSign).c_str());
+    else if (alive && !processing)
+        std::fprintf(out, "Health:        processing is switched off\n");
+    return alive && processing && recent ? TStatusHealth::Healthy : TStatusHealth::NotHealthy;
+}

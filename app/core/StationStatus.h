@@ -1,0 +1,84 @@
+#pragma once
+// How a station is doing, for an operator or a monitoring system that should not have to read
+// the log: after every file and every cycle the running station replaces one small JSON file
+// (whole, never half-written), and `orvanta --status` reads it back for a person or a health
+// check.
+
+#include <QJsonObject>
+#include <QMetaObject>
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <set>
+#include <string>
+
+#include "app/core/ChannelCatalogue.h"
+#include "app/core/DateTime.h"
+#include "app/core/ProcessingCycle.h"
+
+// StateDirectory() + ProgramName() + "-status.json".
+std::string StatusFilePath();
+
+class TStationStatus {
+public:
+    using TClock = std::function<TDateTime()>;
+
+    // Follows the cycle's files and cycles from now on and writes the first status at once.
+    // coastlines: what the line store was loaded from.
+    TStationStatus(TProcessingCycle& cycle, std::string coastlines, std::string path = StatusFilePath(),
+                   TClock clock = {});
+    ~TStationStatus();
+    TStationStatus(const TStationStatus&) = delete;
+    TStationStatus& operator=(const TStationStatus&) = delete;
+
+    // The process is ending: the last status says so, and nothing is written after it.
+    void Closed();
+    // False when the file could not be written (a full disk, say); the station goes on.
+    bool Write();
+
+    QJsonObject ToJson() const;
+    const std::string& Path() const { return path_; }
+
+private:
+    struct TCounts {
+        int Processed = 0, Skipped = 0, Failed = 0;
+    };
+    struct TLastImage {
+        TDateTime Time = 0;
+        std::string File;
+        std::string Sector;
+    };
+    void FileHandled(const std::string& entry, TFileOutcome outcome, const TGoesFileResult& result,
+                     const std::string& failure);
+    void CycleEnded();
+    void RollDay(TDateTime now);
+    void CarryOverToday(TDateTime now);
+
+    TProcessingCycle& cycle_;
+    std::string coastlines_;
+    std::string path_;
+    TClock clock_;
+    QMetaObject::Connection cycleFinished_;
+    TDateTime started_ = 0;
+    TDateTime lastCycle_ = 0;
+    TDateTime lastFile_ = 0;
+    TDateTime closed_ = 0;
+    std::int32_t day_ = 0;
+    TCounts sinceStart_, today_;
+    std::array<TLastImage, ChannelCount> lastImages_{};
+    TDateTime lastFailureTime_ = 0;
+    std::string lastFailureFile_, lastFailureReason_;
+    std::set<std::string> leftAlone_;
+};
+
+enum class TStatusHealth { Healthy = 0, NotHealthy = 1 };
+
+// A station whose last file or cycle is older than this is taken as hung: twice the timed
+// cycle and some slack for a long file.
+constexpr int StatusStaleSeconds = 2 * TProcessingCycle::CycleInterval / 1000 + 30;
+
+// Prints the status file for a person; Healthy when the station that wrote it is still
+// running, processing, and its last cycle or file is recent.
+TStatusHealth PrintStatus(const std::string& path, std::FILE* out, TDateTime now);

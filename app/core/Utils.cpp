@@ -1,0 +1,266 @@
+#include "app/core/Utils.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QThread>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <stdexcept>
+#include <vector>
+#include <memory>
+
+#include "Version.h"
+#include "imaging/PartialFile.h"
+#include "settings/ProgramPaths.h"
+
+TDateTime UtcNow()
+{
+    const auto now = std::chrono::system_clock::now();
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count();
+    return UnixMsToDateTime(ms);
+}
+
+namespace {
+
+bool OnApplicationThread()
+{
+    const QCoreApplication* app = QCoreApplication::instance();
+    return app && QThread::currentThread() == app->thread();
+}
+
+char FoldCase(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+
+int CharClass(unsigned char c)
+{
+    if (c >= '0' && c <= '9') return 1;
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) return 2;
+    if (c >= 0x80) return 3;
+    return 0;
+}
+
+int CompareFolded(const std::string& a, const std::string& b)
+{
+    const std::size_t n = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        const unsigned char x = static_cast<unsigned char>(FoldCase(a[i]));
+        const unsigned char y = static_cast<unsigned char>(FoldCase(b[i]));
+        if (x == y) continue;
+        const int cx = CharClass(x), cy = CharClass(y);
+        if (cx != cy) return cx < cy ? -1 : 1;
+        return x < y ? -1 : 1;
+    }
+    if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
+    return 0;
+}
+
+struct DirCloser {
+    void operator()(DIR* d) const { ::closedir(d); }
+};
+
+}  // namespace
+
+void PeekMessages()
+{
+    static std::int64_t lastTick = -1;
+    const std::int64_t tick = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now().time_since_epoch()).count();
+    if (tick == lastTick) return;
+    lastTick = tick;
+    if (OnApplicationThread()) QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+void ProcessAllMessages()
+{
+    if (OnApplicationThread()) QCoreApplication::processEvents();
+}
+
+bool MatchesWildcard(std::string_view pattern, std::string_view name)
+{
+    // Iterative match with one back-tracking point for the last '*'.
+    std::size_t p = 0, n = 0, starP = std::string_view::npos, starN = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && (pattern[p] == '?' || FoldCase(pattern[p]) == FoldCase(name[n]))) {
+            ++p;
+            ++n;
+        } else if (p < pattern.size() && pattern[p] == '*') {
+            starP = p++;
+            starN = n;
+        } else if (starP != std::string_view::npos) {
+            p = starP + 1;
+            n = ++starN;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*') ++p;
+    return p == pattern.size();
+}
+
+void ListFiles(const std::string& pattern, std::vector<std::string>& list)
+{
+    const std::size_t slash = pattern.rfind('/');
+    const std::string dirPart = slash == std::string::npos ? std::string() : pattern.substr(0, slash + 1);
+    const std::string namePattern = slash == std::string::npos ? pattern : pattern.substr(slash + 1);
+    std::unique_ptr<DIR, DirCloser> dir(::opendir(dirPart.empty() ? "." : dirPart.c_str()));
+    if (!dir) return;
+    while (const dirent* e = ::readdir(dir.get())) {
+        const std::string_view name = e->d_name;
+        if (name == "." || name == "..") continue;
+        if (MatchesWildcard(namePattern, name)) list.push_back(dirPart + std::string(name));
+    }
+}
+
+bool FileNameLess(const std::string& a, const std::string& b)
+{
+    const int c = CompareFolded(a, b);
+    return c != 0 ? c < 0 : a < b;
+}
+
+void SortFileList(std::vector<std::string>& list)
+{
+    std::sort(list.begin(), list.end(), FileNameLess);
+    list.erase(std::unique(list.begin(), list.end()), list.end());
+}
+
+std::string ExtractFileName(std::string_view path)
+{
+    const std::size_t slash = path.rfind('/');
+    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
+std::string LowerCase(std::string_view s)
+{
+    std::string out(s);
+    for (char& c : out) c = FoldCase(c);
+    return out;
+}
+
+std::string UpperCase(std::string_view s)
+{
+    std::string out(s);
+    for (char& c : out)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+    return out;
+}
+
+std::string ProgramNameAndVersion()
+{
+    return ProgramName() + " V" + ORVANTA_FILE_VERSION;
+}
+
+bool DirectoryExists(const std::string& path)
+{
+    std::error_code ec;
+    return !path.empty() && std::filesystem::is_directory(path, ec);
+}
+
+std::optional<std::int64_t> FileSizeOf(const std::string& path)
+{
+    // Non-blocking, so a FIFO put in a file's place cannot hold the station in open().
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    struct stat st {};
+    const bool ok = ::fstat(fd, &st) == 0;
+    ::close(fd);
+    if (!ok) return std::nullopt;
+    return static_cast<std::int64_t>(st.st_size);
+}
+
+bool IsFileInUse(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return true;
+    bool inUse = false;
+    if (::fcntl(fd, F_SETLEASE, F_WRLCK) == 0) {
+        ::fcntl(fd, F_SETLEASE, F_UNLCK);
+    } else if (errno == EAGAIN || errno == EBUSY) {
+        inUse = true;
+    } else {
+        inUse = ModifiedWithin(path, 3000);
+    }
+    ::close(fd);
+    return inUse;
+}
+
+bool SetFileDateTime(const std::string& path, TDateTime time)
+{
+    if (time == 0) return false;
+    const TDateTimeParts parts = DecodeDateTime(time);
+    if (parts.Year < 1980 || parts.Year > 2107) return false;
+    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) return false;
+    // DOS times count whole even seconds.
+    const std::int64_t ms = DateTimeToUnixMs(time);
+    std::int64_t seconds = ms >= 0 ? ms / 1000 : -((-ms + 999) / 1000);
+    seconds -= ((seconds % 2) + 2) % 2;
+    struct timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1].tv_sec = static_cast<time_t>(seconds);
+    times[1].tv_nsec = 0;
+    const bool ok = ::futimens(fd, times) == 0;
+    ::close(fd);
+    return ok;
+}
+
+bool ModifiedWithin(const std::string& path, int ms)
+{
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return true;
+    const auto modified = std::chrono::system_clock::time_point(
+        std::chrono::duration_cast<std::chrono::system_clock::duration>(
+            std::chrono::seconds(st.st_mtim.tv_sec) + std::chrono::nanoseconds(st.st_mtim.tv_nsec)));
+    return std::chrono::system_clock::now() - modified < std::chrono::milliseconds(ms);
+}
+
+bool MoveFileReplacing(const std::string& source, const std::string& target)
+{
+    if (::rename(source.c_str(), target.c_str()) == 0) return true;
+    if (errno != EXDEV || !CopyFileAtomically(source, target)) return false;
+    return ::unlink(source.c_str()) == 0;
+}
+
+std::optional<TDateTime> GetFileDateTime(const std::string& path)
+{
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+    return UnixMsToDateTime(static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000);
+}
+
+bool CopyFileAtomically(const std::string& source, const std::string& target)
+{
+    const int in = ::open(source.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (in < 0) return false;
+    bool ok = false;
+    int error = 0;
+    try {
+        struct stat st {};
+        if (::fstat(in, &st) != 0) throw std::runtime_error("stat failed");
+        TPartialFile out(target);
+        std::vector<char> buffer(1 << 20);
+        for (;;) {
+            const ssize_t n = ::read(in, buffer.data(), buffer.size());
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) throw std::runtime_error("read failed");
+            if (n == 0) break;
+            out.write(buffer.data(), static_cast<std::size_t>(n));
+        }
+        // The archive keeps the time the file was received, not the time it was processed.
+        out.commit(&st.st_mtim);
+        ok = true;
+    } catch (const std::exception&) {
+        error = errno;
+        ok = false;
+    }
+    ::close(in);
+    if (!ok) errno = error;
+    return ok;
+}

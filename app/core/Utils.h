@@ -1,0 +1,73 @@
+#pragma once
+// Small file and time utilities shared by the cycle, the per-file product and the geolocation
+// route.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/core/DateTime.h"
+#include "settings/RegistryVariables.h"  // ReadAppPath
+
+// The current UTC date and time.
+TDateTime UtcNow();
+
+// Lets the event loop see to timers and posted work, at most once per millisecond; user input
+// waits for ProcessAllMessages. Costs nothing when called many times within one millisecond.
+void PeekMessages();
+// Dispatches everything pending, user input included (Stop, Close, thumbnail clicks).
+void ProcessAllMessages();
+
+// Appends the pattern's directory part + name of every directory entry (files and directories
+// alike, hidden ones too) whose name matches the pattern's last part. '*' and '?' are
+// wildcards, letters match in either case. A missing directory adds nothing.
+void ListFiles(const std::string& pattern, std::vector<std::string>& list);
+bool MatchesWildcard(std::string_view pattern, std::string_view name);
+
+// The order of the incoming list: letters without regard to case, punctuation before digits
+// before letters, so names that begin with year, day and time sort oldest first. Names that
+// differ only in case both stay, in byte order.
+bool FileNameLess(const std::string& a, const std::string& b);
+// Sorts with FileNameLess and drops exact duplicates.
+void SortFileList(std::vector<std::string>& list);
+
+bool DirectoryExists(const std::string& path);
+
+// The part after the last '/'.
+std::string ExtractFileName(std::string_view path);
+std::string LowerCase(std::string_view s);
+std::string UpperCase(std::string_view s);
+
+// The program file's name and its four-number file version: "orvanta V1.0.0.0", as the
+// "Starting" and "Closing" lines show them.
+std::string ProgramNameAndVersion();
+
+// The size of a file in bytes; nullopt when it cannot be measured (missing, unreadable).
+std::optional<std::int64_t> FileSizeOf(const std::string& path);
+
+// True while another process holds the file open (a receiver still writing it). Where the
+// kernel refuses leases (another owner, a network file system) a file modified within the
+// last three seconds counts as in use.
+bool IsFileInUse(const std::string& path);
+
+// Stamps the file's modification time with the date-time (UTC, no zone conversion) at the
+// two-second resolution of a DOS time; a time of 0 leaves the file alone. False when the
+// file cannot be opened for writing or the time is outside the DOS range.
+bool SetFileDateTime(const std::string& path, TDateTime time);
+// The file's modification time (UTC); nullopt when it cannot be read.
+std::optional<TDateTime> GetFileDateTime(const std::string& path);
+
+// True when the file was modified within the last `ms` milliseconds (or cannot be examined).
+bool ModifiedWithin(const std::string& path, int ms);
+
+// Copies source to target, replacing it: the copy is written beside the target under a
+// temporary name and renamed into place when complete, so a full disk or a crash never
+// leaves a truncated file under the final name. The copy keeps the source's modification
+// time. On failure errno tells why.
+bool CopyFileAtomically(const std::string& source, const std::string& target);
+
+// Moves source to target, replacing it: a rename, or across file systems a complete copy
+// followed by the removal of the source. On failure the source stays and errno tells why.
+bool MoveFileReplacing(const std::string& source, const std::string& target);

@@ -1,0 +1,207 @@
+#include "app/headless/HeadlessRunner.h"
+
+#include "app/headless/NotifierDBus.h"
+
+#include <QCoreApplication>
+
+#include <csignal>
+#include <filesystem>
+
+#include "app/core/Utils.h"
+#include "settings/ProgramPaths.h"
+#include "settings/RegistryFile.h"
+
+std::string UsageText()
+{
+    const std::string p = ProgramName();
+    return "Usage: " + p + " [-start] [-log] [-geo] [file]\n"
+           "       " + p + " --headless [-start] [-log] [-geo] [file]\n"
+           "       " + p + " --status\n"
+           "       " + p + " --help | --version\n"
+           "\n"
+           "Composes GOES-15 imager files dropped into the source directory into per-channel\n"
+           "images. Switches may begin with '-' or '/', in any letter case.\n"
+           "\n"
+           "  -start      start processing at once\n"
+           "  -log        show the processing log (headless: print it first)\n"
+           "  -geo        run the geolocation diagnostics on \"_geo.nc\" files instead of\n"
+           "              deleting them\n"
+           "  file        process just this file once, then stop\n"
+           "  --headless  run without a window; every log line is also printed\n"
+           "  --status    show how the running station is doing; exit status 0 when it\n"
+           "              runs, processes and had a file or cycle within " + std::to_string(StatusStaleSeconds) + " s\n"
+           "\n"
+           "Headless exit status: 0 done (or stopped by SIGTERM/SIGINT/SIGHUP), 1 the single\n"
+           "file was not processed and saved, 2 wrong arguments or settings, or another\n"
+           "station already running on the same settings.\n"
+           "\n"
+           "Settings: " + RegistryFilePath() + ", key\n"
+           "  [HKEY_CURRENT_USER" + ProgramKey() + "] (values \"SourcePath\", \"NetCDFPath\",\n"
+           "  \"SavePath\" and the options of the Setup page).\n"
+           "Processing log: " + ProcessLogPath() + "\n"
+           "Status: " + StatusFilePath() + "\n";
+}
+
+THeadlessRunner::THeadlessRunner(TCommandLine commandLine, std::FILE* out, std::FILE* err)
+    : commandLine_(std::move(commandLine)), out_(out), err_(err)
+{
+}
+
+THeadlessRunner::~THeadlessRunner()
+{
+    if (log_) SetSettingsReportReceiver({});
+    status_.reset();
+    cycle_.reset();
+    if (log_) log_->SetSink(nullptr);
+}
+
+int THeadlessRunner::Prepare()
+{
+    const std::string file = commandLine_.FileArgument();
+    const bool start = commandLine_.FindSwitch("start");
+    if (!file.empty() && file[0] == '-') {
+        std::fprintf(err_, "%s: unknown switch \"%s\"\n\n%s", ProgramName().c_str(), file.c_str(), UsageText().c_str());
+        return ExitUsage;
+    }
+    if (file.empty() && !start) {
+        std::fprintf(err_, "%s: nothing to do without -start or a file to process.\n\n%s",
+                     ProgramName().c_str(), UsageText().c_str());
+        return ExitUsage;
+    }
+    std::error_code ec;
+    if (!file.empty() && !std::filesystem::is_regular_file(file, ec)) {
+        std::fprintf(err_, "%s: no such file: %s\n", ProgramName().c_str(), file.c_str());
+        return ExitUsage;
+    }
+
+    if (!stationLock_.Acquire()) {
+        std::fprintf(err_, "%s: %s\n", ProgramName().c_str(), stationLock_.Refusal().c_str());
+        return ExitUsage;
+    }
+
+    options_ = std::make_unique<TRegistryOptions>();
+    static const struct {
+        const char* valueName;
+        const char* what;
+    } kDirectories[] = {{"SourcePath", "source (incoming files)"},
+                        {"NetCDFPath", "raw archive (saved NetCDF files)"},
+                        {"SavePath", "image"}};
+    bool missing = false;
+    // The operator sees which directory is missing and how to set it: there is no Setup page.
+    for (const auto& d : kDirectories) {
+        const std::string path = WithTrailingDelimiter(options_->PathText(d.valueName));
+        const std::string problem = DirectoryProblem(path);
+        if (problem.empty()) continue;
+        missing = true;
+        if (path.empty()) std::fprintf(err_, "%s: the %s directory is not set.\n", ProgramName().c_str(), d.what);
+        else
+            std::fprintf(err_, "%s: the %s directory \"%s\" %s.\n", ProgramName().c_str(), d.what,
+                         LogSafe(path).c_str(), problem.c_str());
+        std::fprintf(err_, "  Set it as \"%s\" under [HKEY_CURRENT_USER%s]\n  in %s, for example:\n  \"%s\"=\"%s\"\n",
+                     d.valueName, ProgramKey().c_str(), RegistryFilePath().c_str(), d.valueName,
+                     std::string(FindSetting(d.valueName)->Example).c_str());
+    }
+    if (missing) return ExitUsage;
+    if (!KeepsSomething(*options_)) {
+        std::fprintf(err_, "%s: %s.\n", ProgramName().c_str(), NothingKeptText);
+        return ExitUsage;
+    }
+
+    log_ = std::make_unique<TProcessLog>(ProcessLogPath());
+    log_->LoadFromFile();
+    if (commandLine_.FindSwitch("log"))
+        for (const auto& line : log_->Lines()) std::fprintf(out_, "%s\n", line.c_str());
+    log_->SetSink(this);
+
+    cycle_ = std::make_unique<TProcessingCycle>(*options_, *log_, *this);
+    cycle_->GeoMode = commandLine_.FindSwitch("geo");
+    cycle_->GeoLogPath = GeoLogPath();
+    // Without a Diags page the latest geolocation report goes to a file and to the output.
+    geoRoute_ = std::make_unique<TGeoFileRoute>(*options_, cycle_->GeoLogPath);
+    geoRoute_->OnReport = [this](const TLines& lines) { WriteDiagsReport(lines, out_); };
+    cycle_->SetGeoFileHandler(geoRoute_.get());
+    cycle_->OnProgress = [this](std::size_t done, std::size_t found, const std::string& file) {
+        std::fprintf(out_, "Progress: %s\n", ProgressText(done, found, file).c_str());
+        std::fflush(out_);
+    };
+    connect(cycle_.get(), &TProcessingCycle::CycleFinished, this, &THeadlessRunner::CycleFinished);
+
+    station_ = std::make_unique<TStation>(*options_, std::make_unique<TDBusAnimationNotifier>());
+    station_->Product.SingleFileMode = [this] { return cycle_->SingleFileMode; };
+    station_->Product.GeoLogPath = GeoLogPath();
+    cycle_->SetGoesFileHandler(&station_->Product);
+
+    signals_ = std::make_unique<TSignalWatcher>();
+    connect(signals_.get(), &TSignalWatcher::Received, this, &THeadlessRunner::SignalReceived);
+
+    log_->AddLogLine("Starting " + ProgramNameAndVersion(), UtcNow());
+    log_->AddLogLine(station_->CoastlinesLogLine(), UtcNow());
+    station_->OnLogLine = [this](const std::string& text) { log_->AddLogLine(text, UtcNow()); };
+    SetSettingsReportReceiver([this](const std::string& text) { log_->AddLogLine(text, 0); });
+    station_->RestoreComposites(cycle_->LastSavedSettings, {},
+                                [this](const std::string& line) { log_->AddLogLine(line, 0); });
+    if (!file.empty()) {
+        cycle_->SingleFileMode = true;
+        cycle_->SingleFileName = file;
+    } else {
+        cycle_->EnableInstantPickUp();
+        // A one-file run is not the station; the station's status stays as it wrote it.
+        status_ = std::make_unique<TStationStatus>(*cycle_, station_->LineStoreSource);
+    }
+    cycle_->BitBtnStartStopClick();
+    return -1;
+}
+
+int THeadlessRunner::Run()
+{
+    const int early = Prepare();
+    if (early >= 0) return early;
+    int code = ExitOk;
+    connect(this, &THeadlessRunner::Finished, QCoreApplication::instance(), [&code](int c) {
+        code = c;
+        QCoreApplication::exit(c);
+    }, Qt::QueuedConnection);
+    QCoreApplication::exec();
+    return code;
+}
+
+void THeadlessRunner::LogLineAdded(const std::string& line)
+{
+    std::fprintf(out_, "%s\n", line.c_str());
+    std::fflush(out_);
+}
+
+void THeadlessRunner::SignalReceived(int signalNumber)
+{
+    if (closing_) return;
+    closing_ = true;
+    cycle_->StopProcessing();
+    // A session or system going down is a shutdown request; Ctrl-C is the operator closing.
+    if (signalNumber != SIGINT) log_->AddLogLine("Windows shutdown request received", UtcNow());
+    if (!cycle_->InCycle()) Close(ExitOk);
+    // Otherwise the cycle finishes the file in hand and CycleFinished closes.
+}
+
+void THeadlessRunner::CycleFinished()
+{
+    if (closing_) {
+        Close(ExitOk);
+        return;
+    }
+    if (cycle_->SingleFileMode) {
+        const TFileOutcome o = cycle_->LastOutcome();
+        Close(o == TFileOutcome::Processed || o == TFileOutcome::GeoProcessed ? ExitOk : ExitFileFailed);
+    }
+}
+
+void THeadlessRunner::Close(int exitCode)
+{
+    if (closed_) return;
+    closed_ = true;
+    cycle_->StopProcessing();
+    log_->AddLogLine("Closing " + ProgramNameAndVersion(), UtcNow());
+    if (status_) status_->Closed();
+    if (!log_->Lines().empty() && !log_->SaveToFile())
+        std::fprintf(err_, "%s: could not save the log to %s\n", ProgramName().c_str(), log_->Path().c_str());
+    emit Finished(exitCode);
+}

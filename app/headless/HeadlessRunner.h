@@ -1,0 +1,73 @@
+#pragma once
+// The station without a screen: the same cycle under a QCoreApplication, every log line also
+// on standard output, the settings from the registry file. SIGTERM, SIGINT and SIGHUP finish
+// the file in hand, log "Closing ...", save the log and end the program with status 0. A second
+// station on the same settings refuses with status 2.
+
+#include <QObject>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "app/core/CommandLine.h"
+#include "app/core/GeoFileRoute.h"
+#include "app/core/ProcessLog.h"
+#include "app/core/ProcessingCycle.h"
+#include "app/core/SignalWatcher.h"
+#include "app/core/StationStatus.h"
+#include "app/core/Station.h"
+#include "app/core/StationLock.h"
+
+class THeadlessRunner : public QObject, public TCycleView, public TLogSink {
+    Q_OBJECT
+public:
+    enum ExitCode { ExitOk = 0, ExitFileFailed = 1, ExitUsage = 2 };
+
+    // args: the arguments after "--headless".
+    explicit THeadlessRunner(TCommandLine commandLine, std::FILE* out = stdout, std::FILE* err = stderr);
+    ~THeadlessRunner() override;
+
+    // Checks the settings and the arguments; on success the cycle is set up and Start pressed.
+    // Returns -1 when the event loop is to run, otherwise the exit status.
+    int Prepare();
+    // Prepare, then run the event loop until the end; returns the exit status.
+    int Run();
+
+    TProcessingCycle& Cycle() { return *cycle_; }
+    TProcessLog& Log() { return *log_; }
+
+    // TCycleView
+    void SetLedColour(TColor) override {}
+    void ShowRunning(bool) override {}
+    void SetStatusText(const std::string&) override {}
+    TStation& Station() { return *station_; }
+    // TLogSink
+    void LogLineAdded(const std::string& line) override;
+
+    void SignalReceived(int signalNumber);
+
+signals:
+    void Finished(int exitCode);
+
+private:
+    void CycleFinished();
+    void Close(int exitCode);
+
+    TCommandLine commandLine_;
+    std::FILE* out_;
+    std::FILE* err_;
+    TStationLock stationLock_;
+    std::unique_ptr<TRegistryOptions> options_;
+    std::unique_ptr<TProcessLog> log_;
+    std::unique_ptr<TGeoFileRoute> geoRoute_;
+    std::unique_ptr<TProcessingCycle> cycle_;
+    std::unique_ptr<TStation> station_;
+    std::unique_ptr<TSignalWatcher> signals_;
+    std::unique_ptr<TStationStatus> status_;
+    bool closing_ = false;
+    bool closed_ = false;
+};
+
+// The text of --help.
+std::string UsageText();

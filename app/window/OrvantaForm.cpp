@@ -1,0 +1,723 @@
+#include "app/window/OrvantaForm.h"
+
+#include "app/headless/NotifierDBus.h"
+#include "app/window/OrvantaFormMnemonics.h"
+#include "app/core/Publisher.h"
+#include "viewer/BitmapView.h"
+#include "viewer/SingleImageForm.h"
+
+#include <QStringList>
+#include <QCloseEvent>
+#include <QEvent>
+#include <QMouseEvent>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QBoxLayout>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QMessageBox>
+#include <QPainter>
+#include <QScrollBar>
+#include <QShortcut>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QUrl>
+
+#include <algorithm>
+#include <filesystem>
+#include <initializer_list>
+#include <utility>
+
+#include "Version.h"
+#include "app/core/Utils.h"
+#include "netcdf/SectorCode.h"
+#include "settings/ProgramPaths.h"
+#include "settings/RegistryFile.h"
+
+namespace {
+
+constexpr int kClientWidth = 744;
+constexpr int kClientHeight = 346;
+
+QString Q(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+
+// One channel on the Images page: the thumbnail, its channel label 3 pixels under it and the
+// time label under that, both centred on the thumbnail. Placed by hand so the labels keep
+// exactly that place whatever width the column gets from the fonts.
+class TThumbnailCell : public QWidget {
+public:
+    explicit TThumbnailCell(QWidget* parent) : QWidget(parent) {}
+
+    QLabel* Image = nullptr;
+    QLabel* Label = nullptr;
+    QLabel* Time = nullptr;
+
+    QSize minimumSizeHint() const override
+    {
+        // Room for a time label before there is one, so the row does not jump when it comes.
+        const int timeWidth = Time->fontMetrics().horizontalAdvance(QStringLiteral("0000-00-00 00:00  FD"));
+        const int width = std::max({Image->width(), Label->sizeHint().width(), Time->sizeHint().width(), timeWidth});
+        return {width + 2, Image->height() + 3 + Label->sizeHint().height() + 1 + Time->fontMetrics().height() + 2};
+    }
+    QSize sizeHint() const override { return minimumSizeHint(); }
+
+    void Place()
+    {
+        Image->move((width() - Image->width()) / 2, 0);
+        for (QLabel* label : {Label, Time}) {
+            label->adjustSize();
+            const int top = label == Label ? Image->y() + Image->height() + 3 : Label->y() + Label->height() + 1;
+            label->move(Image->x() + (Image->width() - label->width()) / 2, top);
+        }
+    }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override
+    {
+        QWidget::resizeEvent(event);
+        Place();
+    }
+};
+
+QIcon LampGlyph(QColor colour)
+{
+    QPixmap pm(16, 16);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QColor(48, 48, 48), 1));
+    p.setBrush(colour);
+    p.drawEllipse(QRectF(2.5, 2.5, 11, 11));
+    return QIcon(pm);
+}
+
+}  // namespace
+
+TFormRadaDedOVI::TFormRadaDedOVI(TCommandLine commandLine, QWidget* parent)
+    : QWidget(parent), commandLine_(std::move(commandLine))
+{
+    setObjectName("FormRadaDedOVI");
+    setWindowTitle(QStringLiteral("Orvanta V") + ORVANTA_FILE_VERSION + " from Quillon, Brackmoor");
+
+    PageControlMain = new QTabWidget(this);
+    PageControlMain->setObjectName("PageControlMain");
+    TabSheetImages = new QWidget;
+    TabSheetLog = new QWidget;
+    TabSheetSetup = new QWidget;
+    TabSheetDiags = new QWidget;
+    TabSheetImages->setObjectName("TabSheetImages");
+    TabSheetLog->setObjectName("TabSheetLog");
+    TabSheetSetup->setObjectName("TabSheetSetup");
+    TabSheetDiags->setObjectName("TabSheetDiags");
+    PageControlMain->addTab(TabSheetImages, "Images");
+    PageControlMain->addTab(TabSheetLog, "Log");
+    PageControlMain->addTab(TabSheetSetup, "Setup");
+    PageControlMain->addTab(TabSheetDiags, "Diags");
+
+    MemoLogProcessing = new QPlainTextEdit(TabSheetLog);
+    MemoLogProcessing->setObjectName("MemoLogProcessing");
+    MemoLogProcessing->setReadOnly(true);
+    MemoLogProcessing->setLineWrapMode(QPlainTextEdit::NoWrap);
+    MemoLogProcessing->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    MemoLogProcessing->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    QFont mono = MemoLogProcessing->font();
+    mono.setStyleHint(QFont::TypeWriter);
+    mono.setFamily("monospace");
+    MemoLogProcessing->setFont(mono);
+    connect(PageControlMain, &QTabWidget::currentChanged, this, [this](int index) {
+        if (PageControlMain->widget(index) == TabSheetLog) ScrollLogToEnd();  // TabSheetLogShow
+    });
+
+    MemoDiags = new QPlainTextEdit(TabSheetDiags);
+    MemoDiags->setObjectName("MemoDiags");
+    MemoDiags->setReadOnly(true);
+    MemoDiags->setLineWrapMode(QPlainTextEdit::NoWrap);
+    MemoDiags->setFont(mono);
+    MemoDiags->setPlainText("Interpretation of the geo-location data.");
+
+    BuildImagesPage();
+    BuildSetupPage();
+
+    BitBtnStartStop = new QPushButton("Start  ", this);
+    BitBtnStartStop->setObjectName("BitBtnStartStop");
+    BitBtnStartStop->setLayoutDirection(Qt::RightToLeft);  // the glyph at its right
+    BitBtnStartStop->setMinimumWidth(92);
+    connect(BitBtnStartStop, &QPushButton::clicked, this, &TFormRadaDedOVI::BitBtnStartStopClick);
+
+    LEDrx = new TLED(this);
+    LEDrx->setObjectName("LEDrx");
+    LEDrx->SetColour(clGray);
+
+    LabelProgress = new QLabel(this);
+    LabelProgress->setObjectName("LabelProgress");
+    LabelProgress->setTextFormat(Qt::PlainText);
+    // A long file name must not widen the window.
+    LabelProgress->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+
+    ButtonSupport = new QPushButton("Support", this);
+    ButtonSupport->setObjectName("ButtonSupport");
+    ButtonSupport->setToolTip("Go to support group");
+    ButtonSupport->setMinimumWidth(80);
+    connect(ButtonSupport, &QPushButton::clicked, this,
+            [] { QDesktopServices::openUrl(QUrl(SupportPage)); });
+
+    ButtonClose = new QPushButton("Close", this);
+    ButtonClose->setObjectName("ButtonClose");
+    ButtonClose->setMinimumWidth(80);
+    connect(ButtonClose, &QPushButton::clicked, this, &QWidget::close);
+
+    StatusBar = new QStatusBar(this);
+    StatusBar->setObjectName("StatusBar");
+    StatusBar->setSizeGripEnabled(false);
+
+    TimerOnStartup.setSingleShot(true);
+    TimerOnStartup.setInterval(250);
+    connect(&TimerOnStartup, &QTimer::timeout, this, &TFormRadaDedOVI::TimerOnStartupTimer);
+
+    BuildLayout();
+    BuildKeyboard();
+    FormCreate();
+}
+
+void TFormRadaDedOVI::BuildLayout()
+{
+    for (QPlainTextEdit* memo : {MemoLogProcessing, MemoDiags}) {
+        auto* page = new QVBoxLayout(memo->parentWidget());
+        page->setContentsMargins(4, 4, 4, 4);
+        page->addWidget(memo);
+    }
+    auto* bottom = new QHBoxLayout;
+    bottom->setContentsMargins(8, 5, 8, 3);
+    bottom->setSpacing(8);
+    bottom->addWidget(BitBtnStartStop);
+    bottom->addWidget(LEDrx);
+    bottom->addWidget(LabelProgress, 1);
+    bottom->addWidget(ButtonSupport);
+    bottom->addWidget(ButtonClose);
+    auto* window = new QVBoxLayout(this);
+    window->setContentsMargins(0, 0, 0, 0);
+    window->setSpacing(0);
+    window->addWidget(PageControlMain, 1);
+    window->addLayout(bottom);
+    window->addWidget(StatusBar);
+    // The design size; a larger font or a finer screen makes the layout ask for more, and
+    // the layout wins.
+    resize(kClientWidth, kClientHeight);
+}
+
+void TFormRadaDedOVI::BuildKeyboard()
+{
+    // Made after the controls it marks, so it outlives them when the window goes.
+    auto* mnemonics = new TMnemonics(this);
+    mnemonics->AddPage(PageControlMain, TabSheetImages, "&Images");
+    mnemonics->AddPage(PageControlMain, TabSheetLog, "&Log");
+    mnemonics->AddPage(PageControlMain, TabSheetSetup, "&Setup");
+    mnemonics->AddPage(PageControlMain, TabSheetDiags, "&Diags");
+    mnemonics->Add(BitBtnStartStop, {"S&tart  ", "S&top   "});
+    mnemonics->Add(ButtonSupport, {"S&upport"});
+    mnemonics->Add(ButtonClose, {"&Close"});
+    mnemonics->Add(LabeledEditSourcePath->EditLabel(), "Sou&rce path");
+    mnemonics->Add(LabeledEditNetCDFPath->EditLabel(), "Saved &NetCDF files path");
+    mnemonics->Add(LabeledEditSavePath->EditLabel(), "Saved image &files path");
+    for (QPushButton* browse : {ButtonSourceSearch, ButtonNetCDFsaveSearch, ButtonSaveSearch})
+        mnemonics->Add(browse, {"&Browse ..."});
+    const std::pair<const char*, const char*> boxes[] = {
+        {"CheckBoxBoundaries", "Boundari&es"},        {"CheckBoxClearImages", "Cle&ar images"},
+        {"CheckBoxGammaVisual", "&Gamma correct"},    {"CheckBoxIncludeNorth", "Include n&orth image"},
+        {"CheckBoxIncludeSouth", "Include sout&h image"}, {"CheckBoxMaskImage", "Mas&k image"},
+        {"CheckBoxShortImageNames", "Short i&mage names"}, {"CheckBoxSaveAsNetCDF", "Sa&ve as NetCDF"},
+        {"CheckBoxSaveAsJPEG", "Save as &JPEG"},      {"CheckBoxSaveAsPNG", "Save as &PNG"},
+    };
+    for (const auto& [name, marked] : boxes)
+        if (auto* box = TabSheetSetup->findChild<TvrnCheckBox*>(name)) mnemonics->Add(box, {marked});
+
+    const auto bind = [this](QKeySequence key, auto action) {
+        connect(new QShortcut(key, this), &QShortcut::activated, this, action);
+    };
+    bind(QKeySequence(Qt::CTRL | Qt::Key_S), [this] { BitBtnStartStop->click(); });
+    bind(QKeySequence(Qt::CTRL | Qt::Key_Q), [this] { close(); });
+    QWidget* const pages[] = {TabSheetImages, TabSheetLog, TabSheetSetup, TabSheetDiags};
+    for (int i = 0; i < 4; ++i) {
+        bind(QKeySequence(Qt::CTRL | Qt::Key(Qt::Key_1 + i)), [this, page = pages[i]] {
+            const int index = PageControlMain->indexOf(page);
+            if (PageControlMain->isTabVisible(index)) PageControlMain->setCurrentIndex(index);
+        });
+    }
+}
+
+TFormRadaDedOVI::~TFormRadaDedOVI()
+{
+    if (shown_) SetSettingsReportReceiver({});
+    // The cycle's "LastSaved" values and the placement are written here; the Setup page's
+    // controls write theirs as Qt deletes them after this.
+    status_.reset();
+    cycle_.reset();
+    formInfo_.reset();
+    if (log_) log_->SetSink(nullptr);
+}
+
+void TFormRadaDedOVI::FormCreate()
+{
+    formInfo_ = std::make_unique<TRegistryFormInfo>(this);
+    glyphOff_ = LampGlyph(QColor(96, 96, 96));
+    glyphOn_ = LampGlyph(QColor(0, 230, 0));
+    BitBtnStartStop->setIcon(glyphOff_);
+
+    log_ = std::make_unique<TProcessLog>(ProcessLogPath());
+    log_->SetSink(this);
+    cycle_ = std::make_unique<TProcessingCycle>(options_, *log_, *this);
+    cycle_->GeoMode = commandLine_.FindSwitch("geo");
+    cycle_->GeoLogPath = GeoLogPath();
+    geoRoute_ = std::make_unique<TGeoFileRoute>(options_, cycle_->GeoLogPath);
+    geoRoute_->OnReport = [this](const TLines& lines) {
+        // The answer on top, the whole report under it.
+        QStringList text;
+        const TLines summary = DiagsSummary(lines);
+        for (const std::string& line : summary) text << QString::fromStdString(line);
+        if (!summary.empty()) text << QString() << QString(72, '-') << QString();
+        for (const std::string& line : lines) text << QString::fromStdString(line);
+        MemoDiags->setPlainText(text.join('\n'));
+    };
+    cycle_->SetGeoFileHandler(geoRoute_.get());
+    cycle_->EnableInstantPickUp();
+    connect(cycle_.get(), &TProcessingCycle::CycleFinished, this, [this] {
+        if (closePending_) FinishClosing();
+    });
+    cycle_->OnProgress = [this](std::size_t done, std::size_t found, const std::string& file) {
+        LabelProgress->setText(file.empty() ? QString() : QString::fromStdString(ProgressText(done, found, file)));
+        LabelProgress->repaint();
+    };
+    PageControlMain->setTabVisible(PageControlMain->indexOf(TabSheetDiags), cycle_->GeoMode);
+
+    station_ = std::make_unique<TStation>(options_, std::make_unique<TDBusAnimationNotifier>());
+    TGoesProduct& product = station_->Product;
+    product.SingleFileMode = [this] { return cycle_->SingleFileMode; };
+    product.GeoLogPath = GeoLogPath();
+    product.OnStatusText = [this](const std::string& text) { SetStatusText(text); };
+    product.OnCaption = [this](const std::string& text) { setWindowTitle(QString::fromStdString(text)); };
+    product.OnThumbnailHint = [this](std::uint8_t channel, const std::string& hint) {
+        if (Images[channel]) Images[channel]->setToolTip(QString::fromStdString(hint));
+    };
+    cycle_->SetGoesFileHandler(&product);
+    for (std::size_t i = 0; i < ChannelCount; ++i) {
+        if (!ChannelExists(i)) continue;
+        // Many changes land on a composite while one file is placed; the thumbnail is
+        // repainted once, when the event loop next runs.
+        station_->Composites.Images[i].OnChange = [this, i] {
+            if (thumbnailDirty_[i]) return;
+            thumbnailDirty_[i] = true;
+            QTimer::singleShot(0, this, [this, i] { RefreshThumbnail(i); });
+        };
+    }
+    station_->RestoreComposites(
+        cycle_->LastSavedSettings,
+        [this](std::uint8_t channel, const std::string& hint) {
+            if (Images[channel]) Images[channel]->setToolTip(QString::fromStdString(hint));
+            // The saved image carries its image time as its file time; which sector came last
+            // is not kept, so the label gives the time alone.
+            if (const auto taken = GetFileDateTime(cycle_->LastSavedSettings[channel]->Value))
+                ShowImageTime(channel, ImageTimeText(ImageSlot(*taken), SectorUnknown));
+        },
+        [this](const std::string& line) { linesAfterStart_.push_back(line); });
+    for (std::size_t i = 0; i < ChannelCount; ++i)
+        if (ChannelExists(i)) RefreshThumbnail(i);
+    status_ = std::make_unique<TStationStatus>(*cycle_, station_->LineStoreSource);
+}
+
+void TFormRadaDedOVI::RefreshThumbnail(std::size_t channel)
+{
+    thumbnailDirty_[channel] = false;
+    if (!Images[channel] || !station_) return;
+    const QImage view = BitmapView(station_->Composites.Images[channel]);
+    if (view.isNull()) return;
+    Images[channel]->setPixmap(QPixmap::fromImage(
+        view.scaled(Images[channel]->size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation)));
+}
+
+void TFormRadaDedOVI::BuildImagesPage()
+{
+    ImagePopupMenu = new QMenu(this);
+    ImagePopupMenu->setObjectName("ImagePopupMenu");
+    auto* row = new QHBoxLayout(TabSheetImages);
+    // The columns share the page: at the design size that is the old 144-pixel pitch.
+    row->setContentsMargins(10, 16, 10, 4);
+    row->setSpacing(6);
+    for (std::size_t i = 0; i < ChannelCount; ++i) {
+        if (!ChannelExists(i)) continue;
+        const TChannelInfo& ch = ChannelCatalogue[i];
+        auto* cell = new TThumbnailCell(TabSheetImages);
+        auto* image = new QLabel(cell);
+        image->setObjectName(QStringLiteral("Image") + Q(ch.ChannelDigit));
+        image->setFixedSize(120, 138);
+        image->setScaledContents(true);
+        image->setFrameShape(QFrame::Box);
+        const int grey = i == 0 ? 16 : 240;
+        image->setStyleSheet(QStringLiteral("background: rgb(%1,%1,%1)").arg(grey));
+        image->setCursor(Qt::PointingHandCursor);
+        image->setProperty("Tag", static_cast<int>(i));
+        image->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(image, &QWidget::customContextMenuRequested, this, [this, image](const QPoint& pos) {
+            ImagePopupMenuPopup();
+            // A menu without items shows nothing; popping it would leave an empty frame.
+            if (!ImagePopupMenu->isEmpty()) ImagePopupMenu->popup(image->mapToGlobal(pos));
+        });
+        image->installEventFilter(this);
+        Images[i] = image;
+
+        auto* label = new QLabel(cell);
+        label->setObjectName(QStringLiteral("Label") + Q(ch.ChannelDigit));
+        label->setText(QString::asprintf("%d:  ", static_cast<int>(i + 1)) + Q(ch.ChannelDescription));
+        label->setToolTip(Q(ch.ChannelHint));
+        Labels[i] = label;
+
+        auto* time = new QLabel(cell);
+        time->setObjectName(QStringLiteral("LabelTime") + Q(ch.ChannelDigit));
+        time->setTextFormat(Qt::PlainText);
+        LabelTimes[i] = time;
+
+        cell->Image = image;
+        cell->Label = label;
+        cell->Time = time;
+        cell->Place();
+        row->addWidget(cell, 1, Qt::AlignTop);
+    }
+}
+
+TvrnLabeledEdit* TFormRadaDedOVI::AddPathEdit(QBoxLayout* page, const TSettingInfo& s, QPushButton*& browse)
+{
+    auto* edit = new TvrnLabeledEdit(TabSheetSetup);
+    edit->setObjectName(Q(s.ControlName));
+    edit->SetNamedAs(Q(s.ValueName));
+    edit->setText(Q(s.DefaultText));
+    edit->setPlaceholderText("e.g.  " + Q(s.Example));
+    edit->EditLabel()->setText(Q(s.Caption));
+    edit->EditLabel()->setToolTip(Q(s.Hint));
+    edit->Loaded();
+    options_.Add(edit);
+
+    browse = new QPushButton("Browse ...", TabSheetSetup);
+    browse->setMinimumWidth(100);
+    connect(browse, &QPushButton::clicked, this, &TFormRadaDedOVI::ButtonBrowsePathClick);
+    // The edit keeps its label above itself; the layout only leaves the room for it.
+    page->addSpacing(edit->EditLabel()->sizeHint().height() + 3);
+    auto* row = new QHBoxLayout;
+    row->setSpacing(12);
+    row->addWidget(edit, 1);
+    row->addWidget(browse);
+    page->addLayout(row);
+    return edit;
+}
+
+void TFormRadaDedOVI::BuildSetupPage()
+{
+    auto* page = new QVBoxLayout(TabSheetSetup);
+    page->setContentsMargins(16, 2, 16, 4);
+    page->setSpacing(0);
+    LabeledEditSourcePath = AddPathEdit(page, *FindSetting("SourcePath"), ButtonSourceSearch);
+    page->addSpacing(4);
+    LabeledEditNetCDFPath = AddPathEdit(page, *FindSetting("NetCDFPath"), ButtonNetCDFsaveSearch);
+    page->addSpacing(4);
+    LabeledEditSavePath = AddPathEdit(page, *FindSetting("SavePath"), ButtonSaveSearch);
+    page->addSpacing(6);
+    ButtonSourceSearch->setObjectName("ButtonSourceSearch");
+    ButtonNetCDFsaveSearch->setObjectName("ButtonNetCDFsaveSearch");
+    ButtonSaveSearch->setObjectName("ButtonSaveSearch");
+
+    auto* program = new QGroupBox(" Program options ", TabSheetSetup);
+    auto* save = new QGroupBox(" Save options ", TabSheetSetup);
+    auto* programGrid = new QGridLayout(program);
+    auto* saveColumn = new QVBoxLayout(save);
+    for (QLayout* l : std::initializer_list<QLayout*>{programGrid, saveColumn}) {
+        l->setContentsMargins(10, 2, 10, 2);
+        l->setSpacing(0);
+    }
+    programGrid->setHorizontalSpacing(12);
+    auto* groups = new QHBoxLayout;
+    groups->setSpacing(12);
+    groups->addWidget(program, 4);
+    groups->addWidget(save, 3);
+    page->addLayout(groups);
+    page->addStretch(1);
+
+    int programSlot = 0, saveSlot = 0;
+    for (const TSettingInfo& s : ProgramSettings) {
+        if (s.Kind != TSettingKind::Option) continue;
+        const bool isSave = s.ValueName.rfind("SaveAs", 0) == 0 || s.ValueName == "ShortImageNames";
+        QGroupBox* group = isSave ? save : program;
+        int& slot = isSave ? saveSlot : programSlot;
+        auto* box = new TvrnCheckBox(group);
+        box->setObjectName(Q(s.ControlName));
+        box->SetNamedAs(Q(s.ValueName));
+        box->setText(Q(s.Caption));
+        if (!s.Hint.empty()) box->setToolTip(Q(s.Hint));
+        box->setChecked(s.DefaultTicked);
+        box->setVisible(s.Visible);
+        if (s.Visible) {
+            if (isSave)
+                saveColumn->addWidget(box);
+            else
+                programGrid->addWidget(box, slot % 4, slot / 4);
+            ++slot;
+        }
+        box->Loaded();
+        options_.Add(box);
+    }
+}
+
+bool TFormRadaDedOVI::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::Enter) {
+        ImageMouseEnter(watched);
+    } else if (event->type() == QEvent::MouseButtonRelease) {
+        const auto* me = static_cast<QMouseEvent*>(event);
+        auto* w = qobject_cast<QWidget*>(watched);
+        if (me->button() == Qt::LeftButton && w && w->rect().contains(me->position().toPoint()))
+            ImageThumbClick(watched);
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+static int ThumbnailChannel(const std::array<QLabel*, ChannelCount>& images, QObject* sender)
+{
+    for (std::size_t i = 0; i < ChannelCount; ++i)
+        if (images[i] && images[i] == sender) return static_cast<int>(i);
+    return -1;
+}
+
+void TFormRadaDedOVI::ImageMouseEnter(QObject* sender)
+{
+    if (ThumbnailChannel(Images, sender) < 0) return;
+    ThumbnailUnderMouse = static_cast<std::uint8_t>(sender->property("Tag").toInt());
+}
+
+bool TFormRadaDedOVI::ImageThumbClick(QObject* sender)
+{
+    const int channel = ThumbnailChannel(Images, sender);
+    if (channel < 0 || !viewer_ || !station_) return false;
+    const TExtBitmap& composite = station_->Composites.Images[static_cast<std::size_t>(channel)];
+    if (composite.Height() <= 1000) return false;
+    viewer_->setWindowTitle(Images[static_cast<std::size_t>(channel)]->toolTip());
+    viewer_->SourceImage = &composite;
+    viewer_->ChannelIndex = ThumbnailUnderMouse;
+    viewer_->show();
+    viewer_->raise();
+    viewer_->activateWindow();
+    return true;
+}
+
+void TFormRadaDedOVI::AttachViewer(TFormSingleImage* viewer)
+{
+    viewer_ = viewer;
+    if (!viewer_) return;
+    viewer_->PixelToGeo = [this](int x, int y, float& lon, float& lat) {
+        return station_->Mapping.PixelToGeo(x, y, lon, lat);
+    };
+}
+
+void TFormRadaDedOVI::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (!shown_) {
+        shown_ = true;
+        FormShow();
+    }
+}
+
+void TFormRadaDedOVI::FormShow()
+{
+    formInfo_->Restore();
+    formInfo_->RestoreClientSize();
+    TimerOnStartup.start();
+    for (TvrnLabeledEdit* e : {LabeledEditSourcePath, LabeledEditNetCDFPath, LabeledEditSavePath})
+        e->setText(QString::fromStdString(WithTrailingDelimiter(e->text().toStdString())));
+    // Asked before "Starting" reaches the file: a first run has no log until then.
+    std::error_code ec;
+    logFoundAtStart_ = std::filesystem::exists(log_->Path(), ec);
+    log_->LoadFromFile();
+    log_->AddLogLine("Starting " + ProgramNameAndVersion(), UtcNow());
+    if (station_) {
+        log_->AddLogLine(station_->CoastlinesLogLine(), UtcNow());
+        station_->OnLogLine = [this](const std::string& text) { log_->AddLogLine(text, UtcNow()); };
+    }
+    // What went wrong while the window was made waits for the log to be loaded.
+    SetSettingsReportReceiver([this](const std::string& text) { log_->AddLogLine(text, 0); });
+    for (const std::string& line : linesAfterStart_) log_->AddLogLine(line, 0);
+    linesAfterStart_.clear();
+}
+
+void TFormRadaDedOVI::TimerOnStartupTimer()
+{
+    TimerOnStartup.stop();
+    cycle_->SingleFileMode = false;
+    std::error_code ec;
+    const bool ready = logFoundAtStart_ && options_.DirectoriesProblem().empty();
+    if (ready) {
+        if (commandLine_.FindSwitch("start")) BitBtnStartStopClick();
+        if (commandLine_.FindSwitch("log")) PageControlMain->setCurrentWidget(TabSheetLog);
+        const std::string first = commandLine_.FirstArgument();
+        if (!first.empty() && std::filesystem::is_regular_file(first, ec)) {
+            cycle_->SingleFileMode = true;
+            cycle_->SingleFileName = first;
+            BitBtnStartStopClick();
+        }
+    } else {
+        PageControlMain->setCurrentWidget(TabSheetSetup);
+    }
+    ScrollLogToEnd();
+}
+
+void TFormRadaDedOVI::BitBtnStartStopClick()
+{
+    cycle_->BitBtnStartStopClick();
+}
+
+void TFormRadaDedOVI::ButtonBrowsePathClick()
+{
+    TvrnLabeledEdit* edit = sender() == ButtonSourceSearch       ? LabeledEditSourcePath
+                            : sender() == ButtonNetCDFsaveSearch ? LabeledEditNetCDFPath
+                            : sender() == ButtonSaveSearch       ? LabeledEditSavePath
+                                                                 : nullptr;
+    if (!edit) return;
+    const QString chosen = QFileDialog::getExistingDirectory(this, edit->EditLabel()->text(), edit->text());
+    if (chosen.isEmpty()) return;
+    edit->setText(QString::fromStdString(WithTrailingDelimiter(chosen.toStdString())));
+    edit->SaveNow();
+}
+
+void TFormRadaDedOVI::closeEvent(QCloseEvent* event)
+{
+    if (closed_) {
+        event->accept();
+        return;
+    }
+    // FormCloseQuery
+    const bool timerWasOn = cycle_->TimerProcess.isActive();
+    cycle_->TimerProcess.stop();
+    bool canClose = true;
+    if (cycle_->Running) {
+        canClose = ConfirmExit ? ConfirmExit()
+                               : QMessageBox::question(this, "Orvanta - Confirm program exit",
+                                                       "You are still running, are you sure you wish to exit?",
+                                                       QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+                                     == QMessageBox::Yes;
+    }
+    if (!canClose) {
+        if (timerWasOn) cycle_->TimerProcess.start();
+        event->ignore();
+        return;
+    }
+    cycle_->StopProcessing();
+    if (cycle_->InCycle()) {
+        // Asked from inside a file's work: the file is finished, then the window closes, so
+        // its "Processed" line is in the saved log.
+        closePending_ = true;
+        afterClose_ = [this] { close(); };
+        event->ignore();
+        return;
+    }
+    FormClose();
+    event->accept();
+}
+
+void TFormRadaDedOVI::FormClose()
+{
+    if (closed_) return;
+    closed_ = true;
+    // The viewer would keep the program alive with its main window gone.
+    if (viewer_) viewer_->hide();
+    log_->AddLogLine("Closing " + ProgramNameAndVersion(), UtcNow());
+    if (status_) status_->Closed();
+    if (!log_->Lines().empty()) log_->SaveToFile();
+}
+
+void TFormRadaDedOVI::ShutdownRequested(const std::string& why, std::function<void()> then)
+{
+    cycle_->StopProcessing();
+    TimerOnStartup.stop();
+    BitBtnStartStop->setText("Closing  ");
+    BitBtnStartStop->setIcon(glyphOff_);
+    if (closePending_) {
+        // Asked again while the file in hand is finished: one close, ending if either asks.
+        if (then) afterClose_ = std::move(then);
+        return;
+    }
+    log_->AddLogLine(why, UtcNow());
+    closePending_ = true;
+    afterClose_ = std::move(then);
+    // Logging "Closing" in the middle of a file would leave that file's line out of the log.
+    if (!cycle_->InCycle()) FinishClosing();
+}
+
+void TFormRadaDedOVI::FinishClosing()
+{
+    closePending_ = false;
+    const bool ending = static_cast<bool>(afterClose_);
+    FormClose();
+    // A session that goes on after all keeps a window that logs and saves when it closes.
+    if (!ending) closed_ = false;
+    if (auto then = std::exchange(afterClose_, {})) then();
+}
+
+void TFormRadaDedOVI::SetLedColour(TColor colour)
+{
+    LEDrx->SetColour(colour);
+    LEDrx->repaint();
+}
+
+void TFormRadaDedOVI::ShowRunning(bool running)
+{
+    BitBtnStartStop->setText(running ? "Stop   " : "Start  ");
+    BitBtnStartStop->setIcon(running ? glyphOn_ : glyphOff_);
+}
+
+void TFormRadaDedOVI::ShowImageTime(std::uint8_t channelIndex, const std::string& text)
+{
+    if (channelIndex >= ChannelCount || !LabelTimes[channelIndex]) return;
+    LabelTimes[channelIndex]->setText(QString::fromStdString(text));
+    auto* cell = static_cast<TThumbnailCell*>(LabelTimes[channelIndex]->parentWidget());
+    cell->Place();
+    cell->updateGeometry();
+}
+
+void TFormRadaDedOVI::SetStatusText(const std::string& text)
+{
+    StatusBar->showMessage(QString::fromStdString(text));
+}
+
+void TFormRadaDedOVI::RepaintStatus()
+{
+    StatusBar->repaint();
+}
+
+void TFormRadaDedOVI::LogLineAdded(const std::string& line)
+{
+    MemoLogProcessing->appendPlainText(QString::fromStdString(line));
+    ScrollLogToEnd();
+}
+
+void TFormRadaDedOVI::LogLinesRemoved(std::size_t count)
+{
+    QTextCursor c(MemoLogProcessing->document());
+    c.movePosition(QTextCursor::Start);
+    c.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor, static_cast<int>(count));
+    c.removeSelectedText();
+}
+
+void TFormRadaDedOVI::LogReset()
+{
+    QString text;
+    for (const auto& l : log_->Lines()) {
+        if (!text.isEmpty()) text += '\n';
+        text += QString::fromStdString(l);
+    }
+    MemoLogProcessing->setPlainText(text);
+}
+
+void TFormRadaDedOVI::ScrollLogToEnd()
+{
+    QTextCursor c = MemoLogProcessing->textCursor();
+    c.movePosition(QTextCursor::End);
+    c.movePosition(QTextCursor::StartOfBlock);
+    MemoLogProcessing->setTextCursor(c);
+    MemoLogProcessing->ensureCursorVisible();
+}

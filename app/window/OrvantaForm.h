@@ -1,0 +1,138 @@
+#pragma once
+// The main window: four pages (thumbnails, log, setup, diagnostics), Start/Stop with its LED,
+// and the status bar. It owns the settings controls, the processing log and the cycle, and
+// shows the cycle's state.
+
+#include <QLabel>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTimer>
+#include <QWidget>
+
+#include <array>
+#include <memory>
+
+#include "app/core/CommandLine.h"
+#include "app/core/GeoFileRoute.h"
+#include "app/window/LED.h"
+#include "app/core/ProcessLog.h"
+#include "app/core/ProcessingCycle.h"
+#include "app/core/Station.h"
+#include "app/core/StationStatus.h"
+#include "settings/RegistryFormInfo.h"
+#include "settings/vrnCheckBox.h"
+#include "settings/vrnControlOptions.h"
+#include "settings/vrnLabeledEdit.h"
+
+class QBoxLayout;
+class TFormSingleImage;
+
+class TFormRadaDedOVI : public QWidget, public TCycleView, public TLogSink {
+    Q_OBJECT
+public:
+    explicit TFormRadaDedOVI(TCommandLine commandLine, QWidget* parent = nullptr);
+    ~TFormRadaDedOVI() override;
+
+    TProcessingCycle& Cycle() { return *cycle_; }
+    TStation& Station() { return *station_; }
+    TProcessLog& Log() { return *log_; }
+    TProcessingOptions& Options() { return options_; }
+
+    // TCycleView
+    void SetLedColour(TColor colour) override;
+    void ShowRunning(bool running) override;
+    void SetStatusText(const std::string& text) override;
+    void RepaintStatus() override;
+    void ShowImageTime(std::uint8_t channelIndex, const std::string& text) override;
+
+    // TLogSink: the memo mirrors the log.
+    void LogLineAdded(const std::string& line) override;
+    void LogLinesRemoved(std::size_t count) override;
+    void LogReset() override;
+
+    void BitBtnStartStopClick();
+    void TimerOnStartupTimer();
+    void ButtonBrowsePathClick();
+    void ScrollLogToEnd();
+    // The full-size viewer, created hidden after this window; not owned.
+    void AttachViewer(TFormSingleImage* viewer);
+    TFormSingleImage* Viewer() const { return viewer_; }
+    void ImageMouseEnter(QObject* sender);
+    // True when the viewer was opened.
+    bool ImageThumbClick(QObject* sender);
+    void ImagePopupMenuPopup() {}
+    // The close path of a shutdown: no question asked. The file in hand is finished first;
+    // then "Closing" is logged, the log saved and `then` run (the program's end). Without
+    // `then` the window stays, and a later close logs and saves again.
+    void ShutdownRequested(const std::string& why, std::function<void()> then = {});
+
+    QTabWidget* PageControlMain = nullptr;
+    QWidget* TabSheetImages = nullptr;
+    QWidget* TabSheetLog = nullptr;
+    QWidget* TabSheetSetup = nullptr;
+    QWidget* TabSheetDiags = nullptr;
+    std::array<QLabel*, ChannelCount> Images{};  // "Image" + digit; none for index 4
+    std::array<QLabel*, ChannelCount> Labels{};
+    // Under each channel label: when the picture was taken, and its sector.
+    std::array<QLabel*, ChannelCount> LabelTimes{};
+    QMenu* ImagePopupMenu = nullptr;
+    std::uint8_t ThumbnailUnderMouse = 0;
+    // Files done of files found, and the file in hand, while a long cycle works.
+    QLabel* LabelProgress = nullptr;
+    QPlainTextEdit* MemoLogProcessing = nullptr;
+    QPlainTextEdit* MemoDiags = nullptr;
+    TvrnLabeledEdit* LabeledEditSourcePath = nullptr;
+    TvrnLabeledEdit* LabeledEditNetCDFPath = nullptr;
+    TvrnLabeledEdit* LabeledEditSavePath = nullptr;
+    QPushButton* ButtonSourceSearch = nullptr;
+    QPushButton* ButtonNetCDFsaveSearch = nullptr;
+    QPushButton* ButtonSaveSearch = nullptr;
+    QPushButton* BitBtnStartStop = nullptr;
+    TLED* LEDrx = nullptr;
+    QPushButton* ButtonSupport = nullptr;
+    QPushButton* ButtonClose = nullptr;
+    QStatusBar* StatusBar = nullptr;
+    QTimer TimerOnStartup;
+
+    // Answers the close confirmation instead of a message box (tests).
+    std::function<bool()> ConfirmExit;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void FormCreate();
+    void FormShow();
+    void FormClose();
+    // The close that waited for the file in hand.
+    void FinishClosing();
+    void BuildImagesPage();
+    void RefreshThumbnail(std::size_t channel);
+    void BuildSetupPage();
+    void BuildKeyboard();
+    void BuildLayout();
+    TvrnLabeledEdit* AddPathEdit(QBoxLayout* page, const TSettingInfo& s, QPushButton*& browse);
+
+    TCommandLine commandLine_;
+    TvrnControlOptions options_;
+    std::unique_ptr<TProcessLog> log_;
+    std::unique_ptr<TGeoFileRoute> geoRoute_;
+    std::unique_ptr<TProcessingCycle> cycle_;
+    std::unique_ptr<TStation> station_;
+    std::unique_ptr<TStationStatus> status_;
+    std::array<bool, ChannelCount> thumbnailDirty_{};
+    std::unique_ptr<TRegistryFormInfo> formInfo_;
+    QIcon glyphOff_, glyphOn_;
+    TFormSingleImage* viewer_ = nullptr;
+    bool shown_ = false;
+    bool logFoundAtStart_ = false;
+    std::vector<std::string> linesAfterStart_;  // logged after the "Starting" line
+    bool closed_ = false;
+    bool closePending_ = false;  // a close or shutdown waits for the cycle to end
+    std::function<void()> afterClose_;
+};
