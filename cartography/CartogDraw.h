@@ -16,7 +16,7 @@
 
 namespace cartography {
 
-// The platform takes at most this many points in one polyline call.
+// The most points one Polyline call is given; a longer run is drawn in pieces (EmitRun).
 constexpr std::size_t kMaxPolylinePoints = 16000;
 
 // A line that jumps further than this across the image can only have wrapped round the back

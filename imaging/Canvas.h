@@ -1,13 +1,15 @@
 #pragma once
-// A minimal drawing surface over a TExtBitmap, standing in for a GDI canvas: a pen with a
-// colour and a style, and polylines with the GDI rule that the final pixel is not set.
+// A minimal drawing surface over a TExtBitmap: a pen with a colour and a style, and
+// polylines that leave their final pixel unset, so that a polyline continuing another does
+// not set the shared point twice.
 
 #include <cstdint>
 #include <span>
 
 class TExtBitmap;
 
-// Colours are 0x00BBGGRR values, as the window system's colour type stores them.
+// Colours are 0x00BBGGRR values (red in the low byte), the order every colour of the
+// program is given in.
 using TColor = std::uint32_t;
 
 enum class TPenStyle { psSolid, psDot };

@@ -26,7 +26,7 @@ public:
     const std::string& Path() const { return path_; }
 
     // Keys are written "\Software\Quillon\orvanta" (HKEY_CURRENT_USER implied); key and value
-    // names compare without regard to letter case, as the Windows registry does.
+    // names compare without regard to letter case, as they do in the .reg files of other programs.
     bool KeyExists(std::string_view key) const;
     bool ValueExists(std::string_view key, std::string_view name) const;
     // nullopt when the key or value is missing or the value has another type.

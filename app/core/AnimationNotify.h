@@ -13,8 +13,9 @@ public:
     virtual ~IAnimationNotifier() = default;
     // Whether the companion is there to be told.
     virtual bool CompanionPresent() = 0;
-    // Fire and forget: nothing is waited for.
-    virtual void Post(std::uint32_t wParam, std::int32_t lParam) = 0;
+    // Fire and forget: nothing is waited for. The channel's notification code (16 bits) and
+    // the image time in AnimationMinutes.
+    virtual void Post(std::uint32_t code, std::int32_t minutes) = 0;
 };
 
 // Posts the notification when the companion is present and the slot is set.

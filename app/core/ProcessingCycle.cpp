@@ -157,17 +157,17 @@ void TProcessingCycle::StopProcessing()
 
 void TProcessingCycle::TimerProcessTimer()
 {
-    // Stop and Start pressed while a cycle pumps messages arm the timer again; the cycle in
+    // Stop and Start pressed while a cycle lets events through arm the timer again; the cycle in
     // hand re-arms it when it ends, so a second one must not start inside it.
     if (inCycle_) return;
     TimerProcess.stop();
     if (!Running) {
-        view_.SetLedColour(clGray);
+        view_.SetLedColour(LedIdleColour);
         return;
     }
     inCycle_ = true;
     pickUpPending_ = false;
-    view_.SetLedColour(clYellow);
+    view_.SetLedColour(LedBusyColour);
     options_.Refresh();
     WatchSourceDirectory();
 
@@ -212,7 +212,7 @@ void TProcessingCycle::TimerProcessTimer()
         TimerProcess.setInterval(CycleInterval);
         TimerProcess.start();
     }
-    view_.SetLedColour(clGray);
+    view_.SetLedColour(LedIdleColour);
     inCycle_ = false;
     if (pickUpPending_ && Running && watcher_) watcher_->PickUpSoon();
     pickUpPending_ = false;

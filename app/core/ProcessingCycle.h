@@ -26,8 +26,12 @@ class TIncomingWatcher;
 
 // Colours as red + green << 8 + blue << 16.
 using TColor = std::uint32_t;
-constexpr TColor clGray = 0x808080;
-constexpr TColor clYellow = 0x00FFFF;
+// The receive LED: grey while the station waits, yellow while a cycle runs.
+constexpr TColor LedIdleColour = 0x808080;
+constexpr TColor LedBusyColour = 0x00FFFF;
+// The earlier names of the two, for code written against them.
+constexpr TColor clGray = LedIdleColour;
+constexpr TColor clYellow = LedBusyColour;
 
 
 // The out-arguments of ProcessGoesFile. The cycle keeps one across the files of a cycle, so a

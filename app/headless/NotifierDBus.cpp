@@ -19,7 +19,7 @@ bool TDBusAnimationNotifier::CompanionPresent()
     return reply.isValid() && reply.value();
 }
 
-void TDBusAnimationNotifier::Post(std::uint32_t wParam, std::int32_t lParam)
+void TDBusAnimationNotifier::Post(std::uint32_t code, std::int32_t minutes)
 {
     if (!connection_.isConnected())
         return;
@@ -27,6 +27,7 @@ void TDBusAnimationNotifier::Post(std::uint32_t wParam, std::int32_t lParam)
                                                       kCompanionMember);
     // Never start a companion that isn't running, and never wait for an answer.
     msg.setAutoStartService(false);
-    msg << QVariant::fromValue<uint>(wParam) << QVariant::fromValue<int>(lParam);
+    // The companion takes (uint32 code, int32 minutes), in this order.
+    msg << QVariant::fromValue<uint>(code) << QVariant::fromValue<int>(minutes);
     connection_.send(msg);
 }

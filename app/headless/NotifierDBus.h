@@ -18,7 +18,7 @@ public:
     explicit TDBusAnimationNotifier(const QDBusConnection& connection);
 
     bool CompanionPresent() override;
-    void Post(std::uint32_t wParam, std::int32_t lParam) override;
+    void Post(std::uint32_t code, std::int32_t minutes) override;
 
 private:
     QDBusConnection connection_;

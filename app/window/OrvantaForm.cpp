@@ -146,7 +146,7 @@ TFormRadaDedOVI::TFormRadaDedOVI(TCommandLine commandLine, QWidget* parent)
 
     LEDrx = new TLED(this);
     LEDrx->setObjectName("LEDrx");
-    LEDrx->SetColour(clGray);
+    LEDrx->SetColour(LedIdleColour);
 
     LabelProgress = new QLabel(this);
     LabelProgress->setObjectName("LabelProgress");
@@ -590,7 +590,8 @@ void TFormRadaDedOVI::closeEvent(QCloseEvent* event)
         event->accept();
         return;
     }
-    // FormCloseQuery
+    // While processing is on, closing asks first; the timer is held while asking, and a
+    // refusal keeps the window open with the timer as it was.
     const bool timerWasOn = cycle_->TimerProcess.isActive();
     cycle_->TimerProcess.stop();
     bool canClose = true;
