@@ -13,6 +13,7 @@
 
 #include "cartography/vrnCartography.h"
 #include "imaging/Canvas.h"
+#include "mapping/MathConst.h"
 
 namespace cartography {
 
@@ -64,15 +65,15 @@ struct TLimbCull {
 
     static constexpr double kCosCut = 0.10452846326765347;  // cos 84 degrees
     static constexpr double kLatitudeSlack = 0.5;
-    static constexpr double kDegToRad = 3.14159265358979323846 / 180.0;
 
     bool CertainlyHidden(float lon, float lat) const
     {
+        using orvanta::geo::kDegToRadDouble;
         if (!Enabled) return false;
         const double absLat = lat < 0 ? -static_cast<double>(lat) : static_cast<double>(lat);
         const double slackLat = absLat > kLatitudeSlack ? absLat - kLatitudeSlack : 0.0;
         // NaNs compare false and are left to the projection.
-        return std::cos((static_cast<double>(lon) - SubLongitude) * kDegToRad) * std::cos(slackLat * kDegToRad) < kCosCut;
+        return std::cos((static_cast<double>(lon) - SubLongitude) * kDegToRadDouble) * std::cos(slackLat * kDegToRadDouble) < kCosCut;
     }
 };
 

@@ -129,47 +129,40 @@ void flushCallback(png_structp) {}
     }
 }
 
-struct TReadHandles {
+// The library's structures of one read or one write, freed together however the work ends.
+template <bool Writing>
+struct THandles {
     TErrorTarget target{};
     png_structp png = nullptr;
     png_infop info = nullptr;
-    explicit TReadHandles(TPngIo& io)
+    explicit THandles(TPngIo& io)
     {
         target.io = &io;
-        png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &target, onError, onWarning);
+        png = Writing ? png_create_write_struct(PNG_LIBPNG_VER_STRING, &target, onError, onWarning)
+                      : png_create_read_struct(PNG_LIBPNG_VER_STRING, &target, onError, onWarning);
         if (!png)
             throw std::bad_alloc();
         info = png_create_info_struct(png);
         if (!info) {
-            png_destroy_read_struct(&png, nullptr, nullptr);
+            destroy();
             throw EImageError("Failed to Create info struct");
         }
     }
-    TReadHandles(const TReadHandles&) = delete;
-    TReadHandles& operator=(const TReadHandles&) = delete;
-    ~TReadHandles() { png_destroy_read_struct(&png, &info, nullptr); }
-};
+    THandles(const THandles&) = delete;
+    THandles& operator=(const THandles&) = delete;
+    ~THandles() { destroy(); }
 
-struct TWriteHandles {
-    TErrorTarget target{};
-    png_structp png = nullptr;
-    png_infop info = nullptr;
-    explicit TWriteHandles(TPngIo& io)
+private:
+    void destroy()
     {
-        target.io = &io;
-        png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &target, onError, onWarning);
-        if (!png)
-            throw std::bad_alloc();
-        info = png_create_info_struct(png);
-        if (!info) {
-            png_destroy_write_struct(&png, nullptr);
-            throw EImageError("Failed to Create info struct");
-        }
+        if constexpr (Writing)
+            png_destroy_write_struct(&png, &info);
+        else
+            png_destroy_read_struct(&png, &info, nullptr);
     }
-    TWriteHandles(const TWriteHandles&) = delete;
-    TWriteHandles& operator=(const TWriteHandles&) = delete;
-    ~TWriteHandles() { png_destroy_write_struct(&png, &info); }
 };
+using TReadHandles = THandles<false>;
+using TWriteHandles = THandles<true>;
 
 // What the header and the chosen transformations give; plain data, set in a guarded step.
 struct THeader {

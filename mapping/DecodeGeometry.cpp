@@ -1,5 +1,7 @@
 #include "mapping/DecodeGeometry.h"
 
+#include "base/DateTime.h"
+#include "base/Text.h"
 #include "imaging/BZ2files.h"
 #include "mapping/CurveFit.h"
 #include "mapping/SegmentStuff.h"
@@ -7,8 +9,6 @@
 
 #include <array>
 #include <cmath>
-#include <cctype>
-#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <filesystem>
@@ -391,27 +391,6 @@ std::string TGeoDiagnostics::DiagnoseGeoFile(const std::string& path, TLines& li
     return summary;
 }
 
-namespace {
-
-// "yyyy/mm/dd/" of a date-time value (days since 1899-12-30).
-std::string DatedDirectory(double time)
-{
-    using namespace std::chrono;
-    const auto day = sys_days(year(1899) / December / 30) + days(static_cast<long long>(std::floor(time)));
-    const year_month_day date(day);
-    return FormatC("%04d/%02u/%02u/", static_cast<int>(date.year()), static_cast<unsigned>(date.month()),
-                   static_cast<unsigned>(date.day()));
-}
-
-std::string LowerCase(std::string text)
-{
-    for (char& c : text)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
-} // namespace
-
 bool TGeoDiagnostics::ProcessGeoFile(const std::string& incomingPath, const TGeoRouteEnvironment& environment,
                                      TLines& lines)
 {
@@ -431,7 +410,7 @@ bool TGeoDiagnostics::ProcessGeoFile(const std::string& incomingPath, const TGeo
         imageTime = environment.UtcNow();
 
     const std::string root = environment.RawArchiveRoot ? environment.RawArchiveRoot() : std::string();
-    const fs::path directory = root + DatedDirectory(imageTime);
+    const fs::path directory = DatedDirectory(root, imageTime);
     std::error_code error;
     fs::create_directories(directory, error);
     fs::path archived = directory / fs::path(incomingPath).filename();

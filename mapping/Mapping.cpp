@@ -605,7 +605,12 @@ bool TMapping::GeoToPixel(int& X, int& Y, float Longitude, float Latitude) const
     if (Projection < 1 || Projection > 14)
         return false;
     long double x, y;
-    bool ok = ForwardOrZero(x, y, Longitude, Latitude);
+    const bool ok = ForwardOrZero(x, y, Longitude, Latitude);
+    return PlacePixel(X, Y, x, y, ok);
+}
+
+bool TMapping::PlacePixel(int& X, int& Y, long double x, long double y, bool ok) const
+{
     int ix = 0, iy = 0;
     if (!RoundToInt(x, ix) || !RoundToInt(y, iy)) {
         ix = iy = 0;

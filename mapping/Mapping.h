@@ -116,6 +116,10 @@ protected:
                  bool& placed) const;
     // Forward with unwritten or unusable results replaced by 0 (and false).
     bool ForwardOrZero(long double& x, long double& y, float Longitude, float Latitude) const;
+    // The last step of every GeoToPixel: rounds x and y (halves to even) and moves them by
+    // the origin. A point too far out for an int counts as not shown, at (0, 0) before the
+    // origin. Returns ok unless that happened.
+    bool PlacePixel(int& X, int& Y, long double x, long double y, bool ok) const;
 };
 
 // Mercator ordinate in degrees and its inverse.

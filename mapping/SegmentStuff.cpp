@@ -570,17 +570,8 @@ bool TSegmentMapping::GeoToSegmentXY(float& X, float& Y, float Longitude, float 
 bool TSegmentMapping::GeoToPixel(int& X, int& Y, float Longitude, float Latitude) const
 {
     float fx = 0.0f, fy = 0.0f;
-    bool ok = GeoToSegmentXY(fx, fy, Longitude, Latitude);
-    int ix = 0, iy = 0;
-    if (!RoundToInt(fx / static_cast<long double>(PixelScale), ix) ||
-        !RoundToInt(fy / static_cast<long double>(PixelScale), iy)) {
-        // Only a point far outside any picture gets here; it is treated as not visible.
-        ix = iy = 0;
-        ok = false;
-    }
-    X = ix + OriginX();
-    Y = iy - OriginY();
-    return ok;
+    const bool ok = GeoToSegmentXY(fx, fy, Longitude, Latitude);
+    return PlacePixel(X, Y, fx / static_cast<long double>(PixelScale), fy / static_cast<long double>(PixelScale), ok);
 }
 
 bool TSegmentMapping::PixelToGeo(int X, int Y, float& Longitude, float& Latitude) const

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/core/DateTime.h"
+#include "base/DateTime.h"
 
 struct TChannelInfo {
     std::string_view ChannelDigit;

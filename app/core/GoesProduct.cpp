@@ -83,11 +83,6 @@ std::string BZip2FailureReason(const EBZip2Error& e)
 
 }  // namespace
 
-std::string DatedDirectory(const std::string& root, TDateTime imageTime)
-{
-    return root + FormatDateTime("yyyy/mm/dd/", imageTime);
-}
-
 std::string LongImageName(const std::string& archivedFile, const char* extension)
 {
     return fs::path(archivedFile).replace_extension(extension).string();

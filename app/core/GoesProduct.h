@@ -78,5 +78,3 @@ std::string LongImageName(const std::string& archivedFile, const char* extension
 std::string ShortImageName(const std::string& imageDirectory, TDateTime imageTime, std::uint8_t channelIndex,
                            const char* extension);
 
-// The dated sub-directory "yyyy/mm/dd/" of a root that ends with '/'.
-std::string DatedDirectory(const std::string& root, TDateTime imageTime);

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/core/DateTime.h"
+#include "base/DateTime.h"
 
 class TLogSink {
 public:

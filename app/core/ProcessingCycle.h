@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "app/core/ChannelCatalogue.h"
-#include "app/core/DateTime.h"
+#include "base/DateTime.h"
 #include "app/core/ProcessLog.h"
 #include "app/core/SectorPlacement.h"
 #include "settings/ProgramSettings.h"

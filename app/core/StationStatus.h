@@ -15,7 +15,7 @@
 #include <string>
 
 #include "app/core/ChannelCatalogue.h"
-#include "app/core/DateTime.h"
+#include "base/DateTime.h"
 #include "app/core/ProcessingCycle.h"
 
 // StateDirectory() + ProgramName() + "-status.json".

@@ -36,8 +36,6 @@ bool OnApplicationThread()
     return app && QThread::currentThread() == app->thread();
 }
 
-char FoldCase(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
-
 int CharClass(unsigned char c)
 {
     if (c >= '0' && c <= '9') return 1;
@@ -136,20 +134,6 @@ std::string ExtractFileName(std::string_view path)
     return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
 }
 
-std::string LowerCase(std::string_view s)
-{
-    std::string out(s);
-    for (char& c : out) c = FoldCase(c);
-    return out;
-}
-
-std::string UpperCase(std::string_view s)
-{
-    std::string out(s);
-    for (char& c : out)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-    return out;
-}
 
 std::string ProgramNameAndVersion()
 {

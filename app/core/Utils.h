@@ -8,7 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "app/core/DateTime.h"
+#include "base/DateTime.h"
+#include "base/Text.h"
 #include "settings/RegistryVariables.h"  // ReadAppPath
 
 // The current UTC date and time.
@@ -37,8 +38,6 @@ bool DirectoryExists(const std::string& path);
 
 // The part after the last '/'.
 std::string ExtractFileName(std::string_view path);
-std::string LowerCase(std::string_view s);
-std::string UpperCase(std::string_view s);
 
 // The program file's name and its four-number file version: "orvanta V1.0.0.0", as the
 // "Starting" and "Closing" lines show them.

@@ -2,7 +2,7 @@
 
 #include <ostream>
 
-#include "app/core/DateTime.h"
+#include "base/DateTime.h"
 
 namespace {
 

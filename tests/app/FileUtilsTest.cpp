@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/core/DateTime.h"
+#include "base/DateTime.h"
 #include "app/core/Utils.h"
 #include "support/TempXdg.h"
 

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "app/core/Composites.h"
-#include "app/core/DateTime.h"
+#include "base/DateTime.h"
 #include "app/core/GoesProduct.h"
 #include "app/core/Utils.h"
 #include "imaging/JPEG_IO.h"

@@ -1,5 +1,7 @@
 #include "tools/synth/SynthGeometry.h"
 
+#include "mapping/MathConst.h"
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -168,7 +170,7 @@ void TScanGeolocator::Line(int line, std::span<float> lon, std::span<float> lat)
 
 double CosSatelliteZenith(float lon, float lat)
 {
-    constexpr double rad = M_PI / 180.0;
+    constexpr double rad = orvanta::geo::kDegToRadDouble;
     const double cosGamma = std::cos(lat * rad) * std::cos((lon - kSubSatelliteLongitude) * rad);
     return (cosGamma - kEarthOverOrbit) /
            std::sqrt(1.0 - 2.0 * kEarthOverOrbit * cosGamma + kEarthOverOrbit * kEarthOverOrbit);

@@ -1,6 +1,7 @@
 #include "tools/synth/SynthScene.h"
 
 #include "tools/synth/SynthGeometry.h"
+#include "mapping/MathConst.h"
 
 #include <algorithm>
 #include <cmath>
@@ -8,7 +9,7 @@
 namespace synth {
 namespace {
 
-constexpr double kRad = M_PI / 180.0;
+constexpr double kRad = orvanta::geo::kDegToRadDouble;
 
 double Smoothstep(double e0, double e1, double x)
 {

@@ -1,4 +1,4 @@
-#include "app/core/DateTime.h"
+#include "base/DateTime.h"
 
 #include <algorithm>
 #include <cmath>
@@ -90,6 +90,11 @@ TDateTimeParts DecodeDateTime(TDateTime value)
     p.Month = m;
     p.Day = static_cast<int>(d - t[m - 1] + 1);
     return p;
+}
+
+std::string DatedDirectory(const std::string& root, TDateTime imageTime)
+{
+    return root + FormatDateTime("yyyy/mm/dd/", imageTime);
 }
 
 std::string FormatDateTime(std::string_view format, TDateTime value)

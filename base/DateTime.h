@@ -31,5 +31,9 @@ TDateTimeParts DecodeDateTime(TDateTime value);
 // Pattern letters: yyyy yy mm m dd d hh h nn n ss s zzz z; anything else is copied.
 std::string FormatDateTime(std::string_view format, TDateTime value);
 
+// The dated sub-directory "yyyy/mm/dd/" of a root that ends with '/'; the raw archive, the
+// images and the geolocation copies are all filed this way.
+std::string DatedDirectory(const std::string& root, TDateTime imageTime);
+
 TDateTime UnixMsToDateTime(std::int64_t unixMs);
 std::int64_t DateTimeToUnixMs(TDateTime value);

@@ -1,0 +1,18 @@
+#include "base/Text.h"
+
+char FoldCase(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+
+std::string LowerCase(std::string_view s)
+{
+    std::string out(s);
+    for (char& c : out) c = FoldCase(c);
+    return out;
+}
+
+std::string UpperCase(std::string_view s)
+{
+    std::string out(s);
+    for (char& c : out)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+    return out;
+}
