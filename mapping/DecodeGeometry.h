@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "mapping/CompositeLayout.h"
+
 class TSegmentMapping;
 
 using TLines = std::vector<std::string>;
@@ -29,8 +31,8 @@ struct TGeoRouteEnvironment {
 class TGeoDiagnostics {
 public:
     // The picture geometry the grids are compared with.
-    static constexpr int SegmentIndex = 125;
-    static constexpr float LongitudeOffset = 7.0f;
+    static constexpr int SegmentIndex = CompositeSegmentRow;
+    static constexpr float LongitudeOffset = CompositeLongitudeOffset;
     // Sub-satellite longitude of that geometry and the picture's centre pixel.
     static constexpr float SspLongitude = -128.0f;
     static constexpr int CentreX = 1408;

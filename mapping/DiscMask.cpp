@@ -33,11 +33,3 @@ TDiscMask RenderDiscMask(const TSegmentMapping& mapping)
     }
     return mask;
 }
-
-TSegmentMapping CompositeMapping()
-{
-    TSegmentMapping m;
-    m.SegmentIndex = 125;
-    m.LongitudeOffset = 7.0f;
-    return m;
-}

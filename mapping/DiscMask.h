@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "mapping/CompositeLayout.h"  // CompositeMapping, the mask's usual mapping
+
 class TSegmentMapping;
 
 struct TDiscMask {
@@ -16,6 +18,3 @@ struct TDiscMask {
 };
 
 TDiscMask RenderDiscMask(const TSegmentMapping& mapping);
-
-// The composite's mapping: row 125 with the satellite 7 degrees east of its nominal place.
-TSegmentMapping CompositeMapping();

@@ -1,7 +1,7 @@
 #pragma once
 // Pixel <-> longitude/latitude for images taken by geostationary satellites. A row of the
-// segment table chooses the image layout; the composite of this program is row 125 with the
-// satellite moved 7 degrees east of its nominal place.
+// segment table chooses the image layout; the composite's row and shift are in
+// CompositeLayout.h.
 
 #include <cstdint>
 #include <span>

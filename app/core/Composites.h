@@ -7,16 +7,10 @@
 
 #include "app/core/ChannelCatalogue.h"
 #include "imaging/BMPExtImage.h"
+#include "mapping/CompositeLayout.h"
 
-inline constexpr int CompositeWidth = 2816;
-inline constexpr int CompositeHeight = 3248;
-
-// Visible images fade to near-black space, infrared ones to near-white (cold) space.
-constexpr std::uint8_t CompositeBackground(std::size_t channelIndex) { return channelIndex == 0 ? 16 : 240; }
-constexpr std::uint8_t OffEarthValue(std::size_t channelIndex) { return channelIndex == 0 ? 0 : 255; }
-
-// One composite per existing channel, each 2816 x 3248, 8-bit grey, filled with its
-// background. The entry of the missing channel stays empty.
+// One composite per existing channel, each CompositeWidth x CompositeHeight, 8-bit grey,
+// filled with its background. The entry of the missing channel stays empty.
 struct TComposites {
     TComposites();
     std::array<TExtBitmap, ChannelCount> Images;

@@ -7,8 +7,8 @@
 TStation::TStation(TProcessingOptions& options, std::unique_ptr<IAnimationNotifier> notifier)
     : Notifier(std::move(notifier)), Product(options, Composites, Mask), options_(options)
 {
-    Mapping.SegmentIndex = 125;
-    Mapping.LongitudeOffset = 7.0f;
+    Mapping.SegmentIndex = CompositeSegmentRow;
+    Mapping.LongitudeOffset = CompositeLongitudeOffset;
     try {
         LineStoreSource = LoadStartupLineStore(LineStore);
     } catch (const std::exception&) {

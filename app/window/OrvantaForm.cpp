@@ -3,6 +3,7 @@
 #include "app/headless/NotifierDBus.h"
 #include "app/window/OrvantaFormMnemonics.h"
 #include "app/core/Publisher.h"
+#include "mapping/CompositeLayout.h"
 #include "viewer/BitmapView.h"
 #include "viewer/SingleImageForm.h"
 
@@ -351,7 +352,7 @@ void TFormRadaDedOVI::BuildImagesPage()
         image->setFixedSize(120, 138);
         image->setScaledContents(true);
         image->setFrameShape(QFrame::Box);
-        const int grey = i == 0 ? 16 : 240;
+        const int grey = CompositeBackground(i);
         image->setStyleSheet(QStringLiteral("background: rgb(%1,%1,%1)").arg(grey));
         image->setCursor(Qt::PointingHandCursor);
         image->setProperty("Tag", static_cast<int>(i));

@@ -1,6 +1,7 @@
 // orvanta-synth: writes sample GOES-15 broadcast files for the demo, the tests and the
 // benchmarks.
 
+#include "mapping/CompositeLayout.h"
 #include "mapping/SegmentStuff.h"
 #include "tools/synth/SynthGenerator.h"
 
@@ -46,9 +47,7 @@ int main(int argc, char** argv)
         }
         // The composite's own geostationary view: GOES-West at 128 degrees West.
         auto pixelToGeo = []() -> synth::TPixelToGeo {
-            auto mapping = std::make_shared<TSegmentMapping>();
-            mapping->SegmentIndex = 125;
-            mapping->LongitudeOffset = 7.0f;
+            auto mapping = std::make_shared<TSegmentMapping>(CompositeMapping());
             return [mapping](int x, int y, float& lon, float& lat) { return mapping->PixelToGeo(x, y, lon, lat); };
         };
         synth::TGenerator generator(options, pixelToGeo, land, options.Quiet ? nullptr : &std::cerr);
