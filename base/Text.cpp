@@ -5,7 +5,8 @@ char FoldCase(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32
 std::string LowerCase(std::string_view s)
 {
     std::string out(s);
-    for (char& c : out) c = FoldCase(c);
+    for (char& c : out)
+        c = FoldCase(c);
     return out;
 }
 
@@ -13,6 +14,7 @@ std::string UpperCase(std::string_view s)
 {
     std::string out(s);
     for (char& c : out)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 32);
     return out;
 }

@@ -73,7 +73,9 @@ struct TLimbCull {
         const double absLat = lat < 0 ? -static_cast<double>(lat) : static_cast<double>(lat);
         const double slackLat = absLat > kLatitudeSlack ? absLat - kLatitudeSlack : 0.0;
         // NaNs compare false and are left to the projection.
-        return std::cos((static_cast<double>(lon) - SubLongitude) * kDegToRadDouble) * std::cos(slackLat * kDegToRadDouble) < kCosCut;
+        const double cosAngle = std::cos((static_cast<double>(lon) - SubLongitude) * kDegToRadDouble) *
+                                std::cos(slackLat * kDegToRadDouble);
+        return cosAngle < kCosCut;
     }
 };
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "mapping/CompositeLayout.h"  // CompositeMapping, the mask's usual mapping
+#include "mapping/CompositeLayout.h" // CompositeMapping, the mask's usual mapping
 
 class TSegmentMapping;
 

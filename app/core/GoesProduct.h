@@ -77,4 +77,3 @@ std::string DetailsLine(TDateTime imageTime, std::uint8_t sector, std::uint8_t c
 std::string LongImageName(const std::string& archivedFile, const char* extension);
 std::string ShortImageName(const std::string& imageDirectory, TDateTime imageTime, std::uint8_t channelIndex,
                            const char* extension);
-
