@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <functional>
+#include <streambuf>
 #include <optional>
 #include <span>
 #include <vector>
@@ -66,20 +68,50 @@ private:
     std::size_t size_ = 0;
 };
 
-void decompressSequentially(const std::string& fileName, TPartialFile& output)
+void decompressStream(std::istream& source, const std::function<void(const char*, std::size_t)>& sink)
 {
-    std::ifstream source(fileName, std::ios::binary);
-    if (!source)
-        throw EFOpenError("Cannot open file \"" + fileName + "\". " + std::strerror(errno));
     TBZDecompressionStream stream(source);
     std::vector<char> block(CopyBlock);
     for (;;) {
         const std::size_t got = stream.Read(block.data(), block.size());
         if (got == 0)
             break;
-        writeBounded(output, block.data(), got);
+        sink(block.data(), got);
     }
 }
+
+void decompressSequentially(const std::string& fileName, TPartialFile& output)
+{
+    std::ifstream source(fileName, std::ios::binary);
+    if (!source)
+        throw EFOpenError("Cannot open file \"" + fileName + "\". " + std::strerror(errno));
+    decompressStream(source, [&](const char* data, std::size_t n) { writeBounded(output, data, n); });
+}
+
+// Bytes in memory as a seekable input stream.
+class TMemoryBuffer : public std::streambuf {
+public:
+    explicit TMemoryBuffer(std::span<const std::uint8_t> bytes)
+    {
+        char* p = const_cast<char*>(reinterpret_cast<const char*>(bytes.data()));
+        setg(p, p, p + bytes.size());
+    }
+
+protected:
+    pos_type seekoff(off_type offset, std::ios_base::seekdir dir, std::ios_base::openmode) override
+    {
+        const off_type base = dir == std::ios_base::beg ? 0 : dir == std::ios_base::cur ? gptr() - eback() : egptr() - eback();
+        return seekpos(pos_type(base + offset), std::ios_base::in);
+    }
+    pos_type seekpos(pos_type position, std::ios_base::openmode) override
+    {
+        const off_type at = position;
+        if (at < 0 || at > egptr() - eback())
+            return pos_type(off_type(-1));
+        setg(eback(), eback() + at, egptr());
+        return position;
+    }
+};
 
 } // namespace
 
@@ -129,4 +161,25 @@ bool DecompressBZ2File(const std::string& fileName, unsigned workers)
     const bool result = output->size() > 0;
     output->commit(result ? &info.st_mtim : nullptr);
     return result;
+}
+
+std::optional<std::vector<char>> DecompressBZ2Bytes(std::span<const std::uint8_t> packed, unsigned workers)
+{
+    if (packed.size() < static_cast<std::size_t>(MinimumCompressedSize))
+        return std::nullopt;
+    std::vector<char> plain;
+    // Address space only: pages are taken as they are written, and the data never moves.
+    plain.reserve(static_cast<std::size_t>(MaxDecompressedSize));
+    const auto append = [&](const char* data, std::size_t n) {
+        if (plain.size() + n > MaxDecompressedSize)
+            throw EBZDecompressionError("decompressed data exceeds " + std::to_string(MaxDecompressedSize >> 20) + " MiB");
+        plain.insert(plain.end(), data, data + n);
+    };
+    if (workers > 1 && DecompressBZ2Parallel(packed, workers, append))
+        return plain;
+    plain.clear();
+    TMemoryBuffer buffer(packed);
+    std::istream source(&buffer);
+    decompressStream(source, append);
+    return plain;
 }

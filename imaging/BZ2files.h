@@ -2,7 +2,10 @@
 // Decompression of an archived .bz2 file beside itself.
 
 #include <cstdint>
+#include <optional>
+#include <span>
 #include <string>
+#include <vector>
 
 // More than any incoming file holds (the largest, a full-disk geolocation file, is about
 // 113 MB); decompression stops with EBZDecompressionError beyond it.
@@ -22,3 +25,8 @@ std::string BZ2TargetName(const std::string& fileName);
 bool DecompressBZ2File(const std::string& fileName);
 // The same with a given number of threads; 1 decodes in the calling thread only.
 bool DecompressBZ2File(const std::string& fileName, unsigned workers);
+
+// The whole content of a .bz2 file held in memory, decoded as DecompressBZ2File decodes a
+// file: the same errors, the same limit. nullopt where it would write nothing (fewer than 40
+// bytes); an empty content comes back empty.
+std::optional<std::vector<char>> DecompressBZ2Bytes(std::span<const std::uint8_t> packed, unsigned workers);

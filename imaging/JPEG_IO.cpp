@@ -212,7 +212,29 @@ bool readWholeFile(const std::string& fileName, std::vector<unsigned char>& data
     return static_cast<bool>(in.read(reinterpret_cast<char*>(data.data()), size));
 }
 
+// Reads the file and its header, refusing what LoadJPEG never decodes.
+bool readHeader(const std::string& fileName, std::vector<unsigned char>& data, TDecompressor& d)
+{
+    if (!readWholeFile(fileName, data) || !guardedCreate(&d) || !guardedReadHeader(&d, data.data(), data.size()))
+        return false;
+    const int channels = d.cinfo.num_components;
+    if (channels != 1 && channels != 3 && channels != 4)
+        return false;
+    return static_cast<long long>(d.cinfo.image_width) * d.cinfo.image_height <= MaxPixels;
+}
+
 } // namespace
+
+bool ReadJPEGSize(const std::string& fileName, int& width, int& height)
+{
+    std::vector<unsigned char> data;
+    TDecompressor d;
+    if (!readHeader(fileName, data, d))
+        return false;
+    width = static_cast<int>(d.cinfo.image_width);
+    height = static_cast<int>(d.cinfo.image_height);
+    return true;
+}
 
 int JpegScaledSize(int size, int scale)
 {
@@ -279,20 +301,14 @@ bool LoadJPEG(TExtBitmap* bitmap, const std::string& fileName, bool takeFileForm
     if (channels == 0 && !takeFileFormat)
         return false;
     std::vector<unsigned char> data;
-    if (!readWholeFile(fileName, data))
-        return false;
     TDecompressor d;
-    if (!guardedCreate(&d) || !guardedReadHeader(&d, data.data(), data.size()))
+    if (!readHeader(fileName, data, d))
         return false;
     const int fileWidth = static_cast<int>(d.cinfo.image_width);
     const int fileHeight = static_cast<int>(d.cinfo.image_height);
     const int width = JpegScaledSize(fileWidth, scale);
     const int height = JpegScaledSize(fileHeight, scale);
     const int fileChannels = d.cinfo.num_components;
-    if (fileChannels != 1 && fileChannels != 3 && fileChannels != 4)
-        return false;
-    if (static_cast<long long>(fileWidth) * fileHeight > MaxPixels)
-        return false;
 
     bitmap->SetSize(0, 0);
     if (takeFileFormat) {

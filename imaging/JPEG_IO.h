@@ -20,5 +20,9 @@ bool SaveJPEG(const TExtBitmap& bitmap, const std::string& fileName, int quality
 // Never raises for bad files: false, and the bitmap may then be resized but not filled.
 bool LoadJPEG(TExtBitmap* bitmap, const std::string& fileName, bool takeFileFormat, int scale);
 
+// The full size of a JPEG file as LoadJPEG would give it, from its header only (the pixels
+// are not decoded); false for a file LoadJPEG refuses before decoding.
+bool ReadJPEGSize(const std::string& fileName, int& width, int& height);
+
 // The decoded size of a side of `size` pixels at a scale code.
 int JpegScaledSize(int size, int scale);

@@ -24,6 +24,22 @@ bool LoadPNGGraphic(TExtBitmap* graphic, const std::string& fileName, bool force
     }
 }
 
+bool ReadPNGHeader(const std::string& fileName, int& width, int& height, bool& eightBit)
+{
+    try {
+        TPngImage png;
+        png.ForceColor = false;
+        png.LoadHeaderFromFile(fileName);
+        width = png.Width;
+        height = png.Height;
+        // As AssignToBitmap places one or two samples in an 8-bit image.
+        eightBit = png.BytesPerPixel >= 1 && png.BytesPerPixel <= 2;
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
 bool LoadPNGMaskFromStream(TExtBitmap& image, std::istream& stream, bool forceColor)
 {
     TPngImage png;

@@ -11,6 +11,10 @@
 // for a missing bitmap or file and for any failure (nothing raises).
 bool LoadPNGGraphic(TExtBitmap* graphic, const std::string& fileName, bool forceColor, bool keepSize);
 
+// The size of a PNG file and whether LoadPNGGraphic without forceColor loads it as an 8-bit
+// image, from its header only (the pixels are not decoded); false when that cannot be read.
+bool ReadPNGHeader(const std::string& fileName, int& width, int& height, bool& eightBit);
+
 // Loads a PNG from the stream into the 8-bit image, keeping its palette for grey files.
 // Failures raise.
 bool LoadPNGMaskFromStream(TExtBitmap& image, std::istream& stream, bool forceColor);

@@ -390,6 +390,11 @@ void TPngImage::allocatePixels()
 
 void TPngImage::LoadFromStream(std::istream& stream)
 {
+    load(stream, true);
+}
+
+void TPngImage::load(std::istream& stream, bool pixels)
+{
     static const unsigned char signature[4] = {137, 80, 78, 71};
     unsigned char head[4] = {};
     stream.read(reinterpret_cast<char*>(head), 4);
@@ -445,6 +450,8 @@ void TPngImage::LoadFromStream(std::istream& stream)
     clearPixels();
     rowBytes_ = static_cast<int>(header.rowBytes);
     BytesPerPixel = header.channels;
+    if (!pixels)
+        return;
     allocatePixels();
     auto rows = rowTable(pixels_.data(), header.rowBytes, Height);
     if (!guardedReadImage(&h, rows.data())) {
@@ -463,6 +470,14 @@ void TPngImage::LoadFromFile(const std::string& fileName)
     if (!in)
         throw EFOpenError("Cannot open file \"" + fileName + "\". " + std::strerror(errno));
     LoadFromStream(in);
+}
+
+void TPngImage::LoadHeaderFromFile(const std::string& fileName)
+{
+    std::ifstream in(fileName, std::ios::binary);
+    if (!in)
+        throw EFOpenError("Cannot open file \"" + fileName + "\". " + std::strerror(errno));
+    load(in, false);
 }
 
 namespace {

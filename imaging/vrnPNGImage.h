@@ -50,6 +50,9 @@ public:
     // library's message for damaged data; EReadError when the stream ends early.
     void LoadFromStream(std::istream& stream);
     void LoadFromFile(const std::string& fileName);
+    // The header alone (size, depth, colour type, samples per pixel, texts), without the
+    // pixels: cheap, and Row() holds nothing afterwards. Failures raise as above.
+    void LoadHeaderFromFile(const std::string& fileName);
     // The file appears under its name only once completely written.
     void SaveToStream(std::ostream& stream) const;
     void SaveToFile(const std::string& fileName) const;
@@ -68,6 +71,7 @@ public:
 
 private:
     struct TReadResult;
+    void load(std::istream& stream, bool pixels);
     void clearPixels();
     void allocatePixels();
 

@@ -1,7 +1,10 @@
 #include "netcdf/NetCDFclass.h"
 
 #include <netcdf.h>
+#include <netcdf_mem.h>
+#include <sys/stat.h>
 
+#include <algorithm>
 #include <array>
 #include <fstream>
 #include <limits>
@@ -20,11 +23,41 @@ bool TNetCdf::Open(const std::string& fileName)
 {
     close();
     FileName = fileName;
+    Memory = {};
     int id = 0;
     if (nc_open(fileName.c_str(), NC_NOWRITE, &id) != NC_NOERR)
         return false;
     NcId = id;
     return true;
+}
+
+bool TNetCdf::OpenMemory(const std::string& fileName, std::span<const char> bytes)
+{
+    close();
+    FileName = fileName;
+    Memory = bytes;
+    int id = 0;
+    // Opened read-only, the library does not write to the memory it is given.
+    if (nc_open_mem(fileName.c_str(), NC_NOWRITE, bytes.size(), const_cast<char*>(bytes.data()), &id) != NC_NOERR)
+        return false;
+    NcId = id;
+    return true;
+}
+
+std::uint64_t TNetCdf::contentLength() const
+{
+    if (!Memory.empty())
+        return Memory.size();
+    struct stat info {};
+    return ::stat(FileName.c_str(), &info) == 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
+}
+
+std::optional<std::uint64_t> TNetCdf::classicVariableEnd(const char* variable) const
+{
+    if (!Memory.empty())
+        return ClassicVariableEnd(
+            std::span<const unsigned char>(reinterpret_cast<const unsigned char*>(Memory.data()), Memory.size()), variable);
+    return ClassicVariableEnd(FileName, variable);
 }
 
 bool TNetCdf::dimensionLength(const char* name, std::size_t& length) const
@@ -53,10 +86,12 @@ bool TNetCdf::readInteger(const char* name, std::int32_t& value) const
 
 namespace {
 
+constexpr std::size_t HeaderBytesRead = std::size_t{1} << 20;
+
 // A bounds-checked walk through a classic header: every read past the end sets `bad`.
 class THeaderCursor {
 public:
-    THeaderCursor(const std::vector<unsigned char>& bytes, int version) : bytes_(bytes), version_(version) {}
+    THeaderCursor(std::span<const unsigned char> bytes, int version) : bytes_(bytes), version_(version) {}
 
     std::uint64_t u32() { return big(4); }
     // Counts and lengths are 64-bit in CDF-5.
@@ -90,7 +125,7 @@ private:
     }
     void fail() { bad = true; }
 
-    const std::vector<unsigned char>& bytes_;
+    std::span<const unsigned char> bytes_;
     int version_;
     std::size_t pos_ = 4;
 };
@@ -129,11 +164,17 @@ std::optional<std::uint64_t> ClassicVariableEnd(const std::string& fileName, con
 {
     std::ifstream in(fileName, std::ios::binary);
     if (!in) return std::nullopt;
-    // Headers of real files are a few kilobytes; a larger one is read as far as it goes and
-    // is judged unreadable when it goes further.
-    std::vector<unsigned char> bytes(std::size_t{1} << 20);
+    std::vector<unsigned char> bytes(HeaderBytesRead);
     in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     bytes.resize(static_cast<std::size_t>(in.gcount()));
+    return ClassicVariableEnd(std::span<const unsigned char>(bytes), variable);
+}
+
+std::optional<std::uint64_t> ClassicVariableEnd(std::span<const unsigned char> bytes, const char* variable)
+{
+    // Headers of real files are a few kilobytes; a larger one is read as far as it goes and
+    // is judged unreadable when it goes further.
+    bytes = bytes.first(std::min(bytes.size(), HeaderBytesRead));
     if (bytes.size() < 4 || bytes[0] != 'C' || bytes[1] != 'D' || bytes[2] != 'F') return std::nullopt;
     const int version = bytes[3];
     if (version != 1 && version != 2 && version != 5) return std::nullopt;

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 
 class TNetCdf {
@@ -15,6 +16,9 @@ public:
     // Closes a file still open, then opens fileName read-only. After a failure no file is
     // open.
     bool Open(const std::string& fileName);
+    // The same for a file's content held in memory, which must stay until the reader is
+    // closed; fileName only names it.
+    bool OpenMemory(const std::string& fileName, std::span<const char> bytes);
 
     const std::string& fileName() const { return FileName; }
     int ncId() const { return NcId; }
@@ -22,6 +26,10 @@ public:
 
 protected:
     void close();
+    // The length of the file, or of the content in memory.
+    std::uint64_t contentLength() const;
+    // ClassicVariableEnd of the file or of the content in memory.
+    std::optional<std::uint64_t> classicVariableEnd(const char* variable) const;
 
     // The netCDF length of a dimension, or false when the file has no such dimension.
     bool dimensionLength(const char* name, std::size_t& length) const;
@@ -31,6 +39,7 @@ protected:
     bool readInteger(const char* name, std::int32_t& value) const;
 
     std::string FileName;
+    std::span<const char> Memory; // the content, when opened from memory
     int NcId = 0; // 0: no file open
 };
 
@@ -40,3 +49,4 @@ protected:
 // library itself reads past the end of a file cut short and hands back whatever its buffers
 // held, so a reader checks this against the file's length first.
 std::optional<std::uint64_t> ClassicVariableEnd(const std::string& fileName, const char* variable);
+std::optional<std::uint64_t> ClassicVariableEnd(std::span<const unsigned char> content, const char* variable);

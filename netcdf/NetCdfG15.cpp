@@ -117,11 +117,10 @@ int TNetCdfGoes15::readSamples(std::span<float> buffer)
 
 bool TNetCdfGoes15::fileHoldsGrid() const
 {
-    struct stat info {};
-    if (::stat(FileName.c_str(), &info) != 0)
+    const std::uint64_t length = contentLength();
+    if (length == 0)
         return false;
-    const auto length = static_cast<std::uint64_t>(info.st_size);
-    if (const auto end = ClassicVariableEnd(FileName, "data"))
+    if (const auto end = classicVariableEnd("data"))
         return *end <= length;
     // Other formats may compress their samples, though never beyond what deflate can do (about
     // 1:1000 at best); HDF5 itself refuses a file cut short.

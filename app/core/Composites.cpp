@@ -11,17 +11,33 @@
 #include "imaging/PNG_IO.h"
 #include "resources/Mask256.h"
 
-TComposites::TComposites()
+TComposites::TComposites(TMaking making)
 {
-    for (std::size_t i = 0; i < ChannelCount; ++i) {
-        if (!ChannelExists(i))
-            continue;
-        TExtBitmap& image = Images[i];
-        image.SetPixelFormat(TPixelFormat::pf8bit);
-        image.MakeGreyPalette();
-        image.SetSize(CompositeWidth, CompositeHeight);
-        image.Fill(CompositeBackground(i));
+    if (making == AllNow)
+        for (std::size_t i = 0; i < ChannelCount; ++i)
+            make(i);
+}
+
+void TComposites::make(std::size_t i)
+{
+    made_[i] = true;
+    if (!ChannelExists(i))
+        return;
+    TExtBitmap& image = Images[i];
+    image.SetPixelFormat(TPixelFormat::pf8bit);
+    image.MakeGreyPalette();
+    image.SetSize(CompositeWidth, CompositeHeight);
+    image.Fill(CompositeBackground(i));
+}
+
+TExtBitmap& TComposites::Image(std::size_t channelIndex)
+{
+    if (!made_[channelIndex]) {
+        make(channelIndex);
+        if (FirstUse && ChannelExists(channelIndex))
+            FirstUse(channelIndex, Images[channelIndex]);
     }
+    return Images[channelIndex];
 }
 
 void ApplyMask(const TExtBitmap& mask, TExtBitmap& composite, std::uint8_t channelIndex)
@@ -54,29 +70,68 @@ bool LoadBuiltInMask(TExtBitmap& mask)
     }
 }
 
+namespace {
+
+// What a saved image's name and presence say: its extension in upper case, or why it is no
+// saved image at all.
+std::string savedImageKind(const std::string& fileName, std::string& why)
+{
+    std::error_code ec;
+    if (fileName.empty() || !std::filesystem::exists(fileName, ec)) {
+        why = "no such file";
+        return {};
+    }
+    std::string ext = UpperCase(std::filesystem::path(fileName).extension().string());
+    if (ext != ".JPG" && ext != ".PNG") {
+        why = "neither .jpg nor .png";
+        return {};
+    }
+    return ext;
+}
+
+std::string sizeProblem(int width, int height, int compositeWidth, int compositeHeight)
+{
+    if (width == compositeWidth && height == compositeHeight)
+        return {};
+    return std::to_string(width) + " x " + std::to_string(height) + ", not " + std::to_string(compositeWidth)
+           + " x " + std::to_string(compositeHeight);
+}
+
+} // namespace
+
+std::string SavedImageProblem(const std::string& fileName)
+{
+    std::string why;
+    const std::string ext = savedImageKind(fileName, why);
+    if (ext.empty())
+        return why;
+    int width = 0, height = 0;
+    bool eightBit = true;
+    if (!(ext == ".JPG" ? ReadJPEGSize(fileName, width, height) : ReadPNGHeader(fileName, width, height, eightBit)))
+        return "cannot be read";
+    if (!eightBit)
+        return "not an 8-bit image";
+    return sizeProblem(width, height, CompositeWidth, CompositeHeight);
+}
+
 bool LoadSavedImage(TExtBitmap& composite, const std::string& fileName, std::string* why)
 {
     const auto fail = [why](std::string reason) {
         if (why) *why = std::move(reason);
         return false;
     };
-    std::error_code ec;
-    if (fileName.empty() || !std::filesystem::exists(fileName, ec))
-        return fail("no such file");
-    const std::string ext = UpperCase(std::filesystem::path(fileName).extension().string());
+    std::string problem;
+    const std::string ext = savedImageKind(fileName, problem);
+    if (ext.empty())
+        return fail(problem);
     // Read beside the composite, so that a file of another kind never replaces it: a small or
     // huge picture would otherwise set the size of every later image of the channel.
     TExtBitmap loaded;
     loaded.SetPixelFormat(TPixelFormat::pf8bit);
     loaded.MakeGreyPalette();
     try {
-        bool ok = false;
-        if (ext == ".JPG")
-            ok = LoadJPEG(&loaded, fileName, false, 0);
-        else if (ext == ".PNG")
-            ok = LoadPNGGraphic(&loaded, fileName, false, false);
-        else
-            return fail("neither .jpg nor .png");
+        const bool ok = ext == ".JPG" ? LoadJPEG(&loaded, fileName, false, 0)
+                                      : LoadPNGGraphic(&loaded, fileName, false, false);
         if (!ok)
             return fail("cannot be read");
     } catch (const std::exception& e) {
@@ -86,9 +141,8 @@ bool LoadSavedImage(TExtBitmap& composite, const std::string& fileName, std::str
     }
     if (loaded.PixelFormat() != TPixelFormat::pf8bit)
         return fail("not an 8-bit image");
-    if (loaded.Width() != composite.Width() || loaded.Height() != composite.Height())
-        return fail(std::to_string(loaded.Width()) + " x " + std::to_string(loaded.Height()) + ", not "
-                    + std::to_string(composite.Width()) + " x " + std::to_string(composite.Height()));
+    if (problem = sizeProblem(loaded.Width(), loaded.Height(), composite.Width(), composite.Height()); !problem.empty())
+        return fail(problem);
     for (int y = 0; y < loaded.Height(); ++y)
         std::copy_n(loaded.ScanLine(y), loaded.Width(), composite.ScanLine(y));
     composite.Changed();

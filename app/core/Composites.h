@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "app/core/ChannelCatalogue.h"
@@ -12,8 +13,21 @@
 // One composite per existing channel, each CompositeWidth x CompositeHeight, 8-bit grey,
 // filled with its background. The entry of the missing channel stays empty.
 struct TComposites {
-    TComposites();
+    enum TMaking { AllNow, OnFirstUse };
+    // AllNow suits the window, which shows every composite from the start. A run without a
+    // window may see one band only: OnFirstUse makes each composite when Image() first asks
+    // for it, and then hands it to FirstUse (to restore it from its last saved image).
+    explicit TComposites(TMaking making = AllNow);
+
+    TExtBitmap& Image(std::size_t channelIndex);
+    bool Made(std::size_t channelIndex) const { return made_[channelIndex]; }
+
     std::array<TExtBitmap, ChannelCount> Images;
+    std::function<void(std::size_t channelIndex, TExtBitmap& composite)> FirstUse;
+
+private:
+    void make(std::size_t channelIndex);
+    std::array<bool, ChannelCount> made_{};
 };
 
 // Sets every pixel the mask marks 0 to the channel's off-Earth value. Nothing happens when
@@ -27,3 +41,7 @@ bool LoadBuiltInMask(TExtBitmap& mask);
 // Only an 8-bit image of the composite's size is taken; otherwise the composite stays as it
 // was, the result is false and why says what was wrong with the file.
 bool LoadSavedImage(TExtBitmap& composite, const std::string& fileName, std::string* why = nullptr);
+
+// Why LoadSavedImage would not take the file into a composite of its full size, as far as the
+// file's name and header tell without decoding the picture; empty when it looks right.
+std::string SavedImageProblem(const std::string& fileName);

@@ -9,6 +9,8 @@
 #include <exception>
 #include <filesystem>
 #include <fstream>
+#include <future>
+#include <span>
 #include <thread>
 
 #include "Version.h"
@@ -17,10 +19,12 @@
 #include "app/core/SectorPlacement.h"
 #include "app/core/ProcessLog.h"
 #include "app/core/Utils.h"
+#include "imaging/BZ2Parallel.h"
 #include "imaging/BZ2files.h"
 #include "imaging/BZip2.h"
 #include "imaging/Canvas.h"
 #include "imaging/JPEG_IO.h"
+#include "imaging/PartialFile.h"
 #include "imaging/PNG_IO.h"
 #include "netcdf/NetCdfG15.h"
 #include "settings/ProgramPaths.h"
@@ -114,16 +118,24 @@ TGoesProduct::TGoesProduct(TProcessingOptions& options, TComposites& composites,
 bool TGoesProduct::DecodeGoesFile(const std::string& path, TExtBitmap& image, std::uint8_t& sector,
                                   std::uint8_t channel)
 {
+    TScanReport report;
+    return readScan(path, {}, image, sector, channel, report) && reportScan(report);
+}
+
+bool TGoesProduct::readScan(const std::string& path, std::span<const char> content, TExtBitmap& image,
+                            std::uint8_t& sector, std::uint8_t channel, TScanReport& report)
+{
     decodeFailure_.clear();
     TDateTime imageTime = 0;
-    if (!ParseGoesFileName(path, channel, imageTime)) {
+    report.Channel = channel;
+    if (!ParseGoesFileName(path, report.Channel, imageTime)) {
         decodeFailure_ = "file name not understood";
         return false;
     }
     try {
         TNetCdfGoes15 reader;
         // A file that cannot be read still yields its (empty) image; why is kept for the log.
-        if (!reader.Open(path))
+        if (!(content.empty() ? reader.Open(path) : reader.OpenMemory(path, content)))
             decodeFailure_ = "not a netCDF file";
         else if (!reader.ReadHeader())
             decodeFailure_ = "no usable grid of samples";
@@ -133,17 +145,26 @@ bool TGoesProduct::DecodeGoesFile(const std::string& path, TExtBitmap& image, st
         if (decodeFailure_.empty())
             decodeFailure_ = reader.SampleProblem();
         sector = reader.Sector;
+        report.Details = DetailsLine(imageTime, reader.Sector, report.Channel, static_cast<int>(reader.Width),
+                                     reader.GetElementResolution(), reader.StartElement,
+                                     static_cast<int>(reader.Height), reader.GetLineResolution(), reader.StartLine);
+        return true;
+    } catch (const std::exception& e) {
+        decodeFailure_ = e.what();
+        return false;
+    }
+}
 
-        const std::string details =
-            DetailsLine(imageTime, reader.Sector, channel, static_cast<int>(reader.Width),
-                        reader.GetElementResolution(), reader.StartElement, static_cast<int>(reader.Height),
-                        reader.GetLineResolution(), reader.StartLine);
+bool TGoesProduct::reportScan(const TScanReport& report)
+{
+    try {
+        const std::string& details = report.Details;
         const std::string head = details.substr(0, details.find("details:"));
         if (OnStatusText)
-            OnStatusText("Processed  " + head + ", " + std::string(ChannelCatalogue[channel].ChannelDescription));
+            OnStatusText("Processed  " + head + ", " + std::string(ChannelCatalogue[report.Channel].ChannelDescription));
         if (OnCaption)
             OnCaption(std::string("Orvanta V") + ORVANTA_FILE_VERSION + " from Quillon, Brackmoor  -  " + head);
-        if (channel == 3 && !GeoLogPath.empty())
+        if (report.Channel == 3 && !GeoLogPath.empty())
             AppendTextLine(GeoLogPath, details);
         return true;
     } catch (const std::exception& e) {
@@ -235,16 +256,37 @@ bool TGoesProduct::ProcessGoesFile(const std::string& path, TGoesFileResult& res
     std::string archived = rawDirectory + ExtractFileName(path);
     // The file named on the command line may be the archived copy itself.
     const bool alreadyArchived = fs::equivalent(path, archived, ec);
-    bool ok = alreadyArchived || CopyFileAtomically(path, archived);
+    // The incoming file is read once: its bytes are archived, then decompressed and decoded
+    // in memory.
+    TFileContent received;
+    bool ok = alreadyArchived || CopyFileAtomically(path, archived, received);
     if (!ok)
         reason = std::string("cannot archive: ") + std::strerror(errno);
+    const bool keepNetCdf = options_.Ticked("SaveAsNetCDF");
+    std::vector<char> scan;  // the netCDF content, when it is decoded from memory
+    // Writes the decompressed file while the scan is decoded, when it is kept; gives why it
+    // could not be written.
+    std::future<std::string> keeping;
 
     if (ok && HasExtension(archived, ".BZ2")) {
         ok = false;
         PeekMessages();
         bool damaged = false;
         try {
-            ok = DecompressBZ2File(archived);
+            if (alreadyArchived) {
+                ok = DecompressBZ2File(archived);
+            } else {
+                const auto packed = std::span<const std::uint8_t>(
+                    reinterpret_cast<const std::uint8_t*>(received.Data.data()), received.Data.size());
+                if (auto plain = DecompressBZ2Bytes(packed, BZ2DecompressionWorkers())) {
+                    scan = std::move(*plain);
+                    ok = !scan.empty();
+                    // An empty content still leaves its empty file, as decompressing the
+                    // archived copy does.
+                    if (!ok)
+                        TPartialFile(BZ2TargetName(archived)).commit();
+                }
+            }
             if (!ok) {
                 reason = "bzip2 data is empty";
                 damaged = true;
@@ -257,29 +299,52 @@ bool TGoesProduct::ProcessGoesFile(const std::string& path, TGoesFileResult& res
         }
         if (!alreadyArchived)
             RemoveQuietly(archived);
-        if (ok)
+        if (ok) {
             archived = BZ2TargetName(archived);
-        else if (damaged)
+            // A decompressed file that is not kept is never written.
+            if (keepNetCdf && !scan.empty())
+                keeping = std::async(std::launch::async, [&scan, target = archived, received = received.Modified] {
+                    try {
+                        TPartialFile out(target);
+                        out.write(scan.data(), scan.size());
+                        out.commit(&received);
+                        return std::string();
+                    } catch (const std::exception&) {
+                        return std::string("cannot decompress into the archive: ") + std::strerror(errno);
+                    }
+                });
+        } else if (damaged) {
             FileFailed(path, inIncoming, reason);
+        }
+    } else if (ok) {
+        scan = std::move(received.Data);
     }
     if (singleFile)
         ok = true;
     if (!ok)
         return false;
     const auto removeArchived = [&] {
-        if (!options_.Ticked("SaveAsNetCDF") && !fs::equivalent(archived, path, ec))
+        if (!keepNetCdf && !fs::equivalent(archived, path, ec))
             RemoveQuietly(archived);
     };
 
-    TExtBitmap& composite = composites_.Images[channel];
+    TExtBitmap& composite = composites_.Image(channel);
     try {
         TExtBitmap image;
         PeekMessages();
         std::uint8_t sector = result.Sector;
         // A scan that cannot be read gives nothing to place: nothing is saved or announced
         // from it, and the incoming file stays for another try.
-        if (!DecodeGoesFile(archived, image, sector, channel) || !decodeFailure_.empty() || image.Width() == 0 ||
-            image.Height() == 0) {
+        TScanReport report;
+        bool decoded = readScan(archived, scan, image, sector, channel, report);
+        if (keeping.valid()) {
+            if (std::string failure = keeping.get(); !failure.empty()) {
+                reason = failure;
+                return false;
+            }
+        }
+        decoded = decoded && reportScan(report);
+        if (!decoded || !decodeFailure_.empty() || image.Width() == 0 || image.Height() == 0) {
             reason = decodeFailure_.empty() ? "no samples" : decodeFailure_;
             removeArchived();
             FileFailed(path, inIncoming, reason);
@@ -305,8 +370,11 @@ bool TGoesProduct::ProcessGoesFile(const std::string& path, TGoesFileResult& res
             if (options_.Ticked("ClearImages"))
                 composite.Fill(CompositeBackground(channel));
             composite.Draw(placement.X, placement.Y, image);
-            if (options_.Ticked("MaskImage"))
+            if (options_.Ticked("MaskImage")) {
+                if (PrepareMask)
+                    PrepareMask();
                 ApplyMask(mask_, composite, channel);
+            }
             if (options_.Ticked("Boundaries") && DrawBoundaries) {
                 composite.Canvas().Pen.Color = BoundaryColour;
                 DrawBoundaries(composite);
@@ -390,7 +458,7 @@ void TGoesProduct::ShowSavedImage(std::uint8_t channelIndex, const std::string& 
         return;
     if (OnThumbnailHint)
         OnThumbnailHint(channelIndex, hint);
-    LoadSavedImage(composites_.Images[channelIndex], savedFileName);
+    LoadSavedImage(composites_.Image(channelIndex), savedFileName);
 }
 
 TDateTime ImageSlot(TDateTime imageTime)

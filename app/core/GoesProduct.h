@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <span>
 #include <string>
 
 #include "app/core/AnimationNotify.h"
@@ -31,6 +32,8 @@ public:
     // Whether the cycle runs one file named on the command line (no in-use wait, archiving
     // failures forgiven).
     std::function<bool()> SingleFileMode;
+    // Called before the mask is first applied: a run that never masks never decodes it.
+    std::function<void()> PrepareMask;
     // Draws coastlines and borders onto a composite with its canvas's current pen.
     std::function<void(TExtBitmap&)> DrawBoundaries;
     IAnimationNotifier* Notifier = nullptr;
@@ -52,6 +55,17 @@ public:
     std::string FailedDirectory() const;
 
 private:
+    struct TScanReport {
+        std::uint8_t Channel = 0;
+        std::string Details;  // the details line
+    };
+    // DecodeGoesFile in two halves, so that the kept decompressed file can be written while
+    // the scan is read: the reading (from content when given, else from the file), and the
+    // status, caption and geo log lines, which follow only once the file is safely written.
+    bool readScan(const std::string& path, std::span<const char> content, TExtBitmap& image, std::uint8_t& sector,
+                  std::uint8_t channel, TScanReport& report);
+    bool reportScan(const TScanReport& report);
+
     // Moves a file of the incoming directory aside and says so in the reason.
     void PutAside(const std::string& path, std::string& reason);
     // Counts a failure that lies in the file itself; puts the file aside once it has failed in

@@ -4,8 +4,9 @@
 
 #include "app/core/Utils.h"
 
-TStation::TStation(TProcessingOptions& options, std::unique_ptr<IAnimationNotifier> notifier)
-    : Notifier(std::move(notifier)), Product(options, Composites, Mask), options_(options)
+TStation::TStation(TProcessingOptions& options, std::unique_ptr<IAnimationNotifier> notifier,
+                   TComposites::TMaking making)
+    : Composites(making), Notifier(std::move(notifier)), Product(options, Composites, Mask), options_(options)
 {
     Mapping.SegmentIndex = CompositeSegmentRow;
     Mapping.LongitudeOffset = CompositeLongitudeOffset;
@@ -15,7 +16,7 @@ TStation::TStation(TProcessingOptions& options, std::unique_ptr<IAnimationNotifi
         LineStoreSource.clear();
     }
     LineStore.Mapping = &Mapping;
-    MaskLoaded = LoadBuiltInMask(Mask);
+    Product.PrepareMask = [this] { loadMask(); };
     Product.Notifier = Notifier.get();
     Product.DrawBoundaries = [this](TExtBitmap& composite) {
         if (LineStore.Count() == 0) {
@@ -26,6 +27,14 @@ TStation::TStation(TProcessingOptions& options, std::unique_ptr<IAnimationNotifi
         }
         LineStore.DrawOnBitmap(composite, 0, 0);
     };
+}
+
+void TStation::loadMask()
+{
+    if (maskTried_)
+        return;
+    maskTried_ = true;
+    MaskLoaded = LoadBuiltInMask(Mask);
 }
 
 std::string TStation::CoastlinesLogLine() const
@@ -41,6 +50,23 @@ int TStation::RestoreComposites(const std::array<std::unique_ptr<TRegistryString
 {
     if (options_.Ticked("ClearImages"))
         return 0;
+    const auto tell = [notRestored](const std::string& name, const std::string& file, const std::string& why) {
+        if (notRestored)
+            notRestored(name + " " + file + " not restored (" + why + "); the composite starts blank");
+    };
+    const auto restore = [restoredHint, tell](const std::string& name, const std::string& file, std::uint8_t channel,
+                                              TExtBitmap& composite) {
+        std::string why;
+        if (LoadSavedImage(composite, file, &why)) {
+            if (restoredHint)
+                restoredHint(channel, "Restored from full disk: " + ExtractFileName(file));
+            return true;
+        }
+        tell(name, file, why);
+        return false;
+    };
+    // Composites made on first use are restored then, from these files.
+    std::array<std::string, ChannelCount> files, names;
     int restored = 0;
     for (std::size_t i = 0; i < ChannelCount; ++i) {
         if (!ChannelExists(i) || !lastSaved[i])
@@ -48,14 +74,23 @@ int TStation::RestoreComposites(const std::array<std::unique_ptr<TRegistryString
         const std::string& file = lastSaved[i]->Value;
         if (file.empty())
             continue;
-        std::string why;
-        if (LoadSavedImage(Composites.Images[i], file, &why)) {
-            ++restored;
-            if (restoredHint)
-                restoredHint(static_cast<std::uint8_t>(i), "Restored from full disk: " + ExtractFileName(file));
-        } else if (notRestored) {
-            notRestored(lastSaved[i]->Name + " " + file + " not restored (" + why + "); the composite starts blank");
+        if (Composites.Made(i)) {
+            restored += restore(lastSaved[i]->Name, file, static_cast<std::uint8_t>(i), Composites.Images[i]) ? 1 : 0;
+            continue;
         }
+        // Told now what the file's header already shows; only a picture that fails to decode
+        // is told when its band first comes.
+        if (const std::string why = SavedImageProblem(file); !why.empty()) {
+            tell(lastSaved[i]->Name, file, why);
+            continue;
+        }
+        files[i] = file;
+        names[i] = lastSaved[i]->Name;
+        ++restored;
     }
+    Composites.FirstUse = [files, names, restore](std::size_t i, TExtBitmap& composite) {
+        if (!files[i].empty())
+            restore(names[i], files[i], static_cast<std::uint8_t>(i), composite);
+    };
     return restored;
 }

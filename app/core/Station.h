@@ -18,21 +18,23 @@
 
 class TStation {
 public:
-    // Builds the composites (restored from the last saved full-disk images unless "Clear
-    // images" is ticked), the mapping, the line store and the mask.
-    TStation(TProcessingOptions& options, std::unique_ptr<IAnimationNotifier> notifier);
+    // Builds the composites (all at once for the window, or each when first used), the
+    // mapping and the line store. The mask is decoded when it is first applied.
+    TStation(TProcessingOptions& options, std::unique_ptr<IAnimationNotifier> notifier,
+             TComposites::TMaking making = TComposites::AllNow);
 
     // Reloads each composite from its last saved full-disk image (the cycle's "LastSaved"
-    // values) unless "Clear images" is ticked; returns how many were restored. restoredHint
-    // gets the channel and "Restored from full disk: <name>"; notRestored a log line saying
-    // which file was not taken and why.
+    // values as they are now) unless "Clear images" is ticked; returns how many were restored
+    // or, for composites made on first use, will be then. restoredHint gets the channel and
+    // "Restored from full disk: <name>"; notRestored a log line saying which file was not
+    // taken and why: at once when the file's header tells, else when the composite is made.
     int RestoreComposites(const std::array<std::unique_ptr<TRegistryString>, ChannelCount>& lastSaved,
                           const std::function<void(std::uint8_t, const std::string&)>& restoredHint = {},
                           const std::function<void(const std::string&)>& notRestored = {});
 
     TComposites Composites;
     TExtBitmap Mask;
-    bool MaskLoaded = false;
+    bool MaskLoaded = false;  // decoded and usable, once a first file has been masked
     TSegmentMapping Mapping;
     TCartogList LineStore;
     std::string LineStoreSource;  // what the line store was loaded from, for the log
@@ -44,6 +46,9 @@ public:
     TGoesProduct Product;
 
 private:
+    void loadMask();
+
     TProcessingOptions& options_;
+    bool maskTried_ = false;
     bool emptyStoreReported_ = false;
 };

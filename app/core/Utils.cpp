@@ -219,7 +219,11 @@ std::optional<TDateTime> GetFileDateTime(const std::string& path)
     return UnixMsToDateTime(static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000);
 }
 
-bool CopyFileAtomically(const std::string& source, const std::string& target)
+namespace {
+
+// Copies source into target through a temporary; with keep, what was read stays there (the
+// whole file, read once) and is written in one piece.
+bool copyAtomically(const std::string& source, const std::string& target, TFileContent* keep)
 {
     const int in = ::open(source.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (in < 0) return false;
@@ -229,16 +233,29 @@ bool CopyFileAtomically(const std::string& source, const std::string& target)
         struct stat st {};
         if (::fstat(in, &st) != 0) throw std::runtime_error("stat failed");
         TPartialFile out(target);
-        std::vector<char> buffer(1 << 20);
+        std::vector<char> buffer;
+        std::vector<char>& data = keep ? keep->Data : buffer;
+        data.clear();
+        // The size is a hint only: the file may still grow or shrink while it is read.
+        data.reserve(keep ? static_cast<std::size_t>(std::max<off_t>(st.st_size, 0)) + 1 : std::size_t{1} << 20);
         for (;;) {
-            const ssize_t n = ::read(in, buffer.data(), buffer.size());
+            if (data.size() == data.capacity()) data.reserve(data.capacity() * 2);
+            const std::size_t at = data.size();
+            data.resize(data.capacity());
+            const ssize_t n = ::read(in, data.data() + at, data.size() - at);
+            data.resize(at + static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
             if (n < 0 && errno == EINTR) continue;
             if (n < 0) throw std::runtime_error("read failed");
             if (n == 0) break;
-            out.write(buffer.data(), static_cast<std::size_t>(n));
+            if (!keep) {
+                out.write(data.data(), data.size());
+                data.clear();
+            }
         }
+        out.write(data.data(), data.size());
         // The archive keeps the time the file was received, not the time it was processed.
         out.commit(&st.st_mtim);
+        if (keep) keep->Modified = st.st_mtim;
         ok = true;
     } catch (const std::exception&) {
         error = errno;
@@ -247,4 +264,16 @@ bool CopyFileAtomically(const std::string& source, const std::string& target)
     ::close(in);
     if (!ok) errno = error;
     return ok;
+}
+
+} // namespace
+
+bool CopyFileAtomically(const std::string& source, const std::string& target)
+{
+    return copyAtomically(source, target, nullptr);
+}
+
+bool CopyFileAtomically(const std::string& source, const std::string& target, TFileContent& content)
+{
+    return copyAtomically(source, target, &content);
 }

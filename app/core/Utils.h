@@ -3,6 +3,7 @@
 // route.
 
 #include <cstdint>
+#include <ctime>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -66,6 +67,15 @@ bool ModifiedWithin(const std::string& path, int ms);
 // leaves a truncated file under the final name. The copy keeps the source's modification
 // time. On failure errno tells why.
 bool CopyFileAtomically(const std::string& source, const std::string& target);
+
+// A file's bytes and modification time, as read once.
+struct TFileContent {
+    std::vector<char> Data;
+    struct timespec Modified {};
+};
+// The same, keeping what was read in content (complete only on success), so the caller
+// works on the bytes without reading the file again.
+bool CopyFileAtomically(const std::string& source, const std::string& target, TFileContent& content);
 
 // Moves source to target, replacing it: a rename, or across file systems a complete copy
 // followed by the removal of the source. On failure the source stays and errno tells why.

@@ -126,7 +126,9 @@ int THeadlessRunner::Prepare()
     };
     connect(cycle_.get(), &TProcessingCycle::CycleFinished, this, &THeadlessRunner::CycleFinished);
 
-    station_ = std::make_unique<TStation>(*options_, std::make_unique<TDBusAnimationNotifier>());
+    // Without a window nothing shows a composite that no file needs.
+    station_ = std::make_unique<TStation>(*options_, std::make_unique<TDBusAnimationNotifier>(),
+                                          TComposites::OnFirstUse);
     station_->Product.SingleFileMode = [this] { return cycle_->SingleFileMode; };
     station_->Product.GeoLogPath = GeoLogPath();
     cycle_->SetGoesFileHandler(&station_->Product);
@@ -149,6 +151,9 @@ int THeadlessRunner::Prepare()
         status_ = std::make_unique<TStationStatus>(*cycle_, station_->LineStoreSource);
     }
     cycle_->BitBtnStartStopClick();
+    // The one file need not wait for the first timer tick (its cycle stops the timer).
+    if (!file.empty())
+        QMetaObject::invokeMethod(cycle_.get(), &TProcessingCycle::TimerProcessTimer, Qt::QueuedConnection);
     return -1;
 }
 

@@ -211,9 +211,14 @@ TEST_F(ProductTest, CompressedScanIsDecompressedAndTheCompressedCopyNeverKept)
     const std::string p = incoming + "goes15.2013.150.120000.3.nc.bz2";
     Compress(nc, p);
     ASSERT_GE(*FileSizeOf(p), 20000);
+    const struct timespec received[2] = {{1369915000, 0}, {1369915000, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, p.c_str(), received, 0), 0);
     ASSERT_TRUE(product.ProcessGoesFile(p, result));
     EXPECT_EQ(result.Sector, SectorSouthern);
-    EXPECT_TRUE(fs::exists(raw + "2013/05/30/goes15.2013.150.120000.3.nc"));
+    // The kept file is written beside the decoding: whole, and with the time it was received.
+    const std::string kept = raw + "2013/05/30/goes15.2013.150.120000.3.nc";
+    EXPECT_TRUE(TTempXdg::ReadText(kept) == TTempXdg::ReadText(nc));
+    EXPECT_EQ(MTime(kept), 1369915000);
     EXPECT_FALSE(fs::exists(raw + "2013/05/30/goes15.2013.150.120000.3.nc.bz2"));
     EXPECT_FALSE(fs::exists(p));
     EXPECT_EQ(notifier.Posts.at(0).first, 20u);
@@ -340,6 +345,38 @@ TEST_F(ProductTest, ClearAndMaskApplyToTheWholeComposite)
     const TExtBitmap& k = composites.Images[0];
     EXPECT_EQ(k.ScanLine(3000)[2000], 16);  // cleared to the visible background
     EXPECT_EQ(k.ScanLine(3000)[0], 0);      // masked off the Earth
+}
+
+// Without a window a composite is made when its band first comes: it must be the restored
+// picture that the scan is drawn over and that is saved, and the mask must be there in time.
+TEST_F(ProductTest, CompositeMadeOnFirstUseIsRestoredBeforeTheScanIsDrawn)
+{
+    TComposites lazy(TComposites::OnFirstUse);
+    int restored = 0;
+    lazy.FirstUse = [&](std::size_t channel, TExtBitmap& k) {
+        ++restored;
+        EXPECT_EQ(channel, 3u);
+        k.Fill(77);
+    };
+    TExtBitmap lateMask;
+    TGoesProduct late{options, lazy, lateMask};
+    late.PrepareMask = [&] {
+        lateMask.SetSize(CompositeWidth, CompositeHeight);
+        lateMask.MakeGreyPalette();
+        lateMask.Fill(255);
+        lateMask.ScanLine(3000)[5] = 0;
+    };
+    EXPECT_EQ(lazy.Images[0].Width(), 0);
+    ASSERT_TRUE(late.ProcessGoesFile(DropScan("goes15.2013.150.120000.4.nc"), result));
+    EXPECT_EQ(restored, 1);
+    const TExtBitmap& k = lazy.Images[3];
+    EXPECT_EQ(k.ScanLine(1000)[1000], 77);
+    EXPECT_NE(k.ScanLine(268)[255], 77);
+    EXPECT_EQ(k.ScanLine(3000)[5], 255);
+    EXPECT_EQ(lazy.Images[0].Width(), 0);  // no other band is made
+    TExtBitmap saved(1, 1);
+    ASSERT_TRUE(LoadJPEG(&saved, result.SavedFileName, false, 0));
+    EXPECT_NEAR(saved.ScanLine(1000)[1000], 77, 2);
 }
 
 TEST(ApplyMask, ChannelValuesAndMismatchedSizes)

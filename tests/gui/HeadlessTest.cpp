@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QImage>
 #include <QProcess>
 
 #include <signal.h>
@@ -196,9 +197,19 @@ TEST_F(HeadlessTest, SingleFileThatFailsExitsNonZero)
     const std::string file = xdg_.Dir("elsewhere") + "goes15.2013.150.120000.1.nc";
     std::ofstream(file) << "x";
     TTempXdg::WriteText(ProcessLogPath(), "2013-05-30 12:00:00      earlier\n");
+    // Composites are made when their band first comes, yet a last saved image that cannot be
+    // taken is told at start-up, though no file of its band comes.
+    const std::string small = xdg_.Root() + "/img/small.png";
+    QImage smallPicture(100, 80, QImage::Format_Grayscale8);
+    smallPicture.fill(55);
+    ASSERT_TRUE(smallPicture.save(QString::fromStdString(small), "PNG"));
+    ASSERT_TRUE(TRegistryFile(RegistryFilePath()).WriteString(ProgramKey(), "LastSaved4", small));
     EXPECT_EQ(Run({"--headless", "-log", QString::fromStdString(file)}), 1);
     EXPECT_EQ(out_.rfind("2013-05-30 12:00:00      earlier\n", 0), 0u);  // -log prints the log first
     EXPECT_NE(out_.find(file + " failed: smaller than 20000 bytes\n"), std::string::npos);
+    const auto notRestored = out_.find("LastSaved4 " + small + " not restored (100 x 80, not 2816 x 3248)");
+    EXPECT_LT(out_.find("Starting orvanta"), notRestored);
+    EXPECT_LT(notRestored, out_.find(file + " failed"));
     const std::string log = TTempXdg::ReadText(ProcessLogPath());
     EXPECT_NE(log.find(file + " failed: smaller than 20000 bytes\n"), std::string::npos);
     EXPECT_TRUE(std::filesystem::exists(file));  // not ours to remove: it lies elsewhere

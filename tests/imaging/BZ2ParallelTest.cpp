@@ -59,6 +59,11 @@ std::string runs(std::size_t size)
     return std::string(size / 2, '\0') + std::string(size / 2, '\xFF');
 }
 
+std::span<const std::uint8_t> bytesOf(const std::string& s)
+{
+    return {reinterpret_cast<const std::uint8_t*>(s.data()), s.size()};
+}
+
 std::string decodeParallel(const std::string& packed, unsigned workers, bool* ok)
 {
     std::string out;
@@ -91,6 +96,10 @@ TEST_P(BZ2ParallelTest, SameBytesAsSequential)
     writeFile(path("f.nc.bz2"), packed);
     ASSERT_EQ(DecompressBZ2File(path("f.nc.bz2"), workers), !plain.empty());
     EXPECT_TRUE(readFile(path("f.nc")) == plain);
+
+    const auto inMemory = DecompressBZ2Bytes(bytesOf(packed), workers);
+    ASSERT_TRUE(inMemory);
+    EXPECT_TRUE(std::string(inMemory->begin(), inMemory->end()) == plain);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -173,8 +182,15 @@ TEST_F(BZ2ParallelFileTest, DamagedFilesFailAsBefore)
         } catch (const EBZCompressionError& e) {
             parallel = e.what();
         }
+        std::string inMemory;
+        try {
+            DecompressBZ2Bytes(bytesOf(readFile(path(f))), 2);
+        } catch (const EBZCompressionError& e) {
+            inMemory = e.what();
+        }
         EXPECT_FALSE(sequential.empty());
         EXPECT_EQ(parallel, sequential) << f;
+        EXPECT_EQ(inMemory, sequential) << f;
     }
     EXPECT_EQ(listing(), (std::vector<std::string>{"d.nc.bz2", "t.nc.bz2"}));
 }
