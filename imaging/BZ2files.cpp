@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <streambuf>
 #include <optional>
 #include <span>
@@ -181,5 +182,41 @@ std::optional<std::vector<char>> DecompressBZ2Bytes(std::span<const std::uint8_t
     TMemoryBuffer buffer(packed);
     std::istream source(&buffer);
     decompressStream(source, append);
+    return plain;
+}
+
+std::optional<std::vector<char>> DecompressBZ2FileToMemory(const std::string& fileName, bool write)
+{
+    struct stat info{};
+    if (::stat(fileName.c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
+        info.st_size < MinimumCompressedSize)
+        return std::nullopt;
+    const std::string target = BZ2TargetName(fileName);
+    if (target.empty())
+        return std::nullopt;
+    // Made first, as DecompressBZ2File makes it: a directory that takes no new file fails
+    // before the data is looked at.
+    std::optional<TPartialFile> output;
+    if (write)
+        output.emplace(target);
+    std::optional<std::vector<char>> plain;
+    if (const TMappedFile packed(fileName); packed.valid()) {
+        plain = DecompressBZ2Bytes(packed.bytes(), BZ2DecompressionWorkers());
+    } else {
+        std::ifstream source(fileName, std::ios::binary);
+        if (!source)
+            throw EFOpenError("Cannot open file \"" + fileName + "\". " + std::strerror(errno));
+        const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(source)), {});
+        plain = DecompressBZ2Bytes(bytes, BZ2DecompressionWorkers());
+    }
+    if (!plain)
+        return std::nullopt;
+    // An empty content leaves its empty file, kept or not, as DecompressBZ2File does.
+    if (plain->empty() && !output)
+        output.emplace(target);
+    if (output) {
+        output->write(plain->data(), plain->size());
+        output->commit(plain->empty() ? nullptr : &info.st_mtim);
+    }
     return plain;
 }

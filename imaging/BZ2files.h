@@ -30,3 +30,9 @@ bool DecompressBZ2File(const std::string& fileName, unsigned workers);
 // file: the same errors, the same limit. nullopt where it would write nothing (fewer than 40
 // bytes); an empty content comes back empty.
 std::optional<std::vector<char>> DecompressBZ2Bytes(std::span<const std::uint8_t> packed, unsigned workers);
+
+// DecompressBZ2File's work with the content kept in memory: the target is written (whole,
+// with the source's time) only when write asks for it, or left empty for an empty content
+// as DecompressBZ2File leaves it. nullopt where DecompressBZ2File writes nothing; the same
+// errors, the same limit.
+std::optional<std::vector<char>> DecompressBZ2FileToMemory(const std::string& fileName, bool write);

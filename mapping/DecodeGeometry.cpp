@@ -331,7 +331,7 @@ bool TGeoDiagnostics::TestGeometry(TLines& lines, TSegmentMapping& mapping)
     return true;
 }
 
-bool TGeoDiagnostics::ReadGeoFile(const std::string& path, TLines& lines)
+bool TGeoDiagnostics::ReadGeoFile(const std::string& path, TLines& lines, std::span<const char> content)
 {
     int xCount = 0, yCount = 0;
     std::vector<float> longitudes, latitudes;
@@ -339,7 +339,10 @@ bool TGeoDiagnostics::ReadGeoFile(const std::string& path, TLines& lines)
     bool tooLarge = false;
     {
         TNetCdfGoesGeo reader;
-        reader.Open(path);
+        if (content.empty())
+            reader.Open(path);
+        else
+            reader.OpenMemory(path, content);
         reader.ReadDimensions();
         xCount = reader.XCount;
         yCount = reader.YCount;
@@ -375,9 +378,9 @@ bool TGeoDiagnostics::ReadGeoFile(const std::string& path, TLines& lines)
     return true;
 }
 
-std::string TGeoDiagnostics::DiagnoseGeoFile(const std::string& path, TLines& lines)
+std::string TGeoDiagnostics::DiagnoseGeoFile(const std::string& path, TLines& lines, std::span<const char> content)
 {
-    ReadGeoFile(path, lines);
+    ReadGeoFile(path, lines, content);
     std::string summary = std::filesystem::path(path).filename().string() + " " + SectorTag(sector_) +
                           FormatC("Xc:%.4d Yc:%.4d, ", fileXCount_, fileYCount_);
     {
@@ -419,11 +422,17 @@ bool TGeoDiagnostics::ProcessGeoFile(const std::string& incomingPath, const TGeo
     if (error) // without a safe copy the incoming file stays where it is, for the next cycle
         return refuse("Could not archive the file in " + directory.string() + ": " + error.message());
 
+    const bool keep = environment.SaveAsNetCdf && environment.SaveAsNetCdf();
+    // The decompressed file, read from memory; it is written into the archive only when kept.
+    std::vector<char> content;
     if (LowerCase(archived.extension().string()) == ".bz2") {
         bool decompressed = false;
         std::string reason = "no content";
         try {
-            decompressed = DecompressBZ2File(archived.string());
+            if (auto plain = DecompressBZ2FileToMemory(archived.string(), keep)) {
+                content = std::move(*plain);
+                decompressed = !content.empty();
+            }
         } catch (const std::exception& e) {
             reason = e.what();
         }
@@ -438,9 +447,9 @@ bool TGeoDiagnostics::ProcessGeoFile(const std::string& incomingPath, const TGeo
     }
     fs::remove(incomingPath, error);
 
-    const std::string summary = DiagnoseGeoFile(archived.string(), lines);
+    const std::string summary = DiagnoseGeoFile(archived.string(), lines, content);
 
-    if (!(environment.SaveAsNetCdf && environment.SaveAsNetCdf()))
+    if (!keep)
         fs::remove(archived, error);
     // The log's directory may not exist yet on a fresh station.
     fs::create_directories(fs::path(environment.GeoLogPath).parent_path(), error);

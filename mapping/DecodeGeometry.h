@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -45,10 +46,11 @@ public:
     bool ProcessGeoFile(const std::string& incomingPath, const TGeoRouteEnvironment& environment, TLines& lines);
 
     // Reads the file, writes the report into `lines` (cleared first) and returns the summary.
-    std::string DiagnoseGeoFile(const std::string& path, TLines& lines);
+    // content, when given, is the file's content in memory, read instead of the file.
+    std::string DiagnoseGeoFile(const std::string& path, TLines& lines, std::span<const char> content = {});
 
     // Steps of DiagnoseGeoFile. ReadGeoFile returns whether the grids can carry the report.
-    bool ReadGeoFile(const std::string& path, TLines& lines);
+    bool ReadGeoFile(const std::string& path, TLines& lines, std::span<const char> content = {});
     bool TestGeometry(TLines& lines);
     bool TestGeometry(TLines& lines, TSegmentMapping& mapping);
     int FindRowOfLatitude(int column, float latitude) const;

@@ -273,20 +273,23 @@ bool TGoesProduct::ProcessGoesFile(const std::string& path, TGoesFileResult& res
         PeekMessages();
         bool damaged = false;
         try {
+            std::optional<std::vector<char>> plain;
             if (alreadyArchived) {
-                ok = DecompressBZ2File(archived);
+                // The archived copy named on the command line is read as it lies; a kept
+                // decompressed file is written before the decoding.
+                plain = DecompressBZ2FileToMemory(archived, keepNetCdf);
             } else {
                 const auto packed = std::span<const std::uint8_t>(
                     reinterpret_cast<const std::uint8_t*>(received.Data.data()), received.Data.size());
-                if (auto plain = DecompressBZ2Bytes(packed, BZ2DecompressionWorkers())) {
-                    scan = std::move(*plain);
-                    ok = !scan.empty();
-                    // An empty content still leaves its empty file, as decompressing the
-                    // archived copy does.
-                    if (!ok)
-                        TPartialFile(BZ2TargetName(archived)).commit();
-                }
+                plain = DecompressBZ2Bytes(packed, BZ2DecompressionWorkers());
+                // An empty content still leaves its empty file, as decompressing the archived
+                // copy does.
+                if (plain && plain->empty())
+                    TPartialFile(BZ2TargetName(archived)).commit();
             }
+            if (plain)
+                scan = std::move(*plain);
+            ok = !scan.empty();
             if (!ok) {
                 reason = "bzip2 data is empty";
                 damaged = true;
@@ -302,7 +305,7 @@ bool TGoesProduct::ProcessGoesFile(const std::string& path, TGoesFileResult& res
         if (ok) {
             archived = BZ2TargetName(archived);
             // A decompressed file that is not kept is never written.
-            if (keepNetCdf && !scan.empty())
+            if (keepNetCdf && !alreadyArchived)
                 keeping = std::async(std::launch::async, [&scan, target = archived, received = received.Modified] {
                     try {
                         TPartialFile out(target);

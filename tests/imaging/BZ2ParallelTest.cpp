@@ -1,6 +1,7 @@
 #include <bzlib.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <random>
 
 #include "TempDir.h"
@@ -100,6 +101,13 @@ TEST_P(BZ2ParallelTest, SameBytesAsSequential)
     const auto inMemory = DecompressBZ2Bytes(bytesOf(packed), workers);
     ASSERT_TRUE(inMemory);
     EXPECT_TRUE(std::string(inMemory->begin(), inMemory->end()) == plain);
+
+    // Not kept, only an empty content leaves its (empty) file, as above.
+    std::filesystem::remove(path("f.nc"));
+    const auto notKept = DecompressBZ2FileToMemory(path("f.nc.bz2"), false);
+    ASSERT_TRUE(notKept);
+    EXPECT_TRUE(std::string(notKept->begin(), notKept->end()) == plain);
+    EXPECT_EQ(std::filesystem::exists(path("f.nc")), plain.empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -182,15 +190,21 @@ TEST_F(BZ2ParallelFileTest, DamagedFilesFailAsBefore)
         } catch (const EBZCompressionError& e) {
             parallel = e.what();
         }
-        std::string inMemory;
+        std::string inMemory, kept;
         try {
             DecompressBZ2Bytes(bytesOf(readFile(path(f))), 2);
         } catch (const EBZCompressionError& e) {
             inMemory = e.what();
         }
+        try {
+            DecompressBZ2FileToMemory(path(f), true);
+        } catch (const EBZCompressionError& e) {
+            kept = e.what();
+        }
         EXPECT_FALSE(sequential.empty());
         EXPECT_EQ(parallel, sequential) << f;
         EXPECT_EQ(inMemory, sequential) << f;
+        EXPECT_EQ(kept, sequential) << f;
     }
     EXPECT_EQ(listing(), (std::vector<std::string>{"d.nc.bz2", "t.nc.bz2"}));
 }

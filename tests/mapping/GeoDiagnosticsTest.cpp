@@ -540,9 +540,14 @@ TEST_F(GeoRoute, CompressedFileIsArchivedDiagnosedAndLogged)
     EXPECT_EQ(log.rfind("goes15.2013.150.120000_geo.nc NH  Xc:0400 Yc:0401, V:", 0), 0u) << log;
     EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1);
 
-    // A second file adds a second line.
+    // A second file adds a second line; not kept, its decompressed content never lands in
+    // the archive.
     const auto next = CompressedGeoFile("goes15.2013.150.123000_geo.nc.bz2");
+    saveAsNetCdf_ = false;
     ASSERT_TRUE(d.ProcessGeoFile(next.string(), environment_, lines));
+    EXPECT_FALSE(fs::exists(raw_ / "2013/05/30/goes15.2013.150.123000_geo.nc"));
+    EXPECT_EQ(lines[0], (raw_ / "2013/05/30/goes15.2013.150.123000_geo.nc").string());
+    EXPECT_NE(IndexOf(lines, "Suggest offsets:"), -1);
     EXPECT_EQ(std::count(log.begin(), log.end(), '\n') + 1,
               [&] {
                   const auto again = ReadText(environment_.GeoLogPath);
