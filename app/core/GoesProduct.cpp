@@ -49,6 +49,11 @@ std::string SectorText(std::uint8_t sector)
     }
 }
 
+std::span<const std::uint8_t> BytesOf(const std::vector<char>& data)
+{
+    return {reinterpret_cast<const std::uint8_t*>(data.data()), data.size()};
+}
+
 bool HasExtension(const std::string& name, const char* upperExtension)
 {
     const std::string ext = UpperCase(fs::path(name).extension().string());
@@ -173,6 +178,38 @@ bool TGoesProduct::reportScan(const TScanReport& report)
     }
 }
 
+void TGoesProduct::startReadAhead(const std::string& current)
+{
+    if (NextFile.empty() || NextFile == current || (SingleFileMode && SingleFileMode()))
+        return;
+    takeReadAhead({});
+    readAhead_ = std::async(std::launch::async, [next = NextFile] {
+        TReadAhead ahead;
+        ahead.Path = next;
+        // Larger than any compressed scan, so that a stray huge file is not held in memory.
+        constexpr std::uint64_t MaxReadAhead = std::uint64_t{128} << 20;
+        if (!ReadFileContent(next, ahead.Content, MaxReadAhead) || !HasExtension(next, ".BZ2"))
+            return ahead;
+        ahead.Decompressed = true;
+        try {
+            ahead.Plain = DecompressBZ2Bytes(BytesOf(ahead.Content.Data), BZ2DecompressionWorkers());
+        } catch (...) {
+            ahead.Failure = std::current_exception();
+        }
+        return ahead;
+    });
+}
+
+std::optional<TGoesProduct::TReadAhead> TGoesProduct::takeReadAhead(const std::string& path)
+{
+    if (!readAhead_.valid())
+        return std::nullopt;
+    TReadAhead ahead = readAhead_.get();
+    if (ahead.Path != path || ahead.Content.Data.empty())
+        return std::nullopt;
+    return ahead;
+}
+
 std::string TGoesProduct::FailedDirectory() const { return options_.NetCDFPath() + "failed/"; }
 
 void TGoesProduct::PutAside(const std::string& path, std::string& reason)
@@ -202,6 +239,9 @@ bool TGoesProduct::ProcessGoesFile(const std::string& path, TGoesFileResult& res
     result.SlotTime = 0;
     std::string& reason = result.FailureReason;
     reason.clear();
+    // Read ahead while the previous file was finished; its reading thread is done with the
+    // file (which must not look in use to us) before anything is decided about it.
+    std::optional<TReadAhead> ahead = takeReadAhead(path);
 
     std::error_code ec;
     if (!fs::exists(path, ec)) {
@@ -259,6 +299,8 @@ bool TGoesProduct::ProcessGoesFile(const std::string& path, TGoesFileResult& res
     // The incoming file is read once: its bytes are archived, then decompressed and decoded
     // in memory.
     TFileContent received;
+    if (ahead)
+        received = std::move(ahead->Content);
     bool ok = alreadyArchived || CopyFileAtomically(path, archived, received);
     if (!ok)
         reason = std::string("cannot archive: ") + std::strerror(errno);
@@ -279,9 +321,13 @@ bool TGoesProduct::ProcessGoesFile(const std::string& path, TGoesFileResult& res
                 // decompressed file is written before the decoding.
                 plain = DecompressBZ2FileToMemory(archived, keepNetCdf);
             } else {
-                const auto packed = std::span<const std::uint8_t>(
-                    reinterpret_cast<const std::uint8_t*>(received.Data.data()), received.Data.size());
-                plain = DecompressBZ2Bytes(packed, BZ2DecompressionWorkers());
+                if (ahead && ahead->Decompressed && received.ReadBefore) {
+                    if (ahead->Failure)
+                        std::rethrow_exception(ahead->Failure);
+                    plain = std::move(ahead->Plain);
+                } else {
+                    plain = DecompressBZ2Bytes(BytesOf(received.Data), BZ2DecompressionWorkers());
+                }
                 // An empty content still leaves its empty file, as decompressing the archived
                 // copy does.
                 if (plain && plain->empty())
@@ -326,6 +372,8 @@ bool TGoesProduct::ProcessGoesFile(const std::string& path, TGoesFileResult& res
         ok = true;
     if (!ok)
         return false;
+    ahead.reset();
+    startReadAhead(path);
     const auto removeArchived = [&] {
         if (!keepNetCdf && !fs::equivalent(archived, path, ec))
             RemoveQuietly(archived);

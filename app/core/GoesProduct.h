@@ -4,7 +4,9 @@
 // announced to the companion animation program.
 
 #include <cstdint>
+#include <exception>
 #include <functional>
+#include <future>
 #include <map>
 #include <optional>
 #include <span>
@@ -12,6 +14,7 @@
 
 #include "app/core/AnimationNotify.h"
 #include "app/core/Composites.h"
+#include "app/core/Utils.h"
 #include "app/core/ProcessingCycle.h"
 #include "settings/ProgramSettings.h"
 
@@ -66,6 +69,18 @@ private:
                   std::uint8_t channel, TScanReport& report);
     bool reportScan(const TScanReport& report);
 
+    // The next file, read and decompressed on other threads while the one in hand is
+    // finished; used only for that very file, and only while it is unchanged.
+    struct TReadAhead {
+        std::string Path;
+        TFileContent Content;  // empty when it could not be read
+        bool Decompressed = false;
+        std::optional<std::vector<char>> Plain;
+        std::exception_ptr Failure;  // what decompressing raised
+    };
+    void startReadAhead(const std::string& current);
+    std::optional<TReadAhead> takeReadAhead(const std::string& path);
+
     // Moves a file of the incoming directory aside and says so in the reason.
     void PutAside(const std::string& path, std::string& reason);
     // Counts a failure that lies in the file itself; puts the file aside once it has failed in
@@ -77,6 +92,8 @@ private:
     const TExtBitmap& mask_;
     std::string decodeFailure_;  // why the last DecodeGoesFile failed
     std::map<std::string, int> failedCycles_;
+    // Last, so that it is waited for before anything it could still use goes.
+    std::future<TReadAhead> readAhead_;
 };
 
 // The half-hour slot an image time belongs to: scans that start up to about seven minutes

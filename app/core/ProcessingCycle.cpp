@@ -40,6 +40,12 @@ bool KeepsSomething(const TProcessingOptions& options)
 
 namespace {
 
+// Geolocation files go their own route; every other listed file is an image file.
+bool TakesImageRoute(const std::string& entry)
+{
+    return LowerCase(ExtractFileName(entry)).find("_geo.nc") == std::string::npos;
+}
+
 // What a directory entry is when it is not a regular file; null for a regular file.
 const char* OddKind(mode_t mode)
 {
@@ -197,16 +203,20 @@ void TProcessingCycle::TimerProcessTimer()
     TGoesFileResult result;
     const bool showProgress = OnProgress && list.size() > ProgressThreshold;
     std::size_t done = 0;
-    for (const std::string& entry : list) {
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        const std::string& entry = list[i];
         if (!Running) break;
         if (showProgress) OnProgress(done, list.size(), ExtractFileName(entry));
         PeekMessages();
         failure_.clear();
+        if (goesHandler_)
+            goesHandler_->NextFile = i + 1 < list.size() && TakesImageRoute(list[i + 1]) ? list[i + 1] : std::string();
         HandleEntry(entry, result);
         if (OnFileHandled) OnFileHandled(entry, lastOutcome_, result, failure_);
         ++done;
     }
     if (showProgress) OnProgress(done, list.size(), "");
+    if (goesHandler_) goesHandler_->NextFile.clear();
 
     if (Running) {
         TimerProcess.setInterval(CycleInterval);
@@ -228,7 +238,7 @@ void TProcessingCycle::HandleEntry(const std::string& entry, TGoesFileResult& re
     // station: the timer is re-armed as usual.
     try {
         if (LeftAlone(entry)) return;
-        if (LowerCase(ExtractFileName(entry)).find("_geo.nc") == std::string::npos) {
+        if (TakesImageRoute(entry)) {
             ImageRoute(entry, result);
         } else if (!GeoMode) {
             std::error_code ec;

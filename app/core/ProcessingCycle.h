@@ -61,6 +61,9 @@ public:
     // Told of each image as soon as it is saved, before the incoming file is removed, so that
     // a station killed in between continues from that image after a restart.
     std::function<void(std::uint8_t channelIndex, const std::string& savedFileName)> OnImageSaved;
+    // The image file the cycle hands over next, or empty: the handler may read it ahead,
+    // changing nothing, while it finishes the file in hand.
+    std::string NextFile;
 };
 
 // The geolocation diagnostics; only called in "geo" mode.

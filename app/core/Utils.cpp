@@ -221,6 +221,42 @@ std::optional<TDateTime> GetFileDateTime(const std::string& path)
 
 namespace {
 
+// Reads fd to its end into data, its size a hint only (the file may still grow or shrink
+// while it is read); with out, each piece is written there and dropped instead of kept.
+// Raises when a read fails.
+void readAll(int fd, std::vector<char>& data, std::size_t sizeHint, TPartialFile* out)
+{
+    data.clear();
+    data.reserve(out ? std::size_t{1} << 20 : sizeHint + 1);
+    for (;;) {
+        if (data.size() == data.capacity()) data.reserve(data.capacity() * 2);
+        const std::size_t at = data.size();
+        data.resize(data.capacity());
+        const ssize_t n = ::read(fd, data.data() + at, data.size() - at);
+        data.resize(at + static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) throw std::runtime_error("read failed");
+        if (n == 0) break;
+        if (out) {
+            out->write(data.data(), data.size());
+            data.clear();
+        }
+    }
+}
+
+bool sameTime(const struct timespec& a, const struct timespec& b)
+{
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+// The same file, unchanged: writing to it, even back to its old modification time, changes
+// its change time.
+bool sameFile(const struct stat& a, const struct stat& b)
+{
+    return a.st_ino != 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+           sameTime(a.st_mtim, b.st_mtim) && sameTime(a.st_ctim, b.st_ctim);
+}
+
 // Copies source into target through a temporary; with keep, what was read stays there (the
 // whole file, read once) and is written in one piece.
 bool copyAtomically(const std::string& source, const std::string& target, TFileContent* keep)
@@ -233,29 +269,20 @@ bool copyAtomically(const std::string& source, const std::string& target, TFileC
         struct stat st {};
         if (::fstat(in, &st) != 0) throw std::runtime_error("stat failed");
         TPartialFile out(target);
-        std::vector<char> buffer;
-        std::vector<char>& data = keep ? keep->Data : buffer;
-        data.clear();
-        // The size is a hint only: the file may still grow or shrink while it is read.
-        data.reserve(keep ? static_cast<std::size_t>(std::max<off_t>(st.st_size, 0)) + 1 : std::size_t{1} << 20);
-        for (;;) {
-            if (data.size() == data.capacity()) data.reserve(data.capacity() * 2);
-            const std::size_t at = data.size();
-            data.resize(data.capacity());
-            const ssize_t n = ::read(in, data.data() + at, data.size() - at);
-            data.resize(at + static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) throw std::runtime_error("read failed");
-            if (n == 0) break;
-            if (!keep) {
-                out.write(data.data(), data.size());
-                data.clear();
-            }
+        if (keep) {
+            keep->ReadBefore = sameFile(keep->Status, st);
+            if (!keep->ReadBefore) readAll(in, keep->Data, static_cast<std::size_t>(std::max<off_t>(st.st_size, 0)), nullptr);
+            out.write(keep->Data.data(), keep->Data.size());
+        } else {
+            std::vector<char> buffer;
+            readAll(in, buffer, 0, &out);
         }
-        out.write(data.data(), data.size());
         // The archive keeps the time the file was received, not the time it was processed.
         out.commit(&st.st_mtim);
-        if (keep) keep->Modified = st.st_mtim;
+        if (keep) {
+            keep->Modified = st.st_mtim;
+            keep->Status = st;
+        }
         ok = true;
     } catch (const std::exception&) {
         error = errno;
@@ -276,4 +303,31 @@ bool CopyFileAtomically(const std::string& source, const std::string& target)
 bool CopyFileAtomically(const std::string& source, const std::string& target, TFileContent& content)
 {
     return copyAtomically(source, target, &content);
+}
+
+bool ReadFileContent(const std::string& path, TFileContent& content, std::uint64_t maxSize)
+{
+    // What the cycle leaves alone (links, devices, pipes) is never opened.
+    struct stat before {};
+    if (::lstat(path.c_str(), &before) != 0 || !S_ISREG(before.st_mode) ||
+        static_cast<std::uint64_t>(before.st_size) > maxSize)
+        return false;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) return false;
+    bool ok = false;
+    try {
+        struct stat st {}, after {};
+        if (::fstat(fd, &st) == 0 && sameFile(before, st)) {
+            readAll(fd, content.Data, static_cast<std::size_t>(st.st_size), nullptr);
+            ok = ::fstat(fd, &after) == 0 && sameFile(st, after) &&
+                 content.Data.size() == static_cast<std::size_t>(st.st_size);
+            content.Modified = st.st_mtim;
+            content.Status = st;
+        }
+    } catch (const std::exception&) {
+        ok = false;
+    }
+    ::close(fd);
+    if (!ok) content = TFileContent();
+    return ok;
 }

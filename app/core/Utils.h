@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <sys/stat.h>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -72,10 +73,20 @@ bool CopyFileAtomically(const std::string& source, const std::string& target);
 struct TFileContent {
     std::vector<char> Data;
     struct timespec Modified {};
+    // The file's status when it was read: any change to the file since shows in it.
+    struct stat Status {};
+    // Set by CopyFileAtomically when Data already held the file as it still is, so that it
+    // was not read again.
+    bool ReadBefore = false;
 };
 // The same, keeping what was read in content (complete only on success), so the caller
-// works on the bytes without reading the file again.
+// works on the bytes without reading the file again. When content already holds the source
+// as it still is (read by ReadFileContent), those bytes are written.
 bool CopyFileAtomically(const std::string& source, const std::string& target, TFileContent& content);
+
+// Reads a regular file of at most maxSize bytes whole, not through a link; false when it
+// cannot be read, is larger, or changed while it was read.
+bool ReadFileContent(const std::string& path, TFileContent& content, std::uint64_t maxSize);
 
 // Moves source to target, replacing it: a rename, or across file systems a complete copy
 // followed by the removal of the source. On failure the source stays and errno tells why.

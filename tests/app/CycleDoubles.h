@@ -34,6 +34,7 @@ public:
     bool ProcessGoesFile(const std::string& path, TGoesFileResult& result) override
     {
         Calls.push_back(path);
+        Next.push_back(NextFile);
         result.SavedFileName.clear();
         result.Skipped = false;
         result.SlotTime = 0;
@@ -46,6 +47,7 @@ public:
 
     TProcess Process;
     std::vector<std::string> Calls;
+    std::vector<std::string> Next;  // NextFile at each call
     std::vector<std::string> Shown;
 };
 

@@ -224,6 +224,35 @@ TEST_F(ProductTest, CompressedScanIsDecompressedAndTheCompressedCopyNeverKept)
     EXPECT_EQ(notifier.Posts.at(0).first, 20u);
 }
 
+// In a feed the next file is read and decompressed ahead while the one in hand is finished:
+// what was read ahead may be used only while the file is exactly as it was then.
+TEST_F(ProductTest, AFileReadAheadIsUsedOnlyWhileItIsUnchanged)
+{
+    const std::string nc = tmp.Dir("work") + "scan.nc";
+    const auto drop = [&](const std::string& name, int width) {
+        WriteScan(nc, width, 100, 6000, 4, 0.0f, true);
+        Compress(nc, incoming + name);
+        return incoming + name;
+    };
+    const std::string a = drop("goes15.2013.150.120000.4.nc.bz2", 200);
+    const std::string b = drop("goes15.2013.150.123000.4.nc.bz2", 200);
+    const std::string c = drop("goes15.2013.150.130000.4.nc.bz2", 200);
+    const auto lastDetails = [&] {
+        const std::string log = TTempXdg::ReadText(product.GeoLogPath);
+        return log.substr(log.rfind('\n', log.size() - 2) + 1);
+    };
+    product.NextFile = b;
+    ASSERT_TRUE(product.ProcessGoesFile(a, result));
+    product.NextFile = c;
+    ASSERT_TRUE(product.ProcessGoesFile(b, result));
+    EXPECT_NE(lastDetails().find("elements: 200 "), std::string::npos) << lastDetails();
+    drop("goes15.2013.150.130000.4.nc.bz2", 180);  // rewritten after it was read ahead
+    product.NextFile.clear();
+    ASSERT_TRUE(product.ProcessGoesFile(c, result));
+    EXPECT_NE(lastDetails().find("elements: 180 "), std::string::npos) << lastDetails();
+    EXPECT_FALSE(fs::exists(c));
+}
+
 enum class TFate { Stays, PutAside };
 
 struct RefusedCase {

@@ -154,6 +154,8 @@ TEST_F(ProcessingCycleTest, FilesInNameOrderOnlyMatchingOnes)
     Drop("goes15.2013.150.120000.1.bz2");
     RunOneCycle();
     EXPECT_EQ(goes_.Calls, (std::vector<std::string>{a, b, c}));
+    EXPECT_EQ(goes_.Next, (std::vector<std::string>{b, c, ""}));  // what may be read ahead
+    EXPECT_EQ(goes_.NextFile, "");
     EXPECT_EQ(Logged(), (std::vector<std::string>{a + " failed", b + " failed", c + " failed"}));
     EXPECT_EQ(view_.Status, c + " failed");
 }
@@ -276,6 +278,7 @@ TEST_F(ProcessingCycleTest, GeoFilesInGeoModeGoToTheGeoHandler)
     const auto i = Drop("goes15.2013.150.120000.1.nc");
     RunOneCycle();
     EXPECT_EQ(goes_.Calls, (std::vector<std::string>{i}));
+    EXPECT_EQ(goes_.Next, (std::vector<std::string>{""}));  // a geolocation file is not read ahead
     EXPECT_EQ(geo_.Calls, (std::vector<std::string>{g}));
     EXPECT_TRUE(std::filesystem::exists(g));  // the real handler archives it; the double does not
 }
