@@ -7,8 +7,10 @@
 #include <limits>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "cartography/vrnCartography.h"
+#include "netcdf/ClassicHeader.h"
 
 namespace binned {
 namespace {
@@ -23,87 +25,17 @@ constexpr std::uint64_t kMaxInflation = 64;
 
 // The library trusts the counts in a classic (netCDF-3) header and allocates for them before
 // it looks any further: a few hundred hostile bytes can ask it for gigabytes. So the header is
-// walked here first, and every count must be backed by the bytes that follow it.
-class TClassicHeader {
-public:
-    explicit TClassicHeader(std::span<const std::uint8_t> data) : data_(data), version_(data[3]) {}
-
-    bool Sound()
-    {
-        pos_ = 4;
-        return skip(version_ == 5 ? 8 : 4) && list(kDimensionTag, [this] { return name() && skip(sizeWord()); }) &&
-               attributes() && list(kVariableTag, [this] { return variable(); });
-    }
-
-private:
-    static constexpr std::uint64_t kDimensionTag = 10, kVariableTag = 11, kAttributeTag = 12;
-
-    std::size_t sizeWord() const { return version_ == 5 ? 8 : 4; }
-    bool skip(std::uint64_t n)
-    {
-        if (n > data_.size() - pos_) return false;
-        pos_ += static_cast<std::size_t>(n);
-        return true;
-    }
-    bool number(std::size_t bytes, std::uint64_t& value)
-    {
-        if (bytes > data_.size() - pos_) return false;
-        value = 0;
-        for (std::size_t i = 0; i < bytes; ++i) value = value << 8 | data_[pos_ + i];
-        pos_ += bytes;
-        return true;
-    }
-    // A count of items of at least minBytes each, all of which must still fit.
-    bool count(std::size_t bytes, std::uint64_t minBytes, std::uint64_t& n)
-    {
-        return number(bytes, n) && n <= (data_.size() - pos_) / minBytes;
-    }
-    bool name()
-    {
-        std::uint64_t n = 0;
-        return count(sizeWord(), 1, n) && skip((n + 3) / 4 * 4);
-    }
-    template <class Item>
-    bool list(std::uint64_t tag, Item item)
-    {
-        std::uint64_t t = 0, n = 0;
-        if (!number(4, t) || !count(sizeWord(), 4, n)) return false;
-        if (t != tag && !(t == 0 && n == 0)) return false;
-        for (std::uint64_t i = 0; i < n; ++i)
-            if (!item()) return false;
-        return true;
-    }
-    static std::uint64_t typeBytes(std::uint64_t type)
-    {
-        switch (type) {
-        case 1: case 2: case 7: return 1;   // byte, char, ubyte
-        case 3: case 8: return 2;           // short, ushort
-        case 4: case 5: case 9: return 4;   // int, float, uint
-        case 6: case 10: case 11: return 8; // double, int64, uint64
-        default: return 0;
-        }
-    }
-    bool attributes()
-    {
-        return list(kAttributeTag, [this] {
-            std::uint64_t type = 0, n = 0;
-            if (!name() || !number(4, type) || typeBytes(type) == 0) return false;
-            if (!count(sizeWord(), typeBytes(type), n)) return false;
-            return skip((n * typeBytes(type) + 3) / 4 * 4);
-        });
-    }
-    bool variable()
-    {
-        std::uint64_t dims = 0, type = 0;
-        if (!name() || !count(sizeWord(), sizeWord(), dims) || !skip(dims * sizeWord())) return false;
-        return attributes() && number(4, type) && typeBytes(type) != 0 && skip(sizeWord()) &&
-               skip(version_ == 1 ? 4 : 8);
-    }
-
-    std::span<const std::uint8_t> data_;
-    std::uint8_t version_;
-    std::size_t pos_ = 0;
-};
+// walked here first, and a variable of a type the format does not have is damage too.
+bool SoundClassicHeader(std::span<const std::uint8_t> data)
+{
+    std::vector<std::uint64_t> dimensions;
+    bool sound = true;
+    const bool walked = WalkClassicHeader(data, dimensions, [&](const TClassicVariable& v) {
+        sound = ClassicTypeSize(v.Type) != 0;
+        return sound;
+    });
+    return walked && sound;
+}
 
 // An open netCDF file held in memory. The library wants a writable buffer even for reading,
 // so it gets its own copy.
@@ -111,7 +43,7 @@ class TNcImage {
 public:
     explicit TNcImage(std::span<const std::uint8_t> data) : bytes_(data.begin(), data.end())
     {
-        if (data.size() >= 4 && data[0] == 'C' && !TClassicHeader(data).Sound()) return;
+        if (data.size() >= 4 && data[0] == 'C' && !SoundClassicHeader(data)) return;
         if (nc_open_mem("binned", NC_NOWRITE, bytes_.size(), bytes_.data(), &id_) != NC_NOERR) id_ = -1;
     }
     ~TNcImage()

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "imaging/StreamErrors.h"
+#include "base/StreamErrors.h"
 
 class TSegmentMapping;
 class TExtBitmap;

@@ -18,8 +18,8 @@
 #include "imaging/BZ2Parallel.h"
 
 #include "imaging/BZip2.h"
-#include "imaging/PartialFile.h"
-#include "imaging/StreamErrors.h"
+#include "base/PartialFile.h"
+#include "base/StreamErrors.h"
 
 namespace {
 

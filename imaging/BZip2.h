@@ -10,7 +10,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "imaging/StreamErrors.h"
+#include "base/StreamErrors.h"
 
 class EBZip2Error : public std::runtime_error {
 public:

@@ -12,7 +12,7 @@
 #include <memory>
 #include <vector>
 
-#include "imaging/PartialFile.h"
+#include "base/PartialFile.h"
 
 // libjpeg reports errors by calling error_exit, which must not return. We leave by
 // longjmp, and only ever to a setjmp in one of the small "guarded" functions below: they

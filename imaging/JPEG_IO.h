@@ -4,7 +4,7 @@
 #include <string>
 
 #include "imaging/BMPExtImage.h"
-#include "imaging/StreamErrors.h"
+#include "base/StreamErrors.h"
 
 // Writes an 8- or 24-bit bitmap as a JPEG at the given quality with the comment (COM
 // marker, when not empty). An 8-bit image becomes a three-channel YCbCr file unless

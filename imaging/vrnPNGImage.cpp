@@ -12,7 +12,7 @@
 #include <new>
 
 #include "imaging/Canvas.h"
-#include "imaging/PartialFile.h"
+#include "base/PartialFile.h"
 
 // libpng reports errors through png_error, which must not return. Ours records the
 // message and longjmps, and only ever to a setjmp in one of the small "guarded" functions

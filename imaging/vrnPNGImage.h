@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "imaging/BMPExtImage.h"
-#include "imaging/StreamErrors.h"
+#include "base/StreamErrors.h"
 
 class TCanvas;
 

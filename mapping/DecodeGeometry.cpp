@@ -82,29 +82,6 @@ std::string FormatC(const char* format, ...)
     return text;
 }
 
-bool WriteFileAtomically(const std::string& path, const std::string& content)
-{
-    namespace fs = std::filesystem;
-    const std::string temporary = path + ".tmp" + std::to_string(::getpid());
-    std::error_code error;
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << content;
-        out.flush();
-        if (!out) {
-            out.close();
-            fs::remove(temporary, error);
-            return false;
-        }
-    }
-    fs::rename(temporary, path, error);
-    if (error) {
-        fs::remove(temporary, error);
-        return false;
-    }
-    return true;
-}
-
 bool AppendLineToFile(const std::string& path, const std::string& line)
 {
     std::string content;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "base/PartialFile.h"  // WriteFileAtomically
 #include "mapping/CompositeLayout.h"
 
 class TSegmentMapping;
@@ -100,10 +101,6 @@ private:
 // printf-style formatting that always uses the C locale's full stop, whatever locale the
 // application object has switched the process to.
 std::string FormatC(const char* format, ...) __attribute__((format(printf, 1, 2)));
-
-// Replaces a file's content through a temporary file and a rename, so that readers never see
-// half of it and a full disk leaves the old content in place.
-bool WriteFileAtomically(const std::string& path, const std::string& content);
 
 // Appends one line to a text file, keeping what it holds; the file is replaced atomically so
 // a full disk never costs the lines already there. False when it could not be written.

@@ -1,5 +1,7 @@
 #include "netcdf/NetCDFclass.h"
 
+#include "netcdf/ClassicHeader.h"
+
 #include <netcdf.h>
 #include <netcdf_mem.h>
 #include <sys/stat.h>
@@ -86,79 +88,11 @@ bool TNetCdf::readInteger(const char* name, std::int32_t& value) const
 
 namespace {
 
+// Headers of real files are a few kilobytes; a larger one is read as far as it goes and is
+// judged unreadable when it goes further.
 constexpr std::size_t HeaderBytesRead = std::size_t{1} << 20;
 
-// A bounds-checked walk through a classic header: every read past the end sets `bad`.
-class THeaderCursor {
-public:
-    THeaderCursor(std::span<const unsigned char> bytes, int version) : bytes_(bytes), version_(version) {}
-
-    std::uint64_t u32() { return big(4); }
-    // Counts and lengths are 64-bit in CDF-5.
-    std::uint64_t count() { return big(version_ == 5 ? 8 : 4); }
-    // File offsets are 64-bit from CDF-2 on.
-    std::uint64_t offset() { return big(version_ == 1 ? 4 : 8); }
-    std::string name()
-    {
-        const std::uint64_t n = count();
-        if (bad || n > bytes_.size() - pos_) return fail(), std::string();
-        std::string s(reinterpret_cast<const char*>(bytes_.data() + pos_), static_cast<std::size_t>(n));
-        skip(n, 4);
-        return s;
-    }
-    void skip(std::uint64_t n, std::uint64_t align = 1)
-    {
-        const std::uint64_t padded = n + (align - n % align) % align;
-        if (bad || padded < n || padded > bytes_.size() - pos_) return fail();
-        pos_ += static_cast<std::size_t>(padded);
-    }
-    bool bad = false;
-
-private:
-    std::uint64_t big(std::size_t width)
-    {
-        if (bad || width > bytes_.size() - pos_) return fail(), 0;
-        std::uint64_t v = 0;
-        for (std::size_t i = 0; i < width; ++i) v = (v << 8) | bytes_[pos_ + i];
-        pos_ += width;
-        return v;
-    }
-    void fail() { bad = true; }
-
-    std::span<const unsigned char> bytes_;
-    int version_;
-    std::size_t pos_ = 4;
-};
-
-std::uint64_t ClassicTypeSize(std::uint64_t type)
-{
-    switch (type) {
-    case 1: case 2: case 7: return 1;   // byte, char, unsigned byte
-    case 3: case 8: return 2;           // short, unsigned short
-    case 4: case 5: case 9: return 4;   // int, float, unsigned int
-    case 6: case 10: case 11: return 8; // double, 64-bit integers
-    default: return 0;
-    }
-}
-
-// Skips an attribute list; false when it cannot be read.
-bool SkipAttributes(THeaderCursor& c)
-{
-    const std::uint64_t tag = c.u32();
-    const std::uint64_t n = c.count();
-    if (tag == 0 && n == 0) return !c.bad;
-    if (tag != 0x0C) return false;
-    for (std::uint64_t i = 0; i < n && !c.bad; ++i) {
-        c.name();
-        const std::uint64_t size = ClassicTypeSize(c.u32());
-        const std::uint64_t values = c.count();
-        if (size == 0 || values > (std::uint64_t{1} << 40)) return false;
-        c.skip(values * size, 4);
-    }
-    return !c.bad;
-}
-
-}  // namespace
+} // namespace
 
 std::optional<std::uint64_t> ClassicVariableEnd(const std::string& fileName, const char* variable)
 {
@@ -172,53 +106,32 @@ std::optional<std::uint64_t> ClassicVariableEnd(const std::string& fileName, con
 
 std::optional<std::uint64_t> ClassicVariableEnd(std::span<const unsigned char> bytes, const char* variable)
 {
-    // Headers of real files are a few kilobytes; a larger one is read as far as it goes and
-    // is judged unreadable when it goes further.
     bytes = bytes.first(std::min(bytes.size(), HeaderBytesRead));
-    if (bytes.size() < 4 || bytes[0] != 'C' || bytes[1] != 'D' || bytes[2] != 'F') return std::nullopt;
-    const int version = bytes[3];
-    if (version != 1 && version != 2 && version != 5) return std::nullopt;
-
-    THeaderCursor c(bytes, version);
-    c.count();  // number of records
     std::vector<std::uint64_t> dimensions;
-    const std::uint64_t dimTag = c.u32();
-    const std::uint64_t dimCount = c.count();
-    if (dimTag == 0x0A) {
-        for (std::uint64_t i = 0; i < dimCount && !c.bad; ++i) {
-            c.name();
-            dimensions.push_back(c.count());
-        }
-    } else if (dimTag != 0 || dimCount != 0) {
-        return std::nullopt;
-    }
-    if (!SkipAttributes(c)) return std::nullopt;
-    const std::uint64_t varTag = c.u32();
-    const std::uint64_t varCount = c.count();
-    if (varTag != 0x0B) return std::nullopt;
-    for (std::uint64_t i = 0; i < varCount && !c.bad; ++i) {
-        const std::string name = c.name();
-        const std::uint64_t rank = c.count();
-        if (rank > 1024) return std::nullopt;
+    std::optional<std::uint64_t> result;
+    bool damaged = false;
+    const bool walked = WalkClassicHeader(bytes, dimensions, [&](const TClassicVariable& v) {
+        if (v.DimensionIds.size() > 1024) return damaged = true, false;
         std::uint64_t values = 1;
         bool overflow = false;
-        for (std::uint64_t d = 0; d < rank; ++d) {
-            const std::uint64_t id = c.count();
-            if (id >= dimensions.size()) return std::nullopt;
+        for (std::size_t d = 0; d < v.DimensionIds.size(); ++d) {
+            const std::uint64_t id = v.DimensionIds[d];
+            if (id >= dimensions.size()) return damaged = true, false;
             // A record dimension (length 0) counts one record.
             const std::uint64_t length = dimensions[id] == 0 && d == 0 ? 1 : dimensions[id];
             if (length != 0 && values > (std::uint64_t{1} << 62) / length) overflow = true;
             values *= length;
         }
-        if (!SkipAttributes(c)) return std::nullopt;
-        const std::uint64_t size = ClassicTypeSize(c.u32());
-        c.count();  // vsize: rounded, and wrapped for very large variables
-        const std::uint64_t begin = c.offset();
-        if (c.bad) return std::nullopt;
-        if (name != variable) continue;
-        if (size == 0 || overflow || values > (std::uint64_t{1} << 62) / size) return std::numeric_limits<std::uint64_t>::max();
-        const std::uint64_t end = begin + values * size;
-        return end < begin ? std::numeric_limits<std::uint64_t>::max() : end;
-    }
-    return std::nullopt;
+        if (v.Name != variable) return true;
+        const std::uint64_t size = ClassicTypeSize(v.Type);
+        if (size == 0 || overflow || values > (std::uint64_t{1} << 62) / size) {
+            result = std::numeric_limits<std::uint64_t>::max();
+        } else {
+            const std::uint64_t end = v.Begin + values * size;
+            result = end < v.Begin ? std::numeric_limits<std::uint64_t>::max() : end;
+        }
+        return false;
+    });
+    if (!walked || damaged) return std::nullopt;
+    return result;
 }

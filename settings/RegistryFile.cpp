@@ -14,6 +14,7 @@
 #include <set>
 #include <sstream>
 
+#include "base/PartialFile.h"
 #include "settings/ProgramPaths.h"
 
 namespace {
@@ -164,27 +165,6 @@ private:
     int fd_ = -1;
 };
 
-class TFileDescriptor {
-public:
-    explicit TFileDescriptor(int fd) : fd_(fd) {}
-    ~TFileDescriptor()
-    {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    TFileDescriptor(const TFileDescriptor&) = delete;
-    TFileDescriptor& operator=(const TFileDescriptor&) = delete;
-    int Get() const { return fd_; }
-    int Release()
-    {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-
-private:
-    int fd_;
-};
-
 enum class ReadState { Missing, Ok, Damaged };
 
 ReadState ReadWholeFile(const std::string& path, std::string& out)
@@ -201,27 +181,18 @@ ReadState ReadWholeFile(const std::string& path, std::string& out)
     return ReadState::Ok;
 }
 
+// The settings file is readable by all and writable by its owner, whatever the umask.
 bool WriteAtomically(const std::string& path, const std::string& text)
 {
-    std::string tmpl = path + ".XXXXXX";
-    TFileDescriptor fd(::mkstemp(tmpl.data()));
-    if (fd.Get() < 0) return false;
-    ::fchmod(fd.Get(), 0644);
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd.Get(), text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            ::unlink(tmpl.c_str());
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    if (::fsync(fd.Get()) != 0 || ::close(fd.Release()) != 0 || ::rename(tmpl.c_str(), path.c_str()) != 0) {
-        ::unlink(tmpl.c_str());
+    try {
+        TPartialFile file(path);
+        file.setPermissions(0644);
+        file.write(text.data(), text.size());
+        file.commit();
+        return true;
+    } catch (const std::exception&) {
         return false;
     }
-    return true;
 }
 
 std::string DamagedName(const std::string& path)

@@ -24,7 +24,7 @@
 #include "imaging/BZip2.h"
 #include "imaging/Canvas.h"
 #include "imaging/JPEG_IO.h"
-#include "imaging/PartialFile.h"
+#include "base/PartialFile.h"
 #include "imaging/PNG_IO.h"
 #include "netcdf/NetCdfG15.h"
 #include "settings/ProgramPaths.h"

@@ -10,6 +10,7 @@
 #include <fstream>
 
 #include "app/core/Utils.h"
+#include "base/PartialFile.h"
 #include "settings/ProgramPaths.h"
 
 namespace {
@@ -31,23 +32,7 @@ bool SaveTextAtomically(const std::string& path, const std::string& text)
 {
     const std::filesystem::path target(path);
     if (target.has_parent_path() && !ForceDirectories(target.parent_path().string())) return false;
-    // Our own temporary name, so that two programs saving at once never write into one file.
-    const std::string tmp = path + ".tmp." + std::to_string(::getpid());
-    {
-        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-        if (!out) return false;
-        out << text;
-        out.flush();
-        if (!out) {
-            out.close();
-            std::remove(tmp.c_str());
-            return false;
-        }
-    }
-    std::error_code ec;
-    std::filesystem::rename(tmp, target, ec);
-    if (ec) std::remove(tmp.c_str());
-    return !ec;
+    return WriteFileAtomically(path, text);
 }
 
 bool AppendTextLine(const std::string& path, const std::string& line)

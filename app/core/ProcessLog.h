@@ -64,5 +64,5 @@ std::string LogSafe(std::string_view text);
 // false when it cannot be written.
 bool AppendTextLine(const std::string& path, const std::string& line);
 
-// Writes text to path via a temporary file and rename, creating the directory when missing.
+// WriteFileAtomically, creating the directory when missing.
 bool SaveTextAtomically(const std::string& path, const std::string& text);

@@ -18,7 +18,7 @@
 #include <memory>
 
 #include "Version.h"
-#include "imaging/PartialFile.h"
+#include "base/PartialFile.h"
 #include "settings/ProgramPaths.h"
 
 TDateTime UtcNow()

@@ -9,7 +9,7 @@
 
 #include "LineFiles.h"
 #include "cartography/vrnCartography.h"
-#include "imaging/StreamErrors.h"
+#include "base/StreamErrors.h"
 
 using namespace linefiles;
 

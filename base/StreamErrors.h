@@ -1,5 +1,5 @@
 #pragma once
-// The framework's stream and operation failures, shared by the file codecs.
+// Stream and operation failures, shared by the file codecs and the atomic writer.
 
 #include <stdexcept>
 

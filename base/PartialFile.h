@@ -1,11 +1,16 @@
 #pragma once
-// A file that appears under its name only when complete.
+// A file that appears under its name only when complete: the one way the program replaces a
+// file. Images, archive copies, decompressed files, the process log, the status file, the
+// settings and the geolocation reports are all written through it, under one contract:
+// a temporary beside the target, the data written and made durable (fsync), the
+// modification time stamped where the caller gives one, then renamed over the target.
 
 #include <sys/stat.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 // Written as an unnamed file in the target's directory and given a name only when complete
 // (linked under a hidden name and renamed over the target by commit()), so a failure
@@ -24,6 +29,8 @@ public:
     // Raises EWriteError when not everything could be written.
     void write(const void* data, std::size_t count);
     std::int64_t size() const { return size_; }
+    // Asks for exactly these permissions instead of the umask's choice.
+    void setPermissions(mode_t mode);
 
     // Makes the data durable, stamps it with the modification time when one is given and
     // moves it into place. Raises EWriteError on failure (the target is then untouched).
@@ -40,3 +47,7 @@ private:
     int fd_ = -1;
     std::int64_t size_ = 0;
 };
+
+// Writes content as the whole of path through a TPartialFile. False when that failed: errno
+// tells why, and a file that was there before is untouched.
+bool WriteFileAtomically(const std::string& path, std::string_view content);

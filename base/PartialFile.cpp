@@ -1,4 +1,4 @@
-#include "imaging/PartialFile.h"
+#include "base/PartialFile.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "imaging/StreamErrors.h"
+#include "base/StreamErrors.h"
 
 namespace {
 
@@ -72,6 +72,12 @@ void TPartialFile::write(const void* data, std::size_t count)
     }
 }
 
+void TPartialFile::setPermissions(mode_t mode)
+{
+    // A file system without permissions keeps its own; the file is no less complete for it.
+    ::fchmod(fd_, mode);
+}
+
 void TPartialFile::commit(const struct timespec* modified)
 {
     if (::fsync(fd_) != 0)
@@ -96,4 +102,17 @@ void TPartialFile::commit(const struct timespec* modified)
     if (rc != 0 || ::rename(path_.c_str(), target_.c_str()) != 0)
         throw EWriteError("Stream write error");
     path_.clear();
+}
+
+bool WriteFileAtomically(const std::string& path, std::string_view content)
+{
+    try {
+        TPartialFile file(path);
+        file.write(content.data(), content.size());
+        file.commit();
+        return true;
+    } catch (const std::exception&) {
+        // errno still says what the failing call met.
+        return false;
+    }
 }

@@ -1,0 +1,127 @@
+#include "netcdf/ClassicHeader.h"
+
+namespace {
+
+constexpr std::uint64_t kDimensionTag = 0x0A, kVariableTag = 0x0B, kAttributeTag = 0x0C;
+
+// Reads big-endian numbers and skips padded items; any read past the end sets `bad`, after
+// which every read gives 0.
+class TCursor {
+public:
+    TCursor(std::span<const unsigned char> bytes, int version) : bytes_(bytes), version_(version) {}
+
+    std::uint64_t u32() { return big(4); }
+    // Counts and lengths are 64-bit in CDF-5.
+    std::uint64_t count() { return big(countBytes()); }
+    // File offsets are 64-bit from CDF-2 on.
+    std::uint64_t offset() { return big(version_ == 1 ? 4 : 8); }
+    std::size_t countBytes() const { return version_ == 5 ? 8 : 4; }
+
+    // A count of items of at least minBytes each, all of which must still fit.
+    std::uint64_t backedCount(std::uint64_t minBytes)
+    {
+        const std::uint64_t n = count();
+        if (!bad && n > remaining() / minBytes) fail();
+        return bad ? 0 : n;
+    }
+    std::string name()
+    {
+        const std::uint64_t n = backedCount(1);
+        if (bad) return {};
+        std::string s(reinterpret_cast<const char*>(bytes_.data() + pos_), static_cast<std::size_t>(n));
+        skip(n, 4);
+        return s;
+    }
+    void skip(std::uint64_t n, std::uint64_t align = 1)
+    {
+        const std::uint64_t padded = n + (align - n % align) % align;
+        if (bad || padded < n || padded > remaining()) return fail();
+        pos_ += static_cast<std::size_t>(padded);
+    }
+    // A list's tag and length: the tag expected, or the empty list (both 0). Its items take
+    // at least four bytes each.
+    bool list(std::uint64_t tag, std::uint64_t& n)
+    {
+        const std::uint64_t t = u32();
+        n = backedCount(4);
+        if (bad || (t != tag && !(t == 0 && n == 0))) return fail(), false;
+        return true;
+    }
+    bool bad = false;
+
+private:
+    std::uint64_t remaining() const { return bytes_.size() - pos_; }
+    std::uint64_t big(std::size_t width)
+    {
+        if (bad || width > remaining()) return fail(), 0;
+        std::uint64_t v = 0;
+        for (std::size_t i = 0; i < width; ++i) v = (v << 8) | bytes_[pos_ + i];
+        pos_ += width;
+        return v;
+    }
+    void fail() { bad = true; }
+
+    std::span<const unsigned char> bytes_;
+    int version_;
+    std::size_t pos_ = 4;
+};
+
+bool SkipAttributes(TCursor& c)
+{
+    std::uint64_t n = 0;
+    if (!c.list(kAttributeTag, n)) return false;
+    for (std::uint64_t i = 0; i < n && !c.bad; ++i) {
+        c.name();
+        const std::uint64_t size = ClassicTypeSize(c.u32());
+        if (size == 0) return false;
+        c.skip(c.backedCount(size) * size, 4);
+    }
+    return !c.bad;
+}
+
+} // namespace
+
+std::uint64_t ClassicTypeSize(std::uint64_t type)
+{
+    switch (type) {
+    case 1: case 2: case 7: return 1;   // byte, char, unsigned byte
+    case 3: case 8: return 2;           // short, unsigned short
+    case 4: case 5: case 9: return 4;   // int, float, unsigned int
+    case 6: case 10: case 11: return 8; // double, 64-bit integers
+    default: return 0;
+    }
+}
+
+bool WalkClassicHeader(std::span<const unsigned char> bytes, std::vector<std::uint64_t>& dimensionLengths,
+                       const std::function<bool(const TClassicVariable&)>& onVariable)
+{
+    dimensionLengths.clear();
+    if (bytes.size() < 4 || bytes[0] != 'C' || bytes[1] != 'D' || bytes[2] != 'F') return false;
+    const int version = bytes[3];
+    if (version != 1 && version != 2 && version != 5) return false;
+
+    TCursor c(bytes, version);
+    c.count(); // number of records
+    std::uint64_t n = 0;
+    if (!c.list(kDimensionTag, n)) return false;
+    for (std::uint64_t i = 0; i < n && !c.bad; ++i) {
+        c.name();
+        dimensionLengths.push_back(c.count());
+    }
+    if (c.bad || !SkipAttributes(c)) return false;
+    if (!c.list(kVariableTag, n)) return false;
+    TClassicVariable v;
+    for (std::uint64_t i = 0; i < n; ++i) {
+        v.Name = c.name();
+        const std::uint64_t rank = c.backedCount(c.countBytes());
+        v.DimensionIds.clear();
+        for (std::uint64_t d = 0; d < rank && !c.bad; ++d) v.DimensionIds.push_back(c.count());
+        if (c.bad || !SkipAttributes(c)) return false;
+        v.Type = c.u32();
+        c.count(); // vsize: rounded, and wrapped for very large variables
+        v.Begin = c.offset();
+        if (c.bad) return false;
+        if (!onVariable(v)) return true;
+    }
+    return true;
+}
