@@ -66,38 +66,33 @@ void installErrorHandlers(TJpegErrorMgr& err)
     err.pub.output_message = outputMessage;
 }
 
-struct TDecompressor {
-    jpeg_decompress_struct cinfo{};
+// The library's object of one decompression or compression, with our error handlers; it is
+// destroyed only once the library has created it.
+template <class Info>
+struct TCodec {
+    Info cinfo{};
     TJpegErrorMgr err{};
-    jpeg_progress_mgr progress{};
     bool created = false;
 
-    TDecompressor() { installErrorHandlers(err); cinfo.err = &err.pub; }
-    TDecompressor(const TDecompressor&) = delete;
-    TDecompressor& operator=(const TDecompressor&) = delete;
-    ~TDecompressor()
+    TCodec() { installErrorHandlers(err); cinfo.err = &err.pub; }
+    TCodec(const TCodec&) = delete;
+    TCodec& operator=(const TCodec&) = delete;
+    ~TCodec()
     {
         if (created)
-            jpeg_destroy_decompress(&cinfo);
+            jpeg_destroy(reinterpret_cast<j_common_ptr>(&cinfo));
     }
 };
 
-struct TCompressor {
-    jpeg_compress_struct cinfo{};
-    TJpegErrorMgr err{};
-    bool created = false;
+struct TDecompressor : TCodec<jpeg_decompress_struct> {
+    jpeg_progress_mgr progress{};
+};
+
+// The compressed bytes are allocated by the library's memory destination and freed here.
+struct TCompressor : TCodec<jpeg_compress_struct> {
     unsigned char* output = nullptr;
     unsigned long outputSize = 0;
-
-    TCompressor() { installErrorHandlers(err); cinfo.err = &err.pub; }
-    TCompressor(const TCompressor&) = delete;
-    TCompressor& operator=(const TCompressor&) = delete;
-    ~TCompressor()
-    {
-        if (created)
-            jpeg_destroy_compress(&cinfo);
-        std::free(output);
-    }
+    ~TCompressor() { std::free(output); }
 };
 
 // --- guarded steps: no locals with destructors below this line ---
