@@ -186,9 +186,7 @@ void TGoesProduct::startReadAhead(const std::string& current)
     readAhead_ = std::async(std::launch::async, [next = NextFile] {
         TReadAhead ahead;
         ahead.Path = next;
-        // Larger than any compressed scan, so that a stray huge file is not held in memory.
-        constexpr std::uint64_t MaxReadAhead = std::uint64_t{128} << 20;
-        if (!ReadFileContent(next, ahead.Content, MaxReadAhead) || !HasExtension(next, ".BZ2"))
+        if (!ReadFileContent(next, ahead.Content, MaxKeptContent) || !HasExtension(next, ".BZ2"))
             return ahead;
         ahead.Decompressed = true;
         try {
@@ -304,6 +302,8 @@ bool TGoesProduct::ProcessGoesFile(const std::string& path, TGoesFileResult& res
     bool ok = alreadyArchived || CopyFileAtomically(path, archived, received);
     if (!ok)
         reason = std::string("cannot archive: ") + std::strerror(errno);
+    // A file too large to hold is read from its archived copy instead.
+    const bool fromArchive = alreadyArchived || !received.Kept;
     const bool keepNetCdf = options_.Ticked("SaveAsNetCDF");
     std::vector<char> scan;  // the netCDF content, when it is decoded from memory
     // Writes the decompressed file while the scan is decoded, when it is kept; gives why it
@@ -316,9 +316,9 @@ bool TGoesProduct::ProcessGoesFile(const std::string& path, TGoesFileResult& res
         bool damaged = false;
         try {
             std::optional<std::vector<char>> plain;
-            if (alreadyArchived) {
-                // The archived copy named on the command line is read as it lies; a kept
-                // decompressed file is written before the decoding.
+            if (fromArchive) {
+                // The archived copy is read as it lies; a kept decompressed file is written
+                // before the decoding.
                 plain = DecompressBZ2FileToMemory(archived, keepNetCdf);
             } else {
                 if (ahead && ahead->Decompressed && received.ReadBefore) {
@@ -351,7 +351,7 @@ bool TGoesProduct::ProcessGoesFile(const std::string& path, TGoesFileResult& res
         if (ok) {
             archived = BZ2TargetName(archived);
             // A decompressed file that is not kept is never written.
-            if (keepNetCdf && !alreadyArchived)
+            if (keepNetCdf && !fromArchive)
                 keeping = std::async(std::launch::async, [&scan, target = archived, received = received.Modified] {
                     try {
                         TPartialFile out(target);

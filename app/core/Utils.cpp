@@ -257,6 +257,14 @@ bool sameFile(const struct stat& a, const struct stat& b)
            sameTime(a.st_mtim, b.st_mtim) && sameTime(a.st_ctim, b.st_ctim);
 }
 
+// Whether a file of this status can be held in content; when not, content is emptied.
+bool keepable(TFileContent& content, const struct stat& st)
+{
+    content.Kept = sameFile(content.Status, st) || static_cast<std::uint64_t>(st.st_size) <= MaxKeptContent;
+    if (!content.Kept) content = TFileContent();
+    return content.Kept;
+}
+
 // Copies source into target through a temporary; with keep, what was read stays there (the
 // whole file, read once) and is written in one piece.
 bool copyAtomically(const std::string& source, const std::string& target, TFileContent* keep)
@@ -269,6 +277,7 @@ bool copyAtomically(const std::string& source, const std::string& target, TFileC
         struct stat st {};
         if (::fstat(in, &st) != 0) throw std::runtime_error("stat failed");
         TPartialFile out(target);
+        if (keep && !keepable(*keep, st)) keep = nullptr;
         if (keep) {
             keep->ReadBefore = sameFile(keep->Status, st);
             if (!keep->ReadBefore) readAll(in, keep->Data, static_cast<std::size_t>(std::max<off_t>(st.st_size, 0)), nullptr);

@@ -78,9 +78,15 @@ struct TFileContent {
     // Set by CopyFileAtomically when Data already held the file as it still is, so that it
     // was not read again.
     bool ReadBefore = false;
+    // Whether Data holds the file: one larger than MaxKeptContent is copied piece by piece
+    // and must be read from the copy.
+    bool Kept = false;
 };
-// The same, keeping what was read in content (complete only on success), so the caller
-// works on the bytes without reading the file again. When content already holds the source
+// Larger than any compressed scan, small enough that a stray huge file in the incoming
+// directory is never held in memory whole.
+inline constexpr std::uint64_t MaxKeptContent = std::uint64_t{128} << 20;
+// The same, keeping what was read in content (complete only on success, and only up to
+// MaxKeptContent bytes), so the caller works on the bytes without reading the file again. When content already holds the source
 // as it still is (read by ReadFileContent), those bytes are written.
 bool CopyFileAtomically(const std::string& source, const std::string& target, TFileContent& content);
 
