@@ -22,10 +22,10 @@
 #include "app/core/ProcessingCycle.h"
 #include "app/core/Station.h"
 #include "app/core/StationStatus.h"
-#include "settings/RegistryFormInfo.h"
-#include "settings/vrnCheckBox.h"
-#include "settings/vrnControlOptions.h"
-#include "settings/vrnLabeledEdit.h"
+#include "settings/controls/RegistryFormInfo.h"
+#include "settings/controls/vrnCheckBox.h"
+#include "settings/controls/vrnControlOptions.h"
+#include "settings/controls/vrnLabeledEdit.h"
 
 class QBoxLayout;
 class TFormSingleImage;

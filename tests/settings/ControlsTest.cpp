@@ -7,10 +7,10 @@
 
 #include "settings/ProgramPaths.h"
 #include "settings/RegistryFile.h"
-#include "settings/RegistryFormInfo.h"
-#include "settings/vrnCheckBox.h"
-#include "settings/vrnControlOptions.h"
-#include "settings/vrnLabeledEdit.h"
+#include "settings/controls/RegistryFormInfo.h"
+#include "settings/controls/vrnCheckBox.h"
+#include "settings/controls/vrnControlOptions.h"
+#include "settings/controls/vrnLabeledEdit.h"
 #include "support/TempXdg.h"
 
 namespace {

@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "settings/ProgramSettings.h"
-#include "settings/vrnCheckBox.h"
-#include "settings/vrnLabeledEdit.h"
+#include "settings/controls/vrnCheckBox.h"
+#include "settings/controls/vrnLabeledEdit.h"
 
 class TvrnControlOptions : public TProcessingOptions {
 public:

@@ -1,4 +1,4 @@
-#include "settings/vrnLabeledEdit.h"
+#include "settings/controls/vrnLabeledEdit.h"
 
 namespace {
 constexpr int kLabelSpacing = 3;

@@ -1,4 +1,4 @@
-#include "settings/vrnCheckBox.h"
+#include "settings/controls/vrnCheckBox.h"
 
 #include <QSignalBlocker>
 

@@ -1,4 +1,4 @@
-#include "settings/vrnControlOptions.h"
+#include "settings/controls/vrnControlOptions.h"
 
 bool TvrnControlOptions::Ticked(std::string_view valueName) const
 {

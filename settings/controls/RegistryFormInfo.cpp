@@ -1,4 +1,4 @@
-#include "settings/RegistryFormInfo.h"
+#include "settings/controls/RegistryFormInfo.h"
 
 namespace {
 constexpr const char* kNames[7] = {"FormState", "FormLeft", "FormTop", "FormWidth",
