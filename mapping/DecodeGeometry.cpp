@@ -316,10 +316,7 @@ bool TGeoDiagnostics::ReadGeoFile(const std::string& path, TLines& lines, std::s
     bool tooLarge = false;
     {
         TNetCdfGoesGeo reader;
-        if (content.empty())
-            reader.Open(path);
-        else
-            reader.OpenMemory(path, content);
+        reader.OpenMemory(path, content);
         reader.ReadDimensions();
         xCount = reader.XCount;
         yCount = reader.YCount;

@@ -35,6 +35,8 @@ bool TNetCdf::Open(const std::string& fileName)
 
 bool TNetCdf::OpenMemory(const std::string& fileName, std::span<const char> bytes)
 {
+    if (bytes.empty())
+        return Open(fileName);
     close();
     FileName = fileName;
     Memory = bytes;

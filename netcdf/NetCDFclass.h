@@ -17,7 +17,7 @@ public:
     // open.
     bool Open(const std::string& fileName);
     // The same for a file's content held in memory, which must stay until the reader is
-    // closed; fileName only names it.
+    // closed; fileName only names it. Without bytes the file itself is opened.
     bool OpenMemory(const std::string& fileName, std::span<const char> bytes);
 
     const std::string& fileName() const { return FileName; }

@@ -140,7 +140,7 @@ bool TGoesProduct::readScan(const std::string& path, std::span<const char> conte
     try {
         TNetCdfGoes15 reader;
         // A file that cannot be read still yields its (empty) image; why is kept for the log.
-        if (!(content.empty() ? reader.Open(path) : reader.OpenMemory(path, content)))
+        if (!reader.OpenMemory(path, content))
             decodeFailure_ = "not a netCDF file";
         else if (!reader.ReadHeader())
             decodeFailure_ = "no usable grid of samples";

@@ -221,27 +221,38 @@ std::optional<TDateTime> GetFileDateTime(const std::string& path)
 
 namespace {
 
-// Reads fd to its end into data, its size a hint only (the file may still grow or shrink
-// while it is read); with out, each piece is written there and dropped instead of kept.
-// Raises when a read fails.
-void readAll(int fd, std::vector<char>& data, std::size_t sizeHint, TPartialFile* out)
+// Reads what fd gives next, at most n bytes, into p; 0 at its end. Raises when a read fails.
+std::size_t readSome(int fd, char* p, std::size_t n)
 {
-    data.clear();
-    data.reserve(out ? std::size_t{1} << 20 : sizeHint + 1);
     for (;;) {
-        if (data.size() == data.capacity()) data.reserve(data.capacity() * 2);
-        const std::size_t at = data.size();
-        data.resize(data.capacity());
-        const ssize_t n = ::read(fd, data.data() + at, data.size() - at);
-        data.resize(at + static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) throw std::runtime_error("read failed");
-        if (n == 0) break;
-        if (out) {
-            out->write(data.data(), data.size());
-            data.clear();
-        }
+        const ssize_t got = ::read(fd, p, n);
+        if (got >= 0) return static_cast<std::size_t>(got);
+        if (errno != EINTR) throw std::runtime_error("read failed");
     }
+}
+
+// Reads fd to its end into data, its size a hint only: the file may still grow or shrink
+// while it is read.
+void readAll(int fd, std::vector<char>& data, std::size_t sizeHint)
+{
+    // One byte more than the hint, so that the end is seen without growing.
+    data.resize(sizeHint + 1);
+    std::size_t at = 0;
+    for (;;) {
+        if (at == data.size()) data.resize(data.size() * 2);
+        const std::size_t n = readSome(fd, data.data() + at, data.size() - at);
+        if (n == 0) break;
+        at += n;
+    }
+    data.resize(at);
+}
+
+// Copies fd to its end into out, piece by piece.
+void copyAll(int fd, TPartialFile& out)
+{
+    std::vector<char> buffer(std::size_t{1} << 20);
+    while (const std::size_t n = readSome(fd, buffer.data(), buffer.size()))
+        out.write(buffer.data(), n);
 }
 
 bool sameTime(const struct timespec& a, const struct timespec& b)
@@ -280,11 +291,10 @@ bool copyAtomically(const std::string& source, const std::string& target, TFileC
         if (keep && !keepable(*keep, st)) keep = nullptr;
         if (keep) {
             keep->ReadBefore = sameFile(keep->Status, st);
-            if (!keep->ReadBefore) readAll(in, keep->Data, static_cast<std::size_t>(std::max<off_t>(st.st_size, 0)), nullptr);
+            if (!keep->ReadBefore) readAll(in, keep->Data, static_cast<std::size_t>(std::max<off_t>(st.st_size, 0)));
             out.write(keep->Data.data(), keep->Data.size());
         } else {
-            std::vector<char> buffer;
-            readAll(in, buffer, 0, &out);
+            copyAll(in, out);
         }
         // The archive keeps the time the file was received, not the time it was processed.
         out.commit(&st.st_mtim);
@@ -327,7 +337,7 @@ bool ReadFileContent(const std::string& path, TFileContent& content, std::uint64
     try {
         struct stat st {}, after {};
         if (::fstat(fd, &st) == 0 && sameFile(before, st)) {
-            readAll(fd, content.Data, static_cast<std::size_t>(st.st_size), nullptr);
+            readAll(fd, content.Data, static_cast<std::size_t>(st.st_size));
             ok = ::fstat(fd, &after) == 0 && sameFile(st, after) &&
                  content.Data.size() == static_cast<std::size_t>(st.st_size);
             content.Modified = st.st_mtim;
