@@ -104,12 +104,12 @@ void TPartialFile::commit(const struct timespec* modified)
     path_.clear();
 }
 
-bool WriteFileAtomically(const std::string& path, std::string_view content)
+bool WriteFileAtomically(const std::string& path, std::string_view content, const struct timespec* modified)
 {
     try {
         TPartialFile file(path);
         file.write(content.data(), content.size());
-        file.commit();
+        file.commit(modified);
         return true;
     } catch (const std::exception&) {
         // errno still says what the failing call met.

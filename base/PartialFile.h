@@ -48,6 +48,8 @@ private:
     std::int64_t size_ = 0;
 };
 
-// Writes content as the whole of path through a TPartialFile. False when that failed: errno
-// tells why, and a file that was there before is untouched.
-bool WriteFileAtomically(const std::string& path, std::string_view content);
+// Writes content as the whole of path through a TPartialFile, stamped with modified when
+// given. False when that failed: errno tells why, and a file that was there before is
+// untouched.
+bool WriteFileAtomically(const std::string& path, std::string_view content,
+                         const struct timespec* modified = nullptr);

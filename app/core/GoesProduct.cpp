@@ -353,14 +353,9 @@ bool TGoesProduct::ProcessGoesFile(const std::string& path, TGoesFileResult& res
             // A decompressed file that is not kept is never written.
             if (keepNetCdf && !fromArchive)
                 keeping = std::async(std::launch::async, [&scan, target = archived, received = received.Modified] {
-                    try {
-                        TPartialFile out(target);
-                        out.write(scan.data(), scan.size());
-                        out.commit(&received);
+                    if (WriteFileAtomically(target, {scan.data(), scan.size()}, &received))
                         return std::string();
-                    } catch (const std::exception&) {
-                        return std::string("cannot decompress into the archive: ") + std::strerror(errno);
-                    }
+                    return std::string("cannot decompress into the archive: ") + std::strerror(errno);
                 });
         } else if (damaged) {
             FileFailed(path, inIncoming, reason);
