@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -16,6 +18,7 @@
 #include <vector>
 
 #include "imaging/BZ2Parallel.h"
+#include "base/Contained.h"
 
 #include "imaging/BZip2.h"
 #include "base/PartialFile.h"
@@ -164,28 +167,58 @@ bool DecompressBZ2File(const std::string& fileName, unsigned workers)
     return result;
 }
 
-std::optional<std::vector<char>> DecompressBZ2Bytes(std::span<const std::uint8_t> packed, unsigned workers)
+std::optional<std::vector<char>> DecompressBZ2Bytes(std::span<const std::uint8_t> packed, unsigned workers,
+                                                    const TKeepBound& bound)
 {
     if (packed.size() < static_cast<std::size_t>(MinimumCompressedSize))
         return std::nullopt;
     std::vector<char> plain;
     // Address space only: pages are taken as they are written, and the data never moves.
     plain.reserve(static_cast<std::size_t>(MaxDecompressedSize));
+    std::uint64_t total = 0;
+    std::uint64_t held = MaxDecompressedSize;
+    bool bounded = !bound;
+    const auto decideBound = [&] {
+        held = std::max<std::uint64_t>(bound(std::span<const char>(plain.data(), plain.size())), plain.size());
+        bounded = true;
+    };
     const auto append = [&](const char* data, std::size_t n) {
-        if (plain.size() + n > MaxDecompressedSize)
+        if (total + n > MaxDecompressedSize)
             throw EBZDecompressionError("decompressed data exceeds " + std::to_string(MaxDecompressedSize >> 20) + " MiB");
-        plain.insert(plain.end(), data, data + n);
+        total += n;
+        if (!bounded) {
+            const std::size_t head = std::min<std::size_t>(n, BoundHeadBytes - plain.size());
+            plain.insert(plain.end(), data, data + head);
+            data += head;
+            n -= head;
+            if (plain.size() < BoundHeadBytes)
+                return;
+            decideBound();
+        }
+        if (plain.size() < held)
+            plain.insert(plain.end(), data, data + std::min<std::uint64_t>(n, held - plain.size()));
+    };
+    const auto finish = [&] {
+        if (!bounded)
+            decideBound();
+        if (plain.size() > held)
+            plain.resize(static_cast<std::size_t>(held));
+        return plain;
     };
     if (workers > 1 && DecompressBZ2Parallel(packed, workers, append))
-        return plain;
+        return finish();
     plain.clear();
+    total = 0;
+    held = MaxDecompressedSize;
+    bounded = !bound;
     TMemoryBuffer buffer(packed);
     std::istream source(&buffer);
     decompressStream(source, append);
-    return plain;
+    return finish();
 }
 
-std::optional<std::vector<char>> DecompressBZ2FileToMemory(const std::string& fileName, bool write)
+std::optional<std::vector<char>> DecompressBZ2FileToMemory(const std::string& fileName, bool write,
+                                                           const TKeepBound& bound)
 {
     struct stat info{};
     if (::stat(fileName.c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
@@ -201,13 +234,13 @@ std::optional<std::vector<char>> DecompressBZ2FileToMemory(const std::string& fi
         output.emplace(target);
     std::optional<std::vector<char>> plain;
     if (const TMappedFile packed(fileName); packed.valid()) {
-        plain = DecompressBZ2Bytes(packed.bytes(), BZ2DecompressionWorkers());
+        plain = DecompressBZ2Bytes(packed.bytes(), BZ2DecompressionWorkers(), bound);
     } else {
         std::ifstream source(fileName, std::ios::binary);
         if (!source)
             throw EFOpenError("Cannot open file \"" + fileName + "\". " + std::strerror(errno));
         const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(source)), {});
-        plain = DecompressBZ2Bytes(bytes, BZ2DecompressionWorkers());
+        plain = DecompressBZ2Bytes(bytes, BZ2DecompressionWorkers(), bound);
     }
     if (!plain)
         return std::nullopt;
@@ -219,4 +252,48 @@ std::optional<std::vector<char>> DecompressBZ2FileToMemory(const std::string& fi
         output->commit(plain->empty() ? nullptr : &info.st_mtim);
     }
     return plain;
+}
+
+std::optional<std::vector<char>> DecompressBZ2FileContained(const std::string& fileName, const TKeepBound& bound)
+{
+    // What the worker hands back, in memory shared with it.
+    struct TResult {
+        bool Present = false;
+        bool Failed = false;
+        char Error[512] = {};
+        std::uint64_t Size = 0;
+        char* Content = nullptr;
+    };
+    TSharedArena arena(sizeof(TResult) + static_cast<std::size_t>(MaxDecompressedSize) + 4096);
+    auto* result = new (arena.take(sizeof(TResult))) TResult;
+    const TContainedOutcome outcome = RunContained([&] {
+        try {
+            const std::optional<std::vector<char>> plain = DecompressBZ2FileToMemory(fileName, false, bound);
+            if (plain) {
+                result->Content = static_cast<char*>(arena.take(plain->size()));
+                std::memcpy(result->Content, plain->data(), plain->size());
+                result->Size = plain->size();
+                result->Present = true;
+            }
+        } catch (const EBZip2Error& e) {
+            std::snprintf(result->Error, sizeof result->Error, "%s", e.what());
+            result->Failed = true;
+        }
+    });
+    if (!outcome.Completed)
+        throw EBZDecompressionError(outcome.Failure);
+    if (result->Failed)
+        throw EBZDecompressionError(std::string(result->Error, ::strnlen(result->Error, sizeof result->Error)));
+    if (!result->Present)
+        return std::nullopt;
+    return std::vector<char>(result->Content, result->Content + result->Size);
+}
+
+void WriteDecompressedContent(const std::string& compressedFile, std::span<const char> content)
+{
+    struct stat info{};
+    const bool stamped = !content.empty() && ::stat(compressedFile.c_str(), &info) == 0;
+    TPartialFile output(BZ2TargetName(compressedFile));
+    output.write(content.data(), content.size());
+    output.commit(stamped ? &info.st_mtim : nullptr);
 }

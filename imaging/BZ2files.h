@@ -2,6 +2,7 @@
 // Decompression of an archived .bz2 file beside itself.
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -26,13 +27,31 @@ bool DecompressBZ2File(const std::string& fileName);
 // The same with a given number of threads; 1 decodes in the calling thread only.
 bool DecompressBZ2File(const std::string& fileName, unsigned workers);
 
+// How many leading bytes of a decompressed content are worth holding, decided from its first
+// BoundHeadBytes bytes (all of it when shorter): what follows is only counted against the
+// limit, so a small file that expands to nothing useful costs no memory.
+using TKeepBound = std::function<std::uint64_t(std::span<const char> head)>;
+inline constexpr std::size_t BoundHeadBytes = 65536;
+
 // The whole content of a .bz2 file held in memory, decoded as DecompressBZ2File decodes a
 // file: the same errors, the same limit. nullopt where it would write nothing (fewer than 40
-// bytes); an empty content comes back empty.
-std::optional<std::vector<char>> DecompressBZ2Bytes(std::span<const std::uint8_t> packed, unsigned workers);
+// bytes); an empty content comes back empty. With a bound, at most what it allows is held.
+std::optional<std::vector<char>> DecompressBZ2Bytes(std::span<const std::uint8_t> packed, unsigned workers,
+                                                    const TKeepBound& bound = {});
 
 // DecompressBZ2File's work with the content kept in memory: the target is written (whole,
 // with the source's time) only when write asks for it, or left empty for an empty content
 // as DecompressBZ2File leaves it. nullopt where DecompressBZ2File writes nothing; the same
 // errors, the same limit.
-std::optional<std::vector<char>> DecompressBZ2FileToMemory(const std::string& fileName, bool write);
+std::optional<std::vector<char>> DecompressBZ2FileToMemory(const std::string& fileName, bool write,
+                                                           const TKeepBound& bound = {});
+
+// DecompressBZ2FileToMemory(fileName, false, bound) done in a worker process: a decoder that
+// crashes, hangs or runs out of memory raises EBZDecompressionError saying so, and the
+// errors of damaged data are raised as they are.
+std::optional<std::vector<char>> DecompressBZ2FileContained(const std::string& fileName, const TKeepBound& bound);
+
+// Writes content as the decompressed file of compressedFile (BZ2TargetName), whole, with the
+// compressed file's modification time, as DecompressBZ2FileToMemory writes it; an empty
+// content leaves its empty file. Raises EFOpenError or EWriteError when it cannot.
+void WriteDecompressedContent(const std::string& compressedFile, std::span<const char> content);

@@ -1,10 +1,13 @@
 #include "mapping/DecodeGeometry.h"
 
+#include "base/Contained.h"
 #include "base/DateTime.h"
+#include "base/Files.h"
 #include "base/Text.h"
 #include "imaging/BZ2files.h"
 #include "mapping/CurveFit.h"
 #include "mapping/SegmentStuff.h"
+#include "netcdf/ClassicHeader.h"
 #include "netcdf/NetCdfG15.h"
 
 #include <array>
@@ -308,28 +311,52 @@ bool TGeoDiagnostics::TestGeometry(TLines& lines, TSegmentMapping& mapping)
     return true;
 }
 
+namespace {
+
+// The grids of a geolocation file as the worker that read them hands them back.
+struct TGeoGrids {
+    int XCount = 0, YCount = 0;
+    bool Read = false, TooLarge = false, CutShort = false;
+    float* Longitudes = nullptr;
+    float* Latitudes = nullptr;
+};
+
+} // namespace
+
 bool TGeoDiagnostics::ReadGeoFile(const std::string& path, TLines& lines, std::span<const char> content)
 {
-    int xCount = 0, yCount = 0;
-    std::vector<float> longitudes, latitudes;
-    bool read = false;
-    bool tooLarge = false;
-    {
+    // The library reads the file in a worker: a damaged or hostile file costs that file only.
+    TSharedArena arena(sizeof(TGeoGrids) + 2 * static_cast<std::size_t>(MaxCells) * sizeof(float) + 4096);
+    auto* grids = new (arena.take(sizeof(TGeoGrids))) TGeoGrids;
+    const TContainedOutcome outcome = RunContained([&] {
         TNetCdfGoesGeo reader;
         reader.OpenMemory(path, content);
         reader.ReadDimensions();
-        xCount = reader.XCount;
-        yCount = reader.YCount;
-        const std::int64_t cells = static_cast<std::int64_t>(xCount) * yCount;
-        tooLarge = cells > MaxCells;
-        if (cells > 0 && !tooLarge) {
-            longitudes.assign(static_cast<std::size_t>(cells), 0.0f);
-            latitudes.assign(static_cast<std::size_t>(cells), 0.0f);
-            const bool lonRead = reader.ReadVariable("lon", longitudes);
-            const bool latRead = reader.ReadVariable("lat", latitudes);
-            read = lonRead && latRead;
+        grids->XCount = reader.XCount;
+        grids->YCount = reader.YCount;
+        const std::int64_t cells = static_cast<std::int64_t>(reader.XCount) * reader.YCount;
+        grids->TooLarge = cells > MaxCells;
+        if (cells <= 0 || grids->TooLarge)
+            return;
+        // Cut short, the library would hand back fill values, which fit to plausible nonsense.
+        if (!reader.HoldsVariable("lon") || !reader.HoldsVariable("lat")) {
+            grids->CutShort = true;
+            return;
         }
-    }
+        const auto size = static_cast<std::size_t>(cells);
+        grids->Longitudes = static_cast<float*>(arena.take(size * sizeof(float)));
+        grids->Latitudes = static_cast<float*>(arena.take(size * sizeof(float)));
+        const bool lonRead = reader.ReadVariable("lon", {grids->Longitudes, size});
+        const bool latRead = reader.ReadVariable("lat", {grids->Latitudes, size});
+        grids->Read = lonRead && latRead;
+    });
+    readFailure_.clear();
+    if (!outcome.Completed)
+        readFailure_ = outcome.Failure;
+    else if (grids->CutShort)
+        readFailure_ = "the file is shorter than its header declares";
+    const bool read = readFailure_.empty() && grids->Read;
+    const int xCount = grids->XCount, yCount = grids->YCount;
 
     lines.clear();
     lines.push_back(path);
@@ -339,12 +366,15 @@ bool TGeoDiagnostics::ReadGeoFile(const std::string& path, TLines& lines, std::s
         SetGrids(0, 0, {}, {});
         fileXCount_ = xCount; // the summary still names the file's own dimensions
         fileYCount_ = yCount;
-        lines.push_back(tooLarge ? FormatC("Refused: a grid of %d x %d cells is larger than this program reads", xCount,
-                                           yCount)
-                                 : std::string("Refused: no longitude and latitude grids could be read"));
+        lines.push_back(!readFailure_.empty() ? "Refused: " + readFailure_
+                        : grids->TooLarge     ? FormatC("Refused: a grid of %d x %d cells is larger than this program reads",
+                                                        xCount, yCount)
+                                              : std::string("Refused: no longitude and latitude grids could be read"));
         return false;
     }
-    if (!SetGrids(xCount, yCount, std::move(longitudes), std::move(latitudes))) {
+    const auto cells = static_cast<std::size_t>(xCount) * static_cast<std::size_t>(yCount);
+    if (!SetGrids(xCount, yCount, std::vector<float>(grids->Longitudes, grids->Longitudes + cells),
+                  std::vector<float>(grids->Latitudes, grids->Latitudes + cells))) {
         lines.push_back("Refused: grid too small for the 17 x 7 sample around its middle");
         return false;
     }
@@ -391,8 +421,13 @@ bool TGeoDiagnostics::ProcessGeoFile(const std::string& incomingPath, const TGeo
     std::error_code error;
     fs::create_directories(directory, error);
     fs::path archived = directory / fs::path(incomingPath).filename();
+    // Only what lies in the incoming directory is ours to remove; a file named on the command
+    // line may be the archived copy itself.
+    const bool ours = environment.IncomingDirectory && LiesIn(incomingPath, environment.IncomingDirectory());
+    const bool alreadyArchived = fs::equivalent(incomingPath, archived, error);
     error.clear();
-    fs::copy_file(incomingPath, archived, fs::copy_options::overwrite_existing, error);
+    if (!alreadyArchived)
+        fs::copy_file(incomingPath, archived, fs::copy_options::overwrite_existing, error);
     if (error) // without a safe copy the incoming file stays where it is, for the next cycle
         return refuse("Could not archive the file in " + directory.string() + ": " + error.message());
 
@@ -403,8 +438,13 @@ bool TGeoDiagnostics::ProcessGeoFile(const std::string& incomingPath, const TGeo
         bool decompressed = false;
         std::string reason = "no content";
         try {
-            if (auto plain = DecompressBZ2FileToMemory(archived.string(), keep)) {
+            if (auto plain = DecompressBZ2FileContained(archived.string(), NetCdfKeepBound)) {
                 content = std::move(*plain);
+                // Kept, it is written before the diagnosis, so that a failed write refuses the
+                // file before anything of the diagnostics changes; an empty content leaves its
+                // empty file, kept or not.
+                if (keep || content.empty())
+                    WriteDecompressedContent(archived.string(), content);
                 decompressed = !content.empty();
             }
         } catch (const std::exception& e) {
@@ -413,18 +453,23 @@ bool TGeoDiagnostics::ProcessGeoFile(const std::string& incomingPath, const TGeo
         if (!decompressed) {
             // The compressed copy stays in the archive as the only sound record of what came
             // in; taking the incoming file away keeps it from failing again every cycle.
-            fs::remove(incomingPath, error);
+            if (ours)
+                fs::remove(incomingPath, error);
             return refuse("Could not decompress " + archived.string() + ": " + reason);
         }
-        fs::remove(archived, error);
+        if (!alreadyArchived)
+            fs::remove(archived, error);
         archived.replace_extension();
     }
-    fs::remove(incomingPath, error);
+    if (ours)
+        fs::remove(incomingPath, error);
 
     const std::string summary = DiagnoseGeoFile(archived.string(), lines, content);
 
-    if (!keep)
+    if (!keep && !alreadyArchived)
         fs::remove(archived, error);
+    if (!readFailure_.empty())
+        return false;
     // The log's directory may not exist yet on a fresh station.
     fs::create_directories(fs::path(environment.GeoLogPath).parent_path(), error);
     AppendLineToFile(environment.GeoLogPath, summary);

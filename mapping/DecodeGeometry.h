@@ -23,6 +23,8 @@ struct TGeoRouteEnvironment {
     std::function<std::string()> RawArchiveRoot;
     // "Save as NetCDF": keep the decompressed file in the archive.
     std::function<bool()> SaveAsNetCdf;
+    // The incoming directory: only a file that lies there is removed once archived.
+    std::function<std::string()> IncomingDirectory;
     // The image time of an incoming name (days since 1899-12-30, UTC); false when it does not parse.
     std::function<bool(const std::string& path, double& time)> ParseFileName;
     std::function<double()> UtcNow;
@@ -96,6 +98,9 @@ private:
     float middleLongitude_ = 0.0f;
     std::uint8_t sector_ = 1;
     bool usable_ = false;
+    // Why the grids could not be read at all (the reader crashed, the file is cut short);
+    // such a file is refused, never fitted.
+    std::string readFailure_;
 };
 
 // printf-style formatting that always uses the C locale's full stop, whatever locale the

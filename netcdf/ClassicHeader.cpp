@@ -1,5 +1,8 @@
 #include "netcdf/ClassicHeader.h"
 
+#include <algorithm>
+#include <iterator>
+
 namespace {
 
 constexpr std::uint64_t kDimensionTag = 0x0A, kVariableTag = 0x0B, kAttributeTag = 0x0C;
@@ -124,4 +127,120 @@ bool WalkClassicHeader(std::span<const unsigned char> bytes, std::vector<std::ui
         if (!onVariable(v)) return true;
     }
     return true;
+}
+
+namespace {
+
+std::uint64_t BigEndian(std::span<const unsigned char> bytes, std::size_t at, std::size_t width)
+{
+    std::uint64_t v = 0;
+    for (std::size_t i = 0; i < width; ++i) v = (v << 8) | bytes[at + i];
+    return v;
+}
+
+std::uint64_t LittleEndian(std::span<const unsigned char> bytes, std::size_t at, std::size_t width)
+{
+    std::uint64_t v = 0;
+    for (std::size_t i = width; i-- > 0;) v = (v << 8) | bytes[at + i];
+    return v;
+}
+
+std::optional<std::uint64_t> ClassicLength(std::span<const unsigned char> head)
+{
+    const int version = head[3];
+    const std::size_t countBytes = version == 5 ? 8 : 4;
+    if (head.size() < 4 + countBytes) return std::nullopt;
+    const std::uint64_t records = BigEndian(head, 4, countBytes);
+    // A file still being written by a streaming writer does not know its records yet.
+    if (records == (countBytes == 4 ? 0xFFFFFFFFu : ~std::uint64_t{0})) return std::nullopt;
+    std::vector<std::uint64_t> dimensions;
+    std::uint64_t end = 0, recordBegin = ~std::uint64_t{0}, recordSize = 0;
+    bool sound = true;
+    constexpr std::uint64_t cap = std::uint64_t{1} << 62;
+    const bool walked = WalkClassicHeader(head, dimensions, [&](const TClassicVariable& v) {
+        std::uint64_t values = ClassicTypeSize(v.Type);
+        bool record = false;
+        for (std::size_t d = 0; d < v.DimensionIds.size(); ++d) {
+            if (v.DimensionIds[d] >= dimensions.size()) return sound = false;
+            std::uint64_t length = dimensions[v.DimensionIds[d]];
+            if (length == 0 && d == 0) record = true, length = 1;
+            if (length != 0 && values > cap / length) return sound = false;
+            values *= length;
+        }
+        const std::uint64_t padded = (values + 3) / 4 * 4;
+        if (v.Begin > cap) return sound = false;
+        if (record) {
+            recordBegin = std::min(recordBegin, v.Begin);
+            recordSize += padded;
+        } else {
+            end = std::max(end, v.Begin + padded);
+        }
+        return true;
+    });
+    if (!walked || !sound) return std::nullopt;
+    if (recordSize != 0) {
+        if (records != 0 && recordSize > cap / records) return std::nullopt;
+        end = std::max(end, recordBegin + records * recordSize);
+    }
+    // Writers pad in ways of their own; a little more than declared is never a bomb.
+    return end + (std::uint64_t{1} << 20);
+}
+
+// An HDF5 superblock is looked for where the format allows one: at 0, then 512, 1024, ...
+std::optional<std::uint64_t> HdfLength(std::span<const unsigned char> head)
+{
+    static constexpr unsigned char signature[8] = {0x89, 'H', 'D', 'F', '\r', '\n', 0x1a, '\n'};
+    for (std::size_t at = 0; at + 64 <= head.size(); at = at == 0 ? 512 : at * 2) {
+        if (!std::equal(std::begin(signature), std::end(signature), head.begin() + static_cast<std::ptrdiff_t>(at)))
+            continue;
+        const unsigned version = head[at + 8];
+        std::size_t offsetSize = 0, addresses = 0;
+        if (version == 0 || version == 1) {
+            offsetSize = head[at + 13];
+            addresses = at + (version == 0 ? 24 : 28);
+        } else if (version == 2 || version == 3) {
+            offsetSize = head[at + 9];
+            addresses = at + 12;
+        } else {
+            return std::nullopt;
+        }
+        if (offsetSize != 2 && offsetSize != 4 && offsetSize != 8) return std::nullopt;
+        if (addresses + 3 * offsetSize > head.size()) return std::nullopt;
+        const std::uint64_t base = LittleEndian(head, addresses, offsetSize);
+        const std::uint64_t eof = LittleEndian(head, addresses + 2 * offsetSize, offsetSize);
+        if (base > (std::uint64_t{1} << 62) || eof > (std::uint64_t{1} << 62)) return std::nullopt;
+        return base + eof;
+    }
+    return std::nullopt;
+}
+
+bool StartsClassic(std::span<const unsigned char> head)
+{
+    return head.size() >= 4 && head[0] == 'C' && head[1] == 'D' && head[2] == 'F' &&
+           (head[3] == 1 || head[3] == 2 || head[3] == 5);
+}
+
+} // namespace
+
+std::optional<std::uint64_t> DeclaredNetCdfLength(std::span<const unsigned char> head)
+{
+    return StartsClassic(head) ? ClassicLength(head) : HdfLength(head);
+}
+
+std::string ClassicHeaderProblem(std::span<const unsigned char> head)
+{
+    if (!StartsClassic(head)) return {};
+    std::vector<std::uint64_t> dimensions;
+    if (!WalkClassicHeader(head, dimensions, [](const TClassicVariable&) { return true; }))
+        return "netCDF header is damaged";
+    return {};
+}
+
+std::uint64_t NetCdfKeepBound(std::span<const char> head)
+{
+    const std::span<const unsigned char> bytes(reinterpret_cast<const unsigned char*>(head.data()), head.size());
+    if (const auto declared = DeclaredNetCdfLength(bytes)) return *declared;
+    static constexpr unsigned char hdf[4] = {0x89, 'H', 'D', 'F'};
+    const bool netcdf = StartsClassic(bytes) || std::search(bytes.begin(), bytes.end(), std::begin(hdf), std::end(hdf)) != bytes.end();
+    return netcdf ? ~std::uint64_t{0} : head.size();
 }

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -29,3 +30,19 @@ std::uint64_t ClassicTypeSize(std::uint64_t type);
 // is damaged before the walk ended.
 bool WalkClassicHeader(std::span<const unsigned char> bytes, std::vector<std::uint64_t>& dimensionLengths,
                        const std::function<bool(const TClassicVariable&)>& onVariable);
+
+// How long the netCDF file that starts with `head` says it is: the end of its last variable
+// for the classic formats (with a margin for padding), the end-of-file address of the HDF5
+// superblock of a netCDF-4 file. nullopt when the head does not tell: another format, a
+// damaged or streamed classic header, a superblock of a kind not known here.
+std::optional<std::uint64_t> DeclaredNetCdfLength(std::span<const unsigned char> head);
+
+// Why the library must not be handed these bytes: they start a classic header that cannot be
+// walked (its counts are not backed by its bytes), so the library would believe them. Empty
+// for anything else, a sound classic header or another format, which the library judges.
+std::string ClassicHeaderProblem(std::span<const unsigned char> head);
+
+// How much of a decompressed content that starts with `head` is worth holding for the
+// library: what a netCDF file declares, all of it when a netCDF file does not tell, only the
+// head of anything else (the library refuses it whatever follows).
+std::uint64_t NetCdfKeepBound(std::span<const char> head);

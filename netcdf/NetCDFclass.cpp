@@ -21,11 +21,37 @@ void TNetCdf::close()
     NcId = 0;
 }
 
+namespace {
+
+// Headers of real files are a few kilobytes; a larger one is read as far as it goes and is
+// judged unreadable when it goes further.
+constexpr std::size_t HeaderBytesRead = std::size_t{1} << 20;
+
+std::vector<unsigned char> ReadHead(const std::string& fileName)
+{
+    std::ifstream in(fileName, std::ios::binary);
+    if (!in) return {};
+    std::vector<unsigned char> bytes(HeaderBytesRead);
+    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    bytes.resize(static_cast<std::size_t>(in.gcount()));
+    return bytes;
+}
+
+std::span<const unsigned char> Head(std::span<const char> bytes)
+{
+    return {reinterpret_cast<const unsigned char*>(bytes.data()), std::min(bytes.size(), HeaderBytesRead)};
+}
+
+} // namespace
+
 bool TNetCdf::Open(const std::string& fileName)
 {
     close();
     FileName = fileName;
     Memory = {};
+    openProblem_ = ClassicHeaderProblem(ReadHead(fileName));
+    if (!openProblem_.empty())
+        return false;
     int id = 0;
     if (nc_open(fileName.c_str(), NC_NOWRITE, &id) != NC_NOERR)
         return false;
@@ -40,6 +66,9 @@ bool TNetCdf::OpenMemory(const std::string& fileName, std::span<const char> byte
     close();
     FileName = fileName;
     Memory = bytes;
+    openProblem_ = ClassicHeaderProblem(Head(bytes));
+    if (!openProblem_.empty())
+        return false;
     int id = 0;
     // Opened read-only, the library does not write to the memory it is given.
     if (nc_open_mem(fileName.c_str(), NC_NOWRITE, bytes.size(), const_cast<char*>(bytes.data()), &id) != NC_NOERR)
@@ -88,21 +117,9 @@ bool TNetCdf::readInteger(const char* name, std::int32_t& value) const
     return true;
 }
 
-namespace {
-
-// Headers of real files are a few kilobytes; a larger one is read as far as it goes and is
-// judged unreadable when it goes further.
-constexpr std::size_t HeaderBytesRead = std::size_t{1} << 20;
-
-} // namespace
-
 std::optional<std::uint64_t> ClassicVariableEnd(const std::string& fileName, const char* variable)
 {
-    std::ifstream in(fileName, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::vector<unsigned char> bytes(HeaderBytesRead);
-    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    bytes.resize(static_cast<std::size_t>(in.gcount()));
+    const std::vector<unsigned char> bytes = ReadHead(fileName);
     return ClassicVariableEnd(std::span<const unsigned char>(bytes), variable);
 }
 

@@ -21,6 +21,9 @@ public:
     bool OpenMemory(const std::string& fileName, std::span<const char> bytes);
 
     const std::string& fileName() const { return FileName; }
+    // Why the last Open refused the bytes before the library saw them ("netCDF header is
+    // damaged"); empty when the library itself was asked.
+    const std::string& openProblem() const { return openProblem_; }
     int ncId() const { return NcId; }
     bool isOpen() const { return NcId != 0; }
 
@@ -41,6 +44,9 @@ protected:
     std::string FileName;
     std::span<const char> Memory; // the content, when opened from memory
     int NcId = 0; // 0: no file open
+
+private:
+    std::string openProblem_;
 };
 
 // How many bytes a classic-format netCDF file (CDF-1, CDF-2 or CDF-5) must have to hold every

@@ -195,6 +195,12 @@ void TNetCdfGoesGeo::ReadDimensions()
     YCount = count("yc");
 }
 
+bool TNetCdfGoesGeo::HoldsVariable(const char* name) const
+{
+    const auto end = classicVariableEnd(name);
+    return !end || *end <= contentLength();
+}
+
 bool TNetCdfGoesGeo::ReadVariable(const std::string& name, std::span<float> grid)
 {
     if (NcId == 0 || XCount <= 0 || YCount <= 0)

@@ -86,4 +86,7 @@ public:
     // missing or holds a different number of values, or the read fails; the grid is then left
     // as it was.
     bool ReadVariable(const std::string& name, std::span<float> grid);
+    // Whether the file is long enough for every value of `name` where its header places
+    // them; true for formats whose layout the header walk cannot tell.
+    bool HoldsVariable(const char* name) const;
 };

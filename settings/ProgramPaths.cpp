@@ -56,6 +56,7 @@ std::string StateDirectory() { return XdgDirectory("XDG_STATE_HOME", ".local/sta
 std::string RegistryFilePath() { return ConfigDirectory() + "registry.reg"; }
 std::string ProcessLogPath() { return StateDirectory() + ProgramName() + "-process.log"; }
 std::string GeoLogPath() { return StateDirectory() + ProgramName() + "-geo.log"; }
+std::string StrikeJournalPath() { return StateDirectory() + ProgramName() + "-strikes.txt"; }
 std::string StationLockPath() { return ConfigDirectory() + ProgramName() + ".lock"; }
 std::string ProgramKey() { return "\\Software\\Quillon\\" + ProgramName(); }
 std::string AppPathsKey() { return "\\Software\\Quillon\\App Paths"; }

@@ -18,6 +18,7 @@ std::string StateDirectory();
 std::string RegistryFilePath();   // ConfigDirectory() + "registry.reg"
 std::string ProcessLogPath();     // StateDirectory() + ProgramName() + "-process.log"
 std::string GeoLogPath();         // StateDirectory() + ProgramName() + "-geo.log"
+std::string StrikeJournalPath();  // StateDirectory() + ProgramName() + "-strikes.txt"
 // Held by the one station that runs on these settings: ConfigDirectory() + ProgramName() + ".lock"
 std::string StationLockPath();
 

@@ -17,6 +17,7 @@ void TGeoFileRoute::ProcessGeoFile(const std::string& path)
     TGeoRouteEnvironment environment;
     environment.RawArchiveRoot = [this] { return options_.NetCDFPath(); };
     environment.SaveAsNetCdf = [this] { return options_.Ticked("SaveAsNetCDF"); };
+    environment.IncomingDirectory = [this] { return options_.SourcePath(); };
     environment.ParseFileName = [](const std::string& name, double& time) {
         std::uint8_t channel = 0;
         return ParseGoesFileName(name, channel, time);

@@ -24,6 +24,7 @@
 #include "imaging/BZip2.h"
 #include "imaging/Canvas.h"
 #include "imaging/JPEG_IO.h"
+#include "base/Files.h"
 #include "base/PartialFile.h"
 #include "imaging/PNG_IO.h"
 #include "netcdf/NetCdfG15.h"
@@ -39,21 +40,6 @@ constexpr TColor BoundaryColour = 0xA0A0A0;
 const char* const PngSoftware = "Quillon's Orvanta";
 const char* const PngDescription = "GOES-15 image from netCDF";
 
-std::string SectorText(std::uint8_t sector)
-{
-    switch (sector) {
-    case 1: return "FD";
-    case 2: return "NH";
-    case 3: return "SH";
-    default: return "";
-    }
-}
-
-std::span<const std::uint8_t> BytesOf(const std::vector<char>& data)
-{
-    return {reinterpret_cast<const std::uint8_t*>(data.data()), data.size()};
-}
-
 bool HasExtension(const std::string& name, const char* upperExtension)
 {
     const std::string ext = UpperCase(fs::path(name).extension().string());
@@ -64,30 +50,6 @@ void RemoveQuietly(const std::string& path)
 {
     std::error_code ec;
     fs::remove(path, ec);
-}
-
-bool LiesIn(const std::string& path, const std::string& directory)
-{
-    std::error_code ec;
-    const fs::path parent = fs::absolute(path, ec).parent_path();
-    return !directory.empty() && !ec && fs::equivalent(parent, directory, ec);
-}
-
-// What went wrong with the compressed data, in words.
-std::string BZip2FailureReason(const EBZip2Error& e)
-{
-    int status = 0;
-    if (std::sscanf(e.what(), "error %d", &status) == 1) {
-        switch (status) {
-        case BZ_DATA_ERROR: return "bzip2 data is damaged";
-        case BZ_DATA_ERROR_MAGIC: return "not bzip2 data";
-        case BZ_UNEXPECTED_EOF: return "bzip2 data is truncated";
-        case BZ_MEM_ERROR: return "out of memory while decompressing";
-        default: break;
-        }
-        return std::string("bzip2: ") + e.what();
-    }
-    return e.what();
 }
 
 }  // namespace
@@ -104,17 +66,6 @@ std::string ShortImageName(const std::string& imageDirectory, TDateTime imageTim
            std::string(ChannelCatalogue[channelIndex].ChannelTag) + extension;
 }
 
-std::string DetailsLine(TDateTime imageTime, std::uint8_t sector, std::uint8_t channelIndex, int width,
-                        int elementResolution, int startElement, int height, int lineResolution, int startLine)
-{
-    char details[160];
-    std::snprintf(details, sizeof details,
-                  " details:  elements: %d (%d km, start: %d),  lines: %d (%d km, start: %d)", width,
-                  elementResolution, startElement, height, lineResolution, startLine);
-    return FormatDateTime("yyyy-mm-dd hhnn  ", imageTime) + SectorText(sector) + " band " +
-           std::string(ChannelCatalogue[channelIndex].ChannelDigit) + details;
-}
-
 TGoesProduct::TGoesProduct(TProcessingOptions& options, TComposites& composites, const TExtBitmap& mask)
     : options_(options), composites_(composites), mask_(mask)
 {
@@ -123,41 +74,30 @@ TGoesProduct::TGoesProduct(TProcessingOptions& options, TComposites& composites,
 bool TGoesProduct::DecodeGoesFile(const std::string& path, TExtBitmap& image, std::uint8_t& sector,
                                   std::uint8_t channel)
 {
+    TScanJob job;
+    job.Path = path;
+    job.ReadPath = path;
+    job.Gamma = Gamma();
+    job.Channel = channel;
+    TDecodedScan decoded = DecodeScanContained(job, DecoderLimits);
     TScanReport report;
-    return readScan(path, {}, image, sector, channel, report) && reportScan(report);
+    if (!readScan(decoded, image, sector, report))
+        return false;
+    return reportScan(report);
 }
 
-bool TGoesProduct::readScan(const std::string& path, std::span<const char> content, TExtBitmap& image,
-                            std::uint8_t& sector, std::uint8_t channel, TScanReport& report)
+float TGoesProduct::Gamma() const { return options_.Ticked("GammaVisual") ? 1.8f : 1.0f; }
+
+bool TGoesProduct::readScan(TDecodedScan& decoded, TExtBitmap& image, std::uint8_t& sector, TScanReport& report)
 {
-    decodeFailure_.clear();
-    TDateTime imageTime = 0;
-    report.Channel = channel;
-    if (!ParseGoesFileName(path, report.Channel, imageTime)) {
-        decodeFailure_ = "file name not understood";
+    decodeFailure_ = decoded.WorkerFailure.empty() ? decoded.DecodeFailure : decoded.WorkerFailure;
+    report.Channel = decoded.Channel;
+    if (!decoded.Read)
         return false;
-    }
-    try {
-        TNetCdfGoes15 reader;
-        // A file that cannot be read still yields its (empty) image; why is kept for the log.
-        if (!reader.OpenMemory(path, content))
-            decodeFailure_ = "not a netCDF file";
-        else if (!reader.ReadHeader())
-            decodeFailure_ = "no usable grid of samples";
-        reader.MakeBitmap(&image, options_.Ticked("GammaVisual") ? 1.8f : 1.0f);
-        // A scan whose samples cannot all be read would draw a black or streaked block over
-        // a good picture.
-        if (decodeFailure_.empty())
-            decodeFailure_ = reader.SampleProblem();
-        sector = reader.Sector;
-        report.Details = DetailsLine(imageTime, reader.Sector, report.Channel, static_cast<int>(reader.Width),
-                                     reader.GetElementResolution(), reader.StartElement,
-                                     static_cast<int>(reader.Height), reader.GetLineResolution(), reader.StartLine);
-        return true;
-    } catch (const std::exception& e) {
-        decodeFailure_ = e.what();
-        return false;
-    }
+    image = std::move(decoded.Image);
+    sector = decoded.Sector;
+    report.Details = decoded.Details;
+    return true;
 }
 
 bool TGoesProduct::reportScan(const TScanReport& report)
@@ -178,22 +118,25 @@ bool TGoesProduct::reportScan(const TScanReport& report)
     }
 }
 
-void TGoesProduct::startReadAhead(const std::string& current)
+void TGoesProduct::startReadAhead(const std::string& current, std::uint8_t channel)
 {
     if (NextFile.empty() || NextFile == current || (SingleFileMode && SingleFileMode()))
         return;
     takeReadAhead({});
-    readAhead_ = std::async(std::launch::async, [next = NextFile] {
+    TScanJob job;
+    job.Path = NextFile;
+    job.Compressed = HasExtension(NextFile, ".BZ2");
+    job.KeepContent = options_.Ticked("SaveAsNetCDF");
+    job.Gamma = Gamma();
+    job.Channel = channel;
+    readAhead_ = std::async(std::launch::async, [job, limits = DecoderLimits]() mutable {
         TReadAhead ahead;
-        ahead.Path = next;
-        if (!ReadFileContent(next, ahead.Content, MaxKeptContent) || !HasExtension(next, ".BZ2"))
+        ahead.Path = job.Path;
+        if (!ReadFileContent(job.Path, ahead.Content, MaxKeptContent))
             return ahead;
-        ahead.Decompressed = true;
-        try {
-            ahead.Plain = DecompressBZ2Bytes(BytesOf(ahead.Content.Data), BZ2DecompressionWorkers());
-        } catch (...) {
-            ahead.Failure = std::current_exception();
-        }
+        job.Bytes = ahead.Content.Data;
+        ahead.Job = job;
+        ahead.Decoded = DecodeScanContained(job, limits);
         return ahead;
     });
 }
@@ -206,6 +149,12 @@ std::optional<TGoesProduct::TReadAhead> TGoesProduct::takeReadAhead(const std::s
     if (ahead.Path != path || ahead.Content.Data.empty())
         return std::nullopt;
     return ahead;
+}
+
+std::string TGoesProduct::UseStrikeJournal(const std::string& path)
+{
+    journal_ = TStrikeJournal(path);
+    return journal_.Load();
 }
 
 std::string TGoesProduct::FailedDirectory() const { return options_.NetCDFPath() + "failed/"; }
@@ -223,10 +172,9 @@ void TGoesProduct::FileFailed(const std::string& path, bool inIncoming, std::str
 {
     if (!inIncoming)
         return;
-    const std::string name = ExtractFileName(path);
-    if (++failedCycles_[name] < FailedCyclesAllowed)
+    if (journal_.Strike(path, reason) < FailedCyclesAllowed)
         return;
-    failedCycles_.erase(name);
+    journal_.Forget(path);
     PutAside(path, reason);
 }
 
@@ -287,6 +235,21 @@ bool TGoesProduct::ProcessGoesFile(const std::string& path, TGoesFileResult& res
     result.ImageTime = imageTime;
     result.SlotTime = imageTime;
 
+    // A file that took the station down while in hand as often as others fail is not handed to
+    // the decoders again.
+    if (inIncoming && journal_.Strikes(path) >= FailedCyclesAllowed) {
+        reason = journal_.LastReason(path);
+        journal_.Forget(path);
+        PutAside(path, reason);
+        journal_.Released();
+        return false;
+    }
+    // Recorded before the decoders see it, and released whatever comes of it.
+    if (inIncoming)
+        journal_.InHand(path);
+    const std::unique_ptr<TStrikeJournal, void (*)(TStrikeJournal*)> release(
+        inIncoming ? &journal_ : nullptr, [](TStrikeJournal* journal) { journal->Released(); });
+
     const std::string rawDirectory = DatedDirectory(options_.NetCDFPath(), imageTime);
     const std::string imageDirectory = DatedDirectory(options_.SavePath(), imageTime);
     ForceDirectories(rawDirectory);
@@ -300,75 +263,72 @@ bool TGoesProduct::ProcessGoesFile(const std::string& path, TGoesFileResult& res
     if (ahead)
         received = std::move(ahead->Content);
     bool ok = alreadyArchived || CopyFileAtomically(path, archived, received);
-    if (!ok)
+    if (!ok) {
         reason = std::string("cannot archive: ") + std::strerror(errno);
+        // The run of one file goes on without its archived copy.
+        if (!singleFile)
+            return false;
+    }
     // A file too large to hold is read from its archived copy instead.
     const bool fromArchive = alreadyArchived || !received.Kept;
     const bool keepNetCdf = options_.Ticked("SaveAsNetCDF");
-    std::vector<char> scan;  // the netCDF content, when it is decoded from memory
-    // Writes the decompressed file while the scan is decoded, when it is kept; gives why it
-    // could not be written.
-    std::future<std::string> keeping;
+    const bool compressed = HasExtension(archived, ".BZ2");
 
-    if (ok && HasExtension(archived, ".BZ2")) {
-        ok = false;
-        PeekMessages();
-        bool damaged = false;
-        try {
-            std::optional<std::vector<char>> plain;
-            if (fromArchive) {
-                // The archived copy is read as it lies; a kept decompressed file is written
-                // before the decoding.
-                plain = DecompressBZ2FileToMemory(archived, keepNetCdf);
-            } else {
-                if (ahead && ahead->Decompressed && received.ReadBefore) {
-                    if (ahead->Failure)
-                        std::rethrow_exception(ahead->Failure);
-                    plain = std::move(ahead->Plain);
-                } else {
-                    plain = DecompressBZ2Bytes(BytesOf(received.Data), BZ2DecompressionWorkers());
-                }
-                // An empty content still leaves its empty file, as decompressing the archived
-                // copy does.
-                if (plain && plain->empty())
-                    TPartialFile(BZ2TargetName(archived)).commit();
-            }
-            if (plain)
-                scan = std::move(*plain);
-            ok = !scan.empty();
-            if (!ok) {
-                reason = "bzip2 data is empty";
-                damaged = true;
-            }
-        } catch (const EBZip2Error& e) {
-            reason = BZip2FailureReason(e);
-            damaged = true;
-        } catch (const std::exception&) {
-            reason = std::string("cannot decompress into the archive: ") + std::strerror(errno);
-        }
-        if (!alreadyArchived)
-            RemoveQuietly(archived);
-        if (ok) {
-            archived = BZ2TargetName(archived);
-            // A decompressed file that is not kept is never written.
-            if (keepNetCdf && !fromArchive)
-                keeping = std::async(std::launch::async, [&scan, target = archived, received = received.Modified] {
-                    if (WriteFileAtomically(target, {scan.data(), scan.size()}, &received))
-                        return std::string();
-                    return std::string("cannot decompress into the archive: ") + std::strerror(errno);
-                });
-        } else if (damaged) {
-            FileFailed(path, inIncoming, reason);
-        }
-    } else if (ok) {
-        scan = std::move(received.Data);
-    }
-    if (singleFile)
-        ok = true;
-    if (!ok)
-        return false;
+    TScanJob job;
+    job.Path = compressed ? BZ2TargetName(archived) : archived;
+    job.ReadPath = ok ? archived : path;
+    if (!fromArchive)
+        job.Bytes = received.Data;
+    job.Compressed = compressed;
+    job.KeepContent = keepNetCdf;
+    job.Gamma = Gamma();
+    job.Channel = channel;
+    PeekMessages();
+    // What was read ahead serves only while the file, and what its decoding depended on, is
+    // still the same.
+    const bool aheadServes = ahead && received.ReadBefore && ahead->Job.Compressed == job.Compressed &&
+                             ahead->Job.KeepContent == job.KeepContent && ahead->Job.Gamma == job.Gamma &&
+                             ahead->Job.Channel == job.Channel;
+    TDecodedScan decoded = aheadServes ? std::move(ahead->Decoded) : DecodeScanContained(job, DecoderLimits);
     ahead.reset();
-    startReadAhead(path);
+    startReadAhead(path, channel);
+
+    if (!decoded.WorkerFailure.empty()) {
+        reason = decoded.WorkerFailure;
+        if (ok && !alreadyArchived)
+            RemoveQuietly(archived);
+        FileFailed(path, inIncoming, reason);
+        return false;
+    }
+    if (job.Compressed) {
+        std::string failure = decoded.DecompressionFailure;
+        // The decompressed file is written only when kept, or to leave an empty content's
+        // empty file behind.
+        try {
+            if (decoded.Decompressed && keepNetCdf) {
+                if (fromArchive)
+                    WriteDecompressedContent(archived, decoded.Content);
+                else if (!WriteFileAtomically(job.Path, {decoded.Content.data(), decoded.Content.size()},
+                                              &received.Modified))
+                    throw std::runtime_error("write");
+            } else if (decoded.EmptyContent) {
+                TPartialFile(job.Path).commit();
+            }
+        } catch (const std::exception&) {
+            failure = std::string("cannot decompress into the archive: ") + std::strerror(errno);
+            decoded.Decompressed = false;
+            decoded.Damaged = false;
+        }
+        if (ok && !alreadyArchived)
+            RemoveQuietly(archived);
+        if (!decoded.Decompressed) {
+            reason = failure;
+            if (decoded.Damaged)
+                FileFailed(path, inIncoming, reason);
+            return false;
+        }
+        archived = job.Path;
+    }
     const auto removeArchived = [&] {
         if (!keepNetCdf && !fs::equivalent(archived, path, ec))
             RemoveQuietly(archived);
@@ -382,21 +342,15 @@ bool TGoesProduct::ProcessGoesFile(const std::string& path, TGoesFileResult& res
         // A scan that cannot be read gives nothing to place: nothing is saved or announced
         // from it, and the incoming file stays for another try.
         TScanReport report;
-        bool decoded = readScan(archived, scan, image, sector, channel, report);
-        if (keeping.valid()) {
-            if (std::string failure = keeping.get(); !failure.empty()) {
-                reason = failure;
-                return false;
-            }
-        }
-        decoded = decoded && reportScan(report);
-        if (!decoded || !decodeFailure_.empty() || image.Width() == 0 || image.Height() == 0) {
+        bool read = readScan(decoded, image, sector, report);
+        read = read && reportScan(report);
+        if (!read || !decodeFailure_.empty() || image.Width() == 0 || image.Height() == 0) {
             reason = decodeFailure_.empty() ? "no samples" : decodeFailure_;
             removeArchived();
             FileFailed(path, inIncoming, reason);
             return false;
         }
-        failedCycles_.erase(ExtractFileName(path));
+        journal_.Forget(path);
         result.Sector = sector;
 
         const TSectorPlacement placement = SectorPlacement(sector, image.Width(), image.Height());

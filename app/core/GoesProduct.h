@@ -16,6 +16,8 @@
 #include "app/core/Composites.h"
 #include "app/core/Utils.h"
 #include "app/core/ProcessingCycle.h"
+#include "app/core/ScanDecoding.h"
+#include "app/core/StrikeJournal.h"
 #include "settings/ProgramSettings.h"
 
 class TGoesProduct : public TGoesFileHandler {
@@ -51,8 +53,14 @@ public:
     // A file about to be refused (too small, a name not understood) must have been left
     // untouched this long: a receiver may create it first and write it a moment later.
     int SettledAfterMs = 3000;
+    // Limits of the worker that decodes each scan.
+    TContainmentLimits DecoderLimits;
     // Cycles in which the same file may fail to decompress or decode before it is put aside.
     static constexpr int FailedCyclesAllowed = 3;
+
+    // Keeps the strikes and the file in hand in a journal file from now on, so that they
+    // survive a restart; gives why the journal could not be read, if so.
+    std::string UseStrikeJournal(const std::string& path);
 
     // Where files that cannot be processed are put aside: <NetCDFPath>failed/.
     std::string FailedDirectory() const;
@@ -62,23 +70,22 @@ private:
         std::uint8_t Channel = 0;
         std::string Details;  // the details line
     };
-    // DecodeGoesFile in two halves, so that the kept decompressed file can be written while
-    // the scan is read: the reading (from content when given, else from the file), and the
-    // status, caption and geo log lines, which follow only once the file is safely written.
-    bool readScan(const std::string& path, std::span<const char> content, TExtBitmap& image, std::uint8_t& sector,
-                  std::uint8_t channel, TScanReport& report);
+    // DecodeGoesFile in two halves, so that the kept decompressed file is safely written
+    // before anything is said about the scan: what the worker decoded, and the status,
+    // caption and geo log lines.
+    bool readScan(TDecodedScan& decoded, TExtBitmap& image, std::uint8_t& sector, TScanReport& report);
     bool reportScan(const TScanReport& report);
+    float Gamma() const;
 
-    // The next file, read and decompressed on other threads while the one in hand is
-    // finished; used only for that very file, and only while it is unchanged.
+    // The next file, read and decoded in a worker while the one in hand is finished; used
+    // only for that very file, only while it is unchanged and decoded as it would be now.
     struct TReadAhead {
         std::string Path;
         TFileContent Content;  // empty when it could not be read
-        bool Decompressed = false;
-        std::optional<std::vector<char>> Plain;
-        std::exception_ptr Failure;  // what decompressing raised
+        TScanJob Job;
+        TDecodedScan Decoded;
     };
-    void startReadAhead(const std::string& current);
+    void startReadAhead(const std::string& current, std::uint8_t channel);
     std::optional<TReadAhead> takeReadAhead(const std::string& path);
 
     // Moves a file of the incoming directory aside and says so in the reason.
@@ -91,7 +98,7 @@ private:
     TComposites& composites_;
     const TExtBitmap& mask_;
     std::string decodeFailure_;  // why the last DecodeGoesFile failed
-    std::map<std::string, int> failedCycles_;
+    TStrikeJournal journal_;
     // Last, so that it is waited for before anything it could still use goes.
     std::future<TReadAhead> readAhead_;
 };
@@ -100,9 +107,6 @@ private:
 // before a slot count as that slot's.
 TDateTime ImageSlot(TDateTime imageTime);
 
-// The details line of a decoded scan, as the geo log keeps it.
-std::string DetailsLine(TDateTime imageTime, std::uint8_t sector, std::uint8_t channelIndex, int width,
-                        int elementResolution, int startElement, int height, int lineResolution, int startLine);
 
 // Image names: long ones beside the archived file, short ones in the dated image tree.
 std::string LongImageName(const std::string& archivedFile, const char* extension);

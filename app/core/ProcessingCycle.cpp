@@ -1,4 +1,5 @@
 #include "app/core/ProcessingCycle.h"
+#include "base/Files.h"
 
 #include <sys/stat.h>
 
@@ -242,7 +243,9 @@ void TProcessingCycle::HandleEntry(const std::string& entry, TGoesFileResult& re
             ImageRoute(entry, result);
         } else if (!GeoMode) {
             std::error_code ec;
-            std::filesystem::remove(entry, ec);
+            // A geolocation file named on the command line may be the only copy there is.
+            if (!SingleFileMode || LiesIn(entry, options_.SourcePath()))
+                std::filesystem::remove(entry, ec);
             std::filesystem::remove(GeoLogPath, ec);
             lastOutcome_ = TFileOutcome::GeoDeleted;
         } else {

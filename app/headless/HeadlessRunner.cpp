@@ -147,6 +147,8 @@ int THeadlessRunner::Prepare()
         cycle_->SingleFileName = file;
     } else {
         cycle_->EnableInstantPickUp();
+        if (const std::string problem = station_->Product.UseStrikeJournal(StrikeJournalPath()); !problem.empty())
+            log_->AddLogLine(problem, 0);
         // A one-file run is not the station; the station's status stays as it wrote it.
         status_ = std::make_unique<TStationStatus>(*cycle_, station_->LineStoreSource);
     }

@@ -322,6 +322,8 @@ void TFormRadaDedOVI::FormCreate()
         [this](const std::string& line) { linesAfterStart_.push_back(line); });
     for (std::size_t i = 0; i < ChannelCount; ++i)
         if (ChannelExists(i)) RefreshThumbnail(i);
+    if (const std::string problem = product.UseStrikeJournal(StrikeJournalPath()); !problem.empty())
+        linesAfterStart_.push_back(problem);
     status_ = std::make_unique<TStationStatus>(*cycle_, station_->LineStoreSource);
 }
 

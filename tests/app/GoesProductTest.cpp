@@ -6,6 +6,8 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <unistd.h>
+
 #include <csignal>
 #include <ctime>
 
@@ -18,10 +20,12 @@
 #include "base/DateTime.h"
 #include "app/core/GoesProduct.h"
 #include "app/core/Utils.h"
+#include "base/Contained.h"
 #include "imaging/JPEG_IO.h"
 #include "support/TempXdg.h"
 
 namespace fs = std::filesystem;
+using namespace std::string_view_literals;
 
 namespace {
 
@@ -263,6 +267,7 @@ struct RefusedCase {
     int cycles;     // how many cycles offer it
     TFate fate;
     const char* reason;
+    std::string_view head = {};  // the file's first bytes, before the filler
 };
 
 class RefusedTest : public ProductTest, public ::testing::WithParamInterface<RefusedCase> {};
@@ -271,7 +276,7 @@ TEST_P(RefusedTest, NothingIsDeletedWhatCannotBeProcessedIsPutAsideWithItsReason
 {
     const auto& c = GetParam();
     const std::string p = incoming + c.name;
-    std::ofstream(p, std::ios::binary) << std::string(c.size, 'B');
+    std::ofstream(p, std::ios::binary) << c.head << std::string(c.size - c.head.size(), 'B');
     if (c.settled) {
         const struct timespec past[2] = {{0, UTIME_OMIT}, {time(nullptr) - 60, 0}};
         ::utimensat(AT_FDCWD, p.c_str(), past, 0);
@@ -303,11 +308,68 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedCase{"goes15.2013.150.120000.4.nc.bz2", 30000, true, false, 3, TFate::PutAside, "not bzip2 data"},
         RefusedCase{"goes15.2013.150.120000.4.nc", 30000, true, false, 2, TFate::Stays, "not a netCDF file"},
         RefusedCase{"goes15.2013.150.120000.4.nc", 30000, true, false, 3, TFate::PutAside, "not a netCDF file"},
+        // A classic header claiming more variables than its bytes can hold: the library would
+        // believe the count.
+        RefusedCase{"goes15.2013.150.120000.4.nc", 30000, true, false, 3, TFate::PutAside, "netCDF header is damaged",
+                    "CDF\x01\0\0\0\x01\0\0\0\x0a\0\0\0\x01\0\0\0\x02xc\0\0\0\0\0\x0a\0\0\0\0\0\0\0\0"
+                    "\0\0\0\x0b\x7f\xff\xff\xff"sv},
         // A receiver that creates the file first and writes it a moment later.
         RefusedCase{"goes15.2013.150.120000.4.nc", 0, false, false, 1, TFate::Stays, Busy},
         RefusedCase{"goes15.2013.150.120000.4.nc", 10000, false, false, 1, TFate::Stays, Busy},
         RefusedCase{"goes15.2013.150.120000.4.nc", 0, true, true, 1, TFate::Stays, Busy}),
     [](const auto& info) { return "case" + std::to_string(info.index); });
+
+struct DecoderFaultCase {
+    const char* what;
+    void (*fault)();
+    const char* reason;
+};
+
+class DecoderFaultTest : public ProductTest, public ::testing::WithParamInterface<DecoderFaultCase> {
+protected:
+    void TearDown() override { ContainedWorkerSeam = {}; }
+};
+
+// A decoder that crashes, hangs or runs out of memory costs the file, never the station: the
+// file fails with why, is put aside after its strikes, and the next file is processed.
+TEST_P(DecoderFaultTest, CostsTheFileNotTheStation)
+{
+    product.DecoderLimits.Seconds = 1;
+    ContainedWorkerSeam = GetParam().fault;
+    const std::string bad = DropScan("goes15.2013.150.120000.4.nc");
+    for (int i = 0; i < TGoesProduct::FailedCyclesAllowed; ++i) {
+        EXPECT_FALSE(product.ProcessGoesFile(bad, result));
+        EXPECT_EQ(result.FailureReason.rfind(GetParam().reason, 0), 0u) << result.FailureReason;
+    }
+    EXPECT_TRUE(fs::exists(raw + "failed/goes15.2013.150.120000.4.nc"));
+    ContainedWorkerSeam = {};
+    EXPECT_TRUE(product.ProcessGoesFile(DropScan("goes15.2013.150.123000.4.nc"), result)) << result.FailureReason;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, DecoderFaultTest,
+    ::testing::Values(DecoderFaultCase{"crash", [] { std::abort(); }, "decoder crashed (SIG"},
+                      DecoderFaultCase{"hang", [] { ::sleep(30); }, "decoder took longer than 1 s"},
+                      DecoderFaultCase{"memory", [] { throw std::bad_alloc(); }, "decoder ran out of memory"}),
+    [](const auto& info) { return std::string(info.param.what); });
+
+// A file that took the station itself down while in hand counts a strike at the next start,
+// so it cannot make the station loop for ever.
+TEST_F(ProductTest, AFileInHandWhenTheStationDiedIsPutAsideAfterItsStrikes)
+{
+    const std::string journal = tmp.Root() + "/state/Quillon/orvanta-strikes.txt";
+    const std::string bad = DropScan("goes15.2013.150.120000.4.nc");
+    for (int restart = 0; restart < TGoesProduct::FailedCyclesAllowed; ++restart) {
+        TStrikeJournal died(journal);
+        ASSERT_EQ(died.Load(), "");
+        died.InHand(bad);
+    }
+    TGoesProduct restarted{options, composites, mask};
+    EXPECT_EQ(restarted.UseStrikeJournal(journal), "");
+    EXPECT_FALSE(restarted.ProcessGoesFile(bad, result));
+    EXPECT_EQ(result.FailureReason.rfind(TStrikeJournal::StoppedReason, 0), 0u) << result.FailureReason;
+    EXPECT_TRUE(fs::exists(raw + "failed/goes15.2013.150.120000.4.nc"));
+}
 
 TEST_F(ProductTest, AFullImageDiskKeepsTheOlderImageAndTheIncomingFile)
 {

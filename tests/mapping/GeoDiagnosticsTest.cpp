@@ -489,6 +489,7 @@ protected:
         fs::create_directories(raw_);
         environment_.RawArchiveRoot = [this] { return raw_.string() + "/"; };
         environment_.SaveAsNetCdf = [this] { return saveAsNetCdf_; };
+        environment_.IncomingDirectory = [this] { return incoming_.string() + "/"; };
         environment_.ParseFileName = [](const std::string& path, double& time) {
             if (path.find("goes15.2013.150.") == std::string::npos)
                 return false;
@@ -565,6 +566,25 @@ TEST_F(GeoRoute, ArchivedCopyGoesUnlessSavedAsNetCdf)
     EXPECT_TRUE(fs::exists(raw_ / "2013/05/30"));
     EXPECT_TRUE(fs::is_empty(raw_ / "2013/05/30"));
     EXPECT_NE(IndexOf(lines, "Suggest offsets:"), -1);
+}
+
+// A file named on the command line outside the incoming directory may be the only copy; a
+// file cut short must be refused, never fitted from the fill values the library hands back.
+TEST_F(GeoRoute, OnlyIncomingFilesAreRemovedAndCutFilesAreRefused)
+{
+    const auto elsewhere = dir_.Path() / "goes15.2013.150.120000_geo.nc.bz2";
+    fs::rename(CompressedGeoFile("goes15.2013.150.120000_geo.nc.bz2"), elsewhere);
+    TGeoDiagnostics d;
+    TLines lines;
+    ASSERT_TRUE(d.ProcessGeoFile(elsewhere.string(), environment_, lines));
+    EXPECT_TRUE(fs::exists(elsewhere));
+
+    const auto cut = PlainGeoFile("goes15.2013.150.123000_geo.nc");
+    fs::resize_file(cut, fs::file_size(cut) * 3 / 4);
+    EXPECT_FALSE(d.ProcessGeoFile(cut.string(), environment_, lines));
+    EXPECT_EQ(lines.back(), "Refused: the file is shorter than its header declares");
+    const auto log = ReadText(environment_.GeoLogPath);
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1) << log;
 }
 
 TEST_F(GeoRoute, UnparsedNameIsArchivedUnderTodaysDate)

@@ -1,0 +1,56 @@
+#pragma once
+// An incoming scan's bytes meet the third-party decoders (libbz2, netCDF-C and HDF5) only in a
+// worker process: a file that crashes, hangs or exhausts a decoder costs that file, never the
+// station. What comes back is what the product needs: the 8-bit scan, its sector and the
+// values of its details line, and the decompressed content when it is kept.
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "base/Contained.h"
+#include "base/DateTime.h"
+#include "imaging/BMPExtImage.h"
+
+// One scan to decode.
+struct TScanJob {
+    std::string Path;             // names the scan: its channel and time, the reader's file name
+    std::span<const char> Bytes;  // the received file; when empty, ReadPath is read instead
+    std::string ReadPath;
+    bool Compressed = false;      // bzip2 to be decompressed first
+    bool KeepContent = false;     // hand back the decompressed content ("Save as NetCDF")
+    float Gamma = 1.0f;
+    std::uint8_t Channel = 0;     // the caller's channel, kept by a name without a band digit
+};
+
+struct TDecodedScan {
+    // Why the worker itself failed (crashed, took too long, ran out of memory); the file is
+    // to blame, and nothing below holds.
+    std::string WorkerFailure;
+
+    // Decompression (always true for an uncompressed file).
+    bool Decompressed = false;
+    // Why decompression failed, and whether the fault lies in the data (a strike) rather than
+    // in the station (a file it could not read).
+    std::string DecompressionFailure;
+    bool Damaged = false;
+    bool EmptyContent = false;     // the data decompressed to nothing (or was too short to try)
+    std::vector<char> Content;     // the decompressed content, when kept
+
+    // Decoding: whether the name parsed and the reader ran; DecodeFailure says what was wrong
+    // with the scan even then.
+    bool Read = false;
+    std::string DecodeFailure;
+    TExtBitmap Image;
+    std::uint8_t Sector = 0;
+    std::uint8_t Channel = 0;      // the channel the name gave
+    std::string Details;           // the details line
+};
+
+// Decodes the job in a worker within limits.
+TDecodedScan DecodeScanContained(const TScanJob& job, const TContainmentLimits& limits);
+
+// The details line of a decoded scan, as the geo log keeps it.
+std::string DetailsLine(TDateTime imageTime, std::uint8_t sector, std::uint8_t channelIndex, int width,
+                        int elementResolution, int startElement, int height, int lineResolution, int startLine);
