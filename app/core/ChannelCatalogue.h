@@ -36,6 +36,9 @@ constexpr bool ChannelExists(std::size_t index)
     return index < ChannelCount && !ChannelCatalogue[index].ChannelDigit.empty();
 }
 
+// A channel not yet known: preset before parsing, it tells a name without a band digit.
+inline constexpr std::uint8_t UnknownChannel = 0xFF;
+
 // Takes the name after the last '/'. channelIndex is written only for band digits 1-4 and 6,
 // imageTime only on success; imageTime is the scan's half-hour slot, not its start.
 bool ParseGoesFileName(std::string_view path, std::uint8_t& channelIndex, TDateTime& imageTime);

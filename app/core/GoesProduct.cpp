@@ -35,6 +35,7 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::int64_t MinimumFileSize = 20000;
+constexpr const char* StillWritten = "still being written, left for the next cycle";
 constexpr int JpegQuality = 99;
 constexpr TColor BoundaryColour = 0xA0A0A0;
 const char* const PngSoftware = "Quillon's Orvanta";
@@ -118,11 +119,14 @@ bool TGoesProduct::reportScan(const TScanReport& report)
     }
 }
 
-void TGoesProduct::startReadAhead(const std::string& current, std::uint8_t channel)
+void TGoesProduct::startReadAhead(const std::string& current)
 {
     if (NextFile.empty() || NextFile == current || (SingleFileMode && SingleFileMode()))
         return;
     takeReadAhead({});
+    std::uint8_t channel = UnknownChannel;
+    TDateTime imageTime = 0;
+    ParseGoesFileName(NextFile, channel, imageTime);
     TScanJob job;
     job.Path = NextFile;
     job.Compressed = HasExtension(NextFile, ".BZ2");
@@ -162,7 +166,12 @@ std::string TGoesProduct::FailedDirectory() const { return options_.NetCDFPath()
 void TGoesProduct::PutAside(const std::string& path, std::string& reason)
 {
     const std::string directory = FailedDirectory();
-    if (ForceDirectories(directory) && MoveFileReplacing(path, directory + ExtractFileName(path)))
+    // An earlier file of the same name put aside stays: the new one takes the next free suffix.
+    std::string target = directory + ExtractFileName(path);
+    std::error_code ec;
+    for (int n = 1; fs::exists(fs::symlink_status(target, ec)) && n < 1000; ++n)
+        target = directory + ExtractFileName(path) + "." + std::to_string(n);
+    if (ForceDirectories(directory) && MoveFileReplacing(path, target))
         reason += "; moved to " + directory;
     else
         reason += "; could not be moved to " + directory + ": " + std::strerror(errno);
@@ -172,7 +181,13 @@ void TGoesProduct::FileFailed(const std::string& path, bool inIncoming, std::str
 {
     if (!inIncoming)
         return;
-    if (journal_.Strike(path, reason) < FailedCyclesAllowed)
+    // A file the receiver is still writing fails for want of its end: that is waiting, not a
+    // fault of the file.
+    if (ModifiedWithin(path, SettledAfterMs)) {
+        reason = StillWritten;
+        return;
+    }
+    if (journal_.Strike(path, reason, Clock()) < FailedCyclesAllowed)
         return;
     journal_.Forget(path);
     PutAside(path, reason);
@@ -202,11 +217,10 @@ bool TGoesProduct::ProcessGoesFile(const std::string& path, TGoesFileResult& res
     // A file still being written is left alone before anything else is decided about it: at
     // that moment it may still be empty, or not yet renamed to its final name.
     PeekMessages();
-    const char* const stillWritten = "still being written, left for the next cycle";
     if (!singleFile && IsFileInUse(path)) {
         std::this_thread::sleep_for(std::chrono::milliseconds(InUseWaitMs));
         if (IsFileInUse(path)) {
-            reason = stillWritten;
+            reason = StillWritten;
             return false;
         }
     }
@@ -218,12 +232,14 @@ bool TGoesProduct::ProcessGoesFile(const std::string& path, TGoesFileResult& res
         reason = std::string("cannot be read: ") + std::strerror(errno);
         return false;
     }
-    std::uint8_t channel = result.ChannelIndex;
+    // A name without a band digit leaves the band to the file itself.
+    std::uint8_t channel = UnknownChannel;
     TDateTime imageTime = 0;
-    const bool named = ParseGoesFileName(path, channel, imageTime) && ChannelExists(channel);
+    const bool named =
+        ParseGoesFileName(path, channel, imageTime) && (channel == UnknownChannel || ChannelExists(channel));
     if (*size < MinimumFileSize || !named) {
         if (!singleFile && ModifiedWithin(path, SettledAfterMs)) {
-            reason = stillWritten;
+            reason = StillWritten;
             return false;
         }
         reason = named ? "smaller than " + std::to_string(MinimumFileSize) + " bytes" : "file name not understood";
@@ -231,7 +247,8 @@ bool TGoesProduct::ProcessGoesFile(const std::string& path, TGoesFileResult& res
             PutAside(path, reason);
         return false;
     }
-    result.ChannelIndex = channel;
+    if (channel != UnknownChannel)
+        result.ChannelIndex = channel;
     result.ImageTime = imageTime;
     result.SlotTime = imageTime;
 
@@ -291,7 +308,7 @@ bool TGoesProduct::ProcessGoesFile(const std::string& path, TGoesFileResult& res
                              ahead->Job.Channel == job.Channel;
     TDecodedScan decoded = aheadServes ? std::move(ahead->Decoded) : DecodeScanContained(job, DecoderLimits);
     ahead.reset();
-    startReadAhead(path, channel);
+    startReadAhead(path);
 
     if (!decoded.WorkerFailure.empty()) {
         reason = decoded.WorkerFailure;
@@ -334,6 +351,15 @@ bool TGoesProduct::ProcessGoesFile(const std::string& path, TGoesFileResult& res
             RemoveQuietly(archived);
     };
 
+    if (decoded.BandUnknown) {
+        reason = decoded.DecodeFailure;
+        removeArchived();
+        if (inIncoming)
+            PutAside(path, reason);
+        return false;
+    }
+    channel = decoded.Channel;
+    result.ChannelIndex = channel;
     TExtBitmap& composite = composites_.Image(channel);
     try {
         TExtBitmap image;
@@ -435,7 +461,7 @@ bool TGoesProduct::ProcessGoesFile(const std::string& path, TGoesFileResult& res
 
         removeArchived();
         if (inIncoming)
-            RemoveQuietly(path);
+            RemoveIfUnchanged(path, received.Status);
 
         if (!result.SavedFileName.empty()) {
             const TDateTime slot = ImageSlot(imageTime);

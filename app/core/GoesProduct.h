@@ -53,6 +53,8 @@ public:
     // A file about to be refused (too small, a name not understood) must have been left
     // untouched this long: a receiver may create it first and write it a moment later.
     int SettledAfterMs = 3000;
+    // The clock strikes are counted by.
+    std::function<TDateTime()> Clock = UtcNow;
     // Limits of the worker that decodes each scan.
     TContainmentLimits DecoderLimits;
     // Cycles in which the same file may fail to decompress or decode before it is put aside.
@@ -85,7 +87,7 @@ private:
         TScanJob Job;
         TDecodedScan Decoded;
     };
-    void startReadAhead(const std::string& current, std::uint8_t channel);
+    void startReadAhead(const std::string& current);
     std::optional<TReadAhead> takeReadAhead(const std::string& path);
 
     // Moves a file of the incoming directory aside and says so in the reason.

@@ -46,7 +46,7 @@ std::string BZip2FailureReason(const EBZip2Error& e)
 
 // The worker's answer, in memory shared with it; texts are cut to fit.
 struct TShared {
-    bool Decompressed = false, Damaged = false, EmptyContent = false, Read = false;
+    bool Decompressed = false, Damaged = false, EmptyContent = false, Read = false, BandUnknown = false;
     char DecompressionFailure[512] = {};
     char DecodeFailure[512] = {};
     char Details[256] = {};
@@ -116,6 +116,18 @@ void Decode(const TScanJob& job, std::span<const char> content, TShared& shared,
     // good picture.
     if (failure.empty())
         failure = reader.SampleProblem();
+    // A scan is never drawn into another band's composite: without a band in its name it
+    // must carry its own.
+    if (shared.Channel == UnknownChannel) {
+        const int band = reader.Band;
+        if (band >= 1 && ChannelExists(static_cast<std::size_t>(band - 1))) {
+            shared.Channel = static_cast<std::uint8_t>(band - 1);
+        } else {
+            shared.BandUnknown = true;
+            Put(shared.DecodeFailure, sizeof shared.DecodeFailure, "band not known");
+            return;
+        }
+    }
     Put(shared.DecodeFailure, sizeof shared.DecodeFailure, failure);
     shared.Sector = reader.Sector;
     Put(shared.Details, sizeof shared.Details,
@@ -187,6 +199,7 @@ TDecodedScan DecodeScanContained(const TScanJob& job, const TContainmentLimits& 
     decoded.Details = Take(shared->Details, sizeof shared->Details);
     decoded.Sector = shared->Sector;
     decoded.Channel = shared->Channel;
+    decoded.BandUnknown = shared->BandUnknown;
     if (shared->Read) {
         decoded.Image.MakeGreyPalette();
         decoded.Image.SetSize(shared->Width, shared->Height);

@@ -21,7 +21,9 @@ struct TScanJob {
     bool Compressed = false;      // bzip2 to be decompressed first
     bool KeepContent = false;     // hand back the decompressed content ("Save as NetCDF")
     float Gamma = 1.0f;
-    std::uint8_t Channel = 0;     // the caller's channel, kept by a name without a band digit
+    // The channel the name gave; UnknownChannel for a name without a band digit, whose band
+    // is then taken from the file's own band variable.
+    std::uint8_t Channel = 0;
 };
 
 struct TDecodedScan {
@@ -44,7 +46,8 @@ struct TDecodedScan {
     std::string DecodeFailure;
     TExtBitmap Image;
     std::uint8_t Sector = 0;
-    std::uint8_t Channel = 0;      // the channel the name gave
+    std::uint8_t Channel = 0;      // the channel the name or the file gave
+    bool BandUnknown = false;      // neither the name nor the file tells the band
     std::string Details;           // the details line
 };
 

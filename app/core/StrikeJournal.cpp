@@ -8,6 +8,7 @@
 #include <sstream>
 #include <vector>
 
+#include "app/core/Utils.h"
 #include "base/PartialFile.h"
 
 namespace {
@@ -100,14 +101,15 @@ std::string TStrikeJournal::Load()
     TIdentity stoppedIdentity;
     while (sound && std::getline(lines, line)) {
         const std::vector<std::string> f = Fields(line);
-        std::int64_t count = 0;
+        std::int64_t count = 0, lastStrike = 0;
         TIdentity identity;
         if (f.size() == 4 && f[0] == "in-hand" && Number(f[1], identity.Size) && Number(f[2], identity.ModifiedNs)) {
             stopped = Unescape(f[3]);
             stoppedIdentity = identity;
-        } else if (f.size() == 6 && f[0] == "strike" && Number(f[1], count) && count > 0 &&
-                   Number(f[2], identity.Size) && Number(f[3], identity.ModifiedNs)) {
-            entries_[Unescape(f[4])] = {identity, static_cast<int>(std::min<std::int64_t>(count, 1000)), Unescape(f[5])};
+        } else if (f.size() == 7 && f[0] == "strike" && Number(f[1], count) && count > 0 &&
+                   Number(f[2], identity.Size) && Number(f[3], identity.ModifiedNs) && Number(f[4], lastStrike)) {
+            entries_[Unescape(f[5])] = {identity, static_cast<int>(std::min<std::int64_t>(count, 1000)), Unescape(f[6]),
+                                        static_cast<double>(lastStrike) / 86400000.0};
         } else {
             sound = false;
         }
@@ -119,7 +121,7 @@ std::string TStrikeJournal::Load()
     // Files that went (processed by hand, removed) take their strikes with them.
     std::erase_if(entries_, [](const auto& entry) { return IdentityOf(entry.first).Size < 0; });
     if (!stopped.empty() && IdentityOf(stopped) == stoppedIdentity && stoppedIdentity.Size >= 0)
-        Strike(stopped, StoppedReason);
+        count(stopped, StoppedReason, UtcNow(), false);
     save();
     return {};
 }
@@ -137,15 +139,23 @@ void TStrikeJournal::Released()
     save();
 }
 
-int TStrikeJournal::Strike(const std::string& path, const std::string& reason)
+int TStrikeJournal::Strike(const std::string& path, const std::string& reason, double now)
+{
+    return count(path, reason, now, true);
+}
+
+int TStrikeJournal::count(const std::string& path, const std::string& reason, double now, bool spaced)
 {
     TEntry& entry = entries_[path];
-    const TIdentity now = IdentityOf(path);
-    if (!(entry.Identity == now))
-        entry = {now, 0, {}};
-    ++entry.Strikes;
+    const TIdentity identity = IdentityOf(path);
+    // A file that changed (more data, a new copy) starts its count anew.
+    if (!(entry.Identity == identity))
+        entry = {identity, 0, {}, 0};
     entry.Reason = reason;
-    return entry.Strikes;
+    if (spaced && entry.Strikes > 0 && now - entry.LastStrike < MinStrikeSpacing)
+        return entry.Strikes;
+    entry.LastStrike = now;
+    return ++entry.Strikes;
 }
 
 int TStrikeJournal::Strikes(const std::string& path) const
@@ -172,7 +182,9 @@ void TStrikeJournal::save() const
                 "\t" + Escape(inHand_) + "\n";
     for (const auto& [name, entry] : entries_)
         text += "strike\t" + std::to_string(entry.Strikes) + "\t" + std::to_string(entry.Identity.Size) + "\t" +
-                std::to_string(entry.Identity.ModifiedNs) + "\t" + Escape(name) + "\t" + Escape(entry.Reason) + "\n";
+                std::to_string(entry.Identity.ModifiedNs) + "\t" +
+                std::to_string(static_cast<std::int64_t>(entry.LastStrike * 86400000.0)) + "\t" + Escape(name) + "\t" +
+                Escape(entry.Reason) + "\n";
     // A journal that cannot be written (a full state disk) leaves the counting to memory; the
     // station goes on.
     WriteFileAtomically(path_, text);

@@ -24,8 +24,10 @@ public:
     // The file in hand is done with, whatever came of it.
     void Released();
 
-    // Counts a failure of the file as it is now; gives its strikes.
-    int Strike(const std::string& path, const std::string& reason);
+    // Counts a failure of the file as it is now, at most one in any MinStrikeSpacing: a
+    // receiver that closes a file many times while writing it starts many pick-ups, and only
+    // the timed cycles, 50 s apart, may count against it. Gives its strikes.
+    int Strike(const std::string& path, const std::string& reason, double now);
     // Strikes of the file as it is now: a file that changed since (a new copy, more data) has
     // none.
     int Strikes(const std::string& path) const;
@@ -35,6 +37,8 @@ public:
 
     // The reason given to a file that was in hand when the station stopped.
     static constexpr const char* StoppedReason = "the station stopped while processing it";
+    // Less than the timed cycle's 50 s, so that every timed cycle may count.
+    static constexpr double MinStrikeSpacing = 45.0 / 86400.0;
 
 private:
     struct TIdentity {
@@ -46,9 +50,11 @@ private:
         TIdentity Identity;
         int Strikes = 0;
         std::string Reason;
+        double LastStrike = 0;  // days since 1899-12-30, UTC
     };
     static TIdentity IdentityOf(const std::string& path);
     void save() const;
+    int count(const std::string& path, const std::string& reason, double now, bool spaced);
 
     std::string path_;
     std::map<std::string, TEntry> entries_;  // by path

@@ -288,6 +288,7 @@ bool copyAtomically(const std::string& source, const std::string& target, TFileC
         struct stat st {};
         if (::fstat(in, &st) != 0) throw std::runtime_error("stat failed");
         TPartialFile out(target);
+        TFileContent* const read = keep;
         if (keep && !keepable(*keep, st)) keep = nullptr;
         if (keep) {
             keep->ReadBefore = sameFile(keep->Status, st);
@@ -298,9 +299,11 @@ bool copyAtomically(const std::string& source, const std::string& target, TFileC
         }
         // The archive keeps the time the file was received, not the time it was processed.
         out.commit(&st.st_mtim);
-        if (keep) {
-            keep->Modified = st.st_mtim;
-            keep->Status = st;
+        // What was copied is known even when it was too large to hold: only that very file
+        // may be removed once it is handled.
+        if (read) {
+            read->Modified = st.st_mtim;
+            read->Status = st;
         }
         ok = true;
     } catch (const std::exception&) {
@@ -349,4 +352,14 @@ bool ReadFileContent(const std::string& path, TFileContent& content, std::uint64
     ::close(fd);
     if (!ok) content = TFileContent();
     return ok;
+}
+
+bool RemoveIfUnchanged(const std::string& path, const struct stat& read)
+{
+    struct stat now {};
+    if (read.st_ino == 0 || ::lstat(path.c_str(), &now) != 0) return false;
+    if (now.st_dev != read.st_dev || now.st_ino != read.st_ino || now.st_size != read.st_size ||
+        !sameTime(now.st_mtim, read.st_mtim))
+        return false;
+    return ::unlink(path.c_str()) == 0;
 }

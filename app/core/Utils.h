@@ -94,6 +94,11 @@ bool CopyFileAtomically(const std::string& source, const std::string& target, TF
 // cannot be read, is larger, or changed while it was read.
 bool ReadFileContent(const std::string& path, TFileContent& content, std::uint64_t maxSize);
 
+// Removes path only while it is still the file that was read (the same device, inode, size
+// and modification time): a receiver may have put a new copy under the same name since,
+// which is a new arrival. False when it was not removed.
+bool RemoveIfUnchanged(const std::string& path, const struct stat& read);
+
 // Moves source to target, replacing it: a rename, or across file systems a complete copy
 // followed by the removal of the source. On failure the source stays and errno tells why.
 bool MoveFileReplacing(const std::string& source, const std::string& target);

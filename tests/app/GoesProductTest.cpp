@@ -99,6 +99,8 @@ protected:
         // The state directory of a fresh install does not exist yet.
         product.GeoLogPath = tmp.Root() + "/state/Quillon/orvanta-geo.log";
         product.InUseWaitMs = 10;
+        // Each try of a file counts as the next timed cycle's.
+        product.Clock = [t = 0.0]() mutable { return t += 1.0; };
     }
 
     // An uncompressed northern-sector scan of band `band`, large enough to count as complete.
@@ -165,17 +167,24 @@ TEST_F(ProductTest, StatusAndCaptionCarryTheDetailsHead)
     EXPECT_FALSE(fs::exists(product.GeoLogPath));
 }
 
-TEST_F(ProductTest, NameWithoutABandDigitKeepsTheChannelOfTheFileBefore)
+// A name without a band digit must not draw its scan into the composite of the file before:
+// its band comes from the file, and a file that does not tell either is put aside.
+TEST_F(ProductTest, NameWithoutABandDigitTakesTheBandOfTheFile)
 {
-    ASSERT_TRUE(product.ProcessGoesFile(DropScan("goes15.2013.150.113000.4.nc"), result));
+    ASSERT_TRUE(product.ProcessGoesFile(DropScan("goes15.2013.150.113000.1.nc", 1), result));
     fs::remove(product.GeoLogPath);
     std::string status;
     product.OnStatusText = [&](const std::string& s) { status = s; };
     // A seven-digit time field puts a full stop where the band digit belongs.
-    ASSERT_TRUE(product.ProcessGoesFile(DropScan("goes15.2013.150.1200000.1.nc"), result));
+    ASSERT_TRUE(product.ProcessGoesFile(DropScan("goes15.2013.150.1200000.1.nc", 4), result));
     EXPECT_EQ(result.ChannelIndex, 3);
     EXPECT_EQ(status, "Processed  2013-05-30 1200  NH band 4 , 10.7 \xC2\xB5m  thermal");
     EXPECT_EQ(TTempXdg::ReadText(product.GeoLogPath).rfind("2013-05-30 1200  NH band 4 details:", 0), 0u);
+
+    const std::string unknown = DropScan("goes15.2013.150.1230000.1.nc", 0);
+    EXPECT_FALSE(product.ProcessGoesFile(unknown, result));
+    EXPECT_EQ(result.FailureReason.rfind("band not known; moved to", 0), 0u) << result.FailureReason;
+    EXPECT_TRUE(fs::exists(raw + "failed/goes15.2013.150.1230000.1.nc"));
 }
 
 TEST_F(ProductTest, SkippedNorthIsArchivedAndRemovedButNotSaved)
@@ -335,6 +344,7 @@ protected:
 TEST_P(DecoderFaultTest, CostsTheFileNotTheStation)
 {
     product.DecoderLimits.Seconds = 1;
+    product.SettledAfterMs = 0;
     ContainedWorkerSeam = GetParam().fault;
     const std::string bad = DropScan("goes15.2013.150.120000.4.nc");
     for (int i = 0; i < TGoesProduct::FailedCyclesAllowed; ++i) {
@@ -369,6 +379,42 @@ TEST_F(ProductTest, AFileInHandWhenTheStationDiedIsPutAsideAfterItsStrikes)
     EXPECT_FALSE(restarted.ProcessGoesFile(bad, result));
     EXPECT_EQ(result.FailureReason.rfind(TStrikeJournal::StoppedReason, 0), 0u) << result.FailureReason;
     EXPECT_TRUE(fs::exists(raw + "failed/goes15.2013.150.120000.4.nc"));
+}
+
+// A receiver that re-sends a scan under the same name while the first copy is processed: the
+// new copy is a new arrival, never deleted unread.
+TEST_F(ProductTest, AFileReplacedWhileItIsProcessedStaysForTheNextCycle)
+{
+    const std::string path = DropScan("goes15.2013.150.120000.4.nc");
+    product.OnImageSaved = [&](std::uint8_t, const std::string&) {
+        WriteScan(incoming + "resent.tmp", 100, 60, 1000, 4, 20.0f);
+        fs::rename(incoming + "resent.tmp", path);
+    };
+    ASSERT_TRUE(product.ProcessGoesFile(path, result)) << result.FailureReason;
+    EXPECT_TRUE(fs::exists(path));
+}
+
+// A file that grows between tries (a receiver appending in pieces) starts its count anew, and
+// a file put aside never replaces one put aside before it.
+TEST_F(ProductTest, StrikesRestartWhenTheFileChangesAndFailedNeverReplaces)
+{
+    const std::string path = incoming + "goes15.2013.150.120000.4.nc";
+    const auto offer = [&](const std::string& bytes, int tries) {
+        if (!bytes.empty()) {
+            std::ofstream(path, std::ios::binary | std::ios::app) << bytes;
+            const struct timespec past[2] = {{0, UTIME_OMIT}, {time(nullptr) - 60, 0}};
+            ::utimensat(AT_FDCWD, path.c_str(), past, 0);
+        }
+        for (int i = 0; i < tries; ++i) EXPECT_FALSE(product.ProcessGoesFile(path, result));
+    };
+    offer(std::string(30000, 'B'), 2);
+    offer(std::string(1000, 'B'), 2);
+    EXPECT_TRUE(fs::exists(path));
+    offer({}, 1);
+    EXPECT_FALSE(fs::exists(path));
+    offer(std::string(30000, 'C'), 3);
+    EXPECT_EQ(TTempXdg::ReadText(raw + "failed/goes15.2013.150.120000.4.nc"), std::string(31000, 'B'));
+    EXPECT_EQ(TTempXdg::ReadText(raw + "failed/goes15.2013.150.120000.4.nc.1"), std::string(30000, 'C'));
 }
 
 TEST_F(ProductTest, AFullImageDiskKeepsTheOlderImageAndTheIncomingFile)
