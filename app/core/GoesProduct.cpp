@@ -195,6 +195,13 @@ void TGoesProduct::FileFailed(const std::string& path, bool inIncoming, std::str
 
 bool TGoesProduct::ProcessGoesFile(const std::string& path, TGoesFileResult& result)
 {
+    const bool ok = processGoesFile(path, result);
+    result.Waiting = !ok && result.FailureReason == StillWritten;
+    return ok;
+}
+
+bool TGoesProduct::processGoesFile(const std::string& path, TGoesFileResult& result)
+{
     result.SavedFileName.clear();
     result.Skipped = false;
     result.SlotTime = 0;

@@ -77,6 +77,7 @@ private:
     // caption and geo log lines.
     bool readScan(TDecodedScan& decoded, TExtBitmap& image, std::uint8_t& sector, TScanReport& report);
     bool reportScan(const TScanReport& report);
+    bool processGoesFile(const std::string& path, TGoesFileResult& result);
     float Gamma() const;
 
     // The next file, read and decoded in a worker while the one in hand is finished; used

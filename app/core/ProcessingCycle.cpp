@@ -185,6 +185,7 @@ void TProcessingCycle::TimerProcessTimer()
         SortFileList(list);
         if (SingleFileMode) list.assign(1, SingleFileName);
         std::erase_if(leftAlone_, [&](const std::string& e) { return std::find(list.begin(), list.end(), e) == list.end(); });
+        std::erase_if(waiting_, [&](const std::string& e) { return std::find(list.begin(), list.end(), e) == list.end(); });
         // Processing would take every file in and keep nothing of it: the files wait instead.
         if (!KeepsSomething(options_)) {
             if (!nothingKeptLogged_) log_.AddLogLine(NothingKeptText, 0);
@@ -201,6 +202,10 @@ void TProcessingCycle::TimerProcessTimer()
     }
     directoriesProblem_ = problem;
 
+    backlog_ = std::count_if(list.begin(), list.end(), [](const std::string& entry) {
+        struct stat st {};
+        return ::lstat(entry.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    });
     TGoesFileResult result;
     const bool showProgress = OnProgress && list.size() > ProgressThreshold;
     std::size_t done = 0;
@@ -213,6 +218,7 @@ void TProcessingCycle::TimerProcessTimer()
         if (goesHandler_)
             goesHandler_->NextFile = i + 1 < list.size() && TakesImageRoute(list[i + 1]) ? list[i + 1] : std::string();
         HandleEntry(entry, result);
+        if (struct stat st {}; *backlog_ > 0 && (::lstat(entry.c_str(), &st) != 0 || !S_ISREG(st.st_mode))) --*backlog_;
         if (OnFileHandled) OnFileHandled(entry, lastOutcome_, result, failure_);
         ++done;
     }
@@ -319,7 +325,18 @@ void TProcessingCycle::ImageRoute(const std::string& entry, TGoesFileResult& res
         lastOutcome_ = TFileOutcome::Skipped;
         view_.RepaintStatus();
         sleep_(SkippedPause);
+    } else if (result.Waiting) {
+        // Its writer is not done: said once, and not a failure of the file.
+        lastOutcome_ = TFileOutcome::Waiting;
+        const std::string text = entry + " waiting: " + result.FailureReason;
+        failure_ = text;
+        if (std::find(waiting_.begin(), waiting_.end(), entry) == waiting_.end()) {
+            waiting_.push_back(entry);
+            log_.AddLogLine(text, 0);
+        }
+        view_.SetStatusText(LogSafe(text));
     } else {
+        std::erase(waiting_, entry);
         std::string reason = result.FailureReason;
         if (ok && reason.empty()) reason = "no image saved";
         LogFailure(entry, reason);

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,8 @@ struct TGoesFileResult {
     std::uint8_t ChannelIndex = 0;
     // Why the file was not processed, for the " failed: " line; empty when it was.
     std::string FailureReason;
+    // Not processed because its writer has not finished it: it waits, it did not fail.
+    bool Waiting = false;
 };
 
 // The per-file image product.
@@ -87,7 +90,8 @@ public:
 };
 
 // What became of the last entry a cycle handled (for the single-file run's exit status).
-enum class TFileOutcome { None, Processed, Skipped, Failed, GeoProcessed, GeoDeleted };
+// Waiting: a file its writer has not finished yet, left for a later cycle without blame.
+enum class TFileOutcome { None, Processed, Skipped, Failed, GeoProcessed, GeoDeleted, Waiting };
 
 class TProcessingCycle : public QObject {
     Q_OBJECT
@@ -124,6 +128,10 @@ public:
 
     bool InCycle() const { return inCycle_; }
     TFileOutcome LastOutcome() const { return lastOutcome_; }
+    // Regular files of the last listing still in the incoming directory: counted from the
+    // cycle's own listing, so that telling it after every file costs no directory scan.
+    // nullopt before the first listing.
+    std::optional<std::size_t> Backlog() const { return backlog_; }
     TProcessingOptions& Options() { return options_; }
     TProcessLog& Log() { return log_; }
 
@@ -174,6 +182,8 @@ private:
     std::string failure_;  // the failure line of the entry in hand
     bool nothingKeptLogged_ = false;
     std::vector<std::string> leftAlone_;  // reported once each
+    std::vector<std::string> waiting_;    // files still being written, reported once each
+    std::optional<std::size_t> backlog_;
 };
 
 // Whether the options keep anything of a file: an image or the archived netCDF. When they do

@@ -1,5 +1,9 @@
 #include "app/core/StationStatus.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
+
 #include <QJsonArray>
 #include <QJsonDocument>
 
@@ -185,10 +189,15 @@ void TStationStatus::FileHandled(const std::string& entry, TFileOutcome outcome,
         lastFailureReason_ = colon == std::string::npos ? std::string() : failure.substr(colon + 2);
         break;
     }
+    case TFileOutcome::Waiting:
+        beingWritten_.insert(entry);
+        break;
     case TFileOutcome::GeoDeleted:
     case TFileOutcome::None:
         break;
     }
+    if (outcome != TFileOutcome::Waiting)
+        beingWritten_.erase(entry);
     Write();
 }
 
@@ -210,8 +219,19 @@ QJsonObject TStationStatus::ToJson() const
 {
     const TDateTime now = clock_();
     const std::string source = cycle_.Options().SourcePath();
-    std::vector<std::string> waiting;
-    ListFiles(source + TProcessingCycle::IncomingPattern, waiting);
+    // Before the cycle's first listing the directory is counted once here; a FIFO or a link
+    // left alone is no file waiting.
+    std::size_t waiting = 0;
+    if (const auto backlog = cycle_.Backlog()) {
+        waiting = *backlog;
+    } else {
+        std::vector<std::string> listed;
+        ListFiles(source + TProcessingCycle::IncomingPattern, listed);
+        waiting = std::count_if(listed.begin(), listed.end(), [](const std::string& entry) {
+            struct stat st {};
+            return ::lstat(entry.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+        });
+    }
     const bool armed = cycle_.TimerProcess.isActive() && closed_ == 0;
     // To the second: the few milliseconds since the timer was armed are not news.
     const TDateTime next = armed ? now + std::round(cycle_.TimerProcess.remainingTime() / 1000.0) / 86400.0 : 0;
@@ -245,7 +265,8 @@ QJsonObject TStationStatus::ToJson() const
         {"next_cycle", IsoTime(next)},
         {"last_file", IsoTime(lastFile_)},
         {"incoming", QJsonObject{{"directory", Q(source)},
-                                 {"waiting", static_cast<int>(waiting.size())},
+                                 {"waiting", static_cast<int>(waiting)},
+                                 {"being_written", static_cast<int>(beingWritten_.size())},
                                  {"watched", cycle_.InstantPickUp()}}},
         {"coastlines", Q(coastlines_)},
         {"since_start", CountsJson(sinceStart_.Processed, sinceStart_.Skipped, sinceStart_.Failed)},

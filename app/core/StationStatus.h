@@ -71,6 +71,7 @@ private:
     TDateTime lastFailureTime_ = 0;
     std::string lastFailureFile_, lastFailureReason_;
     std::set<std::string> leftAlone_;
+    std::set<std::string> beingWritten_;  // files whose writer was not done at their last try
 };
 
 enum class TStatusHealth { Healthy = 0, NotHealthy = 1 };
