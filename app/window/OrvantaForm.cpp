@@ -323,6 +323,7 @@ void TFormRadaDedOVI::FormCreate()
     for (std::size_t i = 0; i < ChannelCount; ++i)
         if (ChannelExists(i)) RefreshThumbnail(i);
     status_ = std::make_unique<TStationStatus>(*cycle_, station_->LineStoreSource);
+    status_->OnLogLine = [this](const std::string& text) { log_->AddLogLine(text, UtcNow()); };
 }
 
 void TFormRadaDedOVI::RefreshThumbnail(std::size_t channel)
