@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "Version.h"
+#include "app/core/StationLock.h"
 #include "app/core/Utils.h"
 #include "settings/ProgramPaths.h"
 
@@ -327,12 +328,23 @@ TStatusHealth PrintStatus(const std::string& path, std::FILE* out, TDateTime now
     const TDateTime nextCycle = ParseIsoTime(s["next_cycle"]);
     const bool alive = closed == 0 && ProcessAlive(pid, static_cast<std::int64_t>(s["process_start_ticks"].toDouble(-1)));
     const bool processing = s["processing"].toBool();
-    const TDateTime lastSign = std::max({started, lastCycle, lastFile});
-    const bool recent = (now - lastSign) * 86400.0 <= StatusStaleSeconds;
     // A running station rewrites the file at least every StatusRefreshSeconds; an older one
     // tells nothing about what the station does now.
     const TDateTime updated = ParseIsoTime(s["updated"]);
     const bool current = (now - updated) * 86400.0 <= StatusStaleSeconds;
+    const TDateTime lastSign = std::max({started, lastCycle, lastFile});
+    const bool recent = (now - lastSign) * 86400.0 <= StatusStaleSeconds;
+
+    // The file may be a former station's, left because the running one cannot write (it was
+    // restarted onto a full disk): the station lock tells who runs.
+    const long long holder = alive ? 0 : StationLockHolder();
+    if (holder > 0 && holder != pid) {
+        const std::string full = FullDiskOf(path);
+        std::fprintf(out, "%s: running, pid %lld, but its status could not be written%s%s; the file is of pid %lld, "
+                     "updated %s\n", name.c_str(), holder, full.empty() ? "" : ": no space left on ", full.c_str(),
+                     static_cast<long long>(pid), HumanTime(updated).c_str());
+        return TStatusHealth::NotHealthy;
+    }
 
     std::string verdict;
     if (!alive)
