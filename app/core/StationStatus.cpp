@@ -302,9 +302,21 @@ bool TStationStatus::Write()
 TStatusHealth PrintStatus(const std::string& path, std::FILE* out, TDateTime now)
 {
     const std::string name = ProgramName();
+    // The file may be missing, or a former station's, because the running one cannot write
+    // (it was started onto a full disk): the station lock tells who runs.
+    const auto unwritten = [&](const std::string& file, long long writer) {
+        const long long holder = StationLockHolder();
+        // The writer itself holds the lock a moment longer than it takes to write "closed".
+        if (holder <= 0 || holder == writer) return false;
+        const std::string full = FullDiskOf(path);
+        std::fprintf(out, "%s: running, pid %lld, but its status could not be written%s%s; %s\n", name.c_str(), holder,
+                     full.empty() ? "" : ": no space left on ", full.c_str(), file.c_str());
+        return true;
+    };
     const TSmallFile file = ReadSmallRegularFile(path, StatusMaxBytes);
     if (file.Missing) {
-        std::fprintf(out, "%s: not running (no status file %s)\n", name.c_str(), path.c_str());
+        if (!unwritten("there is no status file " + path, 0))
+            std::fprintf(out, "%s: not running (no status file %s)\n", name.c_str(), path.c_str());
         return TStatusHealth::NotHealthy;
     }
     if (!file.Problem.empty()) {
@@ -335,16 +347,8 @@ TStatusHealth PrintStatus(const std::string& path, std::FILE* out, TDateTime now
     const TDateTime lastSign = std::max({started, lastCycle, lastFile});
     const bool recent = (now - lastSign) * 86400.0 <= StatusStaleSeconds;
 
-    // The file may be a former station's, left because the running one cannot write (it was
-    // restarted onto a full disk): the station lock tells who runs.
-    const long long holder = alive ? 0 : StationLockHolder();
-    if (holder > 0 && holder != pid) {
-        const std::string full = FullDiskOf(path);
-        std::fprintf(out, "%s: running, pid %lld, but its status could not be written%s%s; the file is of pid %lld, "
-                     "updated %s\n", name.c_str(), holder, full.empty() ? "" : ": no space left on ", full.c_str(),
-                     static_cast<long long>(pid), HumanTime(updated).c_str());
+    if (!alive && unwritten("the file is of pid " + std::to_string(pid) + ", updated " + HumanTime(updated), pid))
         return TStatusHealth::NotHealthy;
-    }
 
     std::string verdict;
     if (!alive)
