@@ -80,6 +80,12 @@ constexpr const char* kCommonNames[] = {kBinMinutes, kBinsAcross, kBinsDown, kFi
 // Shoreline files pack the points of a piece with its level; border and river files don't.
 constexpr const char* kPackedPieces = "Embedded_npts_levels_exit_entry_for_a_segment";
 constexpr const char* kAntarcticFlag = "Embedded_ANT_flag";
+constexpr const char* kPolygonOfPiece = "Id_of_GSHHS_ID";
+// Antarctica comes twice in files with the flag: as the ice front and as the grounding line
+// (level 6). The flag marks every Antarctic polygon of the ice-front reading, its islands
+// too; only the continent itself, this polygon, has the grounding line as its other outline.
+// The islands are coast in either reading.
+constexpr int kAntarcticIceFrontPolygon = 4;
 constexpr const char* kPointsInPiece = "N_points_for_a_segment";
 constexpr const char* kPieceLevel = "Hierarchial_level_of_a_segment";
 
@@ -171,15 +177,20 @@ TBinnedLines readArrays(const TNcImage& nc, bool shorelines, std::size_t fileByt
         // npts in bits 9 and up, level in bits 6-8, the bin sides of entry and exit below.
         const auto packed = r.Array(kPackedPieces);
         // Files from before the second Antarctica have no flag; their Antarctica is land.
-        std::vector<int> ice;
-        if (nc.Has(kAntarcticFlag)) ice = r.Array(kAntarcticFlag);
-        if (!ice.empty() && ice.size() != packed.size()) throw EReadError("Antarctic flags don't match the pieces");
+        std::vector<int> antarctic, polygon;
+        if (nc.Has(kAntarcticFlag)) {
+            antarctic = r.Array(kAntarcticFlag);
+            polygon = r.Array(kPolygonOfPiece);
+        }
+        if (!antarctic.empty() && (antarctic.size() != packed.size() || polygon.size() != packed.size()))
+            throw EReadError("Antarctic flags don't match the pieces");
         f.PointsInPiece.resize(packed.size());
         f.Level.resize(packed.size());
         for (std::size_t i = 0; i < packed.size(); ++i) {
             const auto bits = static_cast<std::uint32_t>(packed[i]);
             f.PointsInPiece[i] = bits >> 9;
-            f.Level[i] = (!ice.empty() && ice[i] != 0) ? 5 : static_cast<std::int32_t>((bits >> 6) & 7u);
+            const bool iceFront = !antarctic.empty() && antarctic[i] != 0 && polygon[i] == kAntarcticIceFrontPolygon;
+            f.Level[i] = iceFront ? 5 : static_cast<std::int32_t>((bits >> 6) & 7u);
         }
     } else {
         const auto counts = r.Array(kPointsInPiece);
@@ -192,7 +203,7 @@ TBinnedLines readArrays(const TNcImage& nc, bool shorelines, std::size_t fileByt
 }
 
 // Shorelines: what the GSHHS reader keeps of the same release: land (1), islands in lakes (3)
-// and Antarctica's grounding line (6), never ponds (4) or the ice front (5); every lake (2)
+// and Antarctica's grounding line (6) and islands, never ponds (4) or the ice front (5); every lake (2)
 // of this release passes that reader's area test, so all are kept. Borders: the national
 // ones (1) only; internal (2) and maritime (3) boundaries would draw boxes round the open
 // ocean of the Pacific. Rivers likewise: the permanent major ones (1).

@@ -138,7 +138,7 @@ void DrawLineStore(const TCartogList& store, int imageWidth, GeoToPixel&& geoToP
                 lastY = y;
             }
         }
-        if (store.ClosePolygons && metVisible) run.push_back(first);
+        if (s->Closed.value_or(store.ClosePolygons) && metVisible) run.push_back(first);
         endRun();
     }
 }

@@ -289,6 +289,10 @@ void TCartogList::LoadFromMemory(std::span<const std::uint8_t> data, const std::
     } catch (const std::exception&) {
         // The reader stopped at damaged data; segments appended before it stay.
     }
+    // A later file of the list (a GPX track, a missing file) sets the store's flag anew, and
+    // must not close the open pieces this one brought. They are the unmarked ones at the end
+    // (a compact map file may have cleared what came before).
+    for (int i = Count() - 1; i >= 0 && !Items(i)->Closed; --i) Items(i)->Closed = ClosePolygons;
 }
 
 void TCartogList::ReadGshhs(TMemoryReadStream& stream)

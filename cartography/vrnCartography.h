@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -52,6 +53,10 @@ public:
     float West = 2147483648.0f;
     std::int32_t Count = 0;
     std::uint8_t Kind = 0;
+    // Whether drawing joins the last point back to the first, as the file it came from says
+    // (a binned piece ends on a bin edge, a GPX ring does not repeat its start); unset for a
+    // segment added by hand, which follows the store's ClosePolygons.
+    std::optional<bool> Closed;
     std::vector<TGeoPoint> Points;
 
     // Stores one point and widens the box around it.
@@ -77,6 +82,7 @@ public:
     TSegmentMapping* Mapping = nullptr;
     std::string DefaultPath;
     std::int32_t MaxPoints = 0;
+    // What the last file loaded said; each segment a file brings keeps its own file's say.
     bool ClosePolygons = true;
 
     virtual void Clear();

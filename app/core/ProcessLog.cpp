@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -78,7 +79,15 @@ void TProcessLog::AddLogLine(const std::string& text, TDateTime time)
     lines_.push_back(stamp + LogSafe(text));
     // On disk at once, so that a crash or a kill loses nothing already logged; the daily and
     // closing saves below replace the file by the lines kept, which trims it to the cap.
-    AppendTextLine(path_, lines_.back());
+    const bool appended = AppendTextLine(path_, lines_.back());
+    if (appended != appendWorks_) {
+        // Where the log cannot go (a full disk), the service manager's journal still takes
+        // standard error: said once, and once more when the file takes lines again.
+        const std::string why = appended ? std::string("is written again") : std::string("cannot be written: ") + std::strerror(errno);
+        std::fprintf(stderr, "%s: log file %s %s\n", ProgramName().c_str(), path_.c_str(), why.c_str());
+        std::fflush(stderr);
+        appendWorks_ = appended;
+    }
     if (sink_) sink_->LogLineAdded(lines_.back());
 
     const TDateTime now = Now();

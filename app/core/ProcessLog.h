@@ -54,6 +54,7 @@ private:
     TClock clock_;
     std::deque<std::string> lines_;
     TLogSink* sink_ = nullptr;
+    bool appendWorks_ = true;
 };
 
 // Log-safe text: control characters (a line break in a file name, say) become '?', so every

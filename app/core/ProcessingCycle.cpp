@@ -47,18 +47,6 @@ bool TakesImageRoute(const std::string& entry)
     return LowerCase(ExtractFileName(entry)).find("_geo.nc") == std::string::npos;
 }
 
-// What a directory entry is when it is not a regular file; null for a regular file.
-const char* OddKind(mode_t mode)
-{
-    if (S_ISREG(mode)) return nullptr;
-    if (S_ISLNK(mode)) return "a symbolic link";
-    if (S_ISDIR(mode)) return "a directory";
-    if (S_ISFIFO(mode)) return "a FIFO";
-    if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
-    if (S_ISSOCK(mode)) return "a socket";
-    return "not a regular file";
-}
-
 }  // namespace
 
 std::string ImageTimeText(TDateTime slotTime, std::uint8_t sector)
@@ -275,7 +263,7 @@ bool TProcessingCycle::LeftAlone(const std::string& entry)
 {
     struct stat st {};
     const int rc = SingleFileMode ? ::stat(entry.c_str(), &st) : ::lstat(entry.c_str(), &st);
-    const char* kind = rc == 0 ? OddKind(st.st_mode) : nullptr;
+    const char* kind = rc == 0 ? OddFileKind(st.st_mode) : nullptr;
     if (!kind) return false;
     failure_ = entry + " left alone: " + kind + ", not a regular file";
     if (std::find(leftAlone_.begin(), leftAlone_.end(), entry) == leftAlone_.end()) {

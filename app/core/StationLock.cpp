@@ -2,13 +2,17 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
+#include <vector>
 
+#include "app/core/CommandLine.h"
 #include "app/core/ProcessLog.h"
 #include "settings/ProgramPaths.h"
 
@@ -35,6 +39,29 @@ std::string DescribeProcess(const std::string& pid)
     for (char& c : command)
         if (c == '\0') c = ' ';
     return command.empty() ? pid : pid + ": " + LogSafe(command);
+}
+
+// The process holding the lock file, from the kernel's list of locks; 0 when none.
+long long LockHolder()
+{
+    struct stat st {};
+    if (::stat(StationLockPath().c_str(), &st) != 0) return 0;
+    // "1: FLOCK  ADVISORY  WRITE 1234 fe:00:10953291 0 EOF"; a waiter's line has "->".
+    std::ifstream locks("/proc/locks");
+    std::string line;
+    while (std::getline(locks, line)) {
+        std::istringstream fields(line);
+        std::string number, type, mode, access, device;
+        long long pid = 0;
+        if (!(fields >> number >> type >> mode >> access >> pid >> device) || type != "FLOCK" || access != "WRITE")
+            continue;
+        unsigned major = 0, minor = 0;
+        unsigned long long inode = 0;
+        if (std::sscanf(device.c_str(), "%x:%x:%llu", &major, &minor, &inode) == 3 && major == ::major(st.st_dev) &&
+            minor == ::minor(st.st_dev) && inode == st.st_ino)
+            return pid;
+    }
+    return 0;
 }
 
 }  // namespace
@@ -73,4 +100,19 @@ bool TStationLock::Acquire()
         std::fprintf(stderr, "%s: cannot write %s\n", ProgramName().c_str(), path.c_str());
     fd_ = fd;
     return true;
+}
+
+long long StationLockHolder()
+{
+    const long long pid = LockHolder();
+    if (pid <= 0) return 0;
+    // A one-file run takes the lock too, but writes no status; only a station started to
+    // process counts.
+    std::ifstream in("/proc/" + std::to_string(pid) + "/cmdline", std::ios::binary);
+    std::vector<std::string> args;
+    for (std::string arg; std::getline(in, arg, '\0');) args.push_back(arg);
+    if (!args.empty()) args.erase(args.begin());
+    std::erase(args, std::string("--headless"));
+    const TCommandLine commandLine(std::move(args));
+    return commandLine.FindSwitch("start") && commandLine.FileArgument().empty() ? pid : 0;
 }

@@ -23,3 +23,7 @@ private:
     int fd_ = -1;
     std::string refusal_;
 };
+
+// The process that holds the station lock now, from the kernel's list of locks (reading it
+// takes no lock, so a station starting meanwhile is not refused); 0 when none holds it.
+long long StationLockHolder();

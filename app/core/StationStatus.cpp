@@ -8,15 +8,18 @@
 #include <QJsonDocument>
 
 #include <signal.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <vector>
 
 #include "Version.h"
+#include "app/core/StationLock.h"
 #include "app/core/Utils.h"
 #include "settings/ProgramPaths.h"
 
@@ -97,6 +100,18 @@ std::string Padded(std::string text, std::size_t width)
     return text;
 }
 
+// The directory of the file when its file system has no room left for another status
+// (blocks or inodes), else empty.
+std::string FullDiskOf(const std::string& path)
+{
+    const std::string dir = path.substr(0, path.rfind('/') + 1);
+    struct statvfs fs {};
+    if (::statvfs(dir.empty() ? "." : dir.c_str(), &fs) != 0) return {};
+    const bool noBlocks = static_cast<std::uint64_t>(fs.f_bavail) * fs.f_frsize < 64 * 1024;
+    const bool noInodes = fs.f_files > 0 && fs.f_favail == 0;
+    return noBlocks || noInodes ? dir : std::string();
+}
+
 }  // namespace
 
 std::string StatusFilePath()
@@ -114,6 +129,9 @@ TStationStatus::TStationStatus(TProcessingCycle& cycle, std::string coastlines, 
     cycle_.OnFileHandled = [this](const std::string& entry, TFileOutcome outcome, const TGoesFileResult& result,
                                   const std::string& failure) { FileHandled(entry, outcome, result, failure); };
     cycleFinished_ = QObject::connect(&cycle_, &TProcessingCycle::CycleFinished, &cycle_, [this] { CycleEnded(); });
+    // From the event loop, like the cycle: a station stuck in a file stops refreshing too.
+    refresh_.setInterval(StatusRefreshSeconds * 1000);
+    QObject::connect(&refresh_, &QTimer::timeout, &cycle_, [this] { Write(); });
     Write();
 }
 
@@ -127,9 +145,8 @@ void TStationStatus::CarryOverToday(TDateTime now)
 {
     // A station restarted during the day still counts the day's files and shows its last
     // images and failure, so an operator's morning look does not depend on a restart.
-    std::ifstream in(path_, std::ios::binary);
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const QJsonObject old = QJsonDocument::fromJson(QByteArray::fromStdString(text)).object();
+    const TSmallFile file = ReadSmallRegularFile(path_, StatusMaxBytes);
+    const QJsonObject old = QJsonDocument::fromJson(QByteArray::fromStdString(file.Text)).object();
     const QJsonObject today = old["today"].toObject();
     if (today["date"].toString().toStdString() != FormatDateTime("yyyy-mm-dd", now)) return;
     today_ = {today["processed"].toInt(), today["skipped"].toInt(), today["failed"].toInt()};
@@ -212,6 +229,7 @@ void TStationStatus::Closed()
 {
     if (closed_ != 0) return;
     closed_ = clock_();
+    refresh_.stop();
     SaveTextAtomically(path_, QJsonDocument(ToJson()).toJson(QJsonDocument::Indented).toStdString());
 }
 
@@ -283,21 +301,52 @@ QJsonObject TStationStatus::ToJson() const
 bool TStationStatus::Write()
 {
     if (closed_ != 0) return false;
+    refresh_.start();
     const QByteArray json = QJsonDocument(ToJson()).toJson(QJsonDocument::Indented);
-    return SaveTextAtomically(path_, json.toStdString());
+    const bool written = SaveTextAtomically(path_, json.toStdString());
+    // The file then grows stale, and --status says it could not be written instead of
+    // repeating what it last said. Said once, and once more when it is written again; a
+    // failure met before anyone listens (the first write) is told with the next write.
+    if (!written && writeFailure_.empty()) writeFailure_ = std::strerror(errno);
+    if (written && !writeFailure_.empty()) {
+        if (writeFailureTold_ && OnLogLine) OnLogLine("Status file " + path_ + " written again");
+        writeFailure_.clear();
+        writeFailureTold_ = false;
+    }
+    if (!writeFailure_.empty() && !writeFailureTold_ && OnLogLine) {
+        OnLogLine("Status file " + path_ + " cannot be written: " + writeFailure_);
+        writeFailureTold_ = true;
+    }
+    return written;
 }
 
 TStatusHealth PrintStatus(const std::string& path, std::FILE* out, TDateTime now)
 {
     const std::string name = ProgramName();
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        std::fprintf(out, "%s: not running (no status file %s)\n", name.c_str(), path.c_str());
+    // The file may be missing, or a former station's, because the running one cannot write
+    // (it was started onto a full disk): the station lock tells who runs.
+    const auto unwritten = [&](const std::string& file, long long writer) {
+        const long long holder = StationLockHolder();
+        // The writer itself holds the lock a moment longer than it takes to write "closed".
+        if (holder <= 0 || holder == writer) return false;
+        const std::string full = FullDiskOf(path);
+        std::fprintf(out, "%s: running, pid %lld, but its status could not be written%s%s; %s\n", name.c_str(), holder,
+                     full.empty() ? "" : ": no space left on ", full.c_str(), file.c_str());
+        return true;
+    };
+    const TSmallFile file = ReadSmallRegularFile(path, StatusMaxBytes);
+    if (file.Missing) {
+        if (!unwritten("there is no status file " + path, 0))
+            std::fprintf(out, "%s: not running (no status file %s)\n", name.c_str(), path.c_str());
         return TStatusHealth::NotHealthy;
     }
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (!file.Problem.empty()) {
+        std::fprintf(out, "%s: the status file %s cannot be read: %s\n", name.c_str(), path.c_str(),
+                     file.Problem.c_str());
+        return TStatusHealth::NotHealthy;
+    }
     QJsonParseError error{};
-    const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(text), &error);
+    const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(file.Text), &error);
     if (!doc.isObject()) {
         std::fprintf(out, "%s: the status file %s cannot be read: %s\n", name.c_str(), path.c_str(),
                      error.errorString().toStdString().c_str());
@@ -312,8 +361,15 @@ TStatusHealth PrintStatus(const std::string& path, std::FILE* out, TDateTime now
     const TDateTime nextCycle = ParseIsoTime(s["next_cycle"]);
     const bool alive = closed == 0 && ProcessAlive(pid, static_cast<std::int64_t>(s["process_start_ticks"].toDouble(-1)));
     const bool processing = s["processing"].toBool();
+    // A running station rewrites the file at least every StatusRefreshSeconds; an older one
+    // tells nothing about what the station does now.
+    const TDateTime updated = ParseIsoTime(s["updated"]);
+    const bool current = (now - updated) * 86400.0 <= StatusStaleSeconds;
     const TDateTime lastSign = std::max({started, lastCycle, lastFile});
     const bool recent = (now - lastSign) * 86400.0 <= StatusStaleSeconds;
+
+    if (!alive && unwritten("the file is of pid " + std::to_string(pid) + ", updated " + HumanTime(updated), pid))
+        return TStatusHealth::NotHealthy;
 
     std::string verdict;
     if (!alive)
@@ -324,6 +380,7 @@ TStatusHealth PrintStatus(const std::string& path, std::FILE* out, TDateTime now
     std::fprintf(out, "%s: %s\n", name.c_str(), verdict.c_str());
 
     std::string processingLine = !alive ? "off" : processing ? "on" : "stopped";
+    if (alive && !current) processingLine += " as of " + HumanTime(updated);
     if (s["in_cycle"].toBool() && alive) processingLine += ", in a cycle";
     processingLine += lastCycle != 0 ? "; last cycle " + HumanTime(lastCycle) + Ago(lastCycle, now) : "; no cycle yet";
     if (alive && nextCycle != 0) processingLine += ", next " + HumanTime(nextCycle);
@@ -361,9 +418,16 @@ TStatusHealth PrintStatus(const std::string& path, std::FILE* out, TDateTime now
             std::fprintf(out, "  %snone yet\n", label.c_str());
     }
 
-    if (alive && processing && !recent)
+    const std::string full = alive && !current ? FullDiskOf(path) : std::string();
+    if (!full.empty())
+        std::fprintf(out, "Health:        the status could not be written since %s: no space left on %s\n",
+                     HumanTime(updated).c_str(), full.c_str());
+    else if (alive && processing && !recent)
         std::fprintf(out, "Health:        no file or cycle since %s: the station seems to hang\n", HumanTime(lastSign).c_str());
+    else if (alive && !current)
+        std::fprintf(out, "Health:        the status could not be written since %s (or the station hangs)\n",
+                     HumanTime(updated).c_str());
     else if (alive && !processing)
         std::fprintf(out, "Health:        processing is switched off\n");
-    return alive && processing && recent ? TStatusHealth::Healthy : TStatusHealth::NotHealthy;
+    return alive && processing && recent && current ? TStatusHealth::Healthy : TStatusHealth::NotHealthy;
 }

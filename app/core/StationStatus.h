@@ -6,6 +6,7 @@
 
 #include <QJsonObject>
 #include <QMetaObject>
+#include <QTimer>
 
 #include <array>
 #include <cstdint>
@@ -35,8 +36,10 @@ public:
 
     // The process is ending: the last status says so, and nothing is written after it.
     void Closed();
-    // False when the file could not be written (a full disk, say); the station goes on.
+    // False when the file could not be written (a full disk, say); the station goes on, and
+    // OnLogLine hears of it once, and once more when it is written again.
     bool Write();
+    std::function<void(const std::string&)> OnLogLine;
 
     QJsonObject ToJson() const;
     const std::string& Path() const { return path_; }
@@ -61,6 +64,9 @@ private:
     std::string path_;
     TClock clock_;
     QMetaObject::Connection cycleFinished_;
+    QTimer refresh_;
+    std::string writeFailure_;  // why the last write failed; empty while writes succeed
+    bool writeFailureTold_ = false;
     TDateTime started_ = 0;
     TDateTime lastCycle_ = 0;
     TDateTime lastFile_ = 0;
@@ -79,7 +85,14 @@ enum class TStatusHealth { Healthy = 0, NotHealthy = 1 };
 // A station whose last file or cycle is older than this is taken as hung: twice the timed
 // cycle and some slack for a long file.
 constexpr int StatusStaleSeconds = 2 * TProcessingCycle::CycleInterval / 1000 + 30;
+// A running station rewrites its status at least this often, stopped or not, so a status
+// older than StatusStaleSeconds means it could not be written (or the station hangs), never
+// that nothing happened.
+constexpr int StatusRefreshSeconds = 60;
+static_assert(StatusRefreshSeconds < StatusStaleSeconds);
+// A status file is a few kilobytes; a larger one is not the station's.
+constexpr std::size_t StatusMaxBytes = 1 << 20;
 
 // Prints the status file for a person; Healthy when the station that wrote it is still
-// running, processing, and its last cycle or file is recent.
+// running, processing, its last cycle or file is recent and so is the status itself.
 TStatusHealth PrintStatus(const std::string& path, std::FILE* out, TDateTime now);

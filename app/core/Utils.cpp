@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <chrono>
 #include <cmath>
 #include <filesystem>
@@ -144,6 +145,70 @@ bool DirectoryExists(const std::string& path)
 {
     std::error_code ec;
     return !path.empty() && std::filesystem::is_directory(path, ec);
+}
+
+const char* OddFileKind(mode_t mode)
+{
+    if (S_ISREG(mode)) return nullptr;
+    if (S_ISLNK(mode)) return "a symbolic link";
+    if (S_ISDIR(mode)) return "a directory";
+    if (S_ISFIFO(mode)) return "a FIFO";
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+    if (S_ISSOCK(mode)) return "a socket";
+    return "not a regular file";
+}
+
+TSmallFile ReadSmallRegularFile(const std::string& path, std::size_t maxBytes)
+{
+    TSmallFile f;
+    const auto refused = [&](const struct stat& st) {
+        if (const char* kind = OddFileKind(st.st_mode)) f.Problem = std::string(kind) + ", not a regular file";
+        else if (static_cast<std::uint64_t>(st.st_size) > maxBytes)
+            f.Problem = "larger than " + std::to_string(maxBytes) + " bytes (" + std::to_string(st.st_size) + ")";
+        return !f.Problem.empty();
+    };
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        f.Missing = errno == ENOENT;
+        f.Problem = std::strerror(errno);
+        return f;
+    }
+    if (refused(st)) return f;
+    // Non-blocking, should a FIFO have taken the file's place since.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        f.Problem = std::strerror(errno);
+        return f;
+    }
+    struct TCloser {
+        int fd;
+        ~TCloser() { ::close(fd); }
+    } closer{fd};
+    if (::fstat(fd, &st) != 0 || refused(st)) {
+        if (f.Problem.empty()) f.Problem = std::strerror(errno);
+        return f;
+    }
+    // The file may grow while it is read; the limit holds all the same.
+    f.Text.resize(maxBytes + 1);
+    std::size_t done = 0;
+    while (done < f.Text.size()) {
+        const ssize_t n = ::read(fd, f.Text.data() + done, f.Text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            f.Problem = std::strerror(errno);
+            f.Text.clear();
+            return f;
+        }
+        if (n == 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    if (done > maxBytes) {
+        f.Problem = "larger than " + std::to_string(maxBytes) + " bytes";
+        f.Text.clear();
+        return f;
+    }
+    f.Text.resize(done);
+    return f;
 }
 
 std::optional<std::int64_t> FileSizeOf(const std::string& path)

@@ -48,6 +48,20 @@ std::string ProgramNameAndVersion();
 // The size of a file in bytes; nullopt when it cannot be measured (missing, unreadable).
 std::optional<std::int64_t> FileSizeOf(const std::string& path);
 
+// What a file system entry is when it is not a regular file ("a directory", "a FIFO", ...);
+// null for a regular file.
+const char* OddFileKind(mode_t mode);
+
+// A small file read whole, or why it was not: anything but a regular file is refused before
+// it is read (a FIFO would block the reader for ever, a device could be read for ever), and
+// so is a file larger than the limit (it would cost its size in memory).
+struct TSmallFile {
+    bool Missing = false;
+    std::string Problem;  // empty when read; "a FIFO, not a regular file", "larger than ...", ...
+    std::string Text;
+};
+TSmallFile ReadSmallRegularFile(const std::string& path, std::size_t maxBytes);
+
 // True while another process holds the file open (a receiver still writing it). Where the
 // kernel refuses leases (another owner, a network file system) a file modified within the
 // last three seconds counts as in use.

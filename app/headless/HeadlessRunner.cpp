@@ -4,7 +4,6 @@
 
 #include <QCoreApplication>
 
-#include <csignal>
 #include <filesystem>
 
 #include "app/core/Utils.h"
@@ -151,11 +150,16 @@ int THeadlessRunner::Prepare()
             log_->AddLogLine(problem, 0);
         // A one-file run is not the station; the station's status stays as it wrote it.
         status_ = std::make_unique<TStationStatus>(*cycle_, station_->LineStoreSource);
+        status_->OnLogLine = [this](const std::string& text) { log_->AddLogLine(text, UtcNow()); };
     }
     cycle_->BitBtnStartStopClick();
     // The one file need not wait for the first timer tick (its cycle stops the timer).
-    if (!file.empty())
+    if (!file.empty()) {
         QMetaObject::invokeMethod(cycle_.get(), &TProcessingCycle::TimerProcessTimer, Qt::QueuedConnection);
+    } else {
+        watchdog_ = std::make_unique<TServiceWatchdog>();
+        watchdog_->Ready();
+    }
     return -1;
 }
 
@@ -178,13 +182,15 @@ void THeadlessRunner::LogLineAdded(const std::string& line)
     std::fflush(out_);
 }
 
-void THeadlessRunner::SignalReceived(int signalNumber)
+void THeadlessRunner::SignalReceived(int)
 {
     if (closing_) return;
     closing_ = true;
+    if (watchdog_) watchdog_->Stopping();
     cycle_->StopProcessing();
-    // A session or system going down is a shutdown request; Ctrl-C is the operator closing.
-    if (signalNumber != SIGINT) log_->AddLogLine("Windows shutdown request received", UtcNow());
+    // Ctrl-C, a stopped service and a closed session all end the station the same way, and
+    // the log tells a stop from a crash only by this line: the window logs it for every one.
+    log_->AddLogLine("Windows shutdown request received", UtcNow());
     if (!cycle_->InCycle()) Close(ExitOk);
     // Otherwise the cycle finishes the file in hand and CycleFinished closes.
 }

@@ -14,6 +14,7 @@
 #include "app/core/GeoFileRoute.h"
 #include "app/core/ProcessLog.h"
 #include "app/core/ProcessingCycle.h"
+#include "app/core/ServiceWatchdog.h"
 #include "app/core/SignalWatcher.h"
 #include "app/core/StationStatus.h"
 #include "app/core/Station.h"
@@ -65,6 +66,7 @@ private:
     std::unique_ptr<TStation> station_;
     std::unique_ptr<TSignalWatcher> signals_;
     std::unique_ptr<TStationStatus> status_;
+    std::unique_ptr<TServiceWatchdog> watchdog_;
     bool closing_ = false;
     bool closed_ = false;
 };

@@ -325,6 +325,7 @@ void TFormRadaDedOVI::FormCreate()
     if (const std::string problem = product.UseStrikeJournal(StrikeJournalPath()); !problem.empty())
         linesAfterStart_.push_back(problem);
     status_ = std::make_unique<TStationStatus>(*cycle_, station_->LineStoreSource);
+    status_->OnLogLine = [this](const std::string& text) { log_->AddLogLine(text, UtcNow()); };
 }
 
 void TFormRadaDedOVI::RefreshThumbnail(std::size_t channel)

@@ -203,10 +203,17 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         THealthCase{"JustStarted", {}, 5, TStatusHealth::Healthy, "orvanta: running, pid "},
         THealthCase{"Hung", {}, StatusStaleSeconds + 1, TStatusHealth::NotHealthy, "seems to hang"},
-        THealthCase{"RecentCycle", [](QJsonObject& s) { s["last_cycle"] = "2013-05-30T12:05:00Z"; }, 300 + 60,
+        THealthCase{"RecentCycle", [](QJsonObject& s) {
+                        s["last_cycle"] = "2013-05-30T12:05:00Z";
+                        s["updated"] = "2013-05-30T12:05:00Z";
+                    }, 300 + 60,
                     TStatusHealth::Healthy, "last cycle 2013-05-30 12:05:00 UTC (60 s ago)"},
         THealthCase{"ProcessingOff", [](QJsonObject& s) { s["processing"] = false; }, 5, TStatusHealth::NotHealthy,
                     "switched off"},
+        // A station that cannot write (a full disk) left the file of its start, before
+        // processing was on; it once read as switched off.
+        THealthCase{"StatusNotWritten", [](QJsonObject& s) { s["processing"] = false; }, StatusStaleSeconds + 1,
+                    TStatusHealth::NotHealthy, "the status could not be written since 2013-05-30 12:00:00 UTC"},
         THealthCase{"PidGone", [](QJsonObject& s) { s["pid"] = static_cast<qint64>(GonePid()); }, 5,
                     TStatusHealth::NotHealthy, "not running (pid "},
         THealthCase{"PidTakenByAnother", [](QJsonObject& s) { s["process_start_ticks"] = 1; }, 5,
@@ -216,6 +223,45 @@ INSTANTIATE_TEST_SUITE_P(
         THealthCase{"Empty", [](QJsonObject& s) { s = QJsonObject(); }, 5, TStatusHealth::NotHealthy,
                     "not running (pid 0 is gone)"}),
     [](const ::testing::TestParamInfo<THealthCase>& info) { return std::string(info.param.name); });
+
+// Whatever lies at the status path, --status answers at once with its reason: a directory
+// once aborted it, a FIFO blocked it for ever, a huge file cost its size in memory.
+struct TStatusPathCase {
+    const char* name;
+    std::function<void(const std::string&)> make;
+    const char* says;
+};
+
+class StatusPathTest : public StationStatusTest, public ::testing::WithParamInterface<TStatusPathCase> {};
+
+TEST_P(StatusPathTest, IsRefusedWithItsReason)
+{
+    GetParam().make(path_);
+    char* text = nullptr;
+    std::size_t size = 0;
+    std::FILE* out = ::open_memstream(&text, &size);
+    EXPECT_EQ(PrintStatus(path_, out, now_), TStatusHealth::NotHealthy);
+    std::fclose(out);
+    const std::string printed(text, size);
+    std::free(text);
+    EXPECT_NE(printed.find("the status file " + path_ + " cannot be read: " + GetParam().says), std::string::npos)
+        << printed;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, StatusPathTest,
+    ::testing::Values(
+        TStatusPathCase{"Directory", [](const std::string& p) { std::filesystem::create_directory(p); },
+                        "a directory, not a regular file"},
+        TStatusPathCase{"Fifo", [](const std::string& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0); },
+                        "a FIFO, not a regular file"},
+        // Sparse: it costs no disk, only a reader that takes it whole.
+        TStatusPathCase{"Huge", [](const std::string& p) {
+                            std::ofstream{p};
+                            std::filesystem::resize_file(p, 200u << 20);
+                        },
+                        "larger than 1048576 bytes"}),
+    [](const ::testing::TestParamInfo<TStatusPathCase>& info) { return std::string(info.param.name); });
 
 TEST_F(StationStatusTest, NoOrADamagedStatusFileIsNotHealthy)
 {

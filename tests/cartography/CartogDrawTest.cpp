@@ -80,6 +80,9 @@ TEST(OverlayWalk, RingIsClosedOnlyWhenAskedTo)
     EXPECT_EQ(draw(s), (Polylines{pts({{10, 10}, {20, 10}, {20, 20}, {10, 10}})}));
     s.ClosePolygons = false;
     EXPECT_EQ(draw(s), (Polylines{pts({{10, 10}, {20, 10}, {20, 20}})}));
+    // A segment's own file has the last word over the store's.
+    s.Items(0)->Closed = true;
+    EXPECT_EQ(draw(s), (Polylines{pts({{10, 10}, {20, 10}, {20, 20}, {10, 10}})}));
 }
 
 TEST(OverlayWalk, RingCutByTheLimbClosesFromItsLastRunToItsFirstVisiblePoint)

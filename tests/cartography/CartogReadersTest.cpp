@@ -405,6 +405,37 @@ INSTANTIATE_TEST_SUITE_P(
         DamagedBinnedCase{"OffsetBeyondSixteenBits", {"Relative_longitude_from_SW_corner_of_bin", NC_INT, {21845, -1, 0, 70000}}, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
+namespace {
+
+// The two pieces of the border file as shoreline pieces of level 1, both of them Antarctic,
+// of the given polygons.
+std::vector<NcIntVar> antarcticShorelineVars(int westPolygon, int eastPolygon)
+{
+    auto vars = binnedBorderVars();
+    std::erase_if(vars, [](const NcIntVar& v) {
+        return v.name == "N_points_for_a_segment" || v.name == "Hierarchial_level_of_a_segment";
+    });
+    const int packed = (2 << 9) | (1 << 6);
+    vars.push_back({"Embedded_npts_levels_exit_entry_for_a_segment", NC_INT, {packed, packed}});
+    vars.push_back({"Embedded_ANT_flag", NC_BYTE, {1, 1}});
+    vars.push_back({"Id_of_GSHHS_ID", NC_INT, {westPolygon, eastPolygon}});
+    return vars;
+}
+
+}  // namespace
+
+// The flag marks the Antarctic islands too; only the continent's ice front is the outline
+// the grounding line stands in for.
+TEST(ReadBinned, AntarcticIslandsStayAndTheIceFrontGoes)
+{
+    const auto file = netcdfFile(antarcticShorelineVars(4, 145));
+    ASSERT_FALSE(file.empty());
+    Store s;
+    s.LoadFromMemory(file, "binned_GSHHS_x.nc");
+    ASSERT_EQ(s.Count(), 1);
+    EXPECT_EQ(s.Items(0)->Points[0], (TGeoPoint{180.0f, binDegrees(43690, -90)}));
+}
+
 TEST(ReadBinned, OtherOrUnreadableNetCdfLoadsNothingAndKeepsWhatCameBefore)
 {
     auto vars = binnedBorderVars();
@@ -487,6 +518,23 @@ TEST(LoadFromPathList, MissingFilesAreSkippedAndTheLastFileSetsClosing)
     s.LoadFromPathList("");
     EXPECT_EQ(s.Count(), 0);
     EXPECT_EQ(s.MaxPoints, 0);
+}
+
+// A GPX track or a missing file after the binned files once closed every open piece: a
+// chord from each piece's end on a bin edge back to its start.
+TEST(LoadFromPathList, EachFileKeepsItsOwnClosing)
+{
+    TempDir dir;
+    const auto binned = dir.file("binned_border_x.nc", netcdfFile(binnedBorderVars()));
+    const auto track = dir.file("t.gpx", text("<trkseg>\n<trkpt lat=\"1\" lon=\"2\">\n<trkpt lat=\"3\" lon=\"4\">\n"
+                                              "<trkpt lat=\"5\" lon=\"2\">\n</trkseg>\n"));
+    Store s;
+    s.LoadFromPathList(binned + "|" + track + "|" + dir.path() + "/missing.b");
+    ASSERT_EQ(s.Count(), 3);
+    EXPECT_TRUE(s.ClosePolygons);
+    EXPECT_EQ(s.Items(0)->Closed, false);
+    EXPECT_EQ(s.Items(1)->Closed, false);
+    EXPECT_EQ(s.Items(2)->Closed, true);
 }
 
 // ---- default map file and start-up list -----------------------------------------------

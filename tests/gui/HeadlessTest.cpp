@@ -4,7 +4,12 @@
 #include <QProcess>
 
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
 
 #include <csignal>
 #include <filesystem>
@@ -182,13 +187,56 @@ TEST_F(HeadlessTest, ASecondStationOnTheSameSettingsRefuses)
     EXPECT_FALSE(std::filesystem::exists(ProcessLogPath()));
 }
 
-TEST_F(HeadlessTest, InterruptClosesWithoutAShutdownLine)
+// Ctrl-C once closed without the line that tells a stop from a crash.
+class HeadlessStopSignalTest : public HeadlessTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(HeadlessStopSignalTest, LogsTheShutdownLineAndCloses)
 {
     Configure();
-    EXPECT_EQ(RunUntilSignal(SIGINT), 0);
+    EXPECT_EQ(RunUntilSignal(GetParam()), 0);
     const std::string log = TTempXdg::ReadText(ProcessLogPath());
-    EXPECT_EQ(log.find("shutdown"), std::string::npos);
+    const auto shutdown = log.find("  Windows shutdown request received\n");
+    EXPECT_NE(shutdown, std::string::npos);
+    EXPECT_LT(shutdown, log.find("  Closing orvanta V1.0.0.0\n"));
     EXPECT_NE(log.find("  Closing orvanta V1.0.0.0\n"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, HeadlessStopSignalTest, ::testing::Values(SIGINT, SIGHUP));
+
+// Under a Type=notify unit a station that never says it is ready is killed at start, and one
+// that stops pinging is killed as hung.
+TEST_F(HeadlessTest, TellsSystemdItIsReadyThenPings)
+{
+    Configure();
+    const std::string socketPath = xdg_.Root() + "/notify";
+    const int sock = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(sock, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    ASSERT_LT(socketPath.size(), sizeof addr.sun_path);
+    std::memcpy(addr.sun_path, socketPath.c_str(), socketPath.size());
+    ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("NOTIFY_SOCKET", QString::fromStdString(socketPath));
+    env.insert("WATCHDOG_USEC", "200000");
+    p.setProcessEnvironment(env);
+    p.start(kProgram, {"--headless", "-start"});
+    ASSERT_TRUE(p.waitForStarted(5000));
+    std::vector<std::string> messages;
+    timeval wait{0, 200000};
+    ::setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    for (int i = 0; i < 100 && std::count(messages.begin(), messages.end(), "WATCHDOG=1") < 3; ++i) {
+        char buffer[256];
+        const ssize_t n = ::recv(sock, buffer, sizeof buffer, 0);
+        if (n > 0) messages.emplace_back(buffer, static_cast<std::size_t>(n));
+    }
+    ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+    EXPECT_TRUE(p.waitForFinished(20000));
+    ::close(sock);
+    ASSERT_FALSE(messages.empty());
+    EXPECT_EQ(messages.front(), "READY=1");
+    EXPECT_EQ(std::count(messages.begin(), messages.end(), "WATCHDOG=1"), 3);
 }
 
 TEST_F(HeadlessTest, SingleFileThatFailsExitsNonZero)

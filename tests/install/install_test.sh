@@ -27,6 +27,7 @@ done
 
 unit="$prefix/lib/systemd/user/orvanta.service"
 grep -qx "ExecStart=$prefix/bin/orvanta --headless -start" "$unit" || fail "ExecStart does not name the installed program"
+grep -qx "Type=notify" "$unit" && grep -q "^WatchdogSec=" "$unit" || fail "the unit is no Type=notify service with a watchdog"
 mkdir -m 700 "$tmp/run"
 XDG_RUNTIME_DIR="$tmp/run" MANPATH="$prefix/share/man" systemd-analyze --user verify "$unit" \
   || fail "systemd-analyze verify"
