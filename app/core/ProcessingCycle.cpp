@@ -104,6 +104,11 @@ void TProcessingCycle::BitBtnStartStopClick()
     }
 }
 
+bool TProcessingCycle::LockDirectories()
+{
+    return directoryLock_.Acquire(options_.SourcePath(), options_.NetCDFPath());
+}
+
 void TProcessingCycle::EnableInstantPickUp()
 {
     if (watcher_) return;
@@ -168,7 +173,15 @@ void TProcessingCycle::TimerProcessTimer()
 
     std::vector<std::string> list;
     const std::string problem = options_.DirectoriesProblem();
-    if (problem.empty()) {
+    if (problem.empty() && !SingleFileMode && !LockDirectories()) {
+        // Said once, not every cycle; the station waits for the other one to go.
+        if (directoryLock_.Refusal() != lockRefusal_) {
+            log_.AddLogLine(directoryLock_.Refusal(), 0);
+            view_.SetStatusText(LogSafe(directoryLock_.Refusal()));
+        }
+        lockRefusal_ = directoryLock_.Refusal();
+    } else if (problem.empty()) {
+        lockRefusal_.clear();
         ListFiles(options_.SourcePath() + IncomingPattern, list);
         SortFileList(list);
         if (SingleFileMode) list.assign(1, SingleFileName);

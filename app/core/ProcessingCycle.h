@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "app/core/ChannelCatalogue.h"
+#include "app/core/StationLock.h"
 #include "base/DateTime.h"
 #include "app/core/ProcessLog.h"
 #include "app/core/SectorPlacement.h"
@@ -128,6 +129,11 @@ public:
 
     bool InCycle() const { return inCycle_; }
     TFileOutcome LastOutcome() const { return lastOutcome_; }
+    // Takes the lock of the directories this station owns (each cycle does, and again when
+    // they change); false when another station holds it or none can be made:
+    // DirectoryLockRefusal() says which.
+    bool LockDirectories();
+    const std::string& DirectoryLockRefusal() const { return directoryLock_.Refusal(); }
     // Regular files of the last listing still in the incoming directory: counted from the
     // cycle's own listing, so that telling it after every file costs no directory scan.
     // nullopt before the first listing.
@@ -175,6 +181,8 @@ private:
     std::function<void(int)> sleep_;
     bool inCycle_ = false;
     std::string directoriesProblem_;  // the one logged last; empty while all is well
+    TDirectoryLock directoryLock_;
+    std::string lockRefusal_;         // the one logged last
     TFileOutcome lastOutcome_ = TFileOutcome::None;
     std::unique_ptr<TIncomingWatcher> watcher_;
     std::string unwatchableDirectory_;  // logged once, not every cycle

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <vector>
@@ -39,6 +40,26 @@ std::string DescribeProcess(const std::string& pid)
     for (char& c : command)
         if (c == '\0') c = ' ';
     return command.empty() ? pid : pid + ": " + LogSafe(command);
+}
+
+// The pid a lock file holds, with its command line.
+std::string LockedBy(int fd)
+{
+    std::string pid = ReadAll(fd);
+    while (!pid.empty() && (pid.back() == '\n' || pid.back() == ' ')) pid.pop_back();
+    return pid.empty() ? std::string("unknown") : DescribeProcess(pid);
+}
+
+// Takes the lock on fd without waiting and writes our pid into it; false when another
+// process holds it.
+bool LockAndSign(int fd)
+{
+    while (::flock(fd, LOCK_EX | LOCK_NB) != 0)
+        if (errno != EINTR) return false;
+    const std::string pid = std::to_string(::getpid()) + "\n";
+    if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, pid.data(), pid.size(), 0) != static_cast<ssize_t>(pid.size()))
+        std::fprintf(stderr, "%s: cannot write the station lock\n", ProgramName().c_str());
+    return true;
 }
 
 // The process holding the lock file, from the kernel's list of locks; 0 when none.
@@ -85,20 +106,54 @@ bool TStationLock::Acquire()
                      ProgramName().c_str(), path.c_str());
         return true;
     }
-    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        if (errno == EINTR) continue;
-        std::string pid = ReadAll(fd);
-        while (!pid.empty() && (pid.back() == '\n' || pid.back() == ' ')) pid.pop_back();
-        ::close(fd);
+    if (!LockAndSign(fd)) {
         refusal_ = "another " + ProgramName() + " is already running with the settings in " + RegistryFilePath()
-                   + " (process " + (pid.empty() ? std::string("unknown") : DescribeProcess(pid))
-                   + "); only one station may run on one configuration.";
+                   + " (process " + LockedBy(fd) + "); only one station may run on one configuration.";
+        ::close(fd);
         return false;
     }
-    const std::string pid = std::to_string(::getpid()) + "\n";
-    if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, pid.data(), pid.size(), 0) != static_cast<ssize_t>(pid.size()))
-        std::fprintf(stderr, "%s: cannot write %s\n", ProgramName().c_str(), path.c_str());
     fd_ = fd;
+    return true;
+}
+
+TDirectoryLock::~TDirectoryLock() { Release(); }
+
+void TDirectoryLock::Release()
+{
+    if (fd_ >= 0) ::close(fd_);  // closing releases the lock
+    fd_ = -1;
+    incoming_.clear();
+    archive_.clear();
+}
+
+bool TDirectoryLock::Acquire(const std::string& incoming, const std::string& archive)
+{
+    if (fd_ >= 0 && incoming == incoming_ && archive == archive_) return true;
+    Release();
+    refusal_.clear();
+    const std::string name = "." + ProgramName() + ".lock";
+    std::string directory = incoming;
+    int fd = ::open((incoming + name).c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+    const int incomingError = errno;
+    if (fd < 0) {
+        directory = archive;
+        fd = ::open((archive + name).c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+    }
+    if (fd < 0) {
+        refusal_ = "no station lock can be made in " + incoming + " (" + std::strerror(incomingError) + ") nor in " +
+                   archive + " (" + std::strerror(errno) +
+                   "); a second station on these directories could not be stopped, so nothing is processed";
+        return false;
+    }
+    if (!LockAndSign(fd)) {
+        refusal_ = "another " + ProgramName() + " is already processing the directories of " + directory +
+                   " (process " + LockedBy(fd) + "); only one station may process one incoming directory";
+        ::close(fd);
+        return false;
+    }
+    fd_ = fd;
+    incoming_ = incoming;
+    archive_ = archive;
     return true;
 }
 

@@ -113,6 +113,11 @@ int THeadlessRunner::Prepare()
     log_->SetSink(this);
 
     cycle_ = std::make_unique<TProcessingCycle>(*options_, *log_, *this);
+    // A second station on the same directories is refused at once, naming the first.
+    if (file.empty() && !cycle_->LockDirectories()) {
+        std::fprintf(err_, "%s: %s\n", ProgramName().c_str(), cycle_->DirectoryLockRefusal().c_str());
+        return ExitUsage;
+    }
     cycle_->GeoMode = commandLine_.FindSwitch("geo");
     cycle_->GeoLogPath = GeoLogPath();
     // Without a Diags page the latest geolocation report goes to a file and to the output.

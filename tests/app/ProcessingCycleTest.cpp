@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
@@ -257,6 +259,28 @@ TEST_F(ProcessingCycleTest, OnlyRegularFilesAreTakenInOthersAreReportedOnce)
                                                   link + " left alone: a symbolic link, not a regular file",
                                                   dir + " left alone: a directory, not a regular file"}));
     EXPECT_TRUE(std::filesystem::exists(target));
+}
+
+// Two stations on one set of directories, whatever their settings files: the second takes
+// nothing and says who holds the directories.
+TEST_F(ProcessingCycleTest, ASecondStationOnTheSameDirectoriesProcessesNothing)
+{
+    const auto f = Drop("goes15.2013.150.120000.1.nc");
+    TProcessLog otherLog(tmp_.Dir("state") + "other-process.log", [] { return 0.0; });
+    TRecordingView otherView;
+    TFakeGoesHandler otherGoes;
+    TProcessingCycle other(options_, otherLog, otherView);
+    other.SetGoesFileHandler(&otherGoes);
+    RunOneCycle();
+    other.BitBtnStartStopClick();
+    other.TimerProcessTimer();
+    other.TimerProcessTimer();
+    EXPECT_EQ(goes_.Calls, (std::vector<std::string>{f}));
+    EXPECT_TRUE(otherGoes.Calls.empty());
+    ASSERT_EQ(otherLog.Lines().size(), 1u);
+    EXPECT_NE(otherLog.Lines()[0].find("is already processing the directories of " + in_ + " (process " +
+                                       std::to_string(::getpid())),
+              std::string::npos) << otherLog.Lines()[0];
 }
 
 TEST_F(ProcessingCycleTest, GeoFilesWithoutGeoModeAreDeletedWithTheGeoLog)
