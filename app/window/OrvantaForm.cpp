@@ -384,17 +384,23 @@ void TFormRadaDedOVI::BuildImagesPage()
     }
 }
 
-TvrnLabeledEdit* TFormRadaDedOVI::AddPathEdit(QBoxLayout* page, const TSettingInfo& s, QPushButton*& browse)
+TvrnLabeledEdit* TFormRadaDedOVI::AddEdit(const TSettingInfo& s)
 {
     auto* edit = new TvrnLabeledEdit(TabSheetSetup);
     edit->setObjectName(Q(s.ControlName));
     edit->SetNamedAs(Q(s.ValueName));
     edit->setText(Q(s.DefaultText));
-    edit->setPlaceholderText("e.g.  " + Q(s.Example));
+    if (!s.Example.empty()) edit->setPlaceholderText("e.g.  " + Q(s.Example));
     edit->EditLabel()->setText(Q(s.Caption));
     edit->EditLabel()->setToolTip(Q(s.Hint));
     edit->Loaded();
     options_.Add(edit);
+    return edit;
+}
+
+TvrnLabeledEdit* TFormRadaDedOVI::AddPathEdit(QBoxLayout* page, const TSettingInfo& s, QPushButton*& browse)
+{
+    TvrnLabeledEdit* edit = AddEdit(s);
 
     browse = new QPushButton("Browse ...", TabSheetSetup);
     browse->setMinimumWidth(100);
@@ -438,6 +444,22 @@ void TFormRadaDedOVI::BuildSetupPage()
     groups->addWidget(program, 4);
     groups->addWidget(save, 3);
     page->addLayout(groups);
+
+    // The retention days and the free-space limit: short numbers side by side.
+    auto* numbers = new QHBoxLayout;
+    numbers->setSpacing(12);
+    int labelHeight = 0;
+    for (const TSettingInfo& s : ProgramSettings) {
+        if (s.Kind != TSettingKind::Number) continue;
+        TvrnLabeledEdit* edit = AddEdit(s);
+        edit->setToolTip(Q(s.Hint));
+        edit->setFixedWidth(120);
+        labelHeight = edit->EditLabel()->sizeHint().height();
+        numbers->addWidget(edit);
+    }
+    numbers->addStretch(1);
+    page->addSpacing(labelHeight + 5);
+    page->addLayout(numbers);
     page->addStretch(1);
 
     int programSlot = 0, saveSlot = 0;
@@ -551,7 +573,7 @@ void TFormRadaDedOVI::TimerOnStartupTimer()
     TimerOnStartup.stop();
     cycle_->SingleFileMode = false;
     std::error_code ec;
-    const bool ready = logFoundAtStart_ && options_.DirectoriesProblem().empty();
+    const bool ready = logFoundAtStart_ && options_.SettingsProblem().empty();
     if (ready) {
         if (commandLine_.FindSwitch("start")) BitBtnStartStopClick();
         if (commandLine_.FindSwitch("log")) PageControlMain->setCurrentWidget(TabSheetLog);
