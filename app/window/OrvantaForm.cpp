@@ -425,7 +425,7 @@ void TFormRadaDedOVI::BuildSetupPage()
     LabeledEditNetCDFPath = AddPathEdit(page, *FindSetting("NetCDFPath"), ButtonNetCDFsaveSearch);
     page->addSpacing(4);
     LabeledEditSavePath = AddPathEdit(page, *FindSetting("SavePath"), ButtonSaveSearch);
-    page->addSpacing(6);
+    page->addSpacing(5);
     ButtonSourceSearch->setObjectName("ButtonSourceSearch");
     ButtonNetCDFsaveSearch->setObjectName("ButtonNetCDFsaveSearch");
     ButtonSaveSearch->setObjectName("ButtonSaveSearch");
@@ -445,20 +445,21 @@ void TFormRadaDedOVI::BuildSetupPage()
     groups->addWidget(save, 3);
     page->addLayout(groups);
 
-    // The retention days and the free-space limit: short numbers side by side.
+    // The retention days and the free-space limit: short numbers in one row, each label on
+    // its left, so the page keeps its height.
     auto* numbers = new QHBoxLayout;
-    numbers->setSpacing(12);
-    int labelHeight = 0;
+    numbers->setSpacing(0);
     for (const TSettingInfo& s : ProgramSettings) {
         if (s.Kind != TSettingKind::Number) continue;
         TvrnLabeledEdit* edit = AddEdit(s);
         edit->setToolTip(Q(s.Hint));
-        edit->setFixedWidth(120);
-        labelHeight = edit->EditLabel()->sizeHint().height();
+        edit->setFixedWidth(48);
+        edit->SetLabelLeft(true);
+        numbers->addSpacing(edit->EditLabel()->sizeHint().width() + TvrnLabeledEdit::LabelSpacing);
         numbers->addWidget(edit);
+        numbers->addSpacing(16);
     }
     numbers->addStretch(1);
-    page->addSpacing(labelHeight + 5);
     page->addLayout(numbers);
     page->addStretch(1);
 

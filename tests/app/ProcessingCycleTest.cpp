@@ -145,9 +145,9 @@ INSTANTIATE_TEST_SUITE_P(
                                      "Source path \"<tmp>/gone/\" does not exist; nothing is processed"},
                       // A limit typed wrong must not read as 0 (keep for ever) or as no limit.
                       TDirectoryCase{"KeepImagesDays", "-3",
-                                     "Keep images (days) \"-3\" is not a whole number of 0 or more; nothing is processed"},
+                                     "Image days \"-3\" is not a whole number of 0 or more; nothing is processed"},
                       TDirectoryCase{"MinFreeMB", "1 GB",
-                                     "Minimum free (MB) \"1 GB\" is not a whole number of 0 or more; nothing is processed"},
+                                     "Min. free MB \"1 GB\" is not a whole number of 0 or more; nothing is processed"},
                       TDirectoryCase{"KeepFailedDays", " 7 ", ""}));
 
 TEST_F(ProcessingCycleTest, ALowDiskHoldsTheFilesSaysSoOnceAndGoesOnWhenSpaceIsBack)
