@@ -1,6 +1,7 @@
 #include "app/core/Retention.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -155,19 +156,27 @@ std::vector<TRetention::TDay> TRetention::DatedFolders(const std::string& root, 
 
 void TRetention::PruneDay(const TDay& day, bool images, bool netCdf, const TFileIds& keep)
 {
-    std::vector<std::string> names;
-    if (!ReadNames(day.Path, names)) {
+    // Opened without following a link, and every name looked up in it: a folder swapped for a
+    // link meanwhile is not entered, and each file costs one short lookup.
+    const int dirFd = ::open(day.Path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    TDirHandle dir(dirFd >= 0 ? ::fdopendir(dirFd) : nullptr);
+    if (!dir) {
+        if (dirFd >= 0) ::close(dirFd);
         Report(day.Path, "Cannot read " + day.Path + ": " + SystemError() + "; nothing removed there");
         return;
+    }
+    std::vector<std::string> names;
+    while (const dirent* e = ::readdir(dir.get())) {
+        const std::string_view n = e->d_name;
+        if (n != "." && n != "..") names.emplace_back(n);
     }
     std::size_t imageFiles = 0, netCdfFiles = 0, left = 0, foreign = 0;
     std::uint64_t bytes = 0;
     std::string foreignName, failure;
     for (const std::string& name : names) {
-        const std::string path = day.Path + name;
         struct stat st {};
         const TMadeKind kind = MadeKind(name);
-        const bool regular = ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+        const bool regular = ::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode);
         const bool due = regular && ((kind == TMadeKind::Image && images) || (kind == TMadeKind::NetCDF && netCdf));
         if (!regular || kind == TMadeKind::Foreign) {
             if (foreign++ == 0) foreignName = name;
@@ -176,8 +185,8 @@ void TRetention::PruneDay(const TDay& day, bool images, bool netCdf, const TFile
             ++left;
             continue;
         }
-        if (::unlink(path.c_str()) != 0) {
-            if (failure.empty()) failure = "Cannot remove " + path + ": " + SystemError() + "; the station goes on";
+        if (::unlinkat(dirFd, name.c_str(), 0) != 0) {
+            if (failure.empty()) failure = "Cannot remove " + day.Path + name + ": " + SystemError() + "; the station goes on";
             ++left;
             continue;
         }
@@ -197,6 +206,7 @@ void TRetention::PruneDay(const TDay& day, bool images, bool netCdf, const TFile
         Report(day.Path, "Kept " + day.Path + ": it holds " + std::to_string(foreign)
                              + (foreign == 1 ? " entry" : " entries") + " the station did not write (\"" + LogSafe(foreignName)
                              + "\")");
+    dir.reset();
     if (left > 0) return;
     if (::rmdir(day.Path.c_str()) != 0) {
         Report(day.Path, "Cannot remove " + day.Path + ": " + SystemError() + "; the station goes on");
