@@ -24,6 +24,7 @@ struct TPruneCase {
     const char* keep;                                        // a LastSaved image; empty: none
     std::vector<std::string> gone;                           // every other file stays
     const char* logged;                                      // a line that holds this; empty: no line
+    friend void PrintTo(const TPruneCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class PruneTest : public ::testing::TestWithParam<TPruneCase> {
