@@ -37,9 +37,28 @@ std::string DirectoryProblem(const std::string& path)
     return {};
 }
 
-std::string TProcessingOptions::DirectoriesProblem() const
+std::optional<std::int64_t> SettingNumber(std::string_view text)
+{
+    const auto first = text.find_first_not_of(" \t");
+    if (first == std::string_view::npos) return std::nullopt;
+    text = text.substr(first, text.find_last_not_of(" \t") - first + 1);
+    if (text.size() > 9) return std::nullopt;
+    std::int64_t value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        value = value * 10 + (c - '0');
+    }
+    return value;
+}
+
+std::string TProcessingOptions::SettingsProblem() const
 {
     for (const auto& s : ProgramSettings) {
+        if (s.Kind == TSettingKind::Number) {
+            const std::string text = PathText(s.ValueName);
+            if (SettingNumber(text)) continue;
+            return std::string(s.Caption) + " \"" + text + "\" is not a whole number of 0 or more";
+        }
         if (s.Kind != TSettingKind::Path) continue;
         const std::string path = WithTrailingDelimiter(PathText(s.ValueName));
         const std::string problem = DirectoryProblem(path);
@@ -64,6 +83,10 @@ void TRegistryOptions::Refresh()
         if (s.Kind == TSettingKind::Path) {
             if (auto v = registry.ReadString(key, s.ValueName)) texts_[i] = *v;
             texts_[i] = WithTrailingDelimiter(texts_[i]);
+        } else if (s.Kind == TSettingKind::Number) {
+            // The Setup page writes text; a hand-written DWORD serves as well.
+            if (auto v = registry.ReadString(key, s.ValueName)) texts_[i] = *v;
+            else if (auto n = registry.ReadInteger(key, s.ValueName)) texts_[i] = std::to_string(*n);
         } else if (auto v = registry.ReadInteger(key, s.ValueName)) {
             ticked_[i] = *v != 0;
         }

@@ -5,16 +5,20 @@
 // does not care whether a window's controls or the registry answer.
 
 #include <array>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
-enum class TSettingKind { Path, Option };
+// Number: a whole number of 0 or more, held as text like a path so that a value typed wrong
+// (in the Setup page or the settings file) can be named when it is refused.
+enum class TSettingKind { Path, Option, Number };
 
 struct TSettingInfo {
     std::string_view ControlName;
     std::string_view ValueName;
     TSettingKind Kind;
-    std::string_view DefaultText;  // paths: empty, the edit shows Example as a placeholder
+    std::string_view DefaultText;  // paths: empty, the edit shows Example as a placeholder; numbers: the default
     bool DefaultTicked;            // options
     std::string_view Caption;
     std::string_view Hint;         // empty: no hint
@@ -22,7 +26,7 @@ struct TSettingInfo {
     std::string_view Example = {};  // paths: a directory as a station might have it
 };
 
-inline constexpr std::array<TSettingInfo, 14> ProgramSettings{{
+inline constexpr std::array<TSettingInfo, 19> ProgramSettings{{
     // An example as the value would be written back as a setting; it is only shown.
     {"LabeledEditSourcePath", "SourcePath", TSettingKind::Path, "", false, "Source path",
      "E.g. received\\HVS-2\\E2H-TPG-1", true, "/srv/goes/incoming/"},
@@ -48,6 +52,17 @@ inline constexpr std::array<TSettingInfo, 14> ProgramSettings{{
     // Stored like the others; nothing reads it.
     {"CheckBoxFullDiskOnly", "FullDiskOnly", TSettingKind::Option, "", false, "Full disk only",
      "Only process full-disk images", false},
+    // Whole days; 0 keeps for ever, so a station that sets nothing keeps everything as before.
+    {"LabeledEditKeepImagesDays", "KeepImagesDays", TSettingKind::Number, "0", false, "Image days",
+     "Remove the dated image folders older than this many days; 0 keeps them for ever", true},
+    {"LabeledEditKeepNetCDFDays", "KeepNetCDFDays", TSettingKind::Number, "0", false, "NetCDF days",
+     "Remove the archived NetCDF files of days older than this; 0 keeps them for ever", true},
+    {"LabeledEditKeepFailedDays", "KeepFailedDays", TSettingKind::Number, "0", false, "Failed days",
+     "Remove files put aside in failed/ older than this many days; 0 keeps them for ever", true},
+    {"LabeledEditMinFreeMB", "MinFreeMB", TSettingKind::Number, "1024", false, "Min. free MB",
+     "Process nothing while a directory written has less free space; files wait in the incoming directory", true},
+    {"CheckBoxPruneWhenLow", "PruneWhenLow", TSettingKind::Option, "", false, "Prune when low",
+     "When the disk is low, remove the oldest days of images first (never today's, never the last saved)", true},
 }};
 
 // nullptr for a name that is not in the table.
@@ -55,6 +70,10 @@ const TSettingInfo* FindSetting(std::string_view valueName);
 
 // A path text as the cycle and the product use it: ending with '/'. Empty stays empty.
 std::string WithTrailingDelimiter(std::string path);
+
+// A number setting's text as a value: digits only, surrounding blanks allowed; nullopt for
+// anything else (empty, negative, a fraction, more than nine digits).
+std::optional<std::int64_t> SettingNumber(std::string_view text);
 
 // Why a path text cannot serve as one of the station's directories: "is not set", "is not an
 // absolute path", "does not exist"; empty when it can. A relative path would follow the
@@ -66,7 +85,8 @@ public:
     virtual ~TProcessingOptions() = default;
     // A check box's state by its registry value name ("SaveAsPNG"); false for unknown names.
     virtual bool Ticked(std::string_view valueName) const = 0;
-    // A path edit's text by its registry value name ("SourcePath"); empty for unknown names.
+    // An edit's text (a path or a number) by its registry value name ("SourcePath"); empty for
+    // unknown names.
     virtual std::string PathText(std::string_view valueName) const = 0;
     // Called at the start of every cycle, so that a source that can change underneath (the
     // registry file, edited by an operator) is looked at again.
@@ -76,10 +96,16 @@ public:
     std::string SourcePath() const { return WithTrailingDelimiter(PathText("SourcePath")); }
     std::string NetCDFPath() const { return WithTrailingDelimiter(PathText("NetCDFPath")); }
     std::string SavePath() const { return WithTrailingDelimiter(PathText("SavePath")); }
+    // Where files that cannot be processed are put aside.
+    std::string FailedPath() const { return NetCDFPath() + "failed/"; }
+    // A number setting ("KeepImagesDays"); nullopt when its text is no whole number of 0 or
+    // more (SettingsProblem says so).
+    std::optional<std::int64_t> Number(std::string_view valueName) const { return SettingNumber(PathText(valueName)); }
 
-    // The first of the three directories that cannot be used, as a log line
-    // ("Saved image files path "x/" does not exist"); empty when all three can.
-    std::string DirectoriesProblem() const;
+    // The first of the three directories that cannot be used, or the first number that is no
+    // whole number of 0 or more, as a log line ("Saved image files path "x/" does not exist",
+    // "Keep images (days) "-3" is not a whole number of 0 or more"); empty when all can.
+    std::string SettingsProblem() const;
 };
 
 // Options held in memory, starting from the table's defaults: for tools and tests, and the

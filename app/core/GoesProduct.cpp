@@ -15,6 +15,7 @@
 
 #include "Version.h"
 #include "app/core/ChannelCatalogue.h"
+#include "app/core/DiskGuard.h"
 #include "app/core/Publisher.h"
 #include "app/core/SectorPlacement.h"
 #include "app/core/ProcessLog.h"
@@ -161,7 +162,7 @@ std::string TGoesProduct::UseStrikeJournal(const std::string& path)
     return journal_.Load();
 }
 
-std::string TGoesProduct::FailedDirectory() const { return options_.NetCDFPath() + "failed/"; }
+std::string TGoesProduct::FailedDirectory() const { return options_.FailedPath(); }
 
 void TGoesProduct::PutAside(const std::string& path, std::string& reason)
 {
@@ -171,7 +172,9 @@ void TGoesProduct::PutAside(const std::string& path, std::string& reason)
     std::error_code ec;
     for (int n = 1; fs::exists(fs::symlink_status(target, ec)) && n < 1000; ++n)
         target = directory + ExtractFileName(path) + "." + std::to_string(n);
-    if (ForceDirectories(directory) && MoveFileReplacing(path, target))
+    if (const std::string room = MoveRoomProblem(options_, path, directory); !room.empty())
+        reason += "; not moved to " + directory + ": " + room;
+    else if (ForceDirectories(directory) && MoveFileReplacing(path, target))
         reason += "; moved to " + directory;
     else
         reason += "; could not be moved to " + directory + ": " + std::strerror(errno);
@@ -244,14 +247,23 @@ bool TGoesProduct::processGoesFile(const std::string& path, TGoesFileResult& res
     TDateTime imageTime = 0;
     const bool named =
         ParseGoesFileName(path, channel, imageTime) && (channel == UnknownChannel || ChannelExists(channel));
-    if (*size < MinimumFileSize || !named) {
+    // A file larger than any real scan would fill the archive's disk at every try.
+    const bool oversized = static_cast<std::uint64_t>(*size) > MaxIncomingFileSize;
+    if (*size < MinimumFileSize || !named || oversized) {
         if (!singleFile && ModifiedWithin(path, SettledAfterMs)) {
             reason = StillWritten;
             return false;
         }
-        reason = named ? "smaller than " + std::to_string(MinimumFileSize) + " bytes" : "file name not understood";
+        reason = !named     ? "file name not understood"
+                 : oversized ? "larger than " + std::to_string(WholeMB(MaxIncomingFileSize)) + " MB, more than any real scan"
+                             : "smaller than " + std::to_string(MinimumFileSize) + " bytes";
         if (inIncoming)
             PutAside(path, reason);
+        return false;
+    }
+    // A try never fills a disk: without the room the file needs it waits where it is.
+    if (std::string room = FileRoomProblem(options_, path, static_cast<std::uint64_t>(*size)); !room.empty()) {
+        reason = std::move(room);
         return false;
     }
     if (channel != UnknownChannel)

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "app/core/DiskGuard.h"
 #include "app/core/IncomingWatcher.h"
 #include "app/core/Utils.h"
 
@@ -58,7 +59,8 @@ std::string ImageTimeText(TDateTime slotTime, std::uint8_t sector)
 
 TProcessingCycle::TProcessingCycle(TProcessingOptions& options, TProcessLog& log, TCycleView& view,
                                    QObject* parent)
-    : QObject(parent), options_(options), log_(log), view_(view)
+    : QObject(parent), options_(options), log_(log), view_(view),
+      retention_([this](const std::string& line) { log_.AddLogLine(line, 0); })
 {
     TimerProcess.setSingleShot(true);
     TimerProcess.setInterval(FirstInterval);
@@ -172,7 +174,7 @@ void TProcessingCycle::TimerProcessTimer()
     WatchSourceDirectory();
 
     std::vector<std::string> list;
-    const std::string problem = options_.DirectoriesProblem();
+    const std::string problem = options_.SettingsProblem();
     if (problem.empty() && !SingleFileMode && !LockDirectories()) {
         // Said once, not every cycle; the station waits for the other one to go.
         if (directoryLock_.Refusal() != lockRefusal_) {
@@ -182,6 +184,7 @@ void TProcessingCycle::TimerProcessTimer()
         lockRefusal_ = directoryLock_.Refusal();
     } else if (problem.empty()) {
         lockRefusal_.clear();
+        if (!SingleFileMode) PruneWhenDue();
         ListFiles(options_.SourcePath() + IncomingPattern, list);
         SortFileList(list);
         if (SingleFileMode) list.assign(1, SingleFileName);
@@ -194,14 +197,15 @@ void TProcessingCycle::TimerProcessTimer()
             list.clear();
         } else {
             nothingKeptLogged_ = false;
+            if (!DiskHasRoom()) list.clear();
         }
-    } else if (problem != directoriesProblem_) {
+    } else if (problem != settingsProblem_) {
         // Said once, not every cycle; the station waits for the setting to be mended.
         const std::string text = problem + "; nothing is processed";
         log_.AddLogLine(text, 0);
         view_.SetStatusText(LogSafe(text));
     }
-    directoriesProblem_ = problem;
+    settingsProblem_ = problem;
 
     backlog_ = std::count_if(list.begin(), list.end(), [](const std::string& entry) {
         struct stat st {};
@@ -213,6 +217,8 @@ void TProcessingCycle::TimerProcessTimer()
     for (std::size_t i = 0; i < list.size(); ++i) {
         const std::string& entry = list[i];
         if (!Running) break;
+        // A disk that runs low in the middle of a cycle leaves the rest where they are.
+        if (i > 0 && !DiskHasRoom()) break;
         if (showProgress) OnProgress(done, list.size(), ExtractFileName(entry));
         PeekMessages();
         failure_.clear();
@@ -230,7 +236,7 @@ void TProcessingCycle::TimerProcessTimer()
         TimerProcess.setInterval(CycleInterval);
         TimerProcess.start();
     }
-    view_.SetLedColour(LedIdleColour);
+    view_.SetLedColour(diskLow_.empty() ? LedIdleColour : LedDiskLowColour);
     inCycle_ = false;
     if (pickUpPending_ && Running && watcher_) watcher_->PickUpSoon();
     pickUpPending_ = false;
@@ -238,6 +244,44 @@ void TProcessingCycle::TimerProcessTimer()
     // the button again would start processing instead.
     if (SingleFileMode && Running) BitBtnStartStopClick();
     emit CycleFinished();
+}
+
+std::vector<std::string> TProcessingCycle::LastSavedFiles() const
+{
+    std::vector<std::string> files;
+    for (const auto& setting : LastSavedSettings)
+        if (setting && !setting->Value.empty()) files.push_back(setting->Value);
+    return files;
+}
+
+void TProcessingCycle::PruneWhenDue()
+{
+    // A steady clock: an hour is an hour even when the wall clock is set back or forward.
+    const auto now = std::chrono::steady_clock::now();
+    if (lastPrune_ && now - *lastPrune_ < std::chrono::seconds(PruneIntervalSeconds)) return;
+    lastPrune_ = now;
+    retention_.Prune(RetentionLimits(options_), LastSavedFiles(), UtcNow());
+}
+
+bool TProcessingCycle::DiskHasRoom()
+{
+    std::string line = DiskLowLine(options_);
+    if (!line.empty() && options_.Ticked("PruneWhenLow"))
+        retention_.PruneOldestImages(RetentionLimits(options_), LastSavedFiles(), UtcNow(), [&] {
+            line = DiskLowLine(options_);
+            return line.empty();
+        });
+    if (!line.empty()) {
+        if (diskLow_.empty()) log_.AddLogLine(line, 0);
+        view_.SetStatusText(LogSafe(line));
+    } else if (!diskLow_.empty()) {
+        const std::string back = "Disk space is back: every directory written has at least "
+                                 + std::to_string(WholeMB(MinFreeBytes(options_))) + " MB free; processing goes on";
+        log_.AddLogLine(back, 0);
+        view_.SetStatusText(back);
+    }
+    diskLow_ = line;
+    return line.empty();
 }
 
 void TProcessingCycle::HandleEntry(const std::string& entry, TGoesFileResult& result)

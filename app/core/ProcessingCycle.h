@@ -9,6 +9,7 @@
 #include <QTimer>
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -20,6 +21,7 @@
 #include "app/core/StationLock.h"
 #include "base/DateTime.h"
 #include "app/core/ProcessLog.h"
+#include "app/core/Retention.h"
 #include "app/core/SectorPlacement.h"
 #include "settings/ProgramSettings.h"
 #include "settings/RegistryVariables.h"
@@ -31,6 +33,8 @@ using TColor = std::uint32_t;
 // The receive LED: grey while the station waits, yellow while a cycle runs.
 constexpr TColor LedIdleColour = 0x808080;
 constexpr TColor LedBusyColour = 0x00FFFF;
+// Red between cycles while a directory written is below its free-space limit.
+constexpr TColor LedDiskLowColour = 0x0000FF;
 // The earlier names of the two, for code written against them.
 constexpr TColor clGray = LedIdleColour;
 constexpr TColor clYellow = LedBusyColour;
@@ -128,6 +132,10 @@ public:
     void AddLogLine(const std::string& text, TDateTime time) { log_.AddLogLine(text, time); }
 
     bool InCycle() const { return inCycle_; }
+    // The "Disk low: ..." line while a directory written is below MinFreeMB; empty otherwise.
+    const std::string& DiskLow() const { return diskLow_; }
+    // Retention runs at the first cycle and then once an hour.
+    static constexpr int PruneIntervalSeconds = 3600;
     TFileOutcome LastOutcome() const { return lastOutcome_; }
     // Takes the lock of the directories this station owns (each cycle does, and again when
     // they change); false when another station holds it or none can be made:
@@ -172,17 +180,26 @@ private:
     // Records the channel's newest image in its "LastSaved" value at once.
     void RememberSaved(std::size_t channelIndex, const std::string& savedFileName);
     bool LeftAlone(const std::string& entry);
+    void PruneWhenDue();
+    // Checks the free space of the directories written; says it once when it runs low and
+    // once when it is back. False while low.
+    bool DiskHasRoom();
+    // The images the "LastSaved" values name: retention never removes them.
+    std::vector<std::string> LastSavedFiles() const;
 
     TProcessingOptions& options_;
     TProcessLog& log_;
     TCycleView& view_;
+    TRetention retention_;
+    std::optional<std::chrono::steady_clock::time_point> lastPrune_;
+    std::string diskLow_;
     TGoesFileHandler* goesHandler_ = nullptr;
     TGeoFileHandler* geoHandler_ = nullptr;
     std::function<void(int)> sleep_;
     bool inCycle_ = false;
-    std::string directoriesProblem_;  // the one logged last; empty while all is well
+    std::string settingsProblem_;  // the one logged last; empty while all is well
     TDirectoryLock directoryLock_;
-    std::string lockRefusal_;         // the one logged last
+    std::string lockRefusal_;      // the one logged last
     TFileOutcome lastOutcome_ = TFileOutcome::None;
     std::unique_ptr<TIncomingWatcher> watcher_;
     std::string unwatchableDirectory_;  // logged once, not every cycle

@@ -20,6 +20,7 @@
 
 #include "Version.h"
 #include "app/core/StationLock.h"
+#include "app/core/DiskGuard.h"
 #include "app/core/Utils.h"
 #include "settings/ProgramPaths.h"
 
@@ -89,6 +90,18 @@ std::string Ago(TDateTime then, TDateTime now)
 {
     const auto s = static_cast<long long>(std::llround((now - then) * 86400.0));
     return s >= 0 ? " (" + std::to_string(s) + " s ago)" : "";
+}
+
+QJsonValue NumberJson(const std::optional<std::int64_t>& n)
+{
+    return n ? QJsonValue(static_cast<qint64>(*n)) : QJsonValue::Null;
+}
+
+std::string DaysText(const QJsonValue& days)
+{
+    const auto n = static_cast<std::int64_t>(days.toDouble());
+    if (!days.isDouble() || n == 0) return "for ever";
+    return std::to_string(n) + (n == 1 ? " day" : " days");
 }
 
 std::string Padded(std::string text, std::size_t width)
@@ -264,6 +277,14 @@ QJsonObject TStationStatus::ToJson() const
                                     {"file", img.File.empty() ? QJsonValue::Null : QJsonValue(Q(img.File))},
                                     {"sector", img.File.empty() ? QJsonValue::Null : QJsonValue(Q(img.Sector))}});
     }
+    const TProcessingOptions& options = cycle_.Options();
+    QJsonArray written;
+    for (const std::string& dir : WrittenDirectories(options)) {
+        const auto free = FreeBytes(dir);
+        written.append(QJsonObject{{"directory", Q(dir)},
+                                   {"free_bytes", free ? QJsonValue(static_cast<qint64>(*free)) : QJsonValue::Null}});
+    }
+    const std::string& low = cycle_.DiskLow();
     QJsonValue failure = QJsonValue::Null;
     if (lastFailureTime_ != 0)
         failure = QJsonObject{{"time", IsoTime(lastFailureTime_)},
@@ -295,6 +316,13 @@ QJsonObject TStationStatus::ToJson() const
          }()},
         {"channels", channels},
         {"last_failure", failure},
+        {"disk", QJsonObject{{"min_free_mb", NumberJson(options.Number("MinFreeMB"))},
+                             {"low", low.empty() ? QJsonValue::Null : QJsonValue(Q(low))},
+                             {"directories", written}}},
+        {"retention", QJsonObject{{"keep_images_days", NumberJson(options.Number("KeepImagesDays"))},
+                                  {"keep_netcdf_days", NumberJson(options.Number("KeepNetCDFDays"))},
+                                  {"keep_failed_days", NumberJson(options.Number("KeepFailedDays"))},
+                                  {"prune_when_low", options.Ticked("PruneWhenLow")}}},
     };
 }
 
@@ -418,10 +446,32 @@ TStatusHealth PrintStatus(const std::string& path, std::FILE* out, TDateTime now
             std::fprintf(out, "  %snone yet\n", label.c_str());
     }
 
+    const QJsonObject disk = s["disk"].toObject();
+    if (!disk.isEmpty()) {
+        std::string text;
+        for (const QJsonValue& v : disk["directories"].toArray()) {
+            const QJsonObject d = v.toObject();
+            text += (text.empty() ? "" : ", ") + d["directory"].toString().toStdString() + " "
+                    + (d["free_bytes"].isDouble() ? std::to_string(WholeMB(static_cast<std::uint64_t>(d["free_bytes"].toDouble()))) + " MB"
+                                                  : std::string("unknown"));
+        }
+        const QJsonValue limit = disk["min_free_mb"];
+        text += limit.isDouble() ? "; limit " + std::to_string(static_cast<std::int64_t>(limit.toDouble())) + " MB" : "";
+        std::fprintf(out, "Free space:    %s\n", text.c_str());
+    }
+    const QJsonObject retention = s["retention"].toObject();
+    if (!retention.isEmpty())
+        std::fprintf(out, "Retention:     images %s, NetCDF files %s, failed files %s; pruning when low %s\n",
+                     DaysText(retention["keep_images_days"]).c_str(), DaysText(retention["keep_netcdf_days"]).c_str(),
+                     DaysText(retention["keep_failed_days"]).c_str(), retention["prune_when_low"].toBool() ? "on" : "off");
+
+    const bool diskLow = alive && disk["low"].isString();
     const std::string full = alive && !current ? FullDiskOf(path) : std::string();
     if (!full.empty())
         std::fprintf(out, "Health:        the status could not be written since %s: no space left on %s\n",
                      HumanTime(updated).c_str(), full.c_str());
+    else if (diskLow)
+        std::fprintf(out, "Health:        %s\n", disk["low"].toString().toStdString().c_str());
     else if (alive && processing && !recent)
         std::fprintf(out, "Health:        no file or cycle since %s: the station seems to hang\n", HumanTime(lastSign).c_str());
     else if (alive && !current)
@@ -429,5 +479,5 @@ TStatusHealth PrintStatus(const std::string& path, std::FILE* out, TDateTime now
                      HumanTime(updated).c_str());
     else if (alive && !processing)
         std::fprintf(out, "Health:        processing is switched off\n");
-    return alive && processing && recent && current ? TStatusHealth::Healthy : TStatusHealth::NotHealthy;
+    return alive && processing && recent && current && !diskLow ? TStatusHealth::Healthy : TStatusHealth::NotHealthy;
 }

@@ -36,7 +36,8 @@ std::string UsageText()
            "\n"
            "Settings: " + RegistryFilePath() + ", key\n"
            "  [HKEY_CURRENT_USER" + ProgramKey() + "] (values \"SourcePath\", \"NetCDFPath\",\n"
-           "  \"SavePath\" and the options of the Setup page).\n"
+           "  \"SavePath\" and the options of the Setup page; \"KeepImagesDays\",\n"
+           "  \"KeepNetCDFDays\", \"KeepFailedDays\" (0 keeps for ever) and \"MinFreeMB\").\n"
            "Processing log: " + ProcessLogPath() + "\n"
            "Status: " + StatusFilePath() + "\n";
 }
@@ -99,6 +100,16 @@ int THeadlessRunner::Prepare()
         std::fprintf(err_, "  Set it as \"%s\" under [HKEY_CURRENT_USER%s]\n  in %s, for example:\n  \"%s\"=\"%s\"\n",
                      d.valueName, ProgramKey().c_str(), RegistryFilePath().c_str(), d.valueName,
                      std::string(FindSetting(d.valueName)->Example).c_str());
+    }
+    for (const TSettingInfo& s : ProgramSettings) {
+        if (s.Kind != TSettingKind::Number) continue;
+        const std::string text = options_->PathText(s.ValueName);
+        if (SettingNumber(text)) continue;
+        missing = true;
+        std::fprintf(err_, "%s: the setting \"%s\" is \"%s\": not a whole number of 0 or more.\n"
+                           "  Set it under [HKEY_CURRENT_USER%s]\n  in %s, for example:\n  \"%s\"=\"%s\"\n",
+                     ProgramName().c_str(), std::string(s.ValueName).c_str(), LogSafe(text).c_str(), ProgramKey().c_str(),
+                     RegistryFilePath().c_str(), std::string(s.ValueName).c_str(), std::string(s.DefaultText).c_str());
     }
     if (missing) return ExitUsage;
     if (!KeepsSomething(*options_)) {

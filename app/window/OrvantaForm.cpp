@@ -387,17 +387,23 @@ void TFormRadaDedOVI::BuildImagesPage()
     }
 }
 
-TvrnLabeledEdit* TFormRadaDedOVI::AddPathEdit(QBoxLayout* page, const TSettingInfo& s, QPushButton*& browse)
+TvrnLabeledEdit* TFormRadaDedOVI::AddEdit(const TSettingInfo& s)
 {
     auto* edit = new TvrnLabeledEdit(TabSheetSetup);
     edit->setObjectName(Q(s.ControlName));
     edit->SetNamedAs(Q(s.ValueName));
     edit->setText(Q(s.DefaultText));
-    edit->setPlaceholderText("e.g.  " + Q(s.Example));
+    if (!s.Example.empty()) edit->setPlaceholderText("e.g.  " + Q(s.Example));
     edit->EditLabel()->setText(Q(s.Caption));
     edit->EditLabel()->setToolTip(Q(s.Hint));
     edit->Loaded();
     options_.Add(edit);
+    return edit;
+}
+
+TvrnLabeledEdit* TFormRadaDedOVI::AddPathEdit(QBoxLayout* page, const TSettingInfo& s, QPushButton*& browse)
+{
+    TvrnLabeledEdit* edit = AddEdit(s);
 
     browse = new QPushButton("Browse ...", TabSheetSetup);
     browse->setMinimumWidth(100);
@@ -422,7 +428,7 @@ void TFormRadaDedOVI::BuildSetupPage()
     LabeledEditNetCDFPath = AddPathEdit(page, *FindSetting("NetCDFPath"), ButtonNetCDFsaveSearch);
     page->addSpacing(4);
     LabeledEditSavePath = AddPathEdit(page, *FindSetting("SavePath"), ButtonSaveSearch);
-    page->addSpacing(6);
+    page->addSpacing(5);
     ButtonSourceSearch->setObjectName("ButtonSourceSearch");
     ButtonNetCDFsaveSearch->setObjectName("ButtonNetCDFsaveSearch");
     ButtonSaveSearch->setObjectName("ButtonSaveSearch");
@@ -441,6 +447,23 @@ void TFormRadaDedOVI::BuildSetupPage()
     groups->addWidget(program, 4);
     groups->addWidget(save, 3);
     page->addLayout(groups);
+
+    // The retention days and the free-space limit: short numbers in one row, each label on
+    // its left, so the page keeps its height.
+    auto* numbers = new QHBoxLayout;
+    numbers->setSpacing(0);
+    for (const TSettingInfo& s : ProgramSettings) {
+        if (s.Kind != TSettingKind::Number) continue;
+        TvrnLabeledEdit* edit = AddEdit(s);
+        edit->setToolTip(Q(s.Hint));
+        edit->setFixedWidth(48);
+        edit->SetLabelLeft(true);
+        numbers->addSpacing(edit->EditLabel()->sizeHint().width() + TvrnLabeledEdit::LabelSpacing);
+        numbers->addWidget(edit);
+        numbers->addSpacing(16);
+    }
+    numbers->addStretch(1);
+    page->addLayout(numbers);
     page->addStretch(1);
 
     int programSlot = 0, saveSlot = 0;
@@ -554,7 +577,7 @@ void TFormRadaDedOVI::TimerOnStartupTimer()
     TimerOnStartup.stop();
     cycle_->SingleFileMode = false;
     std::error_code ec;
-    const bool ready = logFoundAtStart_ && options_.DirectoriesProblem().empty();
+    const bool ready = logFoundAtStart_ && options_.SettingsProblem().empty();
     if (ready) {
         if (commandLine_.FindSwitch("start")) BitBtnStartStopClick();
         if (commandLine_.FindSwitch("log")) PageControlMain->setCurrentWidget(TabSheetLog);

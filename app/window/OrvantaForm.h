@@ -116,6 +116,8 @@ private:
     void BuildSetupPage();
     void BuildKeyboard();
     void BuildLayout();
+    // An edit of the Setup page bound to its setting, its label above it.
+    TvrnLabeledEdit* AddEdit(const TSettingInfo& s);
     TvrnLabeledEdit* AddPathEdit(QBoxLayout* page, const TSettingInfo& s, QPushButton*& browse);
 
     TCommandLine commandLine_;

@@ -1,8 +1,5 @@
 #include "settings/controls/vrnLabeledEdit.h"
 
-namespace {
-constexpr int kLabelSpacing = 3;
-}
 
 TvrnLabeledEdit::TvrnLabeledEdit(QWidget* parent) : QLineEdit(parent), label_(new QLabel(parent))
 {
@@ -51,5 +48,8 @@ void TvrnLabeledEdit::PlaceLabel()
 {
     if (!label_) return;
     label_->adjustSize();
-    label_->move(x(), y() - label_->height() - kLabelSpacing);
+    if (labelLeft_)
+        label_->move(x() - label_->width() - LabelSpacing, y() + (height() - label_->height()) / 2);
+    else
+        label_->move(x(), y() - label_->height() - LabelSpacing);
 }

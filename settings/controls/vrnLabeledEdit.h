@@ -20,7 +20,14 @@ public:
 
     QString NamedAs() const { return namedAs_; }
     void SetNamedAs(const QString& name) { namedAs_ = name; }
+    static constexpr int LabelSpacing = 3;
     QLabel* EditLabel() const { return label_; }
+    // The label beside the edit, on its left, instead of above it (short numbers in a row).
+    void SetLabelLeft(bool left)
+    {
+        labelLeft_ = left;
+        PlaceLabel();
+    }
 
     // Call once the control has its name and its default text.
     void Loaded();
@@ -38,4 +45,5 @@ private:
     QString namedAs_;
     std::unique_ptr<TRegistryString> setting_;
     QPointer<QLabel> label_;
+    bool labelLeft_ = false;
 };

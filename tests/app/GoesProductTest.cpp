@@ -285,7 +285,8 @@ TEST_P(RefusedTest, NothingIsDeletedWhatCannotBeProcessedIsPutAsideWithItsReason
 {
     const auto& c = GetParam();
     const std::string p = incoming + c.name;
-    std::ofstream(p, std::ios::binary) << c.head << std::string(c.size - c.head.size(), 'B');
+    std::ofstream(p, std::ios::binary) << c.head << std::string(std::min<std::size_t>(c.size, 1 << 20) - c.head.size(), 'B');
+    if (c.size > 1 << 20) fs::resize_file(p, c.size);  // sparse: a huge file costs no disk
     if (c.settled) {
         const struct timespec past[2] = {{0, UTIME_OMIT}, {time(nullptr) - 60, 0}};
         ::utimensat(AT_FDCWD, p.c_str(), past, 0);
@@ -310,6 +311,9 @@ INSTANTIATE_TEST_SUITE_P(
     Files, RefusedTest,
     ::testing::Values(
         RefusedCase{"goes15.2013.150.120000.4.nc", 19999, true, false, 1, TFate::PutAside, "smaller than 20000 bytes"},
+        // Retried, it would fill the archive's disk at every cycle.
+        RefusedCase{"goes15.2013.150.120000.4.nc.bz2", std::size_t{2} << 30, true, false, 1, TFate::PutAside,
+                    "larger than 512 MB, more than any real scan"},
         RefusedCase{"goes15.2013.150.120000.5.nc", 30000, true, false, 1, TFate::PutAside, "file name not understood"},
         RefusedCase{"goes15.2013.150.246000.4.nc", 30000, true, false, 1, TFate::PutAside, "file name not understood"},
         RefusedCase{"goes15.2013.172.1900_4.nc.bz2", 30000, true, false, 1, TFate::PutAside, "file name not understood"},

@@ -144,7 +144,36 @@ INSTANTIATE_TEST_SUITE_P(
                                      "Saved image files path \"Enter path e.g.  D:\\MSG\\Images\\FSD\\/\" is not "
                                      "an absolute path; nothing is processed"},
                       TDirectoryCase{"SourcePath", "<tmp>/gone/",
-                                     "Source path \"<tmp>/gone/\" does not exist; nothing is processed"}));
+                                     "Source path \"<tmp>/gone/\" does not exist; nothing is processed"},
+                      // A limit typed wrong must not read as 0 (keep for ever) or as no limit.
+                      TDirectoryCase{"KeepImagesDays", "-3",
+                                     "Image days \"-3\" is not a whole number of 0 or more; nothing is processed"},
+                      TDirectoryCase{"MinFreeMB", "1 GB",
+                                     "Min. free MB \"1 GB\" is not a whole number of 0 or more; nothing is processed"},
+                      TDirectoryCase{"KeepFailedDays", " 7 ", ""}));
+
+TEST_F(ProcessingCycleTest, ALowDiskHoldsTheFilesSaysSoOnceAndGoesOnWhenSpaceIsBack)
+{
+    // More than any disk here has free.
+    options_.SetPathText("MinFreeMB", "999999999");
+    const std::string file = Drop("goes15.2013.150.120000.1.nc");
+    RunOneCycle();
+    RunOneCycle();
+    EXPECT_TRUE(goes_.Calls.empty());
+    EXPECT_TRUE(std::filesystem::exists(file));
+    ASSERT_EQ(Logged().size(), 1u);
+    EXPECT_EQ(Logged()[0].rfind("Disk low: " + tmp_.Dir("raw") + " has ", 0), 0u) << Logged()[0];
+    EXPECT_NE(Logged()[0].find(" MB free, below the limit of 999999999 MB; files wait in the incoming directory"),
+              std::string::npos) << Logged()[0];
+    EXPECT_EQ(cycle_.DiskLow(), Logged()[0]);
+    EXPECT_EQ(view_.Events.back(), "led red");
+
+    options_.SetPathText("MinFreeMB", "0");
+    RunOneCycle();
+    EXPECT_EQ(goes_.Calls, (std::vector<std::string>{file}));
+    EXPECT_EQ(Logged()[1], "Disk space is back: every directory written has at least 0 MB free; processing goes on");
+    EXPECT_TRUE(cycle_.DiskLow().empty());
+}
 
 TEST_F(ProcessingCycleTest, FilesInNameOrderOnlyMatchingOnes)
 {

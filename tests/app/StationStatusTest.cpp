@@ -220,6 +220,14 @@ INSTANTIATE_TEST_SUITE_P(
                     TStatusHealth::NotHealthy, "not running"},
         THealthCase{"Closed", [](QJsonObject& s) { s["closed"] = "2013-05-30T12:00:02Z"; }, 5,
                     TStatusHealth::NotHealthy, "not running (closed 2013-05-30 12:00:02 UTC)"},
+        THealthCase{"DiskLow",
+                    [](QJsonObject& s) {
+                        QJsonObject disk = s["disk"].toObject();
+                        disk["low"] = "Disk low: /srv/goes/raw/ has 3 MB free, below the limit of 1024 MB; files wait "
+                                      "in the incoming directory";
+                        s["disk"] = disk;
+                    },
+                    5, TStatusHealth::NotHealthy, "Health:        Disk low: /srv/goes/raw/ has 3 MB free"},
         THealthCase{"Empty", [](QJsonObject& s) { s = QJsonObject(); }, 5, TStatusHealth::NotHealthy,
                     "not running (pid 0 is gone)"}),
     [](const ::testing::TestParamInfo<THealthCase>& info) { return std::string(info.param.name); });
