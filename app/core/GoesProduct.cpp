@@ -227,9 +227,11 @@ bool TGoesProduct::processGoesFile(const std::string& path, TGoesFileResult& res
     // A file still being written is left alone before anything else is decided about it: at
     // that moment it may still be empty, or not yet renamed to its final name.
     PeekMessages();
-    if (!singleFile && IsFileInUse(path)) {
+    // Another user's file takes no lease from us; the watch still sees it written to.
+    const auto inUse = [&] { return IsFileInUse(path) || (BeingWritten && BeingWritten(path)); };
+    if (!singleFile && inUse()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(InUseWaitMs));
-        if (IsFileInUse(path)) {
+        if (inUse()) {
             reason = StillWritten;
             return false;
         }

@@ -3,10 +3,12 @@
 #include <QSocketNotifier>
 
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 #include "app/core/Utils.h"
@@ -30,12 +32,46 @@ std::string RemoteFileSystemName(const std::string& directory)
     return {};
 }
 
+namespace {
+
+constexpr std::uint32_t WatchedEvents =
+    IN_CLOSE_WRITE | IN_MOVED_TO | IN_MODIFY | IN_DELETE | IN_MOVED_FROM | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
+// Files being written at once; beyond it (a flood) the in-use test alone decides.
+constexpr std::size_t MaxTracked = 10000;
+
+} // namespace
+
 TIncomingWatcher::TIncomingWatcher(std::string pattern, QObject* parent)
     : QObject(parent), pattern_(std::move(pattern))
 {
     delay_.setSingleShot(true);
     delay_.setInterval(PickUpDelay);
     connect(&delay_, &QTimer::timeout, this, &TIncomingWatcher::FilesArrived);
+    check_.setInterval(CheckInterval);
+    connect(&check_, &QTimer::timeout, this, &TIncomingWatcher::CheckStillThere);
+}
+
+void TIncomingWatcher::RememberIdentity()
+{
+    struct stat st {};
+    if (::stat(directory_.c_str(), &st) != 0) return;
+    watchedDevice_ = st.st_dev;
+    watchedInode_ = st.st_ino;
+    check_.start();
+}
+
+void TIncomingWatcher::CheckStillThere()
+{
+    if (!lost_.empty()) {
+        Renew();
+        return;
+    }
+    if (wd_ < 0) {
+        check_.stop();
+        return;
+    }
+    struct stat st {};
+    if (::stat(directory_.c_str(), &st) != 0 || st.st_dev != watchedDevice_ || st.st_ino != watchedInode_) Lost();
 }
 
 TIncomingWatcher::~TIncomingWatcher()
@@ -62,22 +98,60 @@ bool TIncomingWatcher::Watch(const std::string& directory, std::string& why)
         connect(notifier_.get(), &QSocketNotifier::activated, this, &TIncomingWatcher::ReadEvents);
     }
     // A receiver either writes in place (the file is complete when it is closed) or writes
-    // elsewhere and renames it in.
-    wd_ = ::inotify_add_watch(fd_, directory.c_str(), IN_CLOSE_WRITE | IN_MOVED_TO | IN_ONLYDIR);
+    // elsewhere and renames it in; writes show which files are not complete yet.
+    wd_ = ::inotify_add_watch(fd_, directory.c_str(), WatchedEvents);
     if (wd_ < 0) {
         why = errno == ENOSPC ? "the limit of inotify watches is reached (fs.inotify.max_user_watches)"
                               : std::strerror(errno);
         return false;
     }
     directory_ = directory;
+    RememberIdentity();
     return true;
 }
 
 void TIncomingWatcher::Unwatch()
 {
     if (wd_ >= 0 && fd_ >= 0) ::inotify_rm_watch(fd_, wd_);
+    if (parentWd_ >= 0 && fd_ >= 0) ::inotify_rm_watch(fd_, parentWd_);
+    wd_ = parentWd_ = -1;
+    directory_.clear();
+    lost_.clear();
+    writing_.clear();
+    check_.stop();
+}
+
+void TIncomingWatcher::Lost()
+{
+    const std::string directory = directory_.empty() ? lost_ : directory_;
+    if (wd_ >= 0) ::inotify_rm_watch(fd_, wd_);
     wd_ = -1;
     directory_.clear();
+    writing_.clear();
+    lost_ = directory;
+    std::string parent = directory;
+    while (!parent.empty() && parent.back() == '/') parent.pop_back();
+    parent = parent.substr(0, parent.find_last_of('/') + 1);
+    if (parentWd_ < 0 && !parent.empty())
+        parentWd_ = ::inotify_add_watch(fd_, parent.c_str(), IN_CREATE | IN_MOVED_TO | IN_ONLYDIR);
+    // It may be back already.
+    Renew();
+}
+
+bool TIncomingWatcher::Renew()
+{
+    if (lost_.empty()) return false;
+    const int wd = ::inotify_add_watch(fd_, lost_.c_str(), WatchedEvents);
+    if (wd < 0) return false;
+    wd_ = wd;
+    directory_ = lost_;
+    lost_.clear();
+    RememberIdentity();
+    if (parentWd_ >= 0) ::inotify_rm_watch(fd_, parentWd_);
+    parentWd_ = -1;
+    // Files may have come with the new directory.
+    PickUpSoon();
+    return true;
 }
 
 void TIncomingWatcher::PickUpSoon()
@@ -97,14 +171,22 @@ void TIncomingWatcher::ReadEvents()
             const auto* ev = reinterpret_cast<const inotify_event*>(buffer + at);
             at += static_cast<ssize_t>(sizeof(inotify_event) + ev->len);
             if (ev->mask & IN_Q_OVERFLOW) {
+                writing_.clear();
                 PickUpSoon();
-            } else if (ev->wd == wd_ && (ev->mask & IN_IGNORED)) {
-                // The directory went away (removed, unmounted); the next Watch sets up anew.
-                wd_ = -1;
-                directory_.clear();
-            } else if (ev->wd == wd_ && ev->len > 0 && !(ev->mask & IN_ISDIR)
-                       && MatchesWildcard(pattern_, ev->name)) {
-                PickUpSoon();
+            } else if (ev->wd == wd_ && (ev->mask & (IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF))) {
+                // The directory went away (removed, renamed, unmounted): a watch that followed
+                // it elsewhere would see nothing that arrives under the configured name.
+                Lost();
+            } else if (ev->wd == parentWd_ && parentWd_ >= 0) {
+                Renew();
+            } else if (ev->wd == wd_ && ev->len > 0 && !(ev->mask & IN_ISDIR)) {
+                const std::string name = ev->name;
+                if (ev->mask & IN_MODIFY) {
+                    if (writing_.size() < MaxTracked) writing_.insert(name);
+                    continue;
+                }
+                writing_.erase(name);
+                if ((ev->mask & (IN_CLOSE_WRITE | IN_MOVED_TO)) && MatchesWildcard(pattern_, ev->name)) PickUpSoon();
             }
         }
     }

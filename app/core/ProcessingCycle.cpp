@@ -77,8 +77,12 @@ TProcessingCycle::~TProcessingCycle() = default;
 void TProcessingCycle::SetGoesFileHandler(TGoesFileHandler* handler)
 {
     goesHandler_ = handler;
-    if (handler)
+    if (handler) {
         handler->OnImageSaved = [this](std::uint8_t channel, const std::string& saved) { RememberSaved(channel, saved); };
+        handler->BeingWritten = [this](const std::string& path) {
+            return watcher_ && watcher_->Watching() && watcher_->BeingWritten(ExtractFileName(path));
+        };
+    }
 }
 
 // Every saved image is the channel's newest picture, whatever its sector: a restart continues

@@ -69,6 +69,8 @@ public:
     // Told of each image as soon as it is saved, before the incoming file is removed, so that
     // a station killed in between continues from that image after a restart.
     std::function<void(std::uint8_t channelIndex, const std::string& savedFileName)> OnImageSaved;
+    // Whether the watch saw the file written to and not closed yet (set by the cycle).
+    std::function<bool(const std::string& path)> BeingWritten;
     // The image file the cycle hands over next, or empty: the handler may read it ahead,
     // changing nothing, while it finishes the file in hand.
     std::string NextFile;

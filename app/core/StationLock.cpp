@@ -128,7 +128,10 @@ void TDirectoryLock::Release()
 
 bool TDirectoryLock::Acquire(const std::string& incoming, const std::string& archive)
 {
-    if (fd_ >= 0 && incoming == incoming_ && archive == archive_) return true;
+    // A lock whose file went with its directory (removed and made anew) holds nothing.
+    if (struct stat st {}; fd_ >= 0 && incoming == incoming_ && archive == archive_ && ::fstat(fd_, &st) == 0 &&
+                           st.st_nlink > 0)
+        return true;
     Release();
     refusal_.clear();
     const std::string name = "." + ProgramName() + ".lock";

@@ -543,6 +543,33 @@ TEST_F(InstantPickUpTest, AFileWrittenOrMovedInIsHandledBeforeTheTimer)
     EXPECT_EQ(cycle_.TimerProcess.interval(), 50000);
 }
 
+// An incoming directory removed and made again, or renamed away and replaced, is watched again
+// at once; and a file written to and not closed yet is known as such whoever owns it.
+TEST_F(InstantPickUpTest, TheWatchFollowsANewDirectoryAndSeesFilesStillOpen)
+{
+    std::filesystem::remove_all(in_);
+    std::filesystem::create_directory(in_);
+    QCoreApplication::processEvents();
+    Drop("goes15.2013.150.120000.1.nc");
+    WaitForCalls(1);
+    EXPECT_EQ(goes_.Calls.size(), 1u);
+
+    std::filesystem::rename(in_, tmp_.Root() + "/old-in");
+    std::filesystem::create_directory(in_);
+    QCoreApplication::processEvents();
+    Drop("goes15.2013.150.123000.1.nc");
+    WaitForCalls(2);
+    EXPECT_EQ(goes_.Calls.size(), 2u);
+    EXPECT_TRUE(cycle_.InstantPickUp());
+
+    const std::string open = in_ + "goes15.2013.150.130000.1.nc.part";
+    std::ofstream writer(open);
+    writer << "half" << std::flush;
+    EXPECT_TRUE(goes_.BeingWritten(open));
+    writer.close();
+    EXPECT_FALSE(goes_.BeingWritten(open));
+}
+
 TEST_F(InstantPickUpTest, ABurstOfFilesTakesOneOrAFewCycles)
 {
     for (int i = 0; i < 50; ++i) Drop("goes15.2013.150.12" + std::to_string(10 + i) + "00.1.nc");
