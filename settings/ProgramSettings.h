@@ -22,7 +22,7 @@ struct TSettingInfo {
     std::string_view Example = {};  // paths: a directory as a station might have it
 };
 
-inline constexpr std::array<TSettingInfo, 14> ProgramSettings{{
+inline constexpr std::array<TSettingInfo, 15> ProgramSettings{{
     // An example as the value would be written back as a setting; it is only shown.
     {"LabeledEditSourcePath", "SourcePath", TSettingKind::Path, "", false, "Source path",
      "E.g. received\\HVS-2\\E2H-TPG-1", true, "/srv/goes/incoming/"},
@@ -48,6 +48,8 @@ inline constexpr std::array<TSettingInfo, 14> ProgramSettings{{
     // Stored like the others; nothing reads it.
     {"CheckBoxFullDiskOnly", "FullDiskOnly", TSettingKind::Option, "", false, "Full disk only",
      "Only process full-disk images", false},
+    {"CheckBoxSaveAsGeoTIFF", "SaveAsGeoTIFF", TSettingKind::Option, "", false, "Save as GeoTIFF",
+     "Save each image's data beside it as a GeoTIFF that GIS programs place by themselves", true},
 }};
 
 // nullptr for a name that is not in the table.
