@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <cstdio>
+#include <charconv>
 #include <limits>
 #include <memory>
 #include <vector>
@@ -46,9 +46,9 @@ std::string GreyMeaning(int band, float gamma)
     // stands for reflectances from its value up to the next grey's.
     if (std::fabs(static_cast<long double>(gamma) - 1.05L) <= 0.1L)
         return "reflectance R (%): R = grey * 80 / 255, grey 255 meaning 80 % or more";
-    char text[128];
-    std::snprintf(text, sizeof text, "reflectance R (%%): R = 100 * (grey / 255) ^ %.9g", static_cast<double>(gamma));
-    return text;
+    char exponent[32];
+    *std::to_chars(exponent, exponent + sizeof exponent - 1, gamma).ptr = '\0';
+    return std::string("reflectance R (%): R = 100 * (grey / 255) ^ ") + exponent;
 }
 
 int VisibleToCount(float sample, float gamma)
