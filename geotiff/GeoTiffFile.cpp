@@ -9,12 +9,14 @@
 #include <gdal.h>
 #include <ogr_srs_api.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "imaging/BMPExtImage.h"
 
@@ -62,11 +64,6 @@ struct TStringList {
     void Set(const char* name, const std::string& value) { List = CSLSetNameValue(List, name, value.c_str()); }
 };
 
-std::ptrdiff_t RowStride(const TExtBitmap& image)
-{
-    return image.Height() > 1 ? image.ScanLine(1) - image.ScanLine(0) : image.Width();
-}
-
 // The picture as an in-memory dataset that reads the bitmap's own rows, with its projection,
 // transform, metadata and mask.
 std::string DescribeInMemory(const TGeoTiffContent& content, TDataset& dataset)
@@ -79,7 +76,7 @@ std::string DescribeInMemory(const TGeoTiffContent& content, TDataset& dataset)
     dataset.reset(GDALCreate(memory, "", width, height, 0, GDT_Byte, nullptr));
     if (!dataset)
         return TGdalErrors::Message("cannot make the in-memory picture");
-    const std::ptrdiff_t stride = RowStride(image);
+    const std::ptrdiff_t stride = height > 1 ? image.ScanLine(1) - image.ScanLine(0) : width;
     char pointer[64];
     std::snprintf(pointer, sizeof pointer, "DATAPOINTER=%p", static_cast<const void*>(image.ScanLine(0)));
     char lineOffset[64];
@@ -102,16 +99,43 @@ std::string DescribeInMemory(const TGeoTiffContent& content, TDataset& dataset)
     for (const auto& [name, value] : content.Metadata)
         GDALSetMetadataItem(dataset.get(), name.c_str(), value.c_str(), nullptr);
 
-    if (const TExtBitmap* valid = content.Valid) {
-        if (valid->PixelFormat() != TPixelFormat::pf8bit || valid->Width() != width || valid->Height() != height)
+    if (const std::vector<TDiscRun>* valid = content.Valid) {
+        if (valid->size() != static_cast<std::size_t>(height))
             return "the mask does not fit the picture";
         if (GDALCreateDatasetMaskBand(dataset.get(), GMF_PER_DATASET) != CE_None)
             return TGdalErrors::Message("cannot make the mask");
         GDALRasterBandH mask = GDALGetMaskBand(band);
-        if (GDALRasterIO(mask, GF_Write, 0, 0, width, height, const_cast<std::uint8_t*>(valid->ScanLine(0)), width,
-                         height, GDT_Byte, 1, RowStride(*valid)) != CE_None)
-            return TGdalErrors::Message("cannot fill the mask");
+        std::vector<std::uint8_t> line(static_cast<std::size_t>(width));
+        for (int y = 0; y < height; ++y) {
+            const TDiscRun run = (*valid)[static_cast<std::size_t>(y)];
+            const int first = std::clamp(run.First, 0, width), end = std::clamp(run.End, first, width);
+            std::fill(line.begin(), line.end(), std::uint8_t{0});
+            std::fill(line.begin() + first, line.begin() + end, std::uint8_t{255});
+            if (GDALRasterIO(mask, GF_Write, 0, y, width, 1, line.data(), width, 1, GDT_Byte, 0, 0) != CE_None)
+                return TGdalErrors::Message("cannot fill the mask");
+        }
     }
+    return {};
+}
+
+constexpr int BlockSize = 512;
+
+// The overviews a Cloud Optimized GeoTIFF carries (halving until one tile holds the picture),
+// made beside the picture in memory: left to the COG driver they would go through a temporary
+// file and take twice the memory. The grey values are data, so overviews average them (the
+// pixels without data left out), never invent in-between edges.
+std::string AddOverviews(const TDataset& dataset)
+{
+    std::vector<int> factors;
+    for (int f = 2; GDALGetRasterXSize(dataset.get()) / (f / 2) > BlockSize ||
+                    GDALGetRasterYSize(dataset.get()) / (f / 2) > BlockSize;
+         f *= 2)
+        factors.push_back(f);
+    if (factors.empty())
+        return {};
+    if (GDALBuildOverviews(dataset.get(), "AVERAGE", static_cast<int>(factors.size()), factors.data(), 0, nullptr,
+                           nullptr, nullptr) != CE_None)
+        return TGdalErrors::Message("cannot make the overviews");
     return {};
 }
 
@@ -138,6 +162,8 @@ std::string WriteGeoTiff(const std::string& path, const TGeoTiffContent& content
     TDataset source;
     if (std::string why = DescribeInMemory(content, source); !why.empty())
         return why;
+    if (std::string why = AddOverviews(source); !why.empty())
+        return why;
     GDALDriverH cog = GDALGetDriverByName("COG");
     if (cog == nullptr)
         return "GDAL has no COG driver";
@@ -149,11 +175,9 @@ std::string WriteGeoTiff(const std::string& path, const TGeoTiffContent& content
         (target.parent_path() / ("." + target.filename().string() + ".part-" + std::to_string(::getpid()))).string();
     TStringList options;
     options.Set("COMPRESS", "DEFLATE");
-    options.Set("BLOCKSIZE", "512");
-    options.Set("OVERVIEWS", "AUTO");
-    // The grey values are data: overviews average them, never invent in-between edges.
-    options.Set("RESAMPLING", "AVERAGE");
-    options.Set("NUM_THREADS", "ALL_CPUS");
+    options.Set("BLOCKSIZE", std::to_string(BlockSize));
+    options.Set("OVERVIEWS", "FORCE_USE_EXISTING");
+    options.Set("LEVEL", "1");
     TDataset written(GDALCreateCopy(cog, temporary.c_str(), source.get(), FALSE, options.List, nullptr, nullptr));
     std::string failure;
     if (!written)

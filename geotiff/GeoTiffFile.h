@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "mapping/DiscMask.h"
 #include "mapping/GeostationaryView.h"
 
 class TExtBitmap;
@@ -15,8 +16,8 @@ class TExtBitmap;
 struct TGeoTiffContent {
     const TExtBitmap* Image = nullptr;  // 8-bit grey
     TGeostationaryView View;
-    // 8-bit, the picture's size: 0 where a pixel holds no data; nullptr: all do.
-    const TExtBitmap* Valid = nullptr;
+    // Per line of the picture, the run of pixels that hold data; nullptr: all do.
+    const std::vector<TDiscRun>* Valid = nullptr;
     // Name and value pairs of the file's metadata; TIFFTAG_ names go into the TIFF tags.
     std::vector<std::pair<std::string, std::string>> Metadata;
 };

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <string_view>
+#include <vector>
 
 #include "app/core/ChannelCatalogue.h"
 #include "app/core/Utils.h"
@@ -18,7 +19,7 @@ namespace {
 
 // The composite's disc and projection never change: worked out once.
 struct TCompositeGeometry {
-    TExtBitmap Disc;  // 255 on the Earth's disc, 0 off it: the built-in mask, worked out
+    std::vector<TDiscRun> Disc;
     TGeostationaryView View;
 };
 
@@ -27,12 +28,7 @@ const TCompositeGeometry& CompositeGeometry()
     static const TCompositeGeometry geometry = [] {
         const TSegmentMapping mapping = CompositeMapping();
         TCompositeGeometry g;
-        const TDiscMask disc = RenderDiscMask(mapping);
-        g.Disc.SetPixelFormat(TPixelFormat::pf8bit);
-        g.Disc.MakeGreyPalette();
-        g.Disc.SetSize(disc.Width, disc.Height);
-        for (int y = 0; y < disc.Height; ++y)
-            std::copy_n(disc.Pixels.data() + static_cast<std::size_t>(y) * disc.Width, disc.Width, g.Disc.ScanLine(y));
+        g.Disc = DiscRuns(mapping);
         if (const auto view = GeostationaryView(mapping))
             g.View = *view;
         return g;
@@ -85,8 +81,14 @@ std::string SaveCleanGeoTiff(TComposites& composites, const TProcessingOptions& 
     if (options.Ticked("ClearImages"))
         clean.Fill(CompositeBackground(scan.Channel));
     clean.Draw(scan.X, scan.Y, *scan.Image);
-    if (options.Ticked("MaskImage"))
-        ApplyMask(geometry.Disc, clean, scan.Channel);
+    if (options.Ticked("MaskImage")) {
+        for (int y = 0; y < clean.Height(); ++y) {
+            std::uint8_t* line = clean.ScanLine(y);
+            const TDiscRun run = geometry.Disc[static_cast<std::size_t>(y)];
+            std::fill(line, line + run.First, OffEarthValue(scan.Channel));
+            std::fill(line + std::max(run.First, run.End), line + clean.Width(), OffEarthValue(scan.Channel));
+        }
+    }
 
     const TChannelInfo& info = ChannelCatalogue[scan.Channel];
     const int band = scan.Channel + 1;

@@ -47,7 +47,7 @@ TExtBitmap GreyPicture(int width, int height)
 class GeoTiffFileTest : public TempDirTest {
 protected:
     // The composite's own picture, georeferenced by its mapping.
-    std::string WriteComposite(const std::string& name, const TExtBitmap* valid = nullptr)
+    std::string WriteComposite(const std::string& name, const std::vector<TDiscRun>* valid = nullptr)
     {
         const auto view = GeostationaryView(CompositeMapping());
         EXPECT_TRUE(view.has_value());
@@ -98,10 +98,7 @@ TEST_F(GeoTiffFileTest, GdalPlacesPixelCentresWhereTheMappingDoes)
 
 TEST_F(GeoTiffFileTest, GdalinfoShowsTheGeostationaryViewAndACloudOptimizedLayout)
 {
-    const TDiscMask disc = RenderDiscMask(CompositeMapping());
-    TExtBitmap valid(disc.Width, disc.Height);
-    for (int y = 0; y < disc.Height; ++y)
-        std::copy_n(disc.Pixels.data() + static_cast<std::size_t>(y) * disc.Width, disc.Width, valid.ScanLine(y));
+    const std::vector<TDiscRun> valid = DiscRuns(CompositeMapping());
     const std::string info = RunCommand("gdalinfo -json " + WriteComposite("info.tif", &valid) + " 2>/dev/null");
     // The mapping's own Earth: 6378.140 and 6356.755 km, the satellite 42155 km from the
     // centre, above 128 W (135 W shifted 7 degrees east).
