@@ -177,6 +177,8 @@ std::string WriteGeoTiff(const std::string& path, const TGeoTiffContent& content
     options.Set("COMPRESS", "DEFLATE");
     options.Set("BLOCKSIZE", std::to_string(BlockSize));
     options.Set("OVERVIEWS", "FORCE_USE_EXISTING");
+    // DEFLATE at its fastest: on a full disk about a tenth larger than at the default level,
+    // and about 0.1 s quicker, which a station pays for every image.
     options.Set("LEVEL", "1");
     TDataset written(GDALCreateCopy(cog, temporary.c_str(), source.get(), FALSE, options.List, nullptr, nullptr));
     std::string failure;
@@ -193,8 +195,9 @@ std::string WriteGeoTiff(const std::string& path, const TGeoTiffContent& content
         failure = std::string("cannot make the file durable: ") + std::strerror(errno);
     if (failure.empty() && std::rename(temporary.c_str(), path.c_str()) != 0)
         failure = std::string("cannot rename it into place: ") + std::strerror(errno);
+    // Only a file of ours goes: whatever else lies under that name is left alone.
     if (!failure.empty())
-        std::remove(temporary.c_str());
+        ::unlink(temporary.c_str());
     return failure;
 }
 
