@@ -4,15 +4,19 @@
 
 #include <benchmark/benchmark.h>
 #include <netcdf.h>
+#include <sys/resource.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "app/core/Composites.h"
+#include "app/core/GeoTiffOutput.h"
 #include "app/core/GoesProduct.h"
 #include "app/core/Utils.h"
 #include "imaging/BZ2files.h"
@@ -95,21 +99,50 @@ struct Station {
     }
 };
 
-void BM_ProcessGoesFile(benchmark::State& state)
+// The process's peak resident memory so far; run one benchmark per process to compare.
+double PeakMegabytes()
+{
+    struct rusage usage {};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss / 1024.0;
+}
+
+// One full disk after another through the product. With "Save as GeoTIFF" one file is
+// processed before timing, so the figure leaves out what is done once per run (loading
+// GDAL's drivers, working out the disc): "first_s" gives that first file's time.
+void ProcessFullDisks(benchmark::State& state, bool geoTiff)
 {
     const std::string scan = CompressedScan();
     Station station;
+    station.options.SetTicked("SaveAsGeoTIFF", geoTiff);
     const std::string p = station.incoming + fs::path(scan).filename().string();
+    const auto process = [&] {
+        TGoesFileResult result;
+        if (!station.product.ProcessGoesFile(p, result) || result.SavedFileName.empty())
+            state.SkipWithError("the scan was not processed");
+    };
+    if (geoTiff) {
+        fs::copy_file(scan, p, fs::copy_options::overwrite_existing);
+        const auto start = std::chrono::steady_clock::now();
+        process();
+        state.counters["first_s"] = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    }
     for (auto _ : state) {
         state.PauseTiming();
         fs::copy_file(scan, p, fs::copy_options::overwrite_existing);
         state.ResumeTiming();
-        TGoesFileResult result;
-        if (!station.product.ProcessGoesFile(p, result) || result.SavedFileName.empty())
-            state.SkipWithError("the scan was not processed");
+        process();
     }
+    state.counters["peak_MB"] = PeakMegabytes();
 }
+
+void BM_ProcessGoesFile(benchmark::State& state) { ProcessFullDisks(state, false); }
 BENCHMARK(BM_ProcessGoesFile)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
+// The difference to BM_ProcessGoesFile is what the GeoTIFF costs a full disk; run each in a
+// process of its own (--benchmark_filter) to compare their peak_MB.
+void BM_ProcessGoesFileWithGeoTiff(benchmark::State& state) { ProcessFullDisks(state, true); }
+BENCHMARK(BM_ProcessGoesFileWithGeoTiff)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 
 void BM_Bzip2Dc(benchmark::State& state)
 {
@@ -131,6 +164,40 @@ void BM_SaveJpegComposite(benchmark::State& state)
     for (auto _ : state) SaveJPEG(k, out, 99, false, "bench");
 }
 BENCHMARK(BM_SaveJpegComposite)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
+// A line of /proc/self/status in megabytes ("RssFile": the pages of mapped files, such as
+// the code of the libraries, which every process using them shares).
+double StatusMegabytes(const std::string& field)
+{
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind(field + ":", 0) == 0)
+            return std::atof(line.c_str() + field.size() + 1) / 1024.0;
+    return 0;
+}
+
+// The GeoTIFF of one full composite alone, as the product writes it; "added_MB" is how far
+// the process's peak resident memory rose above what it held before the first one, "code_MB"
+// how much of that is the mapped code of GDAL and its libraries, once touched.
+void BM_SaveGeoTiffComposite(benchmark::State& state)
+{
+    CompressedScan();
+    TFixedOptions options;
+    TComposites composites;
+    TExtBitmap scan(CompositeWidth, CompositeHeight);
+    scan.MakeGreyPalette();
+    for (int y = 0; y < scan.Height(); ++y)
+        for (int x = 0; x < scan.Width(); ++x) scan.ScanLine(y)[x] = static_cast<std::uint8_t>((x * 7 + y * 3) & 0xFF);
+    const std::string out = (WorkDir() / "composite.tif").string();
+    const TPlacedScan placed{0, 1, 0, &scan, 0, 0};
+    const double before = PeakMegabytes(), codeBefore = StatusMegabytes("RssFile");
+    for (auto _ : state)
+        if (!SaveCleanGeoTiff(composites, options, placed, out).empty())
+            state.SkipWithError("the GeoTIFF was not written");
+    state.counters["added_MB"] = PeakMegabytes() - before;
+    state.counters["code_MB"] = StatusMegabytes("RssFile") - codeBefore;
+}
+BENCHMARK(BM_SaveGeoTiffComposite)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
 
 // The stages of the product one by one.
 void BM_Stage_CopyAndDecompress(benchmark::State& state)

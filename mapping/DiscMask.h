@@ -18,3 +18,12 @@ struct TDiscMask {
 };
 
 TDiscMask RenderDiscMask(const TSegmentMapping& mapping);
+
+// The disc meets each line of the picture in one run of pixels, or in none (first == end):
+// from first up to, not including, end. Per line, top first; the same disc as RenderDiscMask
+// in a few kilobytes.
+struct TDiscRun {
+    int First = 0;
+    int End = 0;
+};
+std::vector<TDiscRun> DiscRuns(const TSegmentMapping& mapping);

@@ -646,6 +646,33 @@ bool TSegmentMapping::ScanTangents(int X, int Y, long double& tx, long double& t
     return true;
 }
 
+bool TSegmentMapping::ScanAngleGrid(long double& x0, long double& dx, long double& y0, long double& dy) const
+{
+    long double tx = 0, ty = 0;
+    if (!ScanTangents(0, 0, tx, ty))
+        return false;
+    const TASegmentData& seg = *SegmentData(SegmentIndex);
+    // Taken from the very formula PixelToGeo uses, so the grid cannot drift from it; the far
+    // corner is a whole number of pixels away, which a float pixel position holds exactly.
+    constexpr int far = 1 << 16;
+    const auto at = [&](int X, int Y, long double& x, long double& y) {
+        GenericScanAngles(SegmentIndex, seg, static_cast<float>(static_cast<long double>(X) - OriginX()),
+                          static_cast<float>(static_cast<long double>(Y) + OriginY()), x, y);
+    };
+    long double x1 = 0, y1 = 0;
+    at(0, 0, x0, y0);
+    at(far, far, x1, y1);
+    dx = (x1 - x0) / far;
+    dy = (y1 - y0) / far;
+    return true;
+}
+
+long double TSegmentMapping::SubSatelliteLongitude() const
+{
+    const TASegmentData* seg = SegmentData(SegmentIndex);
+    return seg ? SubSatelliteLongitude(*seg) : 0.0L;
+}
+
 bool TSegmentMapping::TangentsOnDisc(long double tx, long double ty) const
 {
     TLineOfSight los;

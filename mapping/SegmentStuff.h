@@ -67,6 +67,11 @@ public:
     // engines), TangentsOnDisc is PixelOnDisc's test on them.
     bool ScanTangents(int X, int Y, long double& tx, long double& ty) const;
     bool TangentsOnDisc(long double tx, long double ty) const;
+    // For the same rows the scan angles (radians) of the pixel centres are an affine grid:
+    // x = x0 + dx * X, y = y0 + dy * Y for pixel (X, Y). False for the other engines.
+    bool ScanAngleGrid(long double& x0, long double& dx, long double& y0, long double& dy) const;
+    // Where the satellite stands, degrees east (shift included, not wrapped); 0 without a row.
+    long double SubSatelliteLongitude() const;
 
     std::uint8_t SegmentIndex = 0;
     float PixelScale = 1.0f;

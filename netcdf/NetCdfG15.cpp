@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <charconv>
 #include <limits>
 #include <memory>
 #include <vector>
@@ -35,6 +36,19 @@ long double VisibleScaled(float sample, float gamma)
     if (v > 0.001L)
         v = static_cast<float>(std::pow(v / 100.0L, 1.0L / g));
     return v * 255.0L;
+}
+
+std::string GreyMeaning(int band, float gamma)
+{
+    if (band != 1)
+        return ModeAMeaning(band);
+    // VisibleScaled read backwards; the count is the scaled value truncated, so a grey
+    // stands for reflectances from its value up to the next grey's.
+    if (std::fabs(static_cast<long double>(gamma) - 1.05L) <= 0.1L)
+        return "reflectance R (%): R = grey * 80 / 255, grey 255 meaning 80 % or more";
+    char exponent[32];
+    *std::to_chars(exponent, exponent + sizeof exponent - 1, gamma).ptr = '\0';
+    return std::string("reflectance R (%): R = 100 * (grey / 255) ^ ") + exponent;
 }
 
 int VisibleToCount(float sample, float gamma)

@@ -83,6 +83,15 @@ const std::array<std::vector<std::uint8_t>, 4>& tables()
 
 } // namespace
 
+std::string ModeAMeaning(int band)
+{
+    if (ModeATable(band).empty())
+        return {};
+    // modeACount read backwards; its two straight pieces meet at 242 K (count 176).
+    return "brightness temperature T (K): grey 0..176: T = (660 - grey) / 2, grey 0 meaning 330 K or warmer; "
+           "grey 177..238: T = 418 - grey; grey 255: colder than 180 K";
+}
+
 std::span<const std::uint8_t> ModeATable(int band)
 {
     for (std::size_t n = 0; n < kBands.size(); ++n)

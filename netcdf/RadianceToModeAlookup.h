@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 
 // The count of a radiance for band 2, 3, 4 or 6; 0 for any other band, for radiances off
 // the band's table and for values that are not numbers.
@@ -16,3 +17,7 @@ std::span<const std::uint8_t> ModeATable(int band);
 // RadianceToModeA over a row of samples as a file stores them (single precision), into
 // counts. Gives the same counts as the per-sample function.
 void RadiancesToModeA(int band, std::span<const float> radiances, std::uint8_t* counts);
+
+// What a mode-A count says about the scene, for readers of the counts without this program:
+// the brightness temperature each count stands for (empty for bands without a table).
+std::string ModeAMeaning(int band);

@@ -26,7 +26,7 @@ struct TSettingInfo {
     std::string_view Example = {};  // paths: a directory as a station might have it
 };
 
-inline constexpr std::array<TSettingInfo, 19> ProgramSettings{{
+inline constexpr std::array<TSettingInfo, 20> ProgramSettings{{
     // An example as the value would be written back as a setting; it is only shown.
     {"LabeledEditSourcePath", "SourcePath", TSettingKind::Path, "", false, "Source path",
      "E.g. received\\HVS-2\\E2H-TPG-1", true, "/srv/goes/incoming/"},
@@ -63,6 +63,8 @@ inline constexpr std::array<TSettingInfo, 19> ProgramSettings{{
      "Process nothing while a directory written has less free space; files wait in the incoming directory", true},
     {"CheckBoxPruneWhenLow", "PruneWhenLow", TSettingKind::Option, "", false, "Prune when low",
      "When the disk is low, remove the oldest days of images first (never today's, never the last saved)", true},
+    {"CheckBoxSaveAsGeoTIFF", "SaveAsGeoTIFF", TSettingKind::Option, "", false, "Save as GeoTIFF",
+     "Save each image's data beside it as a GeoTIFF that GIS programs place by themselves", true},
 }};
 
 // nullptr for a name that is not in the table.

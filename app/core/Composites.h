@@ -23,6 +23,9 @@ struct TComposites {
     bool Made(std::size_t channelIndex) const { return made_[channelIndex]; }
 
     std::array<TExtBitmap, ChannelCount> Images;
+    // While GeoTIFFs are saved, each channel's composite without the lines drawn over it
+    // (GeoTiffOutput.h); empty otherwise.
+    std::array<TExtBitmap, ChannelCount> Clean;
     std::function<void(std::size_t channelIndex, TExtBitmap& composite)> FirstUse;
 
 private:

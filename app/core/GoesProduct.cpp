@@ -16,6 +16,7 @@
 #include "Version.h"
 #include "app/core/ChannelCatalogue.h"
 #include "app/core/DiskGuard.h"
+#include "app/core/GeoTiffOutput.h"
 #include "app/core/Publisher.h"
 #include "app/core/SectorPlacement.h"
 #include "app/core/ProcessLog.h"
@@ -432,8 +433,11 @@ bool TGoesProduct::processGoesFile(const std::string& path, TGoesFileResult& res
                 shortNames ? ShortImageName(imageDirectory, imageTime, channel, ".jpg") : LongImageName(archived, ".jpg");
             const std::string pngName =
                 shortNames ? ShortImageName(imageDirectory, imageTime, channel, ".png") : LongImageName(archived, ".png");
+            const std::string tifName =
+                shortNames ? ShortImageName(imageDirectory, imageTime, channel, ".tif") : LongImageName(archived, ".tif");
             const bool png = options_.Ticked("SaveAsPNG");
             const bool jpeg = options_.Ticked("SaveAsJPEG");
+            const bool geoTiff = options_.Ticked("SaveAsGeoTIFF");
             // An image of a format still saved is replaced only by renaming the complete new
             // file over it: the northern and southern scans of a half hour share a name, and
             // a crash or a full disk must not leave neither.
@@ -441,6 +445,10 @@ bool TGoesProduct::processGoesFile(const std::string& path, TGoesFileResult& res
                 RemoveQuietly(pngName);
             if (!jpeg)
                 RemoveQuietly(jpegName);
+            if (!geoTiff) {
+                RemoveQuietly(tifName);
+                composites_.Clean[channel] = TExtBitmap();
+            }
             const std::string title = FormatDateTime("yyyy-mm-dd hh:nn", imageTime);
             PeekMessages();
             bool allSaved = true;
@@ -469,6 +477,15 @@ bool TGoesProduct::processGoesFile(const std::string& path, TGoesFileResult& res
                      pngName);
             if (jpeg)
                 save([&] { return SaveJPEG(composite, jpegName, JpegQuality, false, PublisherAddress); }, jpegName);
+            if (geoTiff) {
+                const TPlacedScan placed{channel, sector, imageTime, &image, placement.X, placement.Y};
+                if (const std::string why = SaveCleanGeoTiff(composites_, options_, placed, tifName); why.empty()) {
+                    SetFileDateTime(tifName, imageTime);
+                } else {
+                    allSaved = false;
+                    reason = "cannot write GeoTIFF " + tifName + ": " + why;
+                }
+            }
             // The incoming file goes only once its images are safe; a full image disk keeps
             // it for the next cycle.
             if (!allSaved) {
@@ -476,7 +493,7 @@ bool TGoesProduct::processGoesFile(const std::string& path, TGoesFileResult& res
                 removeArchived();
                 return false;
             }
-            if (!png && !jpeg)
+            if (!png && !jpeg && !geoTiff)
                 reason = "no image format is ticked; the netCDF file is archived";
         }
 

@@ -1,5 +1,7 @@
 #include "app/core/Retention.h"
 
+#include <array>
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -27,15 +29,24 @@ bool EndsWith(std::string_view s, std::string_view tail)
     return s.size() >= tail.size() && s.substr(s.size() - tail.size()) == tail;
 }
 
-// "yyyymmddhhnn-g10-<tag>.jpg" or ".png", as ShortImageName writes them.
+// The extensions of the images the station saves (the GeoTIFF beside them included).
+constexpr std::array<std::string_view, 3> ImageExtensions{".jpg", ".png", ".tif"};
+
+bool HasImageExtension(std::string_view lower)
+{
+    return std::any_of(ImageExtensions.begin(), ImageExtensions.end(), [&](std::string_view e) { return EndsWith(lower, e); });
+}
+
+// "yyyymmddhhnn-g10-<tag>.jpg" (or another image extension), as ShortImageName writes them.
 bool IsShortImageName(const std::string& lower)
 {
     if (lower.size() < 22 || !AllDigits(std::string_view(lower).substr(0, 12))) return false;
     if (lower.compare(12, 5, "-g10-") != 0) return false;
     const std::string_view rest = std::string_view(lower).substr(17);
+    const auto dot = rest.rfind('.');
+    if (dot == std::string_view::npos || !HasImageExtension(rest)) return false;
     for (const TChannelInfo& c : ChannelCatalogue)
-        if (!c.ChannelTag.empty() && (rest == std::string(c.ChannelTag) + ".jpg" || rest == std::string(c.ChannelTag) + ".png"))
-            return true;
+        if (!c.ChannelTag.empty() && rest.substr(0, dot) == c.ChannelTag) return true;
     return false;
 }
 
@@ -103,7 +114,7 @@ TMadeKind MadeKind(const std::string& name)
     TDateTime time = 0;
     if (!ParseGoesFileName(name, channel, time)) return TMadeKind::Foreign;
     // Long image names are the archived file's with the image extension.
-    if (EndsWith(lower, ".jpg") || EndsWith(lower, ".png")) return TMadeKind::Image;
+    if (HasImageExtension(lower)) return TMadeKind::Image;
     return MatchesWildcard(TProcessingCycle::IncomingPattern, name) ? TMadeKind::NetCDF : TMadeKind::Foreign;
 }
 

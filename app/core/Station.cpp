@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "app/core/GeoTiffOutput.h"
 #include "app/core/Utils.h"
 
 TStation::TStation(TProcessingOptions& options, std::unique_ptr<IAnimationNotifier> notifier,
@@ -88,6 +89,8 @@ int TStation::RestoreComposites(const std::array<std::unique_ptr<TRegistryString
         names[i] = lastSaved[i]->Name;
         ++restored;
     }
+    if (options_.Ticked("SaveAsGeoTIFF"))
+        RestoreCleanComposites(Composites, lastSaved, notRestored);
     Composites.FirstUse = [files, names, restore](std::size_t i, TExtBitmap& composite) {
         if (!files[i].empty())
             restore(names[i], files[i], static_cast<std::uint8_t>(i), composite);

@@ -436,12 +436,14 @@ void TFormRadaDedOVI::BuildSetupPage()
     auto* program = new QGroupBox(" Program options ", TabSheetSetup);
     auto* save = new QGroupBox(" Save options ", TabSheetSetup);
     auto* programGrid = new QGridLayout(program);
-    auto* saveColumn = new QVBoxLayout(save);
-    for (QLayout* l : std::initializer_list<QLayout*>{programGrid, saveColumn}) {
+    // Four rows each, further options in further columns, so the page keeps its height.
+    auto* saveGrid = new QGridLayout(save);
+    for (QLayout* l : std::initializer_list<QLayout*>{programGrid, saveGrid}) {
         l->setContentsMargins(10, 2, 10, 2);
         l->setSpacing(0);
     }
     programGrid->setHorizontalSpacing(12);
+    saveGrid->setHorizontalSpacing(12);
     auto* groups = new QHBoxLayout;
     groups->setSpacing(12);
     groups->addWidget(program, 4);
@@ -480,10 +482,7 @@ void TFormRadaDedOVI::BuildSetupPage()
         box->setChecked(s.DefaultTicked);
         box->setVisible(s.Visible);
         if (s.Visible) {
-            if (isSave)
-                saveColumn->addWidget(box);
-            else
-                programGrid->addWidget(box, slot % 4, slot / 4);
+            (isSave ? saveGrid : programGrid)->addWidget(box, slot % 4, slot / 4);
             ++slot;
         }
         box->Loaded();

@@ -8,7 +8,9 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <ctime>
 
 #include <filesystem>
@@ -17,10 +19,12 @@
 #include <vector>
 
 #include "app/core/Composites.h"
+#include "app/core/GeoTiffOutput.h"
 #include "base/DateTime.h"
 #include "app/core/GoesProduct.h"
 #include "app/core/Utils.h"
 #include "base/Contained.h"
+#include "geotiff/GeoTiffFile.h"
 #include "imaging/JPEG_IO.h"
 #include "support/TempXdg.h"
 
@@ -518,6 +522,90 @@ TEST_F(ProductTest, CompositeMadeOnFirstUseIsRestoredBeforeTheScanIsDrawn)
     TExtBitmap saved(1, 1);
     ASSERT_TRUE(LoadJPEG(&saved, result.SavedFileName, false, 0));
     EXPECT_NEAR(saved.ScanLine(1000)[1000], 77, 2);
+}
+
+std::string Command(const std::string& command)
+{
+    std::string out;
+    if (FILE* p = ::popen(command.c_str(), "r")) {
+        char buffer[4096];
+        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, p)) > 0;) out.append(buffer, n);
+        ::pclose(p);
+    }
+    return out;
+}
+
+// The GeoTIFF is data: the greys of the scans without the lines drawn over the picture,
+// while the drawn composite and its JPEG stay exactly what they are without the option.
+TEST_F(ProductTest, GeoTiffHoldsTheCleanCompositeAndTheJpegStaysAsItWas)
+{
+    options.SetTicked("MaskImage", false);
+    options.SetTicked("Boundaries", true);
+    product.DrawBoundaries = [](TExtBitmap& k) { std::fill_n(k.ScanLine(290), k.Width(), std::uint8_t{160}); };
+    const std::string jpg = images + "2013/05/30/201305301200-g10-ir.jpg";
+    const std::string tif = images + "2013/05/30/201305301200-g10-ir.tif";
+    ASSERT_TRUE(product.ProcessGoesFile(DropScan("goes15.2013.150.120000.4.nc"), result));
+    EXPECT_FALSE(fs::exists(tif));
+    const std::string plainJpeg = TTempXdg::ReadText(jpg);
+
+    options.SetTicked("SaveAsGeoTIFF", true);
+    TComposites second;
+    TGoesProduct withGeoTiff{options, second, mask};
+    withGeoTiff.DrawBoundaries = product.DrawBoundaries;
+    ASSERT_TRUE(withGeoTiff.ProcessGoesFile(DropScan("goes15.2013.150.120000.4.nc"), result)) << result.FailureReason;
+    EXPECT_EQ(result.SavedFileName, jpg);
+    EXPECT_TRUE(TTempXdg::ReadText(jpg) == plainJpeg);
+    EXPECT_EQ(MTime(tif), Noon20130530);
+
+    TExtBitmap data(CompositeWidth, CompositeHeight);
+    std::string why;
+    ASSERT_TRUE(ReadGeoTiffGrey(tif, data, why)) << why;
+    const std::uint8_t placed = data.ScanLine(268)[255];
+    EXPECT_EQ(second.Images[3].ScanLine(290)[260], 160);
+    EXPECT_EQ(data.ScanLine(290)[260], placed);  // under the line, the scan
+    EXPECT_EQ(data.ScanLine(290)[2000], 240);    // beside it, the background
+
+    const std::string info = Command("gdalinfo -json " + tif + " 2>/dev/null");
+    for (const char* item : {"\"TIFFTAG_DATETIME\":\"2013:05:30 12:00:00\"", "\"IMAGE_TIME\":\"2013-05-30T12:00:00Z\"",
+                             "\"BAND\":\"4\"", "\"WAVELENGTH\":\"10.7 \xC2\xB5m\"", "\"SECTOR\":\"northern hemisphere\"",
+                             "grey 177..238: T = 418 - grey", "Geostationary Satellite (Sweep Y)"})
+        EXPECT_NE(info.find(item), std::string::npos) << item << "\n" << info;
+}
+
+// A GeoTIFF that cannot be written is a failure like any image: the incoming file stays for
+// the next cycle, and the log says GDAL's reason.
+TEST_F(ProductTest, AGeoTiffThatCannotBeWrittenKeepsTheIncomingFile)
+{
+    options.SetTicked("SaveAsGeoTIFF", true);
+    const std::string tif = images + "2013/05/30/201305301200-g10-ir.tif";
+    fs::create_directories(images + "2013/05/30/.201305301200-g10-ir.tif.part-" + std::to_string(::getpid()));
+    const std::string p = DropScan("goes15.2013.150.120000.4.nc");
+    EXPECT_FALSE(product.ProcessGoesFile(p, result));
+    EXPECT_EQ(result.FailureReason.rfind("cannot write GeoTIFF " + tif + ": ", 0), 0u) << result.FailureReason;
+    EXPECT_GT(result.FailureReason.size(), ("cannot write GeoTIFF " + tif + ": ").size());
+    EXPECT_TRUE(fs::exists(p));
+    EXPECT_FALSE(fs::exists(tif));
+}
+
+// After a restart the GeoTIFF goes on from the clean copy the last one holds, as the drawn
+// composite does from the last image.
+TEST_F(ProductTest, CleanCopyIsRestoredFromTheGeoTiffBesideTheLastImage)
+{
+    options.SetTicked("SaveAsGeoTIFF", true);
+    ASSERT_TRUE(product.ProcessGoesFile(DropScan("goes15.2013.150.120000.4.nc"), result));
+    std::array<std::unique_ptr<TRegistryString>, ChannelCount> lastSaved;
+    lastSaved[3] = std::make_unique<TRegistryString>("LastSaved4", result.SavedFileName);
+    lastSaved[0] = std::make_unique<TRegistryString>("LastSaved1", images + "gone.jpg");
+    TComposites restarted;
+    std::vector<std::string> lines;
+    RestoreCleanComposites(restarted, lastSaved, [&](const std::string& line) { lines.push_back(line); });
+    for (int y = 0; y < CompositeHeight; y += 7)
+        ASSERT_TRUE(std::equal(restarted.Clean[3].ScanLine(y), restarted.Clean[3].ScanLine(y) + CompositeWidth,
+                               composites.Clean[3].ScanLine(y)))
+            << y;
+    EXPECT_EQ(lines, std::vector<std::string>{"GeoTIFF " + images +
+                                              "gone.tif not restored (no such file); its clean copy starts blank"});
+    EXPECT_EQ(restarted.Clean[0].ScanLine(0)[0], 16);
 }
 
 TEST(ApplyMask, ChannelValuesAndMismatchedSizes)

@@ -428,6 +428,21 @@ TEST(DiscTest, AgreesWithTheInverseTransform)
     }
 }
 
+// The GeoTIFF's mask and the clean copy's masking describe the disc by one run per line: a
+// line that met the disc twice, or a run off by a pixel, would mark real data as none.
+TEST(DiscTest, RunsDescribeTheRenderedMaskExactly)
+{
+    const TSegmentMapping m = CompositeMapping();
+    const TDiscMask mask = RenderDiscMask(m);
+    const std::vector<TDiscRun> runs = DiscRuns(m);
+    ASSERT_EQ(runs.size(), static_cast<std::size_t>(mask.Height));
+    for (int y = 0; y < mask.Height; ++y)
+        for (int x = 0; x < mask.Width; ++x)
+            ASSERT_EQ(mask.Pixels[static_cast<std::size_t>(y) * mask.Width + x] == 255,
+                      x >= runs[y].First && x < runs[y].End)
+                << x << "," << y;
+}
+
 TEST(DiscTest, RenderedMaskOfARowWithoutSeparableAngles)
 {
     TSegmentMapping m;

@@ -1,0 +1,142 @@
+#include "app/core/GeoTiffOutput.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <string_view>
+#include <vector>
+
+#include "app/core/ChannelCatalogue.h"
+#include "app/core/Utils.h"
+#include "geotiff/GeoTiffFile.h"
+#include "mapping/CompositeLayout.h"
+#include "mapping/DiscMask.h"
+#include "mapping/GeostationaryView.h"
+#include "mapping/SegmentStuff.h"
+#include "netcdf/NetCdfG15.h"
+#include "netcdf/SectorCode.h"
+
+namespace {
+
+// The composite's disc and projection never change: worked out once.
+struct TCompositeGeometry {
+    std::vector<TDiscRun> Disc;
+    TGeostationaryView View;
+};
+
+const TCompositeGeometry& CompositeGeometry()
+{
+    static const TCompositeGeometry geometry = [] {
+        const TSegmentMapping mapping = CompositeMapping();
+        TCompositeGeometry g;
+        g.Disc = DiscRuns(mapping);
+        if (const auto view = GeostationaryView(mapping))
+            g.View = *view;
+        return g;
+    }();
+    return geometry;
+}
+
+TExtBitmap& CleanCopy(TComposites& composites, std::uint8_t channel)
+{
+    TExtBitmap& clean = composites.Clean[channel];
+    if (clean.Width() != CompositeWidth || clean.Height() != CompositeHeight) {
+        clean.SetPixelFormat(TPixelFormat::pf8bit);
+        clean.MakeGreyPalette();
+        clean.SetSize(CompositeWidth, CompositeHeight);
+        clean.Fill(CompositeBackground(channel));
+    }
+    return clean;
+}
+
+std::string SectorWords(std::uint8_t sector)
+{
+    switch (sector) {
+    case SectorFullDisk: return "full disk";
+    case SectorNorthern: return "northern hemisphere";
+    case SectorSouthern: return "southern hemisphere";
+    default: return "unknown";
+    }
+}
+
+// "10.7 µm" of "10.7 µm  thermal".
+std::string Wavelength(std::string_view description)
+{
+    const std::size_t first = description.find_first_not_of(' ');
+    if (first == std::string_view::npos)
+        return {};
+    const std::size_t end = description.find("  ", first);
+    return std::string(description.substr(first, end == std::string_view::npos ? end : end - first));
+}
+
+} // namespace
+
+std::string SaveCleanGeoTiff(TComposites& composites, const TProcessingOptions& options, const TPlacedScan& scan,
+                             const std::string& name)
+{
+    const TCompositeGeometry& geometry = CompositeGeometry();
+    if (geometry.View.SatelliteHeight <= 0)
+        return "the composite's mapping has no geostationary description";
+    TExtBitmap& clean = CleanCopy(composites, scan.Channel);
+    // The same steps, in the same order, as the drawn composite took, only without the lines.
+    if (options.Ticked("ClearImages"))
+        clean.Fill(CompositeBackground(scan.Channel));
+    clean.Draw(scan.X, scan.Y, *scan.Image);
+    if (options.Ticked("MaskImage")) {
+        for (int y = 0; y < clean.Height(); ++y) {
+            std::uint8_t* line = clean.ScanLine(y);
+            const TDiscRun run = geometry.Disc[static_cast<std::size_t>(y)];
+            std::fill(line, line + run.First, OffEarthValue(scan.Channel));
+            std::fill(line + std::max(run.First, run.End), line + clean.Width(), OffEarthValue(scan.Channel));
+        }
+    }
+
+    const TChannelInfo& info = ChannelCatalogue[scan.Channel];
+    const int band = scan.Channel + 1;
+    // The visible band's counts follow the gamma the scan was calibrated with.
+    const float gamma = options.Ticked("GammaVisual") ? 1.8f : 1.0f;
+    TGeoTiffContent content;
+    content.Image = &clean;
+    content.View = geometry.View;
+    content.Valid = &geometry.Disc;
+    content.Metadata = {
+        {"TIFFTAG_DATETIME", FormatDateTime("yyyy:mm:dd hh:nn:ss", scan.ImageTime)},
+        {"TIFFTAG_SOFTWARE", ProgramNameAndVersion()},
+        {"TIFFTAG_IMAGEDESCRIPTION", "GOES-15 imager band " + std::string(info.ChannelDigit) + ", " +
+                                         Wavelength(info.ChannelHint) + ", composite of " +
+                                         FormatDateTime("yyyy-mm-dd hh:nn", scan.ImageTime) + " UTC"},
+        {"IMAGE_TIME", FormatDateTime("yyyy-mm-ddThh:nn:ss", scan.ImageTime) + "Z"},
+        {"SATELLITE", "GOES-15"},
+        {"BAND", std::string(info.ChannelDigit)},
+        {"WAVELENGTH", Wavelength(info.ChannelHint)},
+        {"BAND_DESCRIPTION", Wavelength(info.ChannelHint) + " " +
+                                 std::string(info.ChannelHint.substr(info.ChannelHint.rfind("  ") + 2))},
+        {"SECTOR", SectorWords(scan.Sector)},
+        {"GREY_MEANING", GreyMeaning(band, gamma)},
+    };
+    return WriteGeoTiff(name, content);
+}
+
+std::string GeoTiffBeside(const std::string& savedImage)
+{
+    return std::filesystem::path(savedImage).replace_extension(".tif").string();
+}
+
+void RestoreCleanComposites(TComposites& composites,
+                            const std::array<std::unique_ptr<TRegistryString>, ChannelCount>& lastSaved,
+                            const std::function<void(const std::string&)>& notRestored)
+{
+    for (std::size_t i = 0; i < ChannelCount; ++i) {
+        if (!ChannelExists(i) || !lastSaved[i] || lastSaved[i]->Value.empty())
+            continue;
+        const std::string file = GeoTiffBeside(lastSaved[i]->Value);
+        std::string why;
+        std::error_code ec;
+        TExtBitmap& clean = CleanCopy(composites, static_cast<std::uint8_t>(i));
+        if (!std::filesystem::exists(file, ec))
+            why = "no such file";
+        else if (ReadGeoTiffGrey(file, clean, why))
+            continue;
+        if (notRestored)
+            notRestored("GeoTIFF " + file + " not restored (" + why + "); its clean copy starts blank");
+    }
+}
