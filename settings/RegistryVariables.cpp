@@ -43,10 +43,9 @@ TRegistryString::TRegistryString(std::string name, std::string defaultValue)
 
 TRegistryString::~TRegistryString() { TRegistryString::Save(); }
 
-void TRegistryString::Save()
-{
-    TRegistryFile(RootKey).WriteString(Key, Name, Value);
-}
+void TRegistryString::Save() { SaveChecked(); }
+
+bool TRegistryString::SaveChecked() { return TRegistryFile(RootKey).WriteString(Key, Name, Value); }
 
 std::string ReadAppPath(const std::string& valueName)
 {

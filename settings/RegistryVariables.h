@@ -40,6 +40,8 @@ public:
     TRegistryString(std::string name, std::string defaultValue);
     ~TRegistryString() override;
     void Save() override;
+    // Save, telling whether the value reached the settings file (errno says why not).
+    bool SaveChecked();
     std::string Value;
 };
 

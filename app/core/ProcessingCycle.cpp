@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <exception>
 #include <filesystem>
 #include <thread>
@@ -12,6 +13,7 @@
 #include "app/core/DiskGuard.h"
 #include "app/core/IncomingWatcher.h"
 #include "app/core/Utils.h"
+#include "settings/ProgramPaths.h"
 
 std::string ProgressText(std::size_t done, std::size_t found, const std::string& file)
 {
@@ -94,7 +96,19 @@ void TProcessingCycle::RememberSaved(std::size_t channelIndex, const std::string
     TRegistryString& setting = *LastSavedSettings[channelIndex];
     if (setting.Value == savedFileName) return;
     setting.Value = savedFileName;
-    setting.Save();
+    // A restart would continue from an older image without it: said once, until it works again.
+    if (!setting.SaveChecked()) {
+        if (!lastSavedUnwritten_) {
+            const std::string text = "The last saved image " + savedFileName + " could not be recorded in " +
+                                     RegistryFilePath() + ": " + std::strerror(errno) +
+                                     "; a restart continues from the newest image in the image tree";
+            log_.AddLogLine(text, 0);
+            view_.SetStatusText(LogSafe(text));
+        }
+        lastSavedUnwritten_ = true;
+    } else {
+        lastSavedUnwritten_ = false;
+    }
 }
 
 void TProcessingCycle::BitBtnStartStopClick()

@@ -202,6 +202,7 @@ private:
     std::string settingsProblem_;  // the one logged last; empty while all is well
     TDirectoryLock directoryLock_;
     std::string lockRefusal_;      // the one logged last
+    bool lastSavedUnwritten_ = false;  // a LastSaved value could not be written; told once
     TFileOutcome lastOutcome_ = TFileOutcome::None;
     std::unique_ptr<TIncomingWatcher> watcher_;
     std::string unwatchableDirectory_;  // logged once, not every cycle

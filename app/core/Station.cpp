@@ -1,5 +1,11 @@
 #include "app/core/Station.h"
 
+#include <vector>
+
+#include <filesystem>
+
+#include <algorithm>
+
 #include <exception>
 
 #include "app/core/GeoTiffOutput.h"
@@ -45,6 +51,56 @@ std::string TStation::CoastlinesLogLine() const
     return "Coastlines: " + LineStoreSource + ", " + std::to_string(LineStore.Count()) + " segments";
 }
 
+namespace {
+
+// The image time a saved image carries as its modification time; 0 for none.
+TDateTime SavedTimeOf(const std::string& file)
+{
+    return file.empty() ? 0 : GetFileDateTime(file).value_or(0);
+}
+
+// Directory names that are all digits, newest first.
+std::vector<std::string> DatedNames(const std::string& directory, std::size_t digits)
+{
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(directory, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() == digits && std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; }) &&
+            it->is_directory(ec))
+            names.push_back(name);
+    }
+    std::sort(names.rbegin(), names.rend());
+    return names;
+}
+
+} // namespace
+
+// The newest short-named image of a channel in the dated image tree; empty when there is none.
+std::string NewestImageInTree(const std::string& imageRoot, std::uint8_t channel)
+{
+    if (imageRoot.empty() || !ChannelExists(channel))
+        return {};
+    const std::string tail = "-g10-" + std::string(ChannelCatalogue[channel].ChannelTag);
+    for (const std::string& year : DatedNames(imageRoot, 4))
+        for (const std::string& month : DatedNames(imageRoot + year + "/", 2))
+            for (const std::string& day : DatedNames(imageRoot + year + "/" + month + "/", 2)) {
+                const std::string directory = imageRoot + year + "/" + month + "/" + day + "/";
+                std::string best;
+                std::error_code ec;
+                for (std::filesystem::directory_iterator it(directory, ec), end; !ec && it != end; it.increment(ec)) {
+                    const std::string name = it->path().filename().string();
+                    const std::string ext = name.size() > 4 ? name.substr(name.size() - 4) : std::string();
+                    if (name.size() == 12 + tail.size() + 4 && name.compare(12, tail.size(), tail) == 0 &&
+                        (ext == ".jpg" || ext == ".png") && name > best)
+                        best = name;
+                }
+                if (!best.empty())
+                    return directory + best;
+            }
+    return {};
+}
+
 int TStation::RestoreComposites(const std::array<std::unique_ptr<TRegistryString>, ChannelCount>& lastSaved,
                                 const std::function<void(std::uint8_t, const std::string&)>& restoredHint,
                                 const std::function<void(const std::string&)>& notRestored)
@@ -72,6 +128,15 @@ int TStation::RestoreComposites(const std::array<std::unique_ptr<TRegistryString
     for (std::size_t i = 0; i < ChannelCount; ++i) {
         if (!ChannelExists(i) || !lastSaved[i])
             continue;
+        // A LastSaved value that could not be written (a full settings disk) names an older
+        // image than the channel's newest: the composite continues from the newest.
+        if (const std::string newest = NewestImageInTree(options_.SavePath(), static_cast<std::uint8_t>(i));
+            !newest.empty() && SavedTimeOf(newest) > SavedTimeOf(lastSaved[i]->Value)) {
+            if (notRestored)
+                notRestored(lastSaved[i]->Name + " " + (lastSaved[i]->Value.empty() ? "(empty)" : lastSaved[i]->Value) +
+                            " is older than " + newest + "; the composite continues from the newer image");
+            lastSaved[i]->Value = newest;
+        }
         const std::string& file = lastSaved[i]->Value;
         if (file.empty())
             continue;

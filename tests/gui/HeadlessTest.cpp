@@ -252,7 +252,12 @@ TEST_F(HeadlessTest, SingleFileThatFailsExitsNonZero)
     smallPicture.fill(55);
     ASSERT_TRUE(smallPicture.save(QString::fromStdString(small), "PNG"));
     ASSERT_TRUE(TRegistryFile(RegistryFilePath()).WriteString(ProgramKey(), "LastSaved4", small));
+    // A channel whose LastSaved value was never written continues from its newest image.
+    std::filesystem::create_directories(xdg_.Root() + "/img/2013/05/30");
+    const std::string newest = xdg_.Root() + "/img/2013/05/30/201305301200-g10-vis.png";
+    ASSERT_TRUE(smallPicture.save(QString::fromStdString(newest), "PNG"));
     EXPECT_EQ(Run({"--headless", "-log", QString::fromStdString(file)}), 1);
+    EXPECT_NE(out_.find("LastSaved1 (empty) is older than " + newest), std::string::npos) << out_;
     EXPECT_EQ(out_.rfind("2013-05-30 12:00:00      earlier\n", 0), 0u);  // -log prints the log first
     EXPECT_NE(out_.find(file + " failed: smaller than 20000 bytes\n"), std::string::npos);
     const auto notRestored = out_.find("LastSaved4 " + small + " not restored (100 x 80, not 2816 x 3248)");
