@@ -180,14 +180,24 @@ std::uint32_t BZ2UpdateCRC(std::uint32_t crc, const std::uint8_t* p, std::size_t
 bool TBZ2BlockDecoder::decode(std::span<const std::uint8_t> data, std::uint64_t startBit, std::uint64_t endBit,
                               int level, TBZ2Bytes& out)
 {
-    if (level < 1 || level > 9 || endBit < startBit || endBit > static_cast<std::uint64_t>(data.size()) * 8)
-        return false;
+    // The block must end exactly where the next magic was found, as in the library's view
+    // of the block re-wrapped as a stream of its own.
+    std::uint64_t end = 0;
+    return decodeAt(data, startBit, level, out, end) == TResult::Good && end == endBit;
+}
+
+TBZ2BlockDecoder::TResult TBZ2BlockDecoder::decodeAt(std::span<const std::uint8_t> data, std::uint64_t startBit,
+                                                     int level, TBZ2Bytes& out, std::uint64_t& endBit)
+{
+    constexpr TResult Refused = TResult::Refused;
+    if (level < 1 || level > 9 || startBit >= static_cast<std::uint64_t>(data.size()) * 8)
+        return Refused;
     TBitReader in(data, startBit);
     if (in.bits(24) != 0x314159 || in.bits(24) != 0x265359)
-        return false;
+        return Refused;
     const std::uint32_t storedCrc = in.bits(32);
     if (in.bit())
-        return false;  // randomised: left to the library
+        return Refused;  // randomised: left to the library
     const std::uint32_t origPtr = in.bits(24);
     const std::uint32_t maxBlock = 100000u * static_cast<std::uint32_t>(level);
 
@@ -203,23 +213,23 @@ bool TBZ2BlockDecoder::decode(std::span<const std::uint8_t> data, std::uint64_t 
                 byteOf[inUse++] = static_cast<std::uint8_t>(i * 16 + j);
     }
     if (inUse == 0)
-        return false;
+        return Refused;
     const unsigned alphabet = inUse + 2;
     const unsigned endOfBlock = inUse + 1;
 
     const unsigned groups = in.bits(3);
     if (groups < 2 || groups > MaxGroups)
-        return false;
+        return Refused;
     const unsigned selectorCount = in.bits(15);
     if (selectorCount < 1 || selectorCount > MaxSelectors)
-        return false;
+        return Refused;
     selectors_.resize(selectorCount);
     std::array<std::uint8_t, MaxGroups> groupOrder{0, 1, 2, 3, 4, 5};
     for (unsigned i = 0; i < selectorCount; ++i) {
         unsigned j = 0;
         while (in.bit())
             if (++j >= groups)
-                return false;
+                return Refused;
         const std::uint8_t g = groupOrder[j];
         for (; j > 0; --j)
             groupOrder[j] = groupOrder[j - 1];
@@ -234,7 +244,7 @@ bool TBZ2BlockDecoder::decode(std::span<const std::uint8_t> data, std::uint64_t 
         for (unsigned s = 0; s < alphabet; ++s) {
             for (;;) {
                 if (length < 1 || length > MaxCodeLength)
-                    return false;
+                    return Refused;
                 if (!in.bit())
                     break;
                 length = in.bit() ? length - 1 : length + 1;
@@ -242,7 +252,7 @@ bool TBZ2BlockDecoder::decode(std::span<const std::uint8_t> data, std::uint64_t 
             lengths[s] = static_cast<std::uint8_t>(length);
         }
         if (!codes[t].build(lengths.data(), alphabet))
-            return false;
+            return Refused;
     }
 
     // The last column, one byte per entry for now; the upper bits take the links below.
@@ -262,7 +272,7 @@ bool TBZ2BlockDecoder::decode(std::span<const std::uint8_t> data, std::uint64_t 
     for (;;) {
         if (left == 0) {
             if (selector >= selectorCount)
-                return false;
+                return Refused;
             code = &codes[selectors_[selector++]];
             left = GroupSize;
         }
@@ -274,12 +284,12 @@ bool TBZ2BlockDecoder::decode(std::span<const std::uint8_t> data, std::uint64_t 
             run += static_cast<std::uint64_t>(symbol + 1) << runWeight;
             ++runWeight;
             if (run > maxBlock)
-                return false;
+                return Refused;
             continue;
         }
         if (run > 0) {
             if (n + run > maxBlock)
-                return false;
+                return Refused;
             const std::uint8_t b = byteOf[front[0]];
             frequency[b] += static_cast<std::uint32_t>(run);
             std::fill_n(tt + n, run, b);
@@ -290,7 +300,7 @@ bool TBZ2BlockDecoder::decode(std::span<const std::uint8_t> data, std::uint64_t 
         if (symbol == endOfBlock)
             break;
         if (n >= maxBlock)
-            return false;
+            return Refused;
         const unsigned index = symbol - 1;
         const std::uint8_t v = front[index];
         std::memmove(front.data() + 1, front.data(), index);
@@ -299,10 +309,9 @@ bool TBZ2BlockDecoder::decode(std::span<const std::uint8_t> data, std::uint64_t 
         ++frequency[b];
         tt[n++] = b;
     }
-    // The block must end exactly where the next magic was found, as in the library's view
-    // of the block re-wrapped as a stream of its own.
-    if (in.position() != endBit || origPtr >= n)
-        return false;
+    endBit = in.position();
+    if (origPtr >= n)
+        return Refused;
 
     // Each entry learns where the rotation one further on stands in the sorted order.
     std::array<std::uint32_t, 256> start{};
@@ -337,7 +346,7 @@ bool TBZ2BlockDecoder::decode(std::span<const std::uint8_t> data, std::uint64_t 
         if (same == 4) {
             // The library reads past the block for a missing count and refuses the block.
             if (i == n)
-                return false;
+                return Refused;
             extra = plain[i++];
         }
         const std::size_t need = written + same + extra + (n - i);
@@ -351,5 +360,5 @@ bool TBZ2BlockDecoder::decode(std::span<const std::uint8_t> data, std::uint64_t 
     }
     out.setSize(written);
     const std::uint32_t crc = ~BZ2UpdateCRC(0xFFFFFFFFu, o, written);
-    return crc == storedCrc;
+    return crc == storedCrc ? TResult::Good : TResult::WrongCrc;
 }

@@ -37,6 +37,13 @@ public:
     bool decode(std::span<const std::uint8_t> data, std::uint64_t startBit, std::uint64_t endBit, int level,
                 TBZ2Bytes& out);
 
+    enum class TResult { Good, WrongCrc, Refused };
+    // The block at `startBit`, wherever it ends: with Good or WrongCrc, `out` holds the bytes
+    // the block spells (all the library would deliver before it checks the CRC) and `endBit`
+    // the bit after the block.
+    TResult decodeAt(std::span<const std::uint8_t> data, std::uint64_t startBit, int level, TBZ2Bytes& out,
+                     std::uint64_t& endBit);
+
 private:
     std::vector<std::uint32_t> tt_;
     std::vector<std::uint8_t> block_;
