@@ -303,7 +303,11 @@ TBZ2BlockDecoder::TResult TBZ2BlockDecoder::decodeAt(std::span<const std::uint8_
             return Refused;
         const unsigned index = symbol - 1;
         const std::uint8_t v = front[index];
-        std::memmove(front.data() + 1, front.data(), index);
+        // The second place is by far the most frequent after runs.
+        if (index == 1)
+            front[1] = front[0];
+        else
+            std::memmove(front.data() + 1, front.data(), index);
         front[0] = v;
         const std::uint8_t b = byteOf[v];
         ++frequency[b];
@@ -330,7 +334,9 @@ TBZ2BlockDecoder::TResult TBZ2BlockDecoder::decodeAt(std::span<const std::uint8_
         at = e >> 8;
     }
 
-    // Runs of four equal bytes are followed by a count of further copies.
+    // Runs of four equal bytes are followed by a count of further copies. Bytes outside
+    // such runs come out one for one, so room for what is left of the block is always kept
+    // and only a run's copies need to look for more.
     out.clear();
     out.reserve(static_cast<std::size_t>(n) + (n >> 2) + 4096);
     auto* o = reinterpret_cast<std::uint8_t*>(out.data());
@@ -338,25 +344,24 @@ TBZ2BlockDecoder::TResult TBZ2BlockDecoder::decodeAt(std::span<const std::uint8_
     std::uint32_t i = 0;
     while (i < n) {
         const std::uint8_t c = plain[i];
-        std::uint32_t same = 1;
-        while (same < 4 && i + same < n && plain[i + same] == c)
-            ++same;
-        i += same;
-        std::size_t extra = 0;
-        if (same == 4) {
+        if (i + 3 < n && plain[i + 1] == c && plain[i + 2] == c && plain[i + 3] == c) {
+            i += 4;
             // The library reads past the block for a missing count and refuses the block.
             if (i == n)
                 return Refused;
-            extra = plain[i++];
+            const std::size_t copies = 4u + plain[i++];
+            const std::size_t need = written + copies + (n - i);
+            if (need > out.capacity()) {
+                out.setSize(written);
+                out.reserve(std::max(need, out.capacity() * 2));
+                o = reinterpret_cast<std::uint8_t*>(out.data());
+            }
+            std::memset(o + written, c, copies);
+            written += copies;
+        } else {
+            o[written++] = c;
+            ++i;
         }
-        const std::size_t need = written + same + extra + (n - i);
-        if (need > out.capacity()) {
-            out.setSize(written);
-            out.reserve(std::max(need, out.capacity() * 2));
-            o = reinterpret_cast<std::uint8_t*>(out.data());
-        }
-        std::memset(o + written, c, same + extra);
-        written += same + extra;
     }
     out.setSize(written);
     const std::uint32_t crc = ~BZ2UpdateCRC(0xFFFFFFFFu, o, written);
