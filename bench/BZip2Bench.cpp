@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -135,5 +136,53 @@ void BM_LibraryOnly(benchmark::State& state)
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(out.size()));
 }
 BENCHMARK(BM_LibraryOnly)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The block decoders alone, on one thread, in CPU time of the whole process: argument 0
+// picks our block decoder (through the parallel path with one worker, which includes the
+// search for the blocks) or the library (1), argument 1 the file as above; ORVANTA_BZ2_FILE
+// names another file instead (a scan from orvanta-synth, say). Compare with
+// `lbzip2 -dc -n1 FILE` under `time`.
+void BM_BlockDecoderCpu(benchmark::State& state)
+{
+    const char* named = std::getenv("ORVANTA_BZ2_FILE");
+    const std::string bz = named ? std::string(named) : compressedFile(static_cast<int>(state.range(1)));
+    std::ifstream in(bz, std::ios::binary);
+    const std::string packed{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    const std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(packed.data()), packed.size());
+    std::vector<char> scratch(1 << 20);
+    std::int64_t plain = 0;
+    for (auto _ : state) {
+        plain = 0;
+        if (state.range(0) == 0) {
+            if (!DecompressBZ2Parallel(bytes, 1, [&](const char*, std::size_t n) { plain += static_cast<std::int64_t>(n); }))
+                state.SkipWithError("our decoder refused the file");
+            continue;
+        }
+        bz_stream s{};
+        BZ2_bzDecompressInit(&s, 0, 0);
+        s.next_in = const_cast<char*>(packed.data());
+        s.avail_in = static_cast<unsigned>(packed.size());
+        int rc = BZ_OK;
+        while (rc == BZ_OK) {
+            s.next_out = scratch.data();
+            s.avail_out = static_cast<unsigned>(scratch.size());
+            rc = BZ2_bzDecompress(&s);
+            plain += static_cast<std::int64_t>(scratch.size() - s.avail_out);
+            // Streams written one after another, as parallel compressors do.
+            if (rc == BZ_STREAM_END && s.avail_in > 0) {
+                BZ2_bzDecompressEnd(&s);
+                BZ2_bzDecompressInit(&s, 0, 0);
+                rc = BZ_OK;
+            }
+        }
+        BZ2_bzDecompressEnd(&s);
+        if (rc != BZ_STREAM_END)
+            state.SkipWithError("the library refused the file");
+    }
+    state.SetBytesProcessed(state.iterations() * plain);
+}
+BENCHMARK(BM_BlockDecoderCpu)
+    ->Args({0, 0})->Args({1, 0})->Args({0, 1})->Args({1, 1})
+    ->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
 
 } // namespace

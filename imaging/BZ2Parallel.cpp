@@ -1,7 +1,5 @@
 #include "imaging/BZ2Parallel.h"
 
-#include <bzlib.h>
-
 #include <algorithm>
 #include <array>
 #include <condition_variable>
@@ -13,18 +11,20 @@
 #include <utility>
 #include <vector>
 
+#include "imaging/BZ2Block.h"
+
 // A bzip2 stream is "BZh" + level, then blocks each starting with the 48-bit magic
 // 0x314159265359 and its CRC, then the end magic 0x177245385090 with the combined CRC,
 // padded to a byte. Blocks are not byte-aligned and carry no length, so they are found
-// by searching the bits for the magics. Every block is then re-wrapped as a one-block
-// stream of its own (header, the block's bits, end magic, the block CRC as combined CRC)
-// that the library decodes on any thread. A magic that happens to occur inside block
-// data splits a block wrongly; such a piece fails to decode or its CRC fails, and the
-// caller falls back to the sequential decoder, so the result never differs from it.
+// by searching the bits for the magics. Every block is then decoded on any thread by our
+// own block decoder, which must end exactly where the next magic was found and checks the
+// block's CRC. A magic that happens to occur inside block data splits a block wrongly; such
+// a piece fails to decode or its CRC fails, and the caller falls back to the sequential
+// decoder, so the result never differs from it.
 //
 // The search for the next block is done by the worker that is about to decode it, so
 // decoding starts after the first block has been found rather than after the whole input
-// has been searched. Each worker keeps its decoder's memory and its input buffer from
+// has been searched. Each worker keeps its decoder's work memory from
 // block to block, and decoded blocks go back to a pool once the sink has them: a fresh
 // multi-megabyte allocation per block costs page faults and zeroing on every block.
 
@@ -170,162 +170,6 @@ private:
     bool anyStream_ = false;
 };
 
-// Bytes without the zero-filling of std::vector, for buffers that are written before read.
-class TBytes {
-public:
-    char* data() { return data_.get(); }
-    std::size_t size() const { return size_; }
-    std::size_t capacity() const { return capacity_; }
-    void clear() { size_ = 0; }
-    void setSize(std::size_t n) { size_ = n; }
-    // Keeps the first size() bytes.
-    void reserve(std::size_t n)
-    {
-        if (n <= capacity_)
-            return;
-        auto bigger = std::make_unique_for_overwrite<char[]>(n);
-        if (size_ > 0)
-            std::memcpy(bigger.get(), data_.get(), size_);
-        data_ = std::move(bigger);
-        capacity_ = n;
-    }
-
-private:
-    std::unique_ptr<char[]> data_;
-    std::size_t size_ = 0;
-    std::size_t capacity_ = 0;
-};
-
-// The library's allocations of one worker, kept across the blocks it decodes: the decoder
-// asks for the same few sizes for every block.
-class TAllocationCache {
-public:
-    TAllocationCache() = default;
-    TAllocationCache(const TAllocationCache&) = delete;
-    TAllocationCache& operator=(const TAllocationCache&) = delete;
-    ~TAllocationCache()
-    {
-        for (const auto& [size, p] : free_)
-            std::free(p);
-    }
-
-    static void* allocate(void* opaque, int count, int size)
-    {
-        auto* self = static_cast<TAllocationCache*>(opaque);
-        const std::size_t bytes = static_cast<std::size_t>(count) * static_cast<std::size_t>(size);
-        for (auto it = self->free_.begin(); it != self->free_.end(); ++it)
-            if (it->first == bytes) {
-                void* p = it->second;
-                self->free_.erase(it);
-                self->sizes_.emplace_back(p, bytes);
-                return p;
-            }
-        void* p = std::malloc(bytes);
-        if (p)
-            self->sizes_.emplace_back(p, bytes);
-        return p;
-    }
-
-    static void release(void* opaque, void* p)
-    {
-        auto* self = static_cast<TAllocationCache*>(opaque);
-        for (auto it = self->sizes_.begin(); it != self->sizes_.end(); ++it)
-            if (it->first == p) {
-                self->free_.emplace_back(it->second, p);
-                self->sizes_.erase(it);
-                return;
-            }
-        std::free(p);
-    }
-
-private:
-    std::vector<std::pair<void*, std::size_t>> sizes_;  // handed out
-    std::vector<std::pair<std::size_t, void*>> free_;    // kept for the next block
-};
-
-class TBlockDecoder {
-public:
-    // One block as a stream of its own, decoded into out; false when the library refuses it.
-    bool decode(const TBitView& view, const TBlock& block, TBytes& out)
-    {
-        rewrap(view, block);
-        bz_stream s{};
-        s.bzalloc = &TAllocationCache::allocate;
-        s.bzfree = &TAllocationCache::release;
-        s.opaque = &cache_;
-        if (BZ2_bzDecompressInit(&s, 0, 0) != BZ_OK)
-            return false;
-        // Runs of one byte are stored shortened, so a block may decode to far more than its
-        // level's 100 kB steps; grow as needed.
-        out.clear();
-        out.reserve(static_cast<std::size_t>(block.level) * 100000 + 1024);
-        s.next_in = in_.data();
-        s.avail_in = static_cast<unsigned>(in_.size());
-        int rc = BZ_OK;
-        while (rc == BZ_OK) {
-            if (out.size() == out.capacity()) {
-                out.reserve(out.capacity() * 2);
-            }
-            s.next_out = out.data() + out.size();
-            s.avail_out = static_cast<unsigned>(std::min<std::size_t>(out.capacity() - out.size(), 1u << 30));
-            const unsigned before = s.avail_out;
-            rc = BZ2_bzDecompress(&s);
-            out.setSize(out.size() + (before - s.avail_out));
-            if (rc == BZ_OK && s.avail_in == 0 && s.avail_out != 0)
-                rc = BZ_UNEXPECTED_EOF;
-        }
-        BZ2_bzDecompressEnd(&s);
-        return rc == BZ_STREAM_END;
-    }
-
-private:
-    // Header, the block's bits moved to a byte boundary, end magic and the block's CRC.
-    void rewrap(const TBitView& view, const TBlock& block)
-    {
-        const std::uint64_t length = block.endBit - block.startBit;
-        const std::size_t whole = static_cast<std::size_t>(length / 8);
-        in_.resize(4 + whole + 12);
-        char* out = in_.data();
-        out[0] = 'B';
-        out[1] = 'Z';
-        out[2] = 'h';
-        out[3] = static_cast<char>('0' + block.level);
-        const std::uint8_t* src = view.data().data() + (block.startBit >> 3);
-        const unsigned shift = static_cast<unsigned>(block.startBit & 7);
-        // Every byte read here lies before the next magic's last bit, inside the input.
-        if (shift == 0) {
-            std::memcpy(out + 4, src, whole);
-        } else {
-            auto* dst = reinterpret_cast<std::uint8_t*>(out + 4);
-            for (std::size_t k = 0; k < whole; ++k)
-                dst[k] = static_cast<std::uint8_t>((src[k] << shift) | (src[k + 1] >> (8 - shift)));
-        }
-        std::size_t byte = 4 + whole;
-        unsigned used = 0;
-        auto put = [&](std::uint64_t value, unsigned n) {
-            for (unsigned i = n; i-- > 0;) {
-                if (used == 0)
-                    out[byte] = 0;
-                if ((value >> i) & 1)
-                    out[byte] = static_cast<char>(out[byte] | (0x80 >> used));
-                if (++used == 8) {
-                    used = 0;
-                    ++byte;
-                }
-            }
-        };
-        const unsigned tail = static_cast<unsigned>(length % 8);
-        if (tail)
-            put(view.read(block.startBit + whole * 8, tail), tail);
-        put(EndMagic, 48);
-        put(block.crc, 32);
-        in_.resize(byte + (used ? 1 : 0));
-    }
-
-    TAllocationCache cache_;
-    std::vector<char> in_;
-};
-
 } // namespace
 
 unsigned BZ2DecompressionWorkers()
@@ -345,12 +189,12 @@ bool DecompressBZ2Parallel(std::span<const std::uint8_t> packed, unsigned worker
 
     struct TSlot {
         bool ready = false;
-        TBytes bytes;
+        TBZ2Bytes bytes;
     };
     std::mutex lock;
     std::condition_variable changed;
     std::vector<TSlot> slots(window);      // block i lives in slot i % window
-    std::vector<TBytes> pool;              // decoded buffers the sink is done with
+    std::vector<TBZ2Bytes> pool;              // decoded buffers the sink is done with
     std::size_t planned = 0;               // blocks found so far
     std::size_t written = 0;               // blocks passed to the sink
     bool planning = false;                 // a worker is searching for the next block
@@ -359,10 +203,10 @@ bool DecompressBZ2Parallel(std::span<const std::uint8_t> packed, unsigned worker
     bool stop = false;
 
     auto work = [&] {
-        TBlockDecoder decoder;
+        TBZ2BlockDecoder decoder;
         for (;;) {
             std::size_t index;
-            TBytes out;
+            TBZ2Bytes out;
             {
                 std::unique_lock guard(lock);
                 changed.wait(guard, [&] {
@@ -399,7 +243,7 @@ bool DecompressBZ2Parallel(std::span<const std::uint8_t> packed, unsigned worker
 
             bool ok = false;
             try {
-                ok = decoder.decode(view, block, out);
+                ok = decoder.decode(view.data(), block.startBit, block.endBit, block.level, out);
             } catch (...) {
                 ok = false;
             }
@@ -435,7 +279,7 @@ bool DecompressBZ2Parallel(std::span<const std::uint8_t> packed, unsigned worker
         threads.emplace_back(work);
 
     for (;;) {
-        TBytes piece;
+        TBZ2Bytes piece;
         {
             std::unique_lock guard(lock);
             TSlot& slot = slots[written % window];
