@@ -26,7 +26,7 @@ struct TSettingInfo {
     std::string_view Example = {};  // paths: a directory as a station might have it
 };
 
-inline constexpr std::array<TSettingInfo, 19> ProgramSettings{{
+inline constexpr std::array<TSettingInfo, 20> ProgramSettings{{
     // An example as the value would be written back as a setting; it is only shown.
     {"LabeledEditSourcePath", "SourcePath", TSettingKind::Path, "", false, "Source path",
      "E.g. received\\HVS-2\\E2H-TPG-1", true, "/srv/goes/incoming/"},
@@ -63,6 +63,9 @@ inline constexpr std::array<TSettingInfo, 19> ProgramSettings{{
      "Process nothing while a directory written has less free space; files wait in the incoming directory", true},
     {"CheckBoxPruneWhenLow", "PruneWhenLow", TSettingKind::Option, "", false, "Prune when low",
      "When the disk is low, remove the oldest days of images first (never today's, never the last saved)", true},
+    // Only where JPEG or PNG images are saved: the page shows them.
+    {"CheckBoxWebPage", "WebPage", TSettingKind::Option, "", true, "Web page",
+     "Keep latest/ and index.html in the image directory: the newest image of each channel and a page showing them", true},
 }};
 
 // nullptr for a name that is not in the table.
