@@ -33,6 +33,17 @@ TStationWatch::TStationWatch(TProcessingCycle& cycle, TStationStatus& status, TL
     cycle_.OnImageSaved = [this](std::uint8_t channel, const std::string& saved) { ImageSaved(channel, saved); };
     status_.AfterFileHandled = [this](const std::string& entry, TFileOutcome outcome, const TGoesFileResult& result,
                                       const std::string& failure) { FileHandled(entry, outcome, result, failure); };
+    refresh_.setInterval(StatusRefreshSeconds * 1000);
+    QObject::connect(&refresh_, &QTimer::timeout, &cycle_, [this] { Refresh(); });
+    // A cycle changes the backlog and whether processing runs (the first one starts it).
+    cycleFinished_ = QObject::connect(&cycle_, &TProcessingCycle::CycleFinished, &cycle_, [this] { Refresh(); });
+    Refresh();
+}
+
+void TStationWatch::Refresh()
+{
+    if (closed_) return;
+    refresh_.start();
     if (WebPageOn()) WritePage();
     WriteMetrics();
 }
@@ -45,6 +56,8 @@ TStationWatch::~TStationWatch()
 void TStationWatch::Closed()
 {
     if (closed_) return;
+    refresh_.stop();
+    QObject::disconnect(cycleFinished_);
     cycle_.OnImageSaved = nullptr;
     status_.AfterFileHandled = nullptr;
     if (WebPageOn()) WritePage();
@@ -107,6 +120,7 @@ void TStationWatch::FileHandled(const std::string& entry, TFileOutcome outcome, 
         WritePage();
     }
     saved_.clear();
+    refresh_.start();
     WriteMetrics();
 }
 
@@ -116,9 +130,9 @@ void TStationWatch::WritePage()
     const TDateTime now = clock_();
     const QJsonObject index = Index(directory).ToJson(now);
     std::string problem;
-    if (!SaveTextAtomically(directory + "latest/index.json", QJsonDocument(index).toJson(QJsonDocument::Indented).toStdString()))
+    if (!SaveTextAtomically(directory + "latest/index.json", QJsonDocument(index).toJson(QJsonDocument::Indented).toStdString(), false))
         problem = directory + "latest/index.json: " + std::strerror(errno);
-    if (!SaveTextAtomically(directory + "index.html", WebPageHtml(index, status_.ToJson(), now)))
+    if (!SaveTextAtomically(directory + "index.html", WebPageHtml(index, status_.ToJson(), now), false))
         problem = directory + "index.html: " + std::strerror(errno);
     pageProblem_.Report(log_, "Web page", problem);
 }
@@ -129,6 +143,6 @@ void TStationWatch::WriteMetrics(bool up)
     gauges.Processing = cycle_.Running;
     gauges.Backlog = cycle_.Backlog();
     for (const std::string& dir : WrittenDirectories(cycle_.Options())) gauges.FreeBytes.emplace_back(dir, FreeBytes(dir));
-    const bool written = SaveTextAtomically(metricsPath_, metrics_.Text(gauges, up));
+    const bool written = SaveTextAtomically(metricsPath_, metrics_.Text(gauges, up), false);
     metricsProblem_.Report(log_, "Metrics file " + metricsPath_, written ? std::string() : std::strerror(errno));
 }

@@ -4,6 +4,8 @@
 // and the metrics file. None of it may fail or hold up a file's product: a write that fails
 // is said once in the log (and once more when it works again) and the station goes on.
 
+#include <QTimer>
+
 #include <functional>
 #include <optional>
 #include <string>
@@ -32,6 +34,8 @@ public:
     bool WebPageOn() const;
     void WritePage();
     void WriteMetrics(bool up = true);
+    // Both, the page only where it is on.
+    void Refresh();
 
 private:
     // Logs a problem once while it lasts, and once when it is over.
@@ -57,4 +61,8 @@ private:
     std::vector<std::pair<std::uint8_t, std::string>> saved_;  // the images of the file in hand
     TProblem latestProblem_, pageProblem_, metricsProblem_;
     bool closed_ = false;
+    // An idle or stopped station still shows it runs: the page and the metrics are written
+    // again as often as the status, or a page would read "not running" between files.
+    QTimer refresh_;
+    QMetaObject::Connection cycleFinished_;
 };

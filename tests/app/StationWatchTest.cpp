@@ -159,6 +159,40 @@ TEST_F(StationWatchTest, MetricsCountByChannelAndPassPromtool)
     EXPECT_EQ(output, "");
 }
 
+// A real browser loads the page from file://: five channels with their scan times, the ages
+// the page's script works out, and no script error on the console.
+TEST_F(StationWatchTest, ABrowserShowsEveryChannelWithItsTimeAndAge)
+{
+    if (!OnPath("chromium")) GTEST_SKIP() << "chromium is not installed";
+    SavedName = "it's <5> & \"more\"";
+    MakeWatch();
+    for (const char* band : {"1", "2", "3", "4", "6"}) {
+        SavedName += band;
+        Drop(std::string("goes15.2013.150.120000.") + band + ".nc");
+        RunOneCycle();  // band 3 fails: its card says so
+    }
+    const std::string profile = tmp_.Dir("chromium");
+    std::string dom;
+    const int rc = RunCommand("timeout 120 chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run "
+                              "--disable-background-networking --disable-component-update --disable-sync "
+                              "--user-data-dir='" + profile + "' --enable-logging=stderr --v=0 "
+                              "--virtual-time-budget=2000 --dump-dom 'file://" + img_ + "index.html'",
+                              dom);
+    ASSERT_EQ(rc, 0) << dom;
+    EXPECT_EQ(dom.find("Uncaught"), std::string::npos) << dom;
+    std::size_t channels = 0, ages = 0, times = 0;
+    for (auto at = dom.find("class=\"channel\""); at != std::string::npos; at = dom.find("class=\"channel\"", at + 1))
+        ++channels;
+    for (auto at = dom.find(" ago</span>"); at != std::string::npos; at = dom.find(" ago</span>", at + 1)) ++ages;
+    for (auto at = dom.find("2013-05-30 12:00 UTC</time>"); at != std::string::npos;
+         at = dom.find("2013-05-30 12:00 UTC</time>", at + 1))
+        ++times;
+    EXPECT_EQ(channels, 5u);
+    EXPECT_EQ(times, 4u);
+    EXPECT_NE(dom.find("No image yet"), std::string::npos);
+    EXPECT_GE(ages, 4u) << dom;
+}
+
 struct TEscapeCase {
     const char* name;
     std::string (*escape)(std::string_view);
