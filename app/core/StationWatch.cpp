@@ -105,18 +105,23 @@ void TStationWatch::FileHandled(const std::string& entry, TFileOutcome outcome, 
 
     if (outcome == TFileOutcome::Processed && !saved_.empty() && WebPageOn()) {
         const std::string directory = cycle_.Options().SavePath();
-        // One entry per scan: the JPEG where one is saved, it is the lighter to show.
-        std::string shown = saved_.back().second;
-        for (const auto& [c, name] : saved_)
-            if (name.size() > 4 && name.compare(name.size() - 4, 4, ".jpg") == 0) shown = name;
+        // One entry per scan, in the first format of LatestImageExtensions saved: JPEG, the
+        // lighter to show, before PNG.
+        std::string shown, ext;
+        for (const std::string_view e : LatestImageExtensions)
+            for (const auto& [c, name] : saved_)
+                if (shown.empty() && name.size() > e.size() && name.compare(name.size() - e.size(), e.size(), e) == 0) {
+                    shown = name;
+                    ext = e;
+                }
         // An image kept beside the archived file (long names) is outside the page's reach:
         // its fixed name in latest/ stands in.
-        const std::string ext = shown.substr(shown.rfind('.'));
+        const std::size_t shownChannel = saved_.back().first;
         const std::string file = shown.rfind(directory, 0) == 0
                                      ? shown.substr(directory.size())
-                                     : "latest/" + std::string(ChannelCatalogue[saved_.back().first].ChannelTag) + ext;
+                                     : "latest/" + std::string(ChannelCatalogue[shownChannel].ChannelTag) + ext;
         const std::string sector = SectorLabel(result.Sector);
-        Index(directory).Add(saved_.back().first, file, result.SlotTime, sector.substr(0, sector.find(' ')));
+        if (!shown.empty()) Index(directory).Add(shownChannel, file, result.SlotTime, sector.substr(0, sector.find(' ')));
         WritePage();
     }
     saved_.clear();
