@@ -80,7 +80,7 @@ void TPartialFile::setPermissions(mode_t mode)
 
 void TPartialFile::commit(const struct timespec* modified)
 {
-    if (::fsync(fd_) != 0)
+    if (durable_ && ::fsync(fd_) != 0)
         throw EWriteError("Stream write error");
     if (modified) {
         const struct timespec times[2] = {{0, UTIME_OMIT}, *modified};
@@ -104,10 +104,12 @@ void TPartialFile::commit(const struct timespec* modified)
     path_.clear();
 }
 
-bool WriteFileAtomically(const std::string& path, std::string_view content, const struct timespec* modified)
+bool WriteFileAtomically(const std::string& path, std::string_view content, const struct timespec* modified,
+                         bool durable)
 {
     try {
         TPartialFile file(path);
+        file.setDurable(durable);
         file.write(content.data(), content.size());
         file.commit(modified);
         return true;

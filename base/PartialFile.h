@@ -31,6 +31,9 @@ public:
     std::int64_t size() const { return size_; }
     // Asks for exactly these permissions instead of the umask's choice.
     void setPermissions(mode_t mode);
+    // A file made again from the program's state soon after (a web page, metrics) need not
+    // survive a power cut, only never be seen half-written: it skips the wait for the disk.
+    void setDurable(bool durable) { durable_ = durable; }
 
     // Makes the data durable, stamps it with the modification time when one is given and
     // moves it into place. Raises EWriteError on failure (the target is then untouched).
@@ -46,10 +49,11 @@ private:
     std::string path_;  // the named temporary; empty for an unnamed file
     int fd_ = -1;
     std::int64_t size_ = 0;
+    bool durable_ = true;
 };
 
 // Writes content as the whole of path through a TPartialFile, stamped with modified when
 // given. False when that failed: errno tells why, and a file that was there before is
 // untouched.
 bool WriteFileAtomically(const std::string& path, std::string_view content,
-                         const struct timespec* modified = nullptr);
+                         const struct timespec* modified = nullptr, bool durable = true);

@@ -26,7 +26,7 @@ struct TSettingInfo {
     std::string_view Example = {};  // paths: a directory as a station might have it
 };
 
-inline constexpr std::array<TSettingInfo, 20> ProgramSettings{{
+inline constexpr std::array<TSettingInfo, 21> ProgramSettings{{
     // An example as the value would be written back as a setting; it is only shown.
     {"LabeledEditSourcePath", "SourcePath", TSettingKind::Path, "", false, "Source path",
      "E.g. received\\HVS-2\\E2H-TPG-1", true, "/srv/goes/incoming/"},
@@ -65,6 +65,9 @@ inline constexpr std::array<TSettingInfo, 20> ProgramSettings{{
      "When the disk is low, remove the oldest days of images first (never today's, never the last saved)", true},
     {"CheckBoxSaveAsGeoTIFF", "SaveAsGeoTIFF", TSettingKind::Option, "", false, "Save as GeoTIFF",
      "Save each image's data beside it as a GeoTIFF that GIS programs place by themselves", true},
+    // Only where JPEG or PNG images are saved: the page shows them.
+    {"CheckBoxWebPage", "WebPage", TSettingKind::Option, "", true, "Web page",
+     "Keep latest/ and index.html in the image directory: the newest image of each channel and a page showing them", true},
 }};
 
 // nullptr for a name that is not in the table.

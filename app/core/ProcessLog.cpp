@@ -29,11 +29,11 @@ std::string LogSafe(std::string_view text)
     return out;
 }
 
-bool SaveTextAtomically(const std::string& path, const std::string& text)
+bool SaveTextAtomically(const std::string& path, const std::string& text, bool durable)
 {
     const std::filesystem::path target(path);
     if (target.has_parent_path() && !ForceDirectories(target.parent_path().string())) return false;
-    return WriteFileAtomically(path, text);
+    return WriteFileAtomically(path, text, nullptr, durable);
 }
 
 bool AppendTextLine(const std::string& path, const std::string& line)

@@ -66,4 +66,4 @@ std::string LogSafe(std::string_view text);
 bool AppendTextLine(const std::string& path, const std::string& line);
 
 // WriteFileAtomically, creating the directory when missing.
-bool SaveTextAtomically(const std::string& path, const std::string& text);
+bool SaveTextAtomically(const std::string& path, const std::string& text, bool durable = true);

@@ -80,7 +80,10 @@ void TProcessingCycle::SetGoesFileHandler(TGoesFileHandler* handler)
 {
     goesHandler_ = handler;
     if (handler) {
-        handler->OnImageSaved = [this](std::uint8_t channel, const std::string& saved) { RememberSaved(channel, saved); };
+        handler->OnImageSaved = [this](std::uint8_t channel, const std::string& saved) {
+            RememberSaved(channel, saved);
+            if (OnImageSaved) OnImageSaved(channel, saved);
+        };
         handler->BeingWritten = [this](const std::string& path) {
             return watcher_ && watcher_->Watching() && watcher_->BeingWritten(ExtractFileName(path));
         };
@@ -242,7 +245,9 @@ void TProcessingCycle::TimerProcessTimer()
         failure_.clear();
         if (goesHandler_)
             goesHandler_->NextFile = i + 1 < list.size() && TakesImageRoute(list[i + 1]) ? list[i + 1] : std::string();
+        const auto started = std::chrono::steady_clock::now();
         HandleEntry(entry, result);
+        lastEntrySeconds_ = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         if (struct stat st {}; *backlog_ > 0 && (::lstat(entry.c_str(), &st) != 0 || !S_ISREG(st.st_mode))) --*backlog_;
         if (OnFileHandled) OnFileHandled(entry, lastOutcome_, result, failure_);
         ++done;

@@ -160,6 +160,10 @@ public:
     std::function<void(const std::string& entry, TFileOutcome outcome, const TGoesFileResult& result,
                        const std::string& failure)>
         OnFileHandled;
+    // Told of each image the product saves, after the cycle has recorded it.
+    std::function<void(std::uint8_t channelIndex, const std::string& savedFileName)> OnImageSaved;
+    // How long the last entry handled took, in seconds.
+    double LastEntrySeconds() const { return lastEntrySeconds_; }
 
     bool Running = false;
     bool SingleFileMode = false;
@@ -212,6 +216,7 @@ private:
     std::vector<std::string> leftAlone_;  // reported once each
     std::vector<std::string> waiting_;    // files still being written, reported once each
     std::optional<std::size_t> backlog_;
+    double lastEntrySeconds_ = 0;
 };
 
 // Whether the options keep anything of a file: an image or the archived netCDF. When they do

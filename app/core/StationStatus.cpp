@@ -229,6 +229,7 @@ void TStationStatus::FileHandled(const std::string& entry, TFileOutcome outcome,
     if (outcome != TFileOutcome::Waiting)
         beingWritten_.erase(entry);
     Write();
+    if (AfterFileHandled) AfterFileHandled(entry, outcome, result, failure);
 }
 
 void TStationStatus::CycleEnded()

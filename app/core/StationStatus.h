@@ -40,6 +40,11 @@ public:
     // OnLogLine hears of it once, and once more when it is written again.
     bool Write();
     std::function<void(const std::string&)> OnLogLine;
+    // After each file the status has counted and written; an entry met again every cycle
+    // (one left alone) is told once.
+    std::function<void(const std::string& entry, TFileOutcome outcome, const TGoesFileResult& result,
+                       const std::string& failure)>
+        AfterFileHandled;
 
     QJsonObject ToJson() const;
     const std::string& Path() const { return path_; }

@@ -50,6 +50,7 @@ THeadlessRunner::THeadlessRunner(TCommandLine commandLine, std::FILE* out, std::
 THeadlessRunner::~THeadlessRunner()
 {
     if (log_) SetSettingsReportReceiver({});
+    watch_.reset();
     status_.reset();
     cycle_.reset();
     if (log_) log_->SetSink(nullptr);
@@ -167,6 +168,8 @@ int THeadlessRunner::Prepare()
         // A one-file run is not the station; the station's status stays as it wrote it.
         status_ = std::make_unique<TStationStatus>(*cycle_, station_->LineStoreSource);
         status_->OnLogLine = [this](const std::string& text) { log_->AddLogLine(text, UtcNow()); };
+        watch_ = std::make_unique<TStationWatch>(*cycle_, *status_,
+                                                 [this](const std::string& text) { log_->AddLogLine(text, UtcNow()); });
     }
     cycle_->BitBtnStartStopClick();
     // The one file need not wait for the first timer tick (its cycle stops the timer).
@@ -230,6 +233,7 @@ void THeadlessRunner::Close(int exitCode)
     cycle_->StopProcessing();
     log_->AddLogLine("Closing " + ProgramNameAndVersion(), UtcNow());
     if (status_) status_->Closed();
+    if (watch_) watch_->Closed();
     if (!log_->Lines().empty() && !log_->SaveToFile())
         std::fprintf(err_, "%s: could not save the log to %s\n", ProgramName().c_str(), log_->Path().c_str());
     emit Finished(exitCode);

@@ -17,6 +17,7 @@
 #include "app/core/ServiceWatchdog.h"
 #include "app/core/SignalWatcher.h"
 #include "app/core/StationStatus.h"
+#include "app/core/StationWatch.h"
 #include "app/core/Station.h"
 #include "app/core/StationLock.h"
 
@@ -66,6 +67,7 @@ private:
     std::unique_ptr<TStation> station_;
     std::unique_ptr<TSignalWatcher> signals_;
     std::unique_ptr<TStationStatus> status_;
+    std::unique_ptr<TStationWatch> watch_;  // before the status it follows is gone
     std::unique_ptr<TServiceWatchdog> watchdog_;
     bool closing_ = false;
     bool closed_ = false;

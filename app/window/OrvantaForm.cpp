@@ -251,6 +251,7 @@ TFormRadaDedOVI::~TFormRadaDedOVI()
     if (shown_) SetSettingsReportReceiver({});
     // The cycle's "LastSaved" values and the placement are written here; the Setup page's
     // controls write theirs as Qt deletes them after this.
+    watch_.reset();
     status_.reset();
     cycle_.reset();
     formInfo_.reset();
@@ -326,6 +327,8 @@ void TFormRadaDedOVI::FormCreate()
         linesAfterStart_.push_back(problem);
     status_ = std::make_unique<TStationStatus>(*cycle_, station_->LineStoreSource);
     status_->OnLogLine = [this](const std::string& text) { log_->AddLogLine(text, UtcNow()); };
+    watch_ = std::make_unique<TStationWatch>(*cycle_, *status_,
+                                             [this](const std::string& text) { log_->AddLogLine(text, UtcNow()); });
 }
 
 void TFormRadaDedOVI::RefreshThumbnail(std::size_t channel)
@@ -654,6 +657,7 @@ void TFormRadaDedOVI::FormClose()
     if (viewer_) viewer_->hide();
     log_->AddLogLine("Closing " + ProgramNameAndVersion(), UtcNow());
     if (status_) status_->Closed();
+    if (watch_) watch_->Closed();
     if (!log_->Lines().empty()) log_->SaveToFile();
 }
 

@@ -22,6 +22,7 @@
 #include "app/core/ProcessingCycle.h"
 #include "app/core/Station.h"
 #include "app/core/StationStatus.h"
+#include "app/core/StationWatch.h"
 #include "settings/controls/RegistryFormInfo.h"
 #include "settings/controls/vrnCheckBox.h"
 #include "settings/controls/vrnControlOptions.h"
@@ -127,6 +128,7 @@ private:
     std::unique_ptr<TProcessingCycle> cycle_;
     std::unique_ptr<TStation> station_;
     std::unique_ptr<TStationStatus> status_;
+    std::unique_ptr<TStationWatch> watch_;  // before the status it follows is gone
     std::array<bool, ChannelCount> thumbnailDirty_{};
     std::unique_ptr<TRegistryFormInfo> formInfo_;
     QIcon glyphOff_, glyphOn_;

@@ -17,6 +17,7 @@ TEST(ProgramSettings, DefaultsOfTheSetupPage)
     EXPECT_TRUE(o.Ticked("MaskImage"));
     EXPECT_TRUE(o.Ticked("ShortImageNames"));
     EXPECT_TRUE(o.Ticked("SaveAsJPEG"));
+    EXPECT_TRUE(o.Ticked("WebPage"));
     EXPECT_FALSE(o.Ticked("Boundaries"));
     EXPECT_FALSE(o.Ticked("ClearImages"));
     EXPECT_FALSE(o.Ticked("SaveAsNetCDF"));
