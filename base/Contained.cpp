@@ -1,5 +1,6 @@
 #include "base/Contained.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/mman.h>
@@ -14,8 +15,10 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <new>
 #include <thread>
+#include <vector>
 
 std::function<void()> ContainedWorkerSeam;
 
@@ -67,7 +70,8 @@ std::uint64_t AddressSpaceInUse()
     return read == 1 ? static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE)) : 0;
 }
 
-[[noreturn]] void RunWorker(const std::function<void()>& work, const TContainmentLimits& limits, TWorkerReport* report)
+[[noreturn]] void RunWorker(const std::function<void()>& work, const TContainmentLimits& limits, TWorkerReport* report,
+                            int ready)
 {
     // Ends with the station, and keeps working through the stop signals sent to the whole
     // service: the station finishes the file in hand and waits for it.
@@ -100,6 +104,10 @@ std::uint64_t AddressSpaceInUse()
         std::snprintf(report->Text, sizeof report->Text, "decoder failed");
         report->Code = TWorkerReport::Raised;
     }
+    // The answer is complete: the station need not wait while this process tears its memory down.
+    const char done = 1;
+    while (::write(ready, &done, 1) < 0 && errno == EINTR) {
+    }
     ::_exit(0);
 }
 
@@ -109,57 +117,89 @@ std::string SignalName(int signal)
     return abbreviation ? std::string("SIG") + abbreviation : "signal " + std::to_string(signal);
 }
 
-// Waits for the worker until the deadline; false when it is still running then.
-bool AwaitExit(pid_t pid, int& status, std::chrono::steady_clock::time_point deadline)
+enum class TAwaited { Answered, Ended, TimedOut };
+
+// Waits until the worker has answered (its report is complete), has ended, or the deadline has
+// passed; status is set when it ended.
+TAwaited AwaitWorker(pid_t pid, int ready, int& status, std::chrono::steady_clock::time_point deadline)
 {
     const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+    TAwaited result = TAwaited::TimedOut;
     for (;;) {
+        char byte = 0;
+        if (::read(ready, &byte, 1) == 1) {
+            result = TAwaited::Answered;
+            break;
+        }
         const pid_t done = ::waitpid(pid, &status, WNOHANG);
         if (done == pid || (done < 0 && errno != EINTR)) {
-            if (pidfd >= 0)
-                ::close(pidfd);
-            return true;
+            result = TAwaited::Ended;
+            break;
         }
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
-            if (pidfd >= 0)
-                ::close(pidfd);
-            return false;
-        }
-        if (pidfd >= 0) {
-            struct pollfd watch{pidfd, POLLIN, 0};
-            ::poll(&watch, 1, static_cast<int>(std::min<long long>(left.count(), 1000)));
-        } else {
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
+        if (left.count() <= 0)
+            break;
+        struct pollfd watch[2] = {{ready, POLLIN, 0}, {pidfd, POLLIN, 0}};
+        ::poll(watch, pidfd >= 0 ? 2 : 1, static_cast<int>(std::min<long long>(left.count(), pidfd >= 0 ? 1000 : 2)));
     }
+    if (pidfd >= 0)
+        ::close(pidfd);
+    return result;
+}
+
+// Workers that answered and are still tearing down: collected later, never waited for.
+std::mutex finishingLock;
+std::vector<pid_t> finishing;
+
+void CollectFinished()
+{
+    const std::lock_guard lock(finishingLock);
+    std::erase_if(finishing, [](pid_t pid) {
+        int status = 0;
+        const pid_t done = ::waitpid(pid, &status, WNOHANG);
+        return done == pid || done < 0;
+    });
 }
 
 } // namespace
 
 TContainedOutcome RunContained(const std::function<void()>& work, const TContainmentLimits& limits)
 {
+    CollectFinished();
     TSharedArena shared(sizeof(TWorkerReport));
     auto* report = new (shared.data()) TWorkerReport;
     TContainedOutcome outcome;
-    const pid_t pid = ::fork();
-    if (pid == 0)
-        RunWorker(work, limits, report);
+    int ready[2] = {-1, -1};
+    const pid_t pid = ::pipe2(ready, O_CLOEXEC | O_NONBLOCK) == 0 ? ::fork() : -1;
+    if (pid == 0) {
+        ::close(ready[0]);
+        RunWorker(work, limits, report, ready[1]);
+    }
     if (pid < 0) {
+        for (const int fd : ready)
+            if (fd >= 0)
+                ::close(fd);
         work();
         outcome.Completed = true;
         return outcome;
     }
+    ::close(ready[1]);
     int status = 0;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(limits.Seconds);
-    if (!AwaitExit(pid, status, deadline)) {
+    const TAwaited awaited = AwaitWorker(pid, ready[0], status, deadline);
+    ::close(ready[0]);
+    if (awaited == TAwaited::TimedOut) {
         ::kill(pid, SIGKILL);
         while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
         }
         outcome.Failure = "decoder took longer than " + std::to_string(limits.Seconds) + " s";
         return outcome;
     }
-    if (WIFSIGNALED(status)) {
+    if (awaited == TAwaited::Answered) {
+        const std::lock_guard lock(finishingLock);
+        finishing.push_back(pid);
+    }
+    if (awaited == TAwaited::Ended && WIFSIGNALED(status)) {
         outcome.Failure = "decoder crashed (" + SignalName(WTERMSIG(status)) + ")";
     } else if (report->Code == TWorkerReport::Done) {
         outcome.Completed = true;
