@@ -228,10 +228,7 @@ void TProcessingCycle::TimerProcessTimer()
     }
     settingsProblem_ = problem;
 
-    backlog_ = std::count_if(list.begin(), list.end(), [](const std::string& entry) {
-        struct stat st {};
-        return ::lstat(entry.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-    });
+    backlog_ = std::count_if(list.begin(), list.end(), IsRegularEntry);
     TGoesFileResult result;
     const bool showProgress = OnProgress && list.size() > ProgressThreshold;
     std::size_t done = 0;
@@ -248,7 +245,7 @@ void TProcessingCycle::TimerProcessTimer()
         const auto started = std::chrono::steady_clock::now();
         HandleEntry(entry, result);
         lastEntrySeconds_ = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-        if (struct stat st {}; *backlog_ > 0 && (::lstat(entry.c_str(), &st) != 0 || !S_ISREG(st.st_mode))) --*backlog_;
+        if (*backlog_ > 0 && !IsRegularEntry(entry)) --*backlog_;
         if (OnFileHandled) OnFileHandled(entry, lastOutcome_, result, failure_);
         ++done;
     }

@@ -259,10 +259,7 @@ QJsonObject TStationStatus::ToJson() const
     } else {
         std::vector<std::string> listed;
         ListFiles(source + TProcessingCycle::IncomingPattern, listed);
-        waiting = std::count_if(listed.begin(), listed.end(), [](const std::string& entry) {
-            struct stat st {};
-            return ::lstat(entry.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-        });
+        waiting = std::count_if(listed.begin(), listed.end(), IsRegularEntry);
     }
     const bool armed = cycle_.TimerProcess.isActive() && closed_ == 0;
     // To the second: the few milliseconds since the timer was armed are not news.

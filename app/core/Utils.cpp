@@ -428,3 +428,9 @@ bool RemoveIfUnchanged(const std::string& path, const struct stat& read)
         return false;
     return ::unlink(path.c_str()) == 0;
 }
+
+bool IsRegularEntry(const std::string& path)
+{
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}

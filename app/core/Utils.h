@@ -51,6 +51,9 @@ std::optional<std::int64_t> FileSizeOf(const std::string& path);
 // What a file system entry is when it is not a regular file ("a directory", "a FIFO", ...);
 // null for a regular file.
 const char* OddFileKind(mode_t mode);
+// Whether path is a regular file itself, not a link to one: what the cycle takes in and the
+// status counts as waiting.
+bool IsRegularEntry(const std::string& path);
 
 // A small file read whole, or why it was not: anything but a regular file is refused before
 // it is read (a FIFO would block the reader for ever, a device could be read for ever), and
