@@ -328,7 +328,12 @@ bool TGoesProduct::processGoesFile(const std::string& path, TGoesFileResult& res
     const bool aheadServes = ahead && received.ReadBefore && ahead->Job.Compressed == job.Compressed &&
                              ahead->Job.KeepContent == job.KeepContent && ahead->Job.Gamma == job.Gamma &&
                              ahead->Job.Channel == job.Channel;
-    TDecodedScan decoded = aheadServes ? std::move(ahead->Decoded) : DecodeScanContained(job, DecoderLimits);
+    // The first file's mask is decoded while its scan is, instead of after it.
+    const auto prepareMask = [this] {
+        if (options_.Ticked("MaskImage") && PrepareMask)
+            PrepareMask();
+    };
+    TDecodedScan decoded = aheadServes ? std::move(ahead->Decoded) : DecodeScanContained(job, DecoderLimits, prepareMask);
     ahead.reset();
     startReadAhead(path);
 
