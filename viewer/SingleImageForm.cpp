@@ -110,11 +110,6 @@ QString ZoomText(double zoom)
 }
 
 }  // namespace
-float CountToKelvin(std::uint8_t count)
-{
-    return count >= 176 ? 418.0f - static_cast<float>(count) : 330.0f - static_cast<float>(count) / 2.0f;
-}
-
 QString SingleImageStatusText(int width, int height, int x, int y, float longitude, float latitude,
                               std::uint8_t value, int channelIndex)
 {

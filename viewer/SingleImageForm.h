@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <functional>
 
+#include "netcdf/RadianceToModeAlookup.h"
+
 class QLabel;
 class QMenu;
 class QScrollArea;
@@ -23,9 +25,6 @@ class TExtBitmap;
 QString SingleImageStatusText(int width, int height, int x, int y, float longitude, float latitude,
                               std::uint8_t value, int channelIndex);
 
-// Inverse of the count scale the infrared calibration writes: two counts per kelvin above
-// 242 K, one per kelvin below.
-float CountToKelvin(std::uint8_t count);
 
 class TFormSingleImage : public QMainWindow {
     Q_OBJECT

@@ -1,0 +1,80 @@
+#include <gtest/gtest.h>
+
+#include "app/core/ColourTables.h"
+#include "netcdf/RadianceToModeAlookup.h"
+
+namespace {
+
+struct TableTextCase {
+    const char* name;
+    const char* text;
+    const char* why;  // empty: parses
+};
+
+class TableTextTest : public ::testing::TestWithParam<TableTextCase> {};
+
+TEST_P(TableTextTest, RefusesWithTheLineAndItsReason)
+{
+    TColourTable table;
+    EXPECT_EQ(ParseColourTable(GetParam().text, table), GetParam().why);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ColourTables, TableTextTest,
+    ::testing::Values(
+        TableTextCase{"SlashesAndSpaces", "# c\n200 0/0/0 250 255/255/255\n250 1 2 3 300 4 5 6 # warm\r\nB 9/9/9\n", ""},
+        TableTextCase{"AComponentAbove255", "200 0/0/0 250 256/0/0\n", "line 1: expected \"kelvin r/g/b kelvin r/g/b\""},
+        TableTextCase{"TooFewFields", "\n200 0/0/0 250\n", "line 2: expected \"kelvin r/g/b kelvin r/g/b\""},
+        TableTextCase{"NotANumber", "2x0 0/0/0 250 0/0/0\n", "line 1: expected \"kelvin r/g/b kelvin r/g/b\""},
+        TableTextCase{"Descending", "250 0/0/0 200 0/0/0\n", "line 1: the range must run from a lower to a higher temperature above 0 K"},
+        TableTextCase{"Overlapping", "200 0/0/0 250 0/0/0\n240 0/0/0 260 0/0/0\n", "line 2: the range overlaps the one before it"},
+        TableTextCase{"BadBackground", "200 0/0/0 250 0/0/0\nF 1/2\n", "line 2: expected \"F r/g/b\""},
+        TableTextCase{"Empty", "# nothing\n", "line 1: no temperature range in the table"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A grey value becomes the colour of the temperature the viewer's readout gives it.
+struct KnownGreyCase {
+    std::uint8_t grey;
+    TColor colour;
+};
+
+class KnownGreyTest : public ::testing::TestWithParam<KnownGreyCase> {};
+
+TEST_P(KnownGreyTest, HasTheEnhancedTablesColour)
+{
+    TColourTable table;
+    ASSERT_EQ(LoadColourTable(ColourTablePath("enhanced-ir"), table), "");
+    EXPECT_EQ(table.GreyPalette()[GetParam().grey], GetParam().colour) << CountToKelvin(GetParam().grey) << " K";
+}
+
+INSTANTIATE_TEST_SUITE_P(ColourTables, KnownGreyTest,
+                         ::testing::Values(KnownGreyCase{0, 0x000000},      // 330 K: warm, black
+                                           KnownGreyCase{255, 0xFFFFFF},    // 163 K: coldest, white
+                                           KnownGreyCase{200, 0x46FFFF},    // 218 K: halfway through the yellows
+                                           KnownGreyCase{176, 0xF7AB00}));  // 242 K: near the blues' cyan end
+
+TEST(ColourTables, EveryShippedTableParsesAndIsFound)
+{
+    const std::vector<std::string> names = ColourTableNames();
+    EXPECT_EQ(names, (std::vector<std::string>{"enhanced-ir", "rainbow", "water-vapour"}));
+    for (const std::string& name : names) {
+        TColourTable table;
+        EXPECT_EQ(LoadColourTable(ColourTablePath(name), table), "") << name;
+        EXPECT_EQ(table.Name, name);
+    }
+    TColourTable table;
+    EXPECT_NE(LoadColourTable(ColourTablePath("no-such-table"), table).find("no-such-table.cpt: no such file"),
+              std::string::npos);
+}
+
+TEST(ColourTables, ASettingByBand)
+{
+    EXPECT_EQ(ColourTableForBand("enhanced-ir", "4"), "enhanced-ir");
+    EXPECT_EQ(ColourTableForBand(" 4=enhanced-ir, 3 = water-vapour", "3"), "water-vapour");
+    EXPECT_EQ(ColourTableForBand("4=enhanced-ir,3=water-vapour", "6"), "");
+    EXPECT_EQ(ColourImageName("/i/201305301200-g10-ir.jpg"), "/i/201305301200-g10-ir-col.jpg");
+    EXPECT_TRUE(IsColourImageName("/i/201305301200-g10-ir-col.png"));
+    EXPECT_FALSE(IsColourImageName("/i/201305301200-g10-ir.png"));
+}
+
+}  // namespace
