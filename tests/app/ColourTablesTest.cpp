@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "app/core/ColourTables.h"
+#include "app/core/ImageLegend.h"
+#include "netcdf/SectorCode.h"
 #include "netcdf/RadianceToModeAlookup.h"
 
 namespace {
@@ -75,6 +77,14 @@ TEST(ColourTables, ASettingByBand)
     EXPECT_EQ(ColourImageName("/i/201305301200-g10-ir.jpg"), "/i/201305301200-g10-ir-col.jpg");
     EXPECT_TRUE(IsColourImageName("/i/201305301200-g10-ir-col.png"));
     EXPECT_FALSE(IsColourImageName("/i/201305301200-g10-ir.png"));
+}
+
+TEST(ImageLegend, TextNamesSatelliteTimeSectorBandAndWavelength)
+{
+    EXPECT_EQ(LegendText(*TryEncodeDate(2019, 6, 21) + *TryEncodeTime(18, 30, 0, 0), SectorFullDisk, 3),
+              "GOES-15  2019-06-21 18:30 UTC  FD band 4  10.7 um");
+    EXPECT_EQ(LegendText(*TryEncodeDate(2019, 6, 21) + *TryEncodeTime(18, 0, 0, 0), SectorNorthern, 1),
+              "GOES-15  2019-06-21 18:00 UTC  NH band 2  3.9 um");
 }
 
 }  // namespace
