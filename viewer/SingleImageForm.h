@@ -5,6 +5,7 @@
 
 #include <QMainWindow>
 #include <QImage>
+#include <QList>
 #include <QPoint>
 #include <QPointF>
 #include <QString>
@@ -40,6 +41,10 @@ public:
     std::uint8_t ChannelIndex = 0;
     const TExtBitmap* SourceImage = nullptr;   // the main window's composite; not owned
     PixelToGeoFn PixelToGeo;                   // through the main window's segment mapping
+    // The colours of the 256 grey values in the colour table the station saves this channel
+    // in; empty for none. The key C switches the view between them and grey.
+    QList<QRgb> ColourTable;
+    bool ShowsColour() const { return showColour_; }
 
     QString StatusText() const;
     QScrollArea* ScrollBox() const { return scrollBox_; }
@@ -75,6 +80,7 @@ private:
     void FormShow();
     void FormResize();
     void SizeImageToZoom();
+    void ApplyColours();
     QPointF ZoomAnchor() const;
 
     QScrollArea* scrollBox_ = nullptr;
@@ -85,6 +91,8 @@ private:
     const TExtBitmap* pictureSource_ = nullptr; // the image the picture was taken from
     bool centring_ = false;                     // the first showing is still being centred
     QImage reduced_;  // the picture smoothed down to the zoom, when below 1:1
+    QList<QRgb> greys_;  // the picture's own colours
+    bool showColour_ = false;
     double zoom_ = 1.0;
     int wheelRest_ = 0;  // wheel turn not yet worth a step (fine-grained wheels)
 };
