@@ -1,8 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <filesystem>
+
 #include "app/core/ColourTables.h"
 #include "app/core/ImageLegend.h"
+#include "imaging/PNG_IO.h"
+#include "mapping/CompositeLayout.h"
 #include "netcdf/SectorCode.h"
+#include "support/TempXdg.h"
 #include "netcdf/RadianceToModeAlookup.h"
 
 namespace {
@@ -86,5 +92,47 @@ TEST(ImageLegend, TextNamesSatelliteTimeSectorBandAndWavelength)
     EXPECT_EQ(LegendText(*TryEncodeDate(2019, 6, 21) + *TryEncodeTime(18, 0, 0, 0), SectorNorthern, 1),
               "GOES-15  2019-06-21 18:00 UTC  NH band 2  3.9 um");
 }
+
+// The legend reads back through OCR (Debian's tesseract-ocr) at the full size and reduced
+// as a page shows it, with and without the colour bar above it.
+struct LegendOcrCase {
+    const char* name;
+    int reduction;
+    bool colour;
+};
+
+class LegendOcrTest : public ::testing::TestWithParam<LegendOcrCase> {};
+
+TEST_P(LegendOcrTest, GivesBackTimeAndBand)
+{
+    TExtBitmap image(CompositeWidth, CompositeHeight);
+    image.MakeGreyPalette();
+    image.Fill(90);
+    TColourTable table;
+    ASSERT_EQ(LoadColourTable(ColourTablePath("enhanced-ir"), table), "");
+    if (GetParam().colour) image = ColouredImage(image, table.GreyPalette(), nullptr);
+    const std::string text = LegendText(*TryEncodeDate(2019, 6, 21) + *TryEncodeTime(18, 30, 0, 0), SectorFullDisk, 3);
+    ASSERT_EQ(DrawLegend(image, text, GetParam().colour ? &table : nullptr), "");
+    const int r = GetParam().reduction;
+    image.Interpolate(image.Width() / r, image.Height() / r);
+    // The bottom eighth: the legend, and the colour bar's numbers, which OCR reads as well.
+    image.Crop(0, image.Height() - image.Height() / 8, image.Width(), image.Height() / 8);
+    TTempXdg tmp;
+    const std::string png = tmp.Root() + "/legend.png";
+    ASSERT_TRUE(SavePNGWithText(image, png, "", "", "", ""));
+    std::string read;
+    if (FILE* p = ::popen(("tesseract " + png + " - --psm 6 2>/dev/null").c_str(), "r")) {
+        char buffer[4096];
+        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, p)) > 0;) read.append(buffer, n);
+        ::pclose(p);
+    }
+    EXPECT_NE(read.find("2019-06-21 18:30"), std::string::npos) << read;
+    EXPECT_NE(read.find("band 4"), std::string::npos) << read;
+}
+
+INSTANTIATE_TEST_SUITE_P(ImageLegend, LegendOcrTest,
+                         ::testing::Values(LegendOcrCase{"FullSize", 1, false}, LegendOcrCase{"QuarterSize", 4, false},
+                                           LegendOcrCase{"ColourQuarterSize", 4, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
