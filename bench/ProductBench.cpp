@@ -11,11 +11,14 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "app/core/ColourTables.h"
 #include "app/core/Composites.h"
+#include "app/core/ImageLegend.h"
 #include "app/core/GeoTiffOutput.h"
 #include "app/core/GoesProduct.h"
 #include "app/core/Utils.h"
@@ -44,10 +47,15 @@ const fs::path& WorkDir()
 
 // A visible full disk: reflectances over a disc with cloud-like texture and sensor noise,
 // zero in space, so it compresses like a broadcast file.
-const std::string& CompressedScan()
+// Band 4 gives the same counts as radiances: an infrared full disk, for the colour image.
+const std::string& CompressedScan(int band = 1)
 {
-    static const std::string path = [] {
-        const std::string plain = (WorkDir() / ScanName).string();
+    static std::map<int, std::string> paths;
+    if (const auto found = paths.find(band); found != paths.end()) return found->second;
+    const std::string& path = paths[band] = [band] {
+        std::string name = ScanName;
+        name[name.size() - 4] = static_cast<char>('0' + band);
+        const std::string plain = (WorkDir() / name).string();
         const std::string bz = plain + ".bz2";
         if (fs::exists(bz)) return bz;
         int nc = 0, dims[3], var = 0, ids[5];
@@ -57,7 +65,7 @@ const std::string& CompressedScan()
         nc_def_dim(nc, "xc", ScanWidth, &dims[2]);
         nc_def_var(nc, "data", NC_FLOAT, 3, dims, &var);
         const char* names[] = {"startLine", "startElem", "lineRes", "elemRes", "bands"};
-        const int values[] = {1, 1, 4, 1, 1};
+        const int values[] = {1, 1, 4, 1, band};
         for (int i = 0; i < 5; ++i) nc_def_var(nc, names[i], NC_INT, 0, nullptr, &ids[i]);
         nc_enddef(nc);
         for (int i = 0; i < 5; ++i) nc_put_var_int(nc, ids[i], &values[i]);
@@ -110,11 +118,12 @@ double PeakMegabytes()
 // One full disk after another through the product. With "Save as GeoTIFF" one file is
 // processed before timing, so the figure leaves out what is done once per run (loading
 // GDAL's drivers, working out the disc): "first_s" gives that first file's time.
-void ProcessFullDisks(benchmark::State& state, bool geoTiff)
+void ProcessFullDisks(benchmark::State& state, bool geoTiff, int band = 1, const char* colourTable = "")
 {
-    const std::string scan = CompressedScan();
+    const std::string scan = CompressedScan(band);
     Station station;
     station.options.SetTicked("SaveAsGeoTIFF", geoTiff);
+    station.options.SetPathText("ColourTable", colourTable);
     const std::string p = station.incoming + fs::path(scan).filename().string();
     const auto process = [&] {
         TGoesFileResult result;
@@ -143,6 +152,36 @@ BENCHMARK(BM_ProcessGoesFile)->Unit(benchmark::kMillisecond)->Iterations(3)->Use
 // process of its own (--benchmark_filter) to compare their peak_MB.
 void BM_ProcessGoesFileWithGeoTiff(benchmark::State& state) { ProcessFullDisks(state, true); }
 BENCHMARK(BM_ProcessGoesFileWithGeoTiff)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
+// An infrared full disk in grey, and with its colour image beside it: the difference is what
+// colour costs a file, to be set beside BM_SaveJpegComposite (one JPEG encode).
+void BM_ProcessInfraredGrey(benchmark::State& state) { ProcessFullDisks(state, false, 4); }
+BENCHMARK(BM_ProcessInfraredGrey)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+void BM_ProcessInfraredInColour(benchmark::State& state) { ProcessFullDisks(state, false, 4, "enhanced-ir"); }
+BENCHMARK(BM_ProcessInfraredInColour)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
+// What the product adds for a colour image of a drawn composite, step by step: 0 the copy
+// the lines are found against and the colours, 1 with the legend and its bar, 2 with the
+// colour JPEG as well (the whole addition; 2 - 1 is the colour image's own JPEG encode).
+void BM_ColourImageOfComposite(benchmark::State& state)
+{
+    TComposites composites;
+    TExtBitmap& k = composites.Images[3];
+    for (int y = 0; y < k.Height(); ++y)
+        for (int x = 0; x < k.Width(); ++x) k.ScanLine(y)[x] = static_cast<std::uint8_t>((x * 7 + y * 3) & 0xFF);
+    TColourTable table;
+    if (!LoadColourTable(ColourTablePath("enhanced-ir"), table).empty()) state.SkipWithError("no colour table");
+    const std::string out = (WorkDir() / "composite-col.jpg").string();
+    const int steps = static_cast<int>(state.range(0));
+    for (auto _ : state) {
+        const TExtBitmap before = k;
+        TExtBitmap colour = ColouredImage(k, table.GreyPalette(), &before);
+        if (steps >= 1) DrawLegend(colour, "GOES-15  2019-06-21 18:30 UTC  FD band 4  10.7 um", &table);
+        if (steps >= 2) SaveJPEG(colour, out, 99, false, "bench");
+        benchmark::DoNotOptimize(colour.Bits());
+    }
+}
+BENCHMARK(BM_ColourImageOfComposite)->DenseRange(0, 2)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
 
 void BM_Bzip2Dc(benchmark::State& state)
 {

@@ -129,3 +129,8 @@ void RadiancesToModeA(int band, std::span<const float> radiances, std::uint8_t* 
         counts[i] = scaled > -1.0 && scaled < size ? t[static_cast<std::int64_t>(scaled)] : 0;
     }
 }
+
+float CountToKelvin(std::uint8_t count)
+{
+    return count >= 176 ? 418.0f - static_cast<float>(count) : 330.0f - static_cast<float>(count) / 2.0f;
+}

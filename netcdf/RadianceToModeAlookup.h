@@ -21,3 +21,8 @@ void RadiancesToModeA(int band, std::span<const float> radiances, std::uint8_t* 
 // What a mode-A count says about the scene, for readers of the counts without this program:
 // the brightness temperature each count stands for (empty for bands without a table).
 std::string ModeAMeaning(int band);
+
+// Inverse of the count scale the infrared calibration writes: two counts per kelvin above
+// 242 K, one per kelvin below. The one reading of a grey value as a temperature, for the
+// viewer's readout and the colour tables alike.
+float CountToKelvin(std::uint8_t count);

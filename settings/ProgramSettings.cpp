@@ -83,6 +83,8 @@ void TRegistryOptions::Refresh()
         if (s.Kind == TSettingKind::Path) {
             if (auto v = registry.ReadString(key, s.ValueName)) texts_[i] = *v;
             texts_[i] = WithTrailingDelimiter(texts_[i]);
+        } else if (s.Kind == TSettingKind::Text) {
+            if (auto v = registry.ReadString(key, s.ValueName)) texts_[i] = *v;
         } else if (s.Kind == TSettingKind::Number) {
             // The Setup page writes text; a hand-written DWORD serves as well.
             if (auto v = registry.ReadString(key, s.ValueName)) texts_[i] = *v;

@@ -12,7 +12,8 @@
 
 // Number: a whole number of 0 or more, held as text like a path so that a value typed wrong
 // (in the Setup page or the settings file) can be named when it is refused.
-enum class TSettingKind { Path, Option, Number };
+// Text: a free text (a name), read as it is written.
+enum class TSettingKind { Path, Option, Number, Text };
 
 struct TSettingInfo {
     std::string_view ControlName;
@@ -26,7 +27,7 @@ struct TSettingInfo {
     std::string_view Example = {};  // paths: a directory as a station might have it
 };
 
-inline constexpr std::array<TSettingInfo, 21> ProgramSettings{{
+inline constexpr std::array<TSettingInfo, 23> ProgramSettings{{
     // An example as the value would be written back as a setting; it is only shown.
     {"LabeledEditSourcePath", "SourcePath", TSettingKind::Path, "", false, "Source path",
      "E.g. received\\HVS-2\\E2H-TPG-1", true, "/srv/goes/incoming/"},
@@ -68,6 +69,12 @@ inline constexpr std::array<TSettingInfo, 21> ProgramSettings{{
     // Only where JPEG or PNG images are saved: the page shows them.
     {"CheckBoxWebPage", "WebPage", TSettingKind::Option, "", true, "Web page",
      "Keep latest/ and index.html in the image directory: the newest image of each channel and a page showing them", true},
+    // Empty saves nothing new; a table's name, or names by band ("4=enhanced-ir,3=water-vapour").
+    {"ComboBoxColourTable", "ColourTable", TSettingKind::Text, "", false, "Colour",
+     "Also save each infrared image as <name>-col.jpg (and .png) in this colour table's colours", true},
+    // Off: it changes the saved grey images.
+    {"CheckBoxImageStamp", "ImageStamp", TSettingKind::Option, "", false, "Legend stamp",
+     "Write the time, sector and band at the bottom of each saved JPEG/PNG, and a colour bar on colour images", true},
 }};
 
 // nullptr for a name that is not in the table.

@@ -110,11 +110,6 @@ QString ZoomText(double zoom)
 }
 
 }  // namespace
-float CountToKelvin(std::uint8_t count)
-{
-    return count >= 176 ? 418.0f - static_cast<float>(count) : 330.0f - static_cast<float>(count) / 2.0f;
-}
-
 QString SingleImageStatusText(int width, int height, int x, int y, float longitude, float latitude,
                               std::uint8_t value, int channelIndex)
 {
@@ -206,8 +201,16 @@ void TFormSingleImage::FormShow()
     }
     // The view keeps the picture as it was when opened; the readout follows the live image.
     picture_ = BitmapView(*SourceImage).copy();
+    greys_ = picture_.colorTable();
+    ApplyColours();
     SizeImageToZoom();
     image_->update();
+}
+
+void TFormSingleImage::ApplyColours()
+{
+    if (picture_.format() == QImage::Format_Indexed8 && greys_.size() == 256)
+        picture_.setColorTable(showColour_ && ColourTable.size() == 256 ? ColourTable : greys_);
 }
 
 void TFormSingleImage::SizeImageToZoom()
@@ -336,6 +339,12 @@ void TFormSingleImage::keyPressEvent(QKeyEvent* e)
         return;
     case Qt::Key_1:
         SetZoom(1.0, ZoomAnchor());
+        return;
+    case Qt::Key_C:
+        showColour_ = !showColour_;
+        ApplyColours();
+        SizeImageToZoom();
+        image_->update();
         return;
     default:
         QMainWindow::keyPressEvent(e);

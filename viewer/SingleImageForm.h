@@ -5,12 +5,15 @@
 
 #include <QMainWindow>
 #include <QImage>
+#include <QList>
 #include <QPoint>
 #include <QPointF>
 #include <QString>
 
 #include <cstdint>
 #include <functional>
+
+#include "netcdf/RadianceToModeAlookup.h"
 
 class QLabel;
 class QMenu;
@@ -23,9 +26,6 @@ class TExtBitmap;
 QString SingleImageStatusText(int width, int height, int x, int y, float longitude, float latitude,
                               std::uint8_t value, int channelIndex);
 
-// Inverse of the count scale the infrared calibration writes: two counts per kelvin above
-// 242 K, one per kelvin below.
-float CountToKelvin(std::uint8_t count);
 
 class TFormSingleImage : public QMainWindow {
     Q_OBJECT
@@ -41,6 +41,10 @@ public:
     std::uint8_t ChannelIndex = 0;
     const TExtBitmap* SourceImage = nullptr;   // the main window's composite; not owned
     PixelToGeoFn PixelToGeo;                   // through the main window's segment mapping
+    // The colours of the 256 grey values in the colour table the station saves this channel
+    // in; empty for none. The key C switches the view between them and grey.
+    QList<QRgb> ColourTable;
+    bool ShowsColour() const { return showColour_; }
 
     QString StatusText() const;
     QScrollArea* ScrollBox() const { return scrollBox_; }
@@ -76,6 +80,7 @@ private:
     void FormShow();
     void FormResize();
     void SizeImageToZoom();
+    void ApplyColours();
     QPointF ZoomAnchor() const;
 
     QScrollArea* scrollBox_ = nullptr;
@@ -86,6 +91,8 @@ private:
     const TExtBitmap* pictureSource_ = nullptr; // the image the picture was taken from
     bool centring_ = false;                     // the first showing is still being centred
     QImage reduced_;  // the picture smoothed down to the zoom, when below 1:1
+    QList<QRgb> greys_;  // the picture's own colours
+    bool showColour_ = false;
     double zoom_ = 1.0;
     int wheelRest_ = 0;  // wheel turn not yet worth a step (fine-grained wheels)
 };

@@ -17,6 +17,7 @@
 #include "app/core/ChannelCatalogue.h"
 #include "app/core/DiskGuard.h"
 #include "app/core/GeoTiffOutput.h"
+#include "app/core/ImageLegend.h"
 #include "app/core/Publisher.h"
 #include "app/core/SectorPlacement.h"
 #include "app/core/ProcessLog.h"
@@ -90,6 +91,29 @@ bool TGoesProduct::DecodeGoesFile(const std::string& path, TExtBitmap& image, st
 }
 
 float TGoesProduct::Gamma() const { return options_.Ticked("GammaVisual") ? 1.8f : 1.0f; }
+
+void TGoesProduct::LogOnce(const std::string& line)
+{
+    if (logged_.insert(line).second && OnLogLine)
+        OnLogLine(line);
+}
+
+std::optional<TColourTable> TGoesProduct::ColourTableFor(std::uint8_t channel)
+{
+    // The visible band has no temperatures to colour.
+    if (channel == 0 || !ChannelExists(channel))
+        return std::nullopt;
+    const std::string name = ColourTableForBand(options_.PathText("ColourTable"), ChannelCatalogue[channel].ChannelDigit);
+    if (name.empty())
+        return std::nullopt;
+    // Read for every image, so that a table edited by hand takes effect with the next one.
+    TColourTable table;
+    if (const std::string why = LoadColourTable(ColourTablePath(name), table); !why.empty()) {
+        LogOnce("Colour table " + why + "; grey images only");
+        return std::nullopt;
+    }
+    return table;
+}
 
 bool TGoesProduct::readScan(TDecodedScan& decoded, TExtBitmap& image, std::uint8_t& sector, TScanReport& report)
 {
@@ -428,7 +452,14 @@ bool TGoesProduct::processGoesFile(const std::string& path, TGoesFileResult& res
                     PrepareMask();
                 ApplyMask(mask_, composite, channel);
             }
-            if (options_.Ticked("Boundaries") && DrawBoundaries) {
+            const std::optional<TColourTable> colourTable = ColourTableFor(channel);
+            const bool boundaries = options_.Ticked("Boundaries") && DrawBoundaries;
+            // The colour image keeps the drawn lines grey: they are found against the
+            // composite as it was before them.
+            std::optional<TExtBitmap> beforeLines;
+            if (colourTable && boundaries)
+                beforeLines = composite;
+            if (boundaries) {
                 composite.Canvas().Pen.Color = BoundaryColour;
                 DrawBoundaries(composite);
             }
@@ -443,6 +474,11 @@ bool TGoesProduct::processGoesFile(const std::string& path, TGoesFileResult& res
             const bool png = options_.Ticked("SaveAsPNG");
             const bool jpeg = options_.Ticked("SaveAsJPEG");
             const bool geoTiff = options_.Ticked("SaveAsGeoTIFF");
+            const bool colour = colourTable && (png || jpeg);
+            if (!colour || !png)
+                RemoveQuietly(ColourImageName(pngName));
+            if (!colour || !jpeg)
+                RemoveQuietly(ColourImageName(jpegName));
             // An image of a format still saved is replaced only by renaming the complete new
             // file over it: the northern and southern scans of a half hour share a name, and
             // a crash or a full disk must not leave neither.
@@ -459,6 +495,8 @@ bool TGoesProduct::processGoesFile(const std::string& path, TGoesFileResult& res
             bool allSaved = true;
             // The codecs report a failed write without its cause; the system's error number
             // still holds it.
+            // A colour image is said to the listeners, yet it is not the channel's saved image:
+            // that one is read back as the composite's grey values.
             const auto save = [&](const std::function<bool()>& write, const std::string& name) {
                 errno = 0;
                 bool saved = false;
@@ -469,7 +507,8 @@ bool TGoesProduct::processGoesFile(const std::string& path, TGoesFileResult& res
                 }
                 if (saved) {
                     SetFileDateTime(name, imageTime);
-                    result.SavedFileName = name;
+                    if (!IsColourImageName(name))
+                        result.SavedFileName = name;
                     if (OnImageSaved)
                         OnImageSaved(channel, name);
                 } else {
@@ -477,11 +516,34 @@ bool TGoesProduct::processGoesFile(const std::string& path, TGoesFileResult& res
                     reason = "cannot write image " + name + (errno != 0 ? std::string(": ") + std::strerror(errno) : "");
                 }
             };
-            if (png)
-                save([&] { return SavePNGWithText(composite, pngName, PublisherAddress, PngDescription, PngSoftware, title); },
-                     pngName);
-            if (jpeg)
-                save([&] { return SaveJPEG(composite, jpegName, JpegQuality, false, PublisherAddress); }, jpegName);
+            // The legend goes on copies: the composite, and the GeoTIFF made from it, stay data.
+            const std::string legend = options_.Ticked("ImageStamp") ? LegendText(imageTime, sector, channel) : "";
+            const auto withLegend = [&](TExtBitmap& picture, const TColourTable* table) {
+                if (const std::string why = DrawLegend(picture, legend, table); !why.empty())
+                    LogOnce("Legend stamp: " + why + "; images saved without it");
+            };
+            std::optional<TExtBitmap> stamped;
+            if (!legend.empty() && (png || jpeg)) {
+                stamped = composite;
+                withLegend(*stamped, nullptr);
+            }
+            const TExtBitmap& grey = stamped ? *stamped : composite;
+            const auto saveBoth = [&](const TExtBitmap& picture, const std::string& pngFile, const std::string& jpegFile) {
+                if (png)
+                    save([&] { return SavePNGWithText(picture, pngFile, PublisherAddress, PngDescription, PngSoftware, title); },
+                         pngFile);
+                if (jpeg)
+                    save([&] { return SaveJPEG(picture, jpegFile, JpegQuality, false, PublisherAddress); }, jpegFile);
+            };
+            saveBoth(grey, pngName, jpegName);
+            if (colour) {
+                stamped.reset();
+                TExtBitmap coloured = ColouredImage(composite, colourTable->GreyPalette(), beforeLines ? &*beforeLines : nullptr);
+                beforeLines.reset();
+                if (!legend.empty())
+                    withLegend(coloured, &*colourTable);
+                saveBoth(coloured, ColourImageName(pngName), ColourImageName(jpegName));
+            }
             if (geoTiff) {
                 const TPlacedScan placed{channel, sector, imageTime, &image, placement.X, placement.Y};
                 if (const std::string why = SaveCleanGeoTiff(composites_, options_, placed, tifName); why.empty()) {

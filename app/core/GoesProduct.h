@@ -9,10 +9,12 @@
 #include <future>
 #include <map>
 #include <optional>
+#include <set>
 #include <span>
 #include <string>
 
 #include "app/core/AnimationNotify.h"
+#include "app/core/ColourTables.h"
 #include "app/core/Composites.h"
 #include "app/core/Utils.h"
 #include "app/core/ProcessingCycle.h"
@@ -45,6 +47,8 @@ public:
     // Receives the details line of every 10.7 µm image.
     std::string GeoLogPath;
     std::function<void(const std::string&)> OnStatusText;
+    // A line for the station's log (a colour table or the legend's font that cannot be used).
+    std::function<void(const std::string&)> OnLogLine;
     std::function<void(const std::string&)> OnCaption;
     // A thumbnail's hint changed (the picture itself is the composite and repaints on its own).
     std::function<void(std::uint8_t channelIndex, const std::string& hint)> OnThumbnailHint;
@@ -79,6 +83,10 @@ private:
     bool reportScan(const TScanReport& report);
     bool processGoesFile(const std::string& path, TGoesFileResult& result);
     float Gamma() const;
+    // The colour table the setting gives the channel, if any and if it can be read; a table
+    // that cannot is said in the log once.
+    std::optional<TColourTable> ColourTableFor(std::uint8_t channel);
+    void LogOnce(const std::string& line);
 
     // The next file, read and decoded in a worker while the one in hand is finished; used
     // only for that very file, only while it is unchanged and decoded as it would be now.
@@ -101,6 +109,7 @@ private:
     TComposites& composites_;
     const TExtBitmap& mask_;
     std::string decodeFailure_;  // why the last DecodeGoesFile failed
+    std::set<std::string> logged_;  // the lines LogOnce said
     TStrikeJournal journal_;
     // Last, so that it is waited for before anything it could still use goes.
     std::future<TReadAhead> readAhead_;

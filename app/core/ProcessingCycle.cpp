@@ -1,4 +1,6 @@
 #include "app/core/ProcessingCycle.h"
+
+#include "app/core/ColourTables.h"
 #include "base/Files.h"
 
 #include <sys/stat.h>
@@ -81,7 +83,8 @@ void TProcessingCycle::SetGoesFileHandler(TGoesFileHandler* handler)
     goesHandler_ = handler;
     if (handler) {
         handler->OnImageSaved = [this](std::uint8_t channel, const std::string& saved) {
-            RememberSaved(channel, saved);
+            // A restart reads the remembered image back as grey values: never a colour one.
+            if (!IsColourImageName(saved)) RememberSaved(channel, saved);
             if (OnImageSaved) OnImageSaved(channel, saved);
         };
         handler->BeingWritten = [this](const std::string& path) {

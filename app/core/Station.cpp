@@ -24,6 +24,9 @@ TStation::TStation(TProcessingOptions& options, std::unique_ptr<IAnimationNotifi
     }
     LineStore.Mapping = &Mapping;
     Product.PrepareMask = [this] { loadMask(); };
+    Product.OnLogLine = [this](const std::string& line) {
+        if (OnLogLine) OnLogLine(line);
+    };
     Product.Notifier = Notifier.get();
     Product.DrawBoundaries = [this](TExtBitmap& composite) {
         if (LineStore.Count() == 0) {

@@ -1,5 +1,7 @@
 #include "app/core/StationWatch.h"
 
+#include "app/core/ColourTables.h"
+
 #include <QJsonDocument>
 
 #include <cerrno>
@@ -85,7 +87,8 @@ void TStationWatch::ImageSaved(std::uint8_t channel, const std::string& saved)
 {
     if (!ChannelExists(channel) || !WebPageOn()) return;
     const std::string latest = cycle_.Options().SavePath() + "latest/";
-    latestProblem_.Report(log_, "Latest images in " + latest, PlaceLatestImage(latest, ChannelCatalogue[channel].ChannelTag, saved));
+    const std::string tag = std::string(ChannelCatalogue[channel].ChannelTag) + (IsColourImageName(saved) ? ColourImageSuffix : "");
+    latestProblem_.Report(log_, "Latest images in " + latest, PlaceLatestImage(latest, tag, saved));
     saved_.emplace_back(channel, saved);
 }
 
@@ -106,20 +109,23 @@ void TStationWatch::FileHandled(const std::string& entry, TFileOutcome outcome, 
     if (outcome == TFileOutcome::Processed && !saved_.empty() && WebPageOn()) {
         const std::string directory = cycle_.Options().SavePath();
         // One entry per scan, in the first format of LatestImageExtensions saved: JPEG, the
-        // lighter to show, before PNG.
+        // lighter to show, before PNG; a colour image before its grey one.
         std::string shown, ext;
-        for (const std::string_view e : LatestImageExtensions)
-            for (const auto& [c, name] : saved_)
-                if (shown.empty() && name.size() > e.size() && name.compare(name.size() - e.size(), e.size(), e) == 0) {
-                    shown = name;
-                    ext = e;
-                }
+        for (const bool colour : {true, false})
+            for (const std::string_view e : LatestImageExtensions)
+                for (const auto& [c, name] : saved_)
+                    if (shown.empty() && IsColourImageName(name) == colour && name.size() > e.size() &&
+                        name.compare(name.size() - e.size(), e.size(), e) == 0) {
+                        shown = name;
+                        ext = e;
+                    }
         // An image kept beside the archived file (long names) is outside the page's reach:
         // its fixed name in latest/ stands in.
         const std::size_t shownChannel = saved_.back().first;
         const std::string file = shown.rfind(directory, 0) == 0
                                      ? shown.substr(directory.size())
-                                     : "latest/" + std::string(ChannelCatalogue[shownChannel].ChannelTag) + ext;
+                                     : "latest/" + std::string(ChannelCatalogue[shownChannel].ChannelTag) +
+                                           (IsColourImageName(shown) ? ColourImageSuffix : "") + ext;
         const std::string sector = SectorLabel(result.Sector);
         if (!shown.empty()) Index(directory).Add(shownChannel, file, result.SlotTime, sector.substr(0, sector.find(' ')));
         WritePage();

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "app/core/ColourTables.h"
 #include "base/PartialFile.h"
 #include "settings/ProgramPaths.h"
 
@@ -286,7 +287,8 @@ std::string WebPageHtml(const QJsonObject& index, const QJsonObject& status, TDa
             continue;
         }
         const QJsonObject newest = images.last().toObject();
-        const std::string latest = "latest/" + tag + Extension(S(newest["file"]));
+        const std::string latest =
+            "latest/" + tag + (IsColourImageName(S(newest["file"])) ? ColourImageSuffix : "") + Extension(S(newest["file"]));
         const std::string iso = S(newest["time"]);
         h += "<a href=\"" + HtmlEscaped(UrlPath(latest)) + "\"><img src=\"" + HtmlEscaped(UrlPath(latest)) + "\" alt=\""
              + HtmlEscaped(S(newest["file"])) + "\"></a>\n<p class=\"meta\"><time datetime=\"" + HtmlEscaped(iso) + "\">"

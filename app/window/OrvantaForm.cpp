@@ -30,6 +30,7 @@
 #include <utility>
 
 #include "Version.h"
+#include "app/core/ColourTables.h"
 #include "app/core/Utils.h"
 #include "netcdf/SectorCode.h"
 #include "settings/ProgramPaths.h"
@@ -456,16 +457,41 @@ void TFormRadaDedOVI::BuildSetupPage()
     // The retention days and the free-space limit: short numbers in one row, each label on
     // its left, so the page keeps its height.
     auto* numbers = new QHBoxLayout;
+    int editHeight = 0;
     numbers->setSpacing(0);
     for (const TSettingInfo& s : ProgramSettings) {
         if (s.Kind != TSettingKind::Number) continue;
         TvrnLabeledEdit* edit = AddEdit(s);
         edit->setToolTip(Q(s.Hint));
         edit->setFixedWidth(48);
+        editHeight = edit->sizeHint().height();
         edit->SetLabelLeft(true);
         numbers->addSpacing(edit->EditLabel()->sizeHint().width() + TvrnLabeledEdit::LabelSpacing);
         numbers->addWidget(edit);
         numbers->addSpacing(16);
+    }
+    // The colour table at the end of the row: the tables found to choose from, or any name or
+    // path typed.
+    for (const TSettingInfo& s : ProgramSettings) {
+        if (s.Kind != TSettingKind::Text) continue;
+        auto* combo = new TvrnComboBox(TabSheetSetup);
+        combo->setObjectName(Q(s.ControlName));
+        combo->SetNamedAs(Q(s.ValueName));
+        combo->addItem(QString());
+        for (const std::string& name : ColourTableNames()) combo->addItem(Q(name));
+        combo->setEditText(Q(s.DefaultText));
+        combo->setToolTip(Q(s.Hint));
+        // It takes the room the row has left, and asks for no more: the page keeps its width.
+        combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+        combo->setMinimumContentsLength(4);
+        if (editHeight > 0) combo->setMaximumHeight(editHeight);
+        auto* label = new QLabel(Q(s.Caption), TabSheetSetup);
+        label->setBuddy(combo);
+        numbers->addWidget(label);
+        numbers->addSpacing(TvrnLabeledEdit::LabelSpacing);
+        numbers->addWidget(combo, 1);
+        combo->Loaded();
+        options_.Add(combo);
     }
     numbers->addStretch(1);
     page->addLayout(numbers);
@@ -474,7 +500,8 @@ void TFormRadaDedOVI::BuildSetupPage()
     int programSlot = 0, saveSlot = 0;
     for (const TSettingInfo& s : ProgramSettings) {
         if (s.Kind != TSettingKind::Option) continue;
-        const bool isSave = s.ValueName.rfind("SaveAs", 0) == 0 || s.ValueName == "ShortImageNames";
+        const bool isSave =
+            s.ValueName.rfind("SaveAs", 0) == 0 || s.ValueName == "ShortImageNames" || s.ValueName == "ImageStamp";
         QGroupBox* group = isSave ? save : program;
         int& slot = isSave ? saveSlot : programSlot;
         auto* box = new TvrnCheckBox(group);
@@ -528,6 +555,13 @@ bool TFormRadaDedOVI::ImageThumbClick(QObject* sender)
     viewer_->setWindowTitle(Images[static_cast<std::size_t>(channel)]->toolTip());
     viewer_->SourceImage = &composite;
     viewer_->ChannelIndex = ThumbnailUnderMouse;
+    viewer_->ColourTable.clear();
+    const std::string tableName = channel == 0 ? std::string()
+                                               : ColourTableForBand(options_.PathText("ColourTable"),
+                                                                    ChannelCatalogue[static_cast<std::size_t>(channel)].ChannelDigit);
+    TColourTable table;
+    if (!tableName.empty() && LoadColourTable(ColourTablePath(tableName), table).empty())
+        for (const TColor c : table.GreyPalette()) viewer_->ColourTable.append(qRgb(c & 0xFF, c >> 8 & 0xFF, c >> 16 & 0xFF));
     viewer_->show();
     viewer_->raise();
     viewer_->activateWindow();

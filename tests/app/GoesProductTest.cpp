@@ -26,6 +26,7 @@
 #include "base/Contained.h"
 #include "geotiff/GeoTiffFile.h"
 #include "imaging/JPEG_IO.h"
+#include "imaging/PNG_IO.h"
 #include "support/TempXdg.h"
 
 namespace fs = std::filesystem;
@@ -570,6 +571,81 @@ TEST_F(ProductTest, GeoTiffHoldsTheCleanCompositeAndTheJpegStaysAsItWas)
                              "\"BAND\":\"4\"", "\"WAVELENGTH\":\"10.7 \xC2\xB5m\"", "\"SECTOR\":\"northern hemisphere\"",
                              "grey 177..238: T = 418 - grey", "Geostationary Satellite (Sweep Y)"})
         EXPECT_NE(info.find(item), std::string::npos) << item << "\n" << info;
+}
+
+// Beside each grey infrared image its colour one, in the table's colours, with the lines kept
+// grey; the channel's saved image (read back after a restart) stays the grey one.
+TEST_F(ProductTest, ColourImageBesideTheGreyOneWithTheLinesKeptGrey)
+{
+    options.SetTicked("MaskImage", false);
+    options.SetTicked("SaveAsPNG", true);
+    options.SetTicked("Boundaries", true);
+    options.SetPathText("ColourTable", "enhanced-ir");
+    product.DrawBoundaries = [](TExtBitmap& k) { std::fill_n(k.ScanLine(290), k.Width(), std::uint8_t{160}); };
+    std::vector<std::string> told;
+    product.OnImageSaved = [&](std::uint8_t, const std::string& name) { told.push_back(name); };
+    const std::string base = images + "2013/05/30/201305301200-g10-ir";
+    ASSERT_TRUE(product.ProcessGoesFile(DropScan("goes15.2013.150.120000.4.nc"), result)) << result.FailureReason;
+    EXPECT_EQ(result.SavedFileName, base + ".jpg");
+    EXPECT_EQ(told, (std::vector<std::string>{base + ".png", base + ".jpg", base + "-col.png", base + "-col.jpg"}));
+    EXPECT_EQ(MTime(base + "-col.jpg"), Noon20130530);
+
+    TColourTable table;
+    ASSERT_EQ(LoadColourTable(ColourTablePath("enhanced-ir"), table), "");
+    const std::array<TColor, 256> palette = table.GreyPalette();
+    TExtBitmap colour;
+    ASSERT_TRUE(LoadPNGGraphic(&colour, base + "-col.png", true, false));
+    ASSERT_EQ(colour.PixelFormat(), TPixelFormat::pf24bit);
+    const TExtBitmap& k = composites.Images[3];
+    const auto rgb = [&](int x, int y) {
+        const std::uint8_t* p = colour.ScanLine(y) + x * 3;
+        return static_cast<TColor>(p[2] | p[1] << 8 | p[0] << 16);
+    };
+    EXPECT_EQ(rgb(255, 268), palette[k.ScanLine(268)[255]]);  // the scan
+    EXPECT_EQ(rgb(2000, 100), palette[240]);                   // the background
+    EXPECT_EQ(rgb(260, 290), 0xA0A0A0u);                       // the line, as in the grey image
+
+    // Without the setting the colour images go, as any format no longer saved.
+    options.SetPathText("ColourTable", "");
+    ASSERT_TRUE(product.ProcessGoesFile(DropScan("goes15.2013.150.120000.4.nc"), result));
+    EXPECT_FALSE(fs::exists(base + "-col.jpg"));
+    EXPECT_FALSE(fs::exists(base + "-col.png"));
+}
+
+// A table that cannot be used costs the colour images only, said once in the log with the
+// file and the line.
+TEST_F(ProductTest, ABrokenColourTableIsLoggedOnceAndTheGreyImagesGoOn)
+{
+    const std::string cpt = tmp.Root() + "/mine.cpt";
+    std::ofstream(cpt) << "# mine\n200 0/0/0 250 255/255/255\n250 0/0/0 240 9/9/9\n";
+    options.SetPathText("ColourTable", cpt);
+    std::vector<std::string> log;
+    product.OnLogLine = [&](const std::string& line) { log.push_back(line); };
+    const std::string base = images + "2013/05/30/201305301200-g10-ir";
+    ASSERT_TRUE(product.ProcessGoesFile(DropScan("goes15.2013.150.120000.4.nc"), result));
+    ASSERT_TRUE(product.ProcessGoesFile(DropScan("goes15.2013.150.123000.4.nc"), result));
+    EXPECT_TRUE(fs::exists(base + ".jpg"));
+    EXPECT_FALSE(fs::exists(base + "-col.jpg"));
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0], "Colour table " + cpt + ": line 3: the range must run from a lower to a higher temperature above 0 K; "
+                      "grey images only");
+}
+
+// The legend goes on the saved pictures only: the composite (and the GeoTIFF made from it)
+// keeps its data under where the legend lies.
+TEST_F(ProductTest, TheLegendStampIsOnTheSavedImageNotOnTheComposite)
+{
+    options.SetTicked("MaskImage", false);
+    options.SetTicked("SaveAsPNG", true);
+    options.SetTicked("ImageStamp", true);
+    ASSERT_TRUE(product.ProcessGoesFile(DropScan("goes15.2013.150.120000.4.nc"), result)) << result.FailureReason;
+    const TExtBitmap& k = composites.Images[3];
+    const int bottom = k.Height() - 1;
+    EXPECT_EQ(k.ScanLine(bottom)[5], 240);
+    TExtBitmap saved;
+    ASSERT_TRUE(LoadPNGGraphic(&saved, images + "2013/05/30/201305301200-g10-ir.png", false, false));
+    EXPECT_EQ(saved.ScanLine(bottom)[5], 0);        // the legend's black band
+    EXPECT_EQ(saved.ScanLine(100)[5], 240);         // above it, the picture
 }
 
 // A GeoTIFF that cannot be written is a failure like any image: the incoming file stays for

@@ -2,6 +2,9 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QLayout>
+#include <QLineEdit>
 #include <QEventLoop>
 #include <QGroupBox>
 #include <QTextBlock>
@@ -88,6 +91,22 @@ TEST_F(MainWindowTest, PagesAndControls)
     EXPECT_TRUE(f->findChild<TvrnCheckBox*>("CheckBoxGammaVisual")->isChecked());
     EXPECT_TRUE(f->findChild<TvrnCheckBox*>("CheckBoxFullDiskOnly")->isHidden());
     EXPECT_EQ(f->findChildren<QGroupBox*>().size(), 2);
+
+    auto* colour = f->findChild<TvrnComboBox*>("ComboBoxColourTable");
+    ASSERT_NE(colour, nullptr);
+    EXPECT_EQ(colour->currentText(), "");
+    EXPECT_GE(colour->findText("enhanced-ir"), 1);
+    EXPECT_FALSE(f->findChild<TvrnCheckBox*>("CheckBoxImageStamp")->isChecked());
+    // Further settings keep the page's size: every control still lies wholly inside it.
+    f->PageControlMain->setCurrentWidget(f->TabSheetSetup);
+    QApplication::processEvents();
+    EXPECT_LE(f->TabSheetSetup->layout()->minimumSize().height(), f->TabSheetSetup->height());
+    for (QWidget* w : f->TabSheetSetup->findChildren<QWidget*>()) {
+        if (!w->isVisible() || !(qobject_cast<QAbstractButton*>(w) || qobject_cast<QComboBox*>(w) || qobject_cast<QLineEdit*>(w)))
+            continue;
+        const QRect r(w->mapTo(f->TabSheetSetup, QPoint(0, 0)), w->size());
+        EXPECT_TRUE(f->TabSheetSetup->rect().contains(r)) << w->objectName().toStdString();
+    }
 }
 
 TEST_F(MainWindowTest, GeoSwitchShowsTheDiagsPage)

@@ -20,7 +20,8 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 
 for f in bin/orvanta bin/orvanta-synth share/applications/orvanta.desktop \
          share/icons/hicolor/64x64/apps/orvanta.png lib/systemd/user/orvanta.service \
-         share/man/man1/orvanta.1 share/man/man1/orvanta-synth.1; do
+         share/man/man1/orvanta.1 share/man/man1/orvanta-synth.1 share/orvanta/colour/enhanced-ir.cpt \
+         share/orvanta/colour/rainbow.cpt share/orvanta/colour/water-vapour.cpt; do
   [ -e "$prefix/$f" ] || fail "not installed: $f"
 done
 [ -d "$prefix/share/orvanta" ] || fail "no data directory"
@@ -66,6 +67,14 @@ scan="$(ls "$tmp/scans"/goes15.*)"
 "$prefix/bin/orvanta" --headless "$scan" > "$tmp/single.out" || fail "installed orvanta did not process $scan"
 grep -q "Processed  2019-06-21 18:00 .*band 1" "$tmp/single.out" || fail "no Processed line"
 [ -n "$(find "$tmp/img" -name '*.jpg')" ] || fail "no image saved"
+
+# A colour table the operator put into the installed data directory is found from the
+# program's own location.
+cp "$prefix/share/orvanta/colour/enhanced-ir.cpt" "$prefix/share/orvanta/colour/mine.cpt"
+echo '"ColourTable"="mine"' >> "$XDG_CONFIG_HOME/Quillon/registry.reg"
+"$prefix/bin/orvanta-synth" --out "$tmp/ir" --bands 4 --scale 0.1 --start 2019-06-21T18:00 --quiet || fail "orvanta-synth"
+"$prefix/bin/orvanta" --headless "$(ls "$tmp/ir"/goes15.*)" > "$tmp/ir.out" || fail "installed orvanta did not process band 4"
+[ -n "$(find "$tmp/img" -name '*-ir-col.jpg')" ] || fail "no colour image with an installed table: $(cat "$tmp/ir.out")"
 
 "$prefix/bin/orvanta" --status > "$tmp/status.out" && fail "--status answers 0 with no station running"
 grep -q "not running" "$tmp/status.out" || fail "--status without a station: $(cat "$tmp/status.out")"

@@ -23,6 +23,8 @@ TEST(ProgramSettings, DefaultsOfTheSetupPage)
     EXPECT_FALSE(o.Ticked("SaveAsNetCDF"));
     EXPECT_FALSE(o.Ticked("SaveAsPNG"));
     EXPECT_FALSE(o.Ticked("FullDiskOnly"));
+    EXPECT_FALSE(o.Ticked("ImageStamp"));
+    EXPECT_EQ(o.PathText("ColourTable"), "");
     EXPECT_FALSE(o.Ticked("NoSuchThing"));
     EXPECT_EQ(o.PathText("NoSuchThing"), "");
     // Nothing but a real directory is ever taken for one.
@@ -39,7 +41,10 @@ TEST(ProgramSettings, RegistryOptionsFollowTheFile)
     ASSERT_TRUE(reg.WriteString(ProgramKey(), "SourcePath", "/srv/in"));
     ASSERT_TRUE(reg.WriteInteger(ProgramKey(), "SaveAsPNG", 7));
     ASSERT_TRUE(reg.WriteString(ProgramKey(), "MaskImage", "0"));  // wrong type: default stays
+    ASSERT_TRUE(reg.WriteString(ProgramKey(), "ColourTable", "enhanced-ir"));
     TRegistryOptions o;
+    EXPECT_EQ(o.PathText("ColourTable"), "enhanced-ir");  // a name, not a directory: no '/'
+
     EXPECT_EQ(o.SourcePath(), "/srv/in/");
     EXPECT_TRUE(o.Ticked("SaveAsPNG"));
     EXPECT_TRUE(o.Ticked("MaskImage"));

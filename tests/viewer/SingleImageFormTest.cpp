@@ -252,4 +252,18 @@ TEST(BitmapView, SharesThePixelMemory)
     EXPECT_EQ(qGray(view.pixel(3, 1)), 7);
 }
 
+// The key C shows an infrared composite in the station's colour table, and again in grey.
+TEST(FormSingleImage, KeyCSwitchesGreyAndColour)
+{
+    TOpenViewer v;
+    v.form.ColourTable = QList<QRgb>(256, qRgb(255, 0, 0));
+    v.form.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&v.form));
+    QTest::keyClick(&v.form, Qt::Key_C);
+    EXPECT_TRUE(v.form.ShowsColour());
+    EXPECT_EQ(v.form.Image()->grab().toImage().pixel(3, 3), qRgb(255, 0, 0));
+    QTest::keyClick(&v.form, Qt::Key_C);
+    EXPECT_EQ(v.form.Image()->grab().toImage().pixel(3, 3), qRgb(16, 16, 16));
+}
+
 }  // namespace

@@ -1,0 +1,66 @@
+#pragma once
+// Colour tables for the infrared bands: plain text a person can edit, in the layout of GMT's
+// .cpt files, each line a temperature range (K) and the colours at its two ends:
+//     243   190/190/190   330   0/0/0        (or "243 190 190 190 330 0 0 0")
+// '#' starts a comment; "B", "F" and "N" lines give the colour below the first range, above
+// the last one and of a value that is no number. A grey value becomes a temperature exactly
+// as the viewer's readout reads it, so a table paints what the readout says.
+
+#include <array>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "imaging/BMPExtImage.h"
+#include "imaging/Canvas.h"
+
+class TColourTable {
+public:
+    struct TRange {
+        double FromKelvin, ToKelvin;
+        TColor From, To;
+    };
+    std::string Name;  // the file's stem, as the setting names it
+    std::vector<TRange> Ranges;  // ascending, not overlapping
+    TColor Below = 0, Above = 0, NotANumber = 0;
+
+    // Linear between a range's end colours; a gap between ranges takes the nearer end.
+    TColor ColourOf(double kelvin) const;
+    // The colour of each grey value (count) of an infrared image.
+    std::array<TColor, 256> GreyPalette() const;
+    double ColdestKelvin() const { return Ranges.front().FromKelvin; }
+    double WarmestKelvin() const { return Ranges.back().ToKelvin; }
+};
+
+// The table in text; empty when it parses, else "line N: why" for the first line refused.
+std::string ParseColourTable(std::string_view text, TColourTable& table);
+
+// The file's table; empty when read, else "<path>: line N: why" or "<path>: why".
+std::string LoadColourTable(const std::string& path, TColourTable& table);
+
+inline constexpr const char* ColourTableExtension = ".cpt";
+
+// Where tables are looked for, in order: <data directory>colour/ of an installed program,
+// then the source tree's share/colour/ (a program run from its build tree). Each ends in '/'.
+std::vector<std::string> ColourTableDirectories();
+// The names (stems) of the tables found there, sorted, without repeats.
+std::vector<std::string> ColourTableNames();
+// The file a setting's value names: an absolute path as it is, else <name>.cpt in the first
+// directory that has it, else the name in the first directory (for the log line to name).
+std::string ColourTablePath(const std::string& setting);
+
+// The table for a band from the setting: one name for every infrared band, or a list by band
+// ("4=enhanced-ir,3=water-vapour"; a band not listed gets none). Empty: no table.
+std::string ColourTableForBand(std::string_view setting, std::string_view bandDigit);
+
+// The colour image of an 8-bit infrared composite: each grey value in the table's colour,
+// except where linesFrom differs from the composite (the drawn lines), which keeps its grey.
+// linesFrom: the composite as it was before the lines were drawn, or null.
+TExtBitmap ColouredImage(const TExtBitmap& composite, const std::array<TColor, 256>& palette,
+                         const TExtBitmap* beforeLines);
+
+// The colour image's name beside a grey image's: "<name>-col.jpg" beside "<name>.jpg".
+inline constexpr const char* ColourImageSuffix = "-col";
+std::string ColourImageName(const std::string& greyImageName);
+// Whether a file name is a colour image's (a saved image that holds no grey values).
+bool IsColourImageName(std::string_view name);
