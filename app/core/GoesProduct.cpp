@@ -151,6 +151,7 @@ std::optional<TGoesProduct::TReadAhead> TGoesProduct::takeReadAhead(const std::s
 {
     if (!readAhead_.valid())
         return std::nullopt;
+    WaitPumping(readAhead_);
     TReadAhead ahead = readAhead_.get();
     if (ahead.Path != path || ahead.Content.Data.empty())
         return std::nullopt;
@@ -328,7 +329,8 @@ bool TGoesProduct::processGoesFile(const std::string& path, TGoesFileResult& res
     const bool aheadServes = ahead && received.ReadBefore && ahead->Job.Compressed == job.Compressed &&
                              ahead->Job.KeepContent == job.KeepContent && ahead->Job.Gamma == job.Gamma &&
                              ahead->Job.Channel == job.Channel;
-    TDecodedScan decoded = aheadServes ? std::move(ahead->Decoded) : DecodeScanContained(job, DecoderLimits);
+    TDecodedScan decoded = aheadServes ? std::move(ahead->Decoded)
+                                       : RunPumping([&] { return DecodeScanContained(job, DecoderLimits); });
     ahead.reset();
     startReadAhead(path);
 
@@ -457,11 +459,20 @@ bool TGoesProduct::processGoesFile(const std::string& path, TGoesFileResult& res
             const auto save = [&](const std::function<bool()>& write, const std::string& name) {
                 errno = 0;
                 bool saved = false;
-                try {
-                    saved = write();
-                } catch (const std::exception&) {
-                    saved = false;
-                }
+                // Encoded on another thread; its errno is brought back with the answer.
+                int writeErrno = 0;
+                saved = RunPumping([&] {
+                    errno = 0;
+                    bool ok = false;
+                    try {
+                        ok = write();
+                    } catch (const std::exception&) {
+                        ok = false;
+                    }
+                    writeErrno = errno;
+                    return ok;
+                });
+                errno = writeErrno;
                 if (saved) {
                     SetFileDateTime(name, imageTime);
                     result.SavedFileName = name;

@@ -9,6 +9,7 @@
 
 #include <QStringList>
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -296,6 +297,7 @@ void TFormRadaDedOVI::BuildKeyboard()
 
 TFormRadaDedOVI::~TFormRadaDedOVI()
 {
+    SetWaitPump({});
     if (shown_) SetSettingsReportReceiver({});
     // The cycle's "LastSaved" values and the placement are written here; the Setup page's
     // controls write theirs as Qt deletes them after this.
@@ -350,6 +352,10 @@ void TFormRadaDedOVI::FormCreate()
         if (Images[channel]) Images[channel]->setToolTip(QString::fromStdString(hint));
     };
     cycle_->SetGoesFileHandler(&product);
+    // While a file is decoded or its images encoded on another thread, the window answers
+    // its user: pages switch, thumbnails open. Stop and Close are safe there (the cycle and
+    // the close wait for the file in hand).
+    SetWaitPump([] { QCoreApplication::processEvents(); });
     for (std::size_t i = 0; i < ChannelCount; ++i) {
         if (!ChannelExists(i)) continue;
         // Many changes land on a composite while one file is placed; the thumbnail is
@@ -406,6 +412,7 @@ void TFormRadaDedOVI::BuildImagesPage()
             if (Images[i]) RefreshThumbnail(i);
     });
     auto* row = new QHBoxLayout(TabSheetImages);
+    std::vector<QWidget*> cells;
     // The columns share the page: at the design size that is the old 144-pixel pitch.
     row->setContentsMargins(10, 16, 10, 4);
     row->setSpacing(6);
@@ -452,7 +459,12 @@ void TFormRadaDedOVI::BuildImagesPage()
         cell->OnImageResized = [this] { thumbnailResize_.start(); };
         cell->Place();
         row->addWidget(cell, 1);
+        cells.push_back(cell);
     }
+    // All columns as wide as the widest needs, so the thumbnails share one size.
+    int widest = 0;
+    for (const QWidget* cell : cells) widest = std::max(widest, cell->minimumSizeHint().width());
+    for (QWidget* cell : cells) cell->setMinimumWidth(widest);
 }
 
 TvrnLabeledEdit* TFormRadaDedOVI::AddEdit(const TSettingInfo& s)
