@@ -210,8 +210,9 @@ TFormSingleImage::TFormSingleImage(QWidget* parent) : QMainWindow(parent)
     zoomLabel_->setToolTip("Ctrl+wheel or + and - zoom, 0 fits the window, 1 shows 1:1; drag to move");
     statusBar()->addPermanentWidget(zoomLabel_);
     for (const auto& [text, tip, act] : {std::tuple<const char*, const char*, std::function<void()>>{
-                                             "Fit", "The whole image in the window (0)", [this] { FitToWindow(); }},
-                                         {"1:1", "One image pixel per screen pixel (1)",
+                                             "Fit window", "The whole image in the window (0)",
+                                             [this] { FitToWindow(); }},
+                                         {"Actual size", "One image pixel per screen pixel, 1:1 (1)",
                                           [this] { SetZoom(1.0, ZoomAnchor()); }}}) {
         auto* button = new QToolButton(this);
         button->setText(text);

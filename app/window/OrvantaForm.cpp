@@ -216,6 +216,7 @@ TFormRadaDedOVI::TFormRadaDedOVI(TCommandLine commandLine, QWidget* parent)
     LabelNextCycle->setObjectName("LabelNextCycle");
     LabelNextCycle->setToolTip("Files waiting in the source path are taken at the next cycle; "
                                "a new file closed there brings it forward");
+    LabelNextCycle->setContentsMargins(0, 0, 6, 0);
     StatusBar->addPermanentWidget(LabelNextCycle);
     nextCycleTick_.setInterval(1000);
     connect(&nextCycleTick_, &QTimer::timeout, this, &TFormRadaDedOVI::ShowNextCycle);
@@ -429,7 +430,7 @@ void TFormRadaDedOVI::BuildImagesPage()
         // Reached with Tab and the arrow keys too; Enter opens the viewer.
         image->setFocusPolicy(Qt::StrongFocus);
         image->setStyleSheet(QStringLiteral("QLabel { background: rgb(%1,%1,%1) } "
-                                            "QLabel:focus { border: 2px solid palette(highlight) }")
+                                            "QLabel:focus { border: 3px solid palette(highlight) }")
                                  .arg(grey));
         image->setCursor(Qt::PointingHandCursor);
         image->setProperty("Tag", static_cast<int>(i));
