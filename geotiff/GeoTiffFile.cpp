@@ -3,29 +3,24 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <cpl_conv.h>
-#include <cpl_error.h>
-#include <cpl_string.h>
-#include <gdal.h>
-#include <ogr_srs_api.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
-#include <mutex>
 #include <vector>
 
+#include "geotiff/GdalLibrary.h"
 #include "imaging/BMPExtImage.h"
 
 namespace {
 
-void RegisterDrivers()
+// Only after Gdal() has said the library is there.
+const TGdal& Api()
 {
-    static std::once_flag once;
-    std::call_once(once, [] { GDALAllRegister(); });
+    std::string loaded;
+    return *Gdal(loaded);
 }
 
 // GDAL reports through a handler of the calling thread; while one of our calls runs, its
@@ -34,17 +29,17 @@ class TGdalErrors {
 public:
     TGdalErrors()
     {
-        CPLPushErrorHandler(CPLQuietErrorHandler);
-        CPLErrorReset();
+        Api().CPLPushErrorHandler(Api().CPLQuietErrorHandler);
+        Api().CPLErrorReset();
     }
-    ~TGdalErrors() { CPLPopErrorHandler(); }
+    ~TGdalErrors() { Api().CPLPopErrorHandler(); }
     TGdalErrors(const TGdalErrors&) = delete;
     TGdalErrors& operator=(const TGdalErrors&) = delete;
 
     // GDAL's last message, or the fallback when GDAL gave none.
     static std::string Message(const std::string& fallback)
     {
-        const char* text = CPLGetLastErrorMsg();
+        const char* text = Api().CPLGetLastErrorMsg();
         return text != nullptr && *text != '\0' ? std::string(text) : fallback;
     }
 };
@@ -53,15 +48,15 @@ struct TDatasetCloser {
     void operator()(void* dataset) const
     {
         if (dataset != nullptr)
-            GDALClose(dataset);
+            Api().GDALClose(dataset);
     }
 };
 using TDataset = std::unique_ptr<void, TDatasetCloser>;
 
 struct TStringList {
     char** List = nullptr;
-    ~TStringList() { CSLDestroy(List); }
-    void Set(const char* name, const std::string& value) { List = CSLSetNameValue(List, name, value.c_str()); }
+    ~TStringList() { Api().CSLDestroy(List); }
+    void Set(const char* name, const std::string& value) { List = Api().CSLSetNameValue(List, name, value.c_str()); }
 };
 
 // The picture as an in-memory dataset that reads the bitmap's own rows, with its projection,
@@ -70,10 +65,10 @@ std::string DescribeInMemory(const TGeoTiffContent& content, TDataset& dataset)
 {
     const TExtBitmap& image = *content.Image;
     const int width = image.Width(), height = image.Height();
-    GDALDriverH memory = GDALGetDriverByName("MEM");
+    GDALDriverH memory = Api().GDALGetDriverByName("MEM");
     if (memory == nullptr)
         return "GDAL has no MEM driver";
-    dataset.reset(GDALCreate(memory, "", width, height, 0, GDT_Byte, nullptr));
+    dataset.reset(Api().GDALCreate(memory, "", width, height, 0, GDT_Byte, nullptr));
     if (!dataset)
         return TGdalErrors::Message("cannot make the in-memory picture");
     const std::ptrdiff_t stride = height > 1 ? image.ScanLine(1) - image.ScanLine(0) : width;
@@ -82,36 +77,36 @@ std::string DescribeInMemory(const TGeoTiffContent& content, TDataset& dataset)
     char lineOffset[64];
     std::snprintf(lineOffset, sizeof lineOffset, "LINEOFFSET=%td", stride);
     const char* bandOptions[] = {pointer, "PIXELOFFSET=1", lineOffset, nullptr};
-    if (GDALAddBand(dataset.get(), GDT_Byte, const_cast<char**>(bandOptions)) != CE_None)
+    if (Api().GDALAddBand(dataset.get(), GDT_Byte, const_cast<char**>(bandOptions)) != CE_None)
         return TGdalErrors::Message("cannot make the in-memory band");
-    GDALRasterBandH band = GDALGetRasterBand(dataset.get(), 1);
-    GDALSetRasterColorInterpretation(band, GCI_GrayIndex);
+    GDALRasterBandH band = Api().GDALGetRasterBand(dataset.get(), 1);
+    Api().GDALSetRasterColorInterpretation(band, GCI_GrayIndex);
 
-    OGRSpatialReferenceH srs = OSRNewSpatialReference(nullptr);
-    const OGRErr imported = OSRImportFromProj4(srs, content.View.ProjString().c_str());
-    const bool placed = imported == OGRERR_NONE && GDALSetSpatialRef(dataset.get(), srs) == CE_None &&
-                        GDALSetGeoTransform(dataset.get(), const_cast<double*>(content.View.GeoTransform.data())) ==
+    OGRSpatialReferenceH srs = Api().OSRNewSpatialReference(nullptr);
+    const OGRErr imported = Api().OSRImportFromProj4(srs, content.View.ProjString().c_str());
+    const bool placed = imported == OGRERR_NONE && Api().GDALSetSpatialRef(dataset.get(), srs) == CE_None &&
+                        Api().GDALSetGeoTransform(dataset.get(), const_cast<double*>(content.View.GeoTransform.data())) ==
                             CE_None;
-    OSRDestroySpatialReference(srs);
+    Api().OSRDestroySpatialReference(srs);
     if (!placed)
         return TGdalErrors::Message("the projection is not understood");
 
     for (const auto& [name, value] : content.Metadata)
-        GDALSetMetadataItem(dataset.get(), name.c_str(), value.c_str(), nullptr);
+        Api().GDALSetMetadataItem(dataset.get(), name.c_str(), value.c_str(), nullptr);
 
     if (const std::vector<TDiscRun>* valid = content.Valid) {
         if (valid->size() != static_cast<std::size_t>(height))
             return "the mask does not fit the picture";
-        if (GDALCreateDatasetMaskBand(dataset.get(), GMF_PER_DATASET) != CE_None)
+        if (Api().GDALCreateDatasetMaskBand(dataset.get(), GMF_PER_DATASET) != CE_None)
             return TGdalErrors::Message("cannot make the mask");
-        GDALRasterBandH mask = GDALGetMaskBand(band);
+        GDALRasterBandH mask = Api().GDALGetMaskBand(band);
         std::vector<std::uint8_t> line(static_cast<std::size_t>(width));
         for (int y = 0; y < height; ++y) {
             const TDiscRun run = (*valid)[static_cast<std::size_t>(y)];
             const int first = std::clamp(run.First, 0, width), end = std::clamp(run.End, first, width);
             std::fill(line.begin(), line.end(), std::uint8_t{0});
             std::fill(line.begin() + first, line.begin() + end, std::uint8_t{255});
-            if (GDALRasterIO(mask, GF_Write, 0, y, width, 1, line.data(), width, 1, GDT_Byte, 0, 0) != CE_None)
+            if (Api().GDALRasterIO(mask, GF_Write, 0, y, width, 1, line.data(), width, 1, GDT_Byte, 0, 0) != CE_None)
                 return TGdalErrors::Message("cannot fill the mask");
         }
     }
@@ -127,13 +122,13 @@ constexpr int BlockSize = 512;
 std::string AddOverviews(const TDataset& dataset)
 {
     std::vector<int> factors;
-    for (int f = 2; GDALGetRasterXSize(dataset.get()) / (f / 2) > BlockSize ||
-                    GDALGetRasterYSize(dataset.get()) / (f / 2) > BlockSize;
+    for (int f = 2; Api().GDALGetRasterXSize(dataset.get()) / (f / 2) > BlockSize ||
+                    Api().GDALGetRasterYSize(dataset.get()) / (f / 2) > BlockSize;
          f *= 2)
         factors.push_back(f);
     if (factors.empty())
         return {};
-    if (GDALBuildOverviews(dataset.get(), "AVERAGE", static_cast<int>(factors.size()), factors.data(), 0, nullptr,
+    if (Api().GDALBuildOverviews(dataset.get(), "AVERAGE", static_cast<int>(factors.size()), factors.data(), 0, nullptr,
                            nullptr, nullptr) != CE_None)
         return TGdalErrors::Message("cannot make the overviews");
     return {};
@@ -157,14 +152,15 @@ std::string WriteGeoTiff(const std::string& path, const TGeoTiffContent& content
     if (content.Image == nullptr || content.Image->PixelFormat() != TPixelFormat::pf8bit ||
         content.Image->Width() <= 0 || content.Image->Height() <= 0)
         return "not an 8-bit picture";
-    RegisterDrivers();
+    if (std::string why; Gdal(why) == nullptr)
+        return why;
     TGdalErrors errors;
     TDataset source;
     if (std::string why = DescribeInMemory(content, source); !why.empty())
         return why;
     if (std::string why = AddOverviews(source); !why.empty())
         return why;
-    GDALDriverH cog = GDALGetDriverByName("COG");
+    GDALDriverH cog = Api().GDALGetDriverByName("COG");
     if (cog == nullptr)
         return "GDAL has no COG driver";
 
@@ -180,15 +176,15 @@ std::string WriteGeoTiff(const std::string& path, const TGeoTiffContent& content
     // DEFLATE at its fastest: on a full disk about a tenth larger than at the default level,
     // and about 0.1 s quicker, which a station pays for every image.
     options.Set("LEVEL", "1");
-    TDataset written(GDALCreateCopy(cog, temporary.c_str(), source.get(), FALSE, options.List, nullptr, nullptr));
+    TDataset written(Api().GDALCreateCopy(cog, temporary.c_str(), source.get(), FALSE, options.List, nullptr, nullptr));
     std::string failure;
     if (!written)
         failure = TGdalErrors::Message("GDAL gave no reason");
     else {
         // Closing writes what is still buffered; an error then is an error of the file.
-        CPLErrorReset();
+        Api().CPLErrorReset();
         written.reset();
-        if (CPLGetLastErrorType() == CE_Failure || CPLGetLastErrorType() == CE_Fatal)
+        if (Api().CPLGetLastErrorType() == CE_Failure || Api().CPLGetLastErrorType() == CE_Fatal)
             failure = TGdalErrors::Message("cannot close the file");
     }
     if (failure.empty() && !SyncFile(temporary))
@@ -203,16 +199,17 @@ std::string WriteGeoTiff(const std::string& path, const TGeoTiffContent& content
 
 bool ReadGeoTiffGrey(const std::string& path, TExtBitmap& image, std::string& why)
 {
-    RegisterDrivers();
+    if (Gdal(why) == nullptr)
+        return false;
     TGdalErrors errors;
     const char* const drivers[] = {"GTiff", nullptr};
-    TDataset file(GDALOpenEx(path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY, drivers, nullptr, nullptr));
+    TDataset file(Api().GDALOpenEx(path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY, drivers, nullptr, nullptr));
     if (!file) {
         why = TGdalErrors::Message("cannot be read");
         return false;
     }
-    const int width = GDALGetRasterXSize(file.get()), height = GDALGetRasterYSize(file.get());
-    if (GDALGetRasterCount(file.get()) != 1 || GDALGetRasterDataType(GDALGetRasterBand(file.get(), 1)) != GDT_Byte ||
+    const int width = Api().GDALGetRasterXSize(file.get()), height = Api().GDALGetRasterYSize(file.get());
+    if (Api().GDALGetRasterCount(file.get()) != 1 || Api().GDALGetRasterDataType(Api().GDALGetRasterBand(file.get(), 1)) != GDT_Byte ||
         image.PixelFormat() != TPixelFormat::pf8bit) {
         why = "not a one-band 8-bit image";
         return false;
@@ -224,7 +221,7 @@ bool ReadGeoTiffGrey(const std::string& path, TExtBitmap& image, std::string& wh
     }
     // Read beside the picture, so that a file that fails halfway leaves it as it was.
     std::vector<std::uint8_t> grey(static_cast<std::size_t>(width) * height);
-    if (GDALRasterIO(GDALGetRasterBand(file.get(), 1), GF_Read, 0, 0, width, height, grey.data(), width, height,
+    if (Api().GDALRasterIO(Api().GDALGetRasterBand(file.get(), 1), GF_Read, 0, 0, width, height, grey.data(), width, height,
                      GDT_Byte, 0, 0) != CE_None) {
         why = TGdalErrors::Message("cannot be read");
         return false;

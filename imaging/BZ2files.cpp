@@ -168,7 +168,7 @@ bool DecompressBZ2File(const std::string& fileName, unsigned workers)
 }
 
 std::optional<std::vector<char>> DecompressBZ2Bytes(std::span<const std::uint8_t> packed, unsigned workers,
-                                                    const TKeepBound& bound)
+                                                    const TKeepBound& bound, const TContentProgress& progress)
 {
     if (packed.size() < static_cast<std::size_t>(MinimumCompressedSize))
         return std::nullopt;
@@ -195,18 +195,24 @@ std::optional<std::vector<char>> DecompressBZ2Bytes(std::span<const std::uint8_t
                 return;
             decideBound();
         }
-        if (plain.size() < held)
+        if (plain.size() < held) {
             plain.insert(plain.end(), data, data + std::min<std::uint64_t>(n, held - plain.size()));
+            if (progress)
+                progress(std::span<const char>(plain.data(), plain.size()));
+        }
     };
     const auto finish = [&] {
         if (!bounded)
             decideBound();
         if (plain.size() > held)
             plain.resize(static_cast<std::size_t>(held));
-        return plain;
+        // Moved, not copied: the content stays where the progress said it was.
+        return std::move(plain);
     };
     if (workers > 1 && DecompressBZ2Parallel(packed, workers, append))
         return finish();
+    if (progress)
+        progress({});
     plain.clear();
     total = 0;
     held = MaxDecompressedSize;
@@ -218,7 +224,7 @@ std::optional<std::vector<char>> DecompressBZ2Bytes(std::span<const std::uint8_t
 }
 
 std::optional<std::vector<char>> DecompressBZ2FileToMemory(const std::string& fileName, bool write,
-                                                           const TKeepBound& bound)
+                                                           const TKeepBound& bound, const TContentProgress& progress)
 {
     struct stat info{};
     if (::stat(fileName.c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
@@ -234,13 +240,13 @@ std::optional<std::vector<char>> DecompressBZ2FileToMemory(const std::string& fi
         output.emplace(target);
     std::optional<std::vector<char>> plain;
     if (const TMappedFile packed(fileName); packed.valid()) {
-        plain = DecompressBZ2Bytes(packed.bytes(), BZ2DecompressionWorkers(), bound);
+        plain = DecompressBZ2Bytes(packed.bytes(), BZ2DecompressionWorkers(), bound, progress);
     } else {
         std::ifstream source(fileName, std::ios::binary);
         if (!source)
             throw EFOpenError("Cannot open file \"" + fileName + "\". " + std::strerror(errno));
         const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(source)), {});
-        plain = DecompressBZ2Bytes(bytes, BZ2DecompressionWorkers(), bound);
+        plain = DecompressBZ2Bytes(bytes, BZ2DecompressionWorkers(), bound, progress);
     }
     if (!plain)
         return std::nullopt;

@@ -33,18 +33,26 @@ bool DecompressBZ2File(const std::string& fileName, unsigned workers);
 using TKeepBound = std::function<std::uint64_t(std::span<const char> head)>;
 inline constexpr std::size_t BoundHeadBytes = 65536;
 
+// Told, in the decoding thread, the leading bytes of the content held so far each time more
+// are: they stay where they are and no longer change, so another thread may read them while
+// the rest is decoded. An empty span comes before the decoding starts over from the first
+// byte; the call must not return while anything still reads what was held.
+using TContentProgress = std::function<void(std::span<const char> held)>;
+
 // The whole content of a .bz2 file held in memory, decoded as DecompressBZ2File decodes a
 // file: the same errors, the same limit. nullopt where it would write nothing (fewer than 40
 // bytes); an empty content comes back empty. With a bound, at most what it allows is held.
 std::optional<std::vector<char>> DecompressBZ2Bytes(std::span<const std::uint8_t> packed, unsigned workers,
-                                                    const TKeepBound& bound = {});
+                                                    const TKeepBound& bound = {},
+                                                    const TContentProgress& progress = {});
 
 // DecompressBZ2File's work with the content kept in memory: the target is written (whole,
 // with the source's time) only when write asks for it, or left empty for an empty content
 // as DecompressBZ2File leaves it. nullopt where DecompressBZ2File writes nothing; the same
 // errors, the same limit.
 std::optional<std::vector<char>> DecompressBZ2FileToMemory(const std::string& fileName, bool write,
-                                                           const TKeepBound& bound = {});
+                                                           const TKeepBound& bound = {},
+                                                           const TContentProgress& progress = {});
 
 // DecompressBZ2FileToMemory(fileName, false, bound) done in a worker process: a decoder that
 // crashes, hangs or runs out of memory raises EBZDecompressionError saying so, and the

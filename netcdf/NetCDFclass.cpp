@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <fstream>
+#include <functional>
 #include <limits>
 #include <vector>
 
@@ -123,34 +124,67 @@ std::optional<std::uint64_t> ClassicVariableEnd(const std::string& fileName, con
     return ClassicVariableEnd(std::span<const unsigned char>(bytes), variable);
 }
 
-std::optional<std::uint64_t> ClassicVariableEnd(std::span<const unsigned char> bytes, const char* variable)
+namespace {
+
+// Where each variable of a classic header lies, handed to onVariable in file order with its
+// first and one-past-last byte (the latter the largest number for one beyond any file) and
+// whether it is a record variable (one record counted); the walk stops when onVariable
+// returns false. False for a header that cannot be walked.
+bool WalkClassicExtents(std::span<const unsigned char> bytes,
+                        const std::function<bool(const TClassicVariable&, std::uint64_t end, bool record)>& onVariable)
 {
     bytes = bytes.first(std::min(bytes.size(), HeaderBytesRead));
     std::vector<std::uint64_t> dimensions;
-    std::optional<std::uint64_t> result;
     bool damaged = false;
     const bool walked = WalkClassicHeader(bytes, dimensions, [&](const TClassicVariable& v) {
         if (v.DimensionIds.size() > 1024) return damaged = true, false;
         std::uint64_t values = 1;
-        bool overflow = false;
+        bool overflow = false, record = false;
         for (std::size_t d = 0; d < v.DimensionIds.size(); ++d) {
             const std::uint64_t id = v.DimensionIds[d];
             if (id >= dimensions.size()) return damaged = true, false;
             // A record dimension (length 0) counts one record.
+            record = record || (dimensions[id] == 0 && d == 0);
             const std::uint64_t length = dimensions[id] == 0 && d == 0 ? 1 : dimensions[id];
             if (length != 0 && values > (std::uint64_t{1} << 62) / length) overflow = true;
             values *= length;
         }
-        if (v.Name != variable) return true;
         const std::uint64_t size = ClassicTypeSize(v.Type);
-        if (size == 0 || overflow || values > (std::uint64_t{1} << 62) / size) {
-            result = std::numeric_limits<std::uint64_t>::max();
-        } else {
-            const std::uint64_t end = v.Begin + values * size;
-            result = end < v.Begin ? std::numeric_limits<std::uint64_t>::max() : end;
-        }
+        std::uint64_t end = std::numeric_limits<std::uint64_t>::max();
+        if (size != 0 && !overflow && values <= (std::uint64_t{1} << 62) / size && v.Begin + values * size >= v.Begin)
+            end = v.Begin + values * size;
+        return onVariable(v, end, record);
+    });
+    return walked && !damaged;
+}
+
+} // namespace
+
+std::optional<std::uint64_t> ClassicVariableEnd(std::span<const unsigned char> bytes, const char* variable)
+{
+    std::optional<std::uint64_t> result;
+    const bool walked = WalkClassicExtents(bytes, [&](const TClassicVariable& v, std::uint64_t end, bool) {
+        if (v.Name != variable) return true;
+        result = end;
         return false;
     });
-    if (!walked || damaged) return std::nullopt;
+    if (!walked) return std::nullopt;
     return result;
+}
+
+std::optional<TClassicExtent> ClassicTrailingVariable(std::span<const unsigned char> head, const char* variable)
+{
+    std::optional<TClassicExtent> found;
+    std::uint64_t othersEnd = 0;
+    bool plain = true;
+    const bool walked = WalkClassicExtents(head, [&](const TClassicVariable& v, std::uint64_t end, bool record) {
+        plain = plain && !record && end != std::numeric_limits<std::uint64_t>::max();
+        if (v.Name == variable && !found)
+            found = TClassicExtent{v.Begin, end};
+        else
+            othersEnd = std::max(othersEnd, end);
+        return plain;
+    });
+    if (!walked || !plain || !found || othersEnd > found->Begin || found->End <= found->Begin) return std::nullopt;
+    return found;
 }

@@ -56,3 +56,12 @@ private:
 // held, so a reader checks this against the file's length first.
 std::optional<std::uint64_t> ClassicVariableEnd(const std::string& fileName, const char* variable);
 std::optional<std::uint64_t> ClassicVariableEnd(std::span<const unsigned char> content, const char* variable);
+
+// The first and one-past-last byte of a variable's values.
+struct TClassicExtent {
+    std::uint64_t Begin = 0, End = 0;
+};
+// Where `variable` lies in a classic file whose head is given, when it comes after every other
+// variable and none is a record variable: then all but its values is in place once the bytes
+// up to its Begin are, and its values are the file's last bytes. nullopt otherwise.
+std::optional<TClassicExtent> ClassicTrailingVariable(std::span<const unsigned char> head, const char* variable);

@@ -9,9 +9,11 @@
 #include <charconv>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "imaging/BMPExtImage.h"
+#include "netcdf/ClassicHeader.h"
 #include "netcdf/RadianceToModeAlookup.h"
 #include "netcdf/VisibleLookup.h"
 
@@ -101,20 +103,17 @@ bool TNetCdfGoes15::ReadHeader()
 
 bool TNetCdfGoes15::ReadData(std::span<float> buffer) { return readSamples(buffer) == NC_NOERR; }
 
-int TNetCdfGoes15::readSamples(std::span<float> buffer)
+int TNetCdfGoes15::dataVariable(int& var, int& ndims)
 {
-    int var = 0;
     if (NcId == 0)
         return NC_EBADID;
     if (const int status = nc_inq_varid(NcId, "data", &var); status != NC_NOERR)
         return status;
     DataVarId = var;
-    const std::size_t count = sampleCount();
-    if (count == 0 || buffer.size() < count)
+    if (sampleCount() == 0)
         return NC_EINVALCOORDS;
     // The variable must be the header's grid, (yc, xc) or (time = 1, yc, xc), so that the
     // library writes exactly Width x Height values.
-    int ndims = 0;
     if (nc_inq_varndims(NcId, var, &ndims) != NC_NOERR || ndims < 2 || ndims > 3)
         return NC_EVARSIZE;
     std::array<int, 3> dims{};
@@ -126,6 +125,16 @@ int TNetCdfGoes15::readSamples(std::span<float> buffer)
             return NC_EVARSIZE;
     if ((ndims == 3 && len[0] != 1) || len[ndims - 2] != Height || len[ndims - 1] != Width)
         return NC_EVARSIZE;
+    return NC_NOERR;
+}
+
+int TNetCdfGoes15::readSamples(std::span<float> buffer)
+{
+    int var = 0, ndims = 0;
+    if (NcId != 0 && buffer.size() < sampleCount())
+        return NC_EINVALCOORDS;
+    if (const int status = dataVariable(var, ndims); status != NC_NOERR)
+        return status;
     return nc_get_var_float(NcId, var, buffer.data());
 }
 
@@ -181,13 +190,69 @@ bool TNetCdfGoes15::MakeBitmap(TExtBitmap* bitmap, float gamma)
         bitmap->Fill(0);
     } else if (Band == 1) {
         const TVisibleLookup visible(gamma);
-        for (int y = 0; y < height; ++y)
-            visible.convert(buffer.subspan(static_cast<std::size_t>(y) * width, width), bitmap->ScanLine(y));
-    } else if (!ModeATable(Band).empty()) {
-        for (int y = 0; y < height; ++y)
-            RadiancesToModeA(Band, buffer.subspan(static_cast<std::size_t>(y) * width, width), bitmap->ScanLine(y));
+        calibrateRows(*bitmap, buffer, 0, &visible);
+    } else {
+        calibrateRows(*bitmap, buffer, 0, nullptr);
     }
-    // Any other band keeps the rows as they are.
+    bitmap->Changed();
+    return true;
+}
+
+void TNetCdfGoes15::calibrateRows(TExtBitmap& bitmap, std::span<const float> rows, int first,
+                                  const TVisibleLookup* visible) const
+{
+    const std::size_t width = Width;
+    const int count = static_cast<int>(rows.size() / width);
+    for (int y = 0; y < count; ++y) {
+        const std::span<const float> row = rows.subspan(static_cast<std::size_t>(y) * width, width);
+        if (visible != nullptr)
+            visible->convert(row, bitmap.ScanLine(first + y));
+        else if (!ModeATable(Band).empty())
+            RadiancesToModeA(Band, row, bitmap.ScanLine(first + y));
+        // Any other band keeps the rows as they are.
+    }
+}
+
+bool TNetCdfGoes15::MakeBitmapAsArriving(TExtBitmap* bitmap, float gamma,
+                                         const std::function<bool(std::uint64_t end)>& arrived)
+{
+    if (bitmap == nullptr || bitmap->PixelFormat() != TPixelFormat::pf8bit || Memory.empty() || !gridIsSane() ||
+        sampleCount() == 0 || (Band != 1 && ModeATable(Band).empty()))
+        return false;
+    const auto extent = ClassicTrailingVariable(
+        std::span<const unsigned char>(reinterpret_cast<const unsigned char*>(Memory.data()), Memory.size()), "data");
+    int var = 0, ndims = 0;
+    nc_type type = NC_NAT;
+    if (!extent || extent->End > contentLength() || dataVariable(var, ndims) != NC_NOERR ||
+        nc_inq_vartype(NcId, var, &type) != NC_NOERR)
+        return false;
+    const std::uint64_t valueSize = ClassicTypeSize(static_cast<std::uint64_t>(type));
+    const std::size_t width = Width, height = Height;
+    if (valueSize == 0 || extent->End - extent->Begin != sampleCount() * valueSize)
+        return false;
+    sampleProblem_.clear();
+    bitmap->MakeGreyPalette();
+    bitmap->SetWidth(static_cast<int>(width));
+    bitmap->SetHeight(static_cast<int>(height));
+    std::optional<TVisibleLookup> visible;
+    if (Band == 1)
+        visible.emplace(gamma);
+    // About a decoded bzip2 block's worth of a full disk's rows at a time.
+    constexpr std::size_t RowsAtOnce = 32;
+    std::vector<float> rows(RowsAtOnce * width);
+    for (std::size_t y = 0; y < height; y += RowsAtOnce) {
+        const std::size_t count = std::min(RowsAtOnce, height - y);
+        if (!arrived(extent->Begin + (y + count) * width * valueSize))
+            return false;
+        const std::array<std::size_t, 3> start{0, y, 0}, size{1, count, width};
+        const std::size_t skip = ndims == 3 ? 0 : 1;
+        const int status = nc_get_vara_float(NcId, var, start.data() + skip, size.data() + skip, rows.data());
+        // A range error still delivers every sample, as for the whole grid.
+        if (status != NC_NOERR && status != NC_ERANGE)
+            return false;
+        calibrateRows(*bitmap, std::span<const float>(rows.data(), count * width), static_cast<int>(y),
+                      visible ? &*visible : nullptr);
+    }
     bitmap->Changed();
     return true;
 }

@@ -3,6 +3,7 @@
 // calibration of its samples into an 8-bit grey image.
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 
@@ -16,6 +17,8 @@ class TExtBitmap;
 // the visible band holds about 60 million samples).
 inline constexpr std::uint64_t kMaxScanSamples = 100'000'000;
 
+class TVisibleLookup;
+
 class TNetCdfGoes15 : public TNetCdf {
 public:
     // Reads the navigation scalars and the grid size and decides the sector. False when
@@ -27,6 +30,12 @@ public:
     bool ReadData(std::span<float> buffer);
     // Fills an 8-bit image with the calibrated grey values of the scan.
     bool MakeBitmap(TExtBitmap* bitmap, float gamma);
+    // MakeBitmap on a content still arriving (opened from memory at its full length): rows
+    // are read and calibrated once arrived(end) says the content's first `end` bytes are in
+    // place. False, with bitmap unspecified, wherever this cannot vouch for exactly what
+    // MakeBitmap would make of the whole content (bytes that never arrive, samples that are
+    // not the file's last bytes, a read that fails): MakeBitmap on the whole content decides.
+    bool MakeBitmapAsArriving(TExtBitmap* bitmap, float gamma, const std::function<bool(std::uint64_t end)>& arrived);
 
     std::int32_t GetElementResolution() const { return ElementResolution; }
     std::int32_t GetLineResolution() const { return LineResolution; }
@@ -41,6 +50,10 @@ private:
     // ReadData with the library's status: NC_ERANGE means every sample was delivered but
     // some did not fit single precision.
     int readSamples(std::span<float> buffer);
+    // The "data" variable, checked to be exactly the header's grid; its dimension count.
+    int dataVariable(int& var, int& dimensions);
+    // Calibrates rows [first, first + rows.size() / Width) into bitmap.
+    void calibrateRows(TExtBitmap& bitmap, std::span<const float> rows, int first, const TVisibleLookup* visible) const;
     // Whether the file is long enough for the grid its header declares; checked before the
     // samples' memory is taken, so a small file cannot claim gigabytes.
     bool fileHoldsGrid() const;

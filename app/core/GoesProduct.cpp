@@ -329,8 +329,21 @@ bool TGoesProduct::processGoesFile(const std::string& path, TGoesFileResult& res
     const bool aheadServes = ahead && received.ReadBefore && ahead->Job.Compressed == job.Compressed &&
                              ahead->Job.KeepContent == job.KeepContent && ahead->Job.Gamma == job.Gamma &&
                              ahead->Job.Channel == job.Channel;
-    TDecodedScan decoded = aheadServes ? std::move(ahead->Decoded)
-                                       : RunPumping([&] { return DecodeScanContained(job, DecoderLimits); });
+    // The first file's mask is decoded here while the worker decodes its scan, instead of
+    // after it; the window answers its user meanwhile.
+    const auto prepareMask = [this] {
+        if (options_.Ticked("MaskImage") && PrepareMask)
+            PrepareMask();
+    };
+    TDecodedScan decoded;
+    if (aheadServes) {
+        decoded = std::move(ahead->Decoded);
+    } else {
+        auto pending = std::async(std::launch::async, [&] { return DecodeScanContained(job, DecoderLimits); });
+        prepareMask();
+        WaitPumping(pending);
+        decoded = pending.get();
+    }
     ahead.reset();
     startReadAhead(path);
 

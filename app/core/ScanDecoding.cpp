@@ -4,9 +4,13 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <new>
 #include <optional>
+#include <thread>
+#include <utility>
 
 #include "app/core/ChannelCatalogue.h"
 #include "imaging/BZ2Parallel.h"
@@ -66,15 +70,120 @@ std::span<const std::uint8_t> Unsigned(std::span<const char> bytes)
     return {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()};
 }
 
+// The scan read while its content is still being decompressed: rows are calibrated as their
+// bytes arrive, on a thread of their own, so that little is left to do once the last block
+// is decoded. Only what it can vouch for is used: anything it cannot read this way (another
+// format, samples that are not the file's last bytes, a content that ends up another length
+// than its header declares, a decoding that starts over) is read whole afterwards, as before.
+class TArrivingScan {
+public:
+    explicit TArrivingScan(const TScanJob& job)
+        : job_(job), reading_([this] { read(); })
+    {
+    }
+    ~TArrivingScan() { end(); }
+    TArrivingScan(const TArrivingScan&) = delete;
+    TArrivingScan& operator=(const TArrivingScan&) = delete;
+
+    // From the decompression: see TContentProgress.
+    void held(std::span<const char> held)
+    {
+        std::unique_lock guard(lock_);
+        if (held.empty()) {
+            abandoned_ = true;
+            changed_.notify_all();
+            changed_.wait(guard, [this] { return finished_; });
+            return;
+        }
+        held_ = held;
+        changed_.notify_all();
+    }
+
+    // No more bytes will come; returns once the reading has stopped.
+    void end()
+    {
+        {
+            std::lock_guard guard(lock_);
+            ended_ = true;
+        }
+        changed_.notify_all();
+        if (reading_.joinable())
+            reading_.join();
+    }
+
+    // The reader and image of the content, when they are what reading it whole would give.
+    std::pair<TNetCdfGoes15*, TExtBitmap*> ready(std::span<const char> content)
+    {
+        end();
+        if (!read_ || abandoned_ || content.data() != held_.data() || content.size() != length_)
+            return {nullptr, nullptr};
+        return {&reader_, &image_};
+    }
+
+private:
+    // Waits until the first `end` bytes are held; false when they never will be.
+    bool arrived(std::uint64_t end)
+    {
+        std::unique_lock guard(lock_);
+        changed_.wait(guard, [&] { return abandoned_ || ended_ || held_.size() >= end; });
+        return !abandoned_ && held_.size() >= end;
+    }
+
+    void read()
+    {
+        try {
+            readArriving();
+        } catch (const std::exception&) {
+            // Out of memory, most likely: the whole reading afterwards says so.
+            read_ = false;
+        }
+        std::lock_guard guard(lock_);
+        finished_ = true;
+        changed_.notify_all();
+    }
+
+    void readArriving()
+    {
+        if (job_.Compressed && arrived(BoundHeadBytes)) {
+            std::span<const char> head;
+            {
+                std::lock_guard guard(lock_);
+                head = held_;
+            }
+            const auto extent = ClassicTrailingVariable(
+                std::span<const unsigned char>(reinterpret_cast<const unsigned char*>(head.data()), head.size()), "data");
+            if (extent && arrived(extent->Begin) && reader_.OpenMemory(job_.Path, {head.data(), extent->End}) &&
+                reader_.ReadHeader()) {
+                length_ = extent->End;
+                read_ = reader_.MakeBitmapAsArriving(&image_, job_.Gamma,
+                                                     [this](std::uint64_t end) { return arrived(end); });
+            }
+        }
+    }
+
+    const TScanJob& job_;
+    std::mutex lock_;
+    std::condition_variable changed_;
+    std::span<const char> held_;
+    bool abandoned_ = false, ended_ = false, finished_ = false;
+    TNetCdfGoes15 reader_;
+    TExtBitmap image_;
+    std::uint64_t length_ = 0;
+    bool read_ = false;
+    std::thread reading_;  // last: started once everything it uses is made
+};
+
 // The decompressed content, or nothing with the reason written to shared.
-std::optional<std::vector<char>> Decompress(const TScanJob& job, TShared& shared)
+std::optional<std::vector<char>> Decompress(const TScanJob& job, TShared& shared, TArrivingScan& arriving)
 {
     try {
         // Only as much as the netCDF header declares is held: a file that expands to more
         // costs no memory, only the time to count it against the limit.
+        const TContentProgress progress = [&arriving](std::span<const char> held) { arriving.held(held); };
         std::optional<std::vector<char>> plain =
-            job.Bytes.empty() ? DecompressBZ2FileToMemory(job.ReadPath, false, NetCdfKeepBound)
-                              : DecompressBZ2Bytes(Unsigned(job.Bytes), BZ2DecompressionWorkers(), NetCdfKeepBound);
+            job.Bytes.empty()
+                ? DecompressBZ2FileToMemory(job.ReadPath, false, NetCdfKeepBound, progress)
+                : DecompressBZ2Bytes(Unsigned(job.Bytes), BZ2DecompressionWorkers(), NetCdfKeepBound, progress);
         if (!plain || plain->empty()) {
             shared.EmptyContent = plain.has_value();
             shared.Damaged = true;
@@ -94,7 +203,8 @@ std::optional<std::vector<char>> Decompress(const TScanJob& job, TShared& shared
     return std::nullopt;
 }
 
-void Decode(const TScanJob& job, std::span<const char> content, TShared& shared, TSharedArena& arena)
+void Decode(const TScanJob& job, std::span<const char> content, TShared& shared, TSharedArena& arena,
+            TArrivingScan& arriving)
 {
     TDateTime imageTime = 0;
     shared.Channel = job.Channel;
@@ -103,19 +213,24 @@ void Decode(const TScanJob& job, std::span<const char> content, TShared& shared,
         return;
     }
     std::string failure;
-    TExtBitmap image;
-    TNetCdfGoes15 reader;
-    // A file that cannot be read still yields its (empty) image; why is kept for the log.
-    const std::string& name = content.empty() && !job.ReadPath.empty() ? job.ReadPath : job.Path;
-    if (!reader.OpenMemory(name, content))
-        failure = reader.openProblem().empty() ? "not a netCDF file" : reader.openProblem();
-    else if (!reader.ReadHeader())
-        failure = "no usable grid of samples";
-    reader.MakeBitmap(&image, job.Gamma);
-    // A scan whose samples cannot all be read would draw a black or streaked block over a
-    // good picture.
-    if (failure.empty())
-        failure = reader.SampleProblem();
+    TExtBitmap wholeImage;
+    TNetCdfGoes15 wholeReader;
+    auto [ready, readyImage] = arriving.ready(content);
+    TNetCdfGoes15& reader = ready != nullptr ? *ready : wholeReader;
+    const TExtBitmap& image = readyImage != nullptr ? *readyImage : wholeImage;
+    if (ready == nullptr) {
+        // A file that cannot be read still yields its (empty) image; why is kept for the log.
+        const std::string& name = content.empty() && !job.ReadPath.empty() ? job.ReadPath : job.Path;
+        if (!reader.OpenMemory(name, content))
+            failure = reader.openProblem().empty() ? "not a netCDF file" : reader.openProblem();
+        else if (!reader.ReadHeader())
+            failure = "no usable grid of samples";
+        reader.MakeBitmap(&wholeImage, job.Gamma);
+        // A scan whose samples cannot all be read would draw a black or streaked block over a
+        // good picture.
+        if (failure.empty())
+            failure = reader.SampleProblem();
+    }
     // A scan is never drawn into another band's composite: without a band in its name it
     // must carry its own.
     if (shared.Channel == UnknownChannel) {
@@ -157,7 +272,8 @@ std::string DetailsLine(TDateTime imageTime, std::uint8_t sector, std::uint8_t c
            std::string(ChannelCatalogue[channelIndex].ChannelDigit) + details;
 }
 
-TDecodedScan DecodeScanContained(const TScanJob& job, const TContainmentLimits& limits)
+TDecodedScan DecodeScanContained(const TScanJob& job, const TContainmentLimits& limits,
+                                 const std::function<void()>& meanwhile)
 {
     TSharedArena arena(sizeof(TShared) + static_cast<std::size_t>(kMaxScanSamples) +
                        (job.KeepContent ? static_cast<std::size_t>(MaxDecompressedSize) : 0) + 4096);
@@ -165,8 +281,10 @@ TDecodedScan DecodeScanContained(const TScanJob& job, const TContainmentLimits& 
     const TContainedOutcome outcome = RunContained([&] {
         std::vector<char> plain;
         std::span<const char> content = job.Bytes;
+        TArrivingScan arriving(job);
         if (job.Compressed) {
-            std::optional<std::vector<char>> decompressed = Decompress(job, *shared);
+            std::optional<std::vector<char>> decompressed = Decompress(job, *shared, arriving);
+            arriving.end();
             if (!decompressed)
                 return;
             plain = std::move(*decompressed);
@@ -179,8 +297,8 @@ TDecodedScan DecodeScanContained(const TScanJob& job, const TContainmentLimits& 
             }
         }
         shared->Decompressed = true;
-        Decode(job, content, *shared, arena);
-    }, limits);
+        Decode(job, content, *shared, arena, arriving);
+    }, limits, meanwhile);
 
     TDecodedScan decoded;
     decoded.Channel = job.Channel;

@@ -5,6 +5,9 @@
 #include <netcdf.h>
 
 #include <cmath>
+#include <cstring>
+#include <fstream>
+#include <iterator>
 #include <tuple>
 #include <vector>
 
@@ -65,18 +68,22 @@ TEST(NetCdfGoes15, AFileThatIsNotNetCdfDoesNotOpen)
 
 // netCDF-4?, data type, (time, yc, xc)?
 using LayoutCase = std::tuple<bool, nc_type, bool>;
-class FileLayouts : public ::testing::TestWithParam<LayoutCase> {};
+class FileLayouts : public ::testing::TestWithParam<LayoutCase> {
+protected:
+    ScanFile LayoutFile(std::size_t width, std::size_t height) const
+    {
+        ScanFile file;
+        std::tie(file.netcdf4, file.dataType, file.withTime) = GetParam();
+        file.width = width;
+        file.height = height;
+        return file;
+    }
+};
 
 TEST_P(FileLayouts, HeaderAndDataAreRead)
 {
-    const auto [nc4, type, withTime] = GetParam();
     TempDir dir;
-    ScanFile file;
-    file.netcdf4 = nc4;
-    file.dataType = type;
-    file.withTime = withTime;
-    file.width = 5;
-    file.height = 3;
+    ScanFile file = LayoutFile(5, 3);
     ASSERT_NO_FATAL_FAILURE(writeScanFile(dir / "scan.nc", file));
 
     TNetCdfGoes15 nc;
@@ -96,6 +103,44 @@ TEST_P(FileLayouts, HeaderAndDataAreRead)
     EXPECT_GT(nc.DataVarId, 0);
     for (int i = 0; i < 15; ++i)
         EXPECT_EQ(buffer[i], static_cast<float>(i));
+}
+
+// Rows read and calibrated as the content arrives must give the image read whole, across
+// several batches of rows; where the bytes stop coming, or the file is not a classic one whose
+// samples come last, nothing is vouched for.
+TEST_P(FileLayouts, RowsReadAsTheyArriveGiveTheWholeImage)
+{
+    TempDir dir;
+    ScanFile file = LayoutFile(7, 75);
+    for (std::size_t i = 0; i < file.width * file.height; ++i)
+        file.data.push_back(static_cast<double>(i % 100));
+    for (const double band : {1.0, 4.0}) {
+        file.scalars["bands"] = band;
+        ASSERT_NO_FATAL_FAILURE(writeScanFile(dir / "scan.nc", file));
+        std::ifstream in(dir / "scan.nc", std::ios::binary);
+        const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), {});
+        TNetCdfGoes15 whole, arriving, cut;
+        TExtBitmap wholeImage, arrivingImage, cutImage;
+        ASSERT_TRUE(whole.OpenMemory("scan.nc", bytes) && whole.ReadHeader());
+        ASSERT_TRUE(whole.MakeBitmap(&wholeImage, 1.8f));
+        ASSERT_TRUE(arriving.OpenMemory("scan.nc", bytes) && arriving.ReadHeader());
+        std::uint64_t asked = 0;
+        const bool read = arriving.MakeBitmapAsArriving(&arrivingImage, 1.8f, [&](std::uint64_t end) {
+            EXPECT_GT(end, asked);
+            asked = end;
+            return end <= bytes.size();
+        });
+        ASSERT_EQ(read, !file.netcdf4) << band;
+        if (read) {
+            // Up to the last sample, which may be followed by padding.
+            EXPECT_LE(bytes.size() - asked, 3u);
+            ASSERT_EQ(arrivingImage.Height(), wholeImage.Height());
+            for (int y = 0; y < wholeImage.Height(); ++y)
+                ASSERT_EQ(std::memcmp(arrivingImage.ScanLine(y), wholeImage.ScanLine(y), file.width), 0) << y;
+        }
+        ASSERT_TRUE(cut.OpenMemory("scan.nc", bytes) && cut.ReadHeader());
+        EXPECT_FALSE(cut.MakeBitmapAsArriving(&cutImage, 1.8f, [&](std::uint64_t end) { return end < bytes.size() / 2; }));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
