@@ -12,10 +12,13 @@
 #include <QShortcut>
 #include <QStatusBar>
 #include <QTimer>
+#include <QToolButton>
 #include <QWheelEvent>
 
 #include <algorithm>
 #include <cmath>
+#include <tuple>
+#include <utility>
 
 #include "imaging/BMPExtImage.h"
 #include "viewer/BitmapView.h"
@@ -58,6 +61,7 @@ protected:
             return;
         }
         dragging_ = true;
+        form_.SetDragging(true);
         dragFrom_ = e->globalPosition().toPoint();
         scrollFrom_ = {form_.ScrollBox()->horizontalScrollBar()->value(), form_.ScrollBox()->verticalScrollBar()->value()};
         setCursor(Qt::ClosedHandCursor);
@@ -67,16 +71,20 @@ protected:
         if (dragging_) {
             form_.ScrollTo(scrollFrom_ - (e->globalPosition().toPoint() - dragFrom_));
         }
-        // The composite's own pixel: the view's pixels are composite pixels times the zoom.
-        const QPointF pos = e->position();
-        const double zoom = form_.Zoom();
-        form_.ImageMouseMove(static_cast<int>(std::floor(pos.x() / zoom)), static_cast<int>(std::floor(pos.y() / zoom)));
+        const QPoint global = e->globalPosition().toPoint();
+        form_.MouseAt(&global);
+    }
+    void leaveEvent(QEvent* e) override
+    {
+        form_.MouseAt(nullptr);
+        QWidget::leaveEvent(e);
     }
     void mouseReleaseEvent(QMouseEvent* e) override
     {
         if (e->button() == Qt::LeftButton && dragging_) {
             dragging_ = false;
             setCursor(Qt::CrossCursor);
+            form_.SetDragging(false);
             return;
         }
         QWidget::mouseReleaseEvent(e);
@@ -111,8 +119,10 @@ QString ZoomText(double zoom)
 
 }  // namespace
 QString SingleImageStatusText(int width, int height, int x, int y, float longitude, float latitude,
-                              std::uint8_t value, int channelIndex)
+                              std::uint8_t value, int channelIndex, bool onDisc, int background)
 {
+    if (!onDisc)
+        return QString::asprintf("%d x %d image,  X: %d,  Y: %d,   off the disc", width, height, x, y);
     QString text = QString::asprintf("%d x %d image,  X: %d,  Y: %d,   lon: %.1f\u00B0  lat: %.1f\u00B0", width,
                                      height, x, y, static_cast<double>(longitude), static_cast<double>(latitude));
     switch (channelIndex) {
@@ -123,6 +133,11 @@ QString SingleImageStatusText(int width, int height, int x, int y, float longitu
     case 2:
     case 3:
     case 5: {
+        // The background count would read as a plausible cloud top.
+        if (value == background) {
+            text += QStringLiteral(",  no data");
+            break;
+        }
         const float kelvin = CountToKelvin(value);
         const float celsius = kelvin - 273.15f;
         text += QString::asprintf(",  T: %.1f\u00B0K (%.1f\u00B0C)", static_cast<double>(kelvin),
@@ -153,6 +168,16 @@ TFormSingleImage::TFormSingleImage(QWidget* parent) : QMainWindow(parent)
     QAction* terrivo = popupMenuImage_->addAction("Terrivo process ... ");
     terrivo->setObjectName("PopupTerrivoprocess");
     connect(terrivo, &QAction::triggered, this, [this] { PopupTerrivoprocessClick(); });
+    // The zoom, with the keys that do the same shown beside each item.
+    popupMenuImage_->addSeparator();
+    const std::pair<const char*, std::function<void()>> zooms[] = {
+        {"Zoom in\t+", [this] { ZoomIn(); }},
+        {"Zoom out\t-", [this] { ZoomOut(); }},
+        {"Fit to window\t0", [this] { FitToWindow(); }},
+        {"Actual size (1:1)\t1", [this] { SetZoom(1.0, ZoomAnchor()); }},
+    };
+    for (const auto& [text, act] : zooms)
+        connect(popupMenuImage_->addAction(text), &QAction::triggered, this, act);
     popupMenuImage_->addSeparator()->setObjectName("N1");
     QAction* quit = popupMenuImage_->addAction("Quit");
     quit->setObjectName("PopupQuit");
@@ -161,6 +186,9 @@ TFormSingleImage::TFormSingleImage(QWidget* parent) : QMainWindow(parent)
     // Scrolling by the user ends the centring of the first showing.
     for (QScrollBar* bar : {scrollBox_->horizontalScrollBar(), scrollBox_->verticalScrollBar()})
         connect(bar, &QAbstractSlider::actionTriggered, this, [this] { centring_ = false; });
+    // Scrolling moves another pixel under the mouse.
+    for (QScrollBar* bar : {scrollBox_->horizontalScrollBar(), scrollBox_->verticalScrollBar()})
+        connect(bar, &QAbstractSlider::valueChanged, this, [this] { UpdateReadout(); });
     // Escape closes too (keyPressEvent); Ctrl+W is what other viewers close with.
     connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_W), this), &QShortcut::activated, this, &QWidget::close);
 
@@ -176,6 +204,19 @@ TFormSingleImage::TFormSingleImage(QWidget* parent) : QMainWindow(parent)
     zoomLabel_->setObjectName("LabelZoom");
     zoomLabel_->setToolTip("Ctrl+wheel or + and - zoom, 0 fits the window, 1 shows 1:1; drag to move");
     statusBar()->addPermanentWidget(zoomLabel_);
+    for (const auto& [text, tip, act] : {std::tuple<const char*, const char*, std::function<void()>>{
+                                             "Fit window", "The whole image in the window (0)",
+                                             [this] { FitToWindow(); }},
+                                         {"Actual size", "One image pixel per screen pixel, 1:1 (1)",
+                                          [this] { SetZoom(1.0, ZoomAnchor()); }}}) {
+        auto* button = new QToolButton(this);
+        button->setText(text);
+        button->setToolTip(tip);
+        button->setAutoRaise(true);
+        button->setFocusPolicy(Qt::NoFocus);
+        connect(button, &QToolButton::clicked, this, act);
+        statusBar()->addPermanentWidget(button);
+    }
     setWindowState(Qt::WindowMaximized);
 }
 
@@ -193,18 +234,81 @@ void TFormSingleImage::setVisible(bool visible)
 void TFormSingleImage::FormShow()
 {
     pictureSource_ = SourceImage;
+    renewPending_ = false;
+    TakePicture();
+    // A zoom to fit chosen before fits this showing too, once the window has its size.
+    if (fitting_)
+        QTimer::singleShot(0, this, [this] {
+            if (fitting_)
+                FitToWindow();
+        });
+}
+
+void TFormSingleImage::TakePicture()
+{
     if (!SourceImage) {
         picture_ = QImage();
         reduced_ = QImage();
         image_->resize(0, 0);
+        UpdateReadout();
         return;
     }
-    // The view keeps the picture as it was when opened; the readout follows the live image.
+    // A copy: the composite changes while a file is placed, and the view and its readout
+    // keep the picture they show until the image is complete and the user is not dragging.
     picture_ = BitmapView(*SourceImage).copy();
     greys_ = picture_.colorTable();
     ApplyColours();
     SizeImageToZoom();
     image_->update();
+    UpdateReadout();
+}
+
+void TFormSingleImage::RenewPicture(const QString& title)
+{
+    if (!isVisible()) {
+        setWindowTitle(title);
+        return;
+    }
+    if (dragging_) {
+        renewPending_ = true;
+        pendingTitle_ = title;
+        return;
+    }
+    setWindowTitle(title);
+    TakePicture();
+}
+
+void TFormSingleImage::SetDragging(bool dragging)
+{
+    dragging_ = dragging;
+    if (!dragging && renewPending_) {
+        renewPending_ = false;
+        RenewPicture(pendingTitle_);
+    }
+}
+
+void TFormSingleImage::MouseAt(const QPoint* global)
+{
+    mouseInside_ = global != nullptr;
+    if (global)
+        mouseGlobal_ = *global;
+    UpdateReadout();
+}
+
+void TFormSingleImage::UpdateReadout()
+{
+    if (mouseInside_ && !picture_.isNull()) {
+        // The composite's own pixel: the view's pixels are composite pixels times the zoom.
+        const QPointF at = image_->mapFromGlobal(QPointF(mouseGlobal_));
+        if (image_->rect().contains(at.toPoint())) {
+            ImageMouseMove(static_cast<int>(std::floor(at.x() / zoom_)), static_cast<int>(std::floor(at.y() / zoom_)));
+            return;
+        }
+    }
+    if (Notice.isEmpty())
+        statusBar()->clearMessage();
+    else
+        statusBar()->showMessage(Notice);
 }
 
 void TFormSingleImage::ApplyColours()
@@ -227,6 +331,12 @@ void TFormSingleImage::SizeImageToZoom()
 
 void TFormSingleImage::SetZoom(double zoom, QPointF anchor)
 {
+    fitting_ = false;
+    ApplyZoom(zoom, anchor);
+}
+
+void TFormSingleImage::ApplyZoom(double zoom, QPointF anchor)
+{
     zoom = std::clamp(zoom, MinZoom, MaxZoom);
     if (zoom == zoom_)
         return;
@@ -242,6 +352,7 @@ void TFormSingleImage::SetZoom(double zoom, QPointF anchor)
     h->setValue(static_cast<int>(std::lround(at.x() * zoom_ - anchor.x())));
     v->setValue(static_cast<int>(std::lround(at.y() * zoom_ - anchor.y())));
     image_->update();
+    UpdateReadout();
 }
 
 QPointF TFormSingleImage::ZoomAnchor() const
@@ -276,7 +387,8 @@ void TFormSingleImage::FitToWindow()
     const QSize room = scrollBox_->maximumViewportSize();
     const double zoom = std::min(static_cast<double>(room.width()) / picture_.width(),
                                  static_cast<double>(room.height()) / picture_.height());
-    SetZoom(zoom, QRectF(scrollBox_->viewport()->rect()).center());
+    ApplyZoom(zoom, QRectF(scrollBox_->viewport()->rect()).center());
+    fitting_ = true;
 }
 
 bool TFormSingleImage::eventFilter(QObject* watched, QEvent* event)
@@ -304,6 +416,11 @@ void TFormSingleImage::resizeEvent(QResizeEvent* e)
 
 void TFormSingleImage::FormResize()
 {
+    if (fitting_)
+        QTimer::singleShot(0, this, [this] {
+            if (fitting_)
+                FitToWindow();
+        });
     // A maximised window may get its final size from the window manager only after its first
     // resize; until the user scrolls, every resize of that first showing centres again.
     if (Centred && !centring_)
@@ -358,12 +475,12 @@ QString TFormSingleImage::StatusText() const
 
 void TFormSingleImage::ImageMouseMove(int x, int y)
 {
-    if (!SourceImage || x < 0 || y < 0 || x >= SourceImage->Width() || y >= SourceImage->Height())
+    // The numbers are those of the picture shown, never of a newer image not shown yet.
+    if (picture_.isNull() || x < 0 || y < 0 || x >= picture_.width() || y >= picture_.height())
         return;
     float lon = 0.0f, lat = 0.0f;
-    if (PixelToGeo)
-        PixelToGeo(x, y, lon, lat);
-    const std::uint8_t v = SourceImage->PixelFormat() == TPixelFormat::pf8bit ? SourceImage->ScanLine(y)[x] : 0;
-    statusBar()->showMessage(
-        SingleImageStatusText(SourceImage->Width(), SourceImage->Height(), x, y, lon, lat, v, ChannelIndex));
+    const bool onDisc = !PixelToGeo || PixelToGeo(x, y, lon, lat);
+    const std::uint8_t v = picture_.format() == QImage::Format_Indexed8 ? picture_.constScanLine(y)[x] : 0;
+    statusBar()->showMessage(SingleImageStatusText(picture_.width(), picture_.height(), x, y, lon, lat, v,
+                                                   ChannelIndex, onDisc, Background));
 }

@@ -22,9 +22,11 @@ class QStatusBar;
 class TExtBitmap;
 
 // The readout for one pixel: position, longitude/latitude, and the raw value (visible
-// channel) or the brightness temperature the count stands for (infrared channels).
+// channel) or the brightness temperature the count stands for (infrared channels). Off the
+// Earth's disc there is neither a place nor a value; an infrared pixel still at the
+// composite's background value (`background`, -1 for none) was never filled.
 QString SingleImageStatusText(int width, int height, int x, int y, float longitude, float latitude,
-                              std::uint8_t value, int channelIndex);
+                              std::uint8_t value, int channelIndex, bool onDisc = true, int background = -1);
 
 
 class TFormSingleImage : public QMainWindow {
@@ -45,6 +47,11 @@ public:
     // in; empty for none. The key C switches the view between them and grey.
     QList<QRgb> ColourTable;
     bool ShowsColour() const { return showColour_; }
+    // The composite's value where nothing was placed yet; -1 for none.
+    int Background = -1;
+    // Shown in the status bar while the mouse is not over the picture (e.g. that no image
+    // has come yet); empty for none.
+    QString Notice;
 
     QString StatusText() const;
     QScrollArea* ScrollBox() const { return scrollBox_; }
@@ -52,6 +59,13 @@ public:
     QMenu* PopupMenuImage() const { return popupMenuImage_; }
 
     void ImageMouseMove(int x, int y);
+    // The composite shown has a new image: the picture and the title follow it, keeping the
+    // zoom and the position. While the picture is dragged it waits for the drop, so nothing
+    // changes under the user's hand.
+    void RenewPicture(const QString& title);
+    // The mouse over the picture, in global coordinates; nullopt when it left.
+    void MouseAt(const QPoint* global);
+    void SetDragging(bool dragging);
     void PopupTerrivoprocessClick() {}
     void PopupQuitClick() { close(); }
 
@@ -62,8 +76,9 @@ public:
     // One step (a factor of two) in or out, about the mouse when it is over the view.
     void ZoomIn();
     void ZoomOut();
-    // The whole composite in the window.
+    // The whole composite in the window; later showings fit again until another zoom is chosen.
     void FitToWindow();
+    bool Fitting() const { return fitting_; }
     // Moves the view (dragging does); like scrolling by hand, it ends the first centring.
     void ScrollTo(QPoint position);
 
@@ -81,7 +96,11 @@ private:
     void FormResize();
     void SizeImageToZoom();
     void ApplyColours();
+    void TakePicture();
     QPointF ZoomAnchor() const;
+    void ApplyZoom(double zoom, QPointF anchor);
+    // The readout for the pixel now under the mouse, or the notice when it is not over one.
+    void UpdateReadout();
 
     QScrollArea* scrollBox_ = nullptr;
     QWidget* image_ = nullptr;
@@ -95,4 +114,10 @@ private:
     bool showColour_ = false;
     double zoom_ = 1.0;
     int wheelRest_ = 0;  // wheel turn not yet worth a step (fine-grained wheels)
+    bool fitting_ = false;        // the user chose to fit the window
+    bool dragging_ = false;
+    bool renewPending_ = false;   // a new image came during a drag
+    QString pendingTitle_;
+    bool mouseInside_ = false;
+    QPoint mouseGlobal_;
 };

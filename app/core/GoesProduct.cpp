@@ -175,6 +175,7 @@ std::optional<TGoesProduct::TReadAhead> TGoesProduct::takeReadAhead(const std::s
 {
     if (!readAhead_.valid())
         return std::nullopt;
+    WaitPumping(readAhead_);
     TReadAhead ahead = readAhead_.get();
     if (ahead.Path != path || ahead.Content.Data.empty())
         return std::nullopt;
@@ -352,12 +353,21 @@ bool TGoesProduct::processGoesFile(const std::string& path, TGoesFileResult& res
     const bool aheadServes = ahead && received.ReadBefore && ahead->Job.Compressed == job.Compressed &&
                              ahead->Job.KeepContent == job.KeepContent && ahead->Job.Gamma == job.Gamma &&
                              ahead->Job.Channel == job.Channel;
-    // The first file's mask is decoded while its scan is, instead of after it.
+    // The first file's mask is decoded here while the worker decodes its scan, instead of
+    // after it; the window answers its user meanwhile.
     const auto prepareMask = [this] {
         if (options_.Ticked("MaskImage") && PrepareMask)
             PrepareMask();
     };
-    TDecodedScan decoded = aheadServes ? std::move(ahead->Decoded) : DecodeScanContained(job, DecoderLimits, prepareMask);
+    TDecodedScan decoded;
+    if (aheadServes) {
+        decoded = std::move(ahead->Decoded);
+    } else {
+        auto pending = std::async(std::launch::async, [&] { return DecodeScanContained(job, DecoderLimits); });
+        prepareMask();
+        WaitPumping(pending);
+        decoded = pending.get();
+    }
     ahead.reset();
     startReadAhead(path);
 
@@ -500,11 +510,20 @@ bool TGoesProduct::processGoesFile(const std::string& path, TGoesFileResult& res
             const auto save = [&](const std::function<bool()>& write, const std::string& name) {
                 errno = 0;
                 bool saved = false;
-                try {
-                    saved = write();
-                } catch (const std::exception&) {
-                    saved = false;
-                }
+                // Encoded on another thread; its errno is brought back with the answer.
+                int writeErrno = 0;
+                saved = RunPumping([&] {
+                    errno = 0;
+                    bool ok = false;
+                    try {
+                        ok = write();
+                    } catch (const std::exception&) {
+                        ok = false;
+                    }
+                    writeErrno = errno;
+                    return ok;
+                });
+                errno = writeErrno;
                 if (saved) {
                     SetFileDateTime(name, imageTime);
                     if (!IsColourImageName(name))

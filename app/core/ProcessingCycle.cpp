@@ -225,7 +225,7 @@ void TProcessingCycle::TimerProcessTimer()
         }
     } else if (problem != settingsProblem_) {
         // Said once, not every cycle; the station waits for the setting to be mended.
-        const std::string text = problem + "; nothing is processed";
+        const std::string text = problem + SettingsProblemSuffix;
         log_.AddLogLine(text, 0);
         view_.SetStatusText(LogSafe(text));
     }
@@ -233,7 +233,7 @@ void TProcessingCycle::TimerProcessTimer()
 
     backlog_ = std::count_if(list.begin(), list.end(), IsRegularEntry);
     TGoesFileResult result;
-    const bool showProgress = OnProgress && list.size() > ProgressThreshold;
+    const bool showProgress = OnProgress && list.size() > ProgressAbove;
     std::size_t done = 0;
     for (std::size_t i = 0; i < list.size(); ++i) {
         const std::string& entry = list[i];

@@ -152,9 +152,11 @@ public:
     TProcessLog& Log() { return log_; }
 
     // A station that was off for a while finds hundreds of files. For a cycle that found more
-    // than ProgressThreshold entries this is called before each one with the count done so
-    // far, and once more at the end with an empty name.
+    // than ProgressAbove entries this is called before each one with the count done so far,
+    // and once more at the end with an empty name. The window lowers it to 0: a normal slot
+    // of five full disks takes long enough to be worth a word too.
     static constexpr std::size_t ProgressThreshold = 5;
+    std::size_t ProgressAbove = ProgressThreshold;
     std::function<void(std::size_t done, std::size_t found, const std::string& file)> OnProgress;
     // After every entry a cycle handled: what became of it and, for a failure, its log text.
     std::function<void(const std::string& entry, TFileOutcome outcome, const TGoesFileResult& result,
@@ -223,6 +225,9 @@ private:
 // not, processing would delete every incoming file and keep nothing.
 bool KeepsSomething(const TProcessingOptions& options);
 extern const char* const NothingKeptText;
+
+// Ends the line a settings problem is logged and shown with.
+inline constexpr const char* SettingsProblemSuffix = "; nothing is processed";
 
 // "12 of 340 done, now goes15.2013.150.120000.1.nc"; "12 of 340 done" without a file.
 std::string ProgressText(std::size_t done, std::size_t found, const std::string& file);

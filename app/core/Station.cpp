@@ -35,7 +35,12 @@ TStation::TStation(TProcessingOptions& options, std::unique_ptr<IAnimationNotifi
             emptyStoreReported_ = true;
             return;
         }
-        LineStore.DrawOnBitmap(composite, 0, 0);
+        // Drawn on another thread into a copy: the window answers its user meanwhile and
+        // never reads the composite half drawn.
+        TExtBitmap lined = composite;
+        lined.Canvas().Pen = composite.Canvas().Pen;
+        RunPumping([&] { LineStore.DrawOnBitmap(lined, 0, 0); });
+        composite = lined;
     };
 }
 

@@ -76,6 +76,28 @@ void PeekMessages()
     if (OnApplicationThread()) QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
+namespace {
+std::function<void()>& WaitPump()
+{
+    static std::function<void()> pump;
+    return pump;
+}
+}  // namespace
+
+void SetWaitPump(std::function<void()> pump)
+{
+    WaitPump() = std::move(pump);
+}
+
+void PumpWhileWaiting()
+{
+    if (!OnApplicationThread()) return;
+    if (WaitPump())
+        WaitPump()();
+    else
+        PeekMessages();
+}
+
 void ProcessAllMessages()
 {
     if (OnApplicationThread()) QCoreApplication::processEvents();

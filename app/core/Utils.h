@@ -2,8 +2,11 @@
 // Small file and time utilities shared by the cycle, the per-file product and the geolocation
 // route.
 
+#include <chrono>
 #include <cstdint>
 #include <ctime>
+#include <functional>
+#include <future>
 #include <sys/stat.h>
 #include <optional>
 #include <string>
@@ -22,6 +25,27 @@ TDateTime UtcNow();
 void PeekMessages();
 // Dispatches everything pending, user input included (Stop, Close, thumbnail clicks).
 void ProcessAllMessages();
+
+// What the application thread does every few milliseconds while it waits for work done on
+// another thread (a file's decoding, an image's encoding): PeekMessages unless set. The window
+// lets user input through too, so its pages switch while a full disk is processed.
+void SetWaitPump(std::function<void()> pump);
+void PumpWhileWaiting();
+template <class Result>
+void WaitPumping(std::future<Result>& pending)
+{
+    while (pending.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready)
+        PumpWhileWaiting();
+}
+// Runs work on another thread and waits for it, pumping on the application thread (on any
+// other thread it just waits). work must not touch widgets nor the log.
+template <class Work>
+auto RunPumping(Work work) -> decltype(work())
+{
+    auto done = std::async(std::launch::async, std::move(work));
+    WaitPumping(done);
+    return done.get();
+}
 
 // Appends the pattern's directory part + name of every directory entry (files and directories
 // alike, hidden ones too) whose name matches the pattern's last part. '*' and '?' are

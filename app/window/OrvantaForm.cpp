@@ -9,7 +9,9 @@
 
 #include <QStringList>
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QEvent>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QDesktopServices>
 #include <QFileDialog>
@@ -25,6 +27,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <functional>
 #include <filesystem>
 #include <initializer_list>
 #include <utility>
@@ -43,28 +46,49 @@ constexpr int kClientHeight = 346;
 
 QString Q(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 
+// The thumbnail's smallest size; it grows with the page, keeping this shape.
+constexpr int kThumbWidth = 120;
+constexpr int kThumbHeight = 138;
+
 // One channel on the Images page: the thumbnail, its channel label 3 pixels under it and the
 // time label under that, both centred on the thumbnail. Placed by hand so the labels keep
 // exactly that place whatever width the column gets from the fonts.
 class TThumbnailCell : public QWidget {
 public:
-    explicit TThumbnailCell(QWidget* parent) : QWidget(parent) {}
+    explicit TThumbnailCell(QWidget* parent) : QWidget(parent)
+    {
+        setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    }
 
     QLabel* Image = nullptr;
     QLabel* Label = nullptr;
     QLabel* Time = nullptr;
+    // The thumbnail changed size: its picture is to be drawn again for it.
+    std::function<void()> OnImageResized;
 
     QSize minimumSizeHint() const override
     {
-        // Room for a time label before there is one, so the row does not jump when it comes.
-        const int timeWidth = Time->fontMetrics().horizontalAdvance(QStringLiteral("0000-00-00 00:00  FD"));
-        const int width = std::max({Image->width(), Label->sizeHint().width(), Time->sizeHint().width(), timeWidth});
-        return {width + 2, Image->height() + 3 + Label->sizeHint().height() + 1 + Time->fontMetrics().height() + 2};
+        // Room for the widest time label before there is one, so the row does not jump when
+        // it comes and neighbouring labels never meet.
+        int timeWidth = 0;
+        for (const char* sector : {"FD", "NH", "SH"})
+            timeWidth = std::max(timeWidth, Time->fontMetrics().horizontalAdvance(QStringLiteral("0000-00-00 00:00  ") + sector));
+        const int width = std::max({kThumbWidth, Label->sizeHint().width(), Time->sizeHint().width(), timeWidth});
+        return {width + Gap(), kThumbHeight + LabelsHeight()};
     }
     QSize sizeHint() const override { return minimumSizeHint(); }
 
     void Place()
     {
+        // As large as the cell allows, in the thumbnail's shape.
+        const int room = std::max(kThumbWidth, width() - Gap());
+        const int tall = std::max(kThumbHeight, height() - LabelsHeight());
+        const int w = std::min(room, tall * kThumbWidth / kThumbHeight);
+        const QSize size(w, w * kThumbHeight / kThumbWidth);
+        if (Image->size() != size) {
+            Image->resize(size);
+            if (OnImageResized) OnImageResized();
+        }
         Image->move((width() - Image->width()) / 2, 0);
         for (QLabel* label : {Label, Time}) {
             label->adjustSize();
@@ -79,7 +103,24 @@ protected:
         QWidget::resizeEvent(event);
         Place();
     }
+
+private:
+    static int Gap() { return 2; }
+    int LabelsHeight() const { return 3 + Label->sizeHint().height() + 1 + Time->fontMetrics().height() + 2; }
 };
+
+// What the receive LED's colours mean, for someone who has not read the manual.
+const char* const LedMeaning = "Receive lamp\n"
+                               "grey: waiting for the next cycle, or stopped\n"
+                               "yellow: a cycle is processing the incoming files\n"
+                               "red: a directory written is below its free-space limit";
+
+// The cycle's own rhythm is kept (a Start after a cycle waits for the timer); the operator
+// sees the wait instead of wondering why waiting files are not taken.
+QString NextCycleText(int remainingMs)
+{
+    return QStringLiteral("next cycle in %1 s").arg((std::max(remainingMs, 0) + 999) / 1000);
+}
 
 QIcon LampGlyph(QColor colour)
 {
@@ -149,6 +190,7 @@ TFormRadaDedOVI::TFormRadaDedOVI(TCommandLine commandLine, QWidget* parent)
     LEDrx = new TLED(this);
     LEDrx->setObjectName("LEDrx");
     LEDrx->SetColour(LedIdleColour);
+    LEDrx->setToolTip(LedMeaning);
 
     LabelProgress = new QLabel(this);
     LabelProgress->setObjectName("LabelProgress");
@@ -171,6 +213,14 @@ TFormRadaDedOVI::TFormRadaDedOVI(TCommandLine commandLine, QWidget* parent)
     StatusBar = new QStatusBar(this);
     StatusBar->setObjectName("StatusBar");
     StatusBar->setSizeGripEnabled(false);
+    LabelNextCycle = new QLabel(StatusBar);
+    LabelNextCycle->setObjectName("LabelNextCycle");
+    LabelNextCycle->setToolTip("Files waiting in the source path are taken at the next cycle; "
+                               "a new file closed there brings it forward");
+    LabelNextCycle->setContentsMargins(0, 0, 6, 0);
+    StatusBar->addPermanentWidget(LabelNextCycle);
+    nextCycleTick_.setInterval(1000);
+    connect(&nextCycleTick_, &QTimer::timeout, this, &TFormRadaDedOVI::ShowNextCycle);
 
     TimerOnStartup.setSingleShot(true);
     TimerOnStartup.setInterval(250);
@@ -249,6 +299,7 @@ void TFormRadaDedOVI::BuildKeyboard()
 
 TFormRadaDedOVI::~TFormRadaDedOVI()
 {
+    SetWaitPump({});
     if (shown_) SetSettingsReportReceiver({});
     // The cycle's "LastSaved" values and the placement are written here; the Setup page's
     // controls write theirs as Qt deletes them after this.
@@ -286,6 +337,7 @@ void TFormRadaDedOVI::FormCreate()
     connect(cycle_.get(), &TProcessingCycle::CycleFinished, this, [this] {
         if (closePending_) FinishClosing();
     });
+    cycle_->ProgressAbove = 0;
     cycle_->OnProgress = [this](std::size_t done, std::size_t found, const std::string& file) {
         LabelProgress->setText(file.empty() ? QString() : QString::fromStdString(ProgressText(done, found, file)));
         LabelProgress->repaint();
@@ -302,6 +354,10 @@ void TFormRadaDedOVI::FormCreate()
         if (Images[channel]) Images[channel]->setToolTip(QString::fromStdString(hint));
     };
     cycle_->SetGoesFileHandler(&product);
+    // While a file is decoded or its images encoded on another thread, the window answers
+    // its user: pages switch, thumbnails open. Stop and Close are safe there (the cycle and
+    // the close wait for the file in hand).
+    SetWaitPump([] { QCoreApplication::processEvents(); });
     for (std::size_t i = 0; i < ChannelCount; ++i) {
         if (!ChannelExists(i)) continue;
         // Many changes land on a composite while one file is placed; the thumbnail is
@@ -338,15 +394,27 @@ void TFormRadaDedOVI::RefreshThumbnail(std::size_t channel)
     if (!Images[channel] || !station_) return;
     const QImage view = BitmapView(station_->Composites.Images[channel]);
     if (view.isNull()) return;
-    Images[channel]->setPixmap(QPixmap::fromImage(
-        view.scaled(Images[channel]->size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation)));
+    // Drawn in the screen's own pixels, so a scaled screen shows it as sharp as any other.
+    const qreal ratio = Images[channel]->devicePixelRatioF();
+    QPixmap pixmap = QPixmap::fromImage(view.scaled(Images[channel]->contentsRect().size() * ratio,
+                                                    Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+    pixmap.setDevicePixelRatio(ratio);
+    Images[channel]->setPixmap(pixmap);
 }
 
 void TFormRadaDedOVI::BuildImagesPage()
 {
     ImagePopupMenu = new QMenu(this);
     ImagePopupMenu->setObjectName("ImagePopupMenu");
+    // A window being resized draws the thumbnails again once, when it rests.
+    thumbnailResize_.setSingleShot(true);
+    thumbnailResize_.setInterval(120);
+    connect(&thumbnailResize_, &QTimer::timeout, this, [this] {
+        for (std::size_t i = 0; i < ChannelCount; ++i)
+            if (Images[i]) RefreshThumbnail(i);
+    });
     auto* row = new QHBoxLayout(TabSheetImages);
+    std::vector<QWidget*> cells;
     // The columns share the page: at the design size that is the old 144-pixel pitch.
     row->setContentsMargins(10, 16, 10, 4);
     row->setSpacing(6);
@@ -356,11 +424,15 @@ void TFormRadaDedOVI::BuildImagesPage()
         auto* cell = new TThumbnailCell(TabSheetImages);
         auto* image = new QLabel(cell);
         image->setObjectName(QStringLiteral("Image") + Q(ch.ChannelDigit));
-        image->setFixedSize(120, 138);
+        image->resize(kThumbWidth, kThumbHeight);
         image->setScaledContents(true);
         image->setFrameShape(QFrame::Box);
         const int grey = CompositeBackground(i);
-        image->setStyleSheet(QStringLiteral("background: rgb(%1,%1,%1)").arg(grey));
+        // Reached with Tab and the arrow keys too; Enter opens the viewer.
+        image->setFocusPolicy(Qt::StrongFocus);
+        image->setStyleSheet(QStringLiteral("QLabel { background: rgb(%1,%1,%1) } "
+                                            "QLabel:focus { border: 3px solid palette(highlight) }")
+                                 .arg(grey));
         image->setCursor(Qt::PointingHandCursor);
         image->setProperty("Tag", static_cast<int>(i));
         image->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -386,9 +458,15 @@ void TFormRadaDedOVI::BuildImagesPage()
         cell->Image = image;
         cell->Label = label;
         cell->Time = time;
+        cell->OnImageResized = [this] { thumbnailResize_.start(); };
         cell->Place();
-        row->addWidget(cell, 1, Qt::AlignTop);
+        row->addWidget(cell, 1);
+        cells.push_back(cell);
     }
+    // All columns as wide as the widest needs, so the thumbnails share one size.
+    int widest = 0;
+    for (const QWidget* cell : cells) widest = std::max(widest, cell->minimumSizeHint().width());
+    for (QWidget* cell : cells) cell->setMinimumWidth(widest);
 }
 
 TvrnLabeledEdit* TFormRadaDedOVI::AddEdit(const TSettingInfo& s)
@@ -402,6 +480,14 @@ TvrnLabeledEdit* TFormRadaDedOVI::AddEdit(const TSettingInfo& s)
     edit->EditLabel()->setToolTip(Q(s.Hint));
     edit->Loaded();
     options_.Add(edit);
+    // A settings problem said in the status bar goes as soon as it is mended, not at the next
+    // cycle.
+    connect(edit, &QLineEdit::textChanged, this, [this] {
+        const QString shown = StatusBar->currentMessage();
+        if (!shown.endsWith(QString::fromUtf8(SettingsProblemSuffix))) return;
+        const std::string problem = options_.SettingsProblem();
+        StatusBar->showMessage(problem.empty() ? QString() : QString::fromStdString(LogSafe(problem + SettingsProblemSuffix)));
+    });
     return edit;
 }
 
@@ -522,6 +608,8 @@ void TFormRadaDedOVI::BuildSetupPage()
 
 bool TFormRadaDedOVI::eventFilter(QObject* watched, QEvent* event)
 {
+    if (event->type() == QEvent::KeyPress && ThumbnailKey(watched, static_cast<QKeyEvent*>(event)->key()))
+        return true;
     if (event->type() == QEvent::Enter) {
         ImageMouseEnter(watched);
     } else if (event->type() == QEvent::MouseButtonRelease) {
@@ -540,6 +628,26 @@ static int ThumbnailChannel(const std::array<QLabel*, ChannelCount>& images, QOb
     return -1;
 }
 
+bool TFormRadaDedOVI::ThumbnailKey(QObject* sender, int key)
+{
+    const int channel = ThumbnailChannel(Images, sender);
+    if (channel < 0) return false;
+    if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space) {
+        ThumbnailUnderMouse = static_cast<std::uint8_t>(channel);
+        ImageThumbClick(sender);
+        return true;
+    }
+    const int step = key == Qt::Key_Left || key == Qt::Key_Up ? -1 : key == Qt::Key_Right || key == Qt::Key_Down ? 1 : 0;
+    if (step == 0) return false;
+    for (int i = channel + step; i >= 0 && i < static_cast<int>(ChannelCount); i += step) {
+        if (Images[static_cast<std::size_t>(i)]) {
+            Images[static_cast<std::size_t>(i)]->setFocus(Qt::OtherFocusReason);
+            break;
+        }
+    }
+    return true;
+}
+
 void TFormRadaDedOVI::ImageMouseEnter(QObject* sender)
 {
     if (ThumbnailChannel(Images, sender) < 0) return;
@@ -552,7 +660,16 @@ bool TFormRadaDedOVI::ImageThumbClick(QObject* sender)
     if (channel < 0 || !viewer_ || !station_) return false;
     const TExtBitmap& composite = station_->Composites.Images[static_cast<std::size_t>(channel)];
     if (composite.Height() <= 1000) return false;
-    viewer_->setWindowTitle(Images[static_cast<std::size_t>(channel)]->toolTip());
+    // A thumbnail without an image: the viewer says so instead of showing a grey field
+    // under the program's name.
+    const QString hint = Images[static_cast<std::size_t>(channel)]->toolTip();
+    const TChannelInfo& info = ChannelCatalogue[static_cast<std::size_t>(channel)];
+    viewer_->Notice = hint.isEmpty() ? QStringLiteral("No image has come yet for channel %1, %2")
+                                           .arg(channel + 1)
+                                           .arg(Q(info.ChannelDescription))
+                                     : QString();
+    viewer_->setWindowTitle(hint.isEmpty() ? viewer_->Notice : hint);
+    viewer_->Background = CompositeBackground(static_cast<std::size_t>(channel));
     viewer_->SourceImage = &composite;
     viewer_->ChannelIndex = ThumbnailUnderMouse;
     viewer_->ColourTable.clear();
@@ -727,12 +844,28 @@ void TFormRadaDedOVI::SetLedColour(TColor colour)
 {
     LEDrx->SetColour(colour);
     LEDrx->repaint();
+    // Busy when a cycle starts, idle when it ends and re-arms its timer.
+    ShowNextCycle();
 }
 
 void TFormRadaDedOVI::ShowRunning(bool running)
 {
     BitBtnStartStop->setText(running ? "Stop   " : "Start  ");
     BitBtnStartStop->setIcon(running ? glyphOn_ : glyphOff_);
+    BitBtnStartStop->setToolTip(running ? "Stop processing; a file in hand is finished first (Ctrl+S)"
+                                        : "Start processing the files of the source path (Ctrl+S)");
+    if (running)
+        nextCycleTick_.start();
+    else
+        nextCycleTick_.stop();
+    // The cycle arms its timer after saying it runs.
+    QTimer::singleShot(0, this, &TFormRadaDedOVI::ShowNextCycle);
+}
+
+void TFormRadaDedOVI::ShowNextCycle()
+{
+    const bool waiting = cycle_ && cycle_->Running && !cycle_->InCycle() && cycle_->TimerProcess.isActive();
+    LabelNextCycle->setText(waiting ? NextCycleText(cycle_->TimerProcess.remainingTime()) : QString());
 }
 
 void TFormRadaDedOVI::ShowImageTime(std::uint8_t channelIndex, const std::string& text)
@@ -742,6 +875,11 @@ void TFormRadaDedOVI::ShowImageTime(std::uint8_t channelIndex, const std::string
     auto* cell = static_cast<TThumbnailCell*>(LabelTimes[channelIndex]->parentWidget());
     cell->Place();
     cell->updateGeometry();
+    // The image is complete now: an open viewer on this channel shows it, with its numbers.
+    if (viewer_ && station_ && viewer_->isVisible() && viewer_->SourceImage == &station_->Composites.Images[channelIndex]) {
+        viewer_->Notice.clear();
+        viewer_->RenewPicture(Images[channelIndex] ? Images[channelIndex]->toolTip() : QString());
+    }
 }
 
 void TFormRadaDedOVI::SetStatusText(const std::string& text)

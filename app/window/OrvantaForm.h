@@ -58,10 +58,13 @@ public:
     void TimerOnStartupTimer();
     void ButtonBrowsePathClick();
     void ScrollLogToEnd();
+    void ShowNextCycle();
     // The full-size viewer, created hidden after this window; not owned.
     void AttachViewer(TFormSingleImage* viewer);
     TFormSingleImage* Viewer() const { return viewer_; }
     void ImageMouseEnter(QObject* sender);
+    // Enter or Space opens the viewer on a focused thumbnail, the arrows move between them.
+    bool ThumbnailKey(QObject* sender, int key);
     // True when the viewer was opened.
     bool ImageThumbClick(QObject* sender);
     void ImagePopupMenuPopup() {}
@@ -96,6 +99,8 @@ public:
     QPushButton* ButtonSupport = nullptr;
     QPushButton* ButtonClose = nullptr;
     QStatusBar* StatusBar = nullptr;
+    // At the status bar's right while processing is on: when the next cycle comes.
+    QLabel* LabelNextCycle = nullptr;
     QTimer TimerOnStartup;
 
     // Answers the close confirmation instead of a message box (tests).
@@ -133,6 +138,8 @@ private:
     std::unique_ptr<TRegistryFormInfo> formInfo_;
     QIcon glyphOff_, glyphOn_;
     TFormSingleImage* viewer_ = nullptr;
+    QTimer nextCycleTick_;
+    QTimer thumbnailResize_;
     bool shown_ = false;
     bool logFoundAtStart_ = false;
     std::vector<std::string> linesAfterStart_;  // logged after the "Starting" line

@@ -1,5 +1,10 @@
 #include "settings/controls/RegistryFormInfo.h"
 
+#include <QGuiApplication>
+#include <QScreen>
+
+#include <algorithm>
+
 namespace {
 constexpr const char* kNames[7] = {"FormState", "FormLeft", "FormTop", "FormWidth",
                                    "FormHeight", "FormClientWidth", "FormClientHeight"};
@@ -29,14 +34,50 @@ std::array<std::int32_t, 7> TRegistryFormInfo::Current() const
     return {state, outer.left(), outer.top(), outer.width(), outer.height(), form_->width(), form_->height()};
 }
 
+QRect PlaceOnScreens(const QRect& saved, const std::vector<QRect>& screens)
+{
+    if (screens.empty())
+        return saved;
+    const QRect* best = &screens.front();
+    long long bestArea = 0;
+    for (const QRect& screen : screens) {
+        const QRect common = screen.intersected(saved);
+        const long long area = common.isEmpty() ? 0 : static_cast<long long>(common.width()) * common.height();
+        if (area > bestArea) {
+            bestArea = area;
+            best = &screen;
+        }
+    }
+    QRect placed(saved.topLeft(), saved.size().boundedTo(best->size()));
+    placed.moveLeft(std::clamp(placed.left(), best->left(), best->right() + 1 - placed.width()));
+    placed.moveTop(std::clamp(placed.top(), best->top(), best->bottom() + 1 - placed.height()));
+    return placed;
+}
+
 void TRegistryFormInfo::Restore()
 {
-    form_->move(values_[FormLeft]->Value, values_[FormTop]->Value);
+    QRect saved(values_[FormLeft]->Value, values_[FormTop]->Value, values_[FormWidth]->Value, values_[FormHeight]->Value);
+    if (saved.width() <= 0 || saved.height() <= 0)
+        saved.setSize(form_->frameGeometry().size());
+    std::vector<QRect> screens;
+    for (const QScreen* screen : QGuiApplication::screens())
+        screens.push_back(screen->availableGeometry());
+    const QRect placed = PlaceOnScreens(saved, screens);
+    room_ = screens.empty() ? QSize() : placed.size();
+    form_->move(placed.topLeft());
 }
 
 void TRegistryFormInfo::RestoreClientSize()
 {
-    const int width = values_[FormClientWidth]->Value, height = values_[FormClientHeight]->Value;
-    if (width > 0 && height > 0)
+    int width = values_[FormClientWidth]->Value, height = values_[FormClientHeight]->Value;
+    if (width > 0 && height > 0) {
+        if (room_.isValid()) {
+            // The frame's share as it was saved: the title bar and borders of the window manager.
+            width = std::min(width, room_.width() - std::max(values_[FormWidth]->Value - width, 0));
+            height = std::min(height, room_.height() - std::max(values_[FormHeight]->Value - height, 0));
+        }
         form_->resize(form_->minimumSize().expandedTo(QSize(width, height)));
+    }
+    if (values_[FormState]->Value == 2)
+        form_->setWindowState(form_->windowState() | Qt::WindowMaximized);
 }

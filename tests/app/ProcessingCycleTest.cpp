@@ -457,6 +457,7 @@ namespace {
 struct TProgressCase {
     int files;
     bool reported;
+    std::size_t above = TProcessingCycle::ProgressThreshold;
 };
 
 class CycleProgressTest : public ProcessingCycleTest, public ::testing::WithParamInterface<TProgressCase> {};
@@ -466,6 +467,7 @@ TEST_P(CycleProgressTest, ReportsOnlyLongCyclesAndKeepsTheLogAsItWas)
     for (int i = 0; i < GetParam().files; ++i)
         Drop("goes15.2013.150.12" + std::to_string(10 + i) + "00.1.nc");
     std::vector<std::string> seen;
+    cycle_.ProgressAbove = GetParam().above;
     cycle_.OnProgress = [&](std::size_t done, std::size_t found, const std::string& file) {
         seen.push_back(ProgressText(done, found, file));
     };
@@ -485,7 +487,9 @@ TEST_P(CycleProgressTest, ReportsOnlyLongCyclesAndKeepsTheLogAsItWas)
 
 INSTANTIATE_TEST_SUITE_P(FileCounts, CycleProgressTest,
                          ::testing::Values(TProgressCase{0, false}, TProgressCase{5, false},
-                                           TProgressCase{6, true}, TProgressCase{12, true}));
+                                           TProgressCase{6, true}, TProgressCase{12, true},
+                                           // the window's setting: a short run is reported too
+                                           TProgressCase{0, false, 0}, TProgressCase{2, true, 0}));
 
 TEST_F(ProcessingCycleTest, ProgressStopsWhereStopWasPressed)
 {

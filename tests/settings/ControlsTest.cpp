@@ -127,4 +127,32 @@ TEST_F(ControlsTest, FormInfoRestoresThePositionAndRecordsThePlacement)
     EXPECT_TRUE(Registry().ReadInteger(ProgramKey(), "FormHeight").has_value());
 }
 
+struct TPlaceCase {
+    const char* name;
+    QRect saved;
+    QRect placed;
+};
+
+class PlaceOnScreensTest : public ::testing::TestWithParam<TPlaceCase> {};
+
+// Two screens side by side: 1920 x 1040 available, then 1280 x 1024.
+TEST_P(PlaceOnScreensTest, KeepsTheWindowOnAScreenThatIsThere)
+{
+    const std::vector<QRect> screens{QRect(0, 0, 1920, 1040), QRect(1920, 0, 1280, 1024)};
+    EXPECT_EQ(PlaceOnScreens(GetParam().saved, screens), GetParam().placed);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Placements, PlaceOnScreensTest,
+    ::testing::Values(TPlaceCase{"Inside", QRect(40, 30, 760, 400), QRect(40, 30, 760, 400)},
+                      TPlaceCase{"SecondScreen", QRect(2000, 100, 760, 400), QRect(2000, 100, 760, 400)},
+                      // a monitor since unplugged: onto the first screen
+                      TPlaceCase{"Unplugged", QRect(-2500, 200, 760, 400), QRect(0, 200, 760, 400)},
+                      // the Close button beyond the right edge
+                      TPlaceCase{"PastTheRight", QRect(1500, 900, 760, 400), QRect(1160, 640, 760, 400)},
+                      // saved larger than the screen it goes back to
+                      TPlaceCase{"TooLarge", QRect(-8, -8, 1936, 1080), QRect(0, 0, 1920, 1040)},
+                      TPlaceCase{"MostlyOnTheSecond", QRect(1800, 50, 760, 400), QRect(1920, 50, 760, 400)}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 }  // namespace

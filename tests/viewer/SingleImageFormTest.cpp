@@ -17,6 +17,8 @@ struct ReadoutCase {
     int channel;
     std::uint8_t value;
     const char* tail;
+    bool onDisc = true;
+    int background = -1;
 };
 
 class ReadoutTest : public ::testing::TestWithParam<ReadoutCase> {};
@@ -24,9 +26,10 @@ class ReadoutTest : public ::testing::TestWithParam<ReadoutCase> {};
 TEST_P(ReadoutTest, AppendsValueOrTemperatureByChannel)
 {
     const auto& c = GetParam();
-    const QString text = SingleImageStatusText(2816, 3248, 10, 20, -128.0f, 0.0f, c.value, c.channel);
-    EXPECT_EQ(text.toStdString(),
-              std::string("2816 x 3248 image,  X: 10,  Y: 20,   lon: -128.0\u00B0  lat: 0.0\u00B0") + c.tail);
+    const QString text =
+        SingleImageStatusText(2816, 3248, 10, 20, -128.0f, 0.0f, c.value, c.channel, c.onDisc, c.background);
+    EXPECT_EQ(text.toStdString(), std::string("2816 x 3248 image,  X: 10,  Y: 20,   ") +
+                                      (c.onDisc ? "lon: -128.0\u00B0  lat: 0.0\u00B0" : "") + c.tail);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -37,7 +40,14 @@ INSTANTIATE_TEST_SUITE_P(
                       ReadoutCase{1, 0, ",  T: 330.0\u00B0K (56.9\u00B0C)"},
                       ReadoutCase{5, 255, ",  T: 163.0\u00B0K (-110.1\u00B0C)"},
                       ReadoutCase{2, 100, ",  T: 280.0\u00B0K (6.9\u00B0C)"},
-                      ReadoutCase{4, 100, ""}));
+                      ReadoutCase{4, 100, ""},
+                      // space beside the Earth has neither a place nor a value
+                      ReadoutCase{3, 240, "off the disc", false, 240},
+                      ReadoutCase{0, 16, "off the disc", false, 16},
+                      // an infrared pixel never filled is not a -95 C cloud top
+                      ReadoutCase{3, 240, ",  no data", true, 240},
+                      ReadoutCase{3, 239, ",  T: 179.0\u00B0K (-94.1\u00B0C)", true, 240},
+                      ReadoutCase{0, 16, ",  video: 16", true, 16}));
 
 TEST(CountToKelvin, HalfKelvinStepsBelowTheKnee)
 {
@@ -65,7 +75,7 @@ struct TOpenViewer {
         form.PixelToGeo = [](int, int, float& lon, float& lat) {
             lon = -128.0f;
             lat = 0.0f;
-            return false;
+            return true;
         };
         form.show();
         QApplication::processEvents();
@@ -83,7 +93,7 @@ struct TOpenViewer {
     TFormSingleImage form;
 };
 
-TEST(FormSingleImage, ReadoutFollowsTheLiveImageWhileThePictureStaysAsOpened)
+TEST(FormSingleImage, ReadoutNamesThePictureShownUntilItIsRenewed)
 {
     TOpenViewer v;
     TExtBitmap& composite = v.composite;
@@ -91,7 +101,20 @@ TEST(FormSingleImage, ReadoutFollowsTheLiveImageWhileThePictureStaysAsOpened)
     EXPECT_EQ(form.Image()->width(), 1200);
     EXPECT_EQ(form.Image()->height(), 1100);
 
+    // A file being placed changes the composite: the picture and its numbers stay together.
     composite.ScanLine(5)[7] = 200;
+    form.ImageMouseMove(7, 5);
+    EXPECT_EQ(form.StatusText().toStdString(),
+              "1200 x 1100 image,  X: 7,  Y: 5,   lon: -128.0\u00B0  lat: 0.0\u00B0,  video: 16");
+    // During a drag the new image waits for the drop.
+    form.SetDragging(true);
+    form.RenewPicture("new");
+    form.ImageMouseMove(7, 5);
+    EXPECT_NE(form.StatusText().toStdString().find("video: 16"), std::string::npos);
+    EXPECT_EQ(qGray(form.Image()->grab(QRect(7, 5, 1, 1)).toImage().pixel(0, 0)), 16);
+    form.SetDragging(false);
+    EXPECT_EQ(form.windowTitle(), "new");
+    EXPECT_EQ(qGray(form.Image()->grab(QRect(7, 5, 1, 1)).toImage().pixel(0, 0)), 200);
     form.ImageMouseMove(7, 5);
     EXPECT_EQ(form.StatusText().toStdString(),
               "1200 x 1100 image,  X: 7,  Y: 5,   lon: -128.0\u00B0  lat: 0.0\u00B0,  video: 200");
