@@ -448,20 +448,29 @@ bool TGoesProduct::processGoesFile(const std::string& path, TGoesFileResult& res
             skipped = !options_.Ticked("IncludeSouth");
         result.Skipped = skipped;
         if (!skipped && sector >= SectorFullDisk && sector <= SectorSouthern) {
-            image.Interpolate(placement.NewWidth, image.Height(), -1);
-            if (placement.CutTwoColumns)
-                image.Crop(0, 0, image.Width() - 2, image.Height());
+            RunPumping([&] {
+                image.Interpolate(placement.NewWidth, image.Height(), -1);
+                if (placement.CutTwoColumns)
+                    image.Crop(0, 0, image.Width() - 2, image.Height());
+            });
         }
 
         if (!skipped) {
-            if (options_.Ticked("ClearImages"))
-                composite.Fill(CompositeBackground(channel));
-            composite.Draw(placement.X, placement.Y, image);
-            if (options_.Ticked("MaskImage")) {
-                if (PrepareMask)
-                    PrepareMask();
-                ApplyMask(mask_, composite, channel);
-            }
+            const bool clear = options_.Ticked("ClearImages"), masked = options_.Ticked("MaskImage");
+            if (masked && PrepareMask)
+                PrepareMask();
+            // Placed on another thread into a copy, as the lines are drawn: the window answers
+            // its user meanwhile and never reads a half-placed composite.
+            TExtBitmap placed = composite;
+            RunPumping([&] {
+                if (clear)
+                    placed.Fill(CompositeBackground(channel));
+                placed.Draw(placement.X, placement.Y, image);
+                if (masked)
+                    ApplyMask(mask_, placed, channel);
+            });
+            composite = std::move(placed);
+            composite.Changed();
             const std::optional<TColourTable> colourTable = ColourTableFor(channel);
             const bool boundaries = options_.Ticked("Boundaries") && DrawBoundaries;
             // The colour image keeps the drawn lines grey: they are found against the
