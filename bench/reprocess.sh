@@ -49,10 +49,13 @@ cpu_ticks() { awk '/^cpu /{busy=$2+$3+$4+$7+$8; print busy, busy+$5+$6}' /proc/s
 echo "archive: ${#files[@]} scan files, $(du -sh "$archive" | cut -f1); $cores cores"
 echo "load before: $(uptime)"
 read -r busy0 all0 < <(cpu_ticks)
-/usr/bin/time -v -o "$work/time.txt" "$orvanta" --reprocess "$archive" --force >"$work/summary.txt" 2>"$work/progress.txt"
+# Exit status 1 only says some file failed (the summary names them): still measured.
+status=0
+/usr/bin/time -v -o "$work/time.txt" "$orvanta" --reprocess "$archive" --force >"$work/summary.txt" 2>"$work/progress.txt" || status=$?
+[[ $status -le 1 ]] || { cat "$work/progress.txt" >&2; exit "$status"; }
 read -r busy1 all1 < <(cpu_ticks)
 echo "load after:  $(uptime)"
-cat "$work/summary.txt"
+head -n 1 "$work/summary.txt"
 wall=$(awk -F': ' '/Elapsed \(wall clock\)/{n=split($2,t,":"); s=0; for(i=1;i<=n;i++) s=s*60+t[i]; print s}' "$work/time.txt")
 cpu=$(awk -F': ' '/User time/{u=$2} /System time/{s=$2} END{print u+s}' "$work/time.txt")
 rss=$(awk -F': ' '/Maximum resident/{print int($2/1024)}' "$work/time.txt")
