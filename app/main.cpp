@@ -11,6 +11,7 @@
 #include "Version.h"
 #include "app/core/CommandLine.h"
 #include "app/headless/HeadlessRunner.h"
+#include "app/headless/ReprocessRunner.h"
 #include "app/window/OrvantaForm.h"
 #include "app/core/SignalWatcher.h"
 #include "app/core/StationStatus.h"
@@ -37,8 +38,17 @@ int main(int argc, char** argv)
         // none of its locks.
         if (std::strcmp(argv[i], "--status") == 0)
             return static_cast<int>(PrintStatus(StatusFilePath(), stdout, UtcNow()));
+        if (std::strcmp(argv[i], "--reprocess") == 0) {
+            QCoreApplication app(argc, argv);
+            return TReprocessRunner(std::vector<std::string>(argv + i + 1, argv + argc)).Run();
+        }
         if (std::strcmp(argv[i], "--headless") == 0) headless = true;
         else args.emplace_back(argv[i]);
+    }
+    // A mistyped switch would be taken for the file to process, or open the window.
+    if (const std::string unknown = UnknownSwitch(args, !headless); !unknown.empty()) {
+        std::fprintf(stderr, "%s: unknown switch \"%s\"\n\n%s", ProgramName().c_str(), unknown.c_str(), UsageText().c_str());
+        return 2;
     }
 
     if (headless) {

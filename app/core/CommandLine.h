@@ -22,3 +22,8 @@ public:
 private:
     std::vector<std::string> args_;
 };
+
+// The first argument that looks like a switch ('-' and more) and is none of the program's,
+// nor (with windowOptions) one Qt takes for a window, such as "-platform offscreen"; empty
+// when there is none. Without this a mistyped switch is taken for the file to process.
+std::string UnknownSwitch(const std::vector<std::string>& args, bool windowOptions);

@@ -121,22 +121,26 @@ std::string GeoTiffBeside(const std::string& savedImage)
     return std::filesystem::path(savedImage).replace_extension(".tif").string();
 }
 
+void RestoreCleanComposite(TComposites& composites, std::uint8_t channel, const std::string& savedImage,
+                           const std::function<void(const std::string&)>& notRestored)
+{
+    const std::string file = GeoTiffBeside(savedImage);
+    std::string why;
+    std::error_code ec;
+    TExtBitmap& clean = CleanCopy(composites, channel);
+    if (!std::filesystem::exists(file, ec))
+        why = "no such file";
+    else if (ReadGeoTiffGrey(file, clean, why))
+        return;
+    if (notRestored)
+        notRestored("GeoTIFF " + file + " not restored (" + why + "); its clean copy starts blank");
+}
+
 void RestoreCleanComposites(TComposites& composites,
                             const std::array<std::unique_ptr<TRegistryString>, ChannelCount>& lastSaved,
                             const std::function<void(const std::string&)>& notRestored)
 {
-    for (std::size_t i = 0; i < ChannelCount; ++i) {
-        if (!ChannelExists(i) || !lastSaved[i] || lastSaved[i]->Value.empty())
-            continue;
-        const std::string file = GeoTiffBeside(lastSaved[i]->Value);
-        std::string why;
-        std::error_code ec;
-        TExtBitmap& clean = CleanCopy(composites, static_cast<std::uint8_t>(i));
-        if (!std::filesystem::exists(file, ec))
-            why = "no such file";
-        else if (ReadGeoTiffGrey(file, clean, why))
-            continue;
-        if (notRestored)
-            notRestored("GeoTIFF " + file + " not restored (" + why + "); its clean copy starts blank");
-    }
+    for (std::size_t i = 0; i < ChannelCount; ++i)
+        if (ChannelExists(i) && lastSaved[i] && !lastSaved[i]->Value.empty())
+            RestoreCleanComposite(composites, static_cast<std::uint8_t>(i), lastSaved[i]->Value, notRestored);
 }

@@ -70,6 +70,20 @@ std::string ShortImageName(const std::string& imageDirectory, TDateTime imageTim
            std::string(ChannelCatalogue[channelIndex].ChannelTag) + extension;
 }
 
+std::string ImageName(const TProcessingOptions& options, const std::string& archived, TDateTime imageTime,
+                      std::uint8_t channelIndex, const char* extension)
+{
+    return options.Ticked("ShortImageNames")
+               ? ShortImageName(DatedDirectory(options.SavePath(), imageTime), imageTime, channelIndex, extension)
+               : LongImageName(archived, extension);
+}
+
+std::string ArchivedScanName(const TProcessingOptions& options, const std::string& scanFile, TDateTime imageTime)
+{
+    const std::string archived = DatedDirectory(options.NetCDFPath(), imageTime) + ExtractFileName(scanFile);
+    return HasExtension(archived, ".BZ2") ? BZ2TargetName(archived) : archived;
+}
+
 TGoesProduct::TGoesProduct(TProcessingOptions& options, TComposites& composites, const TExtBitmap& mask)
     : options_(options), composites_(composites), mask_(mask)
 {
@@ -316,11 +330,13 @@ bool TGoesProduct::processGoesFile(const std::string& path, TGoesFileResult& res
 
     const std::string rawDirectory = DatedDirectory(options_.NetCDFPath(), imageTime);
     const std::string imageDirectory = DatedDirectory(options_.SavePath(), imageTime);
-    ForceDirectories(rawDirectory);
+    if (!ImagesOnly || !options_.Ticked("ShortImageNames"))
+        ForceDirectories(rawDirectory);
     ForceDirectories(imageDirectory);
     std::string archived = rawDirectory + ExtractFileName(path);
-    // The file named on the command line may be the archived copy itself.
-    const bool alreadyArchived = fs::equivalent(path, archived, ec);
+    // The file named on the command line may be the archived copy itself; a reprocessed one
+    // counts as archived where it lies.
+    const bool alreadyArchived = ImagesOnly || fs::equivalent(path, archived, ec);
     // The incoming file is read once: its bytes are archived, then decompressed and decoded
     // in memory.
     TFileContent received;
@@ -335,12 +351,12 @@ bool TGoesProduct::processGoesFile(const std::string& path, TGoesFileResult& res
     }
     // A file too large to hold is read from its archived copy instead.
     const bool fromArchive = alreadyArchived || !received.Kept;
-    const bool keepNetCdf = options_.Ticked("SaveAsNetCDF");
+    const bool keepNetCdf = options_.Ticked("SaveAsNetCDF") && !ImagesOnly;
     const bool compressed = HasExtension(archived, ".BZ2");
 
     TScanJob job;
     job.Path = compressed ? BZ2TargetName(archived) : archived;
-    job.ReadPath = ok ? archived : path;
+    job.ReadPath = ok && !ImagesOnly ? archived : path;
     if (!fromArchive)
         job.Bytes = received.Data;
     job.Compressed = compressed;
@@ -389,7 +405,7 @@ bool TGoesProduct::processGoesFile(const std::string& path, TGoesFileResult& res
                 else if (!WriteFileAtomically(job.Path, {decoded.Content.data(), decoded.Content.size()},
                                               &received.Modified))
                     throw std::runtime_error("write");
-            } else if (decoded.EmptyContent) {
+            } else if (decoded.EmptyContent && !ImagesOnly) {
                 TPartialFile(job.Path).commit();
             }
         } catch (const std::exception&) {
@@ -408,7 +424,7 @@ bool TGoesProduct::processGoesFile(const std::string& path, TGoesFileResult& res
         archived = job.Path;
     }
     const auto removeArchived = [&] {
-        if (!keepNetCdf && !fs::equivalent(archived, path, ec))
+        if (!keepNetCdf && !ImagesOnly && !fs::equivalent(archived, path, ec))
             RemoveQuietly(archived);
     };
 
@@ -483,13 +499,9 @@ bool TGoesProduct::processGoesFile(const std::string& path, TGoesFileResult& res
                 DrawBoundaries(composite);
             }
 
-            const bool shortNames = options_.Ticked("ShortImageNames");
-            const std::string jpegName =
-                shortNames ? ShortImageName(imageDirectory, imageTime, channel, ".jpg") : LongImageName(archived, ".jpg");
-            const std::string pngName =
-                shortNames ? ShortImageName(imageDirectory, imageTime, channel, ".png") : LongImageName(archived, ".png");
-            const std::string tifName =
-                shortNames ? ShortImageName(imageDirectory, imageTime, channel, ".tif") : LongImageName(archived, ".tif");
+            const std::string jpegName = ImageName(options_, archived, imageTime, channel, ".jpg");
+            const std::string pngName = ImageName(options_, archived, imageTime, channel, ".png");
+            const std::string tifName = ImageName(options_, archived, imageTime, channel, ".tif");
             const bool png = options_.Ticked("SaveAsPNG");
             const bool jpeg = options_.Ticked("SaveAsJPEG");
             const bool geoTiff = options_.Ticked("SaveAsGeoTIFF");

@@ -61,6 +61,9 @@ public:
     std::function<TDateTime()> Clock = UtcNow;
     // Limits of the worker that decodes each scan.
     TContainmentLimits DecoderLimits;
+    // Reprocessing an archive: the file is read where it lies and only images are written;
+    // the raw archive gets no copy, no decompressed file, and loses nothing.
+    bool ImagesOnly = false;
     // Cycles in which the same file may fail to decompress or decode before it is put aside.
     static constexpr int FailedCyclesAllowed = 3;
 
@@ -124,3 +127,9 @@ TDateTime ImageSlot(TDateTime imageTime);
 std::string LongImageName(const std::string& archivedFile, const char* extension);
 std::string ShortImageName(const std::string& imageDirectory, TDateTime imageTime, std::uint8_t channelIndex,
                            const char* extension);
+// The name an image of the scan gets under the options: archived is the scan's decompressed
+// name in the dated raw archive.
+std::string ImageName(const TProcessingOptions& options, const std::string& archived, TDateTime imageTime,
+                      std::uint8_t channelIndex, const char* extension);
+// Where a scan file is kept in the raw archive, decompressed (a ".bz2" dropped).
+std::string ArchivedScanName(const TProcessingOptions& options, const std::string& scanFile, TDateTime imageTime);

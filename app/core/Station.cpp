@@ -109,6 +109,17 @@ std::string NewestImageInTree(const std::string& imageRoot, std::uint8_t channel
     return {};
 }
 
+void TStation::ContinueFrom(std::uint8_t channel, const std::string& savedImage,
+                            const std::function<void(const std::string&)>& notRestored)
+{
+    if (options_.Ticked("ClearImages"))
+        return;
+    if (std::string why; !LoadSavedImage(Composites.Image(channel), savedImage, &why) && notRestored)
+        notRestored(savedImage + " not restored (" + why + "); the composite goes on from what it holds");
+    if (options_.Ticked("SaveAsGeoTIFF"))
+        RestoreCleanComposite(Composites, channel, savedImage, notRestored);
+}
+
 int TStation::RestoreComposites(const std::array<std::unique_ptr<TRegistryString>, ChannelCount>& lastSaved,
                                 const std::function<void(std::uint8_t, const std::string&)>& restoredHint,
                                 const std::function<void(const std::string&)>& notRestored)

@@ -32,6 +32,11 @@ public:
                           const std::function<void(std::uint8_t, const std::string&)>& restoredHint = {},
                           const std::function<void(const std::string&)>& notRestored = {});
 
+    // Continues the channel's composite (and its clean copy while GeoTIFFs are saved) from a
+    // saved image, as a restarted station would; notRestored gets why not, if so.
+    void ContinueFrom(std::uint8_t channel, const std::string& savedImage,
+                      const std::function<void(const std::string&)>& notRestored);
+
     TComposites Composites;
     TExtBitmap Mask;
     bool MaskLoaded = false;  // decoded and usable, once a first file has been masked

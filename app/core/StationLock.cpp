@@ -96,7 +96,7 @@ bool TStationLock::Acquire()
 {
     if (fd_ >= 0) return true;
     refusal_.clear();
-    const std::string path = StationLockPath();
+    const std::string path = path_.empty() ? StationLockPath() : path_;
     ForceDirectories(ConfigDirectory());
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) {
@@ -107,8 +107,9 @@ bool TStationLock::Acquire()
         return true;
     }
     if (!LockAndSign(fd)) {
-        refusal_ = "another " + ProgramName() + " is already running with the settings in " + RegistryFilePath()
-                   + " (process " + LockedBy(fd) + "); only one station may run on one configuration.";
+        refusal_ = "another " + (what_.empty() ? ProgramName() : what_) + " is already running with the settings in "
+                   + RegistryFilePath() + " (process " + LockedBy(fd) + ")"
+                   + (what_.empty() ? "; only one station may run on one configuration." : ".");
         ::close(fd);
         return false;
     }

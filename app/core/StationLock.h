@@ -8,6 +8,8 @@
 class TStationLock {
 public:
     TStationLock() = default;
+    // Another lock of one per settings file, at path; a refusal names what holds it.
+    TStationLock(std::string path, std::string what) : path_(std::move(path)), what_(std::move(what)) {}
     ~TStationLock();
     TStationLock(const TStationLock&) = delete;
     TStationLock& operator=(const TStationLock&) = delete;
@@ -22,6 +24,7 @@ public:
 private:
     int fd_ = -1;
     std::string refusal_;
+    std::string path_, what_;
 };
 
 // The process that holds the station lock now, from the kernel's list of locks (reading it

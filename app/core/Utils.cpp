@@ -68,7 +68,8 @@ struct DirCloser {
 
 void PeekMessages()
 {
-    static std::int64_t lastTick = -1;
+    // Per thread: the workers of a reprocessing run call it too (and process no events).
+    thread_local std::int64_t lastTick = -1;
     const std::int64_t tick = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now().time_since_epoch()).count();
     if (tick == lastTick) return;

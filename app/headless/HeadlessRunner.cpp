@@ -15,6 +15,7 @@ std::string UsageText()
     const std::string p = ProgramName();
     return "Usage: " + p + " [-start] [-log] [-geo] [file]\n"
            "       " + p + " --headless [-start] [-log] [-geo] [file]\n"
+           "       " + p + " --reprocess DIR... [--from yyyy-mm-ddThh:nn] [--to yyyy-mm-ddThh:nn] [--force] [-geo]\n"
            "       " + p + " --status\n"
            "       " + p + " --help | --version\n"
            "\n"
@@ -27,12 +28,22 @@ std::string UsageText()
            "              deleting them\n"
            "  file        process just this file once, then stop\n"
            "  --headless  run without a window; every log line is also printed\n"
+           "  --reprocess DIR...\n"
+           "              make the images of every scan file under the directories again,\n"
+           "              oldest first, one worker per channel, into the image directory;\n"
+           "              the files, the incoming directory, \"LastSaved\", the log and the\n"
+           "              status stay untouched; existing images are skipped\n"
+           "    --from, --to yyyy-mm-ddThh:nn\n"
+           "              only scans of image times from --from and before --to\n"
+           "    --force   make existing images again\n"
            "  --status    show how the running station is doing; exit status 0 when it\n"
            "              runs, processes and had a file or cycle within " + std::to_string(StatusStaleSeconds) + " s\n"
            "\n"
            "Headless exit status: 0 done (or stopped by SIGTERM/SIGINT/SIGHUP), 1 the single\n"
            "file was not processed and saved, 2 wrong arguments or settings, or another\n"
-           "station already running on the same settings.\n"
+           "station already running on the same settings. --reprocess: 0 every file made or\n"
+           "skipped (or stopped; the same command continues), 1 a file failed, 2 as above.\n"
+           "An unknown switch is refused with status 2.\n"
            "\n"
            "Settings: " + RegistryFilePath() + ", key\n"
            "  [HKEY_CURRENT_USER" + ProgramKey() + "] (values \"SourcePath\", \"NetCDFPath\",\n"
@@ -40,6 +51,44 @@ std::string UsageText()
            "  \"KeepNetCDFDays\", \"KeepFailedDays\" (0 keeps for ever) and \"MinFreeMB\").\n"
            "Processing log: " + ProcessLogPath() + "\n"
            "Status: " + StatusFilePath() + "\n";
+}
+
+bool SettingsUsable(const TRegistryOptions& options, std::FILE* err, bool needIncoming)
+{
+    static const struct {
+        const char* valueName;
+        const char* what;
+    } kDirectories[] = {{"SourcePath", "source (incoming files)"},
+                        {"NetCDFPath", "raw archive (saved NetCDF files)"},
+                        {"SavePath", "image"}};
+    bool missing = false;
+    // The operator sees which directory is missing and how to set it: there is no Setup page.
+    for (const auto& d : kDirectories) {
+        // A run that takes no incoming file needs no incoming directory.
+        if (!needIncoming && std::string_view(d.valueName) == "SourcePath") continue;
+        const std::string path = WithTrailingDelimiter(options.PathText(d.valueName));
+        const std::string problem = DirectoryProblem(path);
+        if (problem.empty()) continue;
+        missing = true;
+        if (path.empty()) std::fprintf(err, "%s: the %s directory is not set.\n", ProgramName().c_str(), d.what);
+        else
+            std::fprintf(err, "%s: the %s directory \"%s\" %s.\n", ProgramName().c_str(), d.what,
+                         LogSafe(path).c_str(), problem.c_str());
+        std::fprintf(err, "  Set it as \"%s\" under [HKEY_CURRENT_USER%s]\n  in %s, for example:\n  \"%s\"=\"%s\"\n",
+                     d.valueName, ProgramKey().c_str(), RegistryFilePath().c_str(), d.valueName,
+                     std::string(FindSetting(d.valueName)->Example).c_str());
+    }
+    for (const TSettingInfo& s : ProgramSettings) {
+        if (s.Kind != TSettingKind::Number) continue;
+        const std::string text = options.PathText(s.ValueName);
+        if (SettingNumber(text)) continue;
+        missing = true;
+        std::fprintf(err, "%s: the setting \"%s\" is \"%s\": not a whole number of 0 or more.\n"
+                           "  Set it under [HKEY_CURRENT_USER%s]\n  in %s, for example:\n  \"%s\"=\"%s\"\n",
+                     ProgramName().c_str(), std::string(s.ValueName).c_str(), LogSafe(text).c_str(), ProgramKey().c_str(),
+                     RegistryFilePath().c_str(), std::string(s.ValueName).c_str(), std::string(s.DefaultText).c_str());
+    }
+    return !missing;
 }
 
 THeadlessRunner::THeadlessRunner(TCommandLine commandLine, std::FILE* out, std::FILE* err)
@@ -81,38 +130,7 @@ int THeadlessRunner::Prepare()
     }
 
     options_ = std::make_unique<TRegistryOptions>();
-    static const struct {
-        const char* valueName;
-        const char* what;
-    } kDirectories[] = {{"SourcePath", "source (incoming files)"},
-                        {"NetCDFPath", "raw archive (saved NetCDF files)"},
-                        {"SavePath", "image"}};
-    bool missing = false;
-    // The operator sees which directory is missing and how to set it: there is no Setup page.
-    for (const auto& d : kDirectories) {
-        const std::string path = WithTrailingDelimiter(options_->PathText(d.valueName));
-        const std::string problem = DirectoryProblem(path);
-        if (problem.empty()) continue;
-        missing = true;
-        if (path.empty()) std::fprintf(err_, "%s: the %s directory is not set.\n", ProgramName().c_str(), d.what);
-        else
-            std::fprintf(err_, "%s: the %s directory \"%s\" %s.\n", ProgramName().c_str(), d.what,
-                         LogSafe(path).c_str(), problem.c_str());
-        std::fprintf(err_, "  Set it as \"%s\" under [HKEY_CURRENT_USER%s]\n  in %s, for example:\n  \"%s\"=\"%s\"\n",
-                     d.valueName, ProgramKey().c_str(), RegistryFilePath().c_str(), d.valueName,
-                     std::string(FindSetting(d.valueName)->Example).c_str());
-    }
-    for (const TSettingInfo& s : ProgramSettings) {
-        if (s.Kind != TSettingKind::Number) continue;
-        const std::string text = options_->PathText(s.ValueName);
-        if (SettingNumber(text)) continue;
-        missing = true;
-        std::fprintf(err_, "%s: the setting \"%s\" is \"%s\": not a whole number of 0 or more.\n"
-                           "  Set it under [HKEY_CURRENT_USER%s]\n  in %s, for example:\n  \"%s\"=\"%s\"\n",
-                     ProgramName().c_str(), std::string(s.ValueName).c_str(), LogSafe(text).c_str(), ProgramKey().c_str(),
-                     RegistryFilePath().c_str(), std::string(s.ValueName).c_str(), std::string(s.DefaultText).c_str());
-    }
-    if (missing) return ExitUsage;
+    if (!SettingsUsable(*options_, err_, true)) return ExitUsage;
     if (!KeepsSomething(*options_)) {
         std::fprintf(err_, "%s: %s.\n", ProgramName().c_str(), NothingKeptText);
         return ExitUsage;

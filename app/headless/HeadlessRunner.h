@@ -73,5 +73,9 @@ private:
     bool closed_ = false;
 };
 
+// Tells on err each directory setting that is not set or not there (the incoming one only
+// when needed) and each number setting that is not a number; true when there is none.
+bool SettingsUsable(const TRegistryOptions& options, std::FILE* err, bool needIncoming);
+
 // The text of --help.
 std::string UsageText();

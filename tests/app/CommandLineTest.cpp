@@ -47,3 +47,34 @@ TEST(CommandLine, FirstArgumentIsTakenAsItStands)
 }
 
 }  // namespace
+
+namespace {
+
+struct UnknownSwitchCase {
+    std::vector<std::string> args;
+    bool window;
+    const char* unknown;
+    friend void PrintTo(const UnknownSwitchCase& c, std::ostream* os)
+    {
+        for (const auto& a : c.args) *os << a << ' ';
+    }
+};
+
+class UnknownSwitchTest : public ::testing::TestWithParam<UnknownSwitchCase> {};
+
+TEST_P(UnknownSwitchTest, IsNamedInsteadOfTakenForTheFile)
+{
+    EXPECT_EQ(UnknownSwitch(GetParam().args, GetParam().window), GetParam().unknown);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, UnknownSwitchTest,
+    ::testing::Values(UnknownSwitchCase{{"-Start", "/LOG", "-geo", "/srv/in/goes15.2013.150.120000.1.nc"}, false, ""},
+                      UnknownSwitchCase{{"--reprocess-all", "/srv/raw"}, true, "--reprocess-all"},
+                      UnknownSwitchCase{{"-starts"}, false, "-starts"},
+                      // Qt's own options are the window's, not the headless station's.
+                      UnknownSwitchCase{{"-platform", "offscreen", "-start"}, true, ""},
+                      UnknownSwitchCase{{"--style=fusion", "-reverse"}, true, ""},
+                      UnknownSwitchCase{{"-platform", "offscreen"}, false, "-platform"}));
+
+}  // namespace

@@ -14,6 +14,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <map>
 
 #include "app/core/StationLock.h"
 #include "settings/ProgramPaths.h"
@@ -83,6 +84,11 @@ TEST_F(HeadlessTest, VersionAndHelp)
     EXPECT_EQ(Run({"--help"}), 0);
     EXPECT_NE(out_.find("--headless [-start] [-log] [-geo] [file]"), std::string::npos);
     EXPECT_NE(out_.find(RegistryFilePath()), std::string::npos);
+    // Once taken for the file to process, which opened the window.
+    EXPECT_EQ(Run({"--reprocess-all"}), 2);
+    EXPECT_NE(err_.find("unknown switch \"--reprocess-all\""), std::string::npos);
+    EXPECT_EQ(Run({"--reprocess", QString::fromStdString(xdg_.Root()), "--froce"}), 2);
+    EXPECT_NE(err_.find("unknown switch \"--froce\""), std::string::npos);
 }
 
 TEST_F(HeadlessTest, MissingDirectoriesAreNamed)
@@ -276,6 +282,73 @@ TEST_F(HeadlessTest, GeoFileWithoutGeoIsDeleted)
     std::ofstream(geo) << "x";
     EXPECT_EQ(Run({"--headless", QString::fromStdString(geo)}), 1);
     EXPECT_FALSE(std::filesystem::exists(geo));
+}
+
+namespace fs = std::filesystem;
+
+// name -> a hash of the bytes of every file under the directory (short to print).
+std::map<std::string, std::size_t> TreeContents(const std::string& root)
+{
+    std::map<std::string, std::size_t> files;
+    for (const auto& e : fs::recursive_directory_iterator(root))
+        if (e.is_regular_file())
+            files[fs::relative(e.path(), root).string()] = std::hash<std::string>{}(TTempXdg::ReadText(e.path().string()));
+    return files;
+}
+
+// A reprocessed archive must give the images of the station that received it, and must leave
+// the archive and everything of the station as they were.
+TEST_F(HeadlessTest, ReprocessMakesWhatTheStationMadeAndTouchesNothingElse)
+{
+    const fs::path synth = fs::path(ORVANTA_BINARY_DIR) / "app" / "orvanta-synth";
+    if (!fs::exists(synth)) GTEST_SKIP() << "orvanta-synth not built";
+    Configure();
+    const std::string feed = xdg_.Dir("feed");
+    QProcess gen;
+    gen.start(QString::fromStdString(synth.string()), {"--out", QString::fromStdString(feed), "--start", "2019-06-21T00:00",
+                                                        "--hours", "1", "--scale", "0.25", "--quiet"});
+    ASSERT_TRUE(gen.waitForFinished(120000));
+    ASSERT_EQ(gen.exitCode(), 0);
+    for (const auto& e : fs::directory_iterator(feed)) fs::copy_file(e.path(), xdg_.Root() + "/in/" + e.path().filename().string());
+
+    QProcess station;
+    station.start(kProgram, {"--headless", "-start"});
+    ASSERT_TRUE(station.waitForStarted(5000));
+    const auto waiting = [&] {
+        // The station's lock file stays.
+        return std::count_if(fs::directory_iterator(xdg_.Root() + "/in/"), fs::directory_iterator(),
+                             [](const fs::directory_entry& e) { return e.path().filename().string().starts_with("goes15"); });
+    };
+    for (int i = 0; i < 600 && waiting() > 0; ++i) station.waitForFinished(200);
+    ::kill(static_cast<pid_t>(station.processId()), SIGTERM);
+    ASSERT_TRUE(station.waitForFinished(60000));
+    ASSERT_EQ(waiting(), 0);
+    std::map<std::string, std::size_t> live = TreeContents(xdg_.Root() + "/img");
+    // The web page of the latest images is the station's, not the scans'.
+    std::erase_if(live, [](const auto& f) { return f.first.find('/') == std::string::npos || f.first.starts_with("latest/"); });
+    ASSERT_FALSE(live.empty());
+
+    // A damaged scan among them fails alone (in a half hour of its own: an image is made
+    // once, and a scan of a half hour whose image exists is not tried again).
+    const std::string damaged = xdg_.Dir("feed/2019/06/21") + "goes15.2019.172.011000_4.nc.bz2";
+    TTempXdg::WriteText(damaged, std::string(30000, 'B'));
+    const auto archive = TreeContents(feed);
+    ASSERT_TRUE(TRegistryFile(RegistryFilePath()).WriteString(ProgramKey(), "SavePath", xdg_.Dir("img2")));
+    const std::string settings = TTempXdg::ReadText(RegistryFilePath());
+    const std::string log = TTempXdg::ReadText(ProcessLogPath());
+
+    EXPECT_EQ(Run({"--reprocess", QString::fromStdString(feed)}, 120000), 1);
+    EXPECT_NE(out_.find(" made, 0 skipped, 1 failed"), std::string::npos) << out_;
+    EXPECT_NE(out_.find("failed: " + damaged + ": "), std::string::npos) << out_;
+    EXPECT_EQ(TreeContents(xdg_.Root() + "/img2"), live);
+    EXPECT_EQ(TreeContents(feed), archive);
+    EXPECT_EQ(TTempXdg::ReadText(RegistryFilePath()), settings);  // LastSaved values among them
+    EXPECT_EQ(TTempXdg::ReadText(ProcessLogPath()), log);
+
+    // Again: the images are there, only the damaged file is tried.
+    EXPECT_EQ(Run({"--reprocess", QString::fromStdString(feed)}, 120000), 1);
+    EXPECT_NE(out_.find(": 0 made, " + std::to_string(archive.size() - 1) + " skipped, 1 failed"), std::string::npos) << out_;
+    EXPECT_EQ(TreeContents(xdg_.Root() + "/img2"), live);
 }
 
 }  // namespace

@@ -1,0 +1,288 @@
+#include "app/core/Reprocess.h"
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <set>
+#include <thread>
+
+#include "app/core/GoesProduct.h"
+#include "app/core/ProcessingCycle.h"
+#include "app/core/Station.h"
+#include "app/core/Utils.h"
+#include "base/Files.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool EndsWith(const std::string& text, std::string_view tail)
+{
+    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// The names the station takes in as image scans; "_geo.nc" files are geolocation data.
+bool IsScanName(const std::string& name)
+{
+    const std::string lower = LowerCase(name);
+    return MatchesWildcard(TProcessingCycle::IncomingPattern, name) && (EndsWith(lower, ".nc") || EndsWith(lower, ".nc.bz2")) &&
+           lower.find("_geo.nc") == std::string::npos;
+}
+
+// A scan kept both compressed and decompressed, or in two trees, is one scan.
+std::string ScanKey(const std::string& path)
+{
+    std::string key = LowerCase(ExtractFileName(path));
+    if (EndsWith(key, ".bz2"))
+        key.resize(key.size() - 4);
+    return key;
+}
+
+bool Compressed(const std::string& path) { return EndsWith(LowerCase(path), ".bz2"); }
+
+// Images carry their image time as their modification time, at two-second resolution.
+bool ImageOfTime(const std::string& image, TDateTime imageTime)
+{
+    const std::optional<TDateTime> t = GetFileDateTime(image);
+    return t && std::fabs(*t - imageTime) * 86400.0 < 3.0;
+}
+
+// The image a live station would have recorded as the channel's last saved one after this scan.
+std::string LastSavedImage(const TProcessingOptions& options, const TArchivedScan& scan)
+{
+    if (scan.Channel == UnknownChannel)
+        return {};
+    const std::string archived = ArchivedScanName(options, scan.Path, scan.ImageTime);
+    // The JPEG is written after the PNG, so a station remembers it when both are saved.
+    if (options.Ticked("SaveAsJPEG"))
+        return ImageName(options, archived, scan.ImageTime, scan.Channel, ".jpg");
+    if (options.Ticked("SaveAsPNG"))
+        return ImageName(options, archived, scan.ImageTime, scan.Channel, ".png");
+    return {};
+}
+
+void RunChain(TStation& station, TProcessingOptions& options, const std::vector<TArchivedScan>& chain,
+              const std::atomic<bool>& stop, const std::function<void(const TReprocessOutcome&)>& onOutcome,
+              const std::function<void(const std::string&)>& onLogLine)
+{
+    std::array<std::string, ChannelCount> continueFrom;
+    std::optional<TDateTime> inHand;
+    for (const TArchivedScan& scan : chain) {
+        // The scans of one half hour share their short image names: they are finished together.
+        if (stop && (!inHand || scan.ImageTime != *inHand))
+            break;
+        if (scan.WarmUp || scan.Skip) {
+            std::error_code ec;
+            if (const std::string last = LastSavedImage(options, scan); !last.empty() && fs::exists(last, ec))
+                continueFrom[scan.Channel] = last;
+            if (!scan.WarmUp)
+                onOutcome({TReprocessResult::Skipped, scan.Path, "images exist"});
+            continue;
+        }
+        if (scan.Channel < ChannelCount && !continueFrom[scan.Channel].empty()) {
+            station.ContinueFrom(scan.Channel, continueFrom[scan.Channel], onLogLine);
+            continueFrom[scan.Channel].clear();
+        }
+        inHand = scan.ImageTime;
+        TGoesFileResult result;
+        TReprocessOutcome outcome{TReprocessResult::Failed, scan.Path, {}};
+        try {
+            const bool ok = station.Product.ProcessGoesFile(scan.Path, result);
+            if (ok && !result.SavedFileName.empty()) {
+                outcome.Result = TReprocessResult::Made;
+                // A station shows every saved image and so goes on from it as read back from
+                // the file, which a lossy format changes a little.
+                station.Product.ShowSavedImage(result.ChannelIndex, result.SavedFileName, {});
+            }
+            else if (ok && result.Skipped) {
+                outcome.Result = TReprocessResult::Skipped;
+                outcome.Reason = "sector not included";
+            } else
+                outcome.Reason = result.FailureReason.empty() ? "no image saved" : result.FailureReason;
+        } catch (const std::exception& e) {
+            outcome.Reason = e.what();
+        }
+        onOutcome(outcome);
+    }
+}
+
+}  // namespace
+
+std::optional<TDateTime> ParseReprocessTime(const std::string& text)
+{
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0;
+    char sep = 0;
+    int used = 0;
+    if (std::sscanf(text.c_str(), "%4d-%2d-%2d%c%2d:%2d%n", &year, &month, &day, &sep, &hour, &minute, &used) != 6 ||
+        used != static_cast<int>(text.size()) || (sep != 'T' && sep != ' '))
+        return std::nullopt;
+    const std::optional<TDateTime> date = TryEncodeDate(year, month, day);
+    const std::optional<TDateTime> time = TryEncodeTime(hour, minute, 0, 0);
+    if (!date || !time)
+        return std::nullopt;
+    return *date + *time;
+}
+
+std::string ParseReprocessArguments(const std::vector<std::string>& args, TReprocessRequest& request)
+{
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--from" || a == "--to") {
+            if (i + 1 >= args.size())
+                return a + " needs a time, yyyy-mm-ddThh:nn";
+            const std::optional<TDateTime> t = ParseReprocessTime(args[++i]);
+            if (!t)
+                return a + " \"" + args[i] + "\" is not a time yyyy-mm-ddThh:nn";
+            (a == "--from" ? request.From : request.To) = t;
+        } else if (a == "--force") {
+            request.Force = true;
+        } else if (a.size() > 1 && a[0] == '-' && LowerCase(a) != "-geo") {
+            return "unknown switch \"" + a + "\"";
+        } else if (a.size() > 1 && a[0] == '-') {
+            // The station's switch: geolocation files are not images and are left alone anyway.
+        } else {
+            request.Directories.push_back(a);
+        }
+    }
+    if (request.Directories.empty())
+        return "--reprocess needs at least one directory";
+    if (request.From && request.To && *request.To <= *request.From)
+        return "--to must be later than --from";
+    return {};
+}
+
+std::vector<TArchivedScan> FindArchivedScans(const std::vector<std::string>& directories,
+                                             const std::string& incomingDirectory, std::vector<std::string>& problems)
+{
+    std::vector<TArchivedScan> found;
+    for (const std::string& directory : directories) {
+        std::error_code ec;
+        if (!fs::is_directory(directory, ec)) {
+            problems.push_back(directory + ": not a directory");
+            continue;
+        }
+        fs::recursive_directory_iterator it(directory, fs::directory_options::skip_permission_denied, ec), end;
+        if (ec)
+            problems.push_back(directory + ": " + ec.message());
+        for (; !ec && it != end; it.increment(ec)) {
+            const std::string path = it->path().string();
+            std::error_code kindError;
+            if (!IsScanName(it->path().filename().string()) || !it->is_regular_file(kindError))
+                continue;
+            // The station's own files: it takes and removes them, and a reprocess must not race it.
+            if (LiesIn(path, incomingDirectory))
+                continue;
+            TArchivedScan scan;
+            scan.Path = path;
+            if (!ParseGoesFileName(path, scan.Channel, scan.ImageTime) ||
+                (scan.Channel != UnknownChannel && !ChannelExists(scan.Channel)))
+                continue;
+            found.push_back(std::move(scan));
+        }
+        if (ec)
+            problems.push_back(directory + ": " + ec.message());
+    }
+    // The station takes its files in name order, which is the order of their scan start times.
+    std::sort(found.begin(), found.end(), [](const TArchivedScan& a, const TArchivedScan& b) {
+        const std::string na = ExtractFileName(a.Path), nb = ExtractFileName(b.Path);
+        if (FileNameLess(na, nb) != FileNameLess(nb, na))
+            return FileNameLess(na, nb);
+        return a.Path < b.Path;
+    });
+    // The compressed file is the one received; a decompressed copy beside it is the same scan.
+    std::vector<TArchivedScan> scans;
+    std::map<std::string, std::size_t> seen;
+    for (TArchivedScan& scan : found) {
+        const auto [at, fresh] = seen.emplace(ScanKey(scan.Path), scans.size());
+        if (fresh)
+            scans.push_back(std::move(scan));
+        else if (Compressed(scan.Path) && !Compressed(scans[at->second].Path))
+            scans[at->second] = std::move(scan);
+    }
+    return scans;
+}
+
+std::vector<std::string> ExpectedImages(const TProcessingOptions& options, const TArchivedScan& scan)
+{
+    std::vector<std::string> images;
+    if (scan.Channel == UnknownChannel)
+        return images;
+    const std::string archived = ArchivedScanName(options, scan.Path, scan.ImageTime);
+    for (const auto& [setting, extension] : {std::pair{"SaveAsPNG", ".png"}, {"SaveAsJPEG", ".jpg"}, {"SaveAsGeoTIFF", ".tif"}})
+        if (options.Ticked(setting))
+            images.push_back(ImageName(options, archived, scan.ImageTime, scan.Channel, extension));
+    return images;
+}
+
+std::vector<std::vector<TArchivedScan>> PlanChains(const std::vector<TArchivedScan>& scans,
+                                                   const TProcessingOptions& options, const TReprocessRequest& request)
+{
+    const bool oneChain = std::any_of(scans.begin(), scans.end(), [](const TArchivedScan& s) { return s.Channel == UnknownChannel; });
+    std::map<std::uint8_t, std::vector<TArchivedScan>> byChannel;
+    for (TArchivedScan scan : scans) {
+        if (request.To && scan.ImageTime >= *request.To)
+            continue;
+        scan.WarmUp = request.From && scan.ImageTime < *request.From;
+        byChannel[oneChain ? 0 : scan.Channel].push_back(std::move(scan));
+    }
+    std::vector<std::vector<TArchivedScan>> chains;
+    for (auto& [channel, chain] : byChannel) {
+        // An image made again in this run (the northern scan of a half hour) is remade by
+        // every later scan that writes it too, or it would lose their part.
+        std::set<std::string> remade;
+        for (TArchivedScan& scan : chain) {
+            if (scan.WarmUp)
+                continue;
+            const std::vector<std::string> images = ExpectedImages(options, scan);
+            std::error_code ec;
+            const bool exists = !images.empty() && std::all_of(images.begin(), images.end(), [&](const std::string& image) {
+                return fs::exists(image, ec) && ImageOfTime(image, scan.ImageTime) && !remade.contains(image);
+            });
+            scan.Skip = exists && !request.Force;
+            if (!scan.Skip)
+                remade.insert(images.begin(), images.end());
+        }
+        chains.push_back(std::move(chain));
+    }
+    return chains;
+}
+
+std::size_t ScansInRange(const std::vector<std::vector<TArchivedScan>>& chains)
+{
+    std::size_t n = 0;
+    for (const auto& chain : chains)
+        n += static_cast<std::size_t>(std::count_if(chain.begin(), chain.end(), [](const TArchivedScan& s) { return !s.WarmUp; }));
+    return n;
+}
+
+void RunChains(const std::vector<std::vector<TArchivedScan>>& chains, TProcessingOptions& options, unsigned workers,
+               const std::atomic<bool>& stop, const std::function<void(const TReprocessOutcome&)>& onOutcome,
+               const std::function<void(const std::string&)>& onLogLine)
+{
+    // The longest chains first, so that no worker is left with a long one at the end.
+    std::vector<std::size_t> order(chains.size());
+    for (std::size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return chains[a].size() > chains[b].size(); });
+    const std::size_t count = std::max<std::size_t>(1, std::min<std::size_t>(workers, chains.size()));
+    // Made here, one after the other: the coastline readers are not made for threads.
+    std::vector<std::unique_ptr<TStation>> stations;
+    for (std::size_t i = 0; i < count; ++i) {
+        auto station = std::make_unique<TStation>(options, nullptr, TComposites::OnFirstUse);
+        station->Product.SingleFileMode = [] { return true; };
+        station->Product.ImagesOnly = true;
+        station->OnLogLine = onLogLine;
+        stations.push_back(std::move(station));
+    }
+    std::atomic<std::size_t> next{0};
+    std::vector<std::thread> threads;
+    for (std::size_t w = 0; w < count; ++w)
+        threads.emplace_back([&, w] {
+            for (std::size_t i; (i = next++) < order.size() && !stop;)
+                RunChain(*stations[w], options, chains[order[i]], stop, onOutcome, onLogLine);
+        });
+    for (std::thread& t : threads)
+        t.join();
+}

@@ -1,0 +1,195 @@
+#include "app/headless/ReprocessRunner.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <sched.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <mutex>
+#include <thread>
+
+#include "app/core/Reprocess.h"
+#include "app/core/SignalWatcher.h"
+#include "app/core/StationLock.h"
+#include "app/core/Utils.h"
+#include "app/headless/HeadlessRunner.h"
+#include "settings/ProgramPaths.h"
+#include "settings/ProgramSettings.h"
+
+namespace {
+
+// The processors this process may run on (taskset and cgroups included).
+unsigned UsableCores()
+{
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (::sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
+        return static_cast<unsigned>(CPU_COUNT(&set));
+    return std::max(1u, std::thread::hardware_concurrency());
+}
+
+std::string Duration(double seconds)
+{
+    const long s = std::lround(std::max(0.0, seconds));
+    char text[32];
+    if (s >= 3600)
+        std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
+    else
+        std::snprintf(text, sizeof text, "%ld:%02ld", s / 60, s % 60);
+    return text;
+}
+
+// What the workers tell, taken in by the main thread.
+struct TReport {
+    std::mutex Lock;
+    std::vector<TReprocessOutcome> Outcomes;
+    std::vector<std::string> LogLines;
+};
+
+}  // namespace
+
+TReprocessRunner::TReprocessRunner(std::vector<std::string> args, std::FILE* out, std::FILE* err)
+    : args_(std::move(args)), out_(out), err_(err)
+{
+}
+
+int TReprocessRunner::Run()
+{
+    const std::string program = ProgramName();
+    TReprocessRequest request;
+    if (const std::string why = ParseReprocessArguments(args_, request); !why.empty()) {
+        std::fprintf(err_, "%s: %s\n\n%s", program.c_str(), why.c_str(), UsageText().c_str());
+        return 2;
+    }
+    for (const std::string& directory : request.Directories) {
+        std::error_code ec;
+        if (!std::filesystem::is_directory(directory, ec)) {
+            std::fprintf(err_, "%s: no such directory: %s\n", program.c_str(), directory.c_str());
+            return 2;
+        }
+    }
+    // Its own lock: it may run beside the station, but two runs would make the same images.
+    TStationLock lock(ConfigDirectory() + program + "-reprocess.lock", program + " --reprocess");
+    if (!lock.Acquire()) {
+        std::fprintf(err_, "%s: %s\n", program.c_str(), lock.Refusal().c_str());
+        return 2;
+    }
+    TRegistryOptions options;
+    if (!SettingsUsable(options, err_, false))
+        return 2;
+    if (!options.Ticked("SaveAsJPEG") && !options.Ticked("SaveAsPNG") && !options.Ticked("SaveAsGeoTIFF")) {
+        std::fprintf(err_, "%s: no image format is ticked (\"SaveAsJPEG\", \"SaveAsPNG\", \"SaveAsGeoTIFF\"): there is nothing to make.\n",
+                     program.c_str());
+        return 2;
+    }
+
+    std::vector<std::string> problems;
+    const std::vector<TArchivedScan> scans = FindArchivedScans(request.Directories, options.SourcePath(), problems);
+    const std::vector<std::vector<TArchivedScan>> chains = PlanChains(scans, options, request);
+    const std::size_t total = ScansInRange(chains);
+    std::size_t toMake = 0;
+    for (const auto& chain : chains)
+        for (const TArchivedScan& scan : chain)
+            toMake += !scan.WarmUp && !scan.Skip ? 1 : 0;
+    const unsigned workers = static_cast<unsigned>(std::min<std::size_t>(UsableCores(), std::max<std::size_t>(1, chains.size())));
+    std::fprintf(err_, "Reprocessing %zu scan files (%zu to make) on %u worker%s\n", total, toMake, workers,
+                 workers == 1 ? "" : "s");
+
+    const bool terminal = ::isatty(::fileno(err_)) == 1;
+    std::atomic<bool> stop{false};
+    std::atomic<bool> finished{false};
+    TReport report;
+    std::size_t made = 0, skipped = 0, done = 0;
+    std::vector<TReprocessOutcome> failed;
+    const auto started = std::chrono::steady_clock::now();
+
+    std::thread work([&] {
+        RunChains(chains, options, workers, stop,
+                  [&](const TReprocessOutcome& outcome) {
+                      const std::lock_guard<std::mutex> guard(report.Lock);
+                      report.Outcomes.push_back(outcome);
+                  },
+                  [&](const std::string& line) {
+                      const std::lock_guard<std::mutex> guard(report.Lock);
+                      report.LogLines.push_back(line);
+                  });
+        finished = true;
+    });
+
+    const auto drain = [&] {
+        std::vector<TReprocessOutcome> outcomes;
+        std::vector<std::string> lines;
+        {
+            const std::lock_guard<std::mutex> guard(report.Lock);
+            outcomes.swap(report.Outcomes);
+            lines.swap(report.LogLines);
+        }
+        if (terminal && (!outcomes.empty() || !lines.empty()))
+            std::fputs("\r\033[K", err_);
+        for (const std::string& line : lines)
+            std::fprintf(err_, "%s\n", LogSafe(line).c_str());
+        for (const TReprocessOutcome& o : outcomes) {
+            ++done;
+            const char* what = "made";
+            if (o.Result == TReprocessResult::Made)
+                ++made;
+            else if (o.Result == TReprocessResult::Skipped) {
+                ++skipped;
+                what = "skipped";
+            } else {
+                failed.push_back(o);
+                what = "failed";
+            }
+            if (!terminal || o.Result == TReprocessResult::Failed)
+                std::fprintf(err_, "%zu/%zu %s %s%s\n", done, total, what, LogSafe(o.Path).c_str(),
+                             o.Reason.empty() ? "" : (": " + LogSafe(o.Reason)).c_str());
+        }
+        if (terminal) {
+            const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+            const std::size_t worked = made + failed.size();
+            const double rate = seconds > 0 ? worked / seconds : 0;
+            const std::size_t left = toMake > worked ? toMake - worked : 0;
+            std::fprintf(err_, "\r%zu/%zu files  %.2f files/s  %s elapsed  %s left%s\033[K", done, total, rate,
+                         Duration(seconds).c_str(), rate > 0 ? Duration(left / rate).c_str() : "?",
+                         stop ? "  stopping after the files in hand" : "");
+        }
+        std::fflush(err_);
+    };
+
+    TSignalWatcher shutdown;
+    QObject::connect(&shutdown, &TSignalWatcher::Received, [&](int) {
+        if (!stop && !terminal)
+            std::fprintf(err_, "Stopping after the files in hand\n");
+        stop = true;
+    });
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        drain();
+        if (finished)
+            QCoreApplication::quit();
+    });
+    tick.start(terminal ? 250 : 100);
+    if (!finished)
+        QCoreApplication::exec();
+    work.join();
+    drain();
+    if (terminal)
+        std::fputs("\n", err_);
+
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    std::fprintf(out_, "Reprocessed %zu of %zu scan files in %s: %zu made, %zu skipped, %zu failed\n", done, total,
+                 Duration(seconds).c_str(), made, skipped, failed.size());
+    for (const std::string& problem : problems)
+        std::fprintf(out_, "  not searched: %s\n", LogSafe(problem).c_str());
+    for (const TReprocessOutcome& o : failed)
+        std::fprintf(out_, "  failed: %s: %s\n", LogSafe(o.Path).c_str(), LogSafe(o.Reason).c_str());
+    if (done < total)
+        std::fprintf(out_, "Stopped before %zu scan files; the same command continues.\n", total - done);
+    std::fflush(out_);
+    return failed.empty() && problems.empty() ? 0 : 1;
+}
