@@ -379,7 +379,11 @@ bool TGoesProduct::processGoesFile(const std::string& path, TGoesFileResult& res
     if (aheadServes) {
         decoded = std::move(ahead->Decoded);
     } else {
-        auto pending = std::async(std::launch::async, [&] { return DecodeScanContained(job, DecoderLimits); });
+        // The job goes along as a copy: the worker is forked from that thread, and in a
+        // forked process the stacks of the other threads are free memory that the worker's
+        // own threads may take over (the reprocessing runs products on threads of its own).
+        auto pending = std::async(std::launch::async,
+                                  [job, limits = DecoderLimits] { return DecodeScanContained(job, limits); });
         prepareMask();
         WaitPumping(pending);
         decoded = pending.get();

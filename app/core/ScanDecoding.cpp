@@ -272,8 +272,7 @@ std::string DetailsLine(TDateTime imageTime, std::uint8_t sector, std::uint8_t c
            std::string(ChannelCatalogue[channelIndex].ChannelDigit) + details;
 }
 
-TDecodedScan DecodeScanContained(const TScanJob& job, const TContainmentLimits& limits,
-                                 const std::function<void()>& meanwhile)
+TDecodedScan DecodeScanContained(const TScanJob& job, const TContainmentLimits& limits)
 {
     TSharedArena arena(sizeof(TShared) + static_cast<std::size_t>(kMaxScanSamples) +
                        (job.KeepContent ? static_cast<std::size_t>(MaxDecompressedSize) : 0) + 4096);
@@ -298,7 +297,7 @@ TDecodedScan DecodeScanContained(const TScanJob& job, const TContainmentLimits& 
         }
         shared->Decompressed = true;
         Decode(job, content, *shared, arena, arriving);
-    }, limits, meanwhile);
+    }, limits);
 
     TDecodedScan decoded;
     decoded.Channel = job.Channel;

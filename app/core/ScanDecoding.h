@@ -5,7 +5,6 @@
 // values of its details line, and the decompressed content when it is kept.
 
 #include <cstdint>
-#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -53,8 +52,7 @@ struct TDecodedScan {
 };
 
 // Decodes the job in a worker within limits.
-TDecodedScan DecodeScanContained(const TScanJob& job, const TContainmentLimits& limits,
-                                 const std::function<void()>& meanwhile = {});
+TDecodedScan DecodeScanContained(const TScanJob& job, const TContainmentLimits& limits);
 
 // The details line of a decoded scan, as the geo log keeps it.
 std::string DetailsLine(TDateTime imageTime, std::uint8_t sector, std::uint8_t channelIndex, int width,
