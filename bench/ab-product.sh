@@ -12,16 +12,8 @@ shift 2
 runs="${RUNS:-7}"
 work="$(mktemp -d /tmp/orvanta-ab.XXXXXX)"
 trap 'rm -rf "$work"' EXIT
-mkdir -p "$work/incoming" "$work/raw" "$work/images" "$work/config/Quillon" "$work/state"
-export XDG_CONFIG_HOME="$work/config" XDG_STATE_HOME="$work/state" QT_QPA_PLATFORM=offscreen
-cat > "$work/config/Quillon/registry.reg" <<REG
-Windows Registry Editor Version 5.00
-
-[HKEY_CURRENT_USER\\Software\\Quillon\\orvanta]
-"SourcePath"="$work/incoming/"
-"NetCDFPath"="$work/raw/"
-"SavePath"="$work/images/"
-REG
+. "$(dirname "$0")/fresh-station.sh"
+fresh_station "$work"
 
 # One run: wall and CPU seconds of the whole process tree, "wall cpu".
 measure() {

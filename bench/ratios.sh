@@ -26,17 +26,8 @@ mkdir -p "$work"
 [[ -n ${WORK:-} ]] || trap 'rm -rf "$work"' EXIT
 station="$work/station"
 rm -rf "$station"
-mkdir -p "$station/incoming" "$station/raw" "$station/images" "$station/config/Quillon" "$station/state"
-export XDG_CONFIG_HOME="$station/config" XDG_STATE_HOME="$station/state" QT_QPA_PLATFORM=offscreen
-# The settings of a fresh station: JPEG images, nothing else kept.
-cat > "$station/config/Quillon/registry.reg" <<REG
-Windows Registry Editor Version 5.00
-
-[HKEY_CURRENT_USER\\Software\\Quillon\\orvanta]
-"SourcePath"="$station/incoming/"
-"NetCDFPath"="$station/raw/"
-"SavePath"="$station/images/"
-REG
+. "$root/bench/fresh-station.sh"
+fresh_station "$station"
 
 start=2019-06-21T18:00
 gen() { # dir, arguments...

@@ -33,16 +33,8 @@ cores=$(nproc)
 
 station="$work/station"
 rm -rf "$station"
-mkdir -p "$station/incoming" "$station/raw" "$station/images" "$station/config/Quillon"
-cat > "$station/config/Quillon/registry.reg" <<REG
-Windows Registry Editor Version 5.00
-
-[HKEY_CURRENT_USER\\Software\\Quillon\\orvanta]
-"SourcePath"="$station/incoming/"
-"NetCDFPath"="$station/raw/"
-"SavePath"="$station/images/"
-REG
-export XDG_CONFIG_HOME="$station/config" XDG_STATE_HOME="$station/state"
+. "$(dirname "$0")/fresh-station.sh"
+fresh_station "$station"
 
 cpu_ticks() { awk '/^cpu /{busy=$2+$3+$4+$7+$8; print busy, busy+$5+$6}' /proc/stat; }
 
