@@ -633,7 +633,13 @@ void TGoesProduct::ShowSavedImage(std::uint8_t channelIndex, const std::string& 
         return;
     if (OnThumbnailHint)
         OnThumbnailHint(channelIndex, hint);
-    LoadSavedImage(composites_.Image(channelIndex), savedFileName);
+    // Read on another thread into a copy, as a scan is placed: the window answers meanwhile.
+    TExtBitmap& composite = composites_.Image(channelIndex);
+    TExtBitmap reloaded = composite;
+    if (RunPumping([&] { return LoadSavedImage(reloaded, savedFileName); })) {
+        composite = std::move(reloaded);
+        composite.Changed();
+    }
 }
 
 TDateTime ImageSlot(TDateTime imageTime)
