@@ -46,6 +46,22 @@ struct TContainedOutcome {
     std::string Failure;     // otherwise why, in words: "decoder crashed (SIGSEGV)", ...
 };
 
+// Whether workers may be started while other threads of the process allocate memory. The
+// sanitizers' allocator takes no care of fork: a worker started while another thread holds its
+// lock waits for that lock for ever. Work spread over threads that each start workers keeps to
+// one thread in such a build.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+inline constexpr bool WorkersMayStartFromThreads = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+inline constexpr bool WorkersMayStartFromThreads = false;
+#else
+inline constexpr bool WorkersMayStartFromThreads = true;
+#endif
+#else
+inline constexpr bool WorkersMayStartFromThreads = true;
+#endif
+
 // Runs work in a worker process and waits for it. Exceptions that escape work end the
 // worker: std::bad_alloc as "decoder ran out of memory", others with their text. Where no
 // process can be started the work runs here, uncontained, rather than not at all.

@@ -18,14 +18,18 @@
 #include "app/core/StationLock.h"
 #include "app/core/Utils.h"
 #include "app/headless/HeadlessRunner.h"
+#include "base/Contained.h"
 #include "settings/ProgramPaths.h"
 #include "settings/ProgramSettings.h"
 
 namespace {
 
-// The processors this process may run on (taskset and cgroups included).
+// The processors this process may run on (taskset and cgroups included), as many channels
+// as may be made side by side.
 unsigned UsableCores()
 {
+    if (!WorkersMayStartFromThreads)
+        return 1;
     cpu_set_t set;
     CPU_ZERO(&set);
     if (::sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
