@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <mutex>
 #include <new>
 #include <thread>
@@ -163,7 +164,8 @@ void CollectFinished()
 
 } // namespace
 
-TContainedOutcome RunContained(const std::function<void()>& work, const TContainmentLimits& limits)
+TContainedOutcome RunContained(const std::function<void()>& work, const TContainmentLimits& limits,
+                               const std::function<void()>& meanwhile)
 {
     CollectFinished();
     TSharedArena shared(sizeof(TWorkerReport));
@@ -180,18 +182,31 @@ TContainedOutcome RunContained(const std::function<void()>& work, const TContain
             if (fd >= 0)
                 ::close(fd);
         work();
+        if (meanwhile)
+            meanwhile();
         outcome.Completed = true;
         return outcome;
     }
     ::close(ready[1]);
     int status = 0;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(limits.Seconds);
+    // Whatever meanwhile raises waits until the worker is accounted for.
+    std::exception_ptr raised;
+    if (meanwhile) {
+        try {
+            meanwhile();
+        } catch (...) {
+            raised = std::current_exception();
+        }
+    }
     const TAwaited awaited = AwaitWorker(pid, ready[0], status, deadline);
     ::close(ready[0]);
     if (awaited == TAwaited::TimedOut) {
         ::kill(pid, SIGKILL);
         while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
         }
+        if (raised)
+            std::rethrow_exception(raised);
         outcome.Failure = "decoder took longer than " + std::to_string(limits.Seconds) + " s";
         return outcome;
     }
@@ -199,6 +214,8 @@ TContainedOutcome RunContained(const std::function<void()>& work, const TContain
         const std::lock_guard lock(finishingLock);
         finishing.push_back(pid);
     }
+    if (raised)
+        std::rethrow_exception(raised);
     if (awaited == TAwaited::Ended && WIFSIGNALED(status)) {
         outcome.Failure = "decoder crashed (" + SignalName(WTERMSIG(status)) + ")";
     } else if (report->Code == TWorkerReport::Done) {

@@ -65,7 +65,9 @@ inline constexpr bool WorkersMayStartFromThreads = true;
 // Runs work in a worker process and waits for it. Exceptions that escape work end the
 // worker: std::bad_alloc as "decoder ran out of memory", others with their text. Where no
 // process can be started the work runs here, uncontained, rather than not at all.
-TContainedOutcome RunContained(const std::function<void()>& work, const TContainmentLimits& limits = {});
+// meanwhile, when given, runs here while the worker works (after it, where there is none).
+TContainedOutcome RunContained(const std::function<void()>& work, const TContainmentLimits& limits = {},
+                               const std::function<void()>& meanwhile = {});
 
 // Called in the worker before its work (tests make a worker crash or hang through it).
 extern std::function<void()> ContainedWorkerSeam;

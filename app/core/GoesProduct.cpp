@@ -378,10 +378,15 @@ bool TGoesProduct::processGoesFile(const std::string& path, TGoesFileResult& res
     TDecodedScan decoded;
     if (aheadServes) {
         decoded = std::move(ahead->Decoded);
+    } else if (!WaitAnswersUser()) {
+        // Started from this thread, which prepares the mask while the worker decodes: a worker
+        // started from a thread of its own would race this thread's allocations, which a
+        // sanitizer build's allocator does not survive.
+        decoded = DecodeScanContained(job, DecoderLimits, prepareMask);
     } else {
         // The job goes along as a copy: the worker is forked from that thread, and in a
         // forked process the stacks of the other threads are free memory that the worker's
-        // own threads may take over (the reprocessing runs products on threads of its own).
+        // own threads may take over.
         auto pending = std::async(std::launch::async,
                                   [job, limits = DecoderLimits] { return DecodeScanContained(job, limits); });
         prepareMask();

@@ -272,7 +272,8 @@ std::string DetailsLine(TDateTime imageTime, std::uint8_t sector, std::uint8_t c
            std::string(ChannelCatalogue[channelIndex].ChannelDigit) + details;
 }
 
-TDecodedScan DecodeScanContained(const TScanJob& job, const TContainmentLimits& limits)
+TDecodedScan DecodeScanContained(const TScanJob& job, const TContainmentLimits& limits,
+                                 const std::function<void()>& meanwhile)
 {
     TSharedArena arena(sizeof(TShared) + static_cast<std::size_t>(kMaxScanSamples) +
                        (job.KeepContent ? static_cast<std::size_t>(MaxDecompressedSize) : 0) + 4096);
@@ -297,7 +298,7 @@ TDecodedScan DecodeScanContained(const TScanJob& job, const TContainmentLimits& 
         }
         shared->Decompressed = true;
         Decode(job, content, *shared, arena, arriving);
-    }, limits);
+    }, limits, meanwhile);
 
     TDecodedScan decoded;
     decoded.Channel = job.Channel;

@@ -5,6 +5,7 @@
 // values of its details line, and the decompressed content when it is kept.
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -52,7 +53,8 @@ struct TDecodedScan {
 };
 
 // Decodes the job in a worker within limits.
-TDecodedScan DecodeScanContained(const TScanJob& job, const TContainmentLimits& limits);
+TDecodedScan DecodeScanContained(const TScanJob& job, const TContainmentLimits& limits,
+                                 const std::function<void()>& meanwhile = {});
 
 // The details line of a decoded scan, as the geo log keeps it.
 std::string DetailsLine(TDateTime imageTime, std::uint8_t sector, std::uint8_t channelIndex, int width,

@@ -90,6 +90,11 @@ void SetWaitPump(std::function<void()> pump)
     WaitPump() = std::move(pump);
 }
 
+bool WaitAnswersUser()
+{
+    return OnApplicationThread() && static_cast<bool>(WaitPump());
+}
+
 void PumpWhileWaiting()
 {
     if (!OnApplicationThread()) return;

@@ -31,17 +31,22 @@ void ProcessAllMessages();
 // lets user input through too, so its pages switch while a full disk is processed.
 void SetWaitPump(std::function<void()> pump);
 void PumpWhileWaiting();
+// Whether a wait on this thread answers a user (the window's pump is set and this is its
+// thread); otherwise nothing is gained by waiting on another thread.
+bool WaitAnswersUser();
 template <class Result>
 void WaitPumping(std::future<Result>& pending)
 {
     while (pending.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready)
         PumpWhileWaiting();
 }
-// Runs work on another thread and waits for it, pumping on the application thread (on any
-// other thread it just waits). work must not touch widgets nor the log.
+// Runs work on another thread and waits for it, pumping, where the wait answers a user; anywhere
+// else it runs here. work must not touch widgets nor the log.
 template <class Work>
 auto RunPumping(Work work) -> decltype(work())
 {
+    if (!WaitAnswersUser())
+        return work();
     auto done = std::async(std::launch::async, std::move(work));
     WaitPumping(done);
     return done.get();
