@@ -161,7 +161,9 @@ bool TGoesProduct::reportScan(const TScanReport& report)
 
 void TGoesProduct::startReadAhead(const std::string& current)
 {
-    if (NextFile.empty() || NextFile == current || (SingleFileMode && SingleFileMode()))
+    // The next file's worker is started from a thread of its own while this one goes on,
+    // which a sanitizer build's allocator does not survive (see WorkersMayStartFromThreads).
+    if (NextFile.empty() || NextFile == current || (SingleFileMode && SingleFileMode()) || !WorkersMayStartFromThreads)
         return;
     takeReadAhead({});
     std::uint8_t channel = UnknownChannel;
