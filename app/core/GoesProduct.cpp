@@ -484,20 +484,15 @@ bool TGoesProduct::processGoesFile(const std::string& path, TGoesFileResult& res
 
         if (!skipped) {
             const bool clear = options_.Ticked("ClearImages"), masked = options_.Ticked("MaskImage");
-            if (masked && PrepareMask)
-                PrepareMask();
-            // Placed on another thread into a copy, as the lines are drawn: the window answers
-            // its user meanwhile and never reads a half-placed composite.
-            TExtBitmap placed = composite;
-            RunPumping([&] {
+            prepareMask();
+            ChangePumping(composite, [&](TExtBitmap& placed) {
                 if (clear)
                     placed.Fill(CompositeBackground(channel));
                 placed.Draw(placement.X, placement.Y, image);
                 if (masked)
                     ApplyMask(mask_, placed, channel);
+                return true;
             });
-            composite = std::move(placed);
-            composite.Changed();
             const std::optional<TColourTable> colourTable = ColourTableFor(channel);
             const bool boundaries = options_.Ticked("Boundaries") && DrawBoundaries;
             // The colour image keeps the drawn lines grey: they are found against the
@@ -540,11 +535,9 @@ bool TGoesProduct::processGoesFile(const std::string& path, TGoesFileResult& res
             // A colour image is said to the listeners, yet it is not the channel's saved image:
             // that one is read back as the composite's grey values.
             const auto save = [&](const std::function<bool()>& write, const std::string& name) {
-                errno = 0;
-                bool saved = false;
                 // Encoded on another thread; its errno is brought back with the answer.
                 int writeErrno = 0;
-                saved = RunPumping([&] {
+                const bool saved = RunPumping([&] {
                     errno = 0;
                     bool ok = false;
                     try {
@@ -640,13 +633,8 @@ void TGoesProduct::ShowSavedImage(std::uint8_t channelIndex, const std::string& 
         return;
     if (OnThumbnailHint)
         OnThumbnailHint(channelIndex, hint);
-    // Read on another thread into a copy, as a scan is placed: the window answers meanwhile.
-    TExtBitmap& composite = composites_.Image(channelIndex);
-    TExtBitmap reloaded = composite;
-    if (RunPumping([&] { return LoadSavedImage(reloaded, savedFileName); })) {
-        composite = std::move(reloaded);
-        composite.Changed();
-    }
+    ChangePumping(composites_.Image(channelIndex),
+                  [&](TExtBitmap& composite) { return LoadSavedImage(composite, savedFileName); });
 }
 
 TDateTime ImageSlot(TDateTime imageTime)

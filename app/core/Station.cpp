@@ -1,12 +1,9 @@
 #include "app/core/Station.h"
 
-#include <vector>
-
-#include <filesystem>
-
 #include <algorithm>
-
 #include <exception>
+#include <filesystem>
+#include <vector>
 
 #include "app/core/GeoTiffOutput.h"
 #include "app/core/Utils.h"
@@ -35,12 +32,10 @@ TStation::TStation(TProcessingOptions& options, std::unique_ptr<IAnimationNotifi
             emptyStoreReported_ = true;
             return;
         }
-        // Drawn on another thread into a copy: the window answers its user meanwhile and
-        // never reads the composite half drawn.
-        TExtBitmap lined = composite;
-        lined.Canvas().Pen = composite.Canvas().Pen;
-        RunPumping([&] { LineStore.DrawOnBitmap(lined, 0, 0); });
-        composite = lined;
+        ChangePumping(composite, [this](TExtBitmap& lined) {
+            LineStore.DrawOnBitmap(lined, 0, 0);
+            return true;
+        });
     };
 }
 

@@ -15,6 +15,8 @@
 
 #include "base/DateTime.h"
 #include "base/Text.h"
+#include "imaging/BMPExtImage.h"
+#include "imaging/Canvas.h"
 #include "settings/RegistryVariables.h"  // ReadAppPath
 
 // The current UTC date and time.
@@ -50,6 +52,23 @@ auto RunPumping(Work work) -> decltype(work())
     auto done = std::async(std::launch::async, std::move(work));
     WaitPumping(done);
     return done.get();
+}
+// Changes a picture the window may show, as RunPumping runs work: where the wait answers a user,
+// into a copy (its pen included) that replaces the picture once complete, so that the window
+// never reads it half changed; anywhere else in place. work(picture) says whether it changed
+// it; a picture it did not change stays as it was.
+template <class Work>
+bool ChangePumping(TExtBitmap& picture, Work work)
+{
+    if (!WaitAnswersUser())
+        return work(picture);
+    TExtBitmap copy = picture;
+    copy.Canvas().Pen = picture.Canvas().Pen;
+    if (!RunPumping([&] { return work(copy); }))
+        return false;
+    picture = std::move(copy);
+    picture.Changed();
+    return true;
 }
 
 // Appends the pattern's directory part + name of every directory entry (files and directories
