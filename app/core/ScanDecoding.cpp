@@ -78,7 +78,7 @@ std::span<const std::uint8_t> Unsigned(std::span<const char> bytes)
 class TArrivingScan {
 public:
     explicit TArrivingScan(const TScanJob& job)
-        : job_(job), reading_([this] { read(); })
+        : job_(job), reading_(job.Compressed ? std::thread([this] { read(); }) : std::thread())
     {
     }
     ~TArrivingScan() { end(); }
@@ -144,7 +144,7 @@ private:
 
     void readArriving()
     {
-        if (job_.Compressed && arrived(BoundHeadBytes)) {
+        if (arrived(BoundHeadBytes)) {
             std::span<const char> head;
             {
                 std::lock_guard guard(lock_);
