@@ -175,7 +175,7 @@ void TGoesProduct::startReadAhead(const std::string& current)
     job.KeepContent = options_.Ticked("SaveAsNetCDF");
     job.Gamma = Gamma();
     job.Channel = channel;
-    readAhead_ = std::async(std::launch::async, [job, limits = DecoderLimits]() mutable {
+    readAhead_ = StartBehindUser([job, limits = DecoderLimits]() mutable {
         TReadAhead ahead;
         ahead.Path = job.Path;
         if (!ReadFileContent(job.Path, ahead.Content, MaxKeptContent))
@@ -389,9 +389,14 @@ bool TGoesProduct::processGoesFile(const std::string& path, TGoesFileResult& res
         // The job goes along as a copy: the worker is forked from that thread, and in a
         // forked process the stacks of the other threads are free memory that the worker's
         // own threads may take over.
-        auto pending = std::async(std::launch::async,
-                                  [job, limits = DecoderLimits] { return DecodeScanContained(job, limits); });
-        prepareMask();
+        auto pending = StartBehindUser([job, limits = DecoderLimits] { return DecodeScanContained(job, limits); });
+        // The mask too is decoded away from the window's thread; nothing reads it until the
+        // scan is placed, after both waits.
+        if (options_.Ticked("MaskImage") && PrepareMask) {
+            auto mask = StartBehindUser(PrepareMask);
+            WaitPumping(mask);
+            mask.get();
+        }
         WaitPumping(pending);
         decoded = pending.get();
     }

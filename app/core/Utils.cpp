@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -93,6 +94,16 @@ void SetWaitPump(std::function<void()> pump)
 bool WaitAnswersUser()
 {
     return OnApplicationThread() && static_cast<bool>(WaitPump());
+}
+
+void YieldProcessorToUser()
+{
+    // Linux keeps a nice value per thread, and a process forked from a thread starts with its
+    // value. Set from the process's own (its first thread's), so calling twice lowers no further.
+    errno = 0;
+    const int base = getpriority(PRIO_PROCESS, static_cast<id_t>(getpid()));
+    if (errno == 0)
+        setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), std::min(base + 5, 19));
 }
 
 void PumpWhileWaiting()

@@ -36,6 +36,20 @@ void PumpWhileWaiting();
 // Whether a wait on this thread answers a user (the window's pump is set and this is its
 // thread); otherwise nothing is gained by waiting on another thread.
 bool WaitAnswersUser();
+// Lowers the calling thread's priority (and that of any process it forks) below the window's.
+void YieldProcessorToUser();
+// Starts work on a thread of its own. Where the window waits for it, that thread yields the
+// processor to the window and the display: with both cores busy decoding, a page switch
+// would otherwise wait its turn.
+template <class Work>
+auto StartBehindUser(Work work) -> std::future<decltype(work())>
+{
+    return std::async(std::launch::async, [behind = WaitAnswersUser(), work = std::move(work)]() mutable {
+        if (behind)
+            YieldProcessorToUser();
+        return work();
+    });
+}
 template <class Result>
 void WaitPumping(std::future<Result>& pending)
 {
@@ -49,7 +63,7 @@ auto RunPumping(Work work) -> decltype(work())
 {
     if (!WaitAnswersUser())
         return work();
-    auto done = std::async(std::launch::async, std::move(work));
+    auto done = StartBehindUser(std::move(work));
     WaitPumping(done);
     return done.get();
 }

@@ -140,6 +140,7 @@ TFormRadaDedOVI::TFormRadaDedOVI(TCommandLine commandLine, QWidget* parent)
     : QWidget(parent), commandLine_(std::move(commandLine))
 {
     setObjectName("FormRadaDedOVI");
+    thumbnailThread_.setMaxThreadCount(1);
     setWindowTitle(QStringLiteral("Orvanta V") + ORVANTA_FILE_VERSION + " from Quillon, Brackmoor");
 
     PageControlMain = new QTabWidget(this);
@@ -299,6 +300,7 @@ void TFormRadaDedOVI::BuildKeyboard()
 
 TFormRadaDedOVI::~TFormRadaDedOVI()
 {
+    thumbnailThread_.waitForDone();
     SetWaitPump({});
     if (shown_) SetSettingsReportReceiver({});
     // The cycle's "LastSaved" values and the placement are written here; the Setup page's
@@ -379,7 +381,7 @@ void TFormRadaDedOVI::FormCreate()
         },
         [this](const std::string& line) { linesAfterStart_.push_back(line); });
     for (std::size_t i = 0; i < ChannelCount; ++i)
-        if (ChannelExists(i)) RefreshThumbnail(i);
+        if (ChannelExists(i)) RefreshThumbnail(i, true);
     if (const std::string problem = product.UseStrikeJournal(StrikeJournalPath()); !problem.empty())
         linesAfterStart_.push_back(problem);
     status_ = std::make_unique<TStationStatus>(*cycle_, station_->LineStoreSource);
@@ -388,18 +390,44 @@ void TFormRadaDedOVI::FormCreate()
                                              [this](const std::string& text) { log_->AddLogLine(text, UtcNow()); });
 }
 
-void TFormRadaDedOVI::RefreshThumbnail(std::size_t channel)
+void TFormRadaDedOVI::RefreshThumbnail(std::size_t channel, bool now)
 {
     thumbnailDirty_[channel] = false;
     if (!Images[channel] || !station_) return;
+    if (thumbnailScaling_[channel]) {
+        thumbnailAgain_[channel] = true;
+        return;
+    }
     const QImage view = BitmapView(station_->Composites.Images[channel]);
     if (view.isNull()) return;
     // Drawn in the screen's own pixels, so a scaled screen shows it as sharp as any other.
     const qreal ratio = Images[channel]->devicePixelRatioF();
-    QPixmap pixmap = QPixmap::fromImage(view.scaled(Images[channel]->contentsRect().size() * ratio,
-                                                    Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
-    pixmap.setDevicePixelRatio(ratio);
-    Images[channel]->setPixmap(pixmap);
+    const QSize size = Images[channel]->contentsRect().size() * ratio;
+    const auto show = [this, channel, ratio](const QImage& scaled) {
+        QPixmap pixmap = QPixmap::fromImage(scaled);
+        pixmap.setDevicePixelRatio(ratio);
+        Images[channel]->setPixmap(pixmap);
+    };
+    if (now) {
+        show(view.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+        return;
+    }
+    // The composite goes on changing here while its copy is scaled.
+    thumbnailScaling_[channel] = true;
+    thumbnailThread_.start([this, channel, show, size, picture = view.copy()] {
+        YieldProcessorToUser();
+        QImage scaled = picture.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        // Delivered through the window's own queue; the window waits for this thread before it
+        // goes, and a call still queued then goes with it.
+        QMetaObject::invokeMethod(
+            this,
+            [this, channel, show, scaled = std::move(scaled)] {
+                thumbnailScaling_[channel] = false;
+                show(scaled);
+                if (std::exchange(thumbnailAgain_[channel], false)) RefreshThumbnail(channel);
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 void TFormRadaDedOVI::BuildImagesPage()

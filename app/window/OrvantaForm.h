@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTabWidget>
+#include <QThreadPool>
 #include <QTimer>
 #include <QWidget>
 
@@ -118,7 +119,9 @@ private:
     // The close that waited for the file in hand.
     void FinishClosing();
     void BuildImagesPage();
-    void RefreshThumbnail(std::size_t channel);
+    // At once (the window not yet shown), or scaled on the thumbnail thread and put in place
+    // when done: scaling a whole composite takes longer than a page switch may.
+    void RefreshThumbnail(std::size_t channel, bool now = false);
     void BuildSetupPage();
     void BuildKeyboard();
     void BuildLayout();
@@ -135,6 +138,9 @@ private:
     std::unique_ptr<TStationStatus> status_;
     std::unique_ptr<TStationWatch> watch_;  // before the status it follows is gone
     std::array<bool, ChannelCount> thumbnailDirty_{};
+    std::array<bool, ChannelCount> thumbnailScaling_{};  // on the thumbnail thread
+    std::array<bool, ChannelCount> thumbnailAgain_{};    // changed while being scaled
+    QThreadPool thumbnailThread_;
     std::unique_ptr<TRegistryFormInfo> formInfo_;
     QIcon glyphOff_, glyphOn_;
     TFormSingleImage* viewer_ = nullptr;
