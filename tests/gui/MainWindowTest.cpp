@@ -322,6 +322,25 @@ INSTANTIATE_TEST_SUITE_P(Heights, ThumbnailClickTest,
                          ::testing::Values(TViewerCase{100, false}, TViewerCase{1000, false},
                                            TViewerCase{1001, true}, TViewerCase{3248, true}));
 
+// Thumbnails are scaled on a thread of their own: a change that lands while the last one is
+// being scaled must still reach the screen.
+TEST_F(MainWindowTest, AThumbnailShowsTheLastOfChangesMadeWhileItWasScaled)
+{
+    auto f = Open();
+    TExtBitmap& composite = f->Station().Composites.Images[3];
+    const auto centre = [&] {
+        const QImage shown = f->Images[3]->pixmap().toImage();
+        return qGray(shown.pixel(shown.width() / 2, shown.height() / 2));
+    };
+    QTest::qWait(300);  // the window has settled: no resize redraws the thumbnails
+    for (const std::uint8_t grey : {30, 90, 150}) {
+        composite.Fill(grey);
+        composite.Changed();
+        QTest::qWait(5);  // the first starts scaling; the others come meanwhile
+    }
+    EXPECT_TRUE(QTest::qWaitFor([&] { return centre() == 150; }, 10000)) << centre();
+}
+
 TEST_F(MainWindowTest, ClickingAThumbnailWithTheMouse)
 {
     auto f = Open();
