@@ -245,33 +245,105 @@ bool TGoesProduct::ProcessGoesFile(const std::string& path, TGoesFileResult& res
     return ok;
 }
 
+// One file on its way through the stages: what a stage learns, the later ones use. A stage
+// that stops the file says why in Reason (the result's failure reason).
+struct TGoesProduct::TFileInHand {
+    TFileInHand(const std::string& path, TGoesFileResult& result)
+        : Path(path), Result(result), Reason(result.FailureReason)
+    {
+    }
+    const std::string& Path;
+    TGoesFileResult& Result;
+    std::string& Reason;
+    std::optional<TReadAhead> Ahead;
+    bool SingleFile = false;
+    // Only what lies in the incoming directory is ours to remove: a file named on the command
+    // line may be an operator's own copy, or the archive's only one.
+    bool InIncoming = false;
+    std::uint8_t Channel = UnknownChannel;
+    TDateTime ImageTime = 0;
+    std::uint64_t Size = 0;
+    // The scan in the dated raw archive: first as received, then decompressed.
+    std::string Archived;
+    bool ArchiveWritten = false;  // or the run of one file goes on without it
+    bool AlreadyArchived = false;
+    bool FromArchive = false;  // read from the archived copy, not from memory
+    bool KeepNetCdf = false;
+    TFileContent Received;
+    TScanJob Job;
+    TDecodedScan Decoded;
+    TExtBitmap Image;  // the scan, then as placed into the composite
+    std::uint8_t Sector = 0;
+    TSectorPlacement Placement;
+};
+
 bool TGoesProduct::processGoesFile(const std::string& path, TGoesFileResult& result)
 {
     result.SavedFileName.clear();
     result.Skipped = false;
     result.SlotTime = 0;
-    std::string& reason = result.FailureReason;
-    reason.clear();
+    result.FailureReason.clear();
+    TFileInHand file(path, result);
     // Read ahead while the previous file was finished; its reading thread is done with the
     // file (which must not look in use to us) before anything is decided about it.
-    std::optional<TReadAhead> ahead = takeReadAhead(path);
+    file.Ahead = takeReadAhead(path);
+    if (!accept(file))
+        return false;
+    // A file that took the station down while in hand as often as others fail is not handed to
+    // the decoders again.
+    if (file.InIncoming && journal_.Strikes(path) >= FailedCyclesAllowed) {
+        file.Reason = journal_.LastReason(path);
+        journal_.Forget(path);
+        PutAside(path, file.Reason);
+        journal_.Released();
+        return false;
+    }
+    // Recorded before the decoders see it, and released whatever comes of it.
+    if (file.InIncoming)
+        journal_.InHand(path);
+    const std::unique_ptr<TStrikeJournal, void (*)(TStrikeJournal*)> release(
+        file.InIncoming ? &journal_ : nullptr, [](TStrikeJournal* journal) { journal->Released(); });
 
+    if (!archive(file) || !decode(file) || !knowBand(file))
+        return false;
+    TExtBitmap& composite = composites_.Image(file.Channel);
+    try {
+        if (!readImage(file))
+            return false;
+        if (!file.Result.Skipped) {
+            place(file, composite);
+            const std::optional<TColourTable> colourTable = ColourTableFor(file.Channel);
+            const std::optional<TExtBitmap> beforeLines = drawLines(composite, colourTable.has_value());
+            if (!save(file, composite, colourTable ? &*colourTable : nullptr, beforeLines ? &*beforeLines : nullptr))
+                return false;
+        }
+        cleanUp(file);
+        announce(file);
+        return true;
+    } catch (const std::exception& e) {
+        file.Reason = e.what();
+        return false;
+    }
+}
+
+bool TGoesProduct::accept(TFileInHand& file)
+{
+    const std::string& path = file.Path;
+    std::string& reason = file.Reason;
     std::error_code ec;
     if (!fs::exists(path, ec)) {
         reason = "no such file";
         return false;
     }
-    const bool singleFile = SingleFileMode && SingleFileMode();
-    // Only what lies in the incoming directory is ours to remove: a file named on the command
-    // line may be an operator's own copy, or the archive's only one.
-    const bool inIncoming = LiesIn(path, options_.SourcePath());
+    file.SingleFile = SingleFileMode && SingleFileMode();
+    file.InIncoming = LiesIn(path, options_.SourcePath());
 
     // A file still being written is left alone before anything else is decided about it: at
     // that moment it may still be empty, or not yet renamed to its final name.
     PeekMessages();
     // Another user's file takes no lease from us; the watch still sees it written to.
     const auto inUse = [&] { return IsFileInUse(path) || (BeingWritten && BeingWritten(path)); };
-    if (!singleFile && inUse()) {
+    if (!file.SingleFile && inUse()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(InUseWaitMs));
         if (inUse()) {
             reason = StillWritten;
@@ -287,88 +359,81 @@ bool TGoesProduct::processGoesFile(const std::string& path, TGoesFileResult& res
         return false;
     }
     // A name without a band digit leaves the band to the file itself.
-    std::uint8_t channel = UnknownChannel;
-    TDateTime imageTime = 0;
-    const bool named =
-        ParseGoesFileName(path, channel, imageTime) && (channel == UnknownChannel || ChannelExists(channel));
+    const bool named = ParseGoesFileName(path, file.Channel, file.ImageTime) &&
+                       (file.Channel == UnknownChannel || ChannelExists(file.Channel));
     // A file larger than any real scan would fill the archive's disk at every try.
     const bool oversized = static_cast<std::uint64_t>(*size) > MaxIncomingFileSize;
     if (*size < MinimumFileSize || !named || oversized) {
-        if (!singleFile && ModifiedWithin(path, SettledAfterMs)) {
+        if (!file.SingleFile && ModifiedWithin(path, SettledAfterMs)) {
             reason = StillWritten;
             return false;
         }
         reason = !named     ? "file name not understood"
                  : oversized ? "larger than " + std::to_string(WholeMB(MaxIncomingFileSize)) + " MB, more than any real scan"
                              : "smaller than " + std::to_string(MinimumFileSize) + " bytes";
-        if (inIncoming)
+        if (file.InIncoming)
             PutAside(path, reason);
         return false;
     }
+    file.Size = static_cast<std::uint64_t>(*size);
     // A try never fills a disk: without the room the file needs it waits where it is.
-    if (std::string room = FileRoomProblem(options_, path, static_cast<std::uint64_t>(*size)); !room.empty()) {
+    if (std::string room = FileRoomProblem(options_, path, file.Size); !room.empty()) {
         reason = std::move(room);
         return false;
     }
-    if (channel != UnknownChannel)
-        result.ChannelIndex = channel;
-    result.ImageTime = imageTime;
-    result.SlotTime = imageTime;
+    if (file.Channel != UnknownChannel)
+        file.Result.ChannelIndex = file.Channel;
+    file.Result.ImageTime = file.ImageTime;
+    file.Result.SlotTime = file.ImageTime;
+    return true;
+}
 
-    // A file that took the station down while in hand as often as others fail is not handed to
-    // the decoders again.
-    if (inIncoming && journal_.Strikes(path) >= FailedCyclesAllowed) {
-        reason = journal_.LastReason(path);
-        journal_.Forget(path);
-        PutAside(path, reason);
-        journal_.Released();
-        return false;
-    }
-    // Recorded before the decoders see it, and released whatever comes of it.
-    if (inIncoming)
-        journal_.InHand(path);
-    const std::unique_ptr<TStrikeJournal, void (*)(TStrikeJournal*)> release(
-        inIncoming ? &journal_ : nullptr, [](TStrikeJournal* journal) { journal->Released(); });
-
-    const std::string rawDirectory = DatedDirectory(options_.NetCDFPath(), imageTime);
-    const std::string imageDirectory = DatedDirectory(options_.SavePath(), imageTime);
+bool TGoesProduct::archive(TFileInHand& file)
+{
+    const std::string rawDirectory = DatedDirectory(options_.NetCDFPath(), file.ImageTime);
+    const std::string imageDirectory = DatedDirectory(options_.SavePath(), file.ImageTime);
     if (!ImagesOnly || !options_.Ticked("ShortImageNames"))
         ForceDirectories(rawDirectory);
     ForceDirectories(imageDirectory);
-    std::string archived = rawDirectory + ExtractFileName(path);
+    file.Archived = rawDirectory + ExtractFileName(file.Path);
     // The file named on the command line may be the archived copy itself; a reprocessed one
     // counts as archived where it lies.
-    const bool alreadyArchived = ImagesOnly || fs::equivalent(path, archived, ec);
+    std::error_code ec;
+    file.AlreadyArchived = ImagesOnly || fs::equivalent(file.Path, file.Archived, ec);
     // The incoming file is read once: its bytes are archived, then decompressed and decoded
     // in memory.
-    TFileContent received;
-    if (ahead)
-        received = std::move(ahead->Content);
-    bool ok = alreadyArchived || CopyFileAtomically(path, archived, received);
-    if (!ok) {
-        reason = std::string("cannot archive: ") + std::strerror(errno);
+    if (file.Ahead)
+        file.Received = std::move(file.Ahead->Content);
+    file.ArchiveWritten = file.AlreadyArchived || CopyFileAtomically(file.Path, file.Archived, file.Received);
+    if (!file.ArchiveWritten) {
+        file.Reason = std::string("cannot archive: ") + std::strerror(errno);
         // The run of one file goes on without its archived copy.
-        if (!singleFile)
+        if (!file.SingleFile)
             return false;
     }
     // A file too large to hold is read from its archived copy instead.
-    const bool fromArchive = alreadyArchived || !received.Kept;
-    const bool keepNetCdf = options_.Ticked("SaveAsNetCDF") && !ImagesOnly;
-    const bool compressed = HasExtension(archived, ".BZ2");
+    file.FromArchive = file.AlreadyArchived || !file.Received.Kept;
+    file.KeepNetCdf = options_.Ticked("SaveAsNetCDF") && !ImagesOnly;
+    return true;
+}
 
-    TScanJob job;
-    job.Path = compressed ? BZ2TargetName(archived) : archived;
-    job.ReadPath = ok && !ImagesOnly ? archived : path;
-    if (!fromArchive)
-        job.Bytes = received.Data;
+bool TGoesProduct::decode(TFileInHand& file)
+{
+    const bool compressed = HasExtension(file.Archived, ".BZ2");
+    TScanJob& job = file.Job;
+    job.Path = compressed ? BZ2TargetName(file.Archived) : file.Archived;
+    job.ReadPath = file.ArchiveWritten && !ImagesOnly ? file.Archived : file.Path;
+    if (!file.FromArchive)
+        job.Bytes = file.Received.Data;
     job.Compressed = compressed;
-    job.KeepContent = keepNetCdf;
+    job.KeepContent = file.KeepNetCdf;
     job.Gamma = Gamma();
-    job.Channel = channel;
+    job.Channel = file.Channel;
     PeekMessages();
     // What was read ahead serves only while the file, and what its decoding depended on, is
     // still the same.
-    const bool aheadServes = ahead && received.ReadBefore && ahead->Job.Compressed == job.Compressed &&
+    const std::optional<TReadAhead>& ahead = file.Ahead;
+    const bool aheadServes = ahead && file.Received.ReadBefore && ahead->Job.Compressed == job.Compressed &&
                              ahead->Job.KeepContent == job.KeepContent && ahead->Job.Gamma == job.Gamma &&
                              ahead->Job.Channel == job.Channel;
     // The first file's mask is decoded here while the worker decodes its scan, instead of
@@ -377,9 +442,9 @@ bool TGoesProduct::processGoesFile(const std::string& path, TGoesFileResult& res
         if (options_.Ticked("MaskImage") && PrepareMask)
             PrepareMask();
     };
-    TDecodedScan decoded;
+    TDecodedScan& decoded = file.Decoded;
     if (aheadServes) {
-        decoded = std::move(ahead->Decoded);
+        decoded = std::move(file.Ahead->Decoded);
     } else if (!WaitAnswersUser()) {
         // Started from this thread, which prepares the mask while the worker decodes: a worker
         // started from a thread of its own would race this thread's allocations, which a
@@ -400,235 +465,274 @@ bool TGoesProduct::processGoesFile(const std::string& path, TGoesFileResult& res
         WaitPumping(pending);
         decoded = pending.get();
     }
-    ahead.reset();
-    startReadAhead(path);
+    file.Ahead.reset();
+    startReadAhead(file.Path);
 
+    std::string& reason = file.Reason;
     if (!decoded.WorkerFailure.empty()) {
         reason = decoded.WorkerFailure;
-        if (ok && !alreadyArchived)
-            RemoveQuietly(archived);
-        FileFailed(path, inIncoming, reason);
+        if (file.ArchiveWritten && !file.AlreadyArchived)
+            RemoveQuietly(file.Archived);
+        FileFailed(file.Path, file.InIncoming, reason);
         return false;
     }
-    if (job.Compressed) {
-        std::string failure = decoded.DecompressionFailure;
-        // The decompressed file is written only when kept, or to leave an empty content's
-        // empty file behind.
-        try {
-            if (decoded.Decompressed && keepNetCdf) {
-                if (fromArchive)
-                    WriteDecompressedContent(archived, decoded.Content);
-                else if (!WriteFileAtomically(job.Path, {decoded.Content.data(), decoded.Content.size()},
-                                              &received.Modified))
-                    throw std::runtime_error("write");
-            } else if (decoded.EmptyContent && !ImagesOnly) {
-                TPartialFile(job.Path).commit();
-            }
-        } catch (const std::exception&) {
-            failure = std::string("cannot decompress into the archive: ") + std::strerror(errno);
-            decoded.Decompressed = false;
-            decoded.Damaged = false;
-        }
-        if (ok && !alreadyArchived)
-            RemoveQuietly(archived);
-        if (!decoded.Decompressed) {
-            reason = failure;
-            if (decoded.Damaged)
-                FileFailed(path, inIncoming, reason);
-            return false;
-        }
-        archived = job.Path;
-    }
-    const auto removeArchived = [&] {
-        if (!keepNetCdf && !ImagesOnly && !fs::equivalent(archived, path, ec))
-            RemoveQuietly(archived);
-    };
+    return !job.Compressed || keepDecompressed(file);
+}
 
-    if (decoded.BandUnknown) {
-        reason = decoded.DecodeFailure;
-        removeArchived();
-        if (inIncoming)
-            PutAside(path, reason);
-        return false;
-    }
-    channel = decoded.Channel;
-    result.ChannelIndex = channel;
-    TExtBitmap& composite = composites_.Image(channel);
+bool TGoesProduct::keepDecompressed(TFileInHand& file)
+{
+    TDecodedScan& decoded = file.Decoded;
+    const TScanJob& job = file.Job;
+    std::string failure = decoded.DecompressionFailure;
+    // The decompressed file is written only when kept, or to leave an empty content's
+    // empty file behind.
     try {
-        TExtBitmap image;
-        PeekMessages();
-        std::uint8_t sector = result.Sector;
-        // A scan that cannot be read gives nothing to place: nothing is saved or announced
-        // from it, and the incoming file stays for another try.
-        TScanReport report;
-        bool read = readScan(decoded, image, sector, report);
-        read = read && reportScan(report);
-        if (!read || !decodeFailure_.empty() || image.Width() == 0 || image.Height() == 0) {
-            reason = decodeFailure_.empty() ? "no samples" : decodeFailure_;
-            removeArchived();
-            FileFailed(path, inIncoming, reason);
-            return false;
+        if (decoded.Decompressed && file.KeepNetCdf) {
+            if (file.FromArchive)
+                WriteDecompressedContent(file.Archived, decoded.Content);
+            else if (!WriteFileAtomically(job.Path, {decoded.Content.data(), decoded.Content.size()},
+                                          &file.Received.Modified))
+                throw std::runtime_error("write");
+        } else if (decoded.EmptyContent && !ImagesOnly) {
+            TPartialFile(job.Path).commit();
         }
-        journal_.Forget(path);
-        result.Sector = sector;
-
-        const TSectorPlacement placement = SectorPlacement(sector, image.Width(), image.Height());
-        bool skipped = false;
-        if (sector == SectorNorthern)
-            skipped = !options_.Ticked("IncludeNorth");
-        else if (sector == SectorSouthern)
-            skipped = !options_.Ticked("IncludeSouth");
-        result.Skipped = skipped;
-        if (!skipped && sector >= SectorFullDisk && sector <= SectorSouthern) {
-            RunPumping([&] {
-                image.Interpolate(placement.NewWidth, image.Height(), -1);
-                if (placement.CutTwoColumns)
-                    image.Crop(0, 0, image.Width() - 2, image.Height());
-            });
-        }
-
-        if (!skipped) {
-            const bool clear = options_.Ticked("ClearImages"), masked = options_.Ticked("MaskImage");
-            prepareMask();
-            ChangePumping(composite, [&](TExtBitmap& placed) {
-                if (clear)
-                    placed.Fill(CompositeBackground(channel));
-                placed.Draw(placement.X, placement.Y, image);
-                if (masked)
-                    ApplyMask(mask_, placed, channel);
-                return true;
-            });
-            const std::optional<TColourTable> colourTable = ColourTableFor(channel);
-            const bool boundaries = options_.Ticked("Boundaries") && DrawBoundaries;
-            // The colour image keeps the drawn lines grey: they are found against the
-            // composite as it was before them.
-            std::optional<TExtBitmap> beforeLines;
-            if (colourTable && boundaries)
-                beforeLines = composite;
-            if (boundaries) {
-                composite.Canvas().Pen.Color = BoundaryColour;
-                DrawBoundaries(composite);
-            }
-
-            const std::string jpegName = ImageName(options_, archived, imageTime, channel, ".jpg");
-            const std::string pngName = ImageName(options_, archived, imageTime, channel, ".png");
-            const std::string tifName = ImageName(options_, archived, imageTime, channel, ".tif");
-            const bool png = options_.Ticked("SaveAsPNG");
-            const bool jpeg = options_.Ticked("SaveAsJPEG");
-            const bool geoTiff = options_.Ticked("SaveAsGeoTIFF");
-            const bool colour = colourTable && (png || jpeg);
-            if (!colour || !png)
-                RemoveQuietly(ColourImageName(pngName));
-            if (!colour || !jpeg)
-                RemoveQuietly(ColourImageName(jpegName));
-            // An image of a format still saved is replaced only by renaming the complete new
-            // file over it: the northern and southern scans of a half hour share a name, and
-            // a crash or a full disk must not leave neither.
-            if (!png)
-                RemoveQuietly(pngName);
-            if (!jpeg)
-                RemoveQuietly(jpegName);
-            if (!geoTiff) {
-                RemoveQuietly(tifName);
-                composites_.Clean[channel] = TExtBitmap();
-            }
-            const std::string title = FormatDateTime("yyyy-mm-dd hh:nn", imageTime);
-            PeekMessages();
-            bool allSaved = true;
-            // The codecs report a failed write without its cause; the system's error number
-            // still holds it.
-            // A colour image is said to the listeners, yet it is not the channel's saved image:
-            // that one is read back as the composite's grey values.
-            const auto save = [&](const std::function<bool()>& write, const std::string& name) {
-                // Encoded on another thread; its errno is brought back with the answer.
-                int writeErrno = 0;
-                const bool saved = RunPumping([&] {
-                    errno = 0;
-                    bool ok = false;
-                    try {
-                        ok = write();
-                    } catch (const std::exception&) {
-                        ok = false;
-                    }
-                    writeErrno = errno;
-                    return ok;
-                });
-                errno = writeErrno;
-                if (saved) {
-                    SetFileDateTime(name, imageTime);
-                    if (!IsColourImageName(name))
-                        result.SavedFileName = name;
-                    if (OnImageSaved)
-                        OnImageSaved(channel, name);
-                } else {
-                    allSaved = false;
-                    reason = "cannot write image " + name + (errno != 0 ? std::string(": ") + std::strerror(errno) : "");
-                }
-            };
-            // The legend goes on copies: the composite, and the GeoTIFF made from it, stay data.
-            const std::string legend = options_.Ticked("ImageStamp") ? LegendText(imageTime, sector, channel) : "";
-            const auto withLegend = [&](TExtBitmap& picture, const TColourTable* table) {
-                if (const std::string why = DrawLegend(picture, legend, table); !why.empty())
-                    LogOnce("Legend stamp: " + why + "; images saved without it");
-            };
-            std::optional<TExtBitmap> stamped;
-            if (!legend.empty() && (png || jpeg)) {
-                stamped = composite;
-                withLegend(*stamped, nullptr);
-            }
-            const TExtBitmap& grey = stamped ? *stamped : composite;
-            const auto saveBoth = [&](const TExtBitmap& picture, const std::string& pngFile, const std::string& jpegFile) {
-                if (png)
-                    save([&] { return SavePNGWithText(picture, pngFile, PublisherAddress, PngDescription, PngSoftware, title); },
-                         pngFile);
-                if (jpeg)
-                    save([&] { return SaveJPEG(picture, jpegFile, JpegQuality, false, PublisherAddress); }, jpegFile);
-            };
-            saveBoth(grey, pngName, jpegName);
-            if (colour) {
-                stamped.reset();
-                TExtBitmap coloured = ColouredImage(composite, colourTable->GreyPalette(), beforeLines ? &*beforeLines : nullptr);
-                beforeLines.reset();
-                if (!legend.empty())
-                    withLegend(coloured, &*colourTable);
-                saveBoth(coloured, ColourImageName(pngName), ColourImageName(jpegName));
-            }
-            if (geoTiff) {
-                const TPlacedScan placed{channel, sector, imageTime, &image, placement.X, placement.Y};
-                if (const std::string why = SaveCleanGeoTiff(composites_, options_, placed, tifName); why.empty()) {
-                    SetFileDateTime(tifName, imageTime);
-                } else {
-                    allSaved = false;
-                    reason = "cannot write GeoTIFF " + tifName + ": " + why;
-                }
-            }
-            // The incoming file goes only once its images are safe; a full image disk keeps
-            // it for the next cycle.
-            if (!allSaved) {
-                result.SavedFileName.clear();
-                removeArchived();
-                return false;
-            }
-            if (!png && !jpeg && !geoTiff)
-                reason = "no image format is ticked; the netCDF file is archived";
-        }
-
-        removeArchived();
-        if (inIncoming)
-            RemoveIfUnchanged(path, received.Status);
-
-        if (!result.SavedFileName.empty()) {
-            const TDateTime slot = ImageSlot(imageTime);
-            result.SlotTime = slot;
-            const int code = ChannelCatalogue[channel].NotifyCode;
-            if (code != 0)
-                NotifyAnimationProgram(Notifier, code, slot);
-        }
-        return true;
-    } catch (const std::exception& e) {
-        reason = e.what();
+    } catch (const std::exception&) {
+        failure = std::string("cannot decompress into the archive: ") + std::strerror(errno);
+        decoded.Decompressed = false;
+        decoded.Damaged = false;
+    }
+    if (file.ArchiveWritten && !file.AlreadyArchived)
+        RemoveQuietly(file.Archived);
+    if (!decoded.Decompressed) {
+        file.Reason = failure;
+        if (decoded.Damaged)
+            FileFailed(file.Path, file.InIncoming, file.Reason);
         return false;
     }
+    file.Archived = job.Path;
+    return true;
+}
+
+void TGoesProduct::removeArchived(const TFileInHand& file)
+{
+    std::error_code ec;
+    if (!file.KeepNetCdf && !ImagesOnly && !fs::equivalent(file.Archived, file.Path, ec))
+        RemoveQuietly(file.Archived);
+}
+
+bool TGoesProduct::knowBand(TFileInHand& file)
+{
+    if (file.Decoded.BandUnknown) {
+        file.Reason = file.Decoded.DecodeFailure;
+        removeArchived(file);
+        if (file.InIncoming)
+            PutAside(file.Path, file.Reason);
+        return false;
+    }
+    file.Channel = file.Decoded.Channel;
+    file.Result.ChannelIndex = file.Channel;
+    return true;
+}
+
+bool TGoesProduct::readImage(TFileInHand& file)
+{
+    PeekMessages();
+    file.Sector = file.Result.Sector;
+    // A scan that cannot be read gives nothing to place: nothing is saved or announced
+    // from it, and the incoming file stays for another try.
+    TScanReport report;
+    bool read = readScan(file.Decoded, file.Image, file.Sector, report);
+    read = read && reportScan(report);
+    if (!read || !decodeFailure_.empty() || file.Image.Width() == 0 || file.Image.Height() == 0) {
+        file.Reason = decodeFailure_.empty() ? "no samples" : decodeFailure_;
+        removeArchived(file);
+        FileFailed(file.Path, file.InIncoming, file.Reason);
+        return false;
+    }
+    journal_.Forget(file.Path);
+    file.Result.Sector = file.Sector;
+    file.Placement = SectorPlacement(file.Sector, file.Image.Width(), file.Image.Height());
+    if (file.Sector == SectorNorthern)
+        file.Result.Skipped = !options_.Ticked("IncludeNorth");
+    else if (file.Sector == SectorSouthern)
+        file.Result.Skipped = !options_.Ticked("IncludeSouth");
+    return true;
+}
+
+void TGoesProduct::place(TFileInHand& file, TExtBitmap& composite)
+{
+    TExtBitmap& image = file.Image;
+    const TSectorPlacement& placement = file.Placement;
+    if (file.Sector >= SectorFullDisk && file.Sector <= SectorSouthern) {
+        RunPumping([&] {
+            image.Interpolate(placement.NewWidth, image.Height(), -1);
+            if (placement.CutTwoColumns)
+                image.Crop(0, 0, image.Width() - 2, image.Height());
+        });
+    }
+    const bool clear = options_.Ticked("ClearImages"), masked = options_.Ticked("MaskImage");
+    if (masked && PrepareMask)
+        PrepareMask();
+    const std::uint8_t channel = file.Channel;
+    ChangePumping(composite, [&](TExtBitmap& placed) {
+        if (clear)
+            placed.Fill(CompositeBackground(channel));
+        placed.Draw(placement.X, placement.Y, image);
+        if (masked)
+            ApplyMask(mask_, placed, channel);
+        return true;
+    });
+}
+
+std::optional<TExtBitmap> TGoesProduct::drawLines(TExtBitmap& composite, bool coloured)
+{
+    const bool boundaries = options_.Ticked("Boundaries") && DrawBoundaries;
+    // The colour image keeps the drawn lines grey: they are found against the composite as
+    // it was before them.
+    std::optional<TExtBitmap> beforeLines;
+    if (coloured && boundaries)
+        beforeLines = composite;
+    if (boundaries) {
+        composite.Canvas().Pen.Color = BoundaryColour;
+        DrawBoundaries(composite);
+    }
+    return beforeLines;
+}
+
+bool TGoesProduct::save(TFileInHand& file, const TExtBitmap& composite, const TColourTable* colourTable,
+                        const TExtBitmap* beforeLines)
+{
+    const std::uint8_t channel = file.Channel;
+    const TDateTime imageTime = file.ImageTime;
+    TGoesFileResult& result = file.Result;
+    std::string& reason = file.Reason;
+    const std::string jpegName = ImageName(options_, file.Archived, imageTime, channel, ".jpg");
+    const std::string pngName = ImageName(options_, file.Archived, imageTime, channel, ".png");
+    const std::string tifName = ImageName(options_, file.Archived, imageTime, channel, ".tif");
+    const bool png = options_.Ticked("SaveAsPNG");
+    const bool jpeg = options_.Ticked("SaveAsJPEG");
+    const bool geoTiff = options_.Ticked("SaveAsGeoTIFF");
+    const bool colour = colourTable && (png || jpeg);
+    if (!colour || !png)
+        RemoveQuietly(ColourImageName(pngName));
+    if (!colour || !jpeg)
+        RemoveQuietly(ColourImageName(jpegName));
+    // An image of a format still saved is replaced only by renaming the complete new file
+    // over it: the northern and southern scans of a half hour share a name, and a crash or a
+    // full disk must not leave neither.
+    if (!png)
+        RemoveQuietly(pngName);
+    if (!jpeg)
+        RemoveQuietly(jpegName);
+    if (!geoTiff) {
+        RemoveQuietly(tifName);
+        composites_.Clean[channel] = TExtBitmap();
+    }
+    const std::string title = FormatDateTime("yyyy-mm-dd hh:nn", imageTime);
+    PeekMessages();
+    bool allSaved = true;
+    const auto saveOne = [&](const std::function<bool()>& write, const std::string& name) {
+        allSaved = writeImage(file, write, name) && allSaved;
+    };
+    // The legend goes on copies: the composite, and the GeoTIFF made from it, stay data.
+    const std::string legend = options_.Ticked("ImageStamp") ? LegendText(imageTime, file.Sector, channel) : "";
+    const auto withLegend = [&](TExtBitmap& picture, const TColourTable* table) {
+        if (const std::string why = DrawLegend(picture, legend, table); !why.empty())
+            LogOnce("Legend stamp: " + why + "; images saved without it");
+    };
+    std::optional<TExtBitmap> stamped;
+    if (!legend.empty() && (png || jpeg)) {
+        stamped = composite;
+        withLegend(*stamped, nullptr);
+    }
+    const TExtBitmap& grey = stamped ? *stamped : composite;
+    const auto saveBoth = [&](const TExtBitmap& picture, const std::string& pngFile, const std::string& jpegFile) {
+        if (png)
+            saveOne([&] { return SavePNGWithText(picture, pngFile, PublisherAddress, PngDescription, PngSoftware, title); },
+                    pngFile);
+        if (jpeg)
+            saveOne([&] { return SaveJPEG(picture, jpegFile, JpegQuality, false, PublisherAddress); }, jpegFile);
+    };
+    saveBoth(grey, pngName, jpegName);
+    if (colour) {
+        stamped.reset();
+        TExtBitmap coloured = ColouredImage(composite, colourTable->GreyPalette(), beforeLines);
+        if (!legend.empty())
+            withLegend(coloured, colourTable);
+        saveBoth(coloured, ColourImageName(pngName), ColourImageName(jpegName));
+    }
+    if (geoTiff)
+        allSaved = saveGeoTiff(file, tifName) && allSaved;
+    // The incoming file goes only once its images are safe; a full image disk keeps it for
+    // the next cycle.
+    if (!allSaved) {
+        result.SavedFileName.clear();
+        removeArchived(file);
+        return false;
+    }
+    if (!png && !jpeg && !geoTiff)
+        reason = "no image format is ticked; the netCDF file is archived";
+    return true;
+}
+
+bool TGoesProduct::writeImage(TFileInHand& file, const std::function<bool()>& write, const std::string& name)
+{
+    // Encoded on another thread; its errno is brought back with the answer. The codecs report
+    // a failed write without its cause; the system's error number still holds it.
+    int writeErrno = 0;
+    const bool saved = RunPumping([&] {
+        errno = 0;
+        bool ok = false;
+        try {
+            ok = write();
+        } catch (const std::exception&) {
+            ok = false;
+        }
+        writeErrno = errno;
+        return ok;
+    });
+    errno = writeErrno;
+    if (!saved) {
+        file.Reason = "cannot write image " + name + (errno != 0 ? std::string(": ") + std::strerror(errno) : "");
+        return false;
+    }
+    SetFileDateTime(name, file.ImageTime);
+    // A colour image is said to the listeners, yet it is not the channel's saved image: that
+    // one is read back as the composite's grey values.
+    if (!IsColourImageName(name))
+        file.Result.SavedFileName = name;
+    if (OnImageSaved)
+        OnImageSaved(file.Channel, name);
+    return true;
+}
+
+bool TGoesProduct::saveGeoTiff(TFileInHand& file, const std::string& tifName)
+{
+    const TPlacedScan placed{file.Channel, file.Sector, file.ImageTime, &file.Image, file.Placement.X, file.Placement.Y};
+    if (const std::string why = SaveCleanGeoTiff(composites_, options_, placed, tifName); !why.empty()) {
+        file.Reason = "cannot write GeoTIFF " + tifName + ": " + why;
+        return false;
+    }
+    SetFileDateTime(tifName, file.ImageTime);
+    return true;
+}
+
+void TGoesProduct::cleanUp(TFileInHand& file)
+{
+    removeArchived(file);
+    if (file.InIncoming)
+        RemoveIfUnchanged(file.Path, file.Received.Status);
+}
+
+void TGoesProduct::announce(TFileInHand& file)
+{
+    if (file.Result.SavedFileName.empty())
+        return;
+    const TDateTime slot = ImageSlot(file.ImageTime);
+    file.Result.SlotTime = slot;
+    const int code = ChannelCatalogue[file.Channel].NotifyCode;
+    if (code != 0)
+        NotifyAnimationProgram(Notifier, code, slot);
 }
 
 void TGoesProduct::ShowSavedImage(std::uint8_t channelIndex, const std::string& savedFileName,

@@ -84,7 +84,40 @@ private:
     // caption and geo log lines.
     bool readScan(TDecodedScan& decoded, TExtBitmap& image, std::uint8_t& sector, TScanReport& report);
     bool reportScan(const TScanReport& report);
+    // The file's way, stage by stage; each stage that stops the file gives the reason.
+    struct TFileInHand;
     bool processGoesFile(const std::string& path, TGoesFileResult& result);
+    // Whether the file is one to take now: present, written, a name and size a scan has, room
+    // for it on the disks.
+    bool accept(TFileInHand& file);
+    // Copies it into the dated raw archive (a run of one file goes on without that copy).
+    bool archive(TFileInHand& file);
+    // Decompresses (keeping the netCDF file when asked) and decodes it in the worker.
+    bool decode(TFileInHand& file);
+    // Writes the decompressed netCDF file into the archive when it is kept; the compressed
+    // copy goes.
+    bool keepDecompressed(TFileInHand& file);
+    // Takes the band from the decoded file; a file of no known band is put aside.
+    bool knowBand(TFileInHand& file);
+    // The scan as an image, said in the status and the geo log; whether its sector is wanted.
+    bool readImage(TFileInHand& file);
+    // Resamples the scan and draws it into the composite, masked.
+    void place(TFileInHand& file, TExtBitmap& composite);
+    // Coastlines and borders; gives the composite as it was before them when a colour image
+    // is to be made from it.
+    std::optional<TExtBitmap> drawLines(TExtBitmap& composite, bool coloured);
+    // Every ticked image format; false when one could not be written.
+    bool save(TFileInHand& file, const TExtBitmap& composite, const TColourTable* colourTable,
+              const TExtBitmap* beforeLines);
+    // One image file, encoded away from the window's thread; false, with the reason, when it
+    // could not be written.
+    bool writeImage(TFileInHand& file, const std::function<bool()>& write, const std::string& name);
+    bool saveGeoTiff(TFileInHand& file, const std::string& tifName);
+    // The archived copy when not kept, and the incoming file once its images are safe.
+    void removeArchived(const TFileInHand& file);
+    void cleanUp(TFileInHand& file);
+    // Tells the companion program of the new image.
+    void announce(TFileInHand& file);
     float Gamma() const;
     // The colour table the setting gives the channel, if any and if it can be read; a table
     // that cannot is said in the log once.
