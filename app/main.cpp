@@ -16,7 +16,7 @@
 #include "app/core/SignalWatcher.h"
 #include "app/core/StationStatus.h"
 #include "app/core/StationLock.h"
-#include "app/core/Utils.h"
+#include "base/DateTime.h"
 #include "settings/ProgramPaths.h"
 #include "viewer/SingleImageForm.h"
 

@@ -1,5 +1,7 @@
 #include "base/DateTime.h"
 
+#include <chrono>
+
 #include <algorithm>
 #include <cmath>
 
@@ -160,4 +162,11 @@ TDateTime UnixMsToDateTime(std::int64_t unixMs)
 std::int64_t DateTimeToUnixMs(TDateTime value)
 {
     return static_cast<std::int64_t>(std::nearbyint((value - UnixDateDelta) * MSecsPerDay));
+}
+
+TDateTime UtcNow()
+{
+    const auto now = std::chrono::system_clock::now();
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count();
+    return UnixMsToDateTime(ms);
 }

@@ -37,3 +37,6 @@ std::string DatedDirectory(const std::string& root, TDateTime imageTime);
 
 TDateTime UnixMsToDateTime(std::int64_t unixMs);
 std::int64_t DateTimeToUnixMs(TDateTime value);
+
+// The current UTC date and time.
+TDateTime UtcNow();

@@ -21,7 +21,7 @@
 #include "app/core/ImageLegend.h"
 #include "app/core/GeoTiffOutput.h"
 #include "app/core/GoesProduct.h"
-#include "app/core/Utils.h"
+#include "base/Files.h"
 #include "imaging/BZ2files.h"
 #include "imaging/JPEG_IO.h"
 #include "netcdf/NetCdfG15.h"

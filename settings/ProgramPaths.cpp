@@ -1,5 +1,7 @@
 #include "settings/ProgramPaths.h"
 
+#include "Version.h"
+
 #include <pwd.h>
 #include <unistd.h>
 
@@ -67,4 +69,9 @@ bool ForceDirectories(const std::string& path)
     std::error_code ec;
     std::filesystem::create_directories(path, ec);
     return std::filesystem::is_directory(path, ec);
+}
+
+std::string ProgramNameAndVersion()
+{
+    return ProgramName() + " V" + ORVANTA_FILE_VERSION;
 }

@@ -7,6 +7,9 @@
 
 // The executable's base name without extension ("orvanta").
 std::string ProgramName();
+// The program file's name and its four-number file version: "orvanta V1.0.0.0", as the
+// "Starting" and "Closing" lines show them.
+std::string ProgramNameAndVersion();
 // Overrides ProgramName() for the rest of the process (tests, tools acting for the program).
 void SetProgramName(std::string name);
 

@@ -1,6 +1,8 @@
 #include "app/core/ChannelCatalogue.h"
 
-#include "app/core/Utils.h"
+#include "base/Files.h"
+#include "base/Text.h"
+#include "base/DateTime.h"
 
 #include <charconv>
 #include <cmath>

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <set>
 
-#include "app/core/Utils.h"
+#include "base/Files.h"
 #include "cartography/vrnCartography.h"
 #include "netcdf/RadianceToModeAlookup.h"
 

@@ -1,6 +1,6 @@
 #include "app/core/CommandLine.h"
+#include "base/Text.h"
 
-#include "app/core/Utils.h"
 
 #include <algorithm>
 #include <iterator>

@@ -6,10 +6,10 @@
 #include <sstream>
 #include <string_view>
 
-#include "app/core/Utils.h"
 #include "imaging/JPEG_IO.h"
 #include "imaging/PNG_IO.h"
 #include "resources/Mask256.h"
+#include "base/Text.h"
 
 TComposites::TComposites(TMaking making)
 {

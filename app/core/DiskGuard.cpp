@@ -5,8 +5,9 @@
 
 #include <algorithm>
 
-#include "app/core/Utils.h"
+#include "base/Files.h"
 #include "settings/ProgramPaths.h"
+#include "base/Text.h"
 
 std::optional<std::uint64_t> FreeBytes(const std::string& directory)
 {

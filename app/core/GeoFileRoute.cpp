@@ -4,7 +4,7 @@
 #include <stdexcept>
 #include <string_view>
 
-#include "app/core/Utils.h"
+#include "base/DateTime.h"
 #include "settings/ProgramPaths.h"
 
 TGeoFileRoute::TGeoFileRoute(TProcessingOptions& options, std::string geoLogPath)

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "app/core/ChannelCatalogue.h"
-#include "app/core/Utils.h"
+#include "settings/ProgramPaths.h"
 #include "geotiff/GeoTiffFile.h"
 #include "mapping/CompositeLayout.h"
 #include "mapping/DiscMask.h"

@@ -21,7 +21,8 @@
 #include "app/core/Publisher.h"
 #include "app/core/SectorPlacement.h"
 #include "app/core/ProcessLog.h"
-#include "app/core/Utils.h"
+#include "app/core/EventPump.h"
+#include "base/DateTime.h"
 #include "imaging/BZ2Parallel.h"
 #include "imaging/BZ2files.h"
 #include "imaging/BZip2.h"
@@ -32,6 +33,7 @@
 #include "imaging/PNG_IO.h"
 #include "netcdf/NetCdfG15.h"
 #include "settings/ProgramPaths.h"
+#include "base/Text.h"
 
 namespace fs = std::filesystem;
 

@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "app/core/Utils.h"
+#include "base/Files.h"
 
 std::string RemoteFileSystemName(const std::string& directory)
 {

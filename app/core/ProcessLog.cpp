@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/core/Utils.h"
+#include "base/DateTime.h"
 #include "base/PartialFile.h"
 #include "settings/ProgramPaths.h"
 

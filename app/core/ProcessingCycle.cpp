@@ -14,8 +14,10 @@
 
 #include "app/core/DiskGuard.h"
 #include "app/core/IncomingWatcher.h"
-#include "app/core/Utils.h"
+#include "app/core/EventPump.h"
+#include "base/DateTime.h"
 #include "settings/ProgramPaths.h"
+#include "base/Text.h"
 
 std::string ProgressText(std::size_t done, std::size_t found, const std::string& file)
 {

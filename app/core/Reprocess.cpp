@@ -11,8 +11,9 @@
 #include "app/core/GoesProduct.h"
 #include "app/core/ProcessingCycle.h"
 #include "app/core/Station.h"
-#include "app/core/Utils.h"
+#include "base/DateTime.h"
 #include "base/Files.h"
+#include "base/Text.h"
 
 namespace fs = std::filesystem;
 

@@ -15,7 +15,9 @@
 
 #include "app/core/ChannelCatalogue.h"
 #include "app/core/ProcessingCycle.h"
-#include "app/core/Utils.h"
+#include "base/Files.h"
+#include "base/DateTime.h"
+#include "base/Text.h"
 
 namespace {
 

@@ -6,7 +6,9 @@
 #include <vector>
 
 #include "app/core/GeoTiffOutput.h"
-#include "app/core/Utils.h"
+#include "app/core/EventPump.h"
+#include "base/Files.h"
+#include "base/DateTime.h"
 
 TStation::TStation(TProcessingOptions& options, std::unique_ptr<IAnimationNotifier> notifier,
                    TComposites::TMaking making)

@@ -21,7 +21,8 @@
 #include "Version.h"
 #include "app/core/StationLock.h"
 #include "app/core/DiskGuard.h"
-#include "app/core/Utils.h"
+#include "base/Files.h"
+#include "base/DateTime.h"
 #include "settings/ProgramPaths.h"
 
 namespace {

@@ -9,7 +9,8 @@
 
 #include "app/core/DiskGuard.h"
 #include "app/core/ProcessLog.h"
-#include "app/core/Utils.h"
+#include "base/Files.h"
+#include "base/DateTime.h"
 
 namespace {
 

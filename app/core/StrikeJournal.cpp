@@ -8,7 +8,7 @@
 #include <sstream>
 #include <vector>
 
-#include "app/core/Utils.h"
+#include "base/DateTime.h"
 #include "base/PartialFile.h"
 
 namespace {

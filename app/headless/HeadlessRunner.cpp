@@ -6,7 +6,7 @@
 
 #include <filesystem>
 
-#include "app/core/Utils.h"
+#include "base/DateTime.h"
 #include "settings/ProgramPaths.h"
 #include "settings/RegistryFile.h"
 

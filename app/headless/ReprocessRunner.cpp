@@ -16,7 +16,6 @@
 #include "app/core/Reprocess.h"
 #include "app/core/SignalWatcher.h"
 #include "app/core/StationLock.h"
-#include "app/core/Utils.h"
 #include "app/headless/HeadlessRunner.h"
 #include "base/Contained.h"
 #include "settings/ProgramPaths.h"

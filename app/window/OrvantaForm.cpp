@@ -34,7 +34,9 @@
 
 #include "Version.h"
 #include "app/core/ColourTables.h"
-#include "app/core/Utils.h"
+#include "app/core/EventPump.h"
+#include "base/Files.h"
+#include "base/DateTime.h"
 #include "netcdf/SectorCode.h"
 #include "settings/ProgramPaths.h"
 #include "settings/RegistryFile.h"

@@ -8,7 +8,7 @@
 #include <fstream>
 
 #include "base/DateTime.h"
-#include "app/core/Utils.h"
+#include "base/Files.h"
 #include "support/TempXdg.h"
 
 namespace {

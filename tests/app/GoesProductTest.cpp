@@ -22,7 +22,7 @@
 #include "app/core/GeoTiffOutput.h"
 #include "base/DateTime.h"
 #include "app/core/GoesProduct.h"
-#include "app/core/Utils.h"
+#include "base/Files.h"
 #include "base/Contained.h"
 #include "geotiff/GeoTiffFile.h"
 #include "imaging/JPEG_IO.h"

@@ -13,7 +13,7 @@
 
 #include "CycleDoubles.h"
 #include "app/core/ChannelCatalogue.h"
-#include "app/core/Utils.h"
+#include "base/Files.h"
 #include "settings/ProgramPaths.h"
 #include "settings/RegistryFile.h"
 #include "support/TempXdg.h"

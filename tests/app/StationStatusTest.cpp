@@ -16,7 +16,8 @@
 
 #include "CycleDoubles.h"
 #include "app/core/StationStatus.h"
-#include "app/core/Utils.h"
+#include "base/Files.h"
+#include "base/DateTime.h"
 #include "support/TempXdg.h"
 
 namespace {

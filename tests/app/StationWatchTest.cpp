@@ -14,7 +14,8 @@
 
 #include "CycleDoubles.h"
 #include "app/core/StationWatch.h"
-#include "app/core/Utils.h"
+#include "base/Files.h"
+#include "base/DateTime.h"
 #include "support/TempXdg.h"
 
 namespace {

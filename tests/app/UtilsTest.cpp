@@ -6,8 +6,10 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/core/Utils.h"
+#include "base/Files.h"
+#include "base/DateTime.h"
 #include "support/TempXdg.h"
+#include "base/Text.h"
 
 namespace {
 

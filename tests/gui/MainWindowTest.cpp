@@ -17,7 +17,7 @@
 
 #include "app/CycleDoubles.h"
 #include "app/window/OrvantaForm.h"
-#include "app/core/Utils.h"
+#include "base/Files.h"
 #include "viewer/SingleImageForm.h"
 #include <QEnterEvent>
 #include <QImage>
