@@ -177,126 +177,156 @@ unsigned BZ2DecompressionWorkers()
     return std::max(1u, std::thread::hardware_concurrency());
 }
 
-bool DecompressBZ2Parallel(std::span<const std::uint8_t> packed, unsigned workers,
-                           const std::function<void(const char*, std::size_t)>& sink)
-{
-    const TBitView view(packed);
-    TBlockPlanner planner(view);
-    workers = std::max(1u, workers);
-    // Blocks decoded ahead of the sink: enough to keep every worker busy, few enough that
-    // memory stays at a handful of blocks per worker.
-    const std::size_t window = 2 * static_cast<std::size_t>(workers) + 1;
+// Blocks are found, decoded and handed to the sink in order: workers take turns at finding
+// the next block, decode it into the slot of its number, and the caller's thread hands the
+// slots to the sink as they fill.
+class TBlockPipeline {
+public:
+    TBlockPipeline(std::span<const std::uint8_t> packed, unsigned workers)
+        : view_(packed), planner_(view_), workers_(std::max(1u, workers)),
+          window_(2 * static_cast<std::size_t>(workers_) + 1), slots_(window_)
+    {
+    }
+    // Whatever happens meanwhile (the sink may raise), the workers are stopped and joined.
+    ~TBlockPipeline()
+    {
+        {
+            std::lock_guard guard(lock_);
+            stop_ = true;
+        }
+        changed_.notify_all();
+        for (auto& t : threads_)
+            t.join();
+    }
 
+    bool Run(const std::function<void(const char*, std::size_t)>& sink)
+    {
+        for (unsigned i = 0; i < workers_; ++i)
+            threads_.emplace_back([this] { work(); });
+        return drain(sink);
+    }
+
+private:
     struct TSlot {
         bool ready = false;
         TBZ2Bytes bytes;
     };
-    std::mutex lock;
-    std::condition_variable changed;
-    std::vector<TSlot> slots(window);      // block i lives in slot i % window
-    std::vector<TBZ2Bytes> pool;              // decoded buffers the sink is done with
-    std::size_t planned = 0;               // blocks found so far
-    std::size_t written = 0;               // blocks passed to the sink
-    bool planning = false;                 // a worker is searching for the next block
-    bool planned_all = false;
-    bool failed = false;
-    bool stop = false;
 
-    auto work = [&] {
+    // Waits for this worker's turn to find the next block; false when there is nothing left
+    // to do. out gets a buffer the sink is done with, if any.
+    bool takeTurn(std::size_t& index, TBZ2Bytes& out)
+    {
+        std::unique_lock guard(lock_);
+        changed_.wait(guard, [&] {
+            return stop_ || failed_ || plannedAll_ || (!planning_ && planned_ < written_ + window_);
+        });
+        if (stop_ || failed_ || plannedAll_)
+            return false;
+        planning_ = true;
+        index = planned_;
+        if (!pool_.empty()) {
+            out = std::move(pool_.back());
+            pool_.pop_back();
+        }
+        return true;
+    }
+
+    // Searches for the next block; anything but a block ends the search (a fault in the
+    // input fails the fast path, so the caller decodes sequentially and finds the error).
+    bool findBlock(TBlock& block)
+    {
+        TBlockPlanner::TStep step = TBlockPlanner::TStep::Bad;
+        try {
+            step = planner_.next(block);
+        } catch (...) {
+        }
+        {
+            std::lock_guard guard(lock_);
+            planning_ = false;
+            if (step == TBlockPlanner::TStep::Block)
+                ++planned_;
+            else if (step == TBlockPlanner::TStep::End)
+                plannedAll_ = true;
+            else
+                failed_ = true;
+        }
+        changed_.notify_all();
+        return step == TBlockPlanner::TStep::Block;
+    }
+
+    void work()
+    {
         TBZ2BlockDecoder decoder;
         for (;;) {
-            std::size_t index;
+            std::size_t index = 0;
             TBZ2Bytes out;
-            {
-                std::unique_lock guard(lock);
-                changed.wait(guard, [&] {
-                    return stop || failed || planned_all || (!planning && planned < written + window);
-                });
-                if (stop || failed || planned_all)
-                    return;
-                planning = true;
-                index = planned;
-                if (!pool.empty()) {
-                    out = std::move(pool.back());
-                    pool.pop_back();
-                }
-            }
             TBlock block{};
-            TBlockPlanner::TStep step = TBlockPlanner::TStep::Bad;
-            try {
-                step = planner.next(block);
-            } catch (...) {
-            }
-            {
-                std::lock_guard guard(lock);
-                planning = false;
-                if (step == TBlockPlanner::TStep::Block)
-                    ++planned;
-                else if (step == TBlockPlanner::TStep::End)
-                    planned_all = true;
-                else
-                    failed = true;
-            }
-            changed.notify_all();
-            if (step != TBlockPlanner::TStep::Block)
+            if (!takeTurn(index, out) || !findBlock(block))
                 return;
-
             bool ok = false;
             try {
-                ok = decoder.decode(view.data(), block.startBit, block.endBit, block.level, out);
+                ok = decoder.decode(view_.data(), block.startBit, block.endBit, block.level, out);
             } catch (...) {
                 ok = false;
             }
-            std::lock_guard guard(lock);
+            std::lock_guard guard(lock_);
             if (!ok)
-                failed = true;
-            TSlot& slot = slots[index % window];
+                failed_ = true;
+            TSlot& slot = slots_[index % window_];
             slot.bytes = std::move(out);
             slot.ready = true;
-            changed.notify_all();
+            changed_.notify_all();
         }
-    };
-
-    std::vector<std::thread> threads;
-    // Whatever happens below (the sink may raise), the workers are stopped and joined.
-    struct TJoin {
-        std::vector<std::thread>& threads;
-        std::mutex& lock;
-        std::condition_variable& changed;
-        bool& stop;
-        ~TJoin()
-        {
-            {
-                std::lock_guard guard(lock);
-                stop = true;
-            }
-            changed.notify_all();
-            for (auto& t : threads)
-                t.join();
-        }
-    } join{threads, lock, changed, stop};
-    for (unsigned i = 0; i < workers; ++i)
-        threads.emplace_back(work);
-
-    for (;;) {
-        TBZ2Bytes piece;
-        {
-            std::unique_lock guard(lock);
-            TSlot& slot = slots[written % window];
-            changed.wait(guard, [&] { return failed || slot.ready || (planned_all && written == planned); });
-            if (failed)
-                return false;
-            if (!slot.ready)
-                return true;
-            piece = std::move(slot.bytes);
-            slot.ready = false;
-        }
-        sink(piece.data(), piece.size());
-        {
-            std::lock_guard guard(lock);
-            ++written;
-            pool.push_back(std::move(piece));
-        }
-        changed.notify_all();
     }
+
+    // Hands the blocks to the sink in order, each as soon as it is decoded.
+    bool drain(const std::function<void(const char*, std::size_t)>& sink)
+    {
+        for (;;) {
+            TBZ2Bytes piece;
+            {
+                std::unique_lock guard(lock_);
+                TSlot& slot = slots_[written_ % window_];
+                changed_.wait(guard, [&] { return failed_ || slot.ready || (plannedAll_ && written_ == planned_); });
+                if (failed_)
+                    return false;
+                if (!slot.ready)
+                    return true;
+                piece = std::move(slot.bytes);
+                slot.ready = false;
+            }
+            sink(piece.data(), piece.size());
+            {
+                std::lock_guard guard(lock_);
+                ++written_;
+                pool_.push_back(std::move(piece));
+            }
+            changed_.notify_all();
+        }
+    }
+
+    const TBitView view_;
+    TBlockPlanner planner_;
+    const unsigned workers_;
+    // Blocks decoded ahead of the sink: enough to keep every worker busy, few enough that
+    // memory stays at a handful of blocks per worker.
+    const std::size_t window_;
+    std::mutex lock_;
+    std::condition_variable changed_;
+    std::vector<TSlot> slots_;     // block i lives in slot i % window
+    std::vector<TBZ2Bytes> pool_;  // decoded buffers the sink is done with
+    std::size_t planned_ = 0;      // blocks found so far
+    std::size_t written_ = 0;      // blocks passed to the sink
+    bool planning_ = false;        // a worker is searching for the next block
+    bool plannedAll_ = false;
+    bool failed_ = false;
+    bool stop_ = false;
+    std::vector<std::thread> threads_;  // last: joined while everything above still stands
+};
+
+bool DecompressBZ2Parallel(std::span<const std::uint8_t> packed, unsigned workers,
+                           const std::function<void(const char*, std::size_t)>& sink)
+{
+    TBlockPipeline pipeline(packed, workers);
+    return pipeline.Run(sink);
 }
