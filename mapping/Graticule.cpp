@@ -51,28 +51,35 @@ struct TGraticuleExtent {
     std::vector<std::pair<int, int>> MeridianRanges;
 };
 
+// Some projections keep steps of their own, whatever the caller asked for.
+void ApplyProjectionSteps(const TMapping& m, int& LonStep, int& LatStep)
+{
+    const int kind = m.Projection;
+    if (kind == 3) {
+        LonStep = 30;
+        LatStep = 15;
+    } else if (kind == 4 && m.LatitudeSpan == 0) {
+        LonStep = LatStep = 30;
+    }
+    if (kind == 6) {
+        if (LonStep == 15)
+            LonStep = 5;
+        if (LatStep == 15)
+            LatStep = 5;
+    }
+}
+
 TGraticuleExtent GraticuleExtent(const TMapping& m, int LonStep, int LatStep)
 {
     const int kind = m.Projection;
     TGraticuleExtent x;
     x.LonStep = LonStep;
     x.LatStep = LatStep;
+    ApplyProjectionSteps(m, x.LonStep, x.LatStep);
     int& W = x.W;
     int& E = x.E;
     int& S = x.S;
     int& N = x.N;
-    if (kind == 3) {
-        x.LonStep = 30;
-        x.LatStep = 15;
-    } else if (kind == 4 && m.LatitudeSpan == 0) {
-        x.LonStep = x.LatStep = 30;
-    }
-    if (kind == 6) {
-        if (x.LonStep == 15)
-            x.LonStep = 5;
-        if (x.LatStep == 15)
-            x.LatStep = 5;
-    }
     if (kind == 2 || kind == 6) {
         const long double cl = m.CentralLongitude, ls = m.LongitudeSpan;
         const long double rl = m.ReferenceLatitude, las = m.LatitudeSpan;
