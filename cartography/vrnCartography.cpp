@@ -241,6 +241,7 @@ TLineSegment* TCartogList::NextSegment(int& cursor) const
 void TCartogList::LoadFromPathList(const std::string& pathList)
 {
     Clear();
+    LoadProblems.clear();
     if (pathList.empty()) return;
     std::size_t start = 0;
     for (;;) {
@@ -256,17 +257,26 @@ void TCartogList::LoadFile(const std::string& path)
     ClosePolygons = true;
     try {
         const auto bytes = readWholeFile(path);
-        if (!bytes) return;
+        if (!bytes) {
+            LoadProblems.push_back(path + ": cannot be read");
+            return;
+        }
         LoadFromMemory(*bytes, path);
-    } catch (...) {
+    } catch (const std::exception& e) {
         // An unreadable or damaged file only means fewer lines on the images.
+        LoadProblems.push_back(path + ": " + e.what());
+    } catch (...) {
+        LoadProblems.push_back(path + ": unexpected error");
     }
 }
 
 void TCartogList::LoadFromMemory(std::span<const std::uint8_t> data, const std::string& fileName)
 {
     ClosePolygons = true;
-    if (data.size() < 4) return;
+    if (data.size() < 4) {
+        LoadProblems.push_back(fileName + ": too short for a map file");
+        return;
+    }
     TMemoryReadStream stream(data);
     try {
         if (littleEndianWord(data.data()) == 0) {
@@ -286,8 +296,9 @@ void TCartogList::LoadFromMemory(std::span<const std::uint8_t> data, const std::
         } else {
             ReadCompactMap(stream);
         }
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
         // The reader stopped at damaged data; segments appended before it stay.
+        LoadProblems.push_back(fileName + ": " + e.what());
     }
     // A later file of the list (a GPX track, a missing file) sets the store's flag anew, and
     // must not close the open pieces this one brought. They are the unmarked ones at the end

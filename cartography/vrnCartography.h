@@ -84,6 +84,9 @@ public:
     std::int32_t MaxPoints = 0;
     // What the last file loaded said; each segment a file brings keeps its own file's say.
     bool ClosePolygons = true;
+    // Each file of the last path list that brought nothing or stopped early, as
+    // "<file>: <reason>"; a file that was read whole adds nothing.
+    std::vector<std::string> LoadProblems;
 
     virtual void Clear();
 
@@ -96,7 +99,8 @@ public:
     TLineSegment* NextSegment(int& cursor) const;
 
     void LoadFromPathList(const std::string& pathList);
-    // Never throws and reports nothing: what could be read stays in the store.
+    // Never throws: what could be read stays in the store, and why the rest could not is
+    // added to LoadProblems.
     void LoadFile(const std::string& path);
     // The part of LoadFile after the file has been read: the format decision and the
     // reader. fileName only serves the extension test.

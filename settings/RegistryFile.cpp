@@ -267,6 +267,83 @@ std::string NotAnExport(const std::string& path, ReadState state, std::string_vi
     return "Settings file " + path + " is no registry export";
 }
 
+// The text without its byte order mark; UTF-16 is converted into 'converted', which the
+// returned view then points into.
+std::string_view WithoutByteOrderMark(std::string_view text, std::string& converted)
+{
+    if (text.size() >= 2 && static_cast<unsigned char>(text[0]) == 0xFF && static_cast<unsigned char>(text[1]) == 0xFE) {
+        converted = Utf16LeToUtf8(text.substr(2));
+        text = converted;
+    } else if (text.size() >= 3 && text.substr(0, 3) == "\xEF\xBB\xBF") {
+        text.remove_prefix(3);
+    }
+    return text;
+}
+
+void KeepUnread(TRegistryDocument& doc, int number, std::string_view line)
+{
+    doc.Unreadable.push_back(TRegistryUnreadableLine{number, std::string(line)});
+    if (doc.Keys.empty()) doc.Preamble.emplace_back(line);
+    else doc.Keys.back().Items.push_back(TRegistryItem{true, std::string(line), {}});
+}
+
+void AddComment(TRegistryDocument& doc, std::string_view line)
+{
+    TRegistryItem item;
+    item.IsComment = true;
+    item.Comment = std::string(line);
+    if (doc.Keys.empty()) doc.Preamble.push_back(item.Comment);
+    else doc.Keys.back().Items.push_back(std::move(item));
+}
+
+// A damaged header still opens a key, so that its values are not taken for the previous key's.
+void AddKeyHeader(TRegistryDocument& doc, int number, std::string_view line, std::string_view body)
+{
+    if (body.back() != ']' || body.size() < 3) {
+        doc.Unreadable.push_back(TRegistryUnreadableLine{number, std::string(line)});
+        doc.Keys.push_back(TRegistryKey{std::string(line), {}, true});
+    } else {
+        doc.Keys.push_back(TRegistryKey{std::string(body.substr(1, body.size() - 2)), {}});
+    }
+}
+
+// One 'name=data' line; nothing when it cannot be read.
+std::optional<TRegistryValue> ReadValueLine(std::string_view line, std::string_view body)
+{
+    TRegistryValue value;
+    std::string_view rest;
+    if (body[0] == '@') {
+        value.Name = "@";
+        rest = body.substr(1);
+    } else {
+        auto name = ReadQuoted(body);
+        if (!name) return std::nullopt;
+        value.Name = name->first;
+        rest = body.substr(name->second);
+    }
+    rest = TrimLeft(rest);
+    if (rest.empty() || rest[0] != '=') return std::nullopt;
+    rest = TrimLeft(rest.substr(1));
+
+    if (!rest.empty() && rest[0] == '"') {
+        auto str = ReadQuoted(rest);
+        if (!str || !TrimLeft(rest.substr(str->second)).empty()) return std::nullopt;
+        value.Type = TRegistryValue::Kind::String;
+        value.Text = str->first;
+    } else if (rest.size() > 6 && SameText(rest.substr(0, 6), "dword:")) {
+        auto dw = ParseDword(rest.substr(6));
+        if (!dw) return std::nullopt;
+        value.Type = TRegistryValue::Kind::Dword;
+        value.Dword = *dw;
+    } else if ((rest.size() >= 4 && SameText(rest.substr(0, 3), "hex")) || rest == "-") {
+        value.Type = TRegistryValue::Kind::Other;
+        value.Raw.emplace_back(line);
+    } else {
+        return std::nullopt;
+    }
+    return value;
+}
+
 }  // namespace
 
 void SetSettingsReportReceiver(std::function<void(const std::string&)> receiver)
@@ -294,12 +371,7 @@ std::string RegistryStringLiteral(std::string_view value)
 std::optional<TRegistryDocument> ParseRegistryText(std::string_view text)
 {
     std::string converted;
-    if (text.size() >= 2 && static_cast<unsigned char>(text[0]) == 0xFF && static_cast<unsigned char>(text[1]) == 0xFE) {
-        converted = Utf16LeToUtf8(text.substr(2));
-        text = converted;
-    } else if (text.size() >= 3 && text.substr(0, 3) == "\xEF\xBB\xBF") {
-        text.remove_prefix(3);
-    }
+    text = WithoutByteOrderMark(text, converted);
 
     TRegistryDocument doc;
     bool signatureSeen = false;
@@ -327,81 +399,24 @@ std::optional<TRegistryDocument> ParseRegistryText(std::string_view text)
             signatureSeen = true;
             continue;
         }
-        // One bad hand edit must not cost the operator every other setting: the line is kept
-        // as it stands and means nothing.
-        const auto keepUnread = [&] {
-            doc.Unreadable.push_back(TRegistryUnreadableLine{number, std::string(line)});
-            if (doc.Keys.empty()) doc.Preamble.emplace_back(line);
-            else doc.Keys.back().Items.push_back(TRegistryItem{true, std::string(line), {}});
-        };
         if (body[0] == ';') {
-            TRegistryItem item;
-            item.IsComment = true;
-            item.Comment = std::string(line);
-            if (doc.Keys.empty()) doc.Preamble.push_back(item.Comment);
-            else doc.Keys.back().Items.push_back(std::move(item));
+            AddComment(doc, line);
             continue;
         }
         if (body[0] == '[') {
-            if (body.back() != ']' || body.size() < 3) {
-                doc.Unreadable.push_back(TRegistryUnreadableLine{number, std::string(line)});
-                doc.Keys.push_back(TRegistryKey{std::string(line), {}, true});
-            } else {
-                doc.Keys.push_back(TRegistryKey{std::string(body.substr(1, body.size() - 2)), {}});
-            }
+            AddKeyHeader(doc, number, line, body);
             continue;
         }
-        if (doc.Keys.empty()) {
-            keepUnread();
-            continue;
-        }
-
-        TRegistryValue value;
-        std::string_view rest;
-        if (body[0] == '@') {
-            value.Name = "@";
-            rest = body.substr(1);
-        } else {
-            auto name = ReadQuoted(body);
-            if (!name) {
-                keepUnread();
-                continue;
-            }
-            value.Name = name->first;
-            rest = body.substr(name->second);
-        }
-        rest = TrimLeft(rest);
-        if (rest.empty() || rest[0] != '=') {
-            keepUnread();
-            continue;
-        }
-        rest = TrimLeft(rest.substr(1));
-
-        if (!rest.empty() && rest[0] == '"') {
-            auto str = ReadQuoted(rest);
-            if (!str || !TrimLeft(rest.substr(str->second)).empty()) {
-                keepUnread();
-                continue;
-            }
-            value.Type = TRegistryValue::Kind::String;
-            value.Text = str->first;
-        } else if (rest.size() > 6 && SameText(rest.substr(0, 6), "dword:")) {
-            auto dw = ParseDword(rest.substr(6));
-            if (!dw) {
-                keepUnread();
-                continue;
-            }
-            value.Type = TRegistryValue::Kind::Dword;
-            value.Dword = *dw;
-        } else if ((rest.size() >= 4 && SameText(rest.substr(0, 3), "hex")) || rest == "-") {
-            value.Type = TRegistryValue::Kind::Other;
-            value.Raw.emplace_back(line);
-        } else {
-            keepUnread();
+        std::optional<TRegistryValue> value;
+        if (!doc.Keys.empty()) value = ReadValueLine(line, body);
+        if (!value) {
+            // One bad hand edit must not cost the operator every other setting: the line is
+            // kept as it stands and means nothing.
+            KeepUnread(doc, number, line);
             continue;
         }
         auto& items = doc.Keys.back().Items;
-        items.push_back(TRegistryItem{false, {}, std::move(value)});
+        items.push_back(TRegistryItem{false, {}, std::move(*value)});
         if (items.back().Value.Type == TRegistryValue::Kind::Other && line.back() == '\\')
             continued = &items.back().Value;
     }

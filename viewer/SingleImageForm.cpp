@@ -153,7 +153,7 @@ QString SingleImageStatusText(int width, int height, int x, int y, float longitu
 TFormSingleImage::TFormSingleImage(QWidget* parent) : QMainWindow(parent)
 {
     setObjectName("FormSingleImage");
-    setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint);
+    setWindowFlags(Qt::Window);
     resize(537, 346 + 25);
 
     scrollBox_ = new QScrollArea(this);

@@ -35,8 +35,7 @@ constexpr TColor LedIdleColour = 0x808080;
 constexpr TColor LedBusyColour = 0x00FFFF;
 // Red between cycles while a directory written is below its free-space limit.
 constexpr TColor LedDiskLowColour = 0x0000FF;
-// The earlier names of the two, for code written against them.
-constexpr TColor clGray = LedIdleColour;
+// The earlier name of the busy colour, for code written against it.
 constexpr TColor clYellow = LedBusyColour;
 
 

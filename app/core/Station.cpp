@@ -18,8 +18,9 @@ TStation::TStation(TProcessingOptions& options, std::unique_ptr<IAnimationNotifi
     Mapping.LongitudeOffset = CompositeLongitudeOffset;
     try {
         LineStoreSource = LoadStartupLineStore(LineStore);
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
         LineStoreSource.clear();
+        LineStore.LoadProblems.push_back(std::string("cannot be loaded: ") + e.what());
     }
     LineStore.Mapping = &Mapping;
     Product.PrepareMask = [this] { loadMask(); };
@@ -54,6 +55,13 @@ std::string TStation::CoastlinesLogLine() const
     if (LineStoreSource.empty())
         return std::string("Coastlines: none found (install gmt-gshhg-low or set ") + kGshhsEnvironmentVariable + ")";
     return "Coastlines: " + LineStoreSource + ", " + std::to_string(LineStore.Count()) + " segments";
+}
+
+std::vector<std::string> TStation::CoastlineProblemLines() const
+{
+    std::vector<std::string> lines;
+    for (const std::string& problem : LineStore.LoadProblems) lines.push_back("Coastlines: " + problem);
+    return lines;
 }
 
 namespace {

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/core/AnimationNotify.h"
 #include "app/core/Composites.h"
@@ -45,6 +46,9 @@ public:
     std::string LineStoreSource;  // what the line store was loaded from, for the log
     // "Coastlines: <path list>, N segments", or that none were found.
     std::string CoastlinesLogLine() const;
+    // Why a coastline file brought nothing or less than it holds, a log line each; none when
+    // every file was read whole.
+    std::vector<std::string> CoastlineProblemLines() const;
     // Receives the one line that says "Boundaries" is ticked but there is nothing to draw.
     std::function<void(const std::string&)> OnLogLine;
     std::unique_ptr<IAnimationNotifier> Notifier;

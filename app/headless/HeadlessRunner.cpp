@@ -105,24 +105,35 @@ THeadlessRunner::~THeadlessRunner()
     if (log_) log_->SetSink(nullptr);
 }
 
+namespace {
+
+// Refuses a command line the station cannot act on; -1 when it can.
+int ArgumentsRefusal(const std::string& file, bool start, std::FILE* err)
+{
+    if (!file.empty() && file[0] == '-') {
+        std::fprintf(err, "%s: unknown switch \"%s\"\n\n%s", ProgramName().c_str(), file.c_str(), UsageText().c_str());
+        return THeadlessRunner::ExitUsage;
+    }
+    if (file.empty() && !start) {
+        std::fprintf(err, "%s: nothing to do without -start or a file to process.\n\n%s",
+                     ProgramName().c_str(), UsageText().c_str());
+        return THeadlessRunner::ExitUsage;
+    }
+    std::error_code ec;
+    if (!file.empty() && !std::filesystem::is_regular_file(file, ec)) {
+        std::fprintf(err, "%s: no such file: %s\n", ProgramName().c_str(), file.c_str());
+        return THeadlessRunner::ExitUsage;
+    }
+    return -1;
+}
+
+} // namespace
+
 int THeadlessRunner::Prepare()
 {
     const std::string file = commandLine_.FileArgument();
     const bool start = commandLine_.FindSwitch("start");
-    if (!file.empty() && file[0] == '-') {
-        std::fprintf(err_, "%s: unknown switch \"%s\"\n\n%s", ProgramName().c_str(), file.c_str(), UsageText().c_str());
-        return ExitUsage;
-    }
-    if (file.empty() && !start) {
-        std::fprintf(err_, "%s: nothing to do without -start or a file to process.\n\n%s",
-                     ProgramName().c_str(), UsageText().c_str());
-        return ExitUsage;
-    }
-    std::error_code ec;
-    if (!file.empty() && !std::filesystem::is_regular_file(file, ec)) {
-        std::fprintf(err_, "%s: no such file: %s\n", ProgramName().c_str(), file.c_str());
-        return ExitUsage;
-    }
+    if (const int refusal = ArgumentsRefusal(file, start, err_); refusal >= 0) return refusal;
 
     if (!stationLock_.Acquire()) {
         std::fprintf(err_, "%s: %s\n", ProgramName().c_str(), stationLock_.Refusal().c_str());
@@ -136,17 +147,29 @@ int THeadlessRunner::Prepare()
         return ExitUsage;
     }
 
+    OpenLog();
+    if (!MakeCycle(file)) return ExitUsage;
+    MakeStation();
+    StartStation(file);
+    return -1;
+}
+
+void THeadlessRunner::OpenLog()
+{
     log_ = std::make_unique<TProcessLog>(ProcessLogPath());
     log_->LoadFromFile();
     if (commandLine_.FindSwitch("log"))
         for (const auto& line : log_->Lines()) std::fprintf(out_, "%s\n", line.c_str());
     log_->SetSink(this);
+}
 
+bool THeadlessRunner::MakeCycle(const std::string& file)
+{
     cycle_ = std::make_unique<TProcessingCycle>(*options_, *log_, *this);
     // A second station on the same directories is refused at once, naming the first.
     if (file.empty() && !cycle_->LockDirectories()) {
         std::fprintf(err_, "%s: %s\n", ProgramName().c_str(), cycle_->DirectoryLockRefusal().c_str());
-        return ExitUsage;
+        return false;
     }
     cycle_->GeoMode = commandLine_.FindSwitch("geo");
     cycle_->GeoLogPath = GeoLogPath();
@@ -159,7 +182,11 @@ int THeadlessRunner::Prepare()
         std::fflush(out_);
     };
     connect(cycle_.get(), &TProcessingCycle::CycleFinished, this, &THeadlessRunner::CycleFinished);
+    return true;
+}
 
+void THeadlessRunner::MakeStation()
+{
     // Without a window nothing shows a composite that no file needs.
     station_ = std::make_unique<TStation>(*options_, std::make_unique<TDBusAnimationNotifier>(),
                                           TComposites::OnFirstUse);
@@ -169,9 +196,13 @@ int THeadlessRunner::Prepare()
 
     signals_ = std::make_unique<TSignalWatcher>();
     connect(signals_.get(), &TSignalWatcher::Received, this, &THeadlessRunner::SignalReceived);
+}
 
+void THeadlessRunner::StartStation(const std::string& file)
+{
     log_->AddLogLine("Starting " + ProgramNameAndVersion(), UtcNow());
     log_->AddLogLine(station_->CoastlinesLogLine(), UtcNow());
+    for (const std::string& line : station_->CoastlineProblemLines()) log_->AddLogLine(line, UtcNow());
     station_->OnLogLine = [this](const std::string& text) { log_->AddLogLine(text, UtcNow()); };
     SetSettingsReportReceiver([this](const std::string& text) { log_->AddLogLine(text, 0); });
     station_->RestoreComposites(cycle_->LastSavedSettings, {},
@@ -197,7 +228,6 @@ int THeadlessRunner::Prepare()
         watchdog_ = std::make_unique<TServiceWatchdog>();
         watchdog_->Ready();
     }
-    return -1;
 }
 
 int THeadlessRunner::Run()

@@ -53,6 +53,12 @@ signals:
     void Finished(int exitCode);
 
 private:
+    // The steps of Prepare, in order.
+    void OpenLog();
+    // False when another station holds the directories (said on err).
+    bool MakeCycle(const std::string& file);
+    void MakeStation();
+    void StartStation(const std::string& file);
     void CycleFinished();
     void Close(int exitCode);
 

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <locale>
 #include <string>
+#include <vector>
 
 #include <unistd.h>
 
@@ -216,6 +217,17 @@ TEST(ReadCompactMap, ThreeByteFileLoadsNothing)
     Store s;
     s.LoadFromMemory(Bytes{5, 0, 0}, "Countries.dat");
     EXPECT_EQ(s.Count(), 0);
+    EXPECT_EQ(s.LoadProblems, std::vector<std::string>{"Countries.dat: too short for a map file"});
+}
+
+TEST(LoadFile, AFileThatCannotBeReadSaysWhyAndANewListStartsAfresh)
+{
+    Store s;
+    s.LoadFromPathList("/nonexistent/orvanta/a.dat|/nonexistent/orvanta/b.dat");
+    EXPECT_EQ(s.LoadProblems, (std::vector<std::string>{"/nonexistent/orvanta/a.dat: cannot be read",
+                                                        "/nonexistent/orvanta/b.dat: cannot be read"}));
+    s.LoadFromPathList("");
+    EXPECT_TRUE(s.LoadProblems.empty());
 }
 
 TEST(LoadFile, HashDashBFileLoadsNothingWhateverItsExtension)

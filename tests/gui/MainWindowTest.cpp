@@ -66,7 +66,7 @@ TEST_F(MainWindowTest, PagesAndControls)
     EXPECT_EQ(f->MemoDiags->toPlainText(), "Interpretation of the geo-location data.");
     EXPECT_EQ(f->size(), QSize(744, 346));
     EXPECT_EQ(f->BitBtnStartStop->text(), "Start  ");
-    EXPECT_EQ(f->LEDrx->Colour(), clGray);
+    EXPECT_EQ(f->LEDrx->Colour(), LedIdleColour);
     EXPECT_EQ(f->ButtonSupport->toolTip(), "Go to support group");
 
     EXPECT_EQ(f->Labels[0]->text().toStdString(), "1:  0.63 " + kMu + "m  visible");
@@ -155,7 +155,7 @@ TEST_F(MainWindowTest, StartStopLedLogAndStatus)
     const std::string waiting = file + " waiting: still being written, left for the next cycle";
     EXPECT_EQ(f->StatusBar->currentMessage().toStdString(), waiting);
     EXPECT_NE(Memo(*f).find(waiting), std::string::npos);
-    EXPECT_EQ(f->LEDrx->Colour(), clGray);
+    EXPECT_EQ(f->LEDrx->Colour(), LedIdleColour);
     EXPECT_EQ(f->Cycle().TimerProcess.interval(), 50000);
     f->BitBtnStartStop->click();
     EXPECT_EQ(f->BitBtnStartStop->text(), "Start  ");
