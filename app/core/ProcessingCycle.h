@@ -35,8 +35,6 @@ constexpr TColor LedIdleColour = 0x808080;
 constexpr TColor LedBusyColour = 0x00FFFF;
 // Red between cycles while a directory written is below its free-space limit.
 constexpr TColor LedDiskLowColour = 0x0000FF;
-// The earlier name of the busy colour, for code written against it.
-constexpr TColor clYellow = LedBusyColour;
 
 
 // The out-arguments of ProcessGoesFile. The cycle keeps one across the files of a cycle, so a

@@ -9,7 +9,7 @@
 
 class TRecordingView : public TCycleView {
 public:
-    void SetLedColour(TColor colour) override { Events.push_back(colour == LedIdleColour ? "led grey" : colour == clYellow ? "led yellow" : colour == LedDiskLowColour ? "led red" : "led ?"); }
+    void SetLedColour(TColor colour) override { Events.push_back(colour == LedIdleColour ? "led grey" : colour == LedBusyColour ? "led yellow" : colour == LedDiskLowColour ? "led red" : "led ?"); }
     void ShowRunning(bool running) override { Events.push_back(running ? "Stop   " : "Start  "); }
     void SetStatusText(const std::string& text) override
     {
