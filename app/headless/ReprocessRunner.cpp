@@ -54,6 +54,92 @@ struct TReport {
     std::vector<std::string> LogLines;
 };
 
+// What the run has done so far, told on standard error as the workers report it: one live line
+// on a terminal, a line per file otherwise, failures always; and the summary at the end.
+class TProgress {
+public:
+    TProgress(std::FILE* err, std::size_t total, std::size_t toMake)
+        : err_(err), terminal_(::isatty(::fileno(err)) == 1), total_(total), toMake_(toMake),
+          started_(std::chrono::steady_clock::now())
+    {
+    }
+    bool Terminal() const { return terminal_; }
+    TReport Report;
+
+    // Takes in what the workers told since the last call.
+    void Drain(bool stopping)
+    {
+        std::vector<TReprocessOutcome> outcomes;
+        std::vector<std::string> lines;
+        {
+            const std::lock_guard<std::mutex> guard(Report.Lock);
+            outcomes.swap(Report.Outcomes);
+            lines.swap(Report.LogLines);
+        }
+        if (terminal_ && (!outcomes.empty() || !lines.empty()))
+            std::fputs("\r\033[K", err_);
+        for (const std::string& line : lines)
+            std::fprintf(err_, "%s\n", LogSafe(line).c_str());
+        for (const TReprocessOutcome& o : outcomes)
+            count(o);
+        if (terminal_) {
+            const double seconds = elapsed();
+            const std::size_t worked = made_ + failed_.size();
+            const double rate = seconds > 0 ? worked / seconds : 0;
+            const std::size_t left = toMake_ > worked ? toMake_ - worked : 0;
+            std::fprintf(err_, "\r%zu/%zu files  %.2f files/s  %s elapsed  %s left%s\033[K", done_, total_, rate,
+                         Duration(seconds).c_str(), rate > 0 ? Duration(left / rate).c_str() : "?",
+                         stopping ? "  stopping after the files in hand" : "");
+        }
+        std::fflush(err_);
+    }
+
+    // The summary on out; the exit status.
+    int Summary(std::FILE* out, const std::vector<std::string>& problems) const
+    {
+        std::fprintf(out, "Reprocessed %zu of %zu scan files in %s: %zu made, %zu skipped, %zu failed\n", done_, total_,
+                     Duration(elapsed()).c_str(), made_, skipped_, failed_.size());
+        for (const std::string& problem : problems)
+            std::fprintf(out, "  not searched: %s\n", LogSafe(problem).c_str());
+        for (const TReprocessOutcome& o : failed_)
+            std::fprintf(out, "  failed: %s: %s\n", LogSafe(o.Path).c_str(), LogSafe(o.Reason).c_str());
+        if (done_ < total_)
+            std::fprintf(out, "Stopped before %zu scan files; the same command continues.\n", total_ - done_);
+        std::fflush(out);
+        return failed_.empty() && problems.empty() ? 0 : 1;
+    }
+
+private:
+    void count(const TReprocessOutcome& o)
+    {
+        ++done_;
+        const char* what = "made";
+        if (o.Result == TReprocessResult::Made)
+            ++made_;
+        else if (o.Result == TReprocessResult::Skipped) {
+            ++skipped_;
+            what = "skipped";
+        } else {
+            failed_.push_back(o);
+            what = "failed";
+        }
+        if (!terminal_ || o.Result == TReprocessResult::Failed)
+            std::fprintf(err_, "%zu/%zu %s %s%s\n", done_, total_, what, LogSafe(o.Path).c_str(),
+                         o.Reason.empty() ? "" : (": " + LogSafe(o.Reason)).c_str());
+    }
+    double elapsed() const
+    {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
+    }
+
+    std::FILE* err_;
+    const bool terminal_;
+    const std::size_t total_, toMake_;
+    const std::chrono::steady_clock::time_point started_;
+    std::size_t made_ = 0, skipped_ = 0, done_ = 0;
+    std::vector<TReprocessOutcome> failed_;
+};
+
 }  // namespace
 
 TReprocessRunner::TReprocessRunner(std::vector<std::string> args, std::FILE* out, std::FILE* err)
@@ -103,14 +189,10 @@ int TReprocessRunner::Run()
     std::fprintf(err_, "Reprocessing %zu scan files (%zu to make) on %u worker%s\n", total, toMake, workers,
                  workers == 1 ? "" : "s");
 
-    const bool terminal = ::isatty(::fileno(err_)) == 1;
+    TProgress progress(err_, total, toMake);
     std::atomic<bool> stop{false};
     std::atomic<bool> finished{false};
-    TReport report;
-    std::size_t made = 0, skipped = 0, done = 0;
-    std::vector<TReprocessOutcome> failed;
-    const auto started = std::chrono::steady_clock::now();
-
+    TReport& report = progress.Report;
     std::thread work([&] {
         RunChains(chains, options, workers, stop,
                   [&](const TReprocessOutcome& outcome) {
@@ -124,75 +206,24 @@ int TReprocessRunner::Run()
         finished = true;
     });
 
-    const auto drain = [&] {
-        std::vector<TReprocessOutcome> outcomes;
-        std::vector<std::string> lines;
-        {
-            const std::lock_guard<std::mutex> guard(report.Lock);
-            outcomes.swap(report.Outcomes);
-            lines.swap(report.LogLines);
-        }
-        if (terminal && (!outcomes.empty() || !lines.empty()))
-            std::fputs("\r\033[K", err_);
-        for (const std::string& line : lines)
-            std::fprintf(err_, "%s\n", LogSafe(line).c_str());
-        for (const TReprocessOutcome& o : outcomes) {
-            ++done;
-            const char* what = "made";
-            if (o.Result == TReprocessResult::Made)
-                ++made;
-            else if (o.Result == TReprocessResult::Skipped) {
-                ++skipped;
-                what = "skipped";
-            } else {
-                failed.push_back(o);
-                what = "failed";
-            }
-            if (!terminal || o.Result == TReprocessResult::Failed)
-                std::fprintf(err_, "%zu/%zu %s %s%s\n", done, total, what, LogSafe(o.Path).c_str(),
-                             o.Reason.empty() ? "" : (": " + LogSafe(o.Reason)).c_str());
-        }
-        if (terminal) {
-            const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-            const std::size_t worked = made + failed.size();
-            const double rate = seconds > 0 ? worked / seconds : 0;
-            const std::size_t left = toMake > worked ? toMake - worked : 0;
-            std::fprintf(err_, "\r%zu/%zu files  %.2f files/s  %s elapsed  %s left%s\033[K", done, total, rate,
-                         Duration(seconds).c_str(), rate > 0 ? Duration(left / rate).c_str() : "?",
-                         stop ? "  stopping after the files in hand" : "");
-        }
-        std::fflush(err_);
-    };
-
     TSignalWatcher shutdown;
     QObject::connect(&shutdown, &TSignalWatcher::Received, [&](int) {
-        if (!stop && !terminal)
+        if (!stop && !progress.Terminal())
             std::fprintf(err_, "Stopping after the files in hand\n");
         stop = true;
     });
     QTimer tick;
     QObject::connect(&tick, &QTimer::timeout, [&] {
-        drain();
+        progress.Drain(stop);
         if (finished)
             QCoreApplication::quit();
     });
-    tick.start(terminal ? 250 : 100);
+    tick.start(progress.Terminal() ? 250 : 100);
     if (!finished)
         QCoreApplication::exec();
     work.join();
-    drain();
-    if (terminal)
+    progress.Drain(stop);
+    if (progress.Terminal())
         std::fputs("\n", err_);
-
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    std::fprintf(out_, "Reprocessed %zu of %zu scan files in %s: %zu made, %zu skipped, %zu failed\n", done, total,
-                 Duration(seconds).c_str(), made, skipped, failed.size());
-    for (const std::string& problem : problems)
-        std::fprintf(out_, "  not searched: %s\n", LogSafe(problem).c_str());
-    for (const TReprocessOutcome& o : failed)
-        std::fprintf(out_, "  failed: %s: %s\n", LogSafe(o.Path).c_str(), LogSafe(o.Reason).c_str());
-    if (done < total)
-        std::fprintf(out_, "Stopped before %zu scan files; the same command continues.\n", total - done);
-    std::fflush(out_);
-    return failed.empty() && problems.empty() ? 0 : 1;
+    return progress.Summary(out_, problems);
 }
