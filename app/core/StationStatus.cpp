@@ -347,6 +347,70 @@ bool TStationStatus::Write()
     return written;
 }
 
+namespace {
+
+// The incoming directory, the counts since start and today, the last failure, the coastlines.
+void PrintActivity(std::FILE* out, const QJsonObject& s)
+{
+    const QJsonObject incoming = s["incoming"].toObject();
+    const int waiting = incoming["waiting"].toInt();
+    std::fprintf(out, "Incoming:      %s: %d file%s waiting; %s\n", incoming["directory"].toString().toStdString().c_str(),
+                 waiting, waiting == 1 ? "" : "s",
+                 incoming["watched"].toBool() ? "new files are picked up at once" : "new files wait for the timed cycle");
+    std::fprintf(out, "Since start:   %s\n", CountsText(s["since_start"].toObject()).c_str());
+    const QJsonObject today = s["today"].toObject();
+    std::fprintf(out, "Today:         %s (%s UTC)\n", CountsText(today).c_str(),
+                 today["date"].toString().toStdString().c_str());
+    const QJsonObject failure = s["last_failure"].toObject();
+    if (!failure.isEmpty()) {
+        const std::string reason = failure["reason"].toString().toStdString();
+        std::fprintf(out, "Last failure:  %s  %s: %s\n", HumanTime(ParseIsoTime(failure["time"])).c_str(),
+                     failure["file"].toString().toStdString().c_str(),
+                     reason.empty() ? "no reason given" : reason.c_str());
+    }
+    const std::string coastlines = s["coastlines"].toString().toStdString();
+    std::fprintf(out, "Coastlines:    %s\n", coastlines.empty() ? "none loaded" : coastlines.c_str());
+}
+
+// One line per channel: its last image, or none yet.
+void PrintLastImages(std::FILE* out, const QJsonArray& channels)
+{
+    std::fprintf(out, "Last images:\n");
+    for (const QJsonValue& v : channels) {
+        const QJsonObject c = v.toObject();
+        const std::string label =
+            Padded("band " + c["band"].toString().toStdString() + "  " + c["description"].toString().toStdString(), 30);
+        const TDateTime t = ParseIsoTime(c["time"]);
+        if (c["file"].isString())
+            std::fprintf(out, "  %s%s %-3s %s\n", label.c_str(), t != 0 ? FormatDateTime("yyyy-mm-dd hh:nn", t).c_str() : "?",
+                         c["sector"].toString().toStdString().c_str(), c["file"].toString().toStdString().c_str());
+        else
+            std::fprintf(out, "  %snone yet\n", label.c_str());
+    }
+}
+
+void PrintDiskAndRetention(std::FILE* out, const QJsonObject& disk, const QJsonObject& retention)
+{
+    if (!disk.isEmpty()) {
+        std::string text;
+        for (const QJsonValue& v : disk["directories"].toArray()) {
+            const QJsonObject d = v.toObject();
+            text += (text.empty() ? "" : ", ") + d["directory"].toString().toStdString() + " "
+                    + (d["free_bytes"].isDouble() ? std::to_string(WholeMB(static_cast<std::uint64_t>(d["free_bytes"].toDouble()))) + " MB"
+                                                  : std::string("unknown"));
+        }
+        const QJsonValue limit = disk["min_free_mb"];
+        text += limit.isDouble() ? "; limit " + std::to_string(static_cast<std::int64_t>(limit.toDouble())) + " MB" : "";
+        std::fprintf(out, "Free space:    %s\n", text.c_str());
+    }
+    if (!retention.isEmpty())
+        std::fprintf(out, "Retention:     images %s, NetCDF files %s, failed files %s; pruning when low %s\n",
+                     DaysText(retention["keep_images_days"]).c_str(), DaysText(retention["keep_netcdf_days"]).c_str(),
+                     DaysText(retention["keep_failed_days"]).c_str(), retention["prune_when_low"].toBool() ? "on" : "off");
+}
+
+}  // namespace
+
 TStatusHealth PrintStatus(const std::string& path, std::FILE* out, TDateTime now)
 {
     const std::string name = ProgramName();
@@ -414,55 +478,11 @@ TStatusHealth PrintStatus(const std::string& path, std::FILE* out, TDateTime now
     std::fprintf(out, "Processing:    %s\n", processingLine.c_str());
     if (lastFile != 0) std::fprintf(out, "Last file:     %s%s\n", HumanTime(lastFile).c_str(), Ago(lastFile, now).c_str());
 
-    const QJsonObject incoming = s["incoming"].toObject();
-    const int waiting = incoming["waiting"].toInt();
-    std::fprintf(out, "Incoming:      %s: %d file%s waiting; %s\n", incoming["directory"].toString().toStdString().c_str(),
-                 waiting, waiting == 1 ? "" : "s",
-                 incoming["watched"].toBool() ? "new files are picked up at once" : "new files wait for the timed cycle");
-    std::fprintf(out, "Since start:   %s\n", CountsText(s["since_start"].toObject()).c_str());
-    const QJsonObject today = s["today"].toObject();
-    std::fprintf(out, "Today:         %s (%s UTC)\n", CountsText(today).c_str(),
-                 today["date"].toString().toStdString().c_str());
-    const QJsonObject failure = s["last_failure"].toObject();
-    if (!failure.isEmpty()) {
-        const std::string reason = failure["reason"].toString().toStdString();
-        std::fprintf(out, "Last failure:  %s  %s: %s\n", HumanTime(ParseIsoTime(failure["time"])).c_str(),
-                     failure["file"].toString().toStdString().c_str(),
-                     reason.empty() ? "no reason given" : reason.c_str());
-    }
-    const std::string coastlines = s["coastlines"].toString().toStdString();
-    std::fprintf(out, "Coastlines:    %s\n", coastlines.empty() ? "none loaded" : coastlines.c_str());
-    std::fprintf(out, "Last images:\n");
-    for (const QJsonValue& v : s["channels"].toArray()) {
-        const QJsonObject c = v.toObject();
-        const std::string label =
-            Padded("band " + c["band"].toString().toStdString() + "  " + c["description"].toString().toStdString(), 30);
-        const TDateTime t = ParseIsoTime(c["time"]);
-        if (c["file"].isString())
-            std::fprintf(out, "  %s%s %-3s %s\n", label.c_str(), t != 0 ? FormatDateTime("yyyy-mm-dd hh:nn", t).c_str() : "?",
-                         c["sector"].toString().toStdString().c_str(), c["file"].toString().toStdString().c_str());
-        else
-            std::fprintf(out, "  %snone yet\n", label.c_str());
-    }
+    PrintActivity(out, s);
+    PrintLastImages(out, s["channels"].toArray());
 
     const QJsonObject disk = s["disk"].toObject();
-    if (!disk.isEmpty()) {
-        std::string text;
-        for (const QJsonValue& v : disk["directories"].toArray()) {
-            const QJsonObject d = v.toObject();
-            text += (text.empty() ? "" : ", ") + d["directory"].toString().toStdString() + " "
-                    + (d["free_bytes"].isDouble() ? std::to_string(WholeMB(static_cast<std::uint64_t>(d["free_bytes"].toDouble()))) + " MB"
-                                                  : std::string("unknown"));
-        }
-        const QJsonValue limit = disk["min_free_mb"];
-        text += limit.isDouble() ? "; limit " + std::to_string(static_cast<std::int64_t>(limit.toDouble())) + " MB" : "";
-        std::fprintf(out, "Free space:    %s\n", text.c_str());
-    }
-    const QJsonObject retention = s["retention"].toObject();
-    if (!retention.isEmpty())
-        std::fprintf(out, "Retention:     images %s, NetCDF files %s, failed files %s; pruning when low %s\n",
-                     DaysText(retention["keep_images_days"]).c_str(), DaysText(retention["keep_netcdf_days"]).c_str(),
-                     DaysText(retention["keep_failed_days"]).c_str(), retention["prune_when_low"].toBool() ? "on" : "off");
+    PrintDiskAndRetention(out, disk, s["retention"].toObject());
 
     const bool diskLow = alive && disk["low"].isString();
     const std::string full = alive && !current ? FullDiskOf(path) : std::string();
