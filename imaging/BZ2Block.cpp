@@ -324,45 +324,47 @@ TBZ2BlockDecoder::TResult TBZ2BlockDecoder::decodeAt(std::span<const std::uint8_
     for (std::uint32_t i = 0; i < n; ++i)
         tt[start[tt[i] & 0xFF]++] |= i << 8;
 
-    if (block_.size() < n)
-        block_.resize(n);
-    std::uint8_t* const plain = block_.data();
-    std::uint32_t at = tt[origPtr] >> 8;
-    for (std::uint32_t i = 0; i < n; ++i) {
-        const std::uint32_t e = tt[at];
-        plain[i] = static_cast<std::uint8_t>(e);
-        at = e >> 8;
-    }
-
-    // Runs of four equal bytes are followed by a count of further copies. Bytes outside
-    // such runs come out one for one, so room for what is left of the block is always kept
-    // and only a run's copies need to look for more.
+    // The walk along the vector gives the block's bytes in order, one cache miss each; the
+    // run-of-four undo rides along, so the bytes are not stored and read a second time. After
+    // four equal bytes the next one is a count of further copies. Bytes outside such runs come
+    // out one for one, so room for what is left of the block is always kept and only a run's
+    // copies need to look for more.
     out.clear();
     out.reserve(static_cast<std::size_t>(n) + (n >> 2) + 4096);
     auto* o = reinterpret_cast<std::uint8_t*>(out.data());
     std::size_t written = 0;
-    std::uint32_t i = 0;
-    while (i < n) {
-        const std::uint8_t c = plain[i];
-        if (i + 3 < n && plain[i + 1] == c && plain[i + 2] == c && plain[i + 3] == c) {
-            i += 4;
-            // The library reads past the block for a missing count and refuses the block.
-            if (i == n)
-                return Refused;
-            const std::size_t copies = 4u + plain[i++];
+    std::uint32_t at = tt[origPtr] >> 8;
+    int last = -1;  // no byte yet, or the one after a count
+    unsigned equal = 0;  // how many times last came in a row
+    for (std::uint32_t i = 0; i < n; ++i) {
+        const std::uint32_t e = tt[at];
+        at = e >> 8;
+        const auto b = static_cast<std::uint8_t>(e);
+        if (equal == 4) {
+            const std::size_t copies = b;
             const std::size_t need = written + copies + (n - i);
             if (need > out.capacity()) {
                 out.setSize(written);
                 out.reserve(std::max(need, out.capacity() * 2));
                 o = reinterpret_cast<std::uint8_t*>(out.data());
             }
-            std::memset(o + written, c, copies);
+            std::memset(o + written, last, copies);
             written += copies;
+            equal = 0;
+            last = -1;
+            continue;
+        }
+        o[written++] = b;
+        if (b == last) {
+            ++equal;
         } else {
-            o[written++] = c;
-            ++i;
+            equal = 1;
+            last = b;
         }
     }
+    // The library reads past the block for a missing count and refuses the block.
+    if (equal == 4)
+        return Refused;
     out.setSize(written);
     const std::uint32_t crc = ~BZ2UpdateCRC(0xFFFFFFFFu, o, written);
     return crc == storedCrc ? TResult::Good : TResult::WrongCrc;

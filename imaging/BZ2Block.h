@@ -46,7 +46,6 @@ public:
 
 private:
     std::vector<std::uint32_t> tt_;
-    std::vector<std::uint8_t> block_;
     std::vector<std::uint8_t> selectors_;
 };
 
