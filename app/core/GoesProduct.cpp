@@ -441,7 +441,7 @@ bool TGoesProduct::decode(TFileInHand& file)
     // The first file's mask is decoded here while the worker decodes its scan, instead of
     // after it; the window answers its user meanwhile.
     const auto prepareMask = [this] {
-        if (options_.Ticked("MaskImage") && PrepareMask)
+        if (masksImages())
             PrepareMask();
     };
     TDecodedScan& decoded = file.Decoded;
@@ -459,7 +459,7 @@ bool TGoesProduct::decode(TFileInHand& file)
         auto pending = StartBehindUser([job, limits = DecoderLimits] { return DecodeScanContained(job, limits); });
         // The mask too is decoded away from the window's thread; nothing reads it until the
         // scan is placed, after both waits.
-        if (options_.Ticked("MaskImage") && PrepareMask) {
+        if (masksImages()) {
             auto mask = StartBehindUser(PrepareMask);
             WaitPumping(mask);
             mask.get();
@@ -513,6 +513,11 @@ bool TGoesProduct::keepDecompressed(TFileInHand& file)
     }
     file.Archived = job.Path;
     return true;
+}
+
+bool TGoesProduct::masksImages() const
+{
+    return options_.Ticked("MaskImage") && PrepareMask;
 }
 
 void TGoesProduct::removeArchived(const TFileInHand& file)
@@ -573,7 +578,7 @@ void TGoesProduct::place(TFileInHand& file, TExtBitmap& composite)
         });
     }
     const bool clear = options_.Ticked("ClearImages"), masked = options_.Ticked("MaskImage");
-    if (masked && PrepareMask)
+    if (masksImages())
         PrepareMask();
     const std::uint8_t channel = file.Channel;
     ChangePumping(composite, [&](TExtBitmap& placed) {

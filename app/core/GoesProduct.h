@@ -120,6 +120,8 @@ private:
     // Tells the companion program of the new image.
     void announce(TFileInHand& file);
     float Gamma() const;
+    // Whether the images are masked, so the mask is to be prepared (once) before it is used.
+    bool masksImages() const;
     // The colour table the setting gives the channel, if any and if it can be read; a table
     // that cannot is said in the log once.
     std::optional<TColourTable> ColourTableFor(std::uint8_t channel);
