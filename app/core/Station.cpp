@@ -50,17 +50,15 @@ void TStation::loadMask()
     MaskLoaded = LoadBuiltInMask(Mask);
 }
 
-std::string TStation::CoastlinesLogLine() const
-{
-    if (LineStoreSource.empty())
-        return std::string("Coastlines: none found (install gmt-gshhg-low or set ") + kGshhsEnvironmentVariable + ")";
-    return "Coastlines: " + LineStoreSource + ", " + std::to_string(LineStore.Count()) + " segments";
-}
-
-std::vector<std::string> TStation::CoastlineProblemLines() const
+std::vector<std::string> TStation::CoastlinesLogLines() const
 {
     std::vector<std::string> lines;
-    for (const std::string& problem : LineStore.LoadProblems) lines.push_back("Coastlines: " + problem);
+    if (LineStoreSource.empty())
+        lines.push_back(std::string("Coastlines: none found (install gmt-gshhg-low or set ") + kGshhsEnvironmentVariable + ")");
+    else
+        lines.push_back("Coastlines: " + LineStoreSource + ", " + std::to_string(LineStore.Count()) + " segments");
+    for (const std::string& problem : LineStore.LoadProblems)
+        lines.push_back("Coastlines: " + problem);
     return lines;
 }
 

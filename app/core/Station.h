@@ -44,11 +44,9 @@ public:
     TSegmentMapping Mapping;
     TCartogList LineStore;
     std::string LineStoreSource;  // what the line store was loaded from, for the log
-    // "Coastlines: <path list>, N segments", or that none were found.
-    std::string CoastlinesLogLine() const;
-    // Why a coastline file brought nothing or less than it holds, a log line each; none when
-    // every file was read whole.
-    std::vector<std::string> CoastlineProblemLines() const;
+    // The start-up's coastline lines: "Coastlines: <path list>, N segments" (or that none were
+    // found), then a line for each file that brought nothing or less than it holds.
+    std::vector<std::string> CoastlinesLogLines() const;
     // Receives the one line that says "Boundaries" is ticked but there is nothing to draw.
     std::function<void(const std::string&)> OnLogLine;
     std::unique_ptr<IAnimationNotifier> Notifier;

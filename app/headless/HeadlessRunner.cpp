@@ -201,8 +201,7 @@ void THeadlessRunner::MakeStation()
 void THeadlessRunner::StartStation(const std::string& file)
 {
     log_->AddLogLine("Starting " + ProgramNameAndVersion(), UtcNow());
-    log_->AddLogLine(station_->CoastlinesLogLine(), UtcNow());
-    for (const std::string& line : station_->CoastlineProblemLines()) log_->AddLogLine(line, UtcNow());
+    for (const std::string& line : station_->CoastlinesLogLines()) log_->AddLogLine(line, UtcNow());
     station_->OnLogLine = [this](const std::string& text) { log_->AddLogLine(text, UtcNow()); };
     SetSettingsReportReceiver([this](const std::string& text) { log_->AddLogLine(text, 0); });
     station_->RestoreComposites(cycle_->LastSavedSettings, {},

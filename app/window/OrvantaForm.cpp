@@ -746,8 +746,7 @@ void TFormRadaDedOVI::FormShow()
     log_->LoadFromFile();
     log_->AddLogLine("Starting " + ProgramNameAndVersion(), UtcNow());
     if (station_) {
-        log_->AddLogLine(station_->CoastlinesLogLine(), UtcNow());
-        for (const std::string& line : station_->CoastlineProblemLines()) log_->AddLogLine(line, UtcNow());
+        for (const std::string& line : station_->CoastlinesLogLines()) log_->AddLogLine(line, UtcNow());
         station_->OnLogLine = [this](const std::string& text) { log_->AddLogLine(text, UtcNow()); };
     }
     // What went wrong while the window was made waits for the log to be loaded.
