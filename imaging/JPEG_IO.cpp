@@ -5,6 +5,7 @@
 #include <jpeglib.h>
 // clang-format on
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstdlib>
 #include <cstring>
@@ -164,9 +165,26 @@ bool guardedCompress(TCompressor* k, unsigned char* const* rows, unsigned width,
     jpeg_set_defaults(&c);
     jpeg_set_colorspace(&c, greyFile ? JCS_GRAYSCALE : JCS_YCbCr);
     jpeg_set_quality(&c, quality, TRUE);
+    // A grey picture written as YCbCr whose size is whole 16 x 16 units: its chroma is 128
+    // everywhere, so the planes the library would convert and downsample are handed to it
+    // as they come out, and the grey rows as they are (the same file, without a pass over
+    // three times the pixels).
+    const bool raw = expand != nullptr && width % 16 == 0 && height % 16 == 0;
+    c.raw_data_in = raw ? TRUE : FALSE;
     jpeg_start_compress(&c, TRUE);
     if (commentLength > 0)
         jpeg_write_marker(&c, JPEG_COM, comment, commentLength);
+    if (raw) {
+        std::memset(expand, 128, width / 2);
+        JSAMPROW luma[16], chroma[8];
+        std::fill(std::begin(chroma), std::end(chroma), expand);
+        JSAMPARRAY planes[3] = {luma, chroma, chroma};
+        while (c.next_scanline < c.image_height) {
+            for (unsigned y = 0; y < 16; ++y)
+                luma[y] = rows[c.next_scanline + y];
+            jpeg_write_raw_data(&c, planes, 16);
+        }
+    }
     while (c.next_scanline < c.image_height) {
         JSAMPROW row = rows[c.next_scanline];
         if (expand) {

@@ -699,6 +699,18 @@ TEST(ApplyMask, ChannelValuesAndMismatchedSizes)
     other.Fill(100);
     ApplyMask(mask, other, 3);
     EXPECT_EQ(other.ScanLine(1)[2], 100);
+
+    // Eight pixels go at a time: every mask value, in any place of a word or of the row's
+    // tail, keeps or replaces its own pixel only.
+    const std::uint8_t values[] = {0, 1, 0x7F, 0x80, 0x81, 0xFE, 0xFF, 0};
+    TExtBitmap wideMask(19, 1), wide(19, 1);
+    for (int x = 0; x < 19; ++x) {
+        wideMask.ScanLine(0)[x] = values[(x * 3) % 8];
+        wide.ScanLine(0)[x] = static_cast<std::uint8_t>(10 + x);
+    }
+    ApplyMask(wideMask, wide, 3);
+    for (int x = 0; x < 19; ++x)
+        EXPECT_EQ(wide.ScanLine(0)[x], values[(x * 3) % 8] == 0 ? 255 : 10 + x) << x;
 }
 
 TEST(ImageNames, ShortAndLong)
