@@ -215,13 +215,18 @@ void TExtBitmap::Interpolate(int newWidth, int newHeight, int mode)
     if (mode >= 0 && mode <= 3)
         how = static_cast<TInterpolation>(mode);
 
-    PIplImage source = MakeIPL();
-    SetHeight(0);
-    SetWidth(0);
-    PIplImage target = MakeBlankIPL(newWidth, newHeight);
+    // Resampled straight from our own rows: a full disk's scan is 14 MB not copied first.
+    PIplImage target;
+    try {
+        target = MakeBlankIPL(newWidth, newHeight);
+    } catch (const std::exception&) {
+        SetSize(0, 0);
+        throw;
+    }
     if (target)
-        ResampleImage(*source, *target, how);
-    source.reset();
+        ResamplePlane(pixels_.data(), stride_, w, h, target->imageData.get(), target->widthStep, target->width,
+                      target->height, target->nChannels, how);
+    SetSize(0, 0);
     LoadFromIPL(target.get());
     Changed();
 }

@@ -195,6 +195,67 @@ void horizontalPassBytes(const std::uint8_t* in, std::uint8_t* out, int dw, int 
     }
 }
 
+// A grey row's weights with each output's taps laid over consecutive source samples: one
+// start per output and `window` weights from it (taps on one sample add up, unused places
+// weigh 0). The sums are the same integers as tap by tap, without an index per tap.
+struct DenseWeights {
+    int window = 0;
+    std::vector<std::int32_t> start;
+    std::vector<std::int32_t> weight;
+};
+
+constexpr int kMaxDenseWindow = 4;
+
+// Empty (window 0) when some output's taps spread wider than kMaxDenseWindow samples.
+DenseWeights denseWeights(const AxisWeights& wx, const std::vector<std::int32_t>& fixed, int dw, int sw)
+{
+    DenseWeights d;
+    const int taps = wx.taps;
+    int window = 1;
+    for (int x = 0; x < dw; ++x) {
+        const auto [lo, hi] = std::minmax_element(wx.index.begin() + x * taps, wx.index.begin() + (x + 1) * taps);
+        window = std::max<int>(window, static_cast<int>(*hi - *lo) + 1);
+    }
+    if (window > kMaxDenseWindow || window > sw)
+        return d;
+    d.window = window;
+    d.start.resize(static_cast<std::size_t>(dw));
+    d.weight.assign(static_cast<std::size_t>(dw) * window, 0);
+    for (int x = 0; x < dw; ++x) {
+        const std::ptrdiff_t* idx = &wx.index[static_cast<std::size_t>(x) * taps];
+        const std::ptrdiff_t start = std::min<std::ptrdiff_t>(*std::min_element(idx, idx + taps), sw - window);
+        d.start[static_cast<std::size_t>(x)] = static_cast<std::int32_t>(start);
+        for (int k = 0; k < taps; ++k)
+            d.weight[static_cast<std::size_t>(x) * window + static_cast<std::size_t>(idx[k] - start)] +=
+                fixed[static_cast<std::size_t>(x) * taps + k];
+    }
+    return d;
+}
+
+template <int WINDOW>
+void densePass(const std::uint8_t* in, std::uint8_t* out, int dw, const DenseWeights& d)
+{
+    const std::int32_t* start = d.start.data();
+    const std::int32_t* wt = d.weight.data();
+    for (int x = 0; x < dw; ++x, wt += WINDOW) {
+        const std::uint8_t* p = in + start[x];
+        std::int32_t acc = 0;
+        for (int k = 0; k < WINDOW; ++k)
+            acc += wt[k] * p[k];
+        out[x] = toByte(acc);
+    }
+}
+
+void densePass(const std::uint8_t* in, std::uint8_t* out, int dw, const DenseWeights& d)
+{
+    switch (d.window) {
+    case 1: densePass<1>(in, out, dw, d); break;
+    case 2: densePass<2>(in, out, dw, d); break;
+    case 3: densePass<3>(in, out, dw, d); break;
+    default: densePass<4>(in, out, dw, d); break;
+    }
+}
+
 } // namespace
 
 PIplImage CreateIplImage(int channels, int width, int height)
@@ -224,6 +285,8 @@ void ResamplePlane(const std::uint8_t* src, std::ptrdiff_t srcStride, int sw, in
     const AxisWeights wx = makeWeights(sw, dw, mode, channels);
     const AxisWeights wy = makeWeights(sh, dh, mode, srcStride);
     const std::vector<std::int32_t> wxFixed = fixedWeights(wx);
+    const DenseWeights dense = channels == 1 && !wx.identity && wy.taps == 1 ? denseWeights(wx, wxFixed, dw, sw)
+                                                                             : DenseWeights{};
     const std::size_t rowSamples = static_cast<std::size_t>(sw) * channels;
     std::vector<float> line(wy.identity || wy.taps == 1 ? 0 : rowSamples);
 
@@ -236,6 +299,8 @@ void ResamplePlane(const std::uint8_t* src, std::ptrdiff_t srcStride, int sw, in
             const std::uint8_t* in = src + idx[0];
             if (wx.identity)
                 std::memcpy(out, in, rowSamples);
+            else if (dense.window > 0)
+                densePass(in, out, dw, dense);
             else
                 horizontalPassBytes(in, out, dw, channels, wx, wxFixed);
             continue;

@@ -37,8 +37,40 @@ TExtBitmap& TComposites::Image(std::size_t channelIndex)
         make(channelIndex);
         if (FirstUse && ChannelExists(channelIndex))
             FirstUse(channelIndex, Images[channelIndex]);
+    } else if (prepared_[channelIndex]) {
+        prepared_[channelIndex] = false;
+        std::vector<std::function<void()>> held = std::move(held_[channelIndex]);
+        held_[channelIndex].clear();
+        for (const auto& saying : held)
+            saying();
     }
     return Images[channelIndex];
+}
+
+void TComposites::Prepare(std::size_t channelIndex)
+{
+    if (channelIndex >= ChannelCount || made_[channelIndex])
+        return;
+    make(channelIndex);
+    prepared_[channelIndex] = true;
+    if (!FirstUse || !ChannelExists(channelIndex))
+        return;
+    holding_ = &held_[channelIndex];
+    try {
+        FirstUse(channelIndex, Images[channelIndex]);
+    } catch (...) {
+        holding_ = nullptr;
+        throw;
+    }
+    holding_ = nullptr;
+}
+
+void TComposites::Say(std::function<void()> saying)
+{
+    if (holding_)
+        holding_->push_back(std::move(saying));
+    else if (saying)
+        saying();
 }
 
 void ApplyMask(const TExtBitmap& mask, TExtBitmap& composite, std::uint8_t channelIndex)

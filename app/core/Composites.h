@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "app/core/ChannelCatalogue.h"
 #include "imaging/BMPExtImage.h"
@@ -21,6 +22,11 @@ struct TComposites {
 
     TExtBitmap& Image(std::size_t channelIndex);
     bool Made(std::size_t channelIndex) const { return made_[channelIndex]; }
+    // Makes a composite before its first use (while its scan is decoded); what FirstUse says
+    // through Say meanwhile is said when Image() first asks for it, as if made then.
+    void Prepare(std::size_t channelIndex);
+    // What FirstUse has to say: said now, or held while the composite is prepared.
+    void Say(std::function<void()> saying);
 
     std::array<TExtBitmap, ChannelCount> Images;
     // While GeoTIFFs are saved, each channel's composite without the lines drawn over it
@@ -31,6 +37,9 @@ struct TComposites {
 private:
     void make(std::size_t channelIndex);
     std::array<bool, ChannelCount> made_{};
+    std::array<bool, ChannelCount> prepared_{};  // made by Prepare, not yet asked for
+    std::array<std::vector<std::function<void()>>, ChannelCount> held_;
+    std::vector<std::function<void()>>* holding_ = nullptr;
 };
 
 // Sets every pixel the mask marks 0 to the channel's off-Earth value. Nothing happens when

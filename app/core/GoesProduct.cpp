@@ -438,11 +438,14 @@ bool TGoesProduct::decode(TFileInHand& file)
     const bool aheadServes = ahead && file.Received.ReadBefore && ahead->Job.Compressed == job.Compressed &&
                              ahead->Job.KeepContent == job.KeepContent && ahead->Job.Gamma == job.Gamma &&
                              ahead->Job.Channel == job.Channel;
-    // The first file's mask is decoded here while the worker decodes its scan, instead of
-    // after it; the window answers its user meanwhile.
-    const auto prepareMask = [this] {
+    // The first file's mask, and its channel's composite restored from the last saved image,
+    // are decoded here while the worker decodes its scan, instead of after it; the window
+    // answers its user meanwhile.
+    const auto prepare = [this, channel = file.Channel] {
         if (masksImages())
             PrepareMask();
+        if (ChannelExists(channel))
+            composites_.Prepare(channel);
     };
     TDecodedScan& decoded = file.Decoded;
     if (aheadServes) {
@@ -451,7 +454,7 @@ bool TGoesProduct::decode(TFileInHand& file)
         // Started from this thread, which prepares the mask while the worker decodes: a worker
         // started from a thread of its own would race this thread's allocations, which a
         // sanitizer build's allocator does not survive.
-        decoded = DecodeScanContained(job, DecoderLimits, prepareMask);
+        decoded = DecodeScanContained(job, DecoderLimits, prepare);
     } else {
         // The job goes along as a copy: the worker is forked from that thread, and in a
         // forked process the stacks of the other threads are free memory that the worker's
@@ -749,6 +752,8 @@ void TGoesProduct::ShowSavedImage(std::uint8_t channelIndex, const std::string& 
         return;
     if (OnThumbnailHint)
         OnThumbnailHint(channelIndex, hint);
+    if (!ReadsBackSavedImages)
+        return;
     ChangePumping(composites_.Image(channelIndex),
                   [&](TExtBitmap& composite) { return LoadSavedImage(composite, savedFileName); });
 }

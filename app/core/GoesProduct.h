@@ -40,6 +40,10 @@ public:
     // Whether the cycle runs one file named on the command line (no in-use wait, archiving
     // failures forgiven).
     std::function<bool()> SingleFileMode;
+    // Whether a saved image is read back into its composite (a lossy format changes it a
+    // little, and the station goes on from what it saved). A run that ends with its one file
+    // never looks at the composite again and is spared the decoding.
+    bool ReadsBackSavedImages = true;
     // Called before the mask is first applied: a run that never masks never decodes it.
     std::function<void()> PrepareMask;
     // Draws coastlines and borders onto a composite with its canvas's current pen.

@@ -129,16 +129,21 @@ int TStation::RestoreComposites(const std::array<std::unique_ptr<TRegistryString
 {
     if (options_.Ticked("ClearImages"))
         return 0;
-    const auto tell = [notRestored](const std::string& name, const std::string& file, const std::string& why) {
+    // Said through the composites: a composite prepared ahead of its first use says it then.
+    const auto tell = [this, notRestored](const std::string& name, const std::string& file, const std::string& why) {
         if (notRestored)
-            notRestored(name + " " + file + " not restored (" + why + "); the composite starts blank");
+            Composites.Say([notRestored, line = name + " " + file + " not restored (" + why + "); the composite starts blank"] {
+                notRestored(line);
+            });
     };
-    const auto restore = [restoredHint, tell](const std::string& name, const std::string& file, std::uint8_t channel,
-                                              TExtBitmap& composite) {
+    const auto restore = [this, restoredHint, tell](const std::string& name, const std::string& file,
+                                                    std::uint8_t channel, TExtBitmap& composite) {
         std::string why;
         if (LoadSavedImage(composite, file, &why)) {
             if (restoredHint)
-                restoredHint(channel, "Restored from full disk: " + ExtractFileName(file));
+                Composites.Say([restoredHint, channel, hint = "Restored from full disk: " + ExtractFileName(file)] {
+                    restoredHint(channel, hint);
+                });
             return true;
         }
         tell(name, file, why);

@@ -209,6 +209,7 @@ void THeadlessRunner::StartStation(const std::string& file)
     if (!file.empty()) {
         cycle_->SingleFileMode = true;
         cycle_->SingleFileName = file;
+        station_->Product.ReadsBackSavedImages = false;
     } else {
         cycle_->EnableInstantPickUp();
         if (const std::string problem = station_->Product.UseStrikeJournal(StrikeJournalPath()); !problem.empty())

@@ -499,10 +499,12 @@ TEST_F(ProductTest, CompositeMadeOnFirstUseIsRestoredBeforeTheScanIsDrawn)
 {
     TComposites lazy(TComposites::OnFirstUse);
     int restored = 0;
+    std::vector<std::string> said;
     lazy.FirstUse = [&](std::size_t channel, TExtBitmap& k) {
         ++restored;
         EXPECT_EQ(channel, 3u);
         k.Fill(77);
+        lazy.Say([&] { said.push_back("restored"); });
     };
     TExtBitmap lateMask;
     TGoesProduct late{options, lazy, lateMask};
@@ -513,7 +515,14 @@ TEST_F(ProductTest, CompositeMadeOnFirstUseIsRestoredBeforeTheScanIsDrawn)
         lateMask.ScanLine(3000)[5] = 0;
     };
     EXPECT_EQ(lazy.Images[0].Width(), 0);
+    // The composite is restored while a scan is decoded, but said to be only once a scan is
+    // drawn into it: a file that fails says nothing of it.
+    const std::string damaged = incoming + "goes15.2013.150.113000.4.nc.bz2";
+    std::ofstream(damaged, std::ios::binary) << std::string(30000, 'x');
+    EXPECT_FALSE(late.ProcessGoesFile(damaged, result));
+    EXPECT_TRUE(said.empty());
     ASSERT_TRUE(late.ProcessGoesFile(DropScan("goes15.2013.150.120000.4.nc"), result));
+    EXPECT_EQ(said, std::vector<std::string>{"restored"});
     EXPECT_EQ(restored, 1);
     const TExtBitmap& k = lazy.Images[3];
     EXPECT_EQ(k.ScanLine(1000)[1000], 77);
