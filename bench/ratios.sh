@@ -119,12 +119,13 @@ station_feed() {
   local stat=() hwm=0
   while ! grep -q "$done" "$out" && kill -0 "$pid" 2>/dev/null; do sleep 0.02; done
   t1=$(now)
-  # CPU ticks (user + system) and peak RSS while the station is still there to ask.
+  # CPU ticks (user + system, with the decoding workers it has waited for) and peak RSS
+  # while the station is still there to ask.
   read -r -a stat < "/proc/$pid/stat" || true
   hwm=$(awk '/VmHWM/ {print $2}' "/proc/$pid/status" 2>/dev/null || echo 0)
   kill -TERM "$pid" 2>/dev/null || true
   wait "$pid" || true
-  local ticks=$(( ${stat[13]:-0} + ${stat[14]:-0} ))
+  local ticks=$(( ${stat[13]:-0} + ${stat[14]:-0} + ${stat[15]:-0} + ${stat[16]:-0} ))
   echo "$(( t1 - t0 )) $ticks $(getconf CLK_TCK) ${hwm:-0}" > "$work/feed.cpu"
 }
 lbzip2_loop() { for f in "${feed_files[@]}"; do lbzip2 -dc -n2 "$f" >/dev/null; done; }

@@ -260,7 +260,7 @@ std::optional<std::vector<char>> DecompressBZ2FileToMemory(const std::string& fi
     return plain;
 }
 
-std::optional<std::vector<char>> DecompressBZ2FileContained(const std::string& fileName, const TKeepBound& bound)
+std::optional<TContainedContent> DecompressBZ2FileContained(const std::string& fileName, const TKeepBound& bound)
 {
     // What the worker hands back, in memory shared with it.
     struct TResult {
@@ -270,13 +270,13 @@ std::optional<std::vector<char>> DecompressBZ2FileContained(const std::string& f
         std::uint64_t Size = 0;
         char* Content = nullptr;
     };
-    TSharedArena arena(sizeof(TResult) + static_cast<std::size_t>(MaxDecompressedSize) + 4096);
-    auto* result = new (arena.take(sizeof(TResult))) TResult;
+    auto arena = std::make_unique<TSharedArena>(sizeof(TResult) + static_cast<std::size_t>(MaxDecompressedSize) + 4096);
+    auto* result = new (arena->take(sizeof(TResult))) TResult;
     const TContainedOutcome outcome = RunContained([&] {
         try {
             const std::optional<std::vector<char>> plain = DecompressBZ2FileToMemory(fileName, false, bound);
             if (plain) {
-                result->Content = static_cast<char*>(arena.take(plain->size()));
+                result->Content = static_cast<char*>(arena->take(plain->size()));
                 std::memcpy(result->Content, plain->data(), plain->size());
                 result->Size = plain->size();
                 result->Present = true;
@@ -292,7 +292,8 @@ std::optional<std::vector<char>> DecompressBZ2FileContained(const std::string& f
         throw EBZDecompressionError(std::string(result->Error, ::strnlen(result->Error, sizeof result->Error)));
     if (!result->Present)
         return std::nullopt;
-    return std::vector<char>(result->Content, result->Content + result->Size);
+    const std::span<const char> bytes(result->Content, result->Size);
+    return TContainedContent(std::move(arena), bytes);
 }
 
 void WriteDecompressedContent(const std::string& compressedFile, std::span<const char> content)

@@ -102,6 +102,14 @@ bool AppendLineToFile(const std::string& path, const std::string& line)
 
 bool TGeoDiagnostics::SetGrids(int xCount, int yCount, std::vector<float> longitudes, std::vector<float> latitudes)
 {
+    auto held = std::make_shared<std::pair<std::vector<float>, std::vector<float>>>(std::move(longitudes),
+                                                                                    std::move(latitudes));
+    return installGrids(xCount, yCount, held, held->first, held->second);
+}
+
+bool TGeoDiagnostics::installGrids(int xCount, int yCount, std::shared_ptr<const void> holder,
+                                   std::span<const float> longitudes, std::span<const float> latitudes)
+{
     const bool consistent = xCount > 0 && yCount > 0 &&
                             longitudes.size() == static_cast<std::size_t>(xCount) * static_cast<std::size_t>(yCount) &&
                             latitudes.size() == longitudes.size();
@@ -109,8 +117,9 @@ bool TGeoDiagnostics::SetGrids(int xCount, int yCount, std::vector<float> longit
     yCount_ = consistent ? yCount : 0;
     fileXCount_ = xCount;
     fileYCount_ = yCount;
-    longitudes_ = consistent ? std::move(longitudes) : std::vector<float>{};
-    latitudes_ = consistent ? std::move(latitudes) : std::vector<float>{};
+    gridsHolder_ = consistent ? std::move(holder) : nullptr;
+    longitudes_ = consistent ? longitudes : std::span<const float>{};
+    latitudes_ = consistent ? latitudes : std::span<const float>{};
     middleLatitude_ = consistent ? Latitude(MiddleRow(), MiddleColumn()) : 0.0f;
     middleLongitude_ = consistent ? Longitude(MiddleRow(), MiddleColumn()) : 0.0f;
     sector_ = 1;
@@ -326,7 +335,8 @@ struct TGeoGrids {
 bool TGeoDiagnostics::ReadGeoFile(const std::string& path, TLines& lines, std::span<const char> content)
 {
     // The library reads the file in a worker: a damaged or hostile file costs that file only.
-    TSharedArena arena(sizeof(TGeoGrids) + 2 * static_cast<std::size_t>(MaxCells) * sizeof(float) + 4096);
+    auto held = std::make_shared<TSharedArena>(sizeof(TGeoGrids) + 2 * static_cast<std::size_t>(MaxCells) * sizeof(float) + 4096);
+    TSharedArena& arena = *held;
     auto* grids = new (arena.take(sizeof(TGeoGrids))) TGeoGrids;
     const TContainedOutcome outcome = RunContained([&] {
         TNetCdfGoesGeo reader;
@@ -373,8 +383,7 @@ bool TGeoDiagnostics::ReadGeoFile(const std::string& path, TLines& lines, std::s
         return false;
     }
     const auto cells = static_cast<std::size_t>(xCount) * static_cast<std::size_t>(yCount);
-    if (!SetGrids(xCount, yCount, std::vector<float>(grids->Longitudes, grids->Longitudes + cells),
-                  std::vector<float>(grids->Latitudes, grids->Latitudes + cells))) {
+    if (!installGrids(xCount, yCount, held, {grids->Longitudes, cells}, {grids->Latitudes, cells})) {
         lines.push_back("Refused: grid too small for the 17 x 7 sample around its middle");
         return false;
     }
@@ -433,13 +442,14 @@ bool TGeoDiagnostics::ProcessGeoFile(const std::string& incomingPath, const TGeo
 
     const bool keep = environment.SaveAsNetCdf && environment.SaveAsNetCdf();
     // The decompressed file, read from memory; it is written into the archive only when kept.
-    std::vector<char> content;
+    std::optional<TContainedContent> decompressedContent;
+    std::span<const char> content;
     if (LowerCase(archived.extension().string()) == ".bz2") {
         bool decompressed = false;
         std::string reason = "no content";
         try {
-            if (auto plain = DecompressBZ2FileContained(archived.string(), NetCdfKeepBound)) {
-                content = std::move(*plain);
+            if ((decompressedContent = DecompressBZ2FileContained(archived.string(), NetCdfKeepBound))) {
+                content = decompressedContent->bytes();
                 // Kept, it is written before the diagnosis, so that a failed write refuses the
                 // file before anything of the diagnostics changes; an empty content leaves its
                 // empty file, kept or not.

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -92,8 +93,13 @@ private:
     int yCount_ = 0;
     int fileXCount_ = 0; // as the file declared them, also when its grids were refused
     int fileYCount_ = 0;
-    std::vector<float> longitudes_;
-    std::vector<float> latitudes_;
+    // The grids, and what holds their memory: the vectors given to SetGrids, or the memory a
+    // reading worker filled (a full disk's grids are 112 MB, not copied once more).
+    bool installGrids(int xCount, int yCount, std::shared_ptr<const void> holder, std::span<const float> longitudes,
+                      std::span<const float> latitudes);
+    std::shared_ptr<const void> gridsHolder_;
+    std::span<const float> longitudes_;
+    std::span<const float> latitudes_;
     float middleLatitude_ = 0.0f;
     float middleLongitude_ = 0.0f;
     std::uint8_t sector_ = 1;
