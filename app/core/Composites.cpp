@@ -4,7 +4,6 @@
 #include <cstring>
 #include <exception>
 #include <filesystem>
-#include <sstream>
 #include <string_view>
 
 #include "imaging/JPEG_IO.h"
@@ -107,11 +106,25 @@ void ApplyMask(const TExtBitmap& mask, TExtBitmap& composite, std::uint8_t chann
 bool LoadBuiltInMask(TExtBitmap& mask)
 {
     try {
-        const auto png = Mask256Png();
-        std::istringstream stream(std::string(reinterpret_cast<const char*>(png.data()), png.size()));
+        const TMask256Runs mask256 = Mask256Runs();
         mask.SetPixelFormat(TPixelFormat::pf8bit);
         mask.MakeGreyPalette();
-        return LoadPNGMaskFromStream(mask, stream, false);
+        mask.SetSize(mask256.Width, mask256.Height);
+        std::size_t run = 0;
+        for (int y = 0; y < mask256.Height; ++y) {
+            std::uint8_t* row = mask.ScanLine(y);
+            for (int x = 0; x < mask256.Width; ++run) {
+                if (run >= mask256.Runs.size())
+                    return false;
+                const std::uint32_t length = mask256.Runs[run] & 0xFFFF;
+                if (length == 0 || length > static_cast<std::uint32_t>(mask256.Width - x))
+                    return false;
+                std::memset(row + x, static_cast<int>(mask256.Runs[run] >> 16), length);
+                x += static_cast<int>(length);
+            }
+        }
+        mask.Changed();
+        return run == mask256.Runs.size();
     } catch (const std::exception&) {
         return false;
     }

@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <sstream>
 #include <vector>
 
 #include "app/core/Composites.h"
@@ -27,6 +28,7 @@
 #include "geotiff/GeoTiffFile.h"
 #include "imaging/JPEG_IO.h"
 #include "imaging/PNG_IO.h"
+#include "resources/Mask256.h"
 #include "support/TempXdg.h"
 
 namespace fs = std::filesystem;
@@ -742,6 +744,16 @@ TEST(BuiltInMask, LoadsWithTheDiscOutline)
     EXPECT_EQ(mask.ScanLine(0)[0], 0);
     EXPECT_EQ(mask.ScanLine(274)[1408], 0);
     EXPECT_EQ(mask.ScanLine(275)[1408], 255);
+    // Filled from runs, it is the very picture the PNG resource holds.
+    TExtBitmap png;
+    png.SetPixelFormat(TPixelFormat::pf8bit);
+    const auto bytes = Mask256Png();
+    std::istringstream stream(std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+    ASSERT_TRUE(LoadPNGMaskFromStream(png, stream, false));
+    ASSERT_EQ(png.Width(), mask.Width());
+    ASSERT_EQ(png.Height(), mask.Height());
+    for (int y = 0; y < mask.Height(); ++y)
+        ASSERT_EQ(std::memcmp(png.ScanLine(y), mask.ScanLine(y), static_cast<std::size_t>(mask.Width())), 0) << y;
 }
 
 }  // namespace

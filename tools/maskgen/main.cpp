@@ -1,5 +1,6 @@
 // Build-time tool: renders the off-Earth mask of the composite's mapping, writes it as an
-// 8-bit greyscale PNG and as a C++ source that carries the PNG's bytes.
+// 8-bit greyscale PNG and as a C++ source that carries the PNG's bytes and the same pixels
+// as runs.
 //
 // usage: maskgen <out.png> <out.cpp>
 
@@ -9,6 +10,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include "imaging/BMPExtImage.h"
 #include "imaging/PNG_IO.h"
@@ -25,7 +27,25 @@ bool WriteFile(const std::string& path, const char* data, std::size_t size)
     return static_cast<bool>(out);
 }
 
-std::string SourceOf(const std::string& png)
+// The same pixels as runs, row after row: each entry is value << 16 | length, and no run
+// crosses the end of a row. The station fills its mask from these, not decoding the PNG.
+std::vector<std::uint32_t> RunsOf(const TDiscMask& mask)
+{
+    std::vector<std::uint32_t> runs;
+    for (int y = 0; y < mask.Height; ++y) {
+        const std::uint8_t* row = mask.Pixels.data() + static_cast<std::size_t>(y) * mask.Width;
+        for (int x = 0; x < mask.Width;) {
+            int end = x + 1;
+            while (end < mask.Width && row[end] == row[x] && end - x < 0xFFFF)
+                ++end;
+            runs.push_back(static_cast<std::uint32_t>(row[x]) << 16 | static_cast<std::uint32_t>(end - x));
+            x = end;
+        }
+    }
+    return runs;
+}
+
+std::string SourceOf(const std::string& png, const TDiscMask& mask)
 {
     std::string s;
     s.reserve(static_cast<std::size_t>(png.size()) * 5 + 512);
@@ -33,15 +53,26 @@ std::string SourceOf(const std::string& png)
     s += "#include \"resources/Mask256.h\"\n\n";
     s += "namespace {\n";
     s += "alignas(16) const std::uint8_t kMask256Png[] = {";
-    char buf[8];
+    char buf[16];
     for (std::size_t i = 0; i < png.size(); ++i) {
         if (i % 20 == 0)
             s += "\n   ";
         std::snprintf(buf, sizeof buf, " %u,", static_cast<unsigned>(static_cast<std::uint8_t>(png[i])));
         s += buf;
     }
+    s += "\n};\n";
+    const std::vector<std::uint32_t> runs = RunsOf(mask);
+    s += "const std::uint32_t kMask256Runs[] = {";
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        if (i % 10 == 0)
+            s += "\n   ";
+        std::snprintf(buf, sizeof buf, " 0x%x,", static_cast<unsigned>(runs[i]));
+        s += buf;
+    }
     s += "\n};\n} // namespace\n\n";
     s += "std::span<const std::uint8_t> Mask256Png() { return {kMask256Png, sizeof kMask256Png}; }\n";
+    s += "TMask256Runs Mask256Runs() { return {" + std::to_string(mask.Width) + ", " + std::to_string(mask.Height) +
+         ", {kMask256Runs, sizeof kMask256Runs / sizeof kMask256Runs[0]}}; }\n";
     return s;
 }
 
@@ -72,7 +103,7 @@ int main(int argc, char** argv)
     }
     std::ifstream in(argv[1], std::ios::binary);
     const std::string png{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    const std::string source = SourceOf(png);
+    const std::string source = SourceOf(png, mask);
     if (png.size() < 8 || !WriteFile(argv[2], source.data(), source.size())) {
         std::fprintf(stderr, "maskgen: cannot write %s or %s\n", argv[1], argv[2]);
         return 1;

@@ -10,3 +10,12 @@ inline constexpr const char* Mask256Name = "MASK256";
 
 // The PNG file's bytes.
 std::span<const std::uint8_t> Mask256Png();
+
+// The same pixels as runs, row after row (value << 16 | length; no run crosses a row's end):
+// filling a mask from them costs a few memsets instead of inflating nine million pixels.
+struct TMask256Runs {
+    int Width = 0;
+    int Height = 0;
+    std::span<const std::uint32_t> Runs;
+};
+TMask256Runs Mask256Runs();
