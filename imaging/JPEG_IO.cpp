@@ -10,7 +10,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <limits>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "base/PartialFile.h"
@@ -212,7 +214,9 @@ std::vector<unsigned char*> rowTable(Bitmap& bitmap)
     return rows;
 }
 
-bool readWholeFile(const std::string& fileName, std::vector<unsigned char>& data)
+// The file, or its first `most` bytes; false when it is empty or cannot be read.
+bool readWholeFile(const std::string& fileName, std::vector<unsigned char>& data,
+                   std::streamoff most = std::numeric_limits<std::streamoff>::max())
 {
     std::ifstream in(fileName, std::ios::binary | std::ios::ate);
     if (!in)
@@ -220,15 +224,18 @@ bool readWholeFile(const std::string& fileName, std::vector<unsigned char>& data
     const auto size = static_cast<std::streamoff>(in.tellg());
     if (size <= 0 || static_cast<unsigned long long>(size) > 0xFFFFFFFFULL)
         return false;
-    data.resize(static_cast<std::size_t>(size));
+    const std::streamoff wanted = std::min(size, most);
+    data.resize(static_cast<std::size_t>(wanted));
     in.seekg(0);
-    return static_cast<bool>(in.read(reinterpret_cast<char*>(data.data()), size));
+    return static_cast<bool>(in.read(reinterpret_cast<char*>(data.data()), wanted));
 }
 
-// Reads the file and its header, refusing what LoadJPEG never decodes.
-bool readHeader(const std::string& fileName, std::vector<unsigned char>& data, TDecompressor& d)
+// Reads the file (or only its first `most` bytes) and its header, refusing what LoadJPEG
+// never decodes. A header cut short by `most` fails as a damaged one does.
+bool readHeader(const std::string& fileName, std::vector<unsigned char>& data, TDecompressor& d,
+                std::streamoff most = std::numeric_limits<std::streamoff>::max())
 {
-    if (!readWholeFile(fileName, data) || !guardedCreate(&d) || !guardedReadHeader(&d, data.data(), data.size()))
+    if (!readWholeFile(fileName, data, most) || !guardedCreate(&d) || !guardedReadHeader(&d, data.data(), data.size()))
         return false;
     const int channels = d.cinfo.num_components;
     if (channels != 1 && channels != 3 && channels != 4)
@@ -240,12 +247,19 @@ bool readHeader(const std::string& fileName, std::vector<unsigned char>& data, T
 
 bool ReadJPEGSize(const std::string& fileName, int& width, int& height)
 {
+    // The header is nearly always in the first few kilobytes: a 3 MB composite is not read
+    // whole to learn its size. Only a header that does not fit is looked for in the whole file.
+    constexpr std::streamoff HeaderBytes = 64 * 1024;
     std::vector<unsigned char> data;
-    TDecompressor d;
-    if (!readHeader(fileName, data, d))
-        return false;
-    width = static_cast<int>(d.cinfo.image_width);
-    height = static_cast<int>(d.cinfo.image_height);
+    std::optional<TDecompressor> d;
+    d.emplace();
+    if (!readHeader(fileName, data, *d, HeaderBytes)) {
+        d.emplace();
+        if (!readHeader(fileName, data, *d))
+            return false;
+    }
+    width = static_cast<int>(d->cinfo.image_width);
+    height = static_cast<int>(d->cinfo.image_height);
     return true;
 }
 

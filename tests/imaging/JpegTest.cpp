@@ -122,6 +122,19 @@ INSTANTIATE_TEST_SUITE_P(Scales, JpegScaleTest,
                                            ScaleCase{1001, 9, 1, 501, 5},
                                            ScaleCase{1001, 9, 0, 1001, 9}));
 
+// The size is read from the file's first kilobytes; a header pushed beyond them by a long
+// comment is still found.
+TEST_F(JpegTest, SizeIsReadWhereverTheHeaderLies)
+{
+    for (const std::size_t comment : {std::size_t{0}, std::size_t{65533}}) {
+        ASSERT_TRUE(SaveJPEG(greyPattern(48, 32), path("h.jpg"), 90, false, std::string(comment, 'c')));
+        int width = 0, height = 0;
+        ASSERT_TRUE(ReadJPEGSize(path("h.jpg"), width, height)) << comment;
+        EXPECT_EQ(width, 48);
+        EXPECT_EQ(height, 32);
+    }
+}
+
 TEST_F(JpegTest, ScaledGreyIsTheAverageOfItsBlock)
 {
     TExtBitmap grey(64, 64, TPixelFormat::pf8bit);
