@@ -198,22 +198,29 @@ void TExtBitmap::Crop(int x, int y, int w, int h)
     Changed();
 }
 
-void TExtBitmap::Interpolate(int newWidth, int newHeight, int mode)
+std::optional<TInterpolation> TExtBitmap::InterpolationFor(int w, int h, int newWidth, int newHeight, int mode)
 {
-    const int w = width_, h = height_;
     if ((newWidth == w && newHeight == h) || h < 3 || w < 3)
-        return;
+        return std::nullopt;
     const bool enlarging = newWidth >= w && newHeight >= h;
     const bool reducing = newWidth <= w && newHeight <= h;
     if (!enlarging && !reducing)
         throw EInvalidGraphicOperation(
             "Error: Interpolate called with increase width and reduce height or vice-versa.");
+    if (mode >= 0 && mode <= 3)
+        return static_cast<TInterpolation>(mode);
+    return enlarging ? TInterpolation::Cubic : TInterpolation::SuperSample;
+}
+
+void TExtBitmap::Interpolate(int newWidth, int newHeight, int mode)
+{
+    const int w = width_, h = height_;
+    const std::optional<TInterpolation> resampling = InterpolationFor(w, h, newWidth, newHeight, mode);
+    if (!resampling)
+        return;
     if (format_ != TPixelFormat::pf8bit && format_ != TPixelFormat::pf24bit)
         throw EInvalidGraphicOperation("Error: Interpolate called without 8-bit or 24-bit pixels.");
-
-    TInterpolation how = enlarging ? TInterpolation::Cubic : TInterpolation::SuperSample;
-    if (mode >= 0 && mode <= 3)
-        how = static_cast<TInterpolation>(mode);
+    const TInterpolation how = *resampling;
 
     // Resampled straight from our own rows: a full disk's scan is 14 MB not copied first.
     PIplImage target;

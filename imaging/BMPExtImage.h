@@ -8,6 +8,7 @@
 #include <functional>
 #include <iosfwd>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -82,6 +83,9 @@ public:
     // Resamples to the new size: mode 0 nearest, 1 linear, 2 cubic, 3 area averaging;
     // -1 is cubic when enlarging and area averaging when reducing.
     void Interpolate(int newWidth, int newHeight, int mode = -1);
+    // The resampling Interpolate(newWidth, newHeight, mode) does to a w x h image; nothing
+    // where it leaves the image as it is. Raises as Interpolate does for sizes going both ways.
+    static std::optional<TInterpolation> InterpolationFor(int w, int h, int newWidth, int newHeight, int mode = -1);
 
     // An unfilled image record of the given size with this image's channel count; none for
     // an empty size.

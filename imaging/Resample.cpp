@@ -258,6 +258,40 @@ void densePass(const std::uint8_t* in, std::uint8_t* out, int dw, const DenseWei
 
 } // namespace
 
+struct TRowResampler::TWeights {
+    AxisWeights x;
+    std::vector<std::int32_t> fixed;
+    DenseWeights dense;
+    int dw = 0, channels = 1;
+    std::size_t rowSamples = 0;
+
+    void row(const std::uint8_t* in, std::uint8_t* out) const
+    {
+        if (x.identity)
+            std::memcpy(out, in, rowSamples);
+        else if (dense.window > 0)
+            densePass(in, out, dw, dense);
+        else
+            horizontalPassBytes(in, out, dw, channels, x, fixed);
+    }
+};
+
+TRowResampler::TRowResampler(int sw, int dw, int channels, TInterpolation mode) : weights_(std::make_unique<TWeights>())
+{
+    TWeights& w = *weights_;
+    w.x = makeWeights(sw, dw, mode, channels);
+    w.fixed = fixedWeights(w.x);
+    if (channels == 1 && !w.x.identity)
+        w.dense = denseWeights(w.x, w.fixed, dw, sw);
+    w.dw = dw;
+    w.channels = channels;
+    w.rowSamples = static_cast<std::size_t>(sw) * channels;
+}
+
+TRowResampler::~TRowResampler() = default;
+
+void TRowResampler::operator()(const std::uint8_t* in, std::uint8_t* out) const { weights_->row(in, out); }
+
 PIplImage CreateIplImage(int channels, int width, int height)
 {
     auto img = std::make_unique<TIplImage>();
@@ -282,11 +316,9 @@ void ResamplePlane(const std::uint8_t* src, std::ptrdiff_t srcStride, int sw, in
 {
     if (sw <= 0 || sh <= 0 || dw <= 0 || dh <= 0 || channels <= 0)
         return;
-    const AxisWeights wx = makeWeights(sw, dw, mode, channels);
     const AxisWeights wy = makeWeights(sh, dh, mode, srcStride);
-    const std::vector<std::int32_t> wxFixed = fixedWeights(wx);
-    const DenseWeights dense = channels == 1 && !wx.identity && wy.taps == 1 ? denseWeights(wx, wxFixed, dw, sw)
-                                                                             : DenseWeights{};
+    const TRowResampler rows(sw, dw, channels, mode);
+    const AxisWeights& wx = rows.weights_->x;
     const std::size_t rowSamples = static_cast<std::size_t>(sw) * channels;
     std::vector<float> line(wy.identity || wy.taps == 1 ? 0 : rowSamples);
 
@@ -296,13 +328,7 @@ void ResamplePlane(const std::uint8_t* src, std::ptrdiff_t srcStride, int sw, in
         std::uint8_t* out = dst + y * dstStride;
         if (wy.taps == 1) {
             // A single source row: no vertical arithmetic at all.
-            const std::uint8_t* in = src + idx[0];
-            if (wx.identity)
-                std::memcpy(out, in, rowSamples);
-            else if (dense.window > 0)
-                densePass(in, out, dw, dense);
-            else
-                horizontalPassBytes(in, out, dw, channels, wx, wxFixed);
+            rows(src + idx[0], out);
             continue;
         }
         std::fill(line.begin(), line.end(), 0.0f);

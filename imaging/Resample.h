@@ -47,6 +47,24 @@ PIplImage CreateIplImage(int channels, int width, int height);
 // count and a pixel block. Works in either direction for every mode.
 void ResampleImage(const TIplImage& src, TIplImage& dst, TInterpolation mode);
 
+// Resamples single rows from sw to dw samples of `channels` bytes: what ResamplePlane does to
+// every row when the height stays, for rows that come one band at a time.
+class TRowResampler {
+public:
+    TRowResampler(int sw, int dw, int channels, TInterpolation mode);
+    ~TRowResampler();
+    TRowResampler(const TRowResampler&) = delete;
+    TRowResampler& operator=(const TRowResampler&) = delete;
+    void operator()(const std::uint8_t* in, std::uint8_t* out) const;
+
+private:
+    // ResamplePlane shares the horizontal weights for rows it combines vertically.
+    friend void ResamplePlane(const std::uint8_t*, std::ptrdiff_t, int, int, std::uint8_t*, std::ptrdiff_t, int, int,
+                              int, TInterpolation);
+    struct TWeights;
+    std::unique_ptr<TWeights> weights_;
+};
+
 // The same on plain buffers: sw x sh source samples of `channels` interleaved bytes per
 // pixel, rows srcStride bytes apart, into dw x dh destination pixels.
 void ResamplePlane(const std::uint8_t* src, std::ptrdiff_t srcStride, int sw, int sh,

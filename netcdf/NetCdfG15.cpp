@@ -214,7 +214,8 @@ void TNetCdfGoes15::calibrateRows(TExtBitmap& bitmap, std::span<const float> row
 }
 
 bool TNetCdfGoes15::MakeBitmapAsArriving(TExtBitmap* bitmap, float gamma,
-                                         const std::function<bool(std::uint64_t end)>& arrived)
+                                         const std::function<bool(std::uint64_t end)>& arrived,
+                                         const std::function<void(int firstRow, int rows)>& calibrated)
 {
     if (bitmap == nullptr || bitmap->PixelFormat() != TPixelFormat::pf8bit || Memory.empty() || !gridIsSane() ||
         sampleCount() == 0 || (Band != 1 && ModeATable(Band).empty()))
@@ -252,6 +253,8 @@ bool TNetCdfGoes15::MakeBitmapAsArriving(TExtBitmap* bitmap, float gamma,
             return false;
         calibrateRows(*bitmap, std::span<const float>(rows.data(), count * width), static_cast<int>(y),
                       visible ? &*visible : nullptr);
+        if (calibrated)
+            calibrated(static_cast<int>(y), static_cast<int>(count));
     }
     bitmap->Changed();
     return true;

@@ -35,7 +35,9 @@ public:
     // place. False, with bitmap unspecified, wherever this cannot vouch for exactly what
     // MakeBitmap would make of the whole content (bytes that never arrive, samples that are
     // not the file's last bytes, a read that fails): MakeBitmap on the whole content decides.
-    bool MakeBitmapAsArriving(TExtBitmap* bitmap, float gamma, const std::function<bool(std::uint64_t end)>& arrived);
+    // calibrated(firstRow, rows) is told of each band of rows as soon as it is in the bitmap.
+    bool MakeBitmapAsArriving(TExtBitmap* bitmap, float gamma, const std::function<bool(std::uint64_t end)>& arrived,
+                              const std::function<void(int firstRow, int rows)>& calibrated = {});
 
     std::int32_t GetElementResolution() const { return ElementResolution; }
     std::int32_t GetLineResolution() const { return LineResolution; }

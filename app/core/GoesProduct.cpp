@@ -175,6 +175,7 @@ void TGoesProduct::startReadAhead(const std::string& current)
     job.Path = NextFile;
     job.Compressed = HasExtension(NextFile, ".BZ2");
     job.KeepContent = options_.Ticked("SaveAsNetCDF");
+    job.Place = true;
     job.Gamma = Gamma();
     job.Channel = channel;
     readAhead_ = StartBehindUser([job, limits = DecoderLimits]() mutable {
@@ -429,6 +430,7 @@ bool TGoesProduct::decode(TFileInHand& file)
         job.Bytes = file.Received.Data;
     job.Compressed = compressed;
     job.KeepContent = file.KeepNetCdf;
+    job.Place = true;
     job.Gamma = Gamma();
     job.Channel = file.Channel;
     PeekMessages();
@@ -561,7 +563,9 @@ bool TGoesProduct::readImage(TFileInHand& file)
     }
     journal_.Forget(file.Path);
     file.Result.Sector = file.Sector;
-    file.Placement = SectorPlacement(file.Sector, file.Image.Width(), file.Image.Height());
+    // A scan placed by its worker already has its width in the composite.
+    const int scanWidth = file.Decoded.Placed ? file.Decoded.ScanWidth : file.Image.Width();
+    file.Placement = SectorPlacement(file.Sector, scanWidth, file.Image.Height());
     if (file.Sector == SectorNorthern)
         file.Result.Skipped = !options_.Ticked("IncludeNorth");
     else if (file.Sector == SectorSouthern)
@@ -575,7 +579,8 @@ void TGoesProduct::place(TFileInHand& file, TExtBitmap& composite)
     const TSectorPlacement& placement = file.Placement;
     if (file.Sector >= SectorFullDisk && file.Sector <= SectorSouthern) {
         RunPumping([&] {
-            image.Interpolate(placement.NewWidth, image.Height(), -1);
+            if (!file.Decoded.Placed)
+                image.Interpolate(placement.NewWidth, image.Height(), -1);
             if (placement.CutTwoColumns)
                 image.Crop(0, 0, image.Width() - 2, image.Height());
         });

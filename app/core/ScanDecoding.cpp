@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "app/core/ChannelCatalogue.h"
+#include "app/core/SectorPlacement.h"
 #include "imaging/BZ2Parallel.h"
 #include "imaging/BZ2files.h"
 #include "imaging/BZip2.h"
@@ -55,7 +56,8 @@ struct TShared {
     char DecodeFailure[512] = {};
     char Details[256] = {};
     std::uint8_t Sector = 0, Channel = 0;
-    int Width = 0, Height = 0;
+    int Width = 0, Height = 0, ScanWidth = 0;
+    bool Placed = false;
     const std::uint8_t* Pixels = nullptr;
     std::uint64_t ContentSize = 0;
     const char* Content = nullptr;
@@ -111,13 +113,20 @@ public:
             reading_.join();
     }
 
+    struct TReady {
+        TNetCdfGoes15* Reader = nullptr;
+        const TExtBitmap* Image = nullptr;  // placed, where the job asked for it and it was made
+        bool Placed = false;
+    };
     // The reader and image of the content, when they are what reading it whole would give.
-    std::pair<TNetCdfGoes15*, TExtBitmap*> ready(std::span<const char> content)
+    TReady ready(std::span<const char> content)
     {
         end();
         if (!read_ || abandoned_ || content.data() != held_.data() || content.size() != length_)
-            return {nullptr, nullptr};
-        return {&reader_, &image_};
+            return {};
+        if (placing_)
+            return {&reader_, &placed_, true};
+        return {&reader_, &image_, false};
     }
 
 private:
@@ -155,10 +164,32 @@ private:
             if (extent && arrived(extent->Begin) && reader_.OpenMemory(job_.Path, {head.data(), extent->End}) &&
                 reader_.ReadHeader()) {
                 length_ = extent->End;
-                read_ = reader_.MakeBitmapAsArriving(&image_, job_.Gamma,
-                                                     [this](std::uint64_t end) { return arrived(end); });
+                preparePlacing();
+                read_ = reader_.MakeBitmapAsArriving(
+                    &image_, job_.Gamma, [this](std::uint64_t end) { return arrived(end); },
+                    [this](int first, int rows) {
+                        if (placing_)
+                            for (int y = first; y < first + rows; ++y)
+                                (*placing_)(image_.ScanLine(y), placed_.ScanLine(y));
+                    });
             }
         }
+    }
+
+    // The rows are resampled to the composite's scale as they are calibrated, exactly as the
+    // product would resample the whole scan (the same resampling, row by row).
+    void preparePlacing()
+    {
+        const int sector = reader_.Sector, width = static_cast<int>(reader_.Width), height = static_cast<int>(reader_.Height);
+        if (!job_.Place || sector < SectorFullDisk || sector > SectorSouthern)
+            return;
+        const int newWidth = SectorPlacement(sector, width, height).NewWidth;
+        const std::optional<TInterpolation> how = TExtBitmap::InterpolationFor(width, height, newWidth, height);
+        if (!how)
+            return;
+        placed_.MakeGreyPalette();
+        placed_.SetSize(newWidth, height);
+        placing_.emplace(width, newWidth, 1, *how);
     }
 
     const TScanJob& job_;
@@ -168,6 +199,8 @@ private:
     bool abandoned_ = false, ended_ = false, finished_ = false;
     TNetCdfGoes15 reader_;
     TExtBitmap image_;
+    TExtBitmap placed_;
+    std::optional<TRowResampler> placing_;
     std::uint64_t length_ = 0;
     bool read_ = false;
     std::thread reading_;  // last: started once everything it uses is made
@@ -215,10 +248,10 @@ void Decode(const TScanJob& job, std::span<const char> content, TShared& shared,
     std::string failure;
     TExtBitmap wholeImage;
     TNetCdfGoes15 wholeReader;
-    auto [ready, readyImage] = arriving.ready(content);
-    TNetCdfGoes15& reader = ready != nullptr ? *ready : wholeReader;
-    const TExtBitmap& image = readyImage != nullptr ? *readyImage : wholeImage;
-    if (ready == nullptr) {
+    const auto ready = arriving.ready(content);
+    TNetCdfGoes15& reader = ready.Reader != nullptr ? *ready.Reader : wholeReader;
+    const TExtBitmap& image = ready.Image != nullptr ? *ready.Image : wholeImage;
+    if (ready.Reader == nullptr) {
         // A file that cannot be read still yields its (empty) image; why is kept for the log.
         const std::string& name = content.empty() && !job.ReadPath.empty() ? job.ReadPath : job.Path;
         if (!reader.OpenMemory(name, content))
@@ -256,6 +289,8 @@ void Decode(const TScanJob& job, std::span<const char> content, TShared& shared,
     shared.Pixels = pixels;
     shared.Width = image.Width();
     shared.Height = image.Height();
+    shared.ScanWidth = static_cast<int>(reader.Width);
+    shared.Placed = ready.Placed;
     shared.Read = true;
 }
 
@@ -318,6 +353,8 @@ TDecodedScan DecodeScanContained(const TScanJob& job, const TContainmentLimits& 
     decoded.Sector = shared->Sector;
     decoded.Channel = shared->Channel;
     decoded.BandUnknown = shared->BandUnknown;
+    decoded.ScanWidth = shared->ScanWidth;
+    decoded.Placed = shared->Placed;
     if (shared->Read) {
         decoded.Image.MakeGreyPalette();
         decoded.Image.SetSize(shared->Width, shared->Height);

@@ -21,6 +21,9 @@ struct TScanJob {
     std::string ReadPath;
     bool Compressed = false;      // bzip2 to be decompressed first
     bool KeepContent = false;     // hand back the decompressed content ("Save as NetCDF")
+    // Resample the scan to its width in the composite (SectorPlacement) while its rows
+    // arrive, where it can; TDecodedScan::Placed says whether it was.
+    bool Place = false;
     float Gamma = 1.0f;
     // The channel the name gave; UnknownChannel for a name without a band digit, whose band
     // is then taken from the file's own band variable.
@@ -46,6 +49,8 @@ struct TDecodedScan {
     bool Read = false;
     std::string DecodeFailure;
     TExtBitmap Image;
+    int ScanWidth = 0;             // the scan's own width, also when Image is placed
+    bool Placed = false;           // Image already has the scan's width in the composite
     std::uint8_t Sector = 0;
     std::uint8_t Channel = 0;      // the channel the name or the file gave
     bool BandUnknown = false;      // neither the name nor the file tells the band

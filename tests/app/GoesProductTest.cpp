@@ -36,7 +36,7 @@ using namespace std::string_view_literals;
 
 namespace {
 
-// A scan as the broadcast stores it: navigation scalars and data(time, yc, xc).
+// A scan as the broadcast stores it: navigation scalars, then data(time, yc, xc) last.
 void WriteScan(const std::string& path, int width, int height, int startLine, int band, float value,
                bool noisy = false)
 {
@@ -45,11 +45,11 @@ void WriteScan(const std::string& path, int width, int height, int startLine, in
     nc_def_dim(nc, "time", 1, &dims[0]);
     nc_def_dim(nc, "yc", height, &dims[1]);
     nc_def_dim(nc, "xc", width, &dims[2]);
-    nc_def_var(nc, "data", NC_FLOAT, 3, dims, &var);
     const char* names[] = {"startLine", "startElem", "lineRes", "elemRes", "bands"};
     const int values[] = {startLine, 3000, 4, 4, band};
     int ids[5];
     for (int i = 0; i < 5; ++i) nc_def_var(nc, names[i], NC_INT, 0, nullptr, &ids[i]);
+    nc_def_var(nc, "data", NC_FLOAT, 3, dims, &var);
     nc_enddef(nc);
     for (int i = 0; i < 5; ++i) nc_put_var_int(nc, ids[i], &values[i]);
     std::vector<float> data(static_cast<std::size_t>(width) * height, value);
@@ -242,6 +242,28 @@ TEST_F(ProductTest, CompressedScanIsDecompressedAndTheCompressedCopyNeverKept)
     EXPECT_FALSE(fs::exists(raw + "2013/05/30/goes15.2013.150.120000.3.nc.bz2"));
     EXPECT_FALSE(fs::exists(p));
     EXPECT_EQ(notifier.Posts.at(0).first, 20u);
+}
+
+// A compressed scan is resampled to its place row by row while it is decompressed; it must
+// come out exactly as the same scan resampled whole after reading.
+TEST_F(ProductTest, AScanPlacedWhileDecompressedIsTheScanPlacedWhole)
+{
+    const std::string nc = tmp.Dir("work") + "scan.nc";
+    for (const int startLine : {1000, 6000}) {  // northern, southern (its last two columns cut)
+        WriteScan(nc, 1021, 600, startLine, 4, 0.0f, true);  // over two bzip2 blocks
+        composites.Images[3].Fill(7);
+        const std::string whole = incoming + "goes15.2013.150.120000.4.nc";
+        fs::copy_file(nc, whole, fs::copy_options::overwrite_existing);
+        ASSERT_TRUE(product.ProcessGoesFile(whole, result));
+        const TExtBitmap placedWhole = composites.Images[3];
+        composites.Images[3].Fill(7);
+        const std::string compressed = incoming + "goes15.2013.150.123000.4.nc.bz2";
+        Compress(nc, compressed);
+        ASSERT_TRUE(product.ProcessGoesFile(compressed, result));
+        for (int y = 0; y < CompositeHeight; ++y)
+            ASSERT_EQ(std::memcmp(placedWhole.ScanLine(y), composites.Images[3].ScanLine(y), CompositeWidth), 0)
+                << startLine << " row " << y;
+    }
 }
 
 // In a feed the next file is read and decompressed ahead while the one in hand is finished:
