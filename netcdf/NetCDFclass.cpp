@@ -172,6 +172,19 @@ std::optional<std::uint64_t> ClassicVariableEnd(std::span<const unsigned char> b
     return result;
 }
 
+std::optional<TClassicExtent> ClassicPlainVariable(std::span<const unsigned char> content, const char* variable)
+{
+    std::optional<TClassicExtent> found;
+    const bool walked = WalkClassicExtents(content, [&](const TClassicVariable& v, std::uint64_t end, bool record) {
+        if (v.Name != variable) return true;
+        if (!record && end != std::numeric_limits<std::uint64_t>::max())
+            found = TClassicExtent{v.Begin, end, v.Type};
+        return false;
+    });
+    if (!walked) return std::nullopt;
+    return found;
+}
+
 std::optional<TClassicExtent> ClassicTrailingVariable(std::span<const unsigned char> head, const char* variable)
 {
     std::optional<TClassicExtent> found;
@@ -180,7 +193,7 @@ std::optional<TClassicExtent> ClassicTrailingVariable(std::span<const unsigned c
     const bool walked = WalkClassicExtents(head, [&](const TClassicVariable& v, std::uint64_t end, bool record) {
         plain = plain && !record && end != std::numeric_limits<std::uint64_t>::max();
         if (v.Name == variable && !found)
-            found = TClassicExtent{v.Begin, end};
+            found = TClassicExtent{v.Begin, end, v.Type};
         else
             othersEnd = std::max(othersEnd, end);
         return plain;

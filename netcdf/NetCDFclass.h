@@ -57,10 +57,15 @@ private:
 std::optional<std::uint64_t> ClassicVariableEnd(const std::string& fileName, const char* variable);
 std::optional<std::uint64_t> ClassicVariableEnd(std::span<const unsigned char> content, const char* variable);
 
-// The first and one-past-last byte of a variable's values.
+// The first and one-past-last byte of a variable's values, and their nc_type.
 struct TClassicExtent {
     std::uint64_t Begin = 0, End = 0;
+    std::uint64_t Type = 0;
 };
+// Where the values of `variable` lie in a classic file when it is not a record variable (its
+// values are then one run of bytes); nullopt for another format, a damaged header, a record
+// variable or no such variable.
+std::optional<TClassicExtent> ClassicPlainVariable(std::span<const unsigned char> content, const char* variable);
 // Where `variable` lies in a classic file whose head is given, when it comes after every other
 // variable and none is a record variable: then all but its values is in place once the bytes
 // up to its Begin are, and its values are the file's last bytes. nullopt otherwise.

@@ -4,6 +4,8 @@
 #include <netcdf.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <vector>
 
 #include "mapping/GeoFileWriter.h"
@@ -38,18 +40,29 @@ protected:
     fs::path dir_;
 };
 
+// From the file, and from its content in memory, where the floats are taken without the
+// library (also when stored as doubles, which only the library converts).
 TEST_F(NetCdfGoesGeoTest, ReadsDimensionsAndGridsRowByRow)
 {
-    TNetCdfGoesGeo reader;
-    ASSERT_TRUE(reader.Open(Write()));
-    reader.ReadDimensions();
-    EXPECT_EQ(reader.XCount, 3);
-    EXPECT_EQ(reader.YCount, 2);
-    std::vector<float> lon(6, -1.0f), lat(6, -1.0f);
-    EXPECT_TRUE(reader.ReadVariable("lon", lon));
-    EXPECT_TRUE(reader.ReadVariable("lat", lat));
-    EXPECT_EQ(lon, (std::vector<float>{0, 1, 2, 10, 11, 12}));
-    EXPECT_EQ(lat, (std::vector<float>{0, -1, -2, -10, -11, -12}));
+    for (const nc_type type : {NC_FLOAT, NC_DOUBLE}) {
+        geotest::GeoFileLayout layout;
+        layout.type = type;
+        const std::string path = Write(layout);
+        std::ifstream in(path, std::ios::binary);
+        const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        for (const bool inMemory : {false, true}) {
+            TNetCdfGoesGeo reader;
+            ASSERT_TRUE(inMemory ? reader.OpenMemory(path, {bytes.data(), bytes.size()}) : reader.Open(path));
+            reader.ReadDimensions();
+            EXPECT_EQ(reader.XCount, 3);
+            EXPECT_EQ(reader.YCount, 2);
+            std::vector<float> lon(6, -1.0f), lat(6, -1.0f);
+            EXPECT_TRUE(reader.ReadVariable("lon", lon));
+            EXPECT_TRUE(reader.ReadVariable("lat", lat));
+            EXPECT_EQ(lon, (std::vector<float>{0, 1, 2, 10, 11, 12})) << type << inMemory;
+            EXPECT_EQ(lat, (std::vector<float>{0, -1, -2, -10, -11, -12})) << type << inMemory;
+        }
+    }
 }
 
 TEST_F(NetCdfGoesGeoTest, NothingIsReadWithoutAnOpenFile)
