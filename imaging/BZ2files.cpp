@@ -18,7 +18,6 @@
 #include <vector>
 
 #include "imaging/BZ2Parallel.h"
-#include "base/Contained.h"
 
 #include "imaging/BZip2.h"
 #include "base/PartialFile.h"
@@ -258,42 +257,6 @@ std::optional<std::vector<char>> DecompressBZ2FileToMemory(const std::string& fi
         output->commit(plain->empty() ? nullptr : &info.st_mtim);
     }
     return plain;
-}
-
-std::optional<TContainedContent> DecompressBZ2FileContained(const std::string& fileName, const TKeepBound& bound)
-{
-    // What the worker hands back, in memory shared with it.
-    struct TResult {
-        bool Present = false;
-        bool Failed = false;
-        char Error[512] = {};
-        std::uint64_t Size = 0;
-        char* Content = nullptr;
-    };
-    auto arena = std::make_unique<TSharedArena>(sizeof(TResult) + static_cast<std::size_t>(MaxDecompressedSize) + 4096);
-    auto* result = new (arena->take(sizeof(TResult))) TResult;
-    const TContainedOutcome outcome = RunContained([&] {
-        try {
-            const std::optional<std::vector<char>> plain = DecompressBZ2FileToMemory(fileName, false, bound);
-            if (plain) {
-                result->Content = static_cast<char*>(arena->take(plain->size()));
-                std::memcpy(result->Content, plain->data(), plain->size());
-                result->Size = plain->size();
-                result->Present = true;
-            }
-        } catch (const EBZip2Error& e) {
-            std::snprintf(result->Error, sizeof result->Error, "%s", e.what());
-            result->Failed = true;
-        }
-    });
-    if (!outcome.Completed)
-        throw EBZDecompressionError(outcome.Failure);
-    if (result->Failed)
-        throw EBZDecompressionError(std::string(result->Error, ::strnlen(result->Error, sizeof result->Error)));
-    if (!result->Present)
-        return std::nullopt;
-    const std::span<const char> bytes(result->Content, result->Size);
-    return TContainedContent(std::move(arena), bytes);
 }
 
 void WriteDecompressedContent(const std::string& compressedFile, std::span<const char> content)

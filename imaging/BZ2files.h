@@ -3,13 +3,11 @@
 
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
-#include "base/Contained.h"
 
 // More than any incoming file holds (the largest, a full-disk geolocation file, is about
 // 113 MB); decompression stops with EBZDecompressionError beyond it.
@@ -56,26 +54,6 @@ std::optional<std::vector<char>> DecompressBZ2Bytes(std::span<const std::uint8_t
 std::optional<std::vector<char>> DecompressBZ2FileToMemory(const std::string& fileName, bool write,
                                                            const TKeepBound& bound = {},
                                                            const TContentProgress& progress = {});
-
-// Content decompressed by a worker, read where the worker left it (a geolocation file's
-// hundred megabytes are not copied once more).
-class TContainedContent {
-public:
-    TContainedContent(std::unique_ptr<TSharedArena> arena, std::span<const char> bytes)
-        : arena_(std::move(arena)), bytes_(bytes)
-    {
-    }
-    std::span<const char> bytes() const { return bytes_; }
-
-private:
-    std::unique_ptr<TSharedArena> arena_;
-    std::span<const char> bytes_;
-};
-
-// DecompressBZ2FileToMemory(fileName, false, bound) done in a worker process: a decoder that
-// crashes, hangs or runs out of memory raises EBZDecompressionError saying so, and the
-// errors of damaged data are raised as they are.
-std::optional<TContainedContent> DecompressBZ2FileContained(const std::string& fileName, const TKeepBound& bound);
 
 // Writes content as the decompressed file of compressedFile (BZ2TargetName), whole, with the
 // compressed file's modification time, as DecompressBZ2FileToMemory writes it; an empty

@@ -5,6 +5,7 @@
 #include "base/Files.h"
 #include "base/Text.h"
 #include "imaging/BZ2files.h"
+#include "imaging/BZip2.h"
 #include "mapping/CurveFit.h"
 #include "mapping/SegmentStuff.h"
 #include "netcdf/ClassicHeader.h"
@@ -14,6 +15,7 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <limits>
@@ -323,11 +325,53 @@ bool TGeoDiagnostics::TestGeometry(TLines& lines, TSegmentMapping& mapping)
 namespace {
 
 // The grids of a geolocation file as the worker that read them hands them back.
-struct TGeoGrids {
+} // namespace
+
+struct TGeoDiagnostics::TGeoGrids {
     int XCount = 0, YCount = 0;
     bool Read = false, TooLarge = false, CutShort = false;
     float* Longitudes = nullptr;
     float* Latitudes = nullptr;
+};
+
+namespace {
+
+// Room for the grids of the largest file read.
+constexpr std::size_t GridsArenaBytes = 2 * static_cast<std::size_t>(TGeoDiagnostics::MaxCells) * sizeof(float) + 4096;
+
+// The body of a reading worker: the file's (or its content's) grids into the arena.
+template <class Grids>
+void ReadGrids(const std::string& path, std::span<const char> content, TSharedArena& arena, Grids& grids)
+{
+    TNetCdfGoesGeo reader;
+    reader.OpenMemory(path, content);
+    reader.ReadDimensions();
+    grids.XCount = reader.XCount;
+    grids.YCount = reader.YCount;
+    const std::int64_t cells = static_cast<std::int64_t>(reader.XCount) * reader.YCount;
+    grids.TooLarge = cells > TGeoDiagnostics::MaxCells;
+    if (cells <= 0 || grids.TooLarge)
+        return;
+    // Cut short, the library would hand back fill values, which fit to plausible nonsense.
+    if (!reader.HoldsVariable("lon") || !reader.HoldsVariable("lat")) {
+        grids.CutShort = true;
+        return;
+    }
+    const auto size = static_cast<std::size_t>(cells);
+    grids.Longitudes = static_cast<float*>(arena.take(size * sizeof(float)));
+    grids.Latitudes = static_cast<float*>(arena.take(size * sizeof(float)));
+    const bool lonRead = reader.ReadVariable("lon", {grids.Longitudes, size});
+    const bool latRead = reader.ReadVariable("lat", {grids.Latitudes, size});
+    grids.Read = lonRead && latRead;
+}
+
+// What a worker that decompresses a geolocation file says before it goes on to its grids.
+struct TUnpacked {
+    bool Present = false;  // the data decompressed, perhaps to nothing
+    bool Failed = false;   // the data is damaged; Error says how
+    char Error[512] = {};
+    std::uint64_t Size = 0;
+    const char* Content = nullptr;  // handed back only when it is to be written
 };
 
 } // namespace
@@ -335,38 +379,22 @@ struct TGeoGrids {
 bool TGeoDiagnostics::ReadGeoFile(const std::string& path, TLines& lines, std::span<const char> content)
 {
     // The library reads the file in a worker: a damaged or hostile file costs that file only.
-    auto held = std::make_shared<TSharedArena>(sizeof(TGeoGrids) + 2 * static_cast<std::size_t>(MaxCells) * sizeof(float) + 4096);
-    TSharedArena& arena = *held;
-    auto* grids = new (arena.take(sizeof(TGeoGrids))) TGeoGrids;
-    const TContainedOutcome outcome = RunContained([&] {
-        TNetCdfGoesGeo reader;
-        reader.OpenMemory(path, content);
-        reader.ReadDimensions();
-        grids->XCount = reader.XCount;
-        grids->YCount = reader.YCount;
-        const std::int64_t cells = static_cast<std::int64_t>(reader.XCount) * reader.YCount;
-        grids->TooLarge = cells > MaxCells;
-        if (cells <= 0 || grids->TooLarge)
-            return;
-        // Cut short, the library would hand back fill values, which fit to plausible nonsense.
-        if (!reader.HoldsVariable("lon") || !reader.HoldsVariable("lat")) {
-            grids->CutShort = true;
-            return;
-        }
-        const auto size = static_cast<std::size_t>(cells);
-        grids->Longitudes = static_cast<float*>(arena.take(size * sizeof(float)));
-        grids->Latitudes = static_cast<float*>(arena.take(size * sizeof(float)));
-        const bool lonRead = reader.ReadVariable("lon", {grids->Longitudes, size});
-        const bool latRead = reader.ReadVariable("lat", {grids->Latitudes, size});
-        grids->Read = lonRead && latRead;
-    });
+    auto held = std::make_shared<TSharedArena>(sizeof(TGeoGrids) + GridsArenaBytes);
+    auto* grids = new (held->take(sizeof(TGeoGrids))) TGeoGrids;
+    const TContainedOutcome outcome = RunContained([&] { ReadGrids(path, content, *held, *grids); });
+    return takeGrids(path, lines, outcome, held, *grids);
+}
+
+bool TGeoDiagnostics::takeGrids(const std::string& path, TLines& lines, const TContainedOutcome& outcome,
+                                std::shared_ptr<TSharedArena> held, const TGeoGrids& grids)
+{
     readFailure_.clear();
     if (!outcome.Completed)
         readFailure_ = outcome.Failure;
-    else if (grids->CutShort)
+    else if (grids.CutShort)
         readFailure_ = "the file is shorter than its header declares";
-    const bool read = readFailure_.empty() && grids->Read;
-    const int xCount = grids->XCount, yCount = grids->YCount;
+    const bool read = readFailure_.empty() && grids.Read;
+    const int xCount = grids.XCount, yCount = grids.YCount;
 
     lines.clear();
     lines.push_back(path);
@@ -377,13 +405,13 @@ bool TGeoDiagnostics::ReadGeoFile(const std::string& path, TLines& lines, std::s
         fileXCount_ = xCount; // the summary still names the file's own dimensions
         fileYCount_ = yCount;
         lines.push_back(!readFailure_.empty() ? "Refused: " + readFailure_
-                        : grids->TooLarge     ? FormatC("Refused: a grid of %d x %d cells is larger than this program reads",
+                        : grids.TooLarge      ? FormatC("Refused: a grid of %d x %d cells is larger than this program reads",
                                                         xCount, yCount)
                                               : std::string("Refused: no longitude and latitude grids could be read"));
         return false;
     }
     const auto cells = static_cast<std::size_t>(xCount) * static_cast<std::size_t>(yCount);
-    if (!installGrids(xCount, yCount, held, {grids->Longitudes, cells}, {grids->Latitudes, cells})) {
+    if (!installGrids(xCount, yCount, std::move(held), {grids.Longitudes, cells}, {grids.Latitudes, cells})) {
         lines.push_back("Refused: grid too small for the 17 x 7 sample around its middle");
         return false;
     }
@@ -394,6 +422,11 @@ bool TGeoDiagnostics::ReadGeoFile(const std::string& path, TLines& lines, std::s
 std::string TGeoDiagnostics::DiagnoseGeoFile(const std::string& path, TLines& lines, std::span<const char> content)
 {
     ReadGeoFile(path, lines, content);
+    return diagnoseRead(path, lines);
+}
+
+std::string TGeoDiagnostics::diagnoseRead(const std::string& path, TLines& lines)
+{
     std::string summary = std::filesystem::path(path).filename().string() + " " + SectorTag(sector_) +
                           FormatC("Xc:%.4d Yc:%.4d, ", fileXCount_, fileYCount_);
     {
@@ -441,24 +474,55 @@ bool TGeoDiagnostics::ProcessGeoFile(const std::string& incomingPath, const TGeo
         return refuse("Could not archive the file in " + directory.string() + ": " + error.message());
 
     const bool keep = environment.SaveAsNetCdf && environment.SaveAsNetCdf();
-    // The decompressed file, read from memory; it is written into the archive only when kept.
-    std::optional<TContainedContent> decompressedContent;
-    std::span<const char> content;
+    std::string summary;
     if (LowerCase(archived.extension().string()) == ".bz2") {
+        // One worker decompresses the file and reads its grids from the content in memory; the
+        // content comes back only when it is written into the archive (kept, or empty).
+        fs::path target = archived;
+        target.replace_extension();
+        auto held = std::make_shared<TSharedArena>(sizeof(TUnpacked) + sizeof(TGeoGrids) +
+                                                   static_cast<std::size_t>(MaxDecompressedSize) + GridsArenaBytes + 4096);
+        auto* unpacked = new (held->take(sizeof(TUnpacked))) TUnpacked;
+        auto* grids = new (held->take(sizeof(TGeoGrids))) TGeoGrids;
+        const TContainedOutcome outcome = RunContained([&] {
+            std::optional<std::vector<char>> plain;
+            try {
+                plain = DecompressBZ2FileToMemory(archived.string(), false, NetCdfKeepBound);
+            } catch (const EBZip2Error& e) {
+                std::snprintf(unpacked->Error, sizeof unpacked->Error, "%s", e.what());
+                unpacked->Failed = true;
+                return;
+            }
+            if (!plain)
+                return;
+            if ((keep || plain->empty()) && !plain->empty()) {
+                auto* copy = static_cast<char*>(held->take(plain->size()));
+                std::memcpy(copy, plain->data(), plain->size());
+                unpacked->Content = copy;
+            }
+            unpacked->Size = plain->size();
+            unpacked->Present = true;
+            if (!plain->empty())
+                ReadGrids(target.string(), *plain, *held, *grids);
+        });
         bool decompressed = false;
         std::string reason = "no content";
-        try {
-            if ((decompressedContent = DecompressBZ2FileContained(archived.string(), NetCdfKeepBound))) {
-                content = decompressedContent->bytes();
+        if (unpacked->Failed)
+            reason = std::string(unpacked->Error, ::strnlen(unpacked->Error, sizeof unpacked->Error));
+        else if (!unpacked->Present && !outcome.Completed)
+            reason = outcome.Failure;
+        else if (unpacked->Present) {
+            try {
                 // Kept, it is written before the diagnosis, so that a failed write refuses the
                 // file before anything of the diagnostics changes; an empty content leaves its
                 // empty file, kept or not.
-                if (keep || content.empty())
+                const std::span<const char> content(unpacked->Content, unpacked->Content ? unpacked->Size : 0);
+                if (keep || unpacked->Size == 0)
                     WriteDecompressedContent(archived.string(), content);
-                decompressed = !content.empty();
+                decompressed = unpacked->Size != 0;
+            } catch (const std::exception& e) {
+                reason = e.what();
             }
-        } catch (const std::exception& e) {
-            reason = e.what();
         }
         if (!decompressed) {
             // The compressed copy stays in the archive as the only sound record of what came
@@ -469,12 +533,16 @@ bool TGeoDiagnostics::ProcessGeoFile(const std::string& incomingPath, const TGeo
         }
         if (!alreadyArchived)
             fs::remove(archived, error);
-        archived.replace_extension();
+        archived = target;
+        if (ours)
+            fs::remove(incomingPath, error);
+        takeGrids(archived.string(), lines, outcome, held, *grids);
+        summary = diagnoseRead(archived.string(), lines);
+    } else {
+        if (ours)
+            fs::remove(incomingPath, error);
+        summary = DiagnoseGeoFile(archived.string(), lines);
     }
-    if (ours)
-        fs::remove(incomingPath, error);
-
-    const std::string summary = DiagnoseGeoFile(archived.string(), lines, content);
 
     if (!keep && !alreadyArchived)
         fs::remove(archived, error);

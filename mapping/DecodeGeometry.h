@@ -33,6 +33,9 @@ struct TGeoRouteEnvironment {
     std::string GeoLogPath;
 };
 
+struct TContainedOutcome;
+class TSharedArena;
+
 class TGeoDiagnostics {
 public:
     // The picture geometry the grids are compared with.
@@ -83,6 +86,12 @@ public:
     float HorizontalSlope = 0.0f;
 
 private:
+    struct TGeoGrids;
+    // The grids a reading worker left in `held`, installed and reported as ReadGeoFile does.
+    bool takeGrids(const std::string& path, TLines& lines, const TContainedOutcome& outcome,
+                   std::shared_ptr<TSharedArena> held, const TGeoGrids& grids);
+    // The summary and the fits of grids just read.
+    std::string diagnoseRead(const std::string& path, TLines& lines);
     std::size_t Cell(int row, int column) const
     {
         return static_cast<std::size_t>(row) * static_cast<std::size_t>(xCount_) + static_cast<std::size_t>(column);
