@@ -19,5 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     LoadJPEG(&grey, path, false, 0);
     TExtBitmap any(1, 1, TPixelFormat::pf24bit);
     LoadJPEG(&any, path, true, 3);
+    int width = 0, height = 0;
+    ReadJPEGSize(path, width, height);
     return 0;
 }
