@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-
 // More than any incoming file holds (the largest, a full-disk geolocation file, is about
 // 113 MB); decompression stops with EBZDecompressionError beyond it.
 inline constexpr std::uint64_t MaxDecompressedSize = std::uint64_t{512} << 20;

@@ -322,11 +322,7 @@ bool TGeoDiagnostics::TestGeometry(TLines& lines, TSegmentMapping& mapping)
     return true;
 }
 
-namespace {
-
 // The grids of a geolocation file as the worker that read them hands them back.
-} // namespace
-
 struct TGeoDiagnostics::TGeoGrids {
     int XCount = 0, YCount = 0;
     bool Read = false, TooLarge = false, CutShort = false;
@@ -339,9 +335,10 @@ namespace {
 // Room for the grids of the largest file read.
 constexpr std::size_t GridsArenaBytes = 2 * static_cast<std::size_t>(TGeoDiagnostics::MaxCells) * sizeof(float) + 4096;
 
-// The body of a reading worker: the file's (or its content's) grids into the arena.
-template <class Grids>
-void ReadGrids(const std::string& path, std::span<const char> content, TSharedArena& arena, Grids& grids)
+} // namespace
+
+void TGeoDiagnostics::readGrids(const std::string& path, std::span<const char> content, TSharedArena& arena,
+                                TGeoGrids& grids)
 {
     TNetCdfGoesGeo reader;
     reader.OpenMemory(path, content);
@@ -365,6 +362,8 @@ void ReadGrids(const std::string& path, std::span<const char> content, TSharedAr
     grids.Read = lonRead && latRead;
 }
 
+namespace {
+
 // What a worker that decompresses a geolocation file says before it goes on to its grids.
 struct TUnpacked {
     bool Present = false;  // the data decompressed, perhaps to nothing
@@ -381,7 +380,7 @@ bool TGeoDiagnostics::ReadGeoFile(const std::string& path, TLines& lines, std::s
     // The library reads the file in a worker: a damaged or hostile file costs that file only.
     auto held = std::make_shared<TSharedArena>(sizeof(TGeoGrids) + GridsArenaBytes);
     auto* grids = new (held->take(sizeof(TGeoGrids))) TGeoGrids;
-    const TContainedOutcome outcome = RunContained([&] { ReadGrids(path, content, *held, *grids); });
+    const TContainedOutcome outcome = RunContained([&] { readGrids(path, content, *held, *grids); });
     return takeGrids(path, lines, outcome, held, *grids);
 }
 
@@ -495,7 +494,7 @@ bool TGeoDiagnostics::ProcessGeoFile(const std::string& incomingPath, const TGeo
             }
             if (!plain)
                 return;
-            if ((keep || plain->empty()) && !plain->empty()) {
+            if (keep && !plain->empty()) {
                 auto* copy = static_cast<char*>(held->take(plain->size()));
                 std::memcpy(copy, plain->data(), plain->size());
                 unpacked->Content = copy;
@@ -503,7 +502,7 @@ bool TGeoDiagnostics::ProcessGeoFile(const std::string& incomingPath, const TGeo
             unpacked->Size = plain->size();
             unpacked->Present = true;
             if (!plain->empty())
-                ReadGrids(target.string(), *plain, *held, *grids);
+                readGrids(target.string(), *plain, *held, *grids);
         });
         bool decompressed = false;
         std::string reason = "no content";

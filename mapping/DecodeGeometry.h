@@ -87,6 +87,9 @@ public:
 
 private:
     struct TGeoGrids;
+    // The body of a reading worker: the file's (or its content's) grids into the arena.
+    static void readGrids(const std::string& path, std::span<const char> content, TSharedArena& arena,
+                          TGeoGrids& grids);
     // The grids a reading worker left in `held`, installed and reported as ReadGeoFile does.
     bool takeGrids(const std::string& path, TLines& lines, const TContainedOutcome& outcome,
                    std::shared_ptr<TSharedArena> held, const TGeoGrids& grids);
