@@ -112,12 +112,6 @@ std::uint64_t AddressSpaceInUse()
     ::_exit(0);
 }
 
-std::string SignalName(int signal)
-{
-    const char* abbreviation = ::sigabbrev_np(signal);
-    return abbreviation ? std::string("SIG") + abbreviation : "signal " + std::to_string(signal);
-}
-
 enum class TAwaited { Answered, Ended, TimedOut };
 
 // Waits until the worker has answered (its report is complete), has ended, or the deadline has
@@ -163,6 +157,12 @@ void CollectFinished()
 }
 
 } // namespace
+
+std::string SignalName(int signal)
+{
+    const char* abbreviation = ::sigabbrev_np(signal);
+    return abbreviation ? std::string("SIG") + abbreviation : "signal " + std::to_string(signal);
+}
 
 TContainedOutcome RunContained(const std::function<void()>& work, const TContainmentLimits& limits,
                                const std::function<void()>& meanwhile)

@@ -71,3 +71,6 @@ TContainedOutcome RunContained(const std::function<void()>& work, const TContain
 
 // Called in the worker before its work (tests make a worker crash or hang through it).
 extern std::function<void()> ContainedWorkerSeam;
+
+// "SIGSEGV" for SIGSEGV; "signal N" for a number without a name.
+std::string SignalName(int signal);

@@ -1,7 +1,11 @@
 #include "base/PartialFile.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 #include <atomic>
 #include <cerrno>
@@ -22,13 +26,80 @@ bool ProcFdAvailable()
 
 }  // namespace
 
-std::string TPartialFile::temporaryName() const
+std::string PartialFileName(const std::string& target)
 {
     static std::atomic<unsigned> serial{0};
+    const auto slash = target.find_last_of('/');
+    const std::string directory = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
     // NAME_MAX is 255: the hidden name keeps a recognisable prefix of the target's name.
-    return directory_ + "." + base_.substr(0, 200) + "." + std::to_string(::getpid()) + "." +
+    return directory + "." + base.substr(0, 200) + "." + std::to_string(::getpid()) + "." +
            std::to_string(serial.fetch_add(1)) + ".part";
 }
+
+namespace {
+
+bool AllDigits(std::string_view s)
+{
+    return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// The target's name and the writer's pid of a temporary's name; false when it is none.
+bool SplitPartialName(std::string_view name, std::string& target, long& pid)
+{
+    const std::string_view tail = ".part";
+    if (name.size() < 2 || name[0] != '.' || name.size() <= tail.size() || name.substr(name.size() - tail.size()) != tail)
+        return false;
+    std::string_view base = name.substr(1, name.size() - 1 - tail.size());
+    std::string_view numbers[2];
+    for (std::string_view& number : numbers) {
+        const auto dot = base.rfind('.');
+        if (dot == std::string_view::npos || !AllDigits(base.substr(dot + 1)))
+            return false;
+        number = base.substr(dot + 1);
+        base = base.substr(0, dot);
+    }
+    if (base.empty() || base[0] == '.' || numbers[1].size() > 9)
+        return false;
+    target = std::string(base);
+    pid = std::stol(std::string(numbers[1]));
+    return true;
+}
+
+}  // namespace
+
+std::string PartialFileTarget(std::string_view name)
+{
+    std::string target;
+    long pid = 0;
+    return SplitPartialName(name, target, pid) ? target : std::string();
+}
+
+std::size_t RemoveStalePartialFiles(const std::string& directory)
+{
+    std::size_t removed = 0;
+    DIR* dir = ::opendir(directory.empty() ? "." : directory.c_str());
+    if (dir == nullptr)
+        return 0;
+    const std::string prefix = directory.empty() || directory.back() == '/' ? directory : directory + "/";
+    while (const dirent* entry = ::readdir(dir)) {
+        std::string target;
+        long pid = 0;
+        if (!SplitPartialName(entry->d_name, target, pid))
+            continue;
+        // A writer that still runs (or a process of another user under its number) keeps it.
+        if (pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH))
+            continue;
+        struct stat st {};
+        const std::string path = prefix + entry->d_name;
+        if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::unlink(path.c_str()) == 0)
+            ++removed;
+    }
+    ::closedir(dir);
+    return removed;
+}
+
+std::string TPartialFile::temporaryName() const { return PartialFileName(target_); }
 
 TPartialFile::TPartialFile(const std::string& target) : target_(target)
 {

@@ -57,3 +57,12 @@ private:
 // untouched.
 bool WriteFileAtomically(const std::string& path, std::string_view content,
                          const struct timespec* modified = nullptr, bool durable = true);
+
+// The one form of a temporary beside a target, for every file the program writes under a
+// name only once complete: ".<name>.<pid>.<serial>.part", the name cut to fit the limit.
+std::string PartialFileName(const std::string& target);
+// The target's name a temporary of that form stands for; empty when name is no such thing.
+std::string PartialFileTarget(std::string_view name);
+// Removes from the directory the temporaries of that form left by processes that no longer
+// run (a kill, a power cut); a running writer's stay. Returns how many went.
+std::size_t RemoveStalePartialFiles(const std::string& directory);

@@ -6,6 +6,7 @@
 #include <cpl_conv.h>
 #include <cpl_error.h>
 #include <cpl_string.h>
+#include <cpl_vsi.h>
 #include <gdal.h>
 #include <ogr_srs_api.h>
 
@@ -18,7 +19,7 @@
     X(GDALGetMaskBand) X(GDALGetRasterBand) X(GDALGetRasterCount) X(GDALGetRasterDataType) X(GDALGetRasterXSize)       \
     X(GDALGetRasterYSize) X(GDALOpenEx) X(GDALRasterIO) X(GDALSetGeoTransform) X(GDALSetMetadataItem)                  \
     X(GDALSetRasterColorInterpretation) X(GDALSetSpatialRef) X(OSRDestroySpatialReference) X(OSRImportFromProj4)       \
-    X(OSRNewSpatialReference)
+    X(OSRNewSpatialReference) X(VSIFree) X(VSIGetMemFileBuffer) X(VSIUnlink)
 
 // The functions this program calls, under their own names.
 struct TGdal {

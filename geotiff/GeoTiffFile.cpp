@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "geotiff/GdalLibrary.h"
+#include "base/PartialFile.h"
 #include "imaging/BMPExtImage.h"
 
 namespace {
@@ -134,17 +136,6 @@ std::string AddOverviews(const TDataset& dataset)
     return {};
 }
 
-// Makes the written file durable before it is given its name, as every other output is.
-bool SyncFile(const std::string& path)
-{
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool ok = ::fsync(fd) == 0;
-    ::close(fd);
-    return ok;
-}
-
 } // namespace
 
 std::string WriteGeoTiff(const std::string& path, const TGeoTiffContent& content)
@@ -164,11 +155,10 @@ std::string WriteGeoTiff(const std::string& path, const TGeoTiffContent& content
     if (cog == nullptr)
         return "GDAL has no COG driver";
 
-    // Hidden beside the target, so it lies on the same file system and no program that
-    // watches the directory for *.tif takes it for an image.
-    const std::filesystem::path target(path);
-    const std::string temporary =
-        (target.parent_path() / ("." + target.filename().string() + ".part-" + std::to_string(::getpid()))).string();
+    // Made in memory and written like every other file of the program, complete or not at all:
+    // a file GDAL wrote beside the target itself would stay behind after a kill.
+    static std::atomic<unsigned> serial{0};
+    const std::string temporary = "/vsimem/orvanta-" + std::to_string(serial.fetch_add(1)) + ".tif";
     TStringList options;
     options.Set("COMPRESS", "DEFLATE");
     options.Set("BLOCKSIZE", std::to_string(BlockSize));
@@ -187,13 +177,16 @@ std::string WriteGeoTiff(const std::string& path, const TGeoTiffContent& content
         if (Api().CPLGetLastErrorType() == CE_Failure || Api().CPLGetLastErrorType() == CE_Fatal)
             failure = TGdalErrors::Message("cannot close the file");
     }
-    if (failure.empty() && !SyncFile(temporary))
-        failure = std::string("cannot make the file durable: ") + std::strerror(errno);
-    if (failure.empty() && std::rename(temporary.c_str(), path.c_str()) != 0)
-        failure = std::string("cannot rename it into place: ") + std::strerror(errno);
-    // Only a file of ours goes: whatever else lies under that name is left alone.
-    if (!failure.empty())
-        ::unlink(temporary.c_str());
+    vsi_l_offset length = 0;
+    GByte* bytes = Api().VSIGetMemFileBuffer(temporary.c_str(), &length, TRUE);
+    const std::unique_ptr<GByte, void (*)(GByte*)> owned(bytes, [](GByte* b) { Api().VSIFree(b); });
+    if (bytes == nullptr)
+        Api().VSIUnlink(temporary.c_str());
+    if (failure.empty() && bytes == nullptr)
+        failure = "GDAL wrote nothing";
+    if (failure.empty() &&
+        !WriteFileAtomically(path, std::string_view(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(length))))
+        failure = std::string("cannot write the file: ") + std::strerror(errno);
     return failure;
 }
 

@@ -5,7 +5,9 @@
 
 #include <algorithm>
 
+#include "app/core/ImageKinds.h"
 #include "base/Files.h"
+#include "mapping/CompositeLayout.h"
 #include "settings/ProgramPaths.h"
 #include "base/Text.h"
 
@@ -58,12 +60,42 @@ std::string RoomProblem(const TProcessingOptions& options, const std::string& di
            + " MB free; left for later";
 }
 
+std::uint64_t ImageRoomNeeded(const TProcessingOptions& options)
+{
+    const std::uint64_t pixels = static_cast<std::uint64_t>(CompositeWidth) * CompositeHeight;
+    // Whether a table applies is told by its band; the room is counted as if it did.
+    const bool coloured = !options.PathText("ColourTable").empty();
+    std::uint64_t bytes = 0;
+    for (const TImageKind& kind : KindsMade(options, coloured))
+        bytes += kind.Colour ? 3 * pixels : &kind == &GeoTiffKind ? pixels + pixels / 2 : pixels + pixels / 8;
+    return bytes;
+}
+
+namespace {
+
+bool SameFileSystem(const std::string& a, const std::string& b)
+{
+    struct stat sa {}, sb {};
+    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev;
+}
+
+}  // namespace
+
 std::string FileRoomProblem(const TProcessingOptions& options, const std::string& path, std::uint64_t size)
 {
     std::uint64_t needed = size;
     if (options.Ticked("SaveAsNetCDF") && UpperCase(path).ends_with(".BZ2"))
         needed += std::min(size * DecompressedPerCompressed, MaxDecompressedSize);
-    return RoomProblem(options, options.NetCDFPath(), needed);
+    // The images a file makes go with the file: in the image directory, or beside the archived
+    // file with long names.
+    const std::string raw = options.NetCDFPath();
+    const std::string images = options.Ticked("ShortImageNames") ? options.SavePath() : raw;
+    const std::uint64_t imageBytes = ImageRoomNeeded(options);
+    if (SameFileSystem(raw, images))
+        return RoomProblem(options, raw, needed + imageBytes);
+    if (std::string problem = RoomProblem(options, raw, needed); !problem.empty())
+        return problem;
+    return RoomProblem(options, images, imageBytes);
 }
 
 std::string MoveRoomProblem(const TProcessingOptions& options, const std::string& path, const std::string& directory)

@@ -35,8 +35,12 @@ inline constexpr std::uint64_t MaxIncomingFileSize = MaxDecompressedSize;
 // What a kept decompressed scan is counted at, per compressed byte, before it is known.
 inline constexpr std::uint64_t DecompressedPerCompressed = 10;
 
+// The most the images of one file may take: each kind on (ImageKinds.h), at the composite's
+// size.
+std::uint64_t ImageRoomNeeded(const TProcessingOptions& options);
+
 // RoomProblem for an incoming file of `size` bytes about to be archived: its copy, and its
-// decompressed content when that is kept, in the raw archive.
+// decompressed content when that is kept, in the raw archive, and the images it makes.
 std::string FileRoomProblem(const TProcessingOptions& options, const std::string& path, std::uint64_t size);
 
 // RoomProblem for moving a file into a directory: none when both lie on one file system (a

@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "app/core/ChannelCatalogue.h"
+#include "app/core/ImageKinds.h"
+#include "base/Files.h"
 #include "settings/ProgramPaths.h"
 #include "geotiff/GeoTiffFile.h"
 #include "mapping/CompositeLayout.h"
@@ -122,7 +124,7 @@ std::string GeoTiffBeside(const std::string& savedImage)
 }
 
 void RestoreCleanComposite(TComposites& composites, std::uint8_t channel, const std::string& savedImage,
-                           const std::function<void(const std::string&)>& notRestored)
+                           const std::string& imageRoot, const std::function<void(const std::string&)>& notRestored)
 {
     const std::string file = GeoTiffBeside(savedImage);
     std::string why;
@@ -132,15 +134,25 @@ void RestoreCleanComposite(TComposites& composites, std::uint8_t channel, const 
         why = "no such file";
     else if (ReadGeoTiffGrey(file, clean, why))
         return;
+    // A kill between the image and its GeoTIFF, a disk full during the GeoTIFF or retention
+    // took it: the chain goes on from the channel's newest GeoTIFF up to the image's time
+    // instead of from nothing, which every later GeoTIFF would show.
+    const TDateTime notAfter = GetFileDateTime(savedImage).value_or(UtcNow());
+    const std::string newest = NewestImageInTree(imageRoot, channel, {".tif"}, notAfter);
+    if (std::string newestWhy; !newest.empty() && newest != file && ReadGeoTiffGrey(newest, clean, newestWhy)) {
+        if (notRestored)
+            notRestored("GeoTIFF " + file + " not restored (" + why + "); its clean copy continues from " + newest);
+        return;
+    }
     if (notRestored)
         notRestored("GeoTIFF " + file + " not restored (" + why + "); its clean copy starts blank");
 }
 
 void RestoreCleanComposites(TComposites& composites,
                             const std::array<std::unique_ptr<TRegistryString>, ChannelCount>& lastSaved,
-                            const std::function<void(const std::string&)>& notRestored)
+                            const std::string& imageRoot, const std::function<void(const std::string&)>& notRestored)
 {
     for (std::size_t i = 0; i < ChannelCount; ++i)
         if (ChannelExists(i) && lastSaved[i] && !lastSaved[i]->Value.empty())
-            RestoreCleanComposite(composites, static_cast<std::uint8_t>(i), lastSaved[i]->Value, notRestored);
+            RestoreCleanComposite(composites, static_cast<std::uint8_t>(i), lastSaved[i]->Value, imageRoot, notRestored);
 }

@@ -35,11 +35,13 @@ std::string SaveCleanGeoTiff(TComposites& composites, const TProcessingOptions& 
 // The GeoTIFF beside a saved JPEG or PNG image.
 std::string GeoTiffBeside(const std::string& savedImage);
 
-// Makes the channel's clean copy from the GeoTIFF beside savedImage.
+// Makes the channel's clean copy from the GeoTIFF beside savedImage or, when that one is
+// missing or cannot be read, from the channel's newest GeoTIFF in the dated tree imageRoot
+// up to the saved image's time.
 void RestoreCleanComposite(TComposites& composites, std::uint8_t channel, const std::string& savedImage,
-                           const std::function<void(const std::string&)>& notRestored);
+                           const std::string& imageRoot, const std::function<void(const std::string&)>& notRestored);
 // Makes each channel's clean copy from the GeoTIFF beside its last saved image, as the drawn
 // composites are restored. notRestored gets a line for each file that could not be taken.
 void RestoreCleanComposites(TComposites& composites,
                             const std::array<std::unique_ptr<TRegistryString>, ChannelCount>& lastSaved,
-                            const std::function<void(const std::string&)>& notRestored);
+                            const std::string& imageRoot, const std::function<void(const std::string&)>& notRestored);

@@ -17,6 +17,7 @@
 #include "app/core/ChannelCatalogue.h"
 #include "app/core/DiskGuard.h"
 #include "app/core/GeoTiffOutput.h"
+#include "app/core/ImageKinds.h"
 #include "app/core/ImageLegend.h"
 #include "app/core/Publisher.h"
 #include "app/core/SectorPlacement.h"
@@ -116,18 +117,10 @@ void TGoesProduct::LogOnce(const std::string& line)
 
 std::optional<TColourTable> TGoesProduct::ColourTableFor(std::uint8_t channel)
 {
-    // The visible band has no temperatures to colour.
-    if (channel == 0 || !ChannelExists(channel))
-        return std::nullopt;
-    const std::string name = ColourTableForBand(options_.PathText("ColourTable"), ChannelCatalogue[channel].ChannelDigit);
-    if (name.empty())
-        return std::nullopt;
-    // Read for every image, so that a table edited by hand takes effect with the next one.
-    TColourTable table;
-    if (const std::string why = LoadColourTable(ColourTablePath(name), table); !why.empty()) {
+    std::string why;
+    std::optional<TColourTable> table = ChannelColourTable(options_, channel, &why);
+    if (!why.empty())
         LogOnce("Colour table " + why + "; grey images only");
-        return std::nullopt;
-    }
     return table;
 }
 
@@ -204,7 +197,9 @@ std::optional<TGoesProduct::TReadAhead> TGoesProduct::takeReadAhead(const std::s
 std::string TGoesProduct::UseStrikeJournal(const std::string& path)
 {
     journal_ = TStrikeJournal(path);
-    return journal_.Load();
+    std::string problem = journal_.Load();
+    journal_.RecordCrashes();
+    return problem;
 }
 
 std::string TGoesProduct::FailedDirectory() const { return options_.FailedPath(); }

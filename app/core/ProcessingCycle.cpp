@@ -1,5 +1,7 @@
 #include "app/core/ProcessingCycle.h"
 
+#include "app/core/ImageKinds.h"
+
 #include "app/core/ColourTables.h"
 #include "base/Files.h"
 
@@ -274,8 +276,17 @@ void TProcessingCycle::TimerProcessTimer()
 std::vector<std::string> TProcessingCycle::LastSavedFiles() const
 {
     std::vector<std::string> files;
-    for (const auto& setting : LastSavedSettings)
-        if (setting && !setting->Value.empty()) files.push_back(setting->Value);
+    for (std::size_t channel = 0; channel < ChannelCount; ++channel) {
+        const auto& setting = LastSavedSettings[channel];
+        if (!setting || setting->Value.empty()) continue;
+        // Every kind beside the image too: a restart continues the GeoTIFFs' clean copy from
+        // the one beside it, or, when that one is gone, from the channel's newest.
+        const std::vector<std::string> kinds = ImageKindFiles(setting->Value);
+        files.insert(files.end(), kinds.begin(), kinds.end());
+        std::error_code ec;
+        if (!std::filesystem::exists(ImageKindFile(setting->Value, GeoTiffKind), ec))
+            files.push_back(NewestImageInTree(options_.SavePath(), static_cast<std::uint8_t>(channel), {".tif"}, UtcNow()));
+    }
     return files;
 }
 
@@ -284,6 +295,8 @@ void TProcessingCycle::PruneWhenDue()
     // A steady clock: an hour is an hour even when the wall clock is set back or forward.
     const auto now = std::chrono::steady_clock::now();
     if (lastPrune_ && now - *lastPrune_ < std::chrono::seconds(PruneIntervalSeconds)) return;
+    // Once the directories are the station's own: what a stopped writer left half-made goes.
+    if (!lastPrune_) retention_.RemoveLeftTemporaries(RetentionLimits(options_), UtcNow());
     lastPrune_ = now;
     retention_.Prune(RetentionLimits(options_), LastSavedFiles(), UtcNow());
 }

@@ -6,13 +6,18 @@
 #include <map>
 #include <memory>
 #include <set>
+#include <sstream>
 #include <thread>
 
+#include <unistd.h>
+
 #include "app/core/GoesProduct.h"
+#include "app/core/ImageKinds.h"
 #include "app/core/ProcessingCycle.h"
 #include "app/core/Station.h"
 #include "base/DateTime.h"
 #include "base/Files.h"
+#include "base/PartialFile.h"
 #include "base/Text.h"
 
 namespace fs = std::filesystem;
@@ -64,13 +69,32 @@ std::string LastSavedImage(const TProcessingOptions& options, const TArchivedSca
     return {};
 }
 
+// The name the images of a scan are recorded under while in hand.
+std::string ImageKey(const TProcessingOptions& options, const TArchivedScan& scan)
+{
+    return ImageName(options, ArchivedScanName(options, scan.Path, scan.ImageTime), scan.ImageTime, scan.Channel, ".jpg");
+}
+
 void RunChain(TStation& station, TProcessingOptions& options, const std::vector<TArchivedScan>& chain,
               const std::atomic<bool>& stop, const std::function<void(const TReprocessOutcome&)>& onOutcome,
-              const std::function<void(const std::string&)>& onLogLine)
+              const std::function<void(const std::string&)>& onLogLine, TUnfinishedImages* unfinished)
 {
     std::array<std::string, ChannelCount> continueFrom;
     std::optional<TDateTime> inHand;
+    // The image of the half hour in hand, recorded until its last scan is made.
+    std::string recorded;
+    const auto endRecorded = [&] {
+        if (unfinished && !recorded.empty())
+            unfinished->End(recorded);
+        recorded.clear();
+    };
     for (const TArchivedScan& scan : chain) {
+        if (const std::string key = scan.WarmUp || scan.Skip || scan.Channel == UnknownChannel ? std::string() : ImageKey(options, scan);
+            key != recorded) {
+            endRecorded();
+            if (unfinished && !key.empty() && !(stop && (!inHand || scan.ImageTime != *inHand)))
+                unfinished->Begin(recorded = key);
+        }
         // The scans of one half hour share their short image names: they are finished together.
         if (stop && (!inHand || scan.ImageTime != *inHand))
             break;
@@ -107,9 +131,52 @@ void RunChain(TStation& station, TProcessingOptions& options, const std::vector<
         }
         onOutcome(outcome);
     }
+    endRecorded();
 }
 
 }  // namespace
+
+std::set<std::string> TUnfinishedImages::Load()
+{
+    const std::lock_guard<std::mutex> guard(lock_);
+    left_.clear();
+    const TSmallFile file = ReadSmallRegularFile(path_, std::size_t{64} << 20);
+    std::istringstream lines(file.Problem.empty() ? file.Text : std::string());
+    for (std::string line; std::getline(lines, line);)
+        if (!line.empty())
+            left_.insert(line);
+    return left_;
+}
+
+void TUnfinishedImages::Begin(const std::string& image)
+{
+    const std::lock_guard<std::mutex> guard(lock_);
+    inHand_.insert(image);
+    save();
+}
+
+void TUnfinishedImages::End(const std::string& image)
+{
+    const std::lock_guard<std::mutex> guard(lock_);
+    if (const auto at = inHand_.find(image); at != inHand_.end())
+        inHand_.erase(at);
+    left_.erase(image);
+    save();
+}
+
+void TUnfinishedImages::save()
+{
+    std::set<std::string> all = left_;
+    all.insert(inHand_.begin(), inHand_.end());
+    std::string text;
+    for (const std::string& image : all)
+        text += image + "\n";
+    // Written before the images: a run that cannot write it (a full disk) makes no image either.
+    if (all.empty())
+        ::unlink(path_.c_str());
+    else
+        WriteFileAtomically(path_, text);
+}
 
 std::optional<TDateTime> ParseReprocessTime(const std::string& text)
 {
@@ -205,15 +272,15 @@ std::vector<TArchivedScan> FindArchivedScans(const std::vector<std::string>& dir
     return scans;
 }
 
-std::vector<std::string> ExpectedImages(const TProcessingOptions& options, const TArchivedScan& scan)
+std::vector<std::string> ExpectedImages(const TProcessingOptions& options, const TArchivedScan& scan, bool coloured)
 {
     std::vector<std::string> images;
     if (scan.Channel == UnknownChannel)
         return images;
     const std::string archived = ArchivedScanName(options, scan.Path, scan.ImageTime);
-    for (const auto& [setting, extension] : {std::pair{"SaveAsPNG", ".png"}, {"SaveAsJPEG", ".jpg"}, {"SaveAsGeoTIFF", ".tif"}})
-        if (options.Ticked(setting))
-            images.push_back(ImageName(options, archived, scan.ImageTime, scan.Channel, extension));
+    const std::string grey = ImageName(options, archived, scan.ImageTime, scan.Channel, ".jpg");
+    for (const TImageKind& kind : KindsMade(options, coloured))
+        images.push_back(ImageKindFile(grey, kind));
     return images;
 }
 
@@ -229,6 +296,10 @@ std::vector<std::vector<TArchivedScan>> PlanChains(const std::vector<TArchivedSc
         byChannel[oneChain ? 0 : scan.Channel].push_back(std::move(scan));
     }
     std::vector<std::vector<TArchivedScan>> chains;
+    // Read once for the whole plan, not once a scan.
+    std::array<bool, ChannelCount> coloured{};
+    for (std::size_t channel = 0; channel < ChannelCount; ++channel)
+        coloured[channel] = ChannelColourTable(options, static_cast<std::uint8_t>(channel)).has_value();
     for (auto& [channel, chain] : byChannel) {
         // An image made again in this run (the northern scan of a half hour) is remade by
         // every later scan that writes it too, or it would lose their part.
@@ -236,12 +307,13 @@ std::vector<std::vector<TArchivedScan>> PlanChains(const std::vector<TArchivedSc
         for (TArchivedScan& scan : chain) {
             if (scan.WarmUp)
                 continue;
-            const std::vector<std::string> images = ExpectedImages(options, scan);
+            const std::vector<std::string> images =
+                ExpectedImages(options, scan, scan.Channel < ChannelCount && coloured[scan.Channel]);
             std::error_code ec;
             const bool exists = !images.empty() && std::all_of(images.begin(), images.end(), [&](const std::string& image) {
                 return fs::exists(image, ec) && ImageOfTime(image, scan.ImageTime) && !remade.contains(image);
             });
-            scan.Skip = exists && !request.Force;
+            scan.Skip = exists && !request.Force && !request.Unfinished.contains(ImageKey(options, scan));
             if (!scan.Skip)
                 remade.insert(images.begin(), images.end());
         }
@@ -260,7 +332,7 @@ std::size_t ScansInRange(const std::vector<std::vector<TArchivedScan>>& chains)
 
 void RunChains(const std::vector<std::vector<TArchivedScan>>& chains, TProcessingOptions& options, unsigned workers,
                const std::atomic<bool>& stop, const std::function<void(const TReprocessOutcome&)>& onOutcome,
-               const std::function<void(const std::string&)>& onLogLine)
+               const std::function<void(const std::string&)>& onLogLine, TUnfinishedImages* unfinished)
 {
     // The longest chains first, so that no worker is left with a long one at the end.
     std::vector<std::size_t> order(chains.size());
@@ -282,7 +354,7 @@ void RunChains(const std::vector<std::vector<TArchivedScan>>& chains, TProcessin
     for (std::size_t w = 0; w < count; ++w)
         threads.emplace_back([&, w] {
             for (std::size_t i; (i = next++) < order.size() && !stop;)
-                RunChain(*stations[w], options, chains[order[i]], stop, onOutcome, onLogLine);
+                RunChain(*stations[w], options, chains[order[i]], stop, onOutcome, onLogLine, unfinished);
         });
     for (std::thread& t : threads)
         t.join();

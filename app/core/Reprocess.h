@@ -9,6 +9,8 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <mutex>
+#include <set>
 #include <optional>
 #include <string>
 #include <vector>
@@ -23,6 +25,29 @@ struct TReprocessRequest {
     // each composite continues from.
     std::optional<TDateTime> From, To;
     bool Force = false;
+    // The grey JPEG names of images a stopped run was making (TUnfinishedImages): remade
+    // though they exist.
+    std::set<std::string> Unfinished;
+};
+
+// The images of the half hours a run has in hand, kept in a small file: the scans of one half
+// hour write the same images, so a run killed between them leaves images that exist, stamped
+// with the half hour's time, yet lack the later scans. The next run remakes them whole. Images
+// are named by the grey JPEG name of their scan, whatever the formats.
+class TUnfinishedImages {
+public:
+    explicit TUnfinishedImages(std::string path) : path_(std::move(path)) {}
+    // What stopped runs left unfinished; they stay recorded until made.
+    std::set<std::string> Load();
+    void Begin(const std::string& image);
+    void End(const std::string& image);
+
+private:
+    void save();
+    std::string path_;
+    std::mutex lock_;
+    std::multiset<std::string> inHand_;
+    std::set<std::string> left_;
 };
 
 // Parses the arguments after "--reprocess"; returns why they cannot be taken, empty when
@@ -54,8 +79,9 @@ std::vector<TArchivedScan> FindArchivedScans(const std::vector<std::string>& dir
 std::vector<std::vector<TArchivedScan>> PlanChains(const std::vector<TArchivedScan>& scans,
                                                    const TProcessingOptions& options, const TReprocessRequest& request);
 
-// The images the product writes for a scan under the options (the ticked formats).
-std::vector<std::string> ExpectedImages(const TProcessingOptions& options, const TArchivedScan& scan);
+// The files the product writes for a scan under the options: every kind the settings make
+// (ImageKinds.h); coloured: a colour table applies to the scan's channel.
+std::vector<std::string> ExpectedImages(const TProcessingOptions& options, const TArchivedScan& scan, bool coloured);
 
 enum class TReprocessResult { Made, Skipped, Failed };
 
@@ -69,9 +95,10 @@ struct TReprocessOutcome {
 // onOutcome (from the worker threads) for every scan of the range. Once stop is set each
 // worker ends after the scans in hand (those of the same half hour, which share an image
 // name). Returns when all are done.
+// unfinished, when given, records the images in hand.
 void RunChains(const std::vector<std::vector<TArchivedScan>>& chains, TProcessingOptions& options, unsigned workers,
                const std::atomic<bool>& stop, const std::function<void(const TReprocessOutcome&)>& onOutcome,
-               const std::function<void(const std::string&)>& onLogLine);
+               const std::function<void(const std::string&)>& onLogLine, TUnfinishedImages* unfinished = nullptr);
 
 // How many scans of the chains are in the range (made or skipped).
 std::size_t ScansInRange(const std::vector<std::vector<TArchivedScan>>& chains);

@@ -14,8 +14,11 @@
 #include <memory>
 
 #include "app/core/ChannelCatalogue.h"
+#include "app/core/ImageKinds.h"
 #include "app/core/ProcessingCycle.h"
 #include "base/Files.h"
+#include "base/PartialFile.h"
+#include "settings/ProgramPaths.h"
 #include "base/DateTime.h"
 #include "base/Text.h"
 
@@ -26,19 +29,6 @@ bool AllDigits(std::string_view s)
     return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
-bool EndsWith(std::string_view s, std::string_view tail)
-{
-    return s.size() >= tail.size() && s.substr(s.size() - tail.size()) == tail;
-}
-
-// The extensions of the images the station saves (the GeoTIFF beside them included).
-constexpr std::array<std::string_view, 3> ImageExtensions{".jpg", ".png", ".tif"};
-
-bool HasImageExtension(std::string_view lower)
-{
-    return std::any_of(ImageExtensions.begin(), ImageExtensions.end(), [&](std::string_view e) { return EndsWith(lower, e); });
-}
-
 // "yyyymmddhhnn-g10-<tag>.jpg" (or another image extension), as ShortImageName writes them.
 bool IsShortImageName(const std::string& lower)
 {
@@ -46,24 +36,10 @@ bool IsShortImageName(const std::string& lower)
     if (lower.compare(12, 5, "-g10-") != 0) return false;
     const std::string_view rest = std::string_view(lower).substr(17);
     const auto dot = rest.rfind('.');
-    if (dot == std::string_view::npos || !HasImageExtension(rest)) return false;
+    if (dot == std::string_view::npos) return false;
     for (const TChannelInfo& c : ChannelCatalogue)
         if (!c.ChannelTag.empty() && rest.substr(0, dot) == c.ChannelTag) return true;
     return false;
-}
-
-// The name a partial file of the atomic writers hides its target's name in:
-// ".<name>.<pid>.<serial>.part"; empty when the name is no such thing.
-std::string PartialTarget(const std::string& name)
-{
-    if (name.size() < 2 || name[0] != '.' || !EndsWith(name, ".part")) return {};
-    std::string base = name.substr(1, name.size() - 6);
-    for (int i = 0; i < 2; ++i) {
-        const auto dot = base.rfind('.');
-        if (dot == std::string::npos || !AllDigits(std::string_view(base).substr(dot + 1))) return {};
-        base.erase(dot);
-    }
-    return base[0] == '.' ? std::string() : base;
 }
 
 struct TDirCloser {
@@ -109,14 +85,15 @@ TRetentionLimits RetentionLimits(const TProcessingOptions& options)
 
 TMadeKind MadeKind(const std::string& name)
 {
-    if (const std::string target = PartialTarget(name); !target.empty()) return MadeKind(target);
-    const std::string lower = LowerCase(name);
-    if (IsShortImageName(lower)) return TMadeKind::Image;
+    if (const std::string target = PartialFileTarget(name); !target.empty()) return MadeKind(target);
     std::uint8_t channel = 0;
     TDateTime time = 0;
+    // Any kind of image the product writes: grey, colour, GeoTIFF. Long image names are the
+    // archived file's with the image extension.
+    if (const std::optional<TImageKindName> image = SplitImageKind(name))
+        return IsShortImageName(LowerCase(image->Grey)) || ParseGoesFileName(image->Grey, channel, time) ? TMadeKind::Image
+                                                                                                    : TMadeKind::Foreign;
     if (!ParseGoesFileName(name, channel, time)) return TMadeKind::Foreign;
-    // Long image names are the archived file's with the image extension.
-    if (HasImageExtension(lower)) return TMadeKind::Image;
     return MatchesWildcard(TProcessingCycle::IncomingPattern, name) ? TMadeKind::NetCDF : TMadeKind::Foreign;
 }
 
@@ -128,12 +105,20 @@ void TRetention::Report(const std::string& place, const std::string& line)
 std::vector<TRetention::TDay> TRetention::DatedFolders(const std::string& root, std::int32_t today)
 {
     std::vector<TDay> days;
-    // Only a real directory is entered; what its name says is checked before anything else.
+    struct stat rootStatus {};
+    if (::stat(root.c_str(), &rootStatus) != 0) rootStatus.st_dev = 0;
+    // Only a real directory of the tree's own file system is entered; what its name says is
+    // checked before anything else. A disk mounted on a dated folder is someone's own: its
+    // files would be removed before the folder could not be.
     const auto enter = [&](const std::string& path) {
         struct stat st {};
         if (::lstat(path.c_str(), &st) != 0) return false;
         if (S_ISLNK(st.st_mode)) {
             Report(path, path + " is a symbolic link: not followed, nothing removed there");
+            return false;
+        }
+        if (S_ISDIR(st.st_mode) && st.st_dev != rootStatus.st_dev) {
+            Report(path, path + " is a mount point: not entered, nothing removed there");
             return false;
         }
         return S_ISDIR(st.st_mode);
@@ -250,7 +235,7 @@ void TRetention::PruneFailed(const std::string& dir, std::int64_t days, TDateTim
     std::uint64_t bytes = 0;
     for (const std::string& name : names) {
         // Only what a cycle could have put aside: names it takes from the incoming directory.
-        const std::string target = PartialTarget(name);
+        const std::string target = PartialFileTarget(name);
         if (!MatchesWildcard(TProcessingCycle::IncomingPattern, target.empty() ? name : target)) continue;
         const std::string path = dir + name;
         if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || ChangedAt(st) >= cutoff) continue;
@@ -320,4 +305,21 @@ bool TRetention::PruneOldestImages(const TRetentionLimits& limits, const std::ve
         PruneDay(day, true, false, kept);
     }
     return enough();
+}
+
+void TRetention::RemoveLeftTemporaries(const TRetentionLimits& limits, TDateTime now)
+{
+    std::vector<std::string> directories{limits.FailedDir, WithTrailingDelimiter(StateDirectory())};
+    for (const std::string& root : Roots(limits)) {
+        directories.push_back(root);
+        directories.push_back(root + "latest/");
+        for (const TDateTime day : {now - 1, now})
+            directories.push_back(DatedDirectory(root, day));
+    }
+    std::size_t removed = 0;
+    for (const std::string& directory : directories)
+        if (!directory.empty()) removed += RemoveStalePartialFiles(directory);
+    if (removed > 0)
+        log_("Removed " + std::to_string(removed) + (removed == 1 ? " temporary file" : " temporary files")
+             + " left by a writer that was stopped");
 }

@@ -44,6 +44,11 @@ public:
     bool PruneOldestImages(const TRetentionLimits& limits, const std::vector<std::string>& keep, TDateTime now,
                            const std::function<bool()>& enough);
 
+    // Removes the temporaries a killed writer left (PartialFile.h) where the station writes:
+    // the roots, latest/, the failed and state directories, and the dated folders of today and
+    // yesterday. One log line when any went.
+    void RemoveLeftTemporaries(const TRetentionLimits& limits, TDateTime now);
+
 private:
     struct TDay {
         std::int32_t Date;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/core/GeoTiffOutput.h"
+#include "app/core/ImageKinds.h"
 #include "app/core/EventPump.h"
 #include "base/Files.h"
 #include "base/DateTime.h"
@@ -62,56 +63,6 @@ std::vector<std::string> TStation::CoastlinesLogLines() const
     return lines;
 }
 
-namespace {
-
-// The image time a saved image carries as its modification time; 0 for none.
-TDateTime SavedTimeOf(const std::string& file)
-{
-    return file.empty() ? 0 : GetFileDateTime(file).value_or(0);
-}
-
-// Directory names that are all digits, newest first.
-std::vector<std::string> DatedNames(const std::string& directory, std::size_t digits)
-{
-    std::vector<std::string> names;
-    std::error_code ec;
-    for (std::filesystem::directory_iterator it(directory, ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string name = it->path().filename().string();
-        if (name.size() == digits && std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; }) &&
-            it->is_directory(ec))
-            names.push_back(name);
-    }
-    std::sort(names.rbegin(), names.rend());
-    return names;
-}
-
-} // namespace
-
-// The newest short-named image of a channel in the dated image tree; empty when there is none.
-std::string NewestImageInTree(const std::string& imageRoot, std::uint8_t channel)
-{
-    if (imageRoot.empty() || !ChannelExists(channel))
-        return {};
-    const std::string tail = "-g10-" + std::string(ChannelCatalogue[channel].ChannelTag);
-    for (const std::string& year : DatedNames(imageRoot, 4))
-        for (const std::string& month : DatedNames(imageRoot + year + "/", 2))
-            for (const std::string& day : DatedNames(imageRoot + year + "/" + month + "/", 2)) {
-                const std::string directory = imageRoot + year + "/" + month + "/" + day + "/";
-                std::string best;
-                std::error_code ec;
-                for (std::filesystem::directory_iterator it(directory, ec), end; !ec && it != end; it.increment(ec)) {
-                    const std::string name = it->path().filename().string();
-                    const std::string ext = name.size() > 4 ? name.substr(name.size() - 4) : std::string();
-                    if (name.size() == 12 + tail.size() + 4 && name.compare(12, tail.size(), tail) == 0 &&
-                        (ext == ".jpg" || ext == ".png") && name > best)
-                        best = name;
-                }
-                if (!best.empty())
-                    return directory + best;
-            }
-    return {};
-}
-
 void TStation::ContinueFrom(std::uint8_t channel, const std::string& savedImage,
                             const std::function<void(const std::string&)>& notRestored)
 {
@@ -120,7 +71,7 @@ void TStation::ContinueFrom(std::uint8_t channel, const std::string& savedImage,
     if (std::string why; !LoadSavedImage(Composites.Image(channel), savedImage, &why) && notRestored)
         notRestored(savedImage + " not restored (" + why + "); the composite goes on from what it holds");
     if (options_.Ticked("SaveAsGeoTIFF"))
-        RestoreCleanComposite(Composites, channel, savedImage, notRestored);
+        RestoreCleanComposite(Composites, channel, savedImage, options_.SavePath(), notRestored);
 }
 
 int TStation::RestoreComposites(const std::array<std::unique_ptr<TRegistryString>, ChannelCount>& lastSaved,
@@ -155,14 +106,24 @@ int TStation::RestoreComposites(const std::array<std::unique_ptr<TRegistryString
     for (std::size_t i = 0; i < ChannelCount; ++i) {
         if (!ChannelExists(i) || !lastSaved[i])
             continue;
-        // A LastSaved value that could not be written (a full settings disk) names an older
-        // image than the channel's newest: the composite continues from the newest.
-        if (const std::string newest = NewestImageInTree(options_.SavePath(), static_cast<std::uint8_t>(i));
-            !newest.empty() && SavedTimeOf(newest) > SavedTimeOf(lastSaved[i]->Value)) {
-            if (notRestored)
-                notRestored(lastSaved[i]->Name + " " + (lastSaved[i]->Value.empty() ? "(empty)" : lastSaved[i]->Value) +
-                            " is older than " + newest + "; the composite continues from the newer image");
-            lastSaved[i]->Value = newest;
+        // A LastSaved value that was never written, or names an image since gone or spoilt,
+        // leaves the composite to continue from the channel's newest image of the tree; never
+        // from one named for a time to come, which no station of ours wrote.
+        const std::string& value = lastSaved[i]->Value;
+        std::error_code ec;
+        const std::string unusable = value.empty() ? std::string()
+                                     : !std::filesystem::exists(value, ec) ? std::string("no such file")
+                                                                           : SavedImageProblem(value);
+        if (value.empty() || !unusable.empty()) {
+            const std::string newest =
+                NewestImageInTree(options_.SavePath(), static_cast<std::uint8_t>(i), {".jpg", ".png"}, UtcNow());
+            if (!newest.empty() && newest != value) {
+                if (notRestored)
+                    notRestored(lastSaved[i]->Name + " " +
+                                (value.empty() ? "(empty) is older than " + newest + "; the composite continues from the newer image"
+                                               : value + " cannot be used (" + unusable + "); the composite continues from " + newest));
+                lastSaved[i]->Value = newest;
+            }
         }
         const std::string& file = lastSaved[i]->Value;
         if (file.empty())
@@ -182,7 +143,7 @@ int TStation::RestoreComposites(const std::array<std::unique_ptr<TRegistryString
         ++restored;
     }
     if (options_.Ticked("SaveAsGeoTIFF"))
-        RestoreCleanComposites(Composites, lastSaved, notRestored);
+        RestoreCleanComposites(Composites, lastSaved, options_.SavePath(), notRestored);
     Composites.FirstUse = [files, names, restore](std::size_t i, TExtBitmap& composite) {
         if (!files[i].empty())
             restore(names[i], files[i], static_cast<std::uint8_t>(i), composite);

@@ -59,6 +59,3 @@ private:
     bool maskTried_ = false;
     bool emptyStoreReported_ = false;
 };
-
-// The newest short-named image of a channel in the dated image tree; empty when there is none.
-std::string NewestImageInTree(const std::string& imageRoot, std::uint8_t channel);

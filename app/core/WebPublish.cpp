@@ -14,6 +14,7 @@
 
 #include "app/core/ColourTables.h"
 #include "base/PartialFile.h"
+#include "app/core/ImageKinds.h"
 #include "settings/ProgramPaths.h"
 
 namespace {
@@ -111,15 +112,15 @@ std::string IsoUtc(TDateTime t)
 
 std::string PlaceLatestImage(const std::string& latestDirectory, std::string_view tag, const std::string& savedFile)
 {
-    const std::string extension = Extension(savedFile);
-    if (std::find(LatestImageExtensions.begin(), LatestImageExtensions.end(), extension) == LatestImageExtensions.end())
+    if (!SplitImageKind(savedFile))
         return {};
+    const std::string extension = Extension(savedFile);
     if (!ForceDirectories(latestDirectory))
         return "cannot create " + latestDirectory + ": " + std::strerror(errno);
     const std::string name = std::string(tag) + extension;
     const std::string target = latestDirectory + name;
-    const std::string temporary = latestDirectory + "." + name + ".new";
-    ::unlink(temporary.c_str());
+    // The station's one form of temporary, removed at its start should a kill leave it.
+    const std::string temporary = PartialFileName(target);
     if (::link(savedFile.c_str(), temporary.c_str()) == 0) {
         if (::rename(temporary.c_str(), target.c_str()) == 0) return {};
         const int error = errno;

@@ -15,10 +15,11 @@
 #include "app/core/ChannelCatalogue.h"
 #include "base/DateTime.h"
 
-// The image formats given a fixed name in latest/; a format added to the product is added here.
+// The formats of a scan's grey image the page shows, the one it prefers first.
 inline constexpr std::array<std::string_view, 2> LatestImageExtensions{".jpg", ".png"};
 
-// Makes savedFile also <latestDirectory><tag><extension>: a hard link under a hidden name
+// Makes savedFile, when it is of a kind the station writes (ImageKinds.h), also
+// <latestDirectory><tag><extension>: a hard link under a hidden name
 // renamed over the fixed one, or a complete copy through the atomic writer where no link can
 // be made (another file system). A reader sees the old image or the new one, never a part.
 // Empty when done, else why not.

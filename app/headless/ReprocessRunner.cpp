@@ -18,6 +18,7 @@
 #include "app/core/StationLock.h"
 #include "app/headless/HeadlessRunner.h"
 #include "base/Contained.h"
+#include "base/Files.h"
 #include "settings/ProgramPaths.h"
 #include "settings/ProgramSettings.h"
 
@@ -177,6 +178,11 @@ int TReprocessRunner::Run()
         return 2;
     }
 
+    // What a killed run was making is made again whole, though its files exist.
+    ForceDirectories(StateDirectory());
+    TUnfinishedImages unfinished(StateDirectory() + program + "-reprocess-unfinished.txt");
+    request.Unfinished = unfinished.Load();
+
     std::vector<std::string> problems;
     const std::vector<TArchivedScan> scans = FindArchivedScans(request.Directories, options.SourcePath(), problems);
     const std::vector<std::vector<TArchivedScan>> chains = PlanChains(scans, options, request);
@@ -202,7 +208,8 @@ int TReprocessRunner::Run()
                   [&](const std::string& line) {
                       const std::lock_guard<std::mutex> guard(report.Lock);
                       report.LogLines.push_back(line);
-                  });
+                  },
+                  &unfinished);
         finished = true;
     });
 

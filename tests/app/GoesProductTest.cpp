@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <unistd.h>
 
@@ -396,23 +397,80 @@ INSTANTIATE_TEST_SUITE_P(
                       DecoderFaultCase{"memory", [] { throw std::bad_alloc(); }, "decoder ran out of memory"}),
     [](const auto& info) { return std::string(info.param.what); });
 
-// A file that took the station itself down while in hand counts a strike at the next start,
-// so it cannot make the station loop for ever.
-TEST_F(ProductTest, AFileInHandWhenTheStationDiedIsPutAsideAfterItsStrikes)
+struct StationStopCase {
+    const char* what;
+    // One letter a stop of the station with the file in hand: k killed (nothing recorded), c
+    // crashed (its signal recorded); f: another file taken in hand and finished meanwhile.
+    const char* stops;
+    bool putAside;
+    const char* reason;
+};
+
+class StationStopTest : public ProductTest, public ::testing::WithParamInterface<StationStopCase> {};
+
+// Only a crash of the station itself can be the file's doing: a kill, an out-of-memory kill or
+// a power cut with a good file in hand costs it nothing, unless the station stops on it again
+// and again, which must not go on for ever.
+TEST_P(StationStopTest, PutsTheFileInHandAsideOnlyForItsOwnFault)
 {
     const std::string journal = tmp.Root() + "/state/Quillon/orvanta-strikes.txt";
     const std::string bad = DropScan("goes15.2013.150.120000.4.nc");
-    for (int restart = 0; restart < TGoesProduct::FailedCyclesAllowed; ++restart) {
-        TStrikeJournal died(journal);
-        ASSERT_EQ(died.Load(), "");
-        died.InHand(bad);
+    const std::string other = DropScan("goes15.2013.150.123000.4.nc");
+    for (const char* stop = GetParam().stops; *stop != '\0'; ++stop) {
+        if (*stop == 'f') {
+            TStrikeJournal finished(journal);
+            ASSERT_EQ(finished.Load(), "");
+            finished.InHand(other);
+            finished.Released();
+            continue;
+        }
+        // The station's own process, which dies with the file in hand.
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            TStrikeJournal died(journal);
+            const bool loaded = died.Load().empty();
+            died.RecordCrashes();
+            died.InHand(bad);
+            if (loaded && *stop == 'c')
+                std::raise(SIGILL);
+            ::_exit(loaded ? 0 : 1);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_EQ(*stop == 'c' ? WIFSIGNALED(status) && WTERMSIG(status) == SIGILL : WIFEXITED(status) && WEXITSTATUS(status) == 0,
+                  true);
     }
     TGoesProduct restarted{options, composites, mask};
     EXPECT_EQ(restarted.UseStrikeJournal(journal), "");
-    EXPECT_FALSE(restarted.ProcessGoesFile(bad, result));
-    EXPECT_EQ(result.FailureReason.rfind(TStrikeJournal::StoppedReason, 0), 0u) << result.FailureReason;
-    EXPECT_TRUE(fs::exists(raw + "failed/goes15.2013.150.120000.4.nc"));
+    EXPECT_EQ(restarted.ProcessGoesFile(bad, result), !GetParam().putAside) << result.FailureReason;
+    EXPECT_EQ(fs::exists(raw + "failed/goes15.2013.150.120000.4.nc"), GetParam().putAside);
+    if (GetParam().putAside) {
+        EXPECT_EQ(result.FailureReason.rfind(GetParam().reason, 0), 0u) << result.FailureReason;
+    }
 }
+
+// A FIFO in the journal's place would hold the station in open() for ever, before it ever
+// says it is ready; it is left alone and the strikes are counted in memory.
+TEST_F(ProductTest, AJournalThatIsNoRegularFileIsLeftAlone)
+{
+    const std::string journal = tmp.Dir("state") + "orvanta-strikes.txt";
+    ASSERT_EQ(::mkfifo(journal.c_str(), 0600), 0);
+    EXPECT_EQ(product.UseStrikeJournal(journal),
+              "The strike journal " + journal + " is a FIFO, not a regular file; strikes are kept in memory only");
+    EXPECT_TRUE(product.ProcessGoesFile(DropScan("goes15.2013.150.120000.4.nc"), result)) << result.FailureReason;
+    EXPECT_TRUE(fs::is_fifo(journal));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Stops, StationStopTest,
+    ::testing::Values(StationStopCase{"killed", "kkkk", false, ""},
+                      StationStopCase{"killedOnItFiveTimes", "kkkkk", true,
+                                      "the station stopped while processing it (5 times in a row)"},
+                      StationStopCase{"killedWithWorkDoneBetween", "kkkfkkk", false, ""},
+                      StationStopCase{"crashedTwice", "kckc", false, ""},
+                      StationStopCase{"crashed", "ckcc", true, "the station stopped while processing it (SIGILL)"}),
+    [](const auto& info) { return std::string(info.param.what); });
 
 // A receiver that re-sends a scan under the same name while the first copy is processed: the
 // new copy is a new arrival, never deleted unread.
@@ -687,13 +745,16 @@ TEST_F(ProductTest, AGeoTiffThatCannotBeWrittenKeepsTheIncomingFile)
 {
     options.SetTicked("SaveAsGeoTIFF", true);
     const std::string tif = images + "2013/05/30/201305301200-g10-ir.tif";
-    fs::create_directories(images + "2013/05/30/.201305301200-g10-ir.tif.part-" + std::to_string(::getpid()));
+    fs::create_directories(tif + "/taken");
     const std::string p = DropScan("goes15.2013.150.120000.4.nc");
     EXPECT_FALSE(product.ProcessGoesFile(p, result));
     EXPECT_EQ(result.FailureReason.rfind("cannot write GeoTIFF " + tif + ": ", 0), 0u) << result.FailureReason;
     EXPECT_GT(result.FailureReason.size(), ("cannot write GeoTIFF " + tif + ": ").size());
     EXPECT_TRUE(fs::exists(p));
-    EXPECT_FALSE(fs::exists(tif));
+    EXPECT_TRUE(fs::is_directory(tif));
+    // Nothing half-made is left beside it.
+    for (const auto& entry : fs::directory_iterator(images + "2013/05/30/"))
+        EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path();
 }
 
 // After a restart the GeoTIFF goes on from the clean copy the last one holds, as the drawn
@@ -707,7 +768,7 @@ TEST_F(ProductTest, CleanCopyIsRestoredFromTheGeoTiffBesideTheLastImage)
     lastSaved[0] = std::make_unique<TRegistryString>("LastSaved1", images + "gone.jpg");
     TComposites restarted;
     std::vector<std::string> lines;
-    RestoreCleanComposites(restarted, lastSaved, [&](const std::string& line) { lines.push_back(line); });
+    RestoreCleanComposites(restarted, lastSaved, images, [&](const std::string& line) { lines.push_back(line); });
     for (int y = 0; y < CompositeHeight; y += 7)
         ASSERT_TRUE(std::equal(restarted.Clean[3].ScanLine(y), restarted.Clean[3].ScanLine(y) + CompositeWidth,
                                composites.Clean[3].ScanLine(y)))
@@ -715,6 +776,23 @@ TEST_F(ProductTest, CleanCopyIsRestoredFromTheGeoTiffBesideTheLastImage)
     EXPECT_EQ(lines, std::vector<std::string>{"GeoTIFF " + images +
                                               "gone.tif not restored (no such file); its clean copy starts blank"});
     EXPECT_EQ(restarted.Clean[0].ScanLine(0)[0], 16);
+
+    // The GeoTIFF beside the last image gone (a kill between the two, retention): the chain
+    // goes on from the channel's newest GeoTIFF, not from nothing.
+    const std::string first = GeoTiffBeside(result.SavedFileName);
+    ASSERT_TRUE(product.ProcessGoesFile(DropScan("goes15.2013.150.123000.4.nc", 4, 40.0f), result));
+    fs::remove(GeoTiffBeside(result.SavedFileName));
+    lastSaved[3]->Value = result.SavedFileName;
+    TComposites again;
+    lines.clear();
+    RestoreCleanComposites(again, lastSaved, images, [&](const std::string& line) { lines.push_back(line); });
+    for (int y = 0; y < CompositeHeight; y += 7)
+        ASSERT_TRUE(std::equal(again.Clean[3].ScanLine(y), again.Clean[3].ScanLine(y) + CompositeWidth,
+                               restarted.Clean[3].ScanLine(y)))
+            << y;
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[1], "GeoTIFF " + GeoTiffBeside(result.SavedFileName) +
+                            " not restored (no such file); its clean copy continues from " + first);
 }
 
 TEST(ApplyMask, ChannelValuesAndMismatchedSizes)

@@ -13,6 +13,7 @@
 
 #include "CycleDoubles.h"
 #include "app/core/ChannelCatalogue.h"
+#include "app/core/DiskGuard.h"
 #include "base/Files.h"
 #include "settings/ProgramPaths.h"
 #include "settings/RegistryFile.h"
@@ -173,6 +174,21 @@ TEST_F(ProcessingCycleTest, ALowDiskHoldsTheFilesSaysSoOnceAndGoesOnWhenSpaceIsB
     EXPECT_EQ(goes_.Calls, (std::vector<std::string>{file}));
     EXPECT_EQ(Logged()[1], "Disk space is back: every directory written has at least 0 MB free; processing goes on");
     EXPECT_TRUE(cycle_.DiskLow().empty());
+}
+
+// A file is taken only when what it writes leaves the limit free, its images included: a disk
+// must not fall below the limit by the images of the last file let in.
+TEST_F(ProcessingCycleTest, TheRoomAFileNeedsCountsTheImagesItMakes)
+{
+    const std::string raw = tmp_.Dir("raw");
+    const std::uint64_t free = *FreeBytes(raw) >> 20;
+    ASSERT_GT(free, 100u);
+    options_.SetPathText("MinFreeMB", std::to_string(free - 40));
+    for (const char* format : {"SaveAsJPEG", "SaveAsPNG", "SaveAsGeoTIFF"}) options_.SetTicked(format, false);
+    EXPECT_EQ(FileRoomProblem(options_, raw + "x.nc", 30000), "");
+    for (const char* format : {"SaveAsJPEG", "SaveAsPNG", "SaveAsGeoTIFF"}) options_.SetTicked(format, true);
+    options_.SetPathText("ColourTable", "enhanced-ir");
+    EXPECT_NE(FileRoomProblem(options_, raw + "x.nc", 30000).find(" MB free and keeps "), std::string::npos);
 }
 
 TEST_F(ProcessingCycleTest, FilesInNameOrderOnlyMatchingOnes)

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -91,6 +93,14 @@ INSTANTIATE_TEST_SUITE_P(
         TPruneCase{"NetCDFKeptWhileImagesGo", 1, 0, 0, 2026, 3, 1,
                    {"raw/2026/02/20/goes15.2026.051.120000.4.nc", "raw/2026/02/20/goes15.2026.051.120000.4.jpg"}, {}, "",
                    {"raw/2026/02/20/goes15.2026.051.120000.4.jpg"}, ": 1 image, 10 bytes"},
+        // Every kind the station writes goes with its day, so the day itself can go.
+        TPruneCase{"EveryKindGoes", 1, 0, 0, 2026, 3, 1,
+                   {Feb27, "img/2026/02/27/202602271200-g10-ir-col.jpg", "img/2026/02/27/202602271200-g10-ir-col.png",
+                    "img/2026/02/27/202602271200-g10-ir.tif", "img/2026/02/27/.202602271200-g10-ir.tif.99999999.0.part"},
+                   {}, "",
+                   {Feb27, "img/2026/02/27/202602271200-g10-ir-col.jpg", "img/2026/02/27/202602271200-g10-ir-col.png",
+                    "img/2026/02/27/202602271200-g10-ir.tif", "img/2026/02/27/.202602271200-g10-ir.tif.99999999.0.part"},
+                   ": 5 images, 50 bytes"},
         TPruneCase{"ForeignFileKeepsItsFolder", 1, 0, 0, 2026, 3, 1, {Feb27, "img/2026/02/27/notes.txt"}, {}, "",
                    {Feb27}, "holds 1 entry the station did not write (\"notes.txt\")"},
         TPruneCase{"LinkedDayIsNotFollowed", 1, 0, 0, 2026, 3, 1, {"out/202602201200-g10-ir.jpg"},
@@ -111,12 +121,37 @@ INSTANTIATE_TEST_SUITE_P(
                    "", {}, "raw/failed is a symbolic link: not followed"}),
     [](const ::testing::TestParamInfo<TPruneCase>& info) { return std::string(info.param.name); });
 
+// A kill while a file is written leaves its temporary: the next start removes it, but never
+// one a writer that still runs is filling, nor anything else.
+TEST(LeftTemporariesTest, OnlyThoseOfStoppedWritersGo)
+{
+    TTempXdg tmp;
+    const std::string root = tmp.Root() + "/";
+    const std::string today = DatedDirectory(root + "img/", UtcNow());
+    const std::string mine = ".a.tif." + std::to_string(::getpid()) + ".0.part";
+    const std::vector<std::string> files{root + "img/latest/.ir.jpg.99999999.3.part", today + ".x.jpg.99999999.0.part",
+                                         today + mine, today + "notes.part", root + "raw/.y.nc.99999999.1.part"};
+    for (const std::string& f : files) {
+        fs::create_directories(fs::path(f).parent_path());
+        std::ofstream(f) << "0";
+    }
+    std::vector<std::string> lines;
+    TRetention retention([&](const std::string& line) { lines.push_back(line); });
+    retention.RemoveLeftTemporaries({root + "img/", root + "raw/", root + "raw/failed/", 0, 0, 0}, UtcNow());
+    EXPECT_EQ(lines, std::vector<std::string>{"Removed 3 temporary files left by a writer that was stopped"});
+    for (std::size_t i = 0; i < files.size(); ++i) EXPECT_EQ(fs::exists(files[i]), i == 2 || i == 3) << files[i];
+}
+
 TEST(MadeKindTest, OnlyTheNamesTheStationWrites)
 {
     EXPECT_EQ(MadeKind("201305301200-g10-ir.jpg"), TMadeKind::Image);
     EXPECT_EQ(MadeKind("goes15.2013.150.120000.4.png"), TMadeKind::Image);
     EXPECT_EQ(MadeKind("goes15.2013.150.120000.4.nc.bz2"), TMadeKind::NetCDF);
     EXPECT_EQ(MadeKind(".goes15.2013.150.120000.4.nc.123.0.part"), TMadeKind::NetCDF);
+    EXPECT_EQ(MadeKind("201305301200-g10-ir-col.jpg"), TMadeKind::Image);
+    EXPECT_EQ(MadeKind("goes15.2013.150.120000.4-col.png"), TMadeKind::Image);
+    EXPECT_EQ(MadeKind("201305301200-g10-ir.tif"), TMadeKind::Image);
+    EXPECT_EQ(MadeKind("201305301200-g10-ir-col.tif"), TMadeKind::Foreign);
     EXPECT_EQ(MadeKind("201305301200-g10-ir.jpg.bak"), TMadeKind::Foreign);
     EXPECT_EQ(MadeKind("201305301200-g10-xx.jpg"), TMadeKind::Foreign);
     EXPECT_EQ(MadeKind("holiday.jpg"), TMadeKind::Foreign);

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/resource.h>
+
 #include <cmath>
 #include <unistd.h>
 
@@ -125,18 +128,26 @@ TEST_F(GeoTiffFileTest, ReadsBackTheGreysAndRefusesAnotherSize)
 
 // Complete or not at all: a file that cannot be made leaves the older file of that name
 // untouched and says GDAL's reason.
-TEST_F(GeoTiffFileTest, AFailedWriteKeepsTheOlderFileAndGivesGdalsReason)
+TEST_F(GeoTiffFileTest, AFailedWriteKeepsTheOlderFileAndSaysWhy)
 {
     const std::string file = WriteComposite("kept.tif");
     const auto before = std::filesystem::file_size(file);
-    // Where the temporary would go, something GDAL cannot write lies already.
-    std::filesystem::create_directory(path(".kept.tif.part-" + std::to_string(::getpid())));
+    // A disk that takes no more than a few bytes of the new file.
+    ::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limit {};
+    ::getrlimit(RLIMIT_FSIZE, &limit);
+    const struct rlimit small {4096, limit.rlim_max};
+    ::setrlimit(RLIMIT_FSIZE, &small);
     TGeoTiffContent content;
     content.Image = &picture;
     content.View = *GeostationaryView(CompositeMapping());
     const std::string why = WriteGeoTiff(file, content);
-    EXPECT_NE(why.find("kept.tif.part-"), std::string::npos) << why;
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    ::signal(SIGXFSZ, SIG_DFL);
+    EXPECT_EQ(why, "cannot write the file: File too large");
     EXPECT_EQ(std::filesystem::file_size(file), before);
+    for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(file).parent_path()))
+        EXPECT_EQ(entry.path().filename().string().find(".part"), std::string::npos) << entry.path();
 }
 
 } // namespace

@@ -262,6 +262,9 @@ TEST_F(HeadlessTest, SingleFileThatFailsExitsNonZero)
     std::filesystem::create_directories(xdg_.Root() + "/img/2013/05/30");
     const std::string newest = xdg_.Root() + "/img/2013/05/30/201305301200-g10-vis.png";
     ASSERT_TRUE(smallPicture.save(QString::fromStdString(newest), "PNG"));
+    // ... but never from an image named for a time to come, which no station wrote.
+    std::filesystem::create_directories(xdg_.Root() + "/img/2099/01/01");
+    ASSERT_TRUE(smallPicture.save(QString::fromStdString(xdg_.Root() + "/img/2099/01/01/209901010000-g10-vis.png"), "PNG"));
     EXPECT_EQ(Run({"--headless", "-log", QString::fromStdString(file)}), 1);
     EXPECT_NE(out_.find("LastSaved1 (empty) is older than " + newest), std::string::npos) << out_;
     EXPECT_EQ(out_.rfind("2013-05-30 12:00:00      earlier\n", 0), 0u);  // -log prints the log first
@@ -349,6 +352,20 @@ TEST_F(HeadlessTest, ReprocessMakesWhatTheStationMadeAndTouchesNothingElse)
     EXPECT_EQ(Run({"--reprocess", QString::fromStdString(feed)}, 120000), 1);
     EXPECT_NE(out_.find(": 0 made, " + std::to_string(archive.size() - 1) + " skipped, 1 failed"), std::string::npos) << out_;
     EXPECT_EQ(TreeContents(xdg_.Root() + "/img2"), live);
+
+    // A run killed between the scans of a half hour leaves an image that exists, stamped with
+    // its time, yet lacks the later scans: the next run makes it again, whole.
+    const auto jpeg = std::find_if(live.begin(), live.end(), [](const auto& f) { return f.first.ends_with(".jpg"); });
+    ASSERT_NE(jpeg, live.end());
+    const std::string cut = xdg_.Dir("img2") + jpeg->first;
+    const auto stamped = fs::last_write_time(cut);
+    TTempXdg::WriteText(cut, "half made");
+    fs::last_write_time(cut, stamped);
+    const std::string unfinished = StateDirectory() + "orvanta-reprocess-unfinished.txt";
+    TTempXdg::WriteText(unfinished, cut + "\n");
+    EXPECT_EQ(Run({"--reprocess", QString::fromStdString(feed)}, 120000), 1);
+    EXPECT_EQ(TreeContents(xdg_.Root() + "/img2"), live);
+    EXPECT_FALSE(fs::exists(unfinished));
 }
 
 }  // namespace
