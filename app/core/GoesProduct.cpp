@@ -724,6 +724,8 @@ bool TGoesProduct::saveGeoTiff(TFileInHand& file, const std::string& tifName)
         return false;
     }
     SetFileDateTime(tifName, file.ImageTime);
+    if (OnImageSaved)
+        OnImageSaved(file.Channel, tifName);
     return true;
 }
 

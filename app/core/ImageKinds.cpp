@@ -76,6 +76,12 @@ std::optional<TImageKindName> SplitImageKind(std::string_view name)
     return std::nullopt;
 }
 
+bool IsGreyPictureName(std::string_view name)
+{
+    const std::optional<TImageKindName> split = SplitImageKind(name);
+    return split && !split->Kind.Colour && split->Kind.Extension != GeoTiffKind.Extension;
+}
+
 std::string ImageKindFile(const std::string& name, const TImageKind& kind)
 {
     const std::optional<TImageKindName> split = SplitImageKind(name);

@@ -48,6 +48,9 @@ struct TImageKindName {
 };
 std::optional<TImageKindName> SplitImageKind(std::string_view name);
 
+// Whether the name is a grey JPEG or PNG picture's, the kind a composite is restored from.
+bool IsGreyPictureName(std::string_view name);
+
 // The colour table the settings name for the channel, read now so that a table edited by hand
 // takes effect with the next image; nullopt when none is named (the visible band has no
 // temperatures to colour) or it cannot be read, which why then says ("<path>: line N: ...").

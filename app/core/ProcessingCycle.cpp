@@ -87,8 +87,9 @@ void TProcessingCycle::SetGoesFileHandler(TGoesFileHandler* handler)
     goesHandler_ = handler;
     if (handler) {
         handler->OnImageSaved = [this](std::uint8_t channel, const std::string& saved) {
-            // A restart reads the remembered image back as grey values: never a colour one.
-            if (!IsColourImageName(saved)) RememberSaved(channel, saved);
+            // A restart reads the remembered image back as grey values: a grey picture, never
+            // a colour one nor the GeoTIFF.
+            if (IsGreyPictureName(saved)) RememberSaved(channel, saved);
             if (OnImageSaved) OnImageSaved(channel, saved);
         };
         handler->BeingWritten = [this](const std::string& path) {

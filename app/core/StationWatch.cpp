@@ -4,13 +4,16 @@
 
 #include <QJsonDocument>
 
+#include <algorithm>
 #include <cerrno>
+#include <filesystem>
 #include <cstring>
 
 #include "app/core/DiskGuard.h"
 #include "app/core/ProcessLog.h"
 #include "base/Files.h"
 #include "base/DateTime.h"
+#include "base/Text.h"
 
 namespace {
 
@@ -111,24 +114,29 @@ void TStationWatch::FileHandled(const std::string& entry, TFileOutcome outcome, 
         const std::string directory = cycle_.Options().SavePath();
         // One entry per scan, in the first format of LatestImageExtensions saved: JPEG, the
         // lighter to show, before PNG; a colour image before its grey one.
-        std::string shown, ext;
+        std::string shown;
         for (const bool colour : {true, false})
             for (const std::string_view e : LatestImageExtensions)
                 for (const auto& [c, name] : saved_)
                     if (shown.empty() && IsColourImageName(name) == colour && name.size() > e.size() &&
-                        name.compare(name.size() - e.size(), e.size(), e) == 0) {
+                        name.compare(name.size() - e.size(), e.size(), e) == 0)
                         shown = name;
-                        ext = e;
-                    }
         // An image kept beside the archived file (long names) is outside the page's reach:
         // its fixed name in latest/ stands in.
         const std::size_t shownChannel = saved_.back().first;
-        const std::string file = shown.rfind(directory, 0) == 0
-                                     ? shown.substr(directory.size())
-                                     : "latest/" + std::string(ChannelCatalogue[shownChannel].ChannelTag) +
-                                           (IsColourImageName(shown) ? ColourImageSuffix : "") + ext;
+        const auto onPage = [&](const std::string& name) {
+            return name.rfind(directory, 0) == 0 ? name.substr(directory.size())
+                                                 : "latest/" + std::string(ChannelCatalogue[shownChannel].ChannelTag) +
+                                                       (IsColourImageName(name) ? ColourImageSuffix : "") +
+                                                       LowerCase(std::filesystem::path(name).extension().string());
+        };
+        std::vector<std::string> kinds;
+        for (const auto& [c, name] : saved_)
+            if (c == shownChannel && std::find(kinds.begin(), kinds.end(), onPage(name)) == kinds.end())
+                kinds.push_back(onPage(name));
         const std::string sector = SectorLabel(result.Sector);
-        if (!shown.empty()) Index(directory).Add(shownChannel, file, result.SlotTime, sector.substr(0, sector.find(' ')));
+        if (!shown.empty())
+            Index(directory).Add(shownChannel, onPage(shown), result.SlotTime, sector.substr(0, sector.find(' ')), std::move(kinds));
         WritePage();
     }
     saved_.clear();

@@ -145,19 +145,23 @@ void TImageIndex::Load(const std::string& text)
             for (const QJsonValue& v : c.toObject()["images"].toArray()) {
                 const QJsonObject e = v.toObject();
                 const TDateTime time = ParseIsoUtc(S(e["time"]));
-                if (time != 0 && e["file"].isString()) Add(i, S(e["file"]), time, S(e["sector"]));
+                std::vector<std::string> kinds;
+                for (const QJsonValue& k : e["kinds"].toArray())
+                    if (k.isString()) kinds.push_back(S(k));
+                if (time != 0 && e["file"].isString()) Add(i, S(e["file"]), time, S(e["sector"]), std::move(kinds));
             }
         }
     }
 }
 
-void TImageIndex::Add(std::size_t channel, std::string file, TDateTime time, std::string sector)
+void TImageIndex::Add(std::size_t channel, std::string file, TDateTime time, std::string sector,
+                      std::vector<std::string> kinds)
 {
     if (!ChannelExists(channel)) return;
     auto& list = channels_[channel];
     std::erase_if(list, [&](const TEntry& e) { return e.File == file; });
     const auto at = std::upper_bound(list.begin(), list.end(), time, [](TDateTime t, const TEntry& e) { return t < e.Time; });
-    list.insert(at, TEntry{std::move(file), time, std::move(sector)});
+    list.insert(at, TEntry{std::move(file), time, std::move(sector), std::move(kinds)});
     // The day before the channel's newest scan: a replayed archive keeps its own day.
     const TDateTime oldest = list.back().Time - KeptDays;
     std::erase_if(list, [&](const TEntry& e) { return e.Time < oldest - 1e-9; });
@@ -169,8 +173,11 @@ QJsonObject TImageIndex::ToJson(TDateTime written) const
     for (std::size_t i = 0; i < ChannelCount; ++i) {
         if (!ChannelExists(i)) continue;
         QJsonArray images;
-        for (const TEntry& e : channels_[i])
-            images.append(QJsonObject{{"file", Q(e.File)}, {"time", Q(IsoUtc(e.Time))}, {"sector", Q(e.Sector)}});
+        for (const TEntry& e : channels_[i]) {
+            QJsonArray kinds;
+            for (const std::string& k : e.Kinds) kinds.append(Q(k));
+            images.append(QJsonObject{{"file", Q(e.File)}, {"time", Q(IsoUtc(e.Time))}, {"sector", Q(e.Sector)}, {"kinds", kinds}});
+        }
         channels.append(QJsonObject{{"tag", Q(ChannelCatalogue[i].ChannelTag)},
                                     {"band", Q(ChannelCatalogue[i].ChannelDigit)},
                                     {"description", Q(ChannelCatalogue[i].ChannelDescription)},

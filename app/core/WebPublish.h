@@ -32,13 +32,16 @@ public:
         std::string File;    // relative to the image directory
         TDateTime Time = 0;  // the scan's slot
         std::string Sector;  // "FD", "NH", "SH" or empty
+        // Every kind saved of the scan's image (grey, colour, GeoTIFF), as File is given.
+        std::vector<std::string> Kinds;
     };
     static constexpr double KeptDays = 1.0;
 
     // Continues from an index.json written before (a restart keeps the player's day).
     void Load(const std::string& text);
     // file: relative to the image directory. An entry of the same file is replaced.
-    void Add(std::size_t channel, std::string file, TDateTime time, std::string sector);
+    void Add(std::size_t channel, std::string file, TDateTime time, std::string sector,
+             std::vector<std::string> kinds = {});
     const std::vector<TEntry>& Images(std::size_t channel) const { return channels_[channel]; }
     QJsonObject ToJson(TDateTime written) const;
 

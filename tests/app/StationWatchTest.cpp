@@ -116,6 +116,8 @@ TEST_F(StationWatchTest, EverySaveReplacesTheChannelsFixedNamesAndListsTheImage)
     const QJsonArray ir = index["channels"].toArray()[3].toObject()["images"].toArray();
     ASSERT_EQ(ir.size(), 2);
     EXPECT_EQ(ir[1].toObject()["file"].toString(), "2013/05/30/ir2.jpg");
+    // Every kind saved is listed, not only the one shown.
+    EXPECT_EQ(ir[1].toObject()["kinds"].toArray(), (QJsonArray{"2013/05/30/ir2.png", "2013/05/30/ir2.jpg"}));
     EXPECT_EQ(ir[1].toObject()["time"].toString(), "2013-05-30T12:30:00Z");
     EXPECT_NE(Html().find("src=\"latest/ir.jpg\""), std::string::npos);
     EXPECT_TRUE(lines_.empty());
