@@ -225,19 +225,20 @@ TColor Mix(const TColourTable& table, const TColourTable::TRange& r, double t)
 
 TColor TColourTable::ColourOf(double kelvin) const
 {
-    if (std::isnan(kelvin) || Ranges.empty()) return NotANumber;
-    if (kelvin < Ranges.front().FromKelvin) return Below;
-    if (kelvin > Ranges.back().ToKelvin) return Above;
-    for (std::size_t i = 0; i < Ranges.size(); ++i) {
-        const TRange& r = Ranges[i];
-        if (kelvin > r.ToKelvin) continue;
-        if (kelvin < r.FromKelvin) {
-            const TRange& before = Ranges[i - 1];
-            return kelvin - before.ToKelvin <= r.FromKelvin - kelvin ? Mix(*this, before, 1) : Mix(*this, r, 0);
-        }
-        return Mix(*this, r, (kelvin - r.FromKelvin) / (r.ToKelvin - r.FromKelvin));
+    if (std::isnan(kelvin) || Ranges.empty())
+        return NotANumber;
+    if (kelvin < Ranges.front().FromKelvin)
+        return Below;
+    if (kelvin > Ranges.back().ToKelvin)
+        return Above;
+    // The first range that ends above the temperature, else the last one.
+    const auto r = std::upper_bound(Ranges.begin(), Ranges.end() - 1, kelvin,
+                                    [](double k, const TRange& range) { return k < range.ToKelvin; });
+    if (kelvin < r->FromKelvin) {
+        const TRange& before = *(r - 1);
+        return kelvin - before.ToKelvin <= r->FromKelvin - kelvin ? Mix(*this, before, 1) : Mix(*this, *r, 0);
     }
-    return Above;
+    return Mix(*this, *r, (kelvin - r->FromKelvin) / (r->ToKelvin - r->FromKelvin));
 }
 
 std::array<TColor, 256> TColourTable::GreyPalette() const

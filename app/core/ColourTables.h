@@ -29,7 +29,9 @@ public:
     bool BlendsInHsv = false;
     TColor Below = 0, Above = 0, NotANumber = 0;
 
-    // Linear between a range's end colours; a gap between ranges takes the nearer end.
+    // Linear between a range's end colours. As in GMT a range holds its lower end and not its
+    // upper one (the last range holds both), so a temperature on a boundary takes the warmer
+    // range's first colour. A gap between ranges takes the nearer end.
     TColor ColourOf(double kelvin) const;
     // The colour of each grey value (count) of an infrared image.
     std::array<TColor, 256> GreyPalette() const;

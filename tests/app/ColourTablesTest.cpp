@@ -90,9 +90,12 @@ INSTANTIATE_TEST_SUITE_P(ColourTables, KnownGreyTest,
                          ::testing::Values(KnownGreyCase{0, 0x000000},      // 330 K: warm, black
                                            KnownGreyCase{255, 0xFFFFFF},    // 163 K: coldest, white
                                            KnownGreyCase{200, 0x46FFFF},    // 218 K: halfway through the yellows
+                                           KnownGreyCase{185, 0xAA0000},    // 233 K: the blues' first, not green
                                            KnownGreyCase{176, 0xF7AB00}));  // 242 K: near the blues' cyan end
 
-// Tables GMT writes (Debian's gmt): every form of colour and colour model it writes.
+// Tables GMT writes (Debian's gmt), read here and painted grey by grey as GMT paints the same
+// temperatures: every form of colour and colour model GMT writes, and the range a temperature
+// on a boundary falls in (the warmer one: a range holds its lower end, not its upper one).
 struct GmtTableCase {
     const char* name;
     const char* table; // a shell command that prints it
@@ -100,7 +103,7 @@ struct GmtTableCase {
 
 class GmtTableTest : public ::testing::TestWithParam<GmtTableCase> {};
 
-TEST_P(GmtTableTest, IsRead)
+TEST_P(GmtTableTest, IsReadAndEveryGreyHasGmtsColour)
 {
     std::string out;
     if (Shell("command -v gmt", out) != 0)
@@ -110,6 +113,33 @@ TEST_P(GmtTableTest, IsRead)
     ASSERT_EQ(Shell("cd '" + dir + "' && " + GetParam().table + " > table.cpt", out), 0) << out;
     TColourTable table;
     ASSERT_EQ(LoadColourTable(dir + "table.cpt", table), "") << TTempXdg::ReadText(dir + "table.cpt");
+    const std::array<TColor, 256> palette = table.GreyPalette();
+
+    // GMT's colours: a grid of one node per grey, at x = grey, holding its temperature.
+    std::string nodes;
+    for (int g = 0; g < 256; ++g)
+        nodes += std::to_string(g) + ".5 0.5 " + std::to_string(CountToKelvin(static_cast<std::uint8_t>(g))) + "\n";
+    TTempXdg::WriteText(dir + "greys.xyz", nodes);
+    const std::string paint = "cd '" + dir + "' && gmt xyz2grd greys.xyz -R0/256/0/1 -I1 -r -Ggreys.nc && " +
+                              "gmt grdimage greys.nc -JX25.6c/1c -Ctable.cpt -Agmt.png";
+    ASSERT_EQ(Shell(paint, out), 0) << out;
+    TExtBitmap gmt;
+    ASSERT_TRUE(LoadPNGGraphic(&gmt, dir + "gmt.png", true, false));
+    ASSERT_EQ(gmt.Width(), 256);
+    // A half rounds away from zero here and to even in GMT: one step apart at the most.
+    std::string differ;
+    for (int g = 0; g < 256; ++g) {
+        const std::uint8_t* p = gmt.ScanLine(0) + g * 3;
+        const TColor expected = p[2] | p[1] << 8 | p[0] << 16;
+        const TColor got = palette[static_cast<std::size_t>(g)];
+        const auto step = [&](int shift) { return std::abs(int(got >> shift & 0xFF) - int(expected >> shift & 0xFF)); };
+        char line[96];
+        if (step(0) > 1 || step(8) > 1 || step(16) > 1)
+            differ += (std::snprintf(line, sizeof line, "grey %d (%g K): %06X, GMT %06X\n", g,
+                                     CountToKelvin(static_cast<std::uint8_t>(g)), got, expected),
+                       line);
+    }
+    EXPECT_EQ(differ, "") << TTempXdg::ReadText(dir + "table.cpt");
 }
 
 INSTANTIATE_TEST_SUITE_P(
