@@ -12,6 +12,8 @@
 #include "base/Files.h"
 #include "base/Text.h"
 #include "cartography/vrnCartography.h"
+#include "mapping/CompositeLayout.h"
+#include "mapping/DiscMask.h"
 #include "netcdf/RadianceToModeAlookup.h"
 
 namespace fs = std::filesystem;
@@ -390,28 +392,38 @@ std::string ColourTableForBand(std::string_view setting, std::string_view bandDi
     return {};
 }
 
-TExtBitmap ColouredImage(const TExtBitmap& composite, const std::array<TColor, 256>& palette,
-                         const TExtBitmap* beforeLines)
+TExtBitmap ColouredImage(const TExtBitmap& composite, const TColourTable& table, const TExtBitmap* beforeLines)
 {
     const int w = composite.Width(), h = composite.Height();
     TExtBitmap out(w, h, TPixelFormat::pf24bit);
     if (composite.PixelFormat() != TPixelFormat::pf8bit) return out;
     const bool lines = beforeLines && beforeLines->PixelFormat() == TPixelFormat::pf8bit &&
                        beforeLines->Width() == w && beforeLines->Height() == h;
+    // Space holds no temperature: its grey (255 where masked) would paint it as the coldest
+    // cloud tops.
+    const std::vector<TDiscRun>* disc = w == CompositeWidth && h == CompositeHeight ? &CompositeDiscRuns() : nullptr;
     // Bytes in the file's blue, green, red order, looked up once per grey value.
+    const auto bytes = [](TColor c) {
+        return std::array<std::uint8_t, 3>{static_cast<std::uint8_t>(c >> 16), static_cast<std::uint8_t>(c >> 8),
+                                           static_cast<std::uint8_t>(c)};
+    };
+    const std::array<TColor, 256> palette = table.GreyPalette();
     std::array<std::array<std::uint8_t, 3>, 256> colour{}, grey{};
     for (std::size_t g = 0; g < 256; ++g) {
-        const TColor c = palette[g];
-        colour[g] = {static_cast<std::uint8_t>(c >> 16), static_cast<std::uint8_t>(c >> 8), static_cast<std::uint8_t>(c)};
+        colour[g] = bytes(palette[g]);
         const TRGBQuad& q = composite.Palette()[g];
         grey[g] = {q.Blue, q.Green, q.Red};
     }
+    const std::array<std::uint8_t, 3> space = bytes(table.NotANumber);
     for (int y = 0; y < h; ++y) {
         const std::uint8_t* k = composite.ScanLine(y);
         const std::uint8_t* before = lines ? beforeLines->ScanLine(y) : nullptr;
+        const TDiscRun earth = disc ? (*disc)[static_cast<std::size_t>(y)] : TDiscRun{0, w};
         std::uint8_t* o = out.ScanLine(y);
         for (int x = 0; x < w; ++x, o += 3) {
-            const auto& c = before && before[x] != k[x] ? grey[k[x]] : colour[k[x]];
+            const auto& c = before && before[x] != k[x]         ? grey[k[x]]
+                            : x < earth.First || x >= earth.End ? space
+                                                                : colour[k[x]];
             o[0] = c[0];
             o[1] = c[1];
             o[2] = c[2];

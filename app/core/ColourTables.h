@@ -60,11 +60,11 @@ std::string ColourTablePath(const std::string& setting);
 // ("4=enhanced-ir,3=water-vapour"; a band not listed gets none). Empty: no table.
 std::string ColourTableForBand(std::string_view setting, std::string_view bandDigit);
 
-// The colour image of an 8-bit infrared composite: each grey value in the table's colour,
-// except where linesFrom differs from the composite (the drawn lines), which keeps its grey.
-// linesFrom: the composite as it was before the lines were drawn, or null.
-TExtBitmap ColouredImage(const TExtBitmap& composite, const std::array<TColor, 256>& palette,
-                         const TExtBitmap* beforeLines);
+// The colour image of an 8-bit infrared composite: each grey value in the table's colour and
+// space (off the Earth's disc of a picture of the composite's size) in its N colour, except
+// where beforeLines differs from the composite (the drawn lines), which keeps its grey.
+// beforeLines: the composite as it was before the lines were drawn, or null.
+TExtBitmap ColouredImage(const TExtBitmap& composite, const TColourTable& table, const TExtBitmap* beforeLines);
 
 // The colour image's name beside a grey image's: "<name>-col.jpg" beside "<name>.jpg".
 inline constexpr const char* ColourImageSuffix = "-col";

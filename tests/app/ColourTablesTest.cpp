@@ -210,7 +210,7 @@ TEST_P(LegendOcrTest, GivesBackTimeAndBand)
     image.Fill(90);
     TColourTable table;
     ASSERT_EQ(LoadColourTable(ColourTablePath("enhanced-ir"), table), "");
-    if (GetParam().colour) image = ColouredImage(image, table.GreyPalette(), nullptr);
+    if (GetParam().colour) image = ColouredImage(image, table, nullptr);
     const std::string text = LegendText(*TryEncodeDate(2019, 6, 21) + *TryEncodeTime(18, 30, 0, 0), SectorFullDisk, 3);
     ASSERT_EQ(DrawLegend(image, text, GetParam().colour ? &table : nullptr), "");
     const int r = GetParam().reduction;

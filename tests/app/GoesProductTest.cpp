@@ -606,8 +606,9 @@ TEST_F(ProductTest, GeoTiffHoldsTheCleanCompositeAndTheJpegStaysAsItWas)
         EXPECT_NE(info.find(item), std::string::npos) << item << "\n" << info;
 }
 
-// Beside each grey infrared image its colour one, in the table's colours, with the lines kept
-// grey; the channel's saved image (read back after a restart) stays the grey one.
+// Beside each grey infrared image its colour one, in the table's colours and space in its N
+// colour, with the lines kept grey; the channel's saved image (read back after a restart)
+// stays the grey one.
 TEST_F(ProductTest, ColourImageBesideTheGreyOneWithTheLinesKeptGrey)
 {
     options.SetTicked("MaskImage", false);
@@ -634,9 +635,9 @@ TEST_F(ProductTest, ColourImageBesideTheGreyOneWithTheLinesKeptGrey)
         const std::uint8_t* p = colour.ScanLine(y) + x * 3;
         return static_cast<TColor>(p[2] | p[1] << 8 | p[0] << 16);
     };
-    EXPECT_EQ(rgb(255, 268), palette[k.ScanLine(268)[255]]);  // the scan
-    EXPECT_EQ(rgb(2000, 100), palette[240]);                   // the background
-    EXPECT_EQ(rgb(260, 290), 0xA0A0A0u);                       // the line, as in the grey image
+    EXPECT_EQ(rgb(1408, 1624), palette[k.ScanLine(1624)[1408]]);  // the disc, never scanned yet
+    EXPECT_EQ(rgb(260, 290), 0xA0A0A0u);                           // the line, as in the grey image
+    EXPECT_EQ(rgb(255, 268), table.NotANumber);                   // the scan, off the Earth's disc
 
     // Without the setting the colour images go, as any format no longer saved.
     options.SetPathText("ColourTable", "");
