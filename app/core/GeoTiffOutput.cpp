@@ -100,7 +100,7 @@ std::string SaveCleanGeoTiff(TComposites& composites, const TProcessingOptions& 
         {"BAND_DESCRIPTION", Wavelength(info.ChannelHint) + " " +
                                  std::string(info.ChannelHint.substr(info.ChannelHint.rfind("  ") + 2))},
         {"SECTOR", SectorWords(scan.Sector)},
-        {"GREY_MEANING", GreyMeaning(band, gamma)},
+        {"GREY_MEANING", GreyMeaning(band, gamma, CompositeBackground(scan.Channel))},
     };
     return WriteGeoTiff(name, content);
 }
