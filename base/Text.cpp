@@ -1,5 +1,7 @@
 #include "base/Text.h"
 
+#include <charconv>
+
 char FoldCase(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
 
 std::string LowerCase(std::string_view s)
@@ -17,4 +19,10 @@ std::string UpperCase(std::string_view s)
         if (c >= 'a' && c <= 'z')
             c = static_cast<char>(c - 32);
     return out;
+}
+
+std::string ShortestText(double value)
+{
+    char text[32];
+    return std::string(text, std::to_chars(text, text + sizeof text, value).ptr);
 }

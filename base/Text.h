@@ -1,6 +1,6 @@
 #pragma once
-// Letter case of names and extensions. Only ASCII letters change, whatever the locale, so a
-// name compares and sorts the same on every station.
+// Letter case of names and extensions, and numbers as text. Only ASCII letters change,
+// whatever the locale, so a name compares and sorts the same on every station.
 
 #include <string>
 #include <string_view>
@@ -8,3 +8,7 @@
 char FoldCase(char c);
 std::string LowerCase(std::string_view s);
 std::string UpperCase(std::string_view s);
+
+// The shortest text that reads back as the same double, in no locale: "0.05", not
+// "0.050000000000000003"; "330", "1e+20".
+std::string ShortestText(double value);

@@ -175,7 +175,7 @@ void BM_ColourImageOfComposite(benchmark::State& state)
     const int steps = static_cast<int>(state.range(0));
     for (auto _ : state) {
         const TExtBitmap before = k;
-        TExtBitmap colour = ColouredImage(k, table.GreyPalette(), &before);
+        TExtBitmap colour = ColouredImage(k, table, &before);
         if (steps >= 1) DrawLegend(colour, "GOES-15  2019-06-21 18:30 UTC  FD band 4  10.7 um", &table);
         if (steps >= 2) SaveJPEG(colour, out, 99, false, "bench");
         benchmark::DoNotOptimize(colour.Bits());

@@ -58,3 +58,9 @@ std::vector<TDiscRun> DiscRuns(const TSegmentMapping& mapping)
     });
     return runs;
 }
+
+const std::vector<TDiscRun>& CompositeDiscRuns()
+{
+    static const std::vector<TDiscRun> runs = DiscRuns(CompositeMapping());
+    return runs;
+}

@@ -27,3 +27,5 @@ struct TDiscRun {
     int End = 0;
 };
 std::vector<TDiscRun> DiscRuns(const TSegmentMapping& mapping);
+// DiscRuns of the composite's own mapping, worked out once.
+const std::vector<TDiscRun>& CompositeDiscRuns();

@@ -43,10 +43,17 @@ long double VisibleScaled(float sample, float gamma)
     return v * 255.0L;
 }
 
-std::string GreyMeaning(int band, float gamma)
+std::string GreyMeaning(int band, float gamma, int background)
 {
-    if (band != 1)
-        return ModeAMeaning(band);
+    if (band != 1) {
+        const std::string meaning = ModeAMeaning(band);
+        if (meaning.empty())
+            return meaning;
+        // The counts jump from 238 (180 K) to 255, yet a composite holds the greys between.
+        const std::string between = "; grey 239..254 (no scan gives them): a limb pixel blended with the space beside "
+                                    "it when the scan was resampled, and ";
+        return meaning + between + std::to_string(background) + " where no scan has filled the picture yet";
+    }
     // VisibleScaled read backwards; the count is the scaled value truncated, so a grey
     // stands for reflectances from its value up to the next grey's.
     if (std::fabs(static_cast<long double>(gamma) - 1.05L) <= 0.1L)

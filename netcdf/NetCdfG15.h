@@ -84,9 +84,11 @@ std::uint8_t DecideSector(std::uint32_t height, std::int32_t startLine, std::uin
 int VisibleToCount(float sample, float gamma);
 // The value VisibleToCount truncates, before the clamp to 0..255.
 long double VisibleScaled(float sample, float gamma);
-// What a grey count of the band means, written for readers of the counts without this
-// program: the reflectance or brightness temperature it stands for. Empty for other bands.
-std::string GreyMeaning(int band, float gamma);
+// What a grey of the band's composite means, written for readers of the greys without this
+// program: the reflectance or brightness temperature it stands for, and for an infrared band
+// the greys no scan gives; background: the grey of lines no scan has filled yet. Empty for
+// other bands.
+std::string GreyMeaning(int band, float gamma, int background);
 
 // Reader of the broadcast's geolocation files: the grid dimensions "xc" and "yc" and the
 // float grids "lon" and "lat" that give every pixel's position.

@@ -19,23 +19,11 @@
 
 namespace {
 
-// The composite's disc and projection never change: worked out once.
-struct TCompositeGeometry {
-    std::vector<TDiscRun> Disc;
-    TGeostationaryView View;
-};
-
-const TCompositeGeometry& CompositeGeometry()
+// The composite's projection never changes: worked out once.
+const TGeostationaryView& CompositeView()
 {
-    static const TCompositeGeometry geometry = [] {
-        const TSegmentMapping mapping = CompositeMapping();
-        TCompositeGeometry g;
-        g.Disc = DiscRuns(mapping);
-        if (const auto view = GeostationaryView(mapping))
-            g.View = *view;
-        return g;
-    }();
-    return geometry;
+    static const TGeostationaryView view = GeostationaryView(CompositeMapping()).value_or(TGeostationaryView());
+    return view;
 }
 
 TExtBitmap& CleanCopy(TComposites& composites, std::uint8_t channel)
@@ -75,8 +63,9 @@ std::string Wavelength(std::string_view description)
 std::string SaveCleanGeoTiff(TComposites& composites, const TProcessingOptions& options, const TPlacedScan& scan,
                              const std::string& name)
 {
-    const TCompositeGeometry& geometry = CompositeGeometry();
-    if (geometry.View.SatelliteHeight <= 0)
+    const TGeostationaryView& view = CompositeView();
+    const std::vector<TDiscRun>& disc = CompositeDiscRuns();
+    if (view.SatelliteHeight <= 0)
         return "the composite's mapping has no geostationary description";
     TExtBitmap& clean = CleanCopy(composites, scan.Channel);
     // The same steps, in the same order, as the drawn composite took, only without the lines.
@@ -86,7 +75,7 @@ std::string SaveCleanGeoTiff(TComposites& composites, const TProcessingOptions& 
     if (options.Ticked("MaskImage")) {
         for (int y = 0; y < clean.Height(); ++y) {
             std::uint8_t* line = clean.ScanLine(y);
-            const TDiscRun run = geometry.Disc[static_cast<std::size_t>(y)];
+            const TDiscRun run = disc[static_cast<std::size_t>(y)];
             std::fill(line, line + run.First, OffEarthValue(scan.Channel));
             std::fill(line + std::max(run.First, run.End), line + clean.Width(), OffEarthValue(scan.Channel));
         }
@@ -98,8 +87,8 @@ std::string SaveCleanGeoTiff(TComposites& composites, const TProcessingOptions& 
     const float gamma = options.Ticked("GammaVisual") ? 1.8f : 1.0f;
     TGeoTiffContent content;
     content.Image = &clean;
-    content.View = geometry.View;
-    content.Valid = &geometry.Disc;
+    content.View = view;
+    content.Valid = &disc;
     content.Metadata = {
         {"TIFFTAG_DATETIME", FormatDateTime("yyyy:mm:dd hh:nn:ss", scan.ImageTime)},
         {"TIFFTAG_SOFTWARE", ProgramNameAndVersion()},
@@ -113,7 +102,7 @@ std::string SaveCleanGeoTiff(TComposites& composites, const TProcessingOptions& 
         {"BAND_DESCRIPTION", Wavelength(info.ChannelHint) + " " +
                                  std::string(info.ChannelHint.substr(info.ChannelHint.rfind("  ") + 2))},
         {"SECTOR", SectorWords(scan.Sector)},
-        {"GREY_MEANING", GreyMeaning(band, gamma)},
+        {"GREY_MEANING", GreyMeaning(band, gamma, CompositeBackground(scan.Channel))},
     };
     return WriteGeoTiff(name, content);
 }

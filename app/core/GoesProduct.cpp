@@ -666,7 +666,7 @@ bool TGoesProduct::save(TFileInHand& file, const TExtBitmap& composite, const TC
     saveBoth(grey, pngName, jpegName);
     if (colour) {
         stamped.reset();
-        TExtBitmap coloured = ColouredImage(composite, colourTable->GreyPalette(), beforeLines);
+        TExtBitmap coloured = ColouredImage(composite, *colourTable, beforeLines);
         if (!legend.empty())
             withLegend(coloured, colourTable);
         saveBoth(coloured, ColourImageName(pngName), ColourImageName(jpegName));

@@ -1,19 +1,12 @@
 #include "app/core/Metrics.h"
 
 #include <cmath>
-#include <cstdio>
 
+#include "base/Text.h"
 #include "settings/ProgramPaths.h"
 #include "settings/RegistryFile.h"
 
 namespace {
-
-std::string Number(double v)
-{
-    char buf[40];
-    std::snprintf(buf, sizeof buf, "%.17g", v);
-    return buf;
-}
 
 // Seconds since 1970 of a date-time (days since 1899-12-30).
 double UnixSeconds(TDateTime t) { return std::round((t - 25569.0) * 86400.0); }
@@ -92,7 +85,7 @@ std::string TStationMetrics::Text(const TMetricsGauges& gauges, bool up) const
             if (i == ChannelCount && v == 0) continue;
             if (skipZero && v == 0) continue;
             const std::string tag = i < ChannelCount ? std::string(ChannelCatalogue[i].ChannelTag) : "unknown";
-            out += std::string(name) + "{channel=\"" + MetricsLabelValue(tag) + "\"} " + Number(v) + "\n";
+            out += std::string(name) + "{channel=\"" + MetricsLabelValue(tag) + "\"} " + ShortestText(v) + "\n";
         }
     };
     perChannel("orvanta_files_processed_total", "counter", "Incoming files made into images, by channel.",
@@ -107,10 +100,10 @@ std::string TStationMetrics::Text(const TMetricsGauges& gauges, bool up) const
 
     Header(out, "orvanta_file_processing_seconds", "histogram", "Time taken by one incoming file.");
     for (std::size_t i = 0; i < Buckets.size(); ++i)
-        out += "orvanta_file_processing_seconds_bucket{le=\"" + Number(Buckets[i]) + "\"} "
+        out += "orvanta_file_processing_seconds_bucket{le=\"" + ShortestText(Buckets[i]) + "\"} "
                + std::to_string(bucketCounts_[i]) + "\n";
     out += "orvanta_file_processing_seconds_bucket{le=\"+Inf\"} " + std::to_string(count_) + "\n";
-    out += "orvanta_file_processing_seconds_sum " + Number(sum_) + "\n";
+    out += "orvanta_file_processing_seconds_sum " + ShortestText(sum_) + "\n";
     out += "orvanta_file_processing_seconds_count " + std::to_string(count_) + "\n";
 
     if (gauges.Backlog) {

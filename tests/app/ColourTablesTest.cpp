@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+
 #include <cstdio>
 #include <filesystem>
 
@@ -12,6 +14,20 @@
 #include "netcdf/RadianceToModeAlookup.h"
 
 namespace {
+
+// Runs a shell command; its exit status, with what it printed on both streams in output.
+int Shell(const std::string& command, std::string& output)
+{
+    output.clear();
+    FILE* p = ::popen((command + " 2>&1").c_str(), "r");
+    if (!p)
+        return -1;
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, p)) > 0;)
+        output.append(buffer, n);
+    const int status = ::pclose(p);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
 
 struct TableTextCase {
     const char* name;
@@ -31,12 +47,27 @@ INSTANTIATE_TEST_SUITE_P(
     ColourTables, TableTextTest,
     ::testing::Values(
         TableTextCase{"SlashesAndSpaces", "# c\n200 0/0/0 250 255/255/255\n250 1 2 3 300 4 5 6 # warm\r\nB 9/9/9\n", ""},
-        TableTextCase{"AComponentAbove255", "200 0/0/0 250 256/0/0\n", "line 1: expected \"kelvin r/g/b kelvin r/g/b\""},
-        TableTextCase{"TooFewFields", "\n200 0/0/0 250\n", "line 2: expected \"kelvin r/g/b kelvin r/g/b\""},
-        TableTextCase{"NotANumber", "2x0 0/0/0 250 0/0/0\n", "line 1: expected \"kelvin r/g/b kelvin r/g/b\""},
+        // As GMT writes them: names in any case, decimals, annotation letters, labels, hex.
+        TableTextCase{"GmtsOwnLayout",
+                      "163\twhite\t183\tWhite\tL\n183 0/31.875/255 243 GREY U ;cold\n243 #BEBEBE 330 black B\n"
+                      "B white\nF 0\nN 128\n",
+                      ""},
+        TableTextCase{"HsvTriples", "# COLOR_MODEL = hsv\n163 300 1 1 330 0 1 1\nN 0-0-0.50196\n", ""},
+        TableTextCase{"CmykQuadruples", "# COLOR_MODEL = +CMYK\n163 0 100 100 0 330 0 0 0 100\n", ""},
+        TableTextCase{"AComponentAbove255", "200 0/0/0 250 256/0/0\n", "line 1: \"256/0/0\" is not a colour"},
+        TableTextCase{"AHueAbove360", "200 400-1-1 250 red\n", "line 1: \"400-1-1\" is not a colour"},
+        TableTextCase{"AnUnknownName", "200 bleu 250 red\n", "line 1: \"bleu\" is not a colour"},
+        TableTextCase{"AnUnknownModel", "# COLOR_MODEL = lab\n",
+                      "line 1: unknown colour model \"lab\" (RGB, HSV or CMYK)"},
+        TableTextCase{"TooFewFields", "\n200 0/0/0 250\n", "line 2: expected \"kelvin colour kelvin colour\""},
+        TableTextCase{"NotANumber", "2x0 0/0/0 250 0/0/0\n", "line 1: \"2x0\" is not a temperature"},
+        TableTextCase{"AMasterTable", "-1 blue 0 white L\n0 white 1 red B\n",
+                      "line 1: the table runs from -1 to 1, not over the greys' 163 to 330 K; make a kelvin table "
+                      "with \"gmt makecpt -C<table> -T163/330\""},
         TableTextCase{"Descending", "250 0/0/0 200 0/0/0\n", "line 1: the range must run from a lower to a higher temperature above 0 K"},
         TableTextCase{"Overlapping", "200 0/0/0 250 0/0/0\n240 0/0/0 260 0/0/0\n", "line 2: the range overlaps the one before it"},
-        TableTextCase{"BadBackground", "200 0/0/0 250 0/0/0\nF 1/2\n", "line 2: expected \"F r/g/b\""},
+        TableTextCase{"BadBackground", "200 0/0/0 250 0/0/0\nF 1/2\n", "line 2: \"1/2\" is not a colour"},
+        TableTextCase{"NoBackground", "200 0/0/0 250 0/0/0\nB\n", "line 2: expected \"B colour\""},
         TableTextCase{"Empty", "# nothing\n", "line 1: no temperature range in the table"}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -59,7 +90,76 @@ INSTANTIATE_TEST_SUITE_P(ColourTables, KnownGreyTest,
                          ::testing::Values(KnownGreyCase{0, 0x000000},      // 330 K: warm, black
                                            KnownGreyCase{255, 0xFFFFFF},    // 163 K: coldest, white
                                            KnownGreyCase{200, 0x46FFFF},    // 218 K: halfway through the yellows
+                                           KnownGreyCase{185, 0xAA0000},    // 233 K: the blues' first, not green
                                            KnownGreyCase{176, 0xF7AB00}));  // 242 K: near the blues' cyan end
+
+// Tables GMT writes (Debian's gmt), read here and painted grey by grey as GMT paints the same
+// temperatures: every form of colour and colour model GMT writes, and the range a temperature
+// on a boundary falls in (the warmer one: a range holds its lower end, not its upper one).
+struct GmtTableCase {
+    const char* name;
+    const char* table; // a shell command that prints it
+};
+
+class GmtTableTest : public ::testing::TestWithParam<GmtTableCase> {};
+
+TEST_P(GmtTableTest, IsReadAndEveryGreyHasGmtsColour)
+{
+    std::string out;
+    if (Shell("command -v gmt", out) != 0)
+        GTEST_SKIP() << "gmt is not installed (Debian package gmt)";
+    TTempXdg tmp;
+    const std::string dir = tmp.Dir("gmt");
+    ASSERT_EQ(Shell("cd '" + dir + "' && " + GetParam().table + " > table.cpt", out), 0) << out;
+    TColourTable table;
+    ASSERT_EQ(LoadColourTable(dir + "table.cpt", table), "") << TTempXdg::ReadText(dir + "table.cpt");
+    const std::array<TColor, 256> palette = table.GreyPalette();
+
+    // GMT's colours: a grid of one node per grey, at x = grey, holding its temperature.
+    std::string nodes;
+    for (int g = 0; g < 256; ++g)
+        nodes += std::to_string(g) + ".5 0.5 " + std::to_string(CountToKelvin(static_cast<std::uint8_t>(g))) + "\n";
+    TTempXdg::WriteText(dir + "greys.xyz", nodes);
+    const std::string paint = "cd '" + dir + "' && gmt xyz2grd greys.xyz -R0/256/0/1 -I1 -r -Ggreys.nc && " +
+                              "gmt grdimage greys.nc -JX25.6c/1c -Ctable.cpt -Agmt.png";
+    ASSERT_EQ(Shell(paint, out), 0) << out;
+    TExtBitmap gmt;
+    ASSERT_TRUE(LoadPNGGraphic(&gmt, dir + "gmt.png", true, false));
+    ASSERT_EQ(gmt.Width(), 256);
+    // A half rounds away from zero here and to even in GMT: one step apart at the most.
+    std::string differ;
+    for (int g = 0; g < 256; ++g) {
+        const std::uint8_t* p = gmt.ScanLine(0) + g * 3;
+        const TColor expected = p[2] | p[1] << 8 | p[0] << 16;
+        const TColor got = palette[static_cast<std::size_t>(g)];
+        const auto step = [&](int shift) { return std::abs(int(got >> shift & 0xFF) - int(expected >> shift & 0xFF)); };
+        char line[96];
+        if (step(0) > 1 || step(8) > 1 || step(16) > 1)
+            differ += (std::snprintf(line, sizeof line, "grey %d (%g K): %06X, GMT %06X\n", g,
+                                     CountToKelvin(static_cast<std::uint8_t>(g)), got, expected),
+                       line);
+    }
+    EXPECT_EQ(differ, "") << TTempXdg::ReadText(dir + "table.cpt");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ColourTables, GmtTableTest,
+    ::testing::Values(
+        GmtTableCase{"Jet", "gmt makecpt -Cjet -T163/330"}, GmtTableCase{"Rainbow", "gmt makecpt -Crainbow -T163/330"},
+        GmtTableCase{"NoGreen", "gmt makecpt -Cno_green -T163/330"},
+        GmtTableCase{"Seis", "gmt makecpt -Cseis -T163/330"}, GmtTableCase{"Gray", "gmt makecpt -Cgray -T163/330"},
+        GmtTableCase{"SeisInSteps", "gmt makecpt -Cseis -T163/330/25"},
+        GmtTableCase{"RainbowInSteps", "gmt makecpt -Crainbow -T163/330/20 -Z"},
+        GmtTableCase{"JetAsHsv", "gmt makecpt -Cjet -T163/330 -Fh"},
+        GmtTableCase{"JetAsCmyk", "gmt makecpt -Cjet -T163/330 -Fc"},
+        GmtTableCase{"EnhancedIrAsGmtWritesIt", "gmt makecpt -C" ORVANTA_SOURCE_DIR "/share/colour/enhanced-ir.cpt"},
+        GmtTableCase{"ShippedEnhancedIr", "cat " ORVANTA_SOURCE_DIR "/share/colour/enhanced-ir.cpt"},
+        GmtTableCase{"ShippedRainbow", "cat " ORVANTA_SOURCE_DIR "/share/colour/rainbow.cpt"},
+        GmtTableCase{"ShippedWaterVapour", "cat " ORVANTA_SOURCE_DIR "/share/colour/water-vapour.cpt"},
+        GmtTableCase{"ByHand",
+                     "printf '# COLOR_MODEL = HSV\\n163 200 0.5 1 190 240 1 0.5 ; cold\\n"
+                     "190 #7F7F7F 242 90-1-0.5 U\\n242 0/127/255 300 gray40\\n300 Navy 330 0/50/100/0 B\\n'"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ColourTables, EveryShippedTableParsesAndIsFound)
 {
@@ -110,7 +210,7 @@ TEST_P(LegendOcrTest, GivesBackTimeAndBand)
     image.Fill(90);
     TColourTable table;
     ASSERT_EQ(LoadColourTable(ColourTablePath("enhanced-ir"), table), "");
-    if (GetParam().colour) image = ColouredImage(image, table.GreyPalette(), nullptr);
+    if (GetParam().colour) image = ColouredImage(image, table, nullptr);
     const std::string text = LegendText(*TryEncodeDate(2019, 6, 21) + *TryEncodeTime(18, 30, 0, 0), SectorFullDisk, 3);
     ASSERT_EQ(DrawLegend(image, text, GetParam().colour ? &table : nullptr), "");
     const int r = GetParam().reduction;
@@ -121,11 +221,7 @@ TEST_P(LegendOcrTest, GivesBackTimeAndBand)
     const std::string png = tmp.Root() + "/legend.png";
     ASSERT_TRUE(SavePNGWithText(image, png, "", "", "", ""));
     std::string read;
-    if (FILE* p = ::popen(("tesseract " + png + " - --psm 6 2>/dev/null").c_str(), "r")) {
-        char buffer[4096];
-        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, p)) > 0;) read.append(buffer, n);
-        ::pclose(p);
-    }
+    Shell("tesseract " + png + " - --psm 6", read);
     EXPECT_NE(read.find("2019-06-21 18:30"), std::string::npos) << read;
     EXPECT_NE(read.find("band 4"), std::string::npos) << read;
 }

@@ -660,12 +660,14 @@ TEST_F(ProductTest, GeoTiffHoldsTheCleanCompositeAndTheJpegStaysAsItWas)
     const std::string info = Command("gdalinfo -json " + tif + " 2>/dev/null");
     for (const char* item : {"\"TIFFTAG_DATETIME\":\"2013:05:30 12:00:00\"", "\"IMAGE_TIME\":\"2013-05-30T12:00:00Z\"",
                              "\"BAND\":\"4\"", "\"WAVELENGTH\":\"10.7 \xC2\xB5m\"", "\"SECTOR\":\"northern hemisphere\"",
-                             "grey 177..238: T = 418 - grey", "Geostationary Satellite (Sweep Y)"})
+                             "grey 177..238: T = 418 - grey", "grey 239..254 (no scan gives them): a limb pixel",
+                             "240 where no scan has filled the picture yet", "Geostationary Satellite (Sweep Y)"})
         EXPECT_NE(info.find(item), std::string::npos) << item << "\n" << info;
 }
 
-// Beside each grey infrared image its colour one, in the table's colours, with the lines kept
-// grey; the channel's saved image (read back after a restart) stays the grey one.
+// Beside each grey infrared image its colour one, in the table's colours and space in its N
+// colour, with the lines kept grey; the channel's saved image (read back after a restart)
+// stays the grey one.
 TEST_F(ProductTest, ColourImageBesideTheGreyOneWithTheLinesKeptGrey)
 {
     options.SetTicked("MaskImage", false);
@@ -692,9 +694,9 @@ TEST_F(ProductTest, ColourImageBesideTheGreyOneWithTheLinesKeptGrey)
         const std::uint8_t* p = colour.ScanLine(y) + x * 3;
         return static_cast<TColor>(p[2] | p[1] << 8 | p[0] << 16);
     };
-    EXPECT_EQ(rgb(255, 268), palette[k.ScanLine(268)[255]]);  // the scan
-    EXPECT_EQ(rgb(2000, 100), palette[240]);                   // the background
-    EXPECT_EQ(rgb(260, 290), 0xA0A0A0u);                       // the line, as in the grey image
+    EXPECT_EQ(rgb(1408, 1624), palette[k.ScanLine(1624)[1408]]);  // the disc, never scanned yet
+    EXPECT_EQ(rgb(260, 290), 0xA0A0A0u);                           // the line, as in the grey image
+    EXPECT_EQ(rgb(255, 268), table.NotANumber);                   // the scan, off the Earth's disc
 
     // Without the setting the colour images go, as any format no longer saved.
     options.SetPathText("ColourTable", "");

@@ -154,6 +154,8 @@ TEST_F(StationWatchTest, MetricsCountByChannelAndPassPromtool)
     EXPECT_NE(text.find("orvanta_files_failed_total{channel=\"wv\"} 1\n"), std::string::npos) << text;
     EXPECT_NE(text.find("orvanta_last_image_timestamp_seconds{channel=\"vis\"} 1369915200\n"), std::string::npos) << text;
     EXPECT_NE(text.find("raw \\\"q\\\" <a&b>\\nx"), std::string::npos) << text;
+    // The bucket bounds as written in the program, not as their nearest doubles print in full.
+    EXPECT_NE(text.find("orvanta_file_processing_seconds_bucket{le=\"0.05\"} "), std::string::npos) << text;
     watch_.reset();
     EXPECT_NE(TTempXdg::ReadText(metrics_).find("orvanta_up 0\n"), std::string::npos);
     if (!OnPath("promtool")) GTEST_SKIP() << "promtool is not installed (Debian package prometheus)";
