@@ -445,6 +445,10 @@ bool TGoesProduct::decode(TFileInHand& file)
             composites_.Prepare(channel);
     };
     TDecodedScan& decoded = file.Decoded;
+    // While a worker has the bytes, a stop of the station is not the file's doing.
+    const bool inWorker = !aheadServes && file.InIncoming;
+    if (inWorker)
+        journal_.Decoding(true);
     if (aheadServes) {
         decoded = std::move(file.Ahead->Decoded);
     } else if (!WaitAnswersUser()) {
@@ -467,6 +471,8 @@ bool TGoesProduct::decode(TFileInHand& file)
         WaitPumping(pending);
         decoded = pending.get();
     }
+    if (inWorker)
+        journal_.Decoding(false);
     file.Ahead.reset();
     startReadAhead(file.Path);
 

@@ -208,6 +208,11 @@ bool TStrikeJournal::parse(const std::string& text)
 
 void TStrikeJournal::judgeStop(const std::string& stopped, const TIdentity& identity, int crashSignal, int stopsBefore)
 {
+    // Stopped with no file in the station's hands: the row of stops on the last one goes on.
+    if (stopped.empty()) {
+        stops_ = stoppedOn_.empty() ? 0 : stopsBefore;
+        return;
+    }
     const bool sameFile = !stopped.empty() && identity.Size >= 0 && IdentityOf(stopped) == identity;
     const int inARow = sameFile && stopped == stoppedOn_ && identity == stoppedOnIdentity_ ? stopsBefore + 1 : 1;
     stoppedOn_.clear();
@@ -234,7 +239,7 @@ void TStrikeJournal::RecordCrashes()
     std::memcpy(g_crashJournal, path_.c_str(), path_.size() + 1);
     g_recording = this;
     g_recorder = ::getpid();
-    g_fileInHand = !inHand_.empty();
+    g_fileInHand = !inHand_.empty() && !decoding_;
     static bool installed = false;
     if (installed)
         return;
@@ -259,8 +264,18 @@ void TStrikeJournal::InHand(const std::string& path)
     save();
 }
 
+void TStrikeJournal::Decoding(bool decoding)
+{
+    if (decoding_ == decoding || inHand_.empty())
+        return;
+    decoding_ = decoding;
+    // Said twice a file: a power cut that loses it errs one way or the other for one stop.
+    save(false);
+}
+
 void TStrikeJournal::Released()
 {
+    decoding_ = false;
     setInHand({});
     stoppedOn_.clear();
     stops_ = 0;
@@ -308,12 +323,12 @@ std::string TStrikeJournal::LastReason(const std::string& path) const
 
 void TStrikeJournal::Forget(const std::string& path) { entries_.erase(path); }
 
-void TStrikeJournal::save() const
+void TStrikeJournal::save(bool durable) const
 {
     if (path_.empty())
         return;
     std::string text = std::string(Heading) + "\n";
-    if (!inHand_.empty())
+    if (!inHand_.empty() && !decoding_)
         text += "in-hand\t" + std::to_string(inHandIdentity_.Size) + "\t" + std::to_string(inHandIdentity_.ModifiedNs) +
                 "\t" + Escape(inHand_) + "\n";
     if (stops_ > 0)
@@ -326,8 +341,8 @@ void TStrikeJournal::save() const
                 Escape(entry.Reason) + "\n";
     // A journal that cannot be written (a full state disk) leaves the counting to memory; the
     // station goes on.
-    WriteFileAtomically(path_, text);
+    WriteFileAtomically(path_, text, nullptr, durable);
     // A crash is recorded only against a journal that names the file in hand.
     if (g_recording == this)
-        g_fileInHand = !inHand_.empty();
+        g_fileInHand = !inHand_.empty() && !decoding_;
 }

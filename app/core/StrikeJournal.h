@@ -35,6 +35,10 @@ public:
 
     // The file is about to meet the decoders; recorded before it does.
     void InHand(const std::string& path);
+    // The file in hand is with a decoder worker (true) or back in the station's hands. A stop
+    // meanwhile is never the file's doing: the worker has the bytes, and its own crash or
+    // overrun is the file's failure already. Such a stop neither counts nor ends a row of stops.
+    void Decoding(bool decoding);
     // The file in hand is done with, whatever came of it.
     void Released();
 
@@ -71,7 +75,7 @@ private:
         double LastStrike = 0;  // days since 1899-12-30, UTC
     };
     static TIdentity IdentityOf(const std::string& path);
-    void save() const;
+    void save(bool durable = true) const;
     int count(const std::string& path, const std::string& reason, double now, bool spaced);
     bool parse(const std::string& text);
     void judgeStop(const std::string& stopped, const TIdentity& identity, int crashSignal, int stopsBefore);
@@ -81,6 +85,7 @@ private:
     std::map<std::string, TEntry> entries_;  // by path
     std::string inHand_;                     // the path of the file in hand
     TIdentity inHandIdentity_;
+    bool decoding_ = false;
     // The file in hand at the last stops, and at how many in a row with nothing finished.
     std::string stoppedOn_;
     TIdentity stoppedOnIdentity_;

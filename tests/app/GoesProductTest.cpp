@@ -400,7 +400,8 @@ INSTANTIATE_TEST_SUITE_P(
 struct StationStopCase {
     const char* what;
     // One letter a stop of the station with the file in hand: k killed (nothing recorded), c
-    // crashed (its signal recorded); f: another file taken in hand and finished meanwhile.
+    // crashed (its signal recorded), d killed while a decoder worker had the file; f: another
+    // file taken in hand and finished meanwhile.
     const char* stops;
     bool putAside;
     const char* reason;
@@ -432,6 +433,7 @@ TEST_P(StationStopTest, PutsTheFileInHandAsideOnlyForItsOwnFault)
             const bool loaded = died.Load().empty();
             died.RecordCrashes();
             died.InHand(bad);
+            died.Decoding(*stop == 'd');
             if (loaded && *stop == 'c')
                 std::raise(SIGILL);
             ::_exit(loaded ? 0 : 1);
@@ -468,6 +470,9 @@ INSTANTIATE_TEST_SUITE_P(
                       StationStopCase{"killedOnItFiveTimes", "kkkkk", true,
                                       "the station stopped while processing it (5 times in a row)"},
                       StationStopCase{"killedWithWorkDoneBetween", "kkkfkkk", false, ""},
+                      StationStopCase{"killedWhileDecoding", "kkkkdd", false, ""},
+                      StationStopCase{"killedOnItFiveTimesBesidesDecoding", "kkdkkk", true,
+                                      "the station stopped while processing it (5 times in a row)"},
                       StationStopCase{"crashedTwice", "kckc", false, ""},
                       StationStopCase{"crashed", "ckcc", true, "the station stopped while processing it (SIGILL)"}),
     [](const auto& info) { return std::string(info.param.what); });
