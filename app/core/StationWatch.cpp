@@ -4,9 +4,6 @@
 
 #include <QJsonDocument>
 
-#include <cerrno>
-#include <cstring>
-
 #include "app/core/DiskGuard.h"
 #include "app/core/ProcessLog.h"
 #include "base/Files.h"
@@ -142,10 +139,12 @@ void TStationWatch::WritePage()
     const TDateTime now = clock_();
     const QJsonObject index = Index(directory).ToJson(now);
     std::string problem;
-    if (!SaveTextAtomically(directory + "latest/index.json", QJsonDocument(index).toJson(QJsonDocument::Indented).toStdString(), false))
-        problem = directory + "latest/index.json: " + std::strerror(errno);
-    if (!SaveTextAtomically(directory + "index.html", WebPageHtml(index, status_.ToJson(), now), false))
-        problem = directory + "index.html: " + std::strerror(errno);
+    const std::string json = QJsonDocument(index).toJson(QJsonDocument::Indented).toStdString();
+    if (const std::string why = SaveTextAtomically(directory + "latest/index.json", json, false); !why.empty())
+        problem = directory + "latest/index.json: " + why;
+    const std::string html = WebPageHtml(index, status_.ToJson(), now);
+    if (const std::string why = SaveTextAtomically(directory + "index.html", html, false); !why.empty())
+        problem = directory + "index.html: " + why;
     pageProblem_.Report(log_, "Web page", problem);
 }
 
@@ -155,6 +154,6 @@ void TStationWatch::WriteMetrics(bool up)
     gauges.Processing = cycle_.Running;
     gauges.Backlog = cycle_.Backlog();
     for (const std::string& dir : WrittenDirectories(cycle_.Options())) gauges.FreeBytes.emplace_back(dir, FreeBytes(dir));
-    const bool written = SaveTextAtomically(metricsPath_, metrics_.Text(gauges, up), false);
-    metricsProblem_.Report(log_, "Metrics file " + metricsPath_, written ? std::string() : std::strerror(errno));
+    const std::string problem = SaveTextAtomically(metricsPath_, metrics_.Text(gauges, up), false);
+    metricsProblem_.Report(log_, "Metrics file " + metricsPath_, problem);
 }

@@ -5,6 +5,7 @@
 
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -192,6 +193,55 @@ TEST_F(HeadlessTest, ASecondStationOnTheSameSettingsRefuses)
     EXPECT_NE(err_.find("(process " + std::to_string(::getpid()) + ": "), std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(ProcessLogPath()));
 }
+
+struct TOddStateFileCase {
+    const char* name;
+    std::string (*path)();
+    const char* said;  // after the path
+    int exitCode;      // 0: it ran and stopped on SIGTERM; 2: it refused to start
+};
+
+class HeadlessOddStateFileTest : public HeadlessTest, public ::testing::WithParamInterface<TOddStateFileCase> {};
+
+// A FIFO where the station keeps a file of its own once held it in open() for ever: no
+// READY=1, deaf to SIGTERM, restarted by systemd again and again. It is said, and left standing.
+TEST_P(HeadlessOddStateFileTest, SaysWhyAndStopsWithoutTouchingIt)
+{
+    Configure();
+    const std::string path = GetParam().path();
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    std::filesystem::remove(path);
+    ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0);
+    QProcess p;
+    p.start(kProgram, {"--headless", "-start"});
+    ASSERT_TRUE(p.waitForStarted(5000));
+    std::string out;
+    for (int i = 0; i < 50 && p.state() == QProcess::Running && out.find("  Starting ") == std::string::npos; ++i) {
+        p.waitForReadyRead(100);
+        out += p.readAllStandardOutput().toStdString();
+    }
+    if (p.state() == QProcess::Running) ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+    const bool ended = p.state() == QProcess::NotRunning || p.waitForFinished(5000);
+    if (!ended) p.kill();
+    ASSERT_TRUE(ended) << "still running after SIGTERM";
+    out += p.readAllStandardOutput().toStdString() + p.readAllStandardError().toStdString();
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(p.exitCode(), GetParam().exitCode) << out;
+    EXPECT_NE(out.find(path + GetParam().said), std::string::npos) << out;
+    struct stat st {};
+    EXPECT_TRUE(::lstat(path.c_str(), &st) == 0 && S_ISFIFO(st.st_mode));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, HeadlessOddStateFileTest,
+    ::testing::Values(
+        TOddStateFileCase{"ProcessLog", ProcessLogPath, " cannot be written: a FIFO, not a regular file", 0},
+        TOddStateFileCase{"StationLock", StationLockPath, " is a FIFO, not a regular file", 2},
+        // Without its settings the station has no directories.
+        TOddStateFileCase{"Settings", RegistryFilePath, " is a FIFO, not a regular file", 2},
+        TOddStateFileCase{"Metrics", [] { return StateDirectory() + "orvanta.prom"; },
+                          " cannot be written: a FIFO, not a regular file", 0}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // Ctrl-C once closed without the line that tells a stop from a crash.
 class HeadlessStopSignalTest : public HeadlessTest, public ::testing::WithParamInterface<int> {};
