@@ -150,10 +150,15 @@ void TStationWatch::WritePage()
 
 void TStationWatch::WriteMetrics(bool up)
 {
-    TMetricsGauges gauges;
-    gauges.Processing = cycle_.Running;
-    gauges.Backlog = cycle_.Backlog();
-    for (const std::string& dir : WrittenDirectories(cycle_.Options())) gauges.FreeBytes.emplace_back(dir, FreeBytes(dir));
-    const std::string problem = SaveTextAtomically(metricsPath_, metrics_.Text(gauges, up), false);
+    // Asked again every time: the directories it must keep out of are settings that may change.
+    std::string problem = MetricsFileRefusal(metricsPath_, cycle_.Options());
+    if (problem.empty()) {
+        TMetricsGauges gauges;
+        gauges.Processing = cycle_.Running;
+        gauges.Backlog = cycle_.Backlog();
+        for (const std::string& dir : WrittenDirectories(cycle_.Options()))
+            gauges.FreeBytes.emplace_back(dir, FreeBytes(dir));
+        problem = SaveTextAtomically(metricsPath_, metrics_.Text(gauges, up), false);
+    }
     metricsProblem_.Report(log_, "Metrics file " + metricsPath_, problem);
 }

@@ -163,7 +163,7 @@ int TReprocessRunner::Run()
         }
     }
     // Its own lock: it may run beside the station, but two runs would make the same images.
-    TStationLock lock(ConfigDirectory() + program + "-reprocess.lock", program + " --reprocess");
+    TStationLock lock(ReprocessLockPath(), program + " --reprocess");
     if (!lock.Acquire()) {
         std::fprintf(err_, "%s: %s\n", program.c_str(), lock.Refusal().c_str());
         return 2;
