@@ -1,5 +1,7 @@
 #include "app/core/Metrics.h"
 
+#include <QString>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -83,9 +85,12 @@ std::string MetricsFileRefusal(const std::string& path, const TProcessingOptions
 
 std::string MetricsLabelValue(std::string_view text)
 {
+    // A file system name is bytes; one that is not UTF-8 would make the whole file unreadable
+    // to Prometheus, so such bytes become U+FFFD.
+    const std::string utf8 = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())).toStdString();
     std::string out;
-    out.reserve(text.size());
-    for (const char c : text) {
+    out.reserve(utf8.size());
+    for (const char c : utf8) {
         if (c == '\\') out += "\\\\";
         else if (c == '"') out += "\\\"";
         else if (c == '\n') out += "\\n";

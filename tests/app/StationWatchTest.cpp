@@ -141,7 +141,8 @@ TEST_F(StationWatchTest, AnUnwritableLatestDirectoryIsSaidOnceAndProcessingGoesO
 // them, even with a directory name full of characters the format must escape.
 TEST_F(StationWatchTest, MetricsCountByChannelAndPassPromtool)
 {
-    const std::string odd = tmp_.Dir("raw \"q\" <a&b>\nx");
+    // A directory name is bytes, not always UTF-8 (an archive copied from another machine).
+    const std::string odd = tmp_.Dir("raw \"q\" <a&b>\nx\xff");
     options_.SetPathText("NetCDFPath", odd);
     MakeWatch();
     Drop("goes15.2013.150.120000.1.nc");
@@ -275,7 +276,8 @@ INSTANTIATE_TEST_SUITE_P(
         TEscapeCase{"ScriptEnd", Json, "</script><!--\xE2\x80\xA8", "{\"f\":\"\\u003c/script\\u003e\\u003c!--\\u2028\"}"},
         TEscapeCase{"ScriptQuoteAndLine", Json, "a\"\nb&", "{\"f\":\"a\\\"\\nb\\u0026\"}"},
         TEscapeCase{"Url", UrlPath, "2013/05/a b\"#?%\n.jpg", "2013/05/a%20b%22%23%3F%25%0A.jpg"},
-        TEscapeCase{"MetricsLabel", MetricsLabelValue, "a\\b\"c\nd", "a\\\\b\\\"c\\nd"}),
+        TEscapeCase{"MetricsLabel", MetricsLabelValue, "a\\b\"c\nd", "a\\\\b\\\"c\\nd"},
+        TEscapeCase{"MetricsLabelNotUtf8", MetricsLabelValue, "a\xff" "b\xc3", "a\xef\xbf\xbd" "b\xef\xbf\xbd"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A scan's image saved under a name full of quotes, '<', '&' and a line feed shows in the
