@@ -100,7 +100,7 @@ public:
         std::fprintf(out, "Reprocessed %zu of %zu scan files in %s: %zu made, %zu skipped, %zu failed\n", done_, total_,
                      Duration(elapsed()).c_str(), made_, skipped_, failed_.size());
         for (const std::string& problem : problems)
-            std::fprintf(out, "  not searched: %s\n", LogSafe(problem).c_str());
+            std::fprintf(out, "  %s\n", LogSafe(problem).c_str());
         for (const TReprocessOutcome& o : failed_)
             std::fprintf(out, "  failed: %s: %s\n", LogSafe(o.Path).c_str(), LogSafe(o.Reason).c_str());
         if (done_ < total_)

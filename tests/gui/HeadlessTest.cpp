@@ -382,6 +382,9 @@ TEST_F(HeadlessTest, ReprocessMakesWhatTheStationMadeAndTouchesNothingElse)
     // once, and a scan of a half hour whose image exists is not tried again).
     const std::string damaged = xdg_.Dir("feed/2019/06/21") + "goes15.2019.172.011000_4.nc.bz2";
     TTempXdg::WriteText(damaged, std::string(30000, 'B'));
+    // A day the year does not have is no date to make an image of.
+    const std::string noDay = xdg_.Dir("feed/2019/06/21") + "goes15.2019.999.120000_4.nc.bz2";
+    TTempXdg::WriteText(noDay, std::string(30000, 'B'));
     const auto archive = TreeContents(feed);
     ASSERT_TRUE(TRegistryFile(RegistryFilePath()).WriteString(ProgramKey(), "SavePath", xdg_.Dir("img2")));
     const std::string settings = TTempXdg::ReadText(RegistryFilePath());
@@ -390,6 +393,7 @@ TEST_F(HeadlessTest, ReprocessMakesWhatTheStationMadeAndTouchesNothingElse)
     EXPECT_EQ(Run({"--reprocess", QString::fromStdString(feed)}, 120000), 1);
     EXPECT_NE(out_.find(" made, 0 skipped, 1 failed"), std::string::npos) << out_;
     EXPECT_NE(out_.find("failed: " + damaged + ": "), std::string::npos) << out_;
+    EXPECT_NE(out_.find("\n  " + noDay + ": day 999 of 2019 does not exist; not taken\n"), std::string::npos) << out_;
     EXPECT_EQ(TreeContents(xdg_.Root() + "/img2"), live);
     EXPECT_EQ(TreeContents(feed), archive);
     EXPECT_EQ(TTempXdg::ReadText(RegistryFilePath()), settings);  // LastSaved values among them
@@ -397,7 +401,8 @@ TEST_F(HeadlessTest, ReprocessMakesWhatTheStationMadeAndTouchesNothingElse)
 
     // Again: the images are there, only the damaged file is tried.
     EXPECT_EQ(Run({"--reprocess", QString::fromStdString(feed)}, 120000), 1);
-    EXPECT_NE(out_.find(": 0 made, " + std::to_string(archive.size() - 1) + " skipped, 1 failed"), std::string::npos) << out_;
+    const std::size_t skipped = archive.size() - 2;  // all but the damaged file and the one of no day
+    EXPECT_NE(out_.find(": 0 made, " + std::to_string(skipped) + " skipped, 1 failed"), std::string::npos) << out_;
     EXPECT_EQ(TreeContents(xdg_.Root() + "/img2"), live);
 }
 
