@@ -16,10 +16,9 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
-#include <mutex>
 #include <new>
+#include <system_error>
 #include <thread>
-#include <vector>
 
 std::function<void()> ContainedWorkerSeam;
 
@@ -142,18 +141,28 @@ TAwaited AwaitWorker(pid_t pid, int ready, int& status, std::chrono::steady_cloc
     return result;
 }
 
-// Workers that answered and are still tearing down: collected later, never waited for.
-std::mutex finishingLock;
-std::vector<pid_t> finishing;
-
-void CollectFinished()
+// A worker that answered is still tearing its memory down, which the caller need not wait
+// for; it is collected as soon as it has ended, by a thread that waits for that worker alone
+// (a SIGCHLD handler would take the ends of other children from their own waits). Left to
+// the next worker's start, the last ones would stay zombies as long as the station idles.
+void CollectWhenEnded(pid_t pid)
 {
-    const std::lock_guard lock(finishingLock);
-    std::erase_if(finishing, [](pid_t pid) {
+    const auto collect = [pid] {
         int status = 0;
-        const pid_t done = ::waitpid(pid, &status, WNOHANG);
-        return done == pid || done < 0;
-    });
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+    };
+    // Where workers may not start beside other threads' allocations, no thread may end (and
+    // free) beside them either: the teardown is waited for here.
+    if (!WorkersMayStartFromThreads) {
+        collect();
+        return;
+    }
+    try {
+        std::thread(collect).detach();
+    } catch (const std::system_error&) {
+        collect();
+    }
 }
 
 } // namespace
@@ -167,7 +176,6 @@ std::string SignalName(int signal)
 TContainedOutcome RunContained(const std::function<void()>& work, const TContainmentLimits& limits,
                                const std::function<void()>& meanwhile)
 {
-    CollectFinished();
     TSharedArena shared(sizeof(TWorkerReport));
     auto* report = new (shared.data()) TWorkerReport;
     TContainedOutcome outcome;
@@ -210,10 +218,8 @@ TContainedOutcome RunContained(const std::function<void()>& work, const TContain
         outcome.Failure = "decoder took longer than " + std::to_string(limits.Seconds) + " s";
         return outcome;
     }
-    if (awaited == TAwaited::Answered) {
-        const std::lock_guard lock(finishingLock);
-        finishing.push_back(pid);
-    }
+    if (awaited == TAwaited::Answered)
+        CollectWhenEnded(pid);
     if (raised)
         std::rethrow_exception(raised);
     if (awaited == TAwaited::Ended && WIFSIGNALED(status)) {

@@ -128,34 +128,55 @@ const char* OddFileKind(mode_t mode)
     return "not a regular file";
 }
 
+TOpenFile OpenRegularFile(const std::string& path, int flags, mode_t mode)
+{
+    TOpenFile f;
+    const auto refused = [&](const struct stat& st) {
+        const char* kind = OddFileKind(st.st_mode);
+        if (kind) f.Problem = std::string(kind) + ", not a regular file";
+        return kind != nullptr;
+    };
+    const auto failed = [&] {
+        f.Error = errno;
+        f.Problem = std::strerror(f.Error);
+    };
+    struct stat st {};
+    // A FIFO without a reader also refuses a writer at open(), with a reason that tells nothing.
+    if (((flags & O_NOFOLLOW) ? ::lstat(path.c_str(), &st) : ::stat(path.c_str(), &st)) == 0 && refused(st)) return f;
+    f.Fd = ::open(path.c_str(), flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, mode);
+    if (f.Fd < 0) {
+        failed();
+        return f;
+    }
+    // Still non-blocking here, should a FIFO have taken the file's place since.
+    if (::fstat(f.Fd, &st) != 0 || refused(st)) {
+        if (f.Problem.empty()) failed();
+        ::close(f.Fd);
+        f.Fd = -1;
+        return f;
+    }
+    ::fcntl(f.Fd, F_SETFL, ::fcntl(f.Fd, F_GETFL) & ~O_NONBLOCK);
+    return f;
+}
+
 TSmallFile ReadSmallRegularFile(const std::string& path, std::size_t maxBytes)
 {
     TSmallFile f;
-    const auto refused = [&](const struct stat& st) {
-        if (const char* kind = OddFileKind(st.st_mode)) f.Problem = std::string(kind) + ", not a regular file";
-        else if (static_cast<std::uint64_t>(st.st_size) > maxBytes)
-            f.Problem = "larger than " + std::to_string(maxBytes) + " bytes (" + std::to_string(st.st_size) + ")";
-        return !f.Problem.empty();
-    };
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
-        f.Missing = errno == ENOENT;
-        f.Problem = std::strerror(errno);
+    const TOpenFile file = OpenRegularFile(path, O_RDONLY);
+    if (file.Fd < 0) {
+        f.Missing = file.Error == ENOENT;
+        f.NotRegular = file.NotRegular();
+        f.Problem = file.Problem;
         return f;
     }
-    if (refused(st)) return f;
-    // Non-blocking, should a FIFO have taken the file's place since.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
-        f.Problem = std::strerror(errno);
-        return f;
-    }
+    const int fd = file.Fd;
     struct TCloser {
         int fd;
         ~TCloser() { ::close(fd); }
     } closer{fd};
-    if (::fstat(fd, &st) != 0 || refused(st)) {
-        if (f.Problem.empty()) f.Problem = std::strerror(errno);
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && static_cast<std::uint64_t>(st.st_size) > maxBytes) {
+        f.Problem = "larger than " + std::to_string(maxBytes) + " bytes (" + std::to_string(st.st_size) + ")";
         return f;
     }
     // The file may grow while it is read; the limit holds all the same.

@@ -47,11 +47,26 @@ const char* OddFileKind(mode_t mode);
 // status counts as waiting.
 bool IsRegularEntry(const std::string& path);
 
+// A file the station keeps its state in (a log, a lock, the settings), opened without ever
+// waiting on what stands at its path: a FIFO would hold open() until a reader or writer came,
+// and every read or write after it, and the station could not even be stopped. Anything but
+// a regular file is refused, before it is opened where it can be told (opening a device may
+// do something); flags are open(2)'s, with O_NONBLOCK (for the open only), O_NOCTTY and
+// O_CLOEXEC added. The caller closes Fd.
+struct TOpenFile {
+    int Fd = -1;
+    int Error = 0;        // errno of the call that failed; 0 when refused for what it is
+    std::string Problem;  // "a FIFO, not a regular file", or what the failing call met
+    bool NotRegular() const { return Fd < 0 && Error == 0; }
+};
+TOpenFile OpenRegularFile(const std::string& path, int flags, mode_t mode = 0644);
+
 // A small file read whole, or why it was not: anything but a regular file is refused before
 // it is read (a FIFO would block the reader for ever, a device could be read for ever), and
 // so is a file larger than the limit (it would cost its size in memory).
 struct TSmallFile {
     bool Missing = false;
+    bool NotRegular = false;
     std::string Problem;  // empty when read; "a FIFO, not a regular file", "larger than ...", ...
     std::string Text;
 };

@@ -17,7 +17,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
+#include <fcntl.h>
 #include <limits>
 #include <locale.h>
 #include <unistd.h>
@@ -90,10 +90,19 @@ std::string FormatC(const char* format, ...)
 bool AppendLineToFile(const std::string& path, const std::string& line)
 {
     std::string content;
-    {
-        std::ifstream in(path, std::ios::binary);
-        if (in)
-            content.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    // A FIFO in the log's place would hold this reader for ever; nor is it the log's to replace.
+    const TOpenFile file = OpenRegularFile(path, O_RDONLY);
+    if (file.NotRegular())
+        return false;
+    if (file.Fd >= 0) {
+        char buffer[1 << 16];
+        for (ssize_t n; (n = ::read(file.Fd, buffer, sizeof buffer)) != 0;) {
+            if (n > 0)
+                content.append(buffer, static_cast<std::size_t>(n));
+            else if (errno != EINTR)
+                break;
+        }
+        ::close(file.Fd);
     }
     if (!content.empty() && content.back() != '\n')
         content += '\n';

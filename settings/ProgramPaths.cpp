@@ -60,6 +60,7 @@ std::string ProcessLogPath() { return StateDirectory() + ProgramName() + "-proce
 std::string GeoLogPath() { return StateDirectory() + ProgramName() + "-geo.log"; }
 std::string StrikeJournalPath() { return StateDirectory() + ProgramName() + "-strikes.txt"; }
 std::string StationLockPath() { return ConfigDirectory() + ProgramName() + ".lock"; }
+std::string ReprocessLockPath() { return ConfigDirectory() + ProgramName() + "-reprocess.lock"; }
 std::string ProgramKey() { return "\\Software\\Quillon\\" + ProgramName(); }
 std::string AppPathsKey() { return "\\Software\\Quillon\\App Paths"; }
 

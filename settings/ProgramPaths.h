@@ -24,6 +24,8 @@ std::string GeoLogPath();         // StateDirectory() + ProgramName() + "-geo.lo
 std::string StrikeJournalPath();  // StateDirectory() + ProgramName() + "-strikes.txt"
 // Held by the one station that runs on these settings: ConfigDirectory() + ProgramName() + ".lock"
 std::string StationLockPath();
+// Held by the one --reprocess run on these settings: ConfigDirectory() + ProgramName() + "-reprocess.lock"
+std::string ReprocessLockPath();
 
 std::string ProgramKey();         // "\Software\Quillon\" + ProgramName()
 std::string AppPathsKey();        // "\Software\Quillon\App Paths"

@@ -9,11 +9,10 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <mutex>
 #include <set>
-#include <sstream>
 
+#include "base/Files.h"
 #include "base/PartialFile.h"
 #include "settings/ProgramPaths.h"
 
@@ -137,78 +136,6 @@ bool HasLineBreakOrControl(std::string_view s)
     return false;
 }
 
-// Holds an flock on the registry's lock file for as long as it lives.
-class TRegistryLock {
-public:
-    TRegistryLock(const std::string& registryPath, bool exclusive)
-    {
-        const std::string lockPath = registryPath + ".lock";
-        fd_ = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-        if (fd_ < 0) return;
-        while (::flock(fd_, exclusive ? LOCK_EX : LOCK_SH) != 0) {
-            if (errno != EINTR) {
-                ::close(fd_);
-                fd_ = -1;
-                return;
-            }
-        }
-    }
-    ~TRegistryLock()
-    {
-        if (fd_ >= 0) ::close(fd_);  // closing releases the lock
-    }
-    TRegistryLock(const TRegistryLock&) = delete;
-    TRegistryLock& operator=(const TRegistryLock&) = delete;
-    bool Held() const { return fd_ >= 0; }
-
-private:
-    int fd_ = -1;
-};
-
-enum class ReadState { Missing, Ok, Damaged };
-
-ReadState ReadWholeFile(const std::string& path, std::string& out)
-{
-    std::error_code ec;
-    if (!std::filesystem::exists(path, ec)) return ReadState::Missing;
-    const auto size = std::filesystem::file_size(path, ec);
-    if (ec || size > kMaxFileSize) return ReadState::Damaged;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return ReadState::Damaged;
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    out = ss.str();
-    return ReadState::Ok;
-}
-
-// The settings file is readable by all and writable by its owner, whatever the umask.
-bool WriteAtomically(const std::string& path, const std::string& text)
-{
-    try {
-        TPartialFile file(path);
-        file.setPermissions(0644);
-        file.write(text.data(), text.size());
-        file.commit();
-        return true;
-    } catch (const std::exception&) {
-        return false;
-    }
-}
-
-std::string DamagedName(const std::string& path)
-{
-    const std::time_t now = std::time(nullptr);
-    std::tm tm{};
-    gmtime_r(&now, &tm);
-    char stamp[32];
-    std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", &tm);
-    std::string name = path + ".damaged-" + stamp;
-    std::error_code ec;
-    for (int i = 1; std::filesystem::exists(name, ec); ++i)
-        name = path + ".damaged-" + stamp + "-" + std::to_string(i);
-    return name;
-}
-
 struct TReports {
     std::mutex mutex;
     std::set<std::string> made;
@@ -240,6 +167,81 @@ void Report(std::string text, const std::string& once = {})
     if (receiver) receiver(text);
 }
 
+// Holds an flock on the registry's lock file for as long as it lives.
+class TRegistryLock {
+public:
+    TRegistryLock(const std::string& registryPath, bool exclusive)
+    {
+        const std::string lockPath = registryPath + ".lock";
+        const TOpenFile file = OpenRegularFile(lockPath, O_RDWR | O_CREAT);
+        // Reads go on without it; a write without it could lose another program's values.
+        if (file.NotRegular())
+            Report("Settings lock file " + lockPath + " is " + file.Problem + "; no setting is saved");
+        fd_ = file.Fd;
+        if (fd_ < 0) return;
+        while (::flock(fd_, exclusive ? LOCK_EX : LOCK_SH) != 0) {
+            if (errno != EINTR) {
+                ::close(fd_);
+                fd_ = -1;
+                return;
+            }
+        }
+    }
+    ~TRegistryLock()
+    {
+        if (fd_ >= 0) ::close(fd_);  // closing releases the lock
+    }
+    TRegistryLock(const TRegistryLock&) = delete;
+    TRegistryLock& operator=(const TRegistryLock&) = delete;
+    bool Held() const { return fd_ >= 0; }
+
+private:
+    int fd_ = -1;
+};
+
+// NotRegular: a FIFO, a directory, ... stands at the path; it is neither read nor replaced
+// nor moved aside, as it is not the station's.
+enum class ReadState { Missing, Ok, Damaged, NotRegular };
+
+ReadState ReadWholeFile(const std::string& path, std::string& out, std::string& problem)
+{
+    TSmallFile file = ReadSmallRegularFile(path, kMaxFileSize);
+    problem = file.Problem;
+    if (file.Missing) return ReadState::Missing;
+    if (file.NotRegular) return ReadState::NotRegular;
+    if (!file.Problem.empty()) return ReadState::Damaged;
+    out = std::move(file.Text);
+    return ReadState::Ok;
+}
+
+// The settings file is readable by all and writable by its owner, whatever the umask.
+bool WriteAtomically(const std::string& path, const std::string& text)
+{
+    try {
+        TPartialFile file(path);
+        file.setPermissions(0644);
+        file.write(text.data(), text.size());
+        file.commit();
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+std::string DamagedName(const std::string& path)
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    gmtime_r(&now, &tm);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", &tm);
+    std::string name = path + ".damaged-" + stamp;
+    std::error_code ec;
+    for (int i = 1; std::filesystem::exists(name, ec); ++i)
+        name = path + ".damaged-" + stamp + "-" + std::to_string(i);
+    return name;
+}
+
 void ReportUnreadableLines(const std::string& path, const TRegistryDocument& doc)
 {
     for (const auto& l : doc.Unreadable)
@@ -249,9 +251,9 @@ void ReportUnreadableLines(const std::string& path, const TRegistryDocument& doc
 }
 
 // Names the first line of a file that is no registry export, so the operator sees what it is.
-std::string NotAnExport(const std::string& path, ReadState state, std::string_view text)
+std::string NotAnExport(const std::string& path, ReadState state, std::string_view text, const std::string& problem)
 {
-    if (state != ReadState::Ok) return "Settings file " + path + " cannot be read";
+    if (state != ReadState::Ok) return "Settings file " + path + " cannot be read (" + problem + ")";
     int number = 1;
     std::size_t pos = 0;
     while (pos < text.size()) {
@@ -265,6 +267,11 @@ std::string NotAnExport(const std::string& path, ReadState state, std::string_vi
         ++number;
     }
     return "Settings file " + path + " is no registry export";
+}
+
+std::string NotRegularText(const std::string& path, const std::string& problem)
+{
+    return "Settings file " + path + " is " + problem + "; the defaults are used and no setting is saved";
 }
 
 // The text without its byte order mark; UTF-16 is converted into 'converted', which the
@@ -495,16 +502,20 @@ TRegistryFile::TRegistryFile(std::string path) : path_(std::move(path)) {}
 
 std::optional<TRegistryDocument> TRegistryFile::Load() const
 {
-    std::string text;
+    std::string text, problem;
     ReadState state;
     {
         TRegistryLock lock(path_, false);
-        state = ReadWholeFile(path_, text);
+        state = ReadWholeFile(path_, text, problem);
     }
     if (state == ReadState::Missing) return TRegistryDocument{};
+    if (state == ReadState::NotRegular) {
+        Report(NotRegularText(path_, problem));
+        return std::nullopt;
+    }
     auto doc = state == ReadState::Ok ? ParseRegistryText(text) : std::nullopt;
     if (doc) ReportUnreadableLines(path_, *doc);
-    else Report(NotAnExport(path_, state, text) + "; its settings are not used");
+    else Report(NotAnExport(path_, state, text, problem) + "; its settings are not used");
     return doc;
 }
 
@@ -550,20 +561,23 @@ bool TRegistryFile::Modify(std::string_view key, const Update& update)
     TRegistryLock lock(path_, true);
     if (!lock.Held()) return false;
 
-    std::string text;
+    std::string text, problem;
     std::optional<TRegistryDocument> doc;
-    const ReadState state = ReadWholeFile(path_, text);
+    const ReadState state = ReadWholeFile(path_, text, problem);
     switch (state) {
     case ReadState::Missing: doc = TRegistryDocument{}; break;
     case ReadState::Ok: doc = ParseRegistryText(text); break;
     case ReadState::Damaged: break;
+    case ReadState::NotRegular:
+        Report(NotRegularText(path_, problem));
+        return false;
     }
     if (doc) {
         ReportUnreadableLines(path_, *doc);
     } else {
         const std::string aside = DamagedName(path_);
         if (::rename(path_.c_str(), aside.c_str()) != 0) return false;
-        Report(NotAnExport(path_, state, text) + "; moved to " + aside);
+        Report(NotAnExport(path_, state, text, problem) + "; moved to " + aside);
         doc = TRegistryDocument{};
     }
 

@@ -77,3 +77,14 @@ bool ParseGoesFileName(std::string_view path, std::uint8_t& channelIndex, TDateT
     imageTime = HalfHourSlot(start);
     return true;
 }
+
+std::string GoesFileDayProblem(std::string_view path)
+{
+    const std::string name = ExtractFileName(path);
+    const auto fields = SplitAtFullStops(name);
+    if (fields.size() < 3) return {};
+    const auto year = ToInt(fields[1]);
+    const auto day = ToInt(fields[2]);
+    if (!year || !day || (*day >= 1 && *day <= (IsLeapYear(*year) ? 366 : 365))) return {};
+    return "day " + std::to_string(*day) + " of " + std::to_string(*year) + " does not exist";
+}

@@ -42,6 +42,10 @@ inline constexpr std::uint8_t UnknownChannel = 0xFF;
 // Takes the name after the last '/'. channelIndex is written only for band digits 1-4 and 6,
 // imageTime only on success; imageTime is the scan's half-hour slot, not its start.
 bool ParseGoesFileName(std::string_view path, std::uint8_t& channelIndex, TDateTime& imageTime);
+// A name whose day of the year lies outside its year ("goes15.2019.999...", day 0, day 366
+// of a common year), which ParseGoesFileName counts on into another year as a station always
+// has: "day 999 of 2019 does not exist". Empty for any other name.
+std::string GoesFileDayProblem(std::string_view path);
 
 // The half-hour slot a scan starting at t belongs to: scans run a few minutes early.
 TDateTime HalfHourSlot(TDateTime scanStart);

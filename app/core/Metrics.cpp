@@ -1,9 +1,16 @@
 #include "app/core/Metrics.h"
 
-#include <cmath>
+#include <QString>
 
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+
+#include "app/core/StationStatus.h"
 #include "base/Text.h"
 #include "settings/ProgramPaths.h"
+#include "settings/ProgramSettings.h"
 #include "settings/RegistryFile.h"
 
 namespace {
@@ -30,14 +37,54 @@ std::string MetricsFilePath()
 {
     // Read, never written back: a station that does not set it keeps its settings file as it was.
     const std::string set = TRegistryFile(RegistryFilePath()).ReadString(ProgramKey(), "MetricsFile").value_or("");
-    return set.empty() ? StateDirectory() + "orvanta.prom" : set;
+    return set.empty() ? DefaultMetricsFilePath() : set;
+}
+
+std::string DefaultMetricsFilePath() { return StateDirectory() + "orvanta.prom"; }
+
+std::string MetricsFileRefusal(const std::string& path, const TProcessingOptions& options)
+{
+    namespace fs = std::filesystem;
+    // The station's own choice, wherever an operator has put the state directory.
+    if (path == DefaultMetricsFilePath()) return {};
+    // Under systemd the working directory is '/'.
+    if (!fs::path(path).is_absolute())
+        return "the setting MetricsFile is a relative path, which would be taken from the working directory";
+    // As the kernel will find them: ".." and links to a directory or to the file lead to the same place.
+    const auto resolved = [](std::string p) {
+        while (p.size() > 1 && p.back() == '/') p.pop_back();
+        std::error_code ec;
+        const fs::path r = fs::weakly_canonical(p, ec);
+        return ec ? fs::path(p).lexically_normal() : r;
+    };
+    const fs::path file = resolved(path);
+    const std::pair<std::string, const char*> stationFiles[] = {
+        {RegistryFilePath(), "the settings file"},  {RegistryFilePath() + ".lock", "the settings' lock file"},
+        {StationLockPath(), "the station's lock file"}, {ReprocessLockPath(), "the lock file of --reprocess"},
+        {StatusFilePath(), "the status file"},      {ProcessLogPath(), "the process log"},
+        {GeoLogPath(), "the geolocation log"},      {StrikeJournalPath(), "the strike journal"}};
+    for (const auto& [stationFile, what] : stationFiles)
+        if (file == resolved(stationFile)) return std::string("the setting MetricsFile names ") + what;
+    const std::pair<std::string, const char*> directories[] = {
+        {options.SourcePath(), "the incoming directory"}, {options.NetCDFPath(), "the raw archive"},
+        {options.SavePath(), "the image directory"}};
+    for (const auto& [directory, what] : directories) {
+        if (directory.empty()) continue;
+        const fs::path d = resolved(directory);
+        if (std::mismatch(d.begin(), d.end(), file.begin(), file.end()).first == d.end())
+            return std::string("the setting MetricsFile lies in ") + what;
+    }
+    return {};
 }
 
 std::string MetricsLabelValue(std::string_view text)
 {
+    // A file system name is bytes; one that is not UTF-8 would make the whole file unreadable
+    // to Prometheus, so such bytes become U+FFFD.
+    const std::string utf8 = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())).toStdString();
     std::string out;
-    out.reserve(text.size());
-    for (const char c : text) {
+    out.reserve(utf8.size());
+    for (const char c : utf8) {
         if (c == '\\') out += "\\\\";
         else if (c == '"') out += "\\\"";
         else if (c == '\n') out += "\\n";

@@ -13,8 +13,17 @@
 #include "app/core/ChannelCatalogue.h"
 #include "base/DateTime.h"
 
-// StateDirectory() + "orvanta.prom" unless the setting MetricsFile names a file.
+class TProcessingOptions;
+
+// DefaultMetricsFilePath() unless the setting MetricsFile names a file.
 std::string MetricsFilePath();
+// StateDirectory() + "orvanta.prom".
+std::string DefaultMetricsFilePath();
+// Why the metrics may not be written to path, empty when they may: a relative path (written
+// wherever the process happens to run), a file the station keeps (the settings, the logs,
+// the status, the strike journal, a lock), or a file in a directory the station takes files
+// from or writes its own into (incoming, raw archive, images). Paths compare as resolved.
+std::string MetricsFileRefusal(const std::string& path, const TProcessingOptions& options);
 
 // What the metrics file says besides the counters: read fresh at every write.
 struct TMetricsGauges {

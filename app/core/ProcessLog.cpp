@@ -1,6 +1,7 @@
 #include "app/core/ProcessLog.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -8,9 +9,10 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
+#include <sstream>
 
 #include "base/DateTime.h"
+#include "base/Files.h"
 #include "base/PartialFile.h"
 #include "settings/ProgramPaths.h"
 
@@ -29,32 +31,39 @@ std::string LogSafe(std::string_view text)
     return out;
 }
 
-bool SaveTextAtomically(const std::string& path, const std::string& text, bool durable)
+std::string SaveTextAtomically(const std::string& path, const std::string& text, bool durable)
 {
+    // Renamed over, a FIFO or a device put there by someone else would be gone.
+    if (struct stat st {}; ::stat(path.c_str(), &st) == 0)
+        if (const char* kind = OddFileKind(st.st_mode)) return std::string(kind) + ", not a regular file";
     const std::filesystem::path target(path);
-    if (target.has_parent_path() && !ForceDirectories(target.parent_path().string())) return false;
-    return WriteFileAtomically(path, text, nullptr, durable);
+    if ((target.has_parent_path() && !ForceDirectories(target.parent_path().string())) ||
+        !WriteFileAtomically(path, text, nullptr, durable))
+        return std::strerror(errno);
+    return {};
 }
 
-bool AppendTextLine(const std::string& path, const std::string& line)
+std::string AppendTextLine(const std::string& path, const std::string& line)
 {
     const std::string text = line + "\n";
-    int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0 && errno == ENOENT) {
+    TOpenFile file = OpenRegularFile(path, O_WRONLY | O_APPEND | O_CREAT);
+    if (file.Error == ENOENT) {
         const std::filesystem::path target(path);
         if (target.has_parent_path() && ForceDirectories(target.parent_path().string()))
-            fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+            file = OpenRegularFile(path, O_WRONLY | O_APPEND | O_CREAT);
     }
-    if (fd < 0) return false;
+    if (file.Fd < 0) return file.Problem;
     // One write per line: with O_APPEND the line lands whole, after whatever is there.
     std::size_t done = 0;
     while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        const ssize_t n = ::write(file.Fd, text.data() + done, text.size() - done);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
         done += static_cast<std::size_t>(n);
     }
-    return ::close(fd) == 0 && done == text.size();
+    std::string problem = done == text.size() ? std::string() : std::strerror(errno);
+    if (::close(file.Fd) != 0 && problem.empty()) problem = std::strerror(errno);
+    return problem;
 }
 
 TProcessLog::TProcessLog(std::string path, TClock clock)
@@ -79,14 +88,14 @@ void TProcessLog::AddLogLine(const std::string& text, TDateTime time)
     lines_.push_back(stamp + LogSafe(text));
     // On disk at once, so that a crash or a kill loses nothing already logged; the daily and
     // closing saves below replace the file by the lines kept, which trims it to the cap.
-    const bool appended = AppendTextLine(path_, lines_.back());
-    if (appended != appendWorks_) {
+    const std::string problem = AppendTextLine(path_, lines_.back());
+    if (problem.empty() != appendWorks_) {
         // Where the log cannot go (a full disk), the service manager's journal still takes
         // standard error: said once, and once more when the file takes lines again.
-        const std::string why = appended ? std::string("is written again") : std::string("cannot be written: ") + std::strerror(errno);
+        const std::string why = problem.empty() ? std::string("is written again") : "cannot be written: " + problem;
         std::fprintf(stderr, "%s: log file %s %s\n", ProgramName().c_str(), path_.c_str(), why.c_str());
         std::fflush(stderr);
-        appendWorks_ = appended;
+        appendWorks_ = problem.empty();
     }
     if (sink_) sink_->LogLineAdded(lines_.back());
 
@@ -99,15 +108,27 @@ void TProcessLog::AddLogLine(const std::string& text, TDateTime time)
 
 bool TProcessLog::LoadFromFile()
 {
-    std::ifstream in(path_, std::ios::binary);
-    if (!in) return false;
-    std::error_code ec;
-    const auto size = std::filesystem::file_size(path_, ec);
-    if (ec) return false;
+    const TOpenFile file = OpenRegularFile(path_, O_RDONLY);
+    if (file.Fd < 0) return false;
+    std::string text;
+    struct stat st {};
+    const bool measured = ::fstat(file.Fd, &st) == 0;
+    const auto size = static_cast<std::uintmax_t>(measured ? st.st_size : 0);
     const bool tail = size > kMaxLoadBytes;
-    if (tail) in.seekg(static_cast<std::streamoff>(size - kMaxLoadBytes));
+    text.resize(tail ? kMaxLoadBytes : size);
+    std::size_t done = 0;
+    while (measured && done < text.size()) {
+        const ssize_t n = ::pread(file.Fd, text.data() + done, text.size() - done,
+                                  static_cast<off_t>(size - text.size() + done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    ::close(file.Fd);
+    if (!measured || done < text.size()) return false;
 
     std::deque<std::string> lines;
+    std::istringstream in(text);
     std::string line;
     bool first = true;
     while (std::getline(in, line)) {
@@ -132,5 +153,5 @@ bool TProcessLog::SaveToFile() const
         text += l;
         text += '\n';
     }
-    return SaveTextAtomically(path_, text);
+    return SaveTextAtomically(path_, text).empty();
 }

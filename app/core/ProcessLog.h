@@ -62,8 +62,9 @@ private:
 std::string LogSafe(std::string_view text);
 
 // Appends line and a line break to path, creating the file and its directory when missing;
-// false when it cannot be written.
-bool AppendTextLine(const std::string& path, const std::string& line);
+// returns why it was not written ("a FIFO, not a regular file", ...), empty when it was.
+std::string AppendTextLine(const std::string& path, const std::string& line);
 
-// WriteFileAtomically, creating the directory when missing.
-bool SaveTextAtomically(const std::string& path, const std::string& text, bool durable = true);
+// WriteFileAtomically, creating the directory when missing; returns why it was not written,
+// empty when it was. Anything but a regular file at the path is left standing and refused.
+std::string SaveTextAtomically(const std::string& path, const std::string& text, bool durable = true);

@@ -228,12 +228,12 @@ std::vector<TArchivedScan> FindArchivedScans(const std::vector<std::string>& dir
     for (const std::string& directory : directories) {
         std::error_code ec;
         if (!fs::is_directory(directory, ec)) {
-            problems.push_back(directory + ": not a directory");
+            problems.push_back(directory + ": not a directory; not searched");
             continue;
         }
         fs::recursive_directory_iterator it(directory, fs::directory_options::skip_permission_denied, ec), end;
         if (ec)
-            problems.push_back(directory + ": " + ec.message());
+            problems.push_back(directory + ": " + ec.message() + "; not searched");
         for (; !ec && it != end; it.increment(ec)) {
             const std::string path = it->path().string();
             std::error_code kindError;
@@ -242,6 +242,12 @@ std::vector<TArchivedScan> FindArchivedScans(const std::vector<std::string>& dir
             // The station's own files: it takes and removes them, and a reprocess must not race it.
             if (LiesIn(path, incomingDirectory))
                 continue;
+            // A station takes such a day for one of another year; an archive is not to be
+            // made into images of a date its files never had.
+            if (const std::string day = GoesFileDayProblem(path); !day.empty()) {
+                problems.push_back(path + ": " + day + "; not taken");
+                continue;
+            }
             TArchivedScan scan;
             scan.Path = path;
             if (!ParseGoesFileName(path, scan.Channel, scan.ImageTime) ||
@@ -250,7 +256,7 @@ std::vector<TArchivedScan> FindArchivedScans(const std::vector<std::string>& dir
             found.push_back(std::move(scan));
         }
         if (ec)
-            problems.push_back(directory + ": " + ec.message());
+            problems.push_back(directory + ": " + ec.message() + "; not searched further");
     }
     // The station takes its files in name order, which is the order of their scan start times.
     std::sort(found.begin(), found.end(), [](const TArchivedScan& a, const TArchivedScan& b) {

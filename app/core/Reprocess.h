@@ -69,7 +69,7 @@ struct TArchivedScan {
 // Every scan file (the names the station takes in, ".nc" or ".nc.bz2") under the directories,
 // recursively, oldest first. A scan found twice (compressed and not, or in two trees) is taken
 // once. Nothing in the station's incoming directory is taken. problems gets a line for each
-// directory that cannot be read.
+// directory that cannot be read and each scan name of a day its year does not have.
 std::vector<TArchivedScan> FindArchivedScans(const std::vector<std::string>& directories,
                                              const std::string& incomingDirectory, std::vector<std::string>& problems);
 

@@ -8,13 +8,13 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <vector>
 
 #include "app/core/CommandLine.h"
 #include "app/core/ProcessLog.h"
+#include "base/Files.h"
 #include "settings/ProgramPaths.h"
 
 namespace {
@@ -98,7 +98,15 @@ bool TStationLock::Acquire()
     refusal_.clear();
     const std::string path = path_.empty() ? StationLockPath() : path_;
     ForceDirectories(ConfigDirectory());
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    const TOpenFile file = OpenRegularFile(path, O_RDWR | O_CREAT);
+    const int fd = file.Fd;
+    // Nothing there could hold a lock, and nothing is ours to remove.
+    if (file.NotRegular()) {
+        refusal_ = "the lock file " + path + " is " + file.Problem + "; a second " +
+                   (what_.empty() ? ProgramName() : what_) +
+                   " on these settings could not be stopped, so this one does not start";
+        return false;
+    }
     if (fd < 0) {
         // Without a writable configuration directory nothing could be saved either; running
         // is still better than refusing, but not in silence.
@@ -137,16 +145,24 @@ bool TDirectoryLock::Acquire(const std::string& incoming, const std::string& arc
     refusal_.clear();
     const std::string name = "." + ProgramName() + ".lock";
     std::string directory = incoming;
-    int fd = ::open((incoming + name).c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
-    const int incomingError = errno;
-    if (fd < 0) {
+    TOpenFile file = OpenRegularFile(incoming + name, O_RDWR | O_CREAT | O_NOFOLLOW);
+    const std::string incomingProblem = file.Problem;
+    // Only a directory that takes no new file sends the lock to the archive: one that has
+    // something else under the lock's name would leave this station unguarded there.
+    if (file.Fd < 0 && !file.NotRegular()) {
         directory = archive;
-        fd = ::open((archive + name).c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+        file = OpenRegularFile(archive + name, O_RDWR | O_CREAT | O_NOFOLLOW);
     }
+    const std::string unguarded =
+        "; a second station on these directories could not be stopped, so nothing is processed";
+    if (file.NotRegular()) {
+        refusal_ = "the station lock " + directory + name + " is " + file.Problem + unguarded;
+        return false;
+    }
+    const int fd = file.Fd;
     if (fd < 0) {
-        refusal_ = "no station lock can be made in " + incoming + " (" + std::strerror(incomingError) + ") nor in " +
-                   archive + " (" + std::strerror(errno) +
-                   "); a second station on these directories could not be stopped, so nothing is processed";
+        refusal_ = "no station lock can be made in " + incoming + " (" + incomingProblem + ") nor in " + archive +
+                   " (" + file.Problem + ")" + unguarded;
         return false;
     }
     if (!LockAndSign(fd)) {

@@ -330,11 +330,12 @@ bool TStationStatus::Write()
     if (closed_ != 0) return false;
     refresh_.start();
     const QByteArray json = QJsonDocument(ToJson()).toJson(QJsonDocument::Indented);
-    const bool written = SaveTextAtomically(path_, json.toStdString());
+    const std::string problem = SaveTextAtomically(path_, json.toStdString());
+    const bool written = problem.empty();
     // The file then grows stale, and --status says it could not be written instead of
     // repeating what it last said. Said once, and once more when it is written again; a
     // failure met before anyone listens (the first write) is told with the next write.
-    if (!written && writeFailure_.empty()) writeFailure_ = std::strerror(errno);
+    if (!written && writeFailure_.empty()) writeFailure_ = problem;
     if (written && !writeFailure_.empty()) {
         if (writeFailureTold_ && OnLogLine) OnLogLine("Status file " + path_ + " written again");
         writeFailure_.clear();

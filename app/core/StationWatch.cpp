@@ -5,9 +5,7 @@
 #include <QJsonDocument>
 
 #include <algorithm>
-#include <cerrno>
 #include <filesystem>
-#include <cstring>
 
 #include "app/core/DiskGuard.h"
 #include "app/core/ProcessLog.h"
@@ -150,19 +148,26 @@ void TStationWatch::WritePage()
     const TDateTime now = clock_();
     const QJsonObject index = Index(directory).ToJson(now);
     std::string problem;
-    if (!SaveTextAtomically(directory + "latest/index.json", QJsonDocument(index).toJson(QJsonDocument::Indented).toStdString(), false))
-        problem = directory + "latest/index.json: " + std::strerror(errno);
-    if (!SaveTextAtomically(directory + "index.html", WebPageHtml(index, status_.ToJson(), now), false))
-        problem = directory + "index.html: " + std::strerror(errno);
+    const std::string json = QJsonDocument(index).toJson(QJsonDocument::Indented).toStdString();
+    if (const std::string why = SaveTextAtomically(directory + "latest/index.json", json, false); !why.empty())
+        problem = directory + "latest/index.json: " + why;
+    const std::string html = WebPageHtml(index, status_.ToJson(), now);
+    if (const std::string why = SaveTextAtomically(directory + "index.html", html, false); !why.empty())
+        problem = directory + "index.html: " + why;
     pageProblem_.Report(log_, "Web page", problem);
 }
 
 void TStationWatch::WriteMetrics(bool up)
 {
-    TMetricsGauges gauges;
-    gauges.Processing = cycle_.Running;
-    gauges.Backlog = cycle_.Backlog();
-    for (const std::string& dir : WrittenDirectories(cycle_.Options())) gauges.FreeBytes.emplace_back(dir, FreeBytes(dir));
-    const bool written = SaveTextAtomically(metricsPath_, metrics_.Text(gauges, up), false);
-    metricsProblem_.Report(log_, "Metrics file " + metricsPath_, written ? std::string() : std::strerror(errno));
+    // Asked again every time: the directories it must keep out of are settings that may change.
+    std::string problem = MetricsFileRefusal(metricsPath_, cycle_.Options());
+    if (problem.empty()) {
+        TMetricsGauges gauges;
+        gauges.Processing = cycle_.Running;
+        gauges.Backlog = cycle_.Backlog();
+        for (const std::string& dir : WrittenDirectories(cycle_.Options()))
+            gauges.FreeBytes.emplace_back(dir, FreeBytes(dir));
+        problem = SaveTextAtomically(metricsPath_, metrics_.Text(gauges, up), false);
+    }
+    metricsProblem_.Report(log_, "Metrics file " + metricsPath_, problem);
 }

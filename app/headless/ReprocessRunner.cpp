@@ -101,7 +101,7 @@ public:
         std::fprintf(out, "Reprocessed %zu of %zu scan files in %s: %zu made, %zu skipped, %zu failed\n", done_, total_,
                      Duration(elapsed()).c_str(), made_, skipped_, failed_.size());
         for (const std::string& problem : problems)
-            std::fprintf(out, "  not searched: %s\n", LogSafe(problem).c_str());
+            std::fprintf(out, "  %s\n", LogSafe(problem).c_str());
         for (const TReprocessOutcome& o : failed_)
             std::fprintf(out, "  failed: %s: %s\n", LogSafe(o.Path).c_str(), LogSafe(o.Reason).c_str());
         if (done_ < total_)
@@ -164,7 +164,7 @@ int TReprocessRunner::Run()
         }
     }
     // Its own lock: it may run beside the station, but two runs would make the same images.
-    TStationLock lock(ConfigDirectory() + program + "-reprocess.lock", program + " --reprocess");
+    TStationLock lock(ReprocessLockPath(), program + " --reprocess");
     if (!lock.Acquire()) {
         std::fprintf(err_, "%s: %s\n", program.c_str(), lock.Refusal().c_str());
         return 2;

@@ -79,6 +79,18 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"/srv/goes15.2013.1/goes15.2013.150.120000.4.nc", true, 3, At(2013, 5, 30, 12, 0)},
         ParseCase{"/srv/goes15.2013.150.120000.4.nc/other", false, kPreset, kUnwritten}));
 
+// What --reprocess refuses, where a station counts on into another year (the rows above).
+TEST(GoesFileDayProblem, OnlyDaysTheYearHasPass)
+{
+    for (const auto& [name, problem] : std::initializer_list<std::pair<const char*, const char*>>{
+             {"/srv/goes15.2019.999.120000.4.nc", "day 999 of 2019 does not exist"},
+             {"goes15.2013.366.120000.1.nc.bz2", "day 366 of 2013 does not exist"},
+             {"goes15.2013.000.120000.1.nc", "day 0 of 2013 does not exist"},
+             {"goes15.2012.366.235959.1.nc", ""},
+             {"goes15.2013.001.000000.1.nc", ""}})
+        EXPECT_EQ(GoesFileDayProblem(name), problem) << name;
+}
+
 TEST(HalfHourSlot, ValuesOnTheSlotStayPut)
 {
     for (int h = 0; h < 24; ++h)

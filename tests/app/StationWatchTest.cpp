@@ -143,7 +143,8 @@ TEST_F(StationWatchTest, AnUnwritableLatestDirectoryIsSaidOnceAndProcessingGoesO
 // them, even with a directory name full of characters the format must escape.
 TEST_F(StationWatchTest, MetricsCountByChannelAndPassPromtool)
 {
-    const std::string odd = tmp_.Dir("raw \"q\" <a&b>\nx");
+    // A directory name is bytes, not always UTF-8 (an archive copied from another machine).
+    const std::string odd = tmp_.Dir("raw \"q\" <a&b>\nx\xff");
     options_.SetPathText("NetCDFPath", odd);
     MakeWatch();
     Drop("goes15.2013.150.120000.1.nc");
@@ -163,6 +164,61 @@ TEST_F(StationWatchTest, MetricsCountByChannelAndPassPromtool)
     EXPECT_EQ(RunCommand("promtool check metrics < '" + metrics_ + "'", output), 0) << output;
     EXPECT_EQ(output, "");
 }
+
+struct TRefusedMetricsCase {
+    const char* name;
+    // The MetricsFile of the row, from the image directory and a scratch directory.
+    std::string (*path)(const std::string& images, const std::string& scratch);
+    const char* reason;
+};
+
+class RefusedMetricsFileTest : public StationWatchTest, public ::testing::WithParamInterface<TRefusedMetricsCase> {};
+
+// A MetricsFile that names a file the station keeps, or lies where it takes or makes files,
+// would have that file overwritten every minute: nothing is written there, and it is said once.
+TEST_P(RefusedMetricsFileTest, NothingIsWrittenAndItIsSaidOnce)
+{
+    TTempXdg::WriteText(RegistryFilePath(), "Windows Registry Editor Version 5.00\n");
+    TTempXdg::WriteText(ProcessLogPath(), "earlier\n");
+    std::filesystem::create_directory_symlink(StateDirectory(), tmp_.Root() + "/linked");
+    metrics_ = GetParam().path(img_, tmp_.Root());
+    MakeWatch();
+    Drop("goes15.2013.150.120000.4.nc");
+    RunOneCycle();
+    watch_.reset();
+    EXPECT_EQ(TTempXdg::ReadText(RegistryFilePath()).find("orvanta_up"), std::string::npos);
+    EXPECT_EQ(TTempXdg::ReadText(ProcessLogPath()), "earlier\n");
+    EXPECT_FALSE(std::filesystem::exists(img_ + "m.prom"));
+    EXPECT_FALSE(std::filesystem::exists("m.prom"));
+    EXPECT_TRUE(std::filesystem::exists(img_ + "2013/05/30/ir.jpg")) << "the file is processed all the same";
+    std::size_t said = 0;
+    const std::string line =
+        "Metrics file " + metrics_ + " cannot be written: " + GetParam().reason + "; processing goes on";
+    for (const std::string& l : lines_) said += l == line;
+    EXPECT_EQ(said, 1u) << ::testing::PrintToString(lines_);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, RefusedMetricsFileTest,
+    ::testing::Values(
+        // Under systemd the working directory is '/'.
+        TRefusedMetricsCase{"Relative", [](const std::string&, const std::string&) { return std::string("m.prom"); },
+                            "the setting MetricsFile is a relative path, which would be taken from the working "
+                            "directory"},
+        TRefusedMetricsCase{"SettingsThroughDotDot",
+                            [](const std::string&, const std::string&) {
+                                return ConfigDirectory() + "../Quillon/registry.reg";
+                            },
+                            "the setting MetricsFile names the settings file"},
+        TRefusedMetricsCase{"LogThroughALinkedDirectory",
+                            [](const std::string&, const std::string& scratch) {
+                                return scratch + "/linked/orvanta-process.log";
+                            },
+                            "the setting MetricsFile names the process log"},
+        TRefusedMetricsCase{"InTheImageDirectory",
+                            [](const std::string& images, const std::string&) { return images + "latest/../m.prom"; },
+                            "the setting MetricsFile lies in the image directory"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // A real browser loads the page from file://: five channels with their scan times, the ages
 // the page's script works out, and no script error on the console.
@@ -224,7 +280,8 @@ INSTANTIATE_TEST_SUITE_P(
         TEscapeCase{"ScriptEnd", Json, "</script><!--\xE2\x80\xA8", "{\"f\":\"\\u003c/script\\u003e\\u003c!--\\u2028\"}"},
         TEscapeCase{"ScriptQuoteAndLine", Json, "a\"\nb&", "{\"f\":\"a\\\"\\nb\\u0026\"}"},
         TEscapeCase{"Url", UrlPath, "2013/05/a b\"#?%\n.jpg", "2013/05/a%20b%22%23%3F%25%0A.jpg"},
-        TEscapeCase{"MetricsLabel", MetricsLabelValue, "a\\b\"c\nd", "a\\\\b\\\"c\\nd"}),
+        TEscapeCase{"MetricsLabel", MetricsLabelValue, "a\\b\"c\nd", "a\\\\b\\\"c\\nd"},
+        TEscapeCase{"MetricsLabelNotUtf8", MetricsLabelValue, "a\xff" "b\xc3", "a\xef\xbf\xbd" "b\xef\xbf\xbd"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A scan's image saved under a name full of quotes, '<', '&' and a line feed shows in the

@@ -5,6 +5,7 @@
 
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -193,6 +194,55 @@ TEST_F(HeadlessTest, ASecondStationOnTheSameSettingsRefuses)
     EXPECT_FALSE(std::filesystem::exists(ProcessLogPath()));
 }
 
+struct TOddStateFileCase {
+    const char* name;
+    std::string (*path)();
+    const char* said;  // after the path
+    int exitCode;      // 0: it ran and stopped on SIGTERM; 2: it refused to start
+};
+
+class HeadlessOddStateFileTest : public HeadlessTest, public ::testing::WithParamInterface<TOddStateFileCase> {};
+
+// A FIFO where the station keeps a file of its own once held it in open() for ever: no
+// READY=1, deaf to SIGTERM, restarted by systemd again and again. It is said, and left standing.
+TEST_P(HeadlessOddStateFileTest, SaysWhyAndStopsWithoutTouchingIt)
+{
+    Configure();
+    const std::string path = GetParam().path();
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    std::filesystem::remove(path);
+    ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0);
+    QProcess p;
+    p.start(kProgram, {"--headless", "-start"});
+    ASSERT_TRUE(p.waitForStarted(5000));
+    std::string out;
+    for (int i = 0; i < 50 && p.state() == QProcess::Running && out.find("  Starting ") == std::string::npos; ++i) {
+        p.waitForReadyRead(100);
+        out += p.readAllStandardOutput().toStdString();
+    }
+    if (p.state() == QProcess::Running) ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+    const bool ended = p.state() == QProcess::NotRunning || p.waitForFinished(5000);
+    if (!ended) p.kill();
+    ASSERT_TRUE(ended) << "still running after SIGTERM";
+    out += p.readAllStandardOutput().toStdString() + p.readAllStandardError().toStdString();
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(p.exitCode(), GetParam().exitCode) << out;
+    EXPECT_NE(out.find(path + GetParam().said), std::string::npos) << out;
+    struct stat st {};
+    EXPECT_TRUE(::lstat(path.c_str(), &st) == 0 && S_ISFIFO(st.st_mode));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, HeadlessOddStateFileTest,
+    ::testing::Values(
+        TOddStateFileCase{"ProcessLog", ProcessLogPath, " cannot be written: a FIFO, not a regular file", 0},
+        TOddStateFileCase{"StationLock", StationLockPath, " is a FIFO, not a regular file", 2},
+        // Without its settings the station has no directories.
+        TOddStateFileCase{"Settings", RegistryFilePath, " is a FIFO, not a regular file", 2},
+        TOddStateFileCase{"Metrics", [] { return StateDirectory() + "orvanta.prom"; },
+                          " cannot be written: a FIFO, not a regular file", 0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 // Ctrl-C once closed without the line that tells a stop from a crash.
 class HeadlessStopSignalTest : public HeadlessTest, public ::testing::WithParamInterface<int> {};
 
@@ -335,6 +385,9 @@ TEST_F(HeadlessTest, ReprocessMakesWhatTheStationMadeAndTouchesNothingElse)
     // once, and a scan of a half hour whose image exists is not tried again).
     const std::string damaged = xdg_.Dir("feed/2019/06/21") + "goes15.2019.172.011000_4.nc.bz2";
     TTempXdg::WriteText(damaged, std::string(30000, 'B'));
+    // A day the year does not have is no date to make an image of.
+    const std::string noDay = xdg_.Dir("feed/2019/06/21") + "goes15.2019.999.120000_4.nc.bz2";
+    TTempXdg::WriteText(noDay, std::string(30000, 'B'));
     const auto archive = TreeContents(feed);
     ASSERT_TRUE(TRegistryFile(RegistryFilePath()).WriteString(ProgramKey(), "SavePath", xdg_.Dir("img2")));
     const std::string settings = TTempXdg::ReadText(RegistryFilePath());
@@ -343,6 +396,7 @@ TEST_F(HeadlessTest, ReprocessMakesWhatTheStationMadeAndTouchesNothingElse)
     EXPECT_EQ(Run({"--reprocess", QString::fromStdString(feed)}, 120000), 1);
     EXPECT_NE(out_.find(" made, 0 skipped, 1 failed"), std::string::npos) << out_;
     EXPECT_NE(out_.find("failed: " + damaged + ": "), std::string::npos) << out_;
+    EXPECT_NE(out_.find("\n  " + noDay + ": day 999 of 2019 does not exist; not taken\n"), std::string::npos) << out_;
     EXPECT_EQ(TreeContents(xdg_.Root() + "/img2"), live);
     EXPECT_EQ(TreeContents(feed), archive);
     EXPECT_EQ(TTempXdg::ReadText(RegistryFilePath()), settings);  // LastSaved values among them
@@ -350,7 +404,8 @@ TEST_F(HeadlessTest, ReprocessMakesWhatTheStationMadeAndTouchesNothingElse)
 
     // Again: the images are there, only the damaged file is tried.
     EXPECT_EQ(Run({"--reprocess", QString::fromStdString(feed)}, 120000), 1);
-    EXPECT_NE(out_.find(": 0 made, " + std::to_string(archive.size() - 1) + " skipped, 1 failed"), std::string::npos) << out_;
+    const std::size_t skipped = archive.size() - 2;  // all but the damaged file and the one of no day
+    EXPECT_NE(out_.find(": 0 made, " + std::to_string(skipped) + " skipped, 1 failed"), std::string::npos) << out_;
     EXPECT_EQ(TreeContents(xdg_.Root() + "/img2"), live);
 
     // A run killed between the scans of a half hour leaves an image that exists, stamped with

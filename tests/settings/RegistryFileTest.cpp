@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -159,6 +160,28 @@ TEST_P(DamagedRegistryTest, DefaultsApplyAndTheFileIsKeptAside)
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, DamagedRegistryTest, ::testing::Values("garbage\n", "\x01\x02\xff\xfe binary"));
+
+class OddSettingsFileTest : public RegistryFileTest, public ::testing::WithParamInterface<const char*> {};
+
+// A FIFO at the settings file or at its lock is not the program's: nothing waits on it, no
+// setting is saved over or beside it, and it is not moved aside as a damaged file.
+TEST_P(OddSettingsFileTest, IsNeitherWaitedOnNorReplaced)
+{
+    TRegistryFile reg(Path());
+    ASSERT_TRUE(reg.WriteString(kKey, "SourcePath", "/srv/in/"));
+    const std::string fifo = Path() + GetParam();
+    std::filesystem::remove(fifo);
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    const bool lockOnly = *GetParam() != '\0';
+    EXPECT_EQ(reg.ReadString(kKey, "SourcePath"), lockOnly ? std::optional<std::string>("/srv/in/") : std::nullopt);
+    EXPECT_FALSE(reg.WriteString(kKey, "SavePath", "/srv/img/"));
+    struct stat st {};
+    EXPECT_TRUE(::lstat(fifo.c_str(), &st) == 0 && S_ISFIFO(st.st_mode));
+    for (const auto& e : std::filesystem::directory_iterator(std::filesystem::path(Path()).parent_path()))
+        EXPECT_EQ(e.path().filename().string().find(".damaged-"), std::string::npos) << e.path();
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, OddSettingsFileTest, ::testing::Values("", ".lock"));
 
 struct TUnreadableCase {
     const char* line;
