@@ -112,7 +112,7 @@ void TProcessingCycle::RememberSaved(std::size_t channelIndex, const std::string
         if (!lastSavedUnwritten_) {
             const std::string text = "The last saved image " + savedFileName + " could not be recorded in " +
                                      RegistryFilePath() + ": " + std::strerror(errno) +
-                                     "; a restart continues from the newest image in the image tree";
+                                     "; a restart would continue from the older image recorded there";
             log_.AddLogLine(text, 0);
             view_.SetStatusText(LogSafe(text));
         }
