@@ -111,6 +111,12 @@ TEST_F(GeoTiffFileTest, GdalinfoShowsTheGeostationaryViewAndACloudOptimizedLayou
           "\"COMPRESSION\":\"DEFLATE\"", "\"block\":[\n        512,\n        512\n      ]", "\"overviews\":[",
           "PER_DATASET", "\"TIFFTAG_DATETIME\":\"2013:05:30 12:00:00\""})
         EXPECT_NE(info.find(expected), std::string::npos) << expected << "\n" << info;
+    // GDAL's own judge of the layout: a file that only claims to be cloud optimized (overviews
+    // after the picture, tiles out of order) reads slowly over HTTP.
+    const std::string validator = "/usr/lib/python3/dist-packages/osgeo_utils/samples/validate_cloud_optimized_geotiff.py";
+    ASSERT_TRUE(std::filesystem::exists(validator)) << "install python3-gdal (scripts/deps does)";
+    const std::string verdict = RunCommand("/usr/bin/python3 " + validator + " " + path("info.tif") + " 2>&1");
+    EXPECT_NE(verdict.find("is a valid cloud optimized GeoTIFF"), std::string::npos) << verdict;
 }
 
 TEST_F(GeoTiffFileTest, ReadsBackTheGreysAndRefusesAnotherSize)
