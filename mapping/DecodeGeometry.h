@@ -40,9 +40,7 @@ class TGeoDiagnostics {
 public:
     // The picture geometry the grids are compared with.
     static constexpr int SegmentIndex = CompositeSegmentRow;
-    static constexpr float LongitudeOffset = CompositeLongitudeOffset;
-    // Sub-satellite longitude of that geometry and the picture's centre pixel.
-    static constexpr float SspLongitude = -128.0f;
+    // The picture's centre pixel.
     static constexpr int CentreX = 1408;
     static constexpr int CentreY = 1625;
     // Largest grid we are prepared to hold (a 4 km full disk has 2704 x 5208 cells).
@@ -79,6 +77,10 @@ public:
     float Longitude(int row, int column) const { return longitudes_[Cell(row, column)]; }
     float Latitude(int row, int column) const { return latitudes_[Cell(row, column)]; }
 
+    // Where the station takes the satellite to stand (degrees east); the grids are compared
+    // with the picture of a satellite there.
+    void SetSatelliteLongitude(double longitude);
+
     // Fit results, kept from file to file within a run.
     std::int32_t RowOffset = 0;
     std::int32_t ColumnOffset = 0;
@@ -112,6 +114,7 @@ private:
     std::shared_ptr<const void> gridsHolder_;
     std::span<const float> longitudes_;
     std::span<const float> latitudes_;
+    float sspLongitude_ = CompositeSatelliteLongitude;
     float middleLatitude_ = 0.0f;
     float middleLongitude_ = 0.0f;
     std::uint8_t sector_ = 1;

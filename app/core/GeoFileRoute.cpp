@@ -24,6 +24,7 @@ void TGeoFileRoute::ProcessGeoFile(const std::string& path)
     };
     environment.UtcNow = clock_;
     environment.GeoLogPath = geoLogPath_;
+    diagnostics_.SetSatelliteLongitude(options_.SatelliteLongitude());
 
     bool processed = false;
     try {
