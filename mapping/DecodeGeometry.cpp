@@ -199,6 +199,17 @@ void TGeoDiagnostics::SetSatelliteLongitude(double longitude)
     sspLongitude_ = static_cast<float>(longitude);
 }
 
+std::optional<float> TGeoDiagnostics::GridSspLongitude() const
+{
+    if (!usable_ || sector_ != 1)
+        return std::nullopt;
+    const int equatorRow = FindRowOfLatitude(MiddleColumn(), 0.0f);
+    if (!(std::fabs(Latitude(equatorRow, MiddleColumn())) <= ReferenceTolerance))
+        return std::nullopt;
+    const float longitude = Longitude(equatorRow, MiddleColumn());
+    return std::isfinite(longitude) ? std::optional<float>(longitude) : std::nullopt;
+}
+
 bool TGeoDiagnostics::TestGeometry(TLines& lines)
 {
     TSegmentMapping mapping = CompositeMappingAt(sspLongitude_);

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -80,6 +81,10 @@ public:
     // Where the station takes the satellite to stand (degrees east); the grids are compared
     // with the picture of a satellite there.
     void SetSatelliteLongitude(double longitude);
+    // Where the grids put the satellite: the longitude of the equator on a full disk's middle
+    // column, around which the disc lies. Empty for a sector, whose middle says nothing of it,
+    // and for a grid without the equator there.
+    std::optional<float> GridSspLongitude() const;
 
     // Fit results, kept from file to file within a run.
     std::int32_t RowOffset = 0;

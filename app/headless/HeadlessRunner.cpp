@@ -178,6 +178,7 @@ bool THeadlessRunner::MakeCycle(const std::string& file)
     // Without a Diags page the latest geolocation report goes to a file and to the output.
     geoRoute_ = std::make_unique<TGeoFileRoute>(*options_, cycle_->GeoLogPath);
     geoRoute_->OnReport = [this](const TLines& lines) { WriteDiagsReport(lines, out_); };
+    geoRoute_->OnLogLine = [this](const std::string& text) { log_->AddLogLine(text, UtcNow()); };
     cycle_->SetGeoFileHandler(geoRoute_.get());
     cycle_->OnProgress = [this](std::size_t done, std::size_t found, const std::string& file) {
         std::fprintf(out_, "Progress: %s\n", ProgressText(done, found, file).c_str());

@@ -336,6 +336,7 @@ void TFormRadaDedOVI::FormCreate()
         for (const std::string& line : lines) text << QString::fromStdString(line);
         MemoDiags->setPlainText(text.join('\n'));
     };
+    geoRoute_->OnLogLine = [this](const std::string& text) { log_->AddLogLine(text, UtcNow()); };
     cycle_->SetGeoFileHandler(geoRoute_.get());
     cycle_->EnableInstantPickUp();
     connect(cycle_.get(), &TProcessingCycle::CycleFinished, this, [this] {

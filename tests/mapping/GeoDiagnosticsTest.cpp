@@ -186,7 +186,7 @@ TEST_F(PictureFullDisk, ReportFollowsTheFixedLayout)
 }
 
 // The satellite at 135 W, as it stood until 2018: set so, the diagnostics fit its full disk
-// as perfectly as the default's.
+// as perfectly as the default's, and the grids tell where it stands.
 TEST(GeoDiagnostics, FollowTheSatelliteLongitude)
 {
     // Centred on the satellite's column, as a full disk is.
@@ -199,6 +199,8 @@ TEST(GeoDiagnostics, FollowTheSatelliteLongitude)
     EXPECT_NE(IndexOf(lines, "Mid-point theoretical mapping: lat 0.02, lon: -135.02"), -1);
     EXPECT_EQ(d.RowOffset, 0);
     EXPECT_NEAR(d.ColumnOffset, 58, 1);
+    ASSERT_TRUE(d.GridSspLongitude().has_value());
+    EXPECT_NEAR(*d.GridSspLongitude(), -135.0f, 0.05f);
 }
 
 TEST(GeoDiagnostics, FullDiskWithTooFewRowsIsReportedAndKeepsTheLastFit)
