@@ -2,10 +2,20 @@
 
 #include "mapping/SegmentStuff.h"
 
-TSegmentMapping CompositeMapping()
+float CompositeLongitudeOffsetFor(double satelliteLongitude)
+{
+    return static_cast<float>(satelliteLongitude - static_cast<double>(SegmentData(CompositeSegmentRow)->NominalLongitude));
+}
+
+TSegmentMapping CompositeMapping(float longitudeOffset)
 {
     TSegmentMapping m;
     m.SegmentIndex = CompositeSegmentRow;
-    m.LongitudeOffset = CompositeLongitudeOffset;
+    m.LongitudeOffset = longitudeOffset;
     return m;
+}
+
+TSegmentMapping CompositeMappingAt(double satelliteLongitude)
+{
+    return CompositeMapping(CompositeLongitudeOffsetFor(satelliteLongitude));
 }

@@ -203,11 +203,25 @@ int TGeoDiagnostics::FindRowOfLatitude(int column, float latitude) const
     return row < 0 ? 0 : row;
 }
 
+void TGeoDiagnostics::SetSatelliteLongitude(double longitude)
+{
+    sspLongitude_ = static_cast<float>(longitude);
+}
+
+std::optional<float> TGeoDiagnostics::GridSspLongitude() const
+{
+    if (!usable_ || sector_ != 1)
+        return std::nullopt;
+    const int equatorRow = FindRowOfLatitude(MiddleColumn(), 0.0f);
+    if (!(std::fabs(Latitude(equatorRow, MiddleColumn())) <= ReferenceTolerance))
+        return std::nullopt;
+    const float longitude = Longitude(equatorRow, MiddleColumn());
+    return std::isfinite(longitude) ? std::optional<float>(longitude) : std::nullopt;
+}
+
 bool TGeoDiagnostics::TestGeometry(TLines& lines)
 {
-    TSegmentMapping mapping;
-    mapping.SegmentIndex = SegmentIndex;
-    mapping.LongitudeOffset = LongitudeOffset;
+    TSegmentMapping mapping = CompositeMappingAt(sspLongitude_);
     return TestGeometry(lines, mapping);
 }
 
@@ -225,7 +239,7 @@ bool TGeoDiagnostics::TestGeometry(TLines& lines, TSegmentMapping& mapping)
         return false;
     }
 
-    int sspColumn = FindColumnOfLongitude(MiddleRow(), SspLongitude);
+    int sspColumn = FindColumnOfLongitude(MiddleRow(), sspLongitude_);
     lines.emplace_back();
     lines.emplace_back();
     lines.push_back(FormatC("Found SSP column (%d) at row %d:  ", sspColumn, MiddleRow()) +
@@ -236,7 +250,7 @@ bool TGeoDiagnostics::TestGeometry(TLines& lines, TSegmentMapping& mapping)
     lines.push_back(FormatC("Find equator row (%d) at col %d:  ", equatorRow, sspColumn) +
                     GridPointText(equatorRow, sspColumn));
 
-    sspColumn = FindColumnOfLongitude(equatorRow, SspLongitude);
+    sspColumn = FindColumnOfLongitude(equatorRow, sspLongitude_);
     lines.emplace_back();
     lines.push_back(FormatC("Found SSP column (%d) at row %d:  ", sspColumn, equatorRow) +
                     GridPointText(equatorRow, sspColumn));
@@ -246,10 +260,10 @@ bool TGeoDiagnostics::TestGeometry(TLines& lines, TSegmentMapping& mapping)
     lines.push_back(FormatC("Mid-point theoretical mapping: lat %.2f, lon: %.2f", static_cast<double>(latitude),
                             static_cast<double>(longitude)));
     int x = 0, y = 0;
-    mapping.GeoToPixel(x, y, SspLongitude, 0.0f);
+    mapping.GeoToPixel(x, y, sspLongitude_, 0.0f);
     lines.push_back(FormatC("SSP theoretical mapping (integer): X:%d  Y:%d", x, y));
     float fx = 0.0f, fy = 0.0f;
-    mapping.GeoToSegmentXY(fx, fy, SspLongitude, 0.0f);
+    mapping.GeoToSegmentXY(fx, fy, sspLongitude_, 0.0f);
     lines.push_back(
         FormatC("SSP theoretical mapping (float): X:%.2f  Y:%.2f", static_cast<double>(fx), static_cast<double>(fy)));
     lines.emplace_back();
@@ -259,15 +273,15 @@ bool TGeoDiagnostics::TestGeometry(TLines& lines, TSegmentMapping& mapping)
     // sector is sampled around its middle and may stop short of the equator.
     const float referenceLongitude = Longitude(equatorRow, sspColumn);
     const float referenceLatitude = Latitude(equatorRow, sspColumn);
-    const bool onMeridian = std::fabs(referenceLongitude - SspLongitude) <= ReferenceTolerance;
+    const bool onMeridian = std::fabs(referenceLongitude - sspLongitude_) <= ReferenceTolerance;
     if (fullDisk && !(onMeridian && std::fabs(referenceLatitude) <= ReferenceTolerance)) {
         lines.push_back(FormatC("Refused: the grid does not reach the sub-satellite point (lon %.2f, lat 0.00)",
-                                static_cast<double>(SspLongitude)));
+                                static_cast<double>(sspLongitude_)));
         return false;
     }
     if (!onMeridian) {
         lines.push_back(FormatC("Refused: the grid does not reach the sub-satellite meridian (lon %.2f)",
-                                static_cast<double>(SspLongitude)));
+                                static_cast<double>(sspLongitude_)));
         return false;
     }
 
@@ -296,7 +310,7 @@ bool TGeoDiagnostics::TestGeometry(TLines& lines, TSegmentMapping& mapping)
             const int column = vertical ? sspColumn : firstColumn + i * step;
             int theoreticalX = 0, theoreticalY = 0;
             if (vertical)
-                mapping.GeoToPixel(theoreticalX, theoreticalY, SspLongitude, Latitude(row, column));
+                mapping.GeoToPixel(theoreticalX, theoreticalY, sspLongitude_, Latitude(row, column));
             else
                 mapping.GeoToPixel(theoreticalX, theoreticalY, Longitude(row, column), 0.0f);
             const int sample = vertical ? row : column;
@@ -437,12 +451,7 @@ std::string TGeoDiagnostics::diagnoseRead(const std::string& path, TLines& lines
 {
     std::string summary = std::filesystem::path(path).filename().string() + " " + SectorTag(sector_) +
                           FormatC("Xc:%.4d Yc:%.4d, ", fileXCount_, fileYCount_);
-    {
-        TSegmentMapping mapping;
-        mapping.SegmentIndex = SegmentIndex;
-        mapping.LongitudeOffset = LongitudeOffset;
-        TestGeometry(lines, mapping);
-    }
+    TestGeometry(lines);
     summary += FormatC("V:%6.4f H:%6.4f row:%d col:%d", static_cast<double>(HorizontalSlope),
                        static_cast<double>(VerticalSlope), RowOffset, ColumnOffset);
     return summary;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -40,9 +41,7 @@ class TGeoDiagnostics {
 public:
     // The picture geometry the grids are compared with.
     static constexpr int SegmentIndex = CompositeSegmentRow;
-    static constexpr float LongitudeOffset = CompositeLongitudeOffset;
-    // Sub-satellite longitude of that geometry and the picture's centre pixel.
-    static constexpr float SspLongitude = -128.0f;
+    // The picture's centre pixel.
     static constexpr int CentreX = 1408;
     static constexpr int CentreY = 1625;
     // Largest grid we are prepared to hold (a 4 km full disk has 2704 x 5208 cells).
@@ -79,6 +78,14 @@ public:
     float Longitude(int row, int column) const { return longitudes_[Cell(row, column)]; }
     float Latitude(int row, int column) const { return latitudes_[Cell(row, column)]; }
 
+    // Where the station takes the satellite to stand (degrees east); the grids are compared
+    // with the picture of a satellite there.
+    void SetSatelliteLongitude(double longitude);
+    // Where the grids put the satellite: the longitude of the equator on a full disk's middle
+    // column, around which the disc lies. Empty for a sector, whose middle says nothing of it,
+    // and for a grid without the equator there.
+    std::optional<float> GridSspLongitude() const;
+
     // Fit results, kept from file to file within a run.
     std::int32_t RowOffset = 0;
     std::int32_t ColumnOffset = 0;
@@ -112,6 +119,7 @@ private:
     std::shared_ptr<const void> gridsHolder_;
     std::span<const float> longitudes_;
     std::span<const float> latitudes_;
+    float sspLongitude_ = CompositeSatelliteLongitude;
     float middleLatitude_ = 0.0f;
     float middleLongitude_ = 0.0f;
     std::uint8_t sector_ = 1;

@@ -1,5 +1,6 @@
 #include "settings/ProgramSettings.h"
 
+#include <charconv>
 #include <filesystem>
 
 #include "settings/ProgramPaths.h"
@@ -11,6 +12,13 @@ std::ptrdiff_t IndexOf(std::string_view valueName)
 {
     const TSettingInfo* s = FindSetting(valueName);
     return s ? s - ProgramSettings.data() : -1;
+}
+
+// Without the blanks around it.
+std::string_view Trimmed(std::string_view text)
+{
+    const auto first = text.find_first_not_of(" \t");
+    return first == std::string_view::npos ? std::string_view() : text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
 }  // namespace
@@ -39,10 +47,8 @@ std::string DirectoryProblem(const std::string& path)
 
 std::optional<std::int64_t> SettingNumber(std::string_view text)
 {
-    const auto first = text.find_first_not_of(" \t");
-    if (first == std::string_view::npos) return std::nullopt;
-    text = text.substr(first, text.find_last_not_of(" \t") - first + 1);
-    if (text.size() > 9) return std::nullopt;
+    text = Trimmed(text);
+    if (text.empty() || text.size() > 9) return std::nullopt;
     std::int64_t value = 0;
     for (const char c : text) {
         if (c < '0' || c > '9') return std::nullopt;
@@ -51,16 +57,44 @@ std::optional<std::int64_t> SettingNumber(std::string_view text)
     return value;
 }
 
+std::optional<double> SettingLongitude(std::string_view text)
+{
+    text = Trimmed(text);
+    if (text.empty()) return std::nullopt;
+    // A sign of its own: "+128" is taken, "+-128" is not.
+    if (text.front() == '+') {
+        text.remove_prefix(1);
+        if (text.empty() || text.front() == '-') return std::nullopt;
+    }
+    double value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::fixed);
+    if (error != std::errc() || end != text.data() + text.size() || !(value >= -180.0 && value <= 180.0))
+        return std::nullopt;
+    return value;
+}
+
+double TProcessingOptions::SatelliteLongitude() const
+{
+    return SettingLongitude(PathText("SatelliteLongitude"))
+        .value_or(*SettingLongitude(FindSetting("SatelliteLongitude")->DefaultText));
+}
+
+std::string_view SettingTextFault(const TSettingInfo& s, std::string_view text)
+{
+    if (s.Kind == TSettingKind::Number && !SettingNumber(text)) return "a whole number of 0 or more";
+    if (s.ValueName == "SatelliteLongitude" && !SettingLongitude(text))
+        return "a number of degrees east from -180 to 180 (west negative: -128 for 128 W)";
+    return {};
+}
+
 std::string TProcessingOptions::SettingsProblem() const
 {
     for (const auto& s : ProgramSettings) {
-        if (s.Kind == TSettingKind::Number) {
-            const std::string text = PathText(s.ValueName);
-            if (SettingNumber(text)) continue;
-            return std::string(s.Caption) + " \"" + text + "\" is not a whole number of 0 or more";
-        }
+        const std::string text = PathText(s.ValueName);
+        if (const std::string_view fault = SettingTextFault(s, text); !fault.empty())
+            return std::string(s.Caption) + " \"" + text + "\" is not " + std::string(fault);
         if (s.Kind != TSettingKind::Path) continue;
-        const std::string path = WithTrailingDelimiter(PathText(s.ValueName));
+        const std::string path = WithTrailingDelimiter(text);
         const std::string problem = DirectoryProblem(path);
         if (problem.empty()) continue;
         return std::string(s.Caption) + (path.empty() ? "" : " \"" + path + "\"") + " " + problem;

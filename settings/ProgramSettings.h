@@ -12,7 +12,7 @@
 
 // Number: a whole number of 0 or more, held as text like a path so that a value typed wrong
 // (in the Setup page or the settings file) can be named when it is refused.
-// Text: a free text (a name), read as it is written.
+// Text: a free text (a name, a longitude), read as it is written.
 enum class TSettingKind { Path, Option, Number, Text };
 
 struct TSettingInfo {
@@ -27,7 +27,7 @@ struct TSettingInfo {
     std::string_view Example = {};  // paths: a directory as a station might have it
 };
 
-inline constexpr std::array<TSettingInfo, 23> ProgramSettings{{
+inline constexpr std::array<TSettingInfo, 24> ProgramSettings{{
     // An example as the value would be written back as a setting; it is only shown.
     {"LabeledEditSourcePath", "SourcePath", TSettingKind::Path, "", false, "Source path",
      "E.g. received\\HVS-2\\E2H-TPG-1", true, "/srv/goes/incoming/"},
@@ -75,6 +75,11 @@ inline constexpr std::array<TSettingInfo, 23> ProgramSettings{{
     // Off: it changes the saved grey images.
     {"CheckBoxImageStamp", "ImageStamp", TSettingKind::Option, "", false, "Legend stamp",
      "Write the time, sector and band at the bottom of each saved JPEG/PNG, and a colour bar on colour images", true},
+    // Degrees east. GOES-15 stood at 135 W until its move in 2018: an archive of those years
+    // is mapped right only with -135.
+    {"LabeledEditSatelliteLongitude", "SatelliteLongitude", TSettingKind::Text, "-128", false, "Satellite lon.",
+     "Where the satellite stands, degrees east (west negative): -128 for GOES-15 from late 2018, -135 "
+     "before; places the coastlines, the viewer's readout and the GeoTIFF", true},
 }};
 
 // nullptr for a name that is not in the table.
@@ -86,6 +91,14 @@ std::string WithTrailingDelimiter(std::string path);
 // A number setting's text as a value: digits only, surrounding blanks allowed; nullopt for
 // anything else (empty, negative, a fraction, more than nine digits).
 std::optional<std::int64_t> SettingNumber(std::string_view text);
+
+// A longitude setting's text as degrees east: a decimal number from -180 to 180, surrounding
+// blanks allowed; nullopt for anything else (empty, "128W", a decimal comma).
+std::optional<double> SettingLongitude(std::string_view text);
+
+// What a number or longitude setting's text must be when it is not ("a whole number of 0 or
+// more"); empty when it is, and for the other settings.
+std::string_view SettingTextFault(const TSettingInfo& s, std::string_view text);
 
 // Why a path text cannot serve as one of the station's directories: "is not set", "is not an
 // absolute path", "does not exist"; empty when it can. A relative path would follow the
@@ -113,10 +126,14 @@ public:
     // A number setting ("KeepImagesDays"); nullopt when its text is no whole number of 0 or
     // more (SettingsProblem says so).
     std::optional<std::int64_t> Number(std::string_view valueName) const { return SettingNumber(PathText(valueName)); }
+    // Where the satellite stands, degrees east; the default while the text is no longitude
+    // (SettingsProblem says so).
+    double SatelliteLongitude() const;
 
-    // The first of the three directories that cannot be used, or the first number that is no
-    // whole number of 0 or more, as a log line ("Saved image files path "x/" does not exist",
-    // "Keep images (days) "-3" is not a whole number of 0 or more"); empty when all can.
+    // The first of the three directories that cannot be used, the first number that is no
+    // whole number of 0 or more, or a longitude that is none, as a log line ("Saved image
+    // files path "x/" does not exist", "Keep images (days) "-3" is not a whole number of 0 or
+    // more"); empty when all can.
     std::string SettingsProblem() const;
 };
 

@@ -1,10 +1,12 @@
 #include "app/core/GeoFileRoute.h"
 
 #include <cctype>
+#include <cmath>
 #include <stdexcept>
 #include <string_view>
 
 #include "base/DateTime.h"
+#include "base/Files.h"
 #include "settings/ProgramPaths.h"
 
 TGeoFileRoute::TGeoFileRoute(TProcessingOptions& options, std::string geoLogPath)
@@ -24,6 +26,8 @@ void TGeoFileRoute::ProcessGeoFile(const std::string& path)
     };
     environment.UtcNow = clock_;
     environment.GeoLogPath = geoLogPath_;
+    const double satelliteLongitude = options_.SatelliteLongitude();
+    diagnostics_.SetSatelliteLongitude(satelliteLongitude);
 
     bool processed = false;
     try {
@@ -37,6 +41,15 @@ void TGeoFileRoute::ProcessGeoFile(const std::string& path)
         OnReport(lines_);
     if (!processed)
         throw std::runtime_error(lines_.empty() ? std::string("not processed") : lines_.back());
+    // A station set for the satellite's other place (an archive from before its move, or
+    // after) draws its lines hundreds of kilometres off; the grids tell.
+    const std::optional<float> grids = diagnostics_.GridSspLongitude();
+    if (grids && OnLogLine &&
+        std::fabs(std::remainder(static_cast<double>(*grids) - satelliteLongitude, 360.0)) > 1.0)
+        OnLogLine(FormatC("Geolocation file %s: the satellite stands at %.1f %c by its grids, the setting "
+                          "SatelliteLongitude says %g; set SatelliteLongitude to %g for scans of this time",
+                          ExtractFileName(path).c_str(), std::fabs(static_cast<double>(*grids)), *grids < 0 ? 'W' : 'E',
+                          satelliteLongitude, std::round(static_cast<double>(*grids) * 10.0) / 10.0));
 }
 
 TLines DiagsSummary(const TLines& report)

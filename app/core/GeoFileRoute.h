@@ -23,6 +23,9 @@ public:
     const TLines& Report() const { return lines_; }
     // Called with the report after every file.
     std::function<void(const TLines&)> OnReport;
+    // A line for the station's log: a full disk whose grids put the satellite more than a
+    // degree from SatelliteLongitude.
+    std::function<void(const std::string&)> OnLogLine;
 
     TGeoDiagnostics& Diagnostics() { return diagnostics_; }
     // Replaces the clock (tests).

@@ -19,13 +19,6 @@
 
 namespace {
 
-// The composite's projection never changes: worked out once.
-const TGeostationaryView& CompositeView()
-{
-    static const TGeostationaryView view = GeostationaryView(CompositeMapping()).value_or(TGeostationaryView());
-    return view;
-}
-
 TExtBitmap& CleanCopy(TComposites& composites, std::uint8_t channel)
 {
     TExtBitmap& clean = composites.Clean[channel];
@@ -63,7 +56,9 @@ std::string Wavelength(std::string_view description)
 std::string SaveCleanGeoTiff(TComposites& composites, const TProcessingOptions& options, const TPlacedScan& scan,
                              const std::string& name)
 {
-    const TGeostationaryView& view = CompositeView();
+    // Worked out for every file, next to nothing beside writing it: it follows SatelliteLongitude.
+    const TGeostationaryView view =
+        GeostationaryView(CompositeMappingAt(options.SatelliteLongitude())).value_or(TGeostationaryView());
     const std::vector<TDiscRun>& disc = CompositeDiscRuns();
     if (view.SatelliteHeight <= 0)
         return "the composite's mapping has no geostationary description";

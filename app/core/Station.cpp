@@ -15,8 +15,7 @@ TStation::TStation(TProcessingOptions& options, std::unique_ptr<IAnimationNotifi
                    TComposites::TMaking making)
     : Composites(making), Notifier(std::move(notifier)), Product(options, Composites, Mask), options_(options)
 {
-    Mapping.SegmentIndex = CompositeSegmentRow;
-    Mapping.LongitudeOffset = CompositeLongitudeOffset;
+    Mapping = CompositeMappingAt(options_.SatelliteLongitude());
     try {
         LineStoreSource = LoadStartupLineStore(LineStore);
     } catch (const std::exception& e) {
@@ -30,6 +29,8 @@ TStation::TStation(TProcessingOptions& options, std::unique_ptr<IAnimationNotifi
     };
     Product.Notifier = Notifier.get();
     Product.DrawBoundaries = [this](TExtBitmap& composite) {
+        // Set here, on the thread that hands the drawing over, never while lines are drawn.
+        Mapping = CompositeMappingAt(options_.SatelliteLongitude());
         if (LineStore.Count() == 0) {
             // Said once: the option is on, yet every image will come out without lines.
             if (!emptyStoreReported_ && OnLogLine) OnLogLine("Boundaries: no coastlines loaded, nothing to draw");
@@ -41,6 +42,11 @@ TStation::TStation(TProcessingOptions& options, std::unique_ptr<IAnimationNotifi
             return true;
         });
     };
+}
+
+bool TStation::PixelToGeo(int x, int y, float& longitude, float& latitude) const
+{
+    return CompositeMappingAt(options_.SatelliteLongitude()).PixelToGeo(x, y, longitude, latitude);
 }
 
 void TStation::loadMask()

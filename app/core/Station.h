@@ -41,7 +41,12 @@ public:
     TComposites Composites;
     TExtBitmap Mask;
     bool MaskLoaded = false;  // decoded and usable, once a first file has been masked
+    // The composite's mapping the lines were last drawn by: it follows SatelliteLongitude
+    // from the next image on.
     TSegmentMapping Mapping;
+    // Where a composite's pixel lies by the satellite's longitude as set now; false off the
+    // Earth.
+    bool PixelToGeo(int x, int y, float& longitude, float& latitude) const;
     TCartogList LineStore;
     std::string LineStoreSource;  // what the line store was loaded from, for the log
     // The start-up's coastline lines: "Coastlines: <path list>, N segments" (or that none were

@@ -48,7 +48,8 @@ std::string UsageText()
            "Settings: " + RegistryFilePath() + ", key\n"
            "  [HKEY_CURRENT_USER" + ProgramKey() + "] (values \"SourcePath\", \"NetCDFPath\",\n"
            "  \"SavePath\" and the options of the Setup page; \"KeepImagesDays\",\n"
-           "  \"KeepNetCDFDays\", \"KeepFailedDays\" (0 keeps for ever) and \"MinFreeMB\").\n"
+           "  \"KeepNetCDFDays\", \"KeepFailedDays\" (0 keeps for ever), \"MinFreeMB\" and\n"
+           "  \"SatelliteLongitude\" (degrees east; -135 for scans before GOES-15's 2018 move)).\n"
            "Processing log: " + ProcessLogPath() + "\n"
            "Status: " + StatusFilePath() + "\n";
 }
@@ -79,14 +80,15 @@ bool SettingsUsable(const TRegistryOptions& options, std::FILE* err, bool needIn
                      std::string(FindSetting(d.valueName)->Example).c_str());
     }
     for (const TSettingInfo& s : ProgramSettings) {
-        if (s.Kind != TSettingKind::Number) continue;
         const std::string text = options.PathText(s.ValueName);
-        if (SettingNumber(text)) continue;
+        const std::string fault(SettingTextFault(s, text));
+        if (fault.empty()) continue;
         missing = true;
-        std::fprintf(err, "%s: the setting \"%s\" is \"%s\": not a whole number of 0 or more.\n"
+        std::fprintf(err, "%s: the setting \"%s\" is \"%s\": not %s.\n"
                            "  Set it under [HKEY_CURRENT_USER%s]\n  in %s, for example:\n  \"%s\"=\"%s\"\n",
-                     ProgramName().c_str(), std::string(s.ValueName).c_str(), LogSafe(text).c_str(), ProgramKey().c_str(),
-                     RegistryFilePath().c_str(), std::string(s.ValueName).c_str(), std::string(s.DefaultText).c_str());
+                     ProgramName().c_str(), std::string(s.ValueName).c_str(), LogSafe(text).c_str(), fault.c_str(),
+                     ProgramKey().c_str(), RegistryFilePath().c_str(), std::string(s.ValueName).c_str(),
+                     std::string(s.DefaultText).c_str());
     }
     return !missing;
 }
@@ -176,6 +178,7 @@ bool THeadlessRunner::MakeCycle(const std::string& file)
     // Without a Diags page the latest geolocation report goes to a file and to the output.
     geoRoute_ = std::make_unique<TGeoFileRoute>(*options_, cycle_->GeoLogPath);
     geoRoute_->OnReport = [this](const TLines& lines) { WriteDiagsReport(lines, out_); };
+    geoRoute_->OnLogLine = [this](const std::string& text) { log_->AddLogLine(text, UtcNow()); };
     cycle_->SetGeoFileHandler(geoRoute_.get());
     cycle_->OnProgress = [this](std::size_t done, std::size_t found, const std::string& file) {
         std::fprintf(out_, "Progress: %s\n", ProgressText(done, found, file).c_str());

@@ -336,6 +336,7 @@ void TFormRadaDedOVI::FormCreate()
         for (const std::string& line : lines) text << QString::fromStdString(line);
         MemoDiags->setPlainText(text.join('\n'));
     };
+    geoRoute_->OnLogLine = [this](const std::string& text) { log_->AddLogLine(text, UtcNow()); };
     cycle_->SetGeoFileHandler(geoRoute_.get());
     cycle_->EnableInstantPickUp();
     connect(cycle_.get(), &TProcessingCycle::CycleFinished, this, [this] {
@@ -499,9 +500,9 @@ void TFormRadaDedOVI::BuildImagesPage()
     for (QWidget* cell : cells) cell->setMinimumWidth(widest);
 }
 
-TvrnLabeledEdit* TFormRadaDedOVI::AddEdit(const TSettingInfo& s)
+TvrnLabeledEdit* TFormRadaDedOVI::AddEdit(const TSettingInfo& s, QWidget* parent)
 {
-    auto* edit = new TvrnLabeledEdit(TabSheetSetup);
+    auto* edit = new TvrnLabeledEdit(parent ? parent : TabSheetSetup);
     edit->setObjectName(Q(s.ControlName));
     edit->SetNamedAs(Q(s.ValueName));
     edit->setText(Q(s.DefaultText));
@@ -518,6 +519,18 @@ TvrnLabeledEdit* TFormRadaDedOVI::AddEdit(const TSettingInfo& s)
         const std::string problem = options_.SettingsProblem();
         StatusBar->showMessage(problem.empty() ? QString() : QString::fromStdString(LogSafe(problem + SettingsProblemSuffix)));
     });
+    return edit;
+}
+
+TvrnLabeledEdit* TFormRadaDedOVI::AddShortEdit(QBoxLayout* row, const TSettingInfo& s, QWidget* parent)
+{
+    TvrnLabeledEdit* edit = AddEdit(s, parent);
+    edit->setToolTip(Q(s.Hint));
+    edit->setFixedWidth(48);
+    edit->SetLabelLeft(true);
+    // The label places itself; the layout only leaves the room for it.
+    row->addSpacing(edit->EditLabel()->sizeHint().width() + TvrnLabeledEdit::LabelSpacing);
+    row->addWidget(edit);
     return edit;
 }
 
@@ -577,19 +590,13 @@ void TFormRadaDedOVI::BuildSetupPage()
     numbers->setSpacing(0);
     for (const TSettingInfo& s : ProgramSettings) {
         if (s.Kind != TSettingKind::Number) continue;
-        TvrnLabeledEdit* edit = AddEdit(s);
-        edit->setToolTip(Q(s.Hint));
-        edit->setFixedWidth(48);
-        editHeight = edit->sizeHint().height();
-        edit->SetLabelLeft(true);
-        numbers->addSpacing(edit->EditLabel()->sizeHint().width() + TvrnLabeledEdit::LabelSpacing);
-        numbers->addWidget(edit);
+        editHeight = AddShortEdit(numbers, s, TabSheetSetup)->sizeHint().height();
         numbers->addSpacing(16);
     }
     // The colour table at the end of the row: the tables found to choose from, or any name or
     // path typed.
     for (const TSettingInfo& s : ProgramSettings) {
-        if (s.Kind != TSettingKind::Text) continue;
+        if (s.Kind != TSettingKind::Text || !s.ControlName.starts_with("ComboBox")) continue;
         auto* combo = new TvrnComboBox(TabSheetSetup);
         combo->setObjectName(Q(s.ControlName));
         combo->SetNamedAs(Q(s.ValueName));
@@ -613,7 +620,7 @@ void TFormRadaDedOVI::BuildSetupPage()
     page->addLayout(numbers);
     page->addStretch(1);
 
-    int programSlot = 0, saveSlot = 0;
+    int programSlot = 0, saveSlot = 0, switchHeight = 0;
     for (const TSettingInfo& s : ProgramSettings) {
         if (s.Kind != TSettingKind::Option) continue;
         const bool isSave =
@@ -627,12 +634,24 @@ void TFormRadaDedOVI::BuildSetupPage()
         if (!s.Hint.empty()) box->setToolTip(Q(s.Hint));
         box->setChecked(s.DefaultTicked);
         box->setVisible(s.Visible);
+        switchHeight = box->sizeHint().height();
         if (s.Visible) {
             (isSave ? saveGrid : programGrid)->addWidget(box, slot % 4, slot / 4);
             ++slot;
         }
         box->Loaded();
         options_.Add(box);
+    }
+    // The satellite's longitude in the free place under the save switches, as high as they
+    // are: neither the row of numbers nor the program's switches have room for it.
+    for (const TSettingInfo& s : ProgramSettings) {
+        if (s.Kind != TSettingKind::Text || !s.ControlName.starts_with("LabeledEdit")) continue;
+        auto* cell = new QHBoxLayout;
+        cell->setSpacing(0);
+        AddShortEdit(cell, s, save)->setMaximumHeight(switchHeight);
+        cell->addStretch(1);
+        saveGrid->addLayout(cell, 3, saveSlot / 4);
+        ++saveSlot;
     }
 }
 
@@ -720,7 +739,7 @@ void TFormRadaDedOVI::AttachViewer(TFormSingleImage* viewer)
     viewer_ = viewer;
     if (!viewer_) return;
     viewer_->PixelToGeo = [this](int x, int y, float& lon, float& lat) {
-        return station_->Mapping.PixelToGeo(x, y, lon, lat);
+        return station_->PixelToGeo(x, y, lon, lat);
     };
 }
 

@@ -126,7 +126,9 @@ private:
     void BuildKeyboard();
     void BuildLayout();
     // An edit of the Setup page bound to its setting, its label above it.
-    TvrnLabeledEdit* AddEdit(const TSettingInfo& s);
+    TvrnLabeledEdit* AddEdit(const TSettingInfo& s, QWidget* parent = nullptr);
+    // A short edit for a number, its label on its left, appended to row.
+    TvrnLabeledEdit* AddShortEdit(QBoxLayout* row, const TSettingInfo& s, QWidget* parent);
     TvrnLabeledEdit* AddPathEdit(QBoxLayout* page, const TSettingInfo& s, QPushButton*& browse);
 
     TCommandLine commandLine_;

@@ -16,17 +16,20 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A northern sector grid that reaches the equator and the sub-satellite meridian.
-void WriteNorthernGrid(const std::string& path)
+// A grid of 0.1 degree cells from its north-western corner.
+void WriteGrid(const std::string& path, int columns, int rows, float west, float north)
 {
     std::vector<float> lon, lat;
-    for (int r = 0; r < 401; ++r)
-        for (int c = 0; c < 400; ++c) {
-            lon.push_back(-160.0f + 0.1f * static_cast<float>(c));
-            lat.push_back(40.0f - 0.1f * static_cast<float>(r));
+    for (int r = 0; r < rows; ++r)
+        for (int c = 0; c < columns; ++c) {
+            lon.push_back(west + 0.1f * static_cast<float>(c));
+            lat.push_back(north - 0.1f * static_cast<float>(r));
         }
-    geotest::WriteGeoFile(path, 400, 401, lon, lat);
+    geotest::WriteGeoFile(path, static_cast<std::size_t>(columns), static_cast<std::size_t>(rows), lon, lat);
 }
+
+// A northern sector grid that reaches the equator and the sub-satellite meridian.
+void WriteNorthernGrid(const std::string& path) { WriteGrid(path, 400, 401, -160.0f, 40.0f); }
 
 class GeoFileRouteTest : public ::testing::Test {
 protected:
@@ -41,6 +44,7 @@ protected:
         options_.SetPathText("SavePath", tmp_.Dir("img"));
         route_.SetClock([] { return *TryEncodeDate(2013, 6, 1) + 0.25; });
         route_.OnReport = [this](const TLines& lines) { reports_.push_back(lines); };
+        route_.OnLogLine = [this](const std::string& line) { log_.AddLogLine(line, 0); };
         cycle_.SetGeoFileHandler(&route_);
         cycle_.GeoMode = true;
         cycle_.GeoLogPath = tmp_.Dir("state") + "orvanta-geo.log";
@@ -88,6 +92,37 @@ TEST_F(GeoFileRouteTest, CycleHandsGeoFilesToTheDiagnostics)
     EXPECT_EQ(geoLog.rfind("goes15.2013.150.120018_geo.nc NH  Xc:0400 Yc:0401, V:", 0), 0u) << geoLog;
     EXPECT_TRUE(log_.Lines().empty());
 }
+
+struct TSatelliteCase {
+    const char* setting;
+    float gridCentre;  // the longitude of a full disk's middle column
+    const char* logged;  // empty: nothing
+};
+
+class GeoFileSatelliteTest : public GeoFileRouteTest, public ::testing::WithParamInterface<TSatelliteCase> {};
+
+// A full disk tells where the satellite stood: a station set for its other place is told once
+// per file, and what to set.
+TEST_P(GeoFileSatelliteTest, AFullDiskAwayFromTheSettingIsLogged)
+{
+    options_.SetPathText("SatelliteLongitude", GetParam().setting);
+    WriteGrid(in_ + "goes15.2013.150.120018_geo.nc", 61, 201, GetParam().gridCentre - 3.0f, 10.0f);
+    RunOneCycle();
+    ASSERT_EQ(reports_.size(), 1u);
+    const std::string logged = GetParam().logged;
+    ASSERT_EQ(log_.Lines().size(), logged.empty() ? 0u : 1u);
+    if (!logged.empty()) {
+        EXPECT_EQ(log_.Lines()[0].substr(25), logged);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Longitudes, GeoFileSatelliteTest,
+    ::testing::Values(TSatelliteCase{"-128", -135.0f,
+                                     "Geolocation file goes15.2013.150.120018_geo.nc: the satellite stands at 135.0 W "
+                                     "by its grids, the setting SatelliteLongitude says -128; set SatelliteLongitude "
+                                     "to -135 for scans of this time"},
+                      TSatelliteCase{"-135", -135.0f, ""}, TSatelliteCase{"-128", -128.8f, ""}));
 
 TEST_F(GeoFileRouteTest, KeepsTheArchivedFileWhenSavingNetCdf)
 {

@@ -24,6 +24,7 @@
 #include "app/core/GeoTiffOutput.h"
 #include "base/DateTime.h"
 #include "app/core/GoesProduct.h"
+#include "app/core/Station.h"
 #include "base/Files.h"
 #include "base/Contained.h"
 #include "geotiff/GeoTiffFile.h"
@@ -681,6 +682,33 @@ TEST_F(ProductTest, GeoTiffHoldsTheCleanCompositeAndTheJpegStaysAsItWas)
                              "grey 177..238: T = 418 - grey", "grey 239..254 (no scan gives them): a limb pixel",
                              "240 where no scan has filled the picture yet", "Geostationary Satellite (Sweep Y)"})
         EXPECT_NE(info.find(item), std::string::npos) << item << "\n" << info;
+}
+
+// Everything that places a pixel on the Earth follows the satellite's longitude from the next
+// image on: the GeoTIFF's projection, the mapping the lines are drawn by and the readout.
+TEST_F(ProductTest, WhatPlacesAPixelFollowsTheSatelliteLongitude)
+{
+    TStation station(options, nullptr, TComposites::OnFirstUse);
+    station.Product.InUseWaitMs = 10;
+    station.Product.GeoLogPath = product.GeoLogPath;
+    options.SetTicked("SaveAsGeoTIFF", true);
+    options.SetTicked("Boundaries", true);
+    const std::string tif = images + "2013/05/30/201305301200-g10-ir.tif";
+    // The default first: a projection worked out once would keep it.
+    for (const auto& [setting, longitude] : {std::pair{"-128", -128.0f}, std::pair{"-135", -135.0f}}) {
+        options.SetPathText("SatelliteLongitude", setting);
+        ASSERT_TRUE(station.Product.ProcessGoesFile(DropScan("goes15.2013.150.120000.4.nc"), result))
+            << result.FailureReason;
+        const std::string info = Command("gdalinfo -json " + tif + " 2>/dev/null");
+        EXPECT_NE(info.find("Longitude of natural origin\\\"," + std::string(setting) + ","), std::string::npos)
+            << setting << "\n" << info;
+        // The picture's centre, on the satellite's meridian.
+        float lon = 0, lat = 0;
+        ASSERT_TRUE(station.Mapping.PixelToGeo(1408, 1625, lon, lat));
+        EXPECT_NEAR(lon, longitude, 0.05f) << setting;
+        ASSERT_TRUE(station.PixelToGeo(1408, 1625, lon, lat));
+        EXPECT_NEAR(lon, longitude, 0.05f) << setting;
+    }
 }
 
 // Beside each grey infrared image its colour one, in the table's colours and space in its N

@@ -151,7 +151,15 @@ INSTANTIATE_TEST_SUITE_P(
                                      "Image days \"-3\" is not a whole number of 0 or more; nothing is processed"},
                       TDirectoryCase{"MinFreeMB", "1 GB",
                                      "Min. free MB \"1 GB\" is not a whole number of 0 or more; nothing is processed"},
-                      TDirectoryCase{"KeepFailedDays", " 7 ", ""}));
+                      TDirectoryCase{"KeepFailedDays", " 7 ", ""},
+                      // Read as 0 or as the default, coastlines would be drawn thousands of km off.
+                      TDirectoryCase{"SatelliteLongitude", "128W",
+                                     "Satellite lon. \"128W\" is not a number of degrees east from -180 to 180 (west "
+                                     "negative: -128 for 128 W); nothing is processed"},
+                      TDirectoryCase{"SatelliteLongitude", "-180.5",
+                                     "Satellite lon. \"-180.5\" is not a number of degrees east from -180 to 180 (west "
+                                     "negative: -128 for 128 W); nothing is processed"},
+                      TDirectoryCase{"SatelliteLongitude", " +135.25 ", ""}));
 
 TEST_F(ProcessingCycleTest, ALowDiskHoldsTheFilesSaysSoOnceAndGoesOnWhenSpaceIsBack)
 {

@@ -17,11 +17,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-TSegmentMapping PictureMapping()
+TSegmentMapping PictureMapping(float longitudeOffset = 7.0f)
 {
     TSegmentMapping mapping;
     mapping.SegmentIndex = 125;
-    mapping.LongitudeOffset = 7.0f;
+    mapping.LongitudeOffset = longitudeOffset;
     return mapping;
 }
 
@@ -33,9 +33,9 @@ struct Grid {
 // A grid whose cell (r, c) lies on picture pixel (x0 + round(c * kx), y0 + round(r * ky)),
 // positioned by the picture mapping's own inverse: the diagnostics must find (x0, y0) as the
 // offsets, with a perfect fit.
-Grid PictureGrid(int x, int y, double kx, double ky, int x0 = 0, int y0 = 0)
+Grid PictureGrid(int x, int y, double kx, double ky, int x0 = 0, int y0 = 0, float longitudeOffset = 7.0f)
 {
-    auto mapping = PictureMapping();
+    auto mapping = PictureMapping(longitudeOffset);
     Grid g{x, y, std::vector<float>(static_cast<std::size_t>(x) * y), std::vector<float>(static_cast<std::size_t>(x) * y)};
     for (int r = 0; r < y; ++r)
         for (int c = 0; c < x; ++c) {
@@ -183,6 +183,24 @@ TEST_F(PictureFullDisk, ReportFollowsTheFixedLayout)
     ASSERT_EQ(std::sscanf(lines[34].c_str(), "Row: %d", &first), 1);
     ASSERT_EQ(std::sscanf(lines[54].c_str(), "Row: %d", &last), 1);
     EXPECT_EQ(last - first, 20 * 80);
+}
+
+// The satellite at 135 W, as it stood until 2018: set so, the diagnostics fit its full disk
+// as perfectly as the default's, and the grids tell where it stands.
+TEST(GeoDiagnostics, FollowTheSatelliteLongitude)
+{
+    // Centred on the satellite's column, as a full disk is.
+    const auto g = PictureGrid(1800, 2166, 1.5, 1.5, 58, 0, 0.0f);
+    TGeoDiagnostics d;
+    d.SetSatelliteLongitude(-135.0);
+    ASSERT_TRUE(d.SetGrids(g.x, g.y, g.lon, g.lat));
+    TLines lines;
+    ASSERT_TRUE(d.TestGeometry(lines)) << lines.back();
+    EXPECT_NE(IndexOf(lines, "Mid-point theoretical mapping: lat 0.02, lon: -135.02"), -1);
+    EXPECT_EQ(d.RowOffset, 0);
+    EXPECT_NEAR(d.ColumnOffset, 58, 1);
+    ASSERT_TRUE(d.GridSspLongitude().has_value());
+    EXPECT_NEAR(*d.GridSspLongitude(), -135.0f, 0.05f);
 }
 
 TEST(GeoDiagnostics, FullDiskWithTooFewRowsIsReportedAndKeepsTheLastFit)
