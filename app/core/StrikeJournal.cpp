@@ -74,10 +74,6 @@ bool Number(const std::string& text, std::int64_t& value)
     }
 }
 
-} // namespace
-
-namespace {
-
 // What the crash handler needs, set before it is installed: it may only read them.
 char g_crashJournal[4096];
 pid_t g_recorder = 0;
