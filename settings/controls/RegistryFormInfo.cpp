@@ -30,8 +30,14 @@ std::array<std::int32_t, 7> TRegistryFormInfo::Current() const
 {
     const Qt::WindowStates s = form_->windowState();
     const std::int32_t state = (s & Qt::WindowMinimized) ? 1 : (s & Qt::WindowMaximized) ? 2 : 0;
-    const QRect outer = form_->frameGeometry();
-    return {state, outer.left(), outer.top(), outer.width(), outer.height(), form_->width(), form_->height()};
+    // The size and place to come back to is the normal one, also when closed maximised or
+    // minimised: un-maximising after a restart gives the size the operator had chosen.
+    const QRect client = state != 0 && form_->normalGeometry().isValid() ? form_->normalGeometry() : form_->geometry();
+    const QRect frame = form_->frameGeometry();
+    const QPoint corner = form_->geometry().topLeft() - frame.topLeft();
+    const QSize margins = frame.size() - form_->size();
+    return {state,         client.left() - corner.x(),        client.top() - corner.y(), client.width() + margins.width(),
+            client.height() + margins.height(), client.width(), client.height()};
 }
 
 QRect PlaceOnScreens(const QRect& saved, const std::vector<QRect>& screens)
@@ -64,7 +70,15 @@ void TRegistryFormInfo::Restore()
         screens.push_back(screen->availableGeometry());
     const QRect placed = PlaceOnScreens(saved, screens);
     room_ = screens.empty() ? QSize() : placed.size();
-    form_->move(placed.topLeft());
+    // The client area is placed, by the frame it had: a window manager that has not told its
+    // frame yet when the window is shown would otherwise take the frame's corner for the
+    // client's, and the window would climb by its title bar at every start.
+    const int border = std::max(values_[FormWidth]->Value - values_[FormClientWidth]->Value, 0) / 2;
+    const int title = std::max(values_[FormHeight]->Value - values_[FormClientHeight]->Value - border, 0);
+    const bool framed = values_[FormClientWidth]->Value > 0 && values_[FormClientHeight]->Value > 0;
+    const QPoint client = placed.topLeft() + (framed ? QPoint(border, title) : QPoint());
+    // Nothing saved yet (a first start) leaves the window where the window manager puts it.
+    if (client != form_->geometry().topLeft()) form_->setGeometry(QRect(client, form_->size()));
 }
 
 void TRegistryFormInfo::RestoreClientSize()

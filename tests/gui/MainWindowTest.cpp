@@ -64,7 +64,7 @@ TEST_F(MainWindowTest, PagesAndControls)
     EXPECT_EQ(f->PageControlMain->tabText(3), "Diags");
     EXPECT_FALSE(f->PageControlMain->isTabVisible(3));
     EXPECT_EQ(f->MemoDiags->toPlainText(), "Interpretation of the geo-location data.");
-    EXPECT_EQ(f->size(), QSize(744, 346));
+    EXPECT_EQ(f->size(), QSize(744, 371));
     EXPECT_EQ(f->BitBtnStartStop->text(), "Start  ");
     EXPECT_EQ(f->LEDrx->Colour(), LedIdleColour);
     EXPECT_EQ(f->ButtonSupport->toolTip(), "Go to support group");
