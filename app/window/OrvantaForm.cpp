@@ -551,7 +551,8 @@ static int ThumbnailColumns(QSize page, int count, int spacing, int labelsHeight
         const int cellWidth = (page.width() - spacing * (columns - 1)) / columns;
         const int cellHeight = (page.height() - spacing * (rows - 1)) / rows - labelsHeight;
         const int width = std::min(cellWidth, cellHeight * kThumbWidth / kThumbHeight);
-        if (width > bestWidth) {
+        // Of the same size, fewer columns: rows of three and two, not four and one.
+        if (width >= bestWidth && width > 0) {
             bestWidth = width;
             best = columns;
         }
