@@ -453,6 +453,9 @@ void TProcessingCycle::ImageRoute(const std::string& entry, TGoesFileResult& res
         log_.AddLogLine("Processed  " + FormatDateTime("yyyy-mm-dd hh:nn", result.SlotTime) + " " + label
                             + band + "  " + description, 0);
         lastOutcome_ = TFileOutcome::Processed;
+        // The product's "Processed" line has replaced whatever alarm was shown: a later
+        // check must not clear it.
+        alarmShown_ = false;
         if (goesHandler_)
             goesHandler_->ShowSavedImage(static_cast<std::uint8_t>(index), result.SavedFileName,
                                          FormatDateTime("yyyy-mm-dd hhnn  ", result.SlotTime) + label + band
@@ -461,6 +464,7 @@ void TProcessingCycle::ImageRoute(const std::string& entry, TGoesFileResult& res
     } else if (result.Skipped) {
         view_.SetStatusText(FormatDateTime("yyyy-mm-dd hhnn", result.ImageTime) + "  band  "
                             + std::string(channel.ChannelDigit) + "  skipped");
+        alarmShown_ = false;
         log_.AddLogLine("Skipped  " + FormatDateTime("yyyy-mm-dd hh:nn", result.SlotTime) + " "
                             + SectorLabel(result.Sector) + band + "  " + description, 0);
         lastOutcome_ = TFileOutcome::Skipped;

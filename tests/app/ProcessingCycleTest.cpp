@@ -222,6 +222,10 @@ TEST_F(ProcessingCycleTest, FilesInNameOrderOnlyMatchingOnes)
     EXPECT_EQ(goes_.NextFile, "");
     EXPECT_EQ(Logged(), (std::vector<std::string>{a + " failed", b + " failed", c + " failed"}));
     EXPECT_EQ(view_.Status, c + " failed");
+    // Gone from the directory, the files fail no more: the next cycle clears the line.
+    for (const auto& f : {a, b, c}) std::filesystem::remove(f);
+    RunOneCycle();
+    EXPECT_EQ(view_.Status, "");
 }
 
 TEST_F(ProcessingCycleTest, ProcessedLineHintAndLastSaved)
