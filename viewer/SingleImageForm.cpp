@@ -1,5 +1,7 @@
 #include "viewer/SingleImageForm.h"
 
+#include "viewer/ElidingStatusBar.h"
+
 #include <QAction>
 #include <QContextMenuEvent>
 #include <QKeyEvent>
@@ -178,6 +180,12 @@ TFormSingleImage::TFormSingleImage(QWidget* parent) : QMainWindow(parent)
     };
     for (const auto& [text, act] : zooms)
         connect(popupMenuImage_->addAction(text), &QAction::triggered, this, act);
+    // The colour table is found here too, not only by those who know the key.
+    popupMenuImage_->addSeparator();
+    colourAction_ = popupMenuImage_->addAction("Colour table\tC");
+    colourAction_->setObjectName("PopupColour");
+    colourAction_->setCheckable(true);
+    connect(colourAction_, &QAction::triggered, this, [this] { ToggleColour(); });
     popupMenuImage_->addSeparator()->setObjectName("N1");
     QAction* quit = popupMenuImage_->addAction("Quit");
     quit->setObjectName("PopupQuit");
@@ -196,6 +204,8 @@ TFormSingleImage::TFormSingleImage(QWidget* parent) : QMainWindow(parent)
     image_->setObjectName("Image");
     scrollBox_->setWidget(image_);
 
+    // A narrow window cuts the readout, never the zoom beside it.
+    setStatusBar(new TElidingStatusBar(this));
     statusBar()->setObjectName("StatusBar");
     statusBar()->setFixedHeight(25);
     statusBar()->setSizeGripEnabled(false);
@@ -203,7 +213,17 @@ TFormSingleImage::TFormSingleImage(QWidget* parent) : QMainWindow(parent)
     zoomLabel_ = new QLabel(ZoomText(zoom_), this);
     zoomLabel_->setObjectName("LabelZoom");
     zoomLabel_->setToolTip("Ctrl+wheel or + and - zoom, 0 fits the window, 1 shows 1:1; drag to move");
+    tableLabel_ = new QLabel(this);
+    tableLabel_->setObjectName("LabelColourTable");
+    tableLabel_->setToolTip("The colour table shown; C or the menu switches to grey");
+    tableLabel_->hide();
+    statusBar()->addPermanentWidget(tableLabel_);
     statusBar()->addPermanentWidget(zoomLabel_);
+    colourBar_ = new QLabel(this);
+    colourBar_->setObjectName("ColourBar");
+    colourBar_->setFixedSize(258, 16);
+    colourBar_->setFrameShape(QFrame::Box);
+    colourBar_->hide();
     for (const auto& [text, tip, act] : {std::tuple<const char*, const char*, std::function<void()>>{
                                              "Fit window", "The whole image in the window (0)",
                                              [this] { FitToWindow(); }},
@@ -311,10 +331,39 @@ void TFormSingleImage::UpdateReadout()
         statusBar()->showMessage(Notice);
 }
 
+void TFormSingleImage::ToggleColour()
+{
+    showColour_ = !showColour_;
+    ApplyColours();
+    SizeImageToZoom();
+    image_->update();
+}
+
 void TFormSingleImage::ApplyColours()
 {
+    const bool colour = showColour_ && ColourTable.size() == 256;
     if (picture_.format() == QImage::Format_Indexed8 && greys_.size() == 256)
-        picture_.setColorTable(showColour_ && ColourTable.size() == 256 ? ColourTable : greys_);
+        picture_.setColorTable(colour ? ColourTable : greys_);
+    colourAction_->setEnabled(ColourTable.size() == 256);
+    colourAction_->setChecked(colour);
+    tableLabel_->setText(colour ? ColourTableName : QString());
+    tableLabel_->setVisible(colour);
+    // The bar shows which colour stands for which grey value, dark (cold) at the left.
+    if (colour) {
+        QImage bar(256, 1, QImage::Format_RGB32);
+        for (int i = 0; i < 256; ++i) bar.setPixel(i, 0, ColourTable[i]);
+        colourBar_->setPixmap(QPixmap::fromImage(bar.scaled(colourBar_->size() - QSize(2, 2))));
+    }
+    colourBar_->setVisible(colour);
+    PlaceColourBar();
+}
+
+void TFormSingleImage::PlaceColourBar()
+{
+    const QWidget* view = scrollBox_->viewport();
+    const QPoint corner = view->mapTo(this, QPoint(0, view->height()));
+    colourBar_->move(corner.x() + 8, corner.y() - colourBar_->height() - 8);
+    colourBar_->raise();
 }
 
 void TFormSingleImage::SizeImageToZoom()
@@ -412,6 +461,7 @@ void TFormSingleImage::resizeEvent(QResizeEvent* e)
 {
     QMainWindow::resizeEvent(e);
     FormResize();
+    PlaceColourBar();
 }
 
 void TFormSingleImage::FormResize()
@@ -458,10 +508,7 @@ void TFormSingleImage::keyPressEvent(QKeyEvent* e)
         SetZoom(1.0, ZoomAnchor());
         return;
     case Qt::Key_C:
-        showColour_ = !showColour_;
-        ApplyColours();
-        SizeImageToZoom();
-        image_->update();
+        ToggleColour();
         return;
     default:
         QMainWindow::keyPressEvent(e);

@@ -15,6 +15,7 @@
 
 #include "netcdf/RadianceToModeAlookup.h"
 
+class QAction;
 class QLabel;
 class QMenu;
 class QScrollArea;
@@ -46,6 +47,8 @@ public:
     // The colours of the 256 grey values in the colour table the station saves this channel
     // in; empty for none. The key C switches the view between them and grey.
     QList<QRgb> ColourTable;
+    // Its name, shown while the view is in colour.
+    QString ColourTableName;
     bool ShowsColour() const { return showColour_; }
     // The composite's value where nothing was placed yet; -1 for none.
     int Background = -1;
@@ -96,6 +99,9 @@ private:
     void FormResize();
     void SizeImageToZoom();
     void ApplyColours();
+    void ToggleColour();
+    // At the view's bottom-left corner, over the picture.
+    void PlaceColourBar();
     void TakePicture();
     QPointF ZoomAnchor() const;
     void ApplyZoom(double zoom, QPointF anchor);
@@ -106,6 +112,9 @@ private:
     QWidget* image_ = nullptr;
     QMenu* popupMenuImage_ = nullptr;
     QLabel* zoomLabel_ = nullptr;
+    QLabel* tableLabel_ = nullptr;
+    QLabel* colourBar_ = nullptr;
+    QAction* colourAction_ = nullptr;
     QImage picture_;
     const TExtBitmap* pictureSource_ = nullptr; // the image the picture was taken from
     bool centring_ = false;                     // the first showing is still being centred

@@ -13,6 +13,7 @@
 #include <exception>
 #include <filesystem>
 #include <thread>
+#include <utility>
 
 #include "app/core/DiskGuard.h"
 #include "app/core/IncomingWatcher.h"
@@ -197,6 +198,7 @@ void TProcessingCycle::TimerProcessTimer()
         return;
     }
     inCycle_ = true;
+    failedThisCycle_ = false;
     pickUpPending_ = false;
     view_.SetLedColour(LedBusyColour);
     options_.Refresh();
@@ -208,7 +210,7 @@ void TProcessingCycle::TimerProcessTimer()
         // Said once, not every cycle; the station waits for the other one to go.
         if (directoryLock_.Refusal() != lockRefusal_) {
             log_.AddLogLine(directoryLock_.Refusal(), 0);
-            view_.SetStatusText(LogSafe(directoryLock_.Refusal()));
+            ShowAlarm(directoryLock_.Refusal());
         }
         lockRefusal_ = directoryLock_.Refusal();
     } else if (problem.empty()) {
@@ -221,7 +223,10 @@ void TProcessingCycle::TimerProcessTimer()
         std::erase_if(waiting_, [&](const std::string& e) { return std::find(list.begin(), list.end(), e) == list.end(); });
         // Processing would take every file in and keep nothing of it: the files wait instead.
         if (!KeepsSomething(options_)) {
-            if (!nothingKeptLogged_) log_.AddLogLine(NothingKeptText, 0);
+            if (!nothingKeptLogged_) {
+                log_.AddLogLine(NothingKeptText, 0);
+                ShowAlarm(NothingKeptText);
+            }
             nothingKeptLogged_ = true;
             list.clear();
         } else {
@@ -232,7 +237,7 @@ void TProcessingCycle::TimerProcessTimer()
         // Said once, not every cycle; the station waits for the setting to be mended.
         const std::string text = problem + SettingsProblemSuffix;
         log_.AddLogLine(text, 0);
-        view_.SetStatusText(LogSafe(text));
+        ShowAlarm(text);
     }
     settingsProblem_ = problem;
 
@@ -264,8 +269,10 @@ void TProcessingCycle::TimerProcessTimer()
         TimerProcess.setInterval(CycleInterval);
         TimerProcess.start();
     }
-    view_.SetLedColour(diskLow_.empty() ? LedIdleColour : LedDiskLowColour);
     inCycle_ = false;
+    // A failure of an earlier cycle that this one did not meet again is over.
+    if (!failedThisCycle_ && HaltReason().empty()) ClearAlarm();
+    view_.SetLedColour(HaltReason().empty() ? LedIdleColour : LedHaltedColour);
     if (pickUpPending_ && Running && watcher_) watcher_->PickUpSoon();
     pickUpPending_ = false;
     // The run of one file ends by stopping; should Stop already have been pressed, pressing
@@ -312,15 +319,64 @@ bool TProcessingCycle::DiskHasRoom()
         });
     if (!line.empty()) {
         if (diskLow_.empty()) log_.AddLogLine(line, 0);
-        view_.SetStatusText(LogSafe(line));
+        ShowAlarm(line);
     } else if (!diskLow_.empty()) {
-        const std::string back = "Disk space is back: every directory written has at least "
-                                 + std::to_string(WholeMB(MinFreeBytes(options_))) + " MB free; processing goes on";
-        log_.AddLogLine(back, 0);
-        view_.SetStatusText(back);
+        TellDiskBack();
     }
     diskLow_ = line;
     return line.empty();
+}
+
+void TProcessingCycle::TellDiskBack()
+{
+    const std::string back = "Disk space is back: every directory written has at least "
+                             + std::to_string(WholeMB(MinFreeBytes(options_))) + " MB free; processing goes on";
+    log_.AddLogLine(back, 0);
+    view_.SetStatusText(back);
+    alarmShown_ = false;
+}
+
+void TProcessingCycle::ShowAlarm(const std::string& text)
+{
+    view_.SetStatusText(LogSafe(text));
+    alarmShown_ = true;
+}
+
+void TProcessingCycle::ClearAlarm()
+{
+    if (!std::exchange(alarmShown_, false)) return;
+    view_.SetStatusText("");
+}
+
+std::string TProcessingCycle::HaltReason() const
+{
+    if (!Running) return {};
+    if (!settingsProblem_.empty()) return settingsProblem_ + SettingsProblemSuffix;
+    if (!lockRefusal_.empty()) return lockRefusal_;
+    if (nothingKeptLogged_) return NothingKeptText;
+    return diskLow_;
+}
+
+void TProcessingCycle::Recheck()
+{
+    if (inCycle_) return;
+    const std::string before = HaltReason();
+    if (!settingsProblem_.empty() && options_.SettingsProblem().empty()) settingsProblem_.clear();
+    if (!lockRefusal_.empty() && settingsProblem_.empty() && LockDirectories()) lockRefusal_.clear();
+    if (nothingKeptLogged_ && KeepsSomething(options_)) nothingKeptLogged_ = false;
+    // Only the clearing: running low is met, and pruned for, by the cycle.
+    if (!diskLow_.empty() && DiskLowLine(options_).empty()) {
+        diskLow_.clear();
+        TellDiskBack();
+    }
+    const std::string now = HaltReason();
+    if (now == before) return;
+    if (now.empty()) {
+        ClearAlarm();
+    } else {
+        ShowAlarm(now);
+    }
+    view_.SetLedColour(now.empty() ? LedIdleColour : LedHaltedColour);
 }
 
 void TProcessingCycle::HandleEntry(const std::string& entry, TGoesFileResult& result)
@@ -374,8 +430,9 @@ void TProcessingCycle::LogFailure(const std::string& entry, const std::string& r
 {
     const std::string text = entry + " failed" + (reason.empty() ? "" : ": " + reason);
     failure_ = text;
+    failedThisCycle_ = true;
     log_.AddLogLine(text, 0);
-    view_.SetStatusText(LogSafe(text));
+    ShowAlarm(text);
 }
 
 void TProcessingCycle::ImageRoute(const std::string& entry, TGoesFileResult& result)
@@ -396,6 +453,9 @@ void TProcessingCycle::ImageRoute(const std::string& entry, TGoesFileResult& res
         log_.AddLogLine("Processed  " + FormatDateTime("yyyy-mm-dd hh:nn", result.SlotTime) + " " + label
                             + band + "  " + description, 0);
         lastOutcome_ = TFileOutcome::Processed;
+        // The product's "Processed" line has replaced whatever alarm was shown: a later
+        // check must not clear it.
+        alarmShown_ = false;
         if (goesHandler_)
             goesHandler_->ShowSavedImage(static_cast<std::uint8_t>(index), result.SavedFileName,
                                          FormatDateTime("yyyy-mm-dd hhnn  ", result.SlotTime) + label + band
@@ -404,6 +464,7 @@ void TProcessingCycle::ImageRoute(const std::string& entry, TGoesFileResult& res
     } else if (result.Skipped) {
         view_.SetStatusText(FormatDateTime("yyyy-mm-dd hhnn", result.ImageTime) + "  band  "
                             + std::string(channel.ChannelDigit) + "  skipped");
+        alarmShown_ = false;
         log_.AddLogLine("Skipped  " + FormatDateTime("yyyy-mm-dd hh:nn", result.SlotTime) + " "
                             + SectorLabel(result.Sector) + band + "  " + description, 0);
         lastOutcome_ = TFileOutcome::Skipped;

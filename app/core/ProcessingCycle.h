@@ -33,8 +33,10 @@ using TColor = std::uint32_t;
 // The receive LED: grey while the station waits, yellow while a cycle runs.
 constexpr TColor LedIdleColour = 0x808080;
 constexpr TColor LedBusyColour = 0x00FFFF;
-// Red between cycles while a directory written is below its free-space limit.
+// Red between cycles while the station runs but processes nothing: a directory written below
+// its free-space limit, a setting to mend, another station's lock, nothing to keep.
 constexpr TColor LedDiskLowColour = 0x0000FF;
+constexpr TColor LedHaltedColour = LedDiskLowColour;
 
 
 // The out-arguments of ProcessGoesFile. The cycle keeps one across the files of a cycle, so a
@@ -133,6 +135,13 @@ public:
     bool InCycle() const { return inCycle_; }
     // The "Disk low: ..." line while a directory written is below MinFreeMB; empty otherwise.
     const std::string& DiskLow() const { return diskLow_; }
+    // Why a running station takes no files, as its last cycle or check found it; empty while it
+    // processes (or is stopped: that is no fault).
+    std::string HaltReason() const;
+    // Looks again, between cycles, at what made the last cycle stop short: a setting mended, a
+    // directory back, space freed. What no longer holds is cleared from the lamp and the status
+    // bar at once, not a cycle later; a new problem still waits for the cycle that meets it.
+    void Recheck();
     // Retention runs at the first cycle and then once an hour.
     static constexpr int PruneIntervalSeconds = 3600;
     TFileOutcome LastOutcome() const { return lastOutcome_; }
@@ -189,6 +198,10 @@ private:
     // Checks the free space of the directories written; says it once when it runs low and
     // once when it is back. False while low.
     bool DiskHasRoom();
+    void TellDiskBack();
+    // The status bar's text for a problem or failure, which a later check may clear.
+    void ShowAlarm(const std::string& text);
+    void ClearAlarm();
     // The images the "LastSaved" values name: retention never removes them.
     std::vector<std::string> LastSavedFiles() const;
 
@@ -203,6 +216,10 @@ private:
     std::function<void(int)> sleep_;
     bool inCycle_ = false;
     std::string settingsProblem_;  // the one logged last; empty while all is well
+    // The status bar shows a failure or a problem of the cycle's, cleared when a cycle or a
+    // recheck finds it over.
+    bool alarmShown_ = false;
+    bool failedThisCycle_ = false;
     TDirectoryLock directoryLock_;
     std::string lockRefusal_;      // the one logged last
     bool lastSavedUnwritten_ = false;  // a LastSaved value could not be written; told once

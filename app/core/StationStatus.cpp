@@ -149,6 +149,14 @@ TStationStatus::TStationStatus(TProcessingCycle& cycle, std::string coastlines, 
     Write();
 }
 
+TDateTime TStationStatus::NewestImageTime() const
+{
+    TDateTime newest = 0;
+    for (const TLastImage& img : lastImages_)
+        if (!img.File.empty()) newest = std::max(newest, img.Time);
+    return newest;
+}
+
 TStationStatus::~TStationStatus()
 {
     QObject::disconnect(cycleFinished_);
@@ -184,6 +192,7 @@ void TStationStatus::RollDay(TDateTime now)
     if (day == day_) return;
     day_ = day;
     today_ = {};
+    failedToday_.clear();
 }
 
 void TStationStatus::FileHandled(const std::string& entry, TFileOutcome outcome, const TGoesFileResult& result,
@@ -211,8 +220,9 @@ void TStationStatus::FileHandled(const std::string& entry, TFileOutcome outcome,
         // An entry that is no file to process (a FIFO, a link) is met again every cycle; it is
         // news once, not a failure per cycle.
         if (failure.find(" left alone: ") != std::string::npos && !leftAlone_.insert(entry).second) return;
-        ++sinceStart_.Failed;
-        ++today_.Failed;
+        // A bad file is tried again every cycle: the counts are of files, not of tries.
+        if (failedFiles_.insert(entry).second) ++sinceStart_.Failed;
+        if (failedToday_.insert(entry).second) ++today_.Failed;
         lastFailureTime_ = now;
         lastFailureFile_ = entry;
         // The line reads "<file> failed", "<file> failed: <reason>" or "<file> left alone: <reason>".
@@ -284,6 +294,7 @@ QJsonObject TStationStatus::ToJson() const
                                    {"free_bytes", free ? QJsonValue(static_cast<qint64>(*free)) : QJsonValue::Null}});
     }
     const std::string& low = cycle_.DiskLow();
+    const std::string halt = closed_ == 0 ? cycle_.HaltReason() : std::string();
     QJsonValue failure = QJsonValue::Null;
     if (lastFailureTime_ != 0)
         failure = QJsonObject{{"time", IsoTime(lastFailureTime_)},
@@ -315,6 +326,7 @@ QJsonObject TStationStatus::ToJson() const
          }()},
         {"channels", channels},
         {"last_failure", failure},
+        {"not_processing", halt.empty() ? QJsonValue::Null : QJsonValue(Q(halt))},
         {"disk", QJsonObject{{"min_free_mb", NumberJson(options.Number("MinFreeMB"))},
                              {"low", low.empty() ? QJsonValue::Null : QJsonValue(Q(low))},
                              {"directories", written}}},
@@ -486,12 +498,15 @@ TStatusHealth PrintStatus(const std::string& path, std::FILE* out, TDateTime now
     PrintDiskAndRetention(out, disk, s["retention"].toObject());
 
     const bool diskLow = alive && disk["low"].isString();
+    const bool halted = alive && processing && s["not_processing"].isString();
     const std::string full = alive && !current ? FullDiskOf(path) : std::string();
     if (!full.empty())
         std::fprintf(out, "Health:        the status could not be written since %s: no space left on %s\n",
                      HumanTime(updated).c_str(), full.c_str());
     else if (diskLow)
         std::fprintf(out, "Health:        %s\n", disk["low"].toString().toStdString().c_str());
+    else if (halted)
+        std::fprintf(out, "Health:        %s\n", s["not_processing"].toString().toStdString().c_str());
     else if (alive && processing && !recent)
         std::fprintf(out, "Health:        no file or cycle since %s: the station seems to hang\n", HumanTime(lastSign).c_str());
     else if (alive && !current)
@@ -499,5 +514,5 @@ TStatusHealth PrintStatus(const std::string& path, std::FILE* out, TDateTime now
                      HumanTime(updated).c_str());
     else if (alive && !processing)
         std::fprintf(out, "Health:        processing is switched off\n");
-    return alive && processing && recent && current && !diskLow ? TStatusHealth::Healthy : TStatusHealth::NotHealthy;
+    return alive && processing && recent && current && !diskLow && !halted ? TStatusHealth::Healthy : TStatusHealth::NotHealthy;
 }

@@ -47,6 +47,8 @@ public:
         AfterFileHandled;
 
     QJsonObject ToJson() const;
+    // The image time of the newest image saved, of any channel; 0 before the first.
+    TDateTime NewestImageTime() const;
     const std::string& Path() const { return path_; }
 
 private:
@@ -82,6 +84,7 @@ private:
     TDateTime lastFailureTime_ = 0;
     std::string lastFailureFile_, lastFailureReason_;
     std::set<std::string> leftAlone_;
+    std::set<std::string> failedFiles_, failedToday_;  // each counted once, however often tried
     std::set<std::string> beingWritten_;  // files whose writer was not done at their last try
 };
 

@@ -1,5 +1,7 @@
 #include "app/core/WebPublish.h"
 
+#include "base/Files.h"
+
 #include <unistd.h>
 
 #include <QJsonArray>
@@ -64,8 +66,10 @@ main{display:grid;grid-template-columns:repeat(auto-fill,minmax(min(100%,420px),
 .channel{background:var(--card);border-radius:6px;padding:.6em}.channel h2{font-size:1.05em;margin:0 0 .4em}
 .channel img{display:block;width:100%;height:auto;background:#000;border-radius:3px}
 .meta{display:flex;flex-wrap:wrap;gap:.2em 1em;margin:.4em 0}.age{color:var(--dim)}.none{color:var(--dim);padding:2em 0;text-align:center}
-.player{display:flex;align-items:center;gap:.4em}.player input{flex:1;min-width:0}
-.player button{background:#2d333b;color:var(--fg);border:1px solid #444c56;border-radius:4px;padding:.2em .6em;font-size:1em}
+.status details{margin:.3em 0}.status summary{cursor:pointer}
+.player{display:flex;flex-wrap:wrap;align-items:center;gap:.4em}.player input{flex:1;min-width:6em}
+.player button,.player select{background:#2d333b;color:var(--fg);border:1px solid #444c56;border-radius:4px;padding:.2em .6em;font-size:1em}
+@media (pointer:coarse){.player button,.player select{min-width:44px;min-height:44px}}
 footer{padding:.5em 1em 1.5em;color:var(--dim)}
 )";
 
@@ -83,7 +87,7 @@ const st=document.getElementById("state"),u=Date.parse(ORVANTA.status.updated||"
 if(st&&ORVANTA.status.closed==null&&!isNaN(u)&&Date.now()-u>180000){st.textContent="Not running? Status last written "+ago(ORVANTA.status.updated);st.className="bad";}}
 function player(card,images){const img=card.querySelector("img"),time=card.querySelector("time"),
 sector=card.querySelector(".sector"),age=card.querySelector(".age"),range=card.querySelector("input"),
-frame=card.querySelector(".frame"),play=card.querySelector(".play");let timer=0;
+frame=card.querySelector(".frame"),play=card.querySelector(".play"),speed=card.querySelector(".speed");let timer=0,hold=0;
 range.max=images.length-1;range.value=images.length-1;
 function show(i){const e=images[i];img.src=url(e.file);img.alt=e.file;time.dateTime=e.time;
 time.textContent=e.time.replace("T"," ").slice(0,16)+" UTC";sector.textContent=e.sector;age.dataset.t=e.time;
@@ -92,8 +96,12 @@ function stop(){if(timer){clearInterval(timer);timer=0;playing--;play.textConten
 range.oninput=function(){stop();show(+range.value);};
 card.querySelector(".prev").onclick=function(){stop();show(Math.max(0,+range.value-1));};
 card.querySelector(".next").onclick=function(){stop();show(Math.min(images.length-1,+range.value+1));};
-play.onclick=function(){if(timer){stop();return;}playing++;play.textContent="\u23F8";
-if(+range.value>=images.length-1)show(0);timer=setInterval(function(){const i=+range.value+1;if(i>=images.length)stop();else show(i);},400);};
+function step(){if(hold>0){hold--;return;}const i=+range.value+1;if(i<images.length){show(i);
+if(i==images.length-1)hold=Math.round(2000/+speed.value);}else show(0);}
+function run(){clearInterval(timer);timer=setInterval(step,+speed.value);}
+speed.onchange=function(){if(timer)run();};
+play.onclick=function(){if(timer){stop();return;}playing++;play.textContent="\u23F8";hold=0;
+if(+range.value>=images.length-1)show(0);run();};
 frame.textContent=images.length+"/"+images.length;}
 ORVANTA.index.channels.forEach(function(c){const card=document.getElementById("ch-"+c.tag);
 if(card&&card.querySelector(".player")&&c.images.length>1)player(card,c.images);
@@ -251,9 +259,12 @@ std::string WebPageHtml(const QJsonObject& index, const QJsonObject& status, TDa
     h += "</style></head><body>\n<header><h1>Orvanta</h1>";
 
     const bool closed = status["closed"].isString();
-    const bool processing = status["processing"].toBool();
+    const bool halted = status["not_processing"].isString();
+    const bool processing = status["processing"].toBool() && !halted;
     const std::string state = closed ? "Not running (ended " + S(status["closed"]).substr(0, 16) + ")"
-                              : processing ? "Running, processing" : "Running, processing stopped";
+                              : processing ? "Running, processing"
+                              : halted     ? "Running, but not processing (see Directories)"
+                                           : "Running, processing stopped";
     h += "<span id=\"state\" class=\"" + std::string(!closed && processing ? "ok" : "bad") + "\">" + HtmlEscaped(state)
          + "</span></header>\n<section class=\"status\"><dl>\n";
     const auto row = [&h](const std::string& term, const std::string& html) {
@@ -264,25 +275,40 @@ std::string WebPageHtml(const QJsonObject& index, const QJsonObject& status, TDa
         return "<time datetime=\"" + HtmlEscaped(iso) + "\">" + HtmlEscaped(iso.substr(0, 10) + " " + iso.substr(11, 8))
                + " UTC</time> <span class=\"age\" data-t=\"" + HtmlEscaped(iso) + "\"></span>";
     };
-    row("Last file", timeHtml(S(status["last_file"])));
+    // The newest image, not the last file handled: a file that failed makes no image.
+    std::string newestImage;
+    for (const QJsonValue& v : status["channels"].toArray())
+        if (v.toObject()["file"].isString()) newestImage = std::max(newestImage, S(v.toObject()["time"]));
+    row("Newest image", timeHtml(newestImage));
     const QJsonObject today = status["today"].toObject();
     const QJsonObject since = status["since_start"].toObject();
     row("Today", std::to_string(today["processed"].toInt()) + " processed, " + std::to_string(today["failed"].toInt())
                      + " failed (since start " + std::to_string(since["failed"].toInt()) + " failed)");
     if (const QJsonObject f = status["last_failure"].toObject(); !f.isEmpty())
-        row("Last failure", timeHtml(S(f["time"])) + " " + HtmlEscaped(S(f["file"]) + ": " + S(f["reason"])));
+        row("Last failure", timeHtml(S(f["time"])) + " " + HtmlEscaped(ExtractFileName(S(f["file"]))));
     const QJsonObject incoming = status["incoming"].toObject();
-    row("Backlog", std::to_string(incoming["waiting"].toInt()) + " file(s) waiting in " + HtmlEscaped(S(incoming["directory"])));
+    const int waiting = incoming["waiting"].toInt();
+    row("Backlog", std::to_string(waiting) + (waiting == 1 ? " file waiting" : " files waiting"));
     const QJsonObject disk = status["disk"].toObject();
-    std::string free;
+    // A public page keeps the station's directory layout to those who open it.
+    std::string free, directories = "<dt>Incoming</dt><dd>" + HtmlEscaped(S(incoming["directory"])) + "</dd>\n";
+    double least = -1;
     for (const QJsonValue& v : disk["directories"].toArray()) {
         const QJsonObject d = v.toObject();
-        free += (free.empty() ? "" : ", ") + HtmlEscaped(S(d["directory"])) + " "
-                + (d["free_bytes"].isDouble() ? Megabytes(d["free_bytes"].toDouble()) : "unknown");
+        const bool known = d["free_bytes"].isDouble();
+        if (known && (least < 0 || d["free_bytes"].toDouble() < least)) least = d["free_bytes"].toDouble();
+        directories += "<dt>Written</dt><dd>" + HtmlEscaped(S(d["directory"])) + " "
+                       + (known ? Megabytes(d["free_bytes"].toDouble()) : "unknown") + " free</dd>\n";
     }
-    if (disk["low"].isString()) free += "<br><strong>" + HtmlEscaped(S(disk["low"])) + "</strong>";
+    free = least >= 0 ? Megabytes(least) + " on the fullest disk" : "";
+    if (disk["low"].isString()) free += "<br><strong>Disk low: nothing is processed</strong>";
+    // A reason may name where the file was put aside.
+    if (const QJsonObject f = status["last_failure"].toObject(); !f.isEmpty())
+        directories = "<dt>Last failure</dt><dd>" + HtmlEscaped(S(f["reason"])) + "</dd>\n" + directories;
+    if (status["not_processing"].isString())
+        directories = "<dt>Not processing</dt><dd>" + HtmlEscaped(S(status["not_processing"])) + "</dd>\n" + directories;
     row("Free disk", free.empty() ? "unknown" : free);
-    h += "</dl></section>\n<main>\n";
+    h += "</dl>\n<details><summary>Directories</summary><dl>\n" + directories + "</dl></details></section>\n<main>\n";
 
     for (const QJsonValue& cv : index["channels"].toArray()) {
         const QJsonObject c = cv.toObject();
@@ -302,16 +328,18 @@ std::string WebPageHtml(const QJsonObject& index, const QJsonObject& status, TDa
              + HtmlEscaped(S(newest["file"])) + "\"></a>\n<p class=\"meta\"><time datetime=\"" + HtmlEscaped(iso) + "\">"
              + HtmlEscaped(iso.substr(0, 10) + " " + iso.substr(11, 5)) + " UTC</time><span class=\"sector\">"
              + HtmlEscaped(S(newest["sector"])) + "</span><span class=\"age\" data-t=\"" + HtmlEscaped(iso)
-             + "\"></span></p>\n<div class=\"player\"><button class=\"prev\" title=\"Earlier\">&#9664;</button>"
+             + "\"></span></p>\n<div class=\"player\"><button class=\"prev\" title=\"Earlier\">&#8249;</button>"
                "<button class=\"play\" title=\"Play the last 24 hours\">&#9654;</button>"
-               "<button class=\"next\" title=\"Later\">&#9654;&#9654;</button><input type=\"range\" min=\"0\" value=\"0\">"
-               "<span class=\"frame\"></span></div></article>\n";
+               "<button class=\"next\" title=\"Later\">&#8250;</button><input type=\"range\" min=\"0\" value=\"0\">"
+               "<span class=\"frame\"></span><select class=\"speed\" title=\"Speed\"><option value=\"800\">slow</option>"
+               "<option value=\"400\" selected>normal</option><option value=\"150\">fast</option></select></div></article>\n";
     }
     h += "</main>\n<footer>Page written <time datetime=\"" + IsoUtc(written) + "\">" + HtmlEscaped(IsoUtc(written))
          + "</time> <span class=\"age\" data-t=\"" + IsoUtc(written) + "\"></span>; it reloads every minute.</footer>\n<script>\nconst ORVANTA={\"index\":";
     h += JsonForScript(index);
     h += ",\"status\":";
-    h += JsonForScript(status);
+    // Only what the script reads: the whole status would give the directories away again.
+    h += JsonForScript(QJsonObject{{"updated", status["updated"]}, {"closed", status["closed"]}});
     h += "};\n";
     h += PageScript;
     h += "</script>\n</body></html>\n";

@@ -5,6 +5,7 @@
 #include "app/core/Publisher.h"
 #include "mapping/CompositeLayout.h"
 #include "viewer/BitmapView.h"
+#include "viewer/ElidingStatusBar.h"
 #include "viewer/SingleImageForm.h"
 
 #include <QStringList>
@@ -12,6 +13,7 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QDesktopServices>
 #include <QFileDialog>
@@ -115,13 +117,27 @@ private:
 const char* const LedMeaning = "Receive lamp\n"
                                "grey: waiting for the next cycle, or stopped\n"
                                "yellow: a cycle is processing the incoming files\n"
-                               "red: a directory written is below its free-space limit";
+                               "red: running, but nothing is processed (the reason is above)";
+
+// "newest image 14 min ago": whether images still come, readable from across the room.
+QString NewestImageText(TDateTime newest, TDateTime now)
+{
+    if (newest == 0) return QStringLiteral("no image yet");
+    const auto minutes = static_cast<long long>(std::max(0.0, (now - newest) * 1440.0));
+    const QString age = minutes < 1      ? QStringLiteral("under a minute")
+                        : minutes < 120  ? QStringLiteral("%1 min").arg(minutes)
+                        : minutes < 2880 ? QStringLiteral("%1 h").arg(minutes / 60)
+                                         : QStringLiteral("%1 days").arg(minutes / 1440);
+    return QStringLiteral("newest image %1 ago").arg(age);
+}
 
 // The cycle's own rhythm is kept (a Start after a cycle waits for the timer); the operator
 // sees the wait instead of wondering why waiting files are not taken.
-QString NextCycleText(int remainingMs)
+QString NextCycleText(int remainingMs, std::size_t waiting)
 {
-    return QStringLiteral("next cycle in %1 s").arg((std::max(remainingMs, 0) + 999) / 1000);
+    QString text = QStringLiteral("next cycle in %1 s").arg((std::max(remainingMs, 0) + 999) / 1000);
+    if (waiting > 0) text += QStringLiteral(", %1 file%2 waiting").arg(waiting).arg(waiting == 1 ? "" : "s");
+    return text;
 }
 
 QIcon LampGlyph(QColor colour)
@@ -213,7 +229,7 @@ TFormRadaDedOVI::TFormRadaDedOVI(TCommandLine commandLine, QWidget* parent)
     ButtonClose->setMinimumWidth(80);
     connect(ButtonClose, &QPushButton::clicked, this, &QWidget::close);
 
-    StatusBar = new QStatusBar(this);
+    StatusBar = new TElidingStatusBar(this);
     StatusBar->setObjectName("StatusBar");
     StatusBar->setSizeGripEnabled(false);
     LabelNextCycle = new QLabel(StatusBar);
@@ -221,9 +237,18 @@ TFormRadaDedOVI::TFormRadaDedOVI(TCommandLine commandLine, QWidget* parent)
     LabelNextCycle->setToolTip("Files waiting in the source path are taken at the next cycle; "
                                "a new file closed there brings it forward");
     LabelNextCycle->setContentsMargins(0, 0, 6, 0);
+    LabelNewestImage = new QLabel(StatusBar);
+    LabelNewestImage->setObjectName("LabelNewestImage");
+    LabelNewestImage->setToolTip("The image time of the newest image saved, of any band");
+    LabelNewestImage->setContentsMargins(0, 0, 6, 0);
+    StatusBar->addPermanentWidget(LabelNewestImage);
     StatusBar->addPermanentWidget(LabelNextCycle);
+    // Also while stopped: the age goes on, and a mended setting clears its alarm at once.
     nextCycleTick_.setInterval(1000);
-    connect(&nextCycleTick_, &QTimer::timeout, this, &TFormRadaDedOVI::ShowNextCycle);
+    connect(&nextCycleTick_, &QTimer::timeout, this, [this] {
+        if (cycle_) cycle_->Recheck();
+        ShowNextCycle();
+    });
 
     TimerOnStartup.setSingleShot(true);
     TimerOnStartup.setInterval(250);
@@ -319,6 +344,7 @@ void TFormRadaDedOVI::FormCreate()
     formInfo_ = std::make_unique<TRegistryFormInfo>(this);
     glyphOff_ = LampGlyph(QColor(96, 96, 96));
     glyphOn_ = LampGlyph(QColor(0, 230, 0));
+    glyphHalted_ = LampGlyph(TLED::ToQColor(LedHaltedColour));
     BitBtnStartStop->setIcon(glyphOff_);
 
     log_ = std::make_unique<TProcessLog>(ProcessLogPath());
@@ -444,11 +470,12 @@ void TFormRadaDedOVI::BuildImagesPage()
         for (std::size_t i = 0; i < ChannelCount; ++i)
             if (Images[i]) RefreshThumbnail(i);
     });
-    auto* row = new QHBoxLayout(TabSheetImages);
-    std::vector<QWidget*> cells;
+    thumbnailGrid_ = new QGridLayout(TabSheetImages);
+    std::vector<QWidget*>& cells = thumbnailCells_;
     // The columns share the page: at the design size that is the old 144-pixel pitch.
-    row->setContentsMargins(10, 16, 10, 4);
-    row->setSpacing(6);
+    thumbnailGrid_->setContentsMargins(10, 16, 10, 4);
+    thumbnailGrid_->setSpacing(6);
+    TabSheetImages->installEventFilter(this);
     for (std::size_t i = 0; i < ChannelCount; ++i) {
         if (!ChannelExists(i)) continue;
         const TChannelInfo& ch = ChannelCatalogue[i];
@@ -491,13 +518,67 @@ void TFormRadaDedOVI::BuildImagesPage()
         cell->Time = time;
         cell->OnImageResized = [this] { thumbnailResize_.start(); };
         cell->Place();
-        row->addWidget(cell, 1);
         cells.push_back(cell);
     }
+    FlowThumbnails();
     // All columns as wide as the widest needs, so the thumbnails share one size.
     int widest = 0;
     for (const QWidget* cell : cells) widest = std::max(widest, cell->minimumSizeHint().width());
     for (QWidget* cell : cells) cell->setMinimumWidth(widest);
+}
+
+// The first table the colour setting names, for any band, that cannot be read or parsed.
+static std::string ColourSettingProblem(const std::string& setting)
+{
+    for (std::size_t i = 1; i < ChannelCount; ++i) {
+        if (!ChannelExists(i)) continue;
+        const std::string name = ColourTableForBand(setting, ChannelCatalogue[i].ChannelDigit);
+        if (name.empty()) continue;
+        TColourTable table;
+        if (std::string problem = LoadColourTable(ColourTablePath(name), table); !problem.empty())
+            return "Colour table " + name + ": " + problem;
+    }
+    return {};
+}
+
+static int ThumbnailColumns(QSize page, int count, int spacing, int labelsHeight)
+{
+    // As many columns as give the largest thumbnails: one row on a wide page, a grid on a
+    // tall or large one, where one row would leave most of the page empty.
+    int best = count, bestWidth = 0;
+    for (int columns = count; columns >= 1; --columns) {
+        const int rows = (count + columns - 1) / columns;
+        const int cellWidth = (page.width() - spacing * (columns - 1)) / columns;
+        const int cellHeight = (page.height() - spacing * (rows - 1)) / rows - labelsHeight;
+        const int width = std::min(cellWidth, cellHeight * kThumbWidth / kThumbHeight);
+        // Of the same size, fewer columns: rows of three and two, not four and one.
+        if (width >= bestWidth && width > 0) {
+            bestWidth = width;
+            best = columns;
+        }
+    }
+    return best;
+}
+
+void TFormRadaDedOVI::FlowThumbnails()
+{
+    if (thumbnailCells_.empty()) return;
+    const QMargins m = thumbnailGrid_->contentsMargins();
+    const QSize page = TabSheetImages->size().shrunkBy(m);
+    auto* cell = static_cast<TThumbnailCell*>(thumbnailCells_.front());
+    const int labels = cell->minimumSizeHint().height() - kThumbHeight;
+    const int count = static_cast<int>(thumbnailCells_.size());
+    const int columns = TabSheetImages->isVisible() ? ThumbnailColumns(page, count, thumbnailGrid_->spacing(), labels) : count;
+    if (columns == thumbnailColumns_) return;
+    thumbnailColumns_ = columns;
+    for (QWidget* c : thumbnailCells_) thumbnailGrid_->removeWidget(c);
+    for (int i = 0; i < thumbnailGrid_->columnCount(); ++i) thumbnailGrid_->setColumnStretch(i, 0);
+    for (int i = 0; i < thumbnailGrid_->rowCount(); ++i) thumbnailGrid_->setRowStretch(i, 0);
+    for (int i = 0; i < count; ++i) {
+        thumbnailGrid_->addWidget(thumbnailCells_[static_cast<std::size_t>(i)], i / columns, i % columns);
+        thumbnailGrid_->setColumnStretch(i % columns, 1);
+        thumbnailGrid_->setRowStretch(i / columns, 1);
+    }
 }
 
 TvrnLabeledEdit* TFormRadaDedOVI::AddEdit(const TSettingInfo& s, QWidget* parent)
@@ -514,6 +595,7 @@ TvrnLabeledEdit* TFormRadaDedOVI::AddEdit(const TSettingInfo& s, QWidget* parent
     // A settings problem said in the status bar goes as soon as it is mended, not at the next
     // cycle.
     connect(edit, &QLineEdit::textChanged, this, [this] {
+        if (cycle_) cycle_->Recheck();
         const QString shown = StatusBar->currentMessage();
         if (!shown.endsWith(QString::fromUtf8(SettingsProblemSuffix))) return;
         const std::string problem = options_.SettingsProblem();
@@ -593,31 +675,50 @@ void TFormRadaDedOVI::BuildSetupPage()
         editHeight = AddShortEdit(numbers, s, TabSheetSetup)->sizeHint().height();
         numbers->addSpacing(16);
     }
-    // The colour table at the end of the row: the tables found to choose from, or any name or
-    // path typed.
+    // The colour table in a row of its own, wide enough for names by band: the tables found
+    // to choose from, or any name or path typed.
+    auto* colour = new QHBoxLayout;
+    colour->setSpacing(0);
     for (const TSettingInfo& s : ProgramSettings) {
         if (s.Kind != TSettingKind::Text || !s.ControlName.starts_with("ComboBox")) continue;
         auto* combo = new TvrnComboBox(TabSheetSetup);
         combo->setObjectName(Q(s.ControlName));
         combo->SetNamedAs(Q(s.ValueName));
-        combo->addItem(QString());
+        // "(none)" chooses no table; the setting is then empty, as it always was for none.
+        combo->addItem(QStringLiteral("(none)"));
         for (const std::string& name : ColourTableNames()) combo->addItem(Q(name));
         combo->setEditText(Q(s.DefaultText));
-        combo->setToolTip(Q(s.Hint));
-        // It takes the room the row has left, and asks for no more: the page keeps its width.
+        combo->lineEdit()->setPlaceholderText(QStringLiteral("(none)"));
+        connect(combo, &QComboBox::activated, combo, [combo](int index) {
+            if (index == 0) combo->setEditText(QString());
+        });
+        const QString hint = Q(s.Hint);
+        combo->setToolTip(hint);
+        // Room for the by-band form, "4=enhanced-ir,3=water-vapour", which the row has.
         combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
         combo->setMinimumContentsLength(4);
+        combo->setMinimumWidth(combo->fontMetrics().horizontalAdvance(QStringLiteral("4=enhanced-ir,3=water-vapour")) + 40);
+        // A table that does not parse is said at the field, not only in the log a cycle later.
+        connect(combo, &QComboBox::currentTextChanged, this, [this, combo, hint](const QString& text) {
+            const std::string problem = ColourSettingProblem(text.toStdString());
+            combo->setStyleSheet(problem.empty() ? QString() : QStringLiteral("QComboBox { border: 2px solid #d00000 }"));
+            combo->setToolTip(problem.empty() ? hint : Q(problem) + "\n\n" + hint);
+            if (!problem.empty() && shown_) StatusBar->showMessage(Q(LogSafe(problem)));
+        });
         if (editHeight > 0) combo->setMaximumHeight(editHeight);
         auto* label = new QLabel(Q(s.Caption), TabSheetSetup);
         label->setBuddy(combo);
-        numbers->addWidget(label);
-        numbers->addSpacing(TvrnLabeledEdit::LabelSpacing);
-        numbers->addWidget(combo, 1);
+        colour->addWidget(label);
+        colour->addSpacing(TvrnLabeledEdit::LabelSpacing);
+        colour->addWidget(combo);
         combo->Loaded();
         options_.Add(combo);
     }
     numbers->addStretch(1);
     page->addLayout(numbers);
+    page->addSpacing(3);
+    colour->addStretch(1);
+    page->addLayout(colour);
     page->addStretch(1);
 
     int programSlot = 0, saveSlot = 0, switchHeight = 0;
@@ -657,6 +758,8 @@ void TFormRadaDedOVI::BuildSetupPage()
 
 bool TFormRadaDedOVI::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == TabSheetImages && (event->type() == QEvent::Resize || event->type() == QEvent::Show))
+        FlowThumbnails();
     if (event->type() == QEvent::KeyPress && ThumbnailKey(watched, static_cast<QKeyEvent*>(event)->key()))
         return true;
     if (event->type() == QEvent::Enter) {
@@ -722,13 +825,19 @@ bool TFormRadaDedOVI::ImageThumbClick(QObject* sender)
     viewer_->SourceImage = &composite;
     viewer_->ChannelIndex = ThumbnailUnderMouse;
     viewer_->ColourTable.clear();
+    viewer_->ColourTableName.clear();
     const std::string tableName = channel == 0 ? std::string()
                                                : ColourTableForBand(options_.PathText("ColourTable"),
                                                                     ChannelCatalogue[static_cast<std::size_t>(channel)].ChannelDigit);
     TColourTable table;
     if (!tableName.empty() && LoadColourTable(ColourTablePath(tableName), table).empty())
         for (const TColor c : table.GreyPalette()) viewer_->ColourTable.append(qRgb(c & 0xFF, c >> 8 & 0xFF, c >> 16 & 0xFF));
-    viewer_->show();
+    if (!viewer_->ColourTable.isEmpty()) viewer_->ColourTableName = Q(tableName);
+    // A minimised viewer would take the picture and its title and stay out of sight.
+    if (viewer_->isMinimized())
+        viewer_->showNormal();
+    else
+        viewer_->show();
     viewer_->raise();
     viewer_->activateWindow();
     return true;
@@ -757,6 +866,8 @@ void TFormRadaDedOVI::FormShow()
     formInfo_->Restore();
     formInfo_->RestoreClientSize();
     TimerOnStartup.start();
+    nextCycleTick_.start();
+    ShowNextCycle();
     for (TvrnLabeledEdit* e : {LabeledEditSourcePath, LabeledEditNetCDFPath, LabeledEditSavePath})
         e->setText(QString::fromStdString(WithTrailingDelimiter(e->text().toStdString())));
     // Asked before "Starting" reaches the file: a first run has no log until then.
@@ -893,8 +1004,18 @@ void TFormRadaDedOVI::SetLedColour(TColor colour)
 {
     LEDrx->SetColour(colour);
     LEDrx->repaint();
+    ShowHalt();
     // Busy when a cycle starts, idle when it ends and re-arms its timer.
     ShowNextCycle();
+}
+
+void TFormRadaDedOVI::ShowHalt()
+{
+    const std::string reason = cycle_ ? cycle_->HaltReason() : std::string();
+    LEDrx->setToolTip(reason.empty() ? QString::fromUtf8(LedMeaning)
+                                     : QStringLiteral("Nothing is processed: ") + QString::fromStdString(LogSafe(reason))
+                                           + "\n\n" + LedMeaning);
+    if (cycle_ && cycle_->Running) BitBtnStartStop->setIcon(reason.empty() ? glyphOn_ : glyphHalted_);
 }
 
 void TFormRadaDedOVI::ShowRunning(bool running)
@@ -903,10 +1024,9 @@ void TFormRadaDedOVI::ShowRunning(bool running)
     BitBtnStartStop->setIcon(running ? glyphOn_ : glyphOff_);
     BitBtnStartStop->setToolTip(running ? "Stop processing; a file in hand is finished first (Ctrl+S)"
                                         : "Start processing the files of the source path (Ctrl+S)");
-    if (running)
-        nextCycleTick_.start();
-    else
-        nextCycleTick_.stop();
+    // Stopped is no fault: a lamp red for a reason that no longer stops anything goes grey.
+    if (!running && !cycle_->InCycle()) LEDrx->SetColour(LedIdleColour);
+    ShowHalt();
     // The cycle arms its timer after saying it runs.
     QTimer::singleShot(0, this, &TFormRadaDedOVI::ShowNextCycle);
 }
@@ -914,7 +1034,15 @@ void TFormRadaDedOVI::ShowRunning(bool running)
 void TFormRadaDedOVI::ShowNextCycle()
 {
     const bool waiting = cycle_ && cycle_->Running && !cycle_->InCycle() && cycle_->TimerProcess.isActive();
-    LabelNextCycle->setText(waiting ? NextCycleText(cycle_->TimerProcess.remainingTime()) : QString());
+    std::size_t files = 0;
+    if (waiting) {
+        // Counted afresh: files come while processing is stopped, after the last listing.
+        std::vector<std::string> listed;
+        ListFiles(options_.SourcePath() + TProcessingCycle::IncomingPattern, listed);
+        files = static_cast<std::size_t>(std::count_if(listed.begin(), listed.end(), IsRegularEntry));
+    }
+    LabelNextCycle->setText(waiting ? NextCycleText(cycle_->TimerProcess.remainingTime(), files) : QString());
+    if (status_) LabelNewestImage->setText(NewestImageText(status_->NewestImageTime(), UtcNow()));
 }
 
 void TFormRadaDedOVI::ShowImageTime(std::uint8_t channelIndex, const std::string& text)

@@ -30,6 +30,7 @@
 #include "settings/controls/vrnLabeledEdit.h"
 
 class QBoxLayout;
+class QGridLayout;
 class TFormSingleImage;
 
 class TFormRadaDedOVI : public QWidget, public TCycleView, public TLogSink {
@@ -102,6 +103,8 @@ public:
     QStatusBar* StatusBar = nullptr;
     // At the status bar's right while processing is on: when the next cycle comes.
     QLabel* LabelNextCycle = nullptr;
+    // Beside it: how old the newest image is, so a station that has stopped receiving shows.
+    QLabel* LabelNewestImage = nullptr;
     QTimer TimerOnStartup;
 
     // Answers the close confirmation instead of a message box (tests).
@@ -122,9 +125,13 @@ private:
     // At once (the window not yet shown), or scaled on the thumbnail thread and put in place
     // when done: scaling a whole composite takes longer than a page switch may.
     void RefreshThumbnail(std::size_t channel, bool now = false);
+    // The thumbnails in as many rows as make them largest on the page as it is now.
+    void FlowThumbnails();
     void BuildSetupPage();
     void BuildKeyboard();
     void BuildLayout();
+    // The lamp's tooltip and the Start/Stop glyph say why a running station processes nothing.
+    void ShowHalt();
     // An edit of the Setup page bound to its setting, its label above it.
     TvrnLabeledEdit* AddEdit(const TSettingInfo& s, QWidget* parent = nullptr);
     // A short edit for a number, its label on its left, appended to row.
@@ -143,8 +150,11 @@ private:
     std::array<bool, ChannelCount> thumbnailScaling_{};  // on the thumbnail thread
     std::array<bool, ChannelCount> thumbnailAgain_{};    // changed while being scaled
     QThreadPool thumbnailThread_;
+    QGridLayout* thumbnailGrid_ = nullptr;
+    std::vector<QWidget*> thumbnailCells_;
+    int thumbnailColumns_ = 0;
     std::unique_ptr<TRegistryFormInfo> formInfo_;
-    QIcon glyphOff_, glyphOn_;
+    QIcon glyphOff_, glyphOn_, glyphHalted_;
     TFormSingleImage* viewer_ = nullptr;
     QTimer nextCycleTick_;
     QTimer thumbnailResize_;

@@ -30,8 +30,19 @@ std::array<std::int32_t, 7> TRegistryFormInfo::Current() const
 {
     const Qt::WindowStates s = form_->windowState();
     const std::int32_t state = (s & Qt::WindowMinimized) ? 1 : (s & Qt::WindowMaximized) ? 2 : 0;
-    const QRect outer = form_->frameGeometry();
-    return {state, outer.left(), outer.top(), outer.width(), outer.height(), form_->width(), form_->height()};
+    // The size and place to come back to is the normal one, also when closed maximised or
+    // minimised: un-maximising after a restart gives the size the operator had chosen.
+    const QRect client = state != 0 && form_->normalGeometry().isValid() ? form_->normalGeometry() : form_->geometry();
+    // The client area's corner: the frame's is known only once the window manager has told it,
+    // which it may not have done yet when the window closes soon after it opened.
+    const QSize margins = form_->frameGeometry().size() - form_->size();
+    return {state,
+            client.left(),
+            client.top(),
+            client.width() + margins.width(),
+            client.height() + margins.height(),
+            client.width(),
+            client.height()};
 }
 
 QRect PlaceOnScreens(const QRect& saved, const std::vector<QRect>& screens)
@@ -56,7 +67,14 @@ QRect PlaceOnScreens(const QRect& saved, const std::vector<QRect>& screens)
 
 void TRegistryFormInfo::Restore()
 {
-    QRect saved(values_[FormLeft]->Value, values_[FormTop]->Value, values_[FormWidth]->Value, values_[FormHeight]->Value);
+    // FormLeft and FormTop are the client area's corner; the frame round it, as it was saved,
+    // is what must fit on a screen.
+    const int border = std::max(values_[FormWidth]->Value - values_[FormClientWidth]->Value, 0) / 2;
+    const int title = std::max(values_[FormHeight]->Value - values_[FormClientHeight]->Value - border, 0);
+    const bool framed = values_[FormClientWidth]->Value > 0 && values_[FormClientHeight]->Value > 0;
+    const QPoint offset = framed ? QPoint(border, title) : QPoint();
+    QRect saved(QPoint(values_[FormLeft]->Value, values_[FormTop]->Value) - offset,
+                QSize(values_[FormWidth]->Value, values_[FormHeight]->Value));
     if (saved.width() <= 0 || saved.height() <= 0)
         saved.setSize(form_->frameGeometry().size());
     std::vector<QRect> screens;
@@ -64,7 +82,11 @@ void TRegistryFormInfo::Restore()
         screens.push_back(screen->availableGeometry());
     const QRect placed = PlaceOnScreens(saved, screens);
     room_ = screens.empty() ? QSize() : placed.size();
-    form_->move(placed.topLeft());
+    // Placed by the client area, which a window manager that has not told its frame yet cannot
+    // take for the frame's corner: the window would climb by its title bar at every start.
+    const QPoint client = placed.topLeft() + offset;
+    // Nothing saved yet (a first start) leaves the window where the window manager puts it.
+    if (client != form_->geometry().topLeft()) form_->setGeometry(QRect(client, form_->size()));
 }
 
 void TRegistryFormInfo::RestoreClientSize()

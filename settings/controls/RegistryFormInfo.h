@@ -1,7 +1,9 @@
 #pragma once
 // Remembers one window's placement under FormState, FormLeft, FormTop, FormWidth, FormHeight,
 // FormClientWidth and FormClientHeight. Restore() gives back the position, RestoreClientSize()
-// the client size of a window that can be resized; the rest is recorded.
+// the client size of a window that can be resized; the rest is recorded. FormLeft and FormTop
+// are the client area's corner, FormWidth and FormHeight the frame's size, all of the window's
+// normal (not maximised) placement.
 
 #include <QWidget>
 

@@ -188,9 +188,9 @@ TEST(ColourTables, ASettingByBand)
 TEST(ImageLegend, TextNamesSatelliteTimeSectorBandAndWavelength)
 {
     EXPECT_EQ(LegendText(*TryEncodeDate(2019, 6, 21) + *TryEncodeTime(18, 30, 0, 0), SectorFullDisk, 3),
-              "GOES-15  2019-06-21 18:30 UTC  FD band 4  10.7 um");
+              "GOES-15  2019-06-21 18:30 UTC  FD band 4  10.7 µm");
     EXPECT_EQ(LegendText(*TryEncodeDate(2019, 6, 21) + *TryEncodeTime(18, 0, 0, 0), SectorNorthern, 1),
-              "GOES-15  2019-06-21 18:00 UTC  NH band 2  3.9 um");
+              "GOES-15  2019-06-21 18:00 UTC  NH band 2  3.9 µm");
 }
 
 // The legend reads back through OCR (Debian's tesseract-ocr) at the full size and reduced

@@ -123,6 +123,7 @@ TEST_P(CycleDirectoryTest, AnUnusableDirectoryIsLoggedOnceAndNothingIsProcessed)
     std::string text = c.text, logged = c.logged;
     for (std::string* s : {&text, &logged})
         if (const auto at = s->find("<tmp>"); at != std::string::npos) s->replace(at, 5, tmp_.Root());
+    const std::string before = options_.PathText(c.valueName);
     options_.SetPathText(c.valueName, text);
     const std::string file = Drop("goes15.2013.150.120000.1.nc");
     RunOneCycle();
@@ -135,6 +136,19 @@ TEST_P(CycleDirectoryTest, AnUnusableDirectoryIsLoggedOnceAndNothingIsProcessed)
     EXPECT_EQ(Logged(), (std::vector<std::string>{logged}));
     EXPECT_TRUE(std::filesystem::exists(file));
     EXPECT_EQ(cycle_.TimerProcess.interval(), TProcessingCycle::CycleInterval);
+    EXPECT_EQ(cycle_.HaltReason(), logged);
+    EXPECT_EQ(view_.Events.back(), "led red");
+
+    // Mended between cycles (the directory made, the setting set back): the alarm goes at
+    // once, not a cycle later.
+    if (!text.empty() && text.back() == '/')
+        std::filesystem::create_directories(text);
+    else
+        options_.SetPathText(c.valueName, before);
+    cycle_.Recheck();
+    EXPECT_EQ(cycle_.HaltReason(), "");
+    EXPECT_EQ(view_.Status, "");
+    EXPECT_EQ(view_.Events.back(), "led grey");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -178,6 +192,9 @@ TEST_F(ProcessingCycleTest, ALowDiskHoldsTheFilesSaysSoOnceAndGoesOnWhenSpaceIsB
     EXPECT_EQ(view_.Events.back(), "led red");
 
     options_.SetPathText("MinFreeMB", "0");
+    cycle_.Recheck();  // set back between cycles: the lamp does not wait for the next one
+    EXPECT_TRUE(cycle_.DiskLow().empty());
+    EXPECT_EQ(view_.Events.back(), "led grey");
     RunOneCycle();
     EXPECT_EQ(goes_.Calls, (std::vector<std::string>{file}));
     EXPECT_EQ(Logged()[1], "Disk space is back: every directory written has at least 0 MB free; processing goes on");
@@ -213,6 +230,10 @@ TEST_F(ProcessingCycleTest, FilesInNameOrderOnlyMatchingOnes)
     EXPECT_EQ(goes_.NextFile, "");
     EXPECT_EQ(Logged(), (std::vector<std::string>{a + " failed", b + " failed", c + " failed"}));
     EXPECT_EQ(view_.Status, c + " failed");
+    // Gone from the directory, the files fail no more: the next cycle clears the line.
+    for (const auto& f : {a, b, c}) std::filesystem::remove(f);
+    RunOneCycle();
+    EXPECT_EQ(view_.Status, "");
 }
 
 TEST_F(ProcessingCycleTest, ProcessedLineHintAndLastSaved)

@@ -105,13 +105,16 @@ TEST_F(StationStatusTest, CountsLastImagesAndTheLastFailureWithItsReason)
     goes_.Process = [](const std::string&, TGoesFileResult&) -> bool { throw std::runtime_error("Disk full"); };
     RunOneCycle();
     EXPECT_EQ(Read()["last_failure"].toObject()["reason"].toString(), "Disk full");
+    // Tried again, the same two files are still two failures, not four.
+    EXPECT_EQ(Read()["today"].toObject()["failed"].toInt(), 2);
+    EXPECT_EQ(Read()["since_start"].toObject()["failed"].toInt(), 2);
 
     // A restart the same day keeps the day's counts and images; the next day starts afresh.
     status.reset();
     status = MakeStatus();
     s = Read();
     EXPECT_EQ(s["since_start"].toObject()["failed"].toInt(), 0);
-    EXPECT_EQ(s["today"].toObject()["failed"].toInt(), 4);
+    EXPECT_EQ(s["today"].toObject()["failed"].toInt(), 2);
     EXPECT_EQ(s["channels"].toArray()[0].toObject()["sector"].toString(), "FD");
     now_ += 1;
     RunOneCycle();

@@ -237,7 +237,7 @@ TEST_F(StationWatchTest, ABrowserShowsEveryChannelWithItsTimeAndAge)
     const int rc = RunCommand("timeout 120 chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run "
                               "--disable-background-networking --disable-component-update --disable-sync "
                               "--user-data-dir='" + profile + "' --enable-logging=stderr --v=0 "
-                              "--virtual-time-budget=2000 --dump-dom 'file://" + img_ + "index.html'",
+                              "--window-size=390,844 --virtual-time-budget=2000 --dump-dom 'file://" + img_ + "index.html'",
                               dom);
     ASSERT_EQ(rc, 0) << dom;
     EXPECT_EQ(dom.find("Uncaught"), std::string::npos) << dom;
@@ -252,6 +252,11 @@ TEST_F(StationWatchTest, ABrowserShowsEveryChannelWithItsTimeAndAge)
     EXPECT_EQ(times, 4u);
     EXPECT_NE(dom.find("No image yet"), std::string::npos);
     EXPECT_GE(ages, 4u) << dom;
+    // What a phone shows first is for people: the station's directories wait behind a click.
+    const std::string open = dom.substr(0, dom.find("<details"));
+    EXPECT_NE(open.size(), dom.size());
+    for (const std::string& dir : {img_, in_}) EXPECT_EQ(open.find(dir), std::string::npos) << dir;
+    EXPECT_NE(open.find("1 failed"), std::string::npos);
 }
 
 struct TEscapeCase {

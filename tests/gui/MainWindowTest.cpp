@@ -315,6 +315,10 @@ TEST_P(ThumbnailClickTest, OpensTheViewerOnlyForMoreThan1000Lines)
         viewer.PixelToGeo(0, 0, lon, lat);  // off the disc: the mapping's fallback
         EXPECT_FLOAT_EQ(lon, -128.0f);
         EXPECT_FLOAT_EQ(lat, 0.0f);
+        // Minimised, it comes back when a thumbnail is opened again.
+        viewer.showMinimized();
+        EXPECT_TRUE(f->ImageThumbClick(f->Images[3]));
+        EXPECT_FALSE(viewer.isMinimized());
     }
 }
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QWidget>
 
 #include <filesystem>
@@ -125,6 +126,33 @@ TEST_F(ControlsTest, FormInfoRestoresThePositionAndRecordsThePlacement)
     EXPECT_EQ(Registry().ReadInteger(ProgramKey(), "FormClientHeight"), 210);
     EXPECT_TRUE(Registry().ReadInteger(ProgramKey(), "FormWidth").has_value());
     EXPECT_TRUE(Registry().ReadInteger(ProgramKey(), "FormHeight").has_value());
+}
+
+// Each start restores what the last close recorded: the window neither climbs by its title bar
+// nor, closed maximised, forgets the size it has when un-maximised.
+TEST_F(ControlsTest, FormInfoKeepsPlaceAndNormalSizeAcrossRestarts)
+{
+    // Saved by a window manager with a 20-pixel title bar and 4-pixel borders.
+    for (const auto& [name, value] : {std::pair{"FormLeft", 100}, {"FormTop", 377}, {"FormWidth", 328},
+                                      {"FormHeight", 234}, {"FormClientWidth", 320}, {"FormClientHeight", 210}})
+        ASSERT_TRUE(Registry().WriteInteger(ProgramKey(), name, value));
+    for (int start = 0; start < 3; ++start) {
+        QWidget form;
+        form.resize(300, 200);
+        TRegistryFormInfo info(&form);
+        info.Restore();
+        info.RestoreClientSize();
+        EXPECT_EQ(form.geometry(), QRect(100, 377, 320, 210)) << "start " << start;
+        if (start == 1) {
+            form.show();
+            form.setWindowState(Qt::WindowMaximized);
+            for (int i = 0; i < 20 && form.width() == 320; ++i) QCoreApplication::processEvents();
+            ASSERT_GT(form.width(), 320);
+        }
+        if (start == 2) EXPECT_EQ(Registry().ReadInteger(ProgramKey(), "FormState"), 2);
+    }
+    EXPECT_EQ(Registry().ReadInteger(ProgramKey(), "FormClientWidth"), 320);
+    EXPECT_EQ(Registry().ReadInteger(ProgramKey(), "FormClientHeight"), 210);
 }
 
 struct TPlaceCase {
