@@ -636,14 +636,13 @@ TvrnLabeledEdit* TFormRadaDedOVI::AddPathEdit(QBoxLayout* page, const TSettingIn
 void TFormRadaDedOVI::BuildSetupPage()
 {
     auto* page = new QVBoxLayout(TabSheetSetup);
-    page->setContentsMargins(16, 2, 16, 4);
+    // Tight, so that the colour row fits in the window's fixed height.
+    page->setContentsMargins(16, 0, 16, 0);
     page->setSpacing(0);
     LabeledEditSourcePath = AddPathEdit(page, *FindSetting("SourcePath"), ButtonSourceSearch);
-    page->addSpacing(4);
     LabeledEditNetCDFPath = AddPathEdit(page, *FindSetting("NetCDFPath"), ButtonNetCDFsaveSearch);
-    page->addSpacing(4);
     LabeledEditSavePath = AddPathEdit(page, *FindSetting("SavePath"), ButtonSaveSearch);
-    page->addSpacing(5);
+    page->addSpacing(1);
     ButtonSourceSearch->setObjectName("ButtonSourceSearch");
     ButtonNetCDFsaveSearch->setObjectName("ButtonNetCDFsaveSearch");
     ButtonSaveSearch->setObjectName("ButtonSaveSearch");
@@ -654,7 +653,7 @@ void TFormRadaDedOVI::BuildSetupPage()
     // Four rows each, further options in further columns, so the page keeps its height.
     auto* saveGrid = new QGridLayout(save);
     for (QLayout* l : std::initializer_list<QLayout*>{programGrid, saveGrid}) {
-        l->setContentsMargins(10, 2, 10, 2);
+        l->setContentsMargins(10, 0, 10, 0);
         l->setSpacing(0);
     }
     programGrid->setHorizontalSpacing(12);
@@ -716,7 +715,6 @@ void TFormRadaDedOVI::BuildSetupPage()
     }
     numbers->addStretch(1);
     page->addLayout(numbers);
-    page->addSpacing(3);
     colour->addStretch(1);
     page->addLayout(colour);
     page->addStretch(1);

@@ -149,7 +149,9 @@ TEST_F(ControlsTest, FormInfoKeepsPlaceAndNormalSizeAcrossRestarts)
             for (int i = 0; i < 20 && form.width() == 320; ++i) QCoreApplication::processEvents();
             ASSERT_GT(form.width(), 320);
         }
-        if (start == 2) EXPECT_EQ(Registry().ReadInteger(ProgramKey(), "FormState"), 2);
+        if (start == 2) {
+            EXPECT_EQ(Registry().ReadInteger(ProgramKey(), "FormState"), 2);
+        }
     }
     EXPECT_EQ(Registry().ReadInteger(ProgramKey(), "FormClientWidth"), 320);
     EXPECT_EQ(Registry().ReadInteger(ProgramKey(), "FormClientHeight"), 210);
