@@ -67,7 +67,7 @@ std::uint64_t ImageRoomNeeded(const TProcessingOptions& options)
     const bool coloured = !options.PathText("ColourTable").empty();
     std::uint64_t bytes = 0;
     for (const TImageKind& kind : KindsMade(options, coloured))
-        bytes += kind.Colour ? 3 * pixels : &kind == &GeoTiffKind ? pixels + pixels / 2 : pixels + pixels / 8;
+        bytes += kind.Colour ? 3 * pixels : kind.Extension == GeoTiffKind.Extension ? pixels + pixels / 2 : pixels + pixels / 8;
     return bytes;
 }
 
