@@ -9,13 +9,13 @@
 #include <vector>
 
 #include "Version.h"
-#include "app/core/CommandLine.h"
+#include "station/CommandLine.h"
 #include "app/headless/HeadlessRunner.h"
 #include "app/headless/ReprocessRunner.h"
 #include "app/window/OrvantaForm.h"
-#include "app/core/SignalWatcher.h"
-#include "app/core/StationStatus.h"
-#include "app/core/StationLock.h"
+#include "station/SignalWatcher.h"
+#include "publish/StationStatus.h"
+#include "station/StationLock.h"
 #include "base/DateTime.h"
 #include "settings/ProgramPaths.h"
 #include "viewer/SingleImageForm.h"

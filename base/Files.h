@@ -36,6 +36,9 @@ bool DirectoryExists(const std::string& path);
 
 // The part after the last '/'.
 std::string ExtractFileName(std::string_view path);
+// The name's extension with its dot (".bz2"), as written; empty when the last part of the
+// path has none.
+std::string_view FileExtension(std::string_view path);
 
 // The size of a file in bytes; nullopt when it cannot be measured (missing, unreadable).
 std::optional<std::int64_t> FileSizeOf(const std::string& path);
@@ -71,6 +74,8 @@ struct TSmallFile {
     std::string Text;
 };
 TSmallFile ReadSmallRegularFile(const std::string& path, std::size_t maxBytes);
+// Enough for any line of /proc/<pid>/ that the station reads (stat, cmdline).
+inline constexpr std::size_t ProcFileMaxBytes = 1 << 20;
 
 // True while another process holds the file open (a receiver still writing it). Where the
 // kernel refuses leases (another owner, a network file system) a file modified within the
@@ -126,3 +131,14 @@ bool RemoveIfUnchanged(const std::string& path, const struct stat& read);
 // Moves source to target, replacing it: a rename, or across file systems a complete copy
 // followed by the removal of the source. On failure the source stays and errno tells why.
 bool MoveFileReplacing(const std::string& source, const std::string& target);
+
+// Creates the directory and its parents; false when it cannot be made.
+bool ForceDirectories(const std::string& path);
+
+// Appends line and a line break to path, creating the file and its directory when missing;
+// returns why it was not written ("a FIFO, not a regular file", ...), empty when it was.
+std::string AppendTextLine(const std::string& path, const std::string& line);
+
+// WriteFileAtomically, creating the directory when missing; returns why it was not written,
+// empty when it was. Anything but a regular file at the path is left standing and refused.
+std::string SaveTextAtomically(const std::string& path, const std::string& text, bool durable = true);

@@ -26,3 +26,11 @@ std::string ShortestText(double value)
     char text[32];
     return std::string(text, std::to_chars(text, text + sizeof text, value).ptr);
 }
+
+std::string LogSafe(std::string_view text)
+{
+    std::string out(text);
+    for (char& c : out)
+        if (static_cast<unsigned char>(c) < 0x20 && c != '\t') c = '?';
+    return out;
+}

@@ -12,3 +12,7 @@ std::string UpperCase(std::string_view s);
 // The shortest text that reads back as the same double, in no locale: "0.05", not
 // "0.050000000000000003"; "330", "1e+20".
 std::string ShortestText(double value);
+
+// Log-safe text: control characters (a line break in a file name, say) become '?', so every
+// entry stays one line and no entry can forge another.
+std::string LogSafe(std::string_view text);

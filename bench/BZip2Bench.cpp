@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "imaging/BZ2Parallel.h"
-#include "imaging/BZ2files.h"
+#include "bzip2/BZ2Parallel.h"
+#include "bzip2/BZ2files.h"
 
 namespace {
 

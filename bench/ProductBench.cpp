@@ -16,13 +16,13 @@
 #include <string>
 #include <vector>
 
-#include "app/core/ColourTables.h"
-#include "app/core/Composites.h"
-#include "app/core/ImageLegend.h"
-#include "app/core/GeoTiffOutput.h"
-#include "app/core/GoesProduct.h"
+#include "product/outputs/ColourTables.h"
+#include "product/composite/Composites.h"
+#include "product/outputs/ImageLegend.h"
+#include "product/outputs/GeoTiffOutput.h"
+#include "product/GoesProduct.h"
 #include "base/Files.h"
-#include "imaging/BZ2files.h"
+#include "bzip2/BZ2files.h"
 #include "imaging/JPEG_IO.h"
 #include "netcdf/NetCdfG15.h"
 #include "settings/ProgramSettings.h"

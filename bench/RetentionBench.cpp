@@ -9,8 +9,8 @@
 #include <fstream>
 #include <string>
 
-#include "app/core/DiskGuard.h"
-#include "app/core/Retention.h"
+#include "product/DiskGuard.h"
+#include "station/Retention.h"
 #include "settings/ProgramSettings.h"
 
 namespace {

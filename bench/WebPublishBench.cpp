@@ -11,7 +11,7 @@
 #include <fstream>
 #include <string>
 
-#include "app/core/StationWatch.h"
+#include "publish/StationWatch.h"
 
 namespace {
 

@@ -20,6 +20,7 @@
 #include "imaging/BMPExtImage.h"
 #include "imaging/Canvas.h"
 #include "mapping/SegmentStuff.h"
+#include "settings/ProgramPaths.h"
 #include "settings/RegistryVariables.h"
 
 namespace {
@@ -451,17 +452,6 @@ std::string FindDefaultMapFile(const std::string& companionProgramPath, const st
     const std::string own = programDataDir + kCountriesFileName;
     if (fileExists(own)) return own;
     return {};
-}
-
-std::string ProgramDataDir()
-{
-    std::error_code ec;
-    const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (ec) return {};
-    const auto exeDir = exe.parent_path();
-    const auto installed = exeDir.parent_path() / "share" / "orvanta";
-    if (std::filesystem::is_directory(installed, ec)) return installed.string() + "/";
-    return exeDir.string() + "/";
 }
 
 std::string BinnedGshhgPathList(const std::string& dir)

@@ -134,10 +134,6 @@ inline constexpr const char* kCountriesFileName = "Countries.dat";
 // directory (ending with '/'); empty when neither exists.
 std::string FindDefaultMapFile(const std::string& companionProgramPath, const std::string& programDataDir);
 
-// The program's data directory, ending with '/': <prefix>/share/orvanta/ beside the
-// executable's bin/, or the executable's own directory in a build tree.
-std::string ProgramDataDir();
-
 inline constexpr const char* kSystemGshhsPathList = "/usr/share/gshhg/gshhs_i.b|/usr/share/gshhg/wdb_borders_i.b";
 inline constexpr const char* kGshhsEnvironmentVariable = "ORVANTA_GSHHS";
 // Where Debian's gmt-gshhg-low (crude, low) and gmt-gshhg-high (intermediate, high) put

@@ -5,7 +5,7 @@
 #include <sstream>
 #include <string>
 
-#include "imaging/BZip2.h"
+#include "bzip2/BZip2.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

@@ -17,9 +17,9 @@
 
 #include <vector>
 
-#include "imaging/BZ2Block.h"
-#include "imaging/BZ2Parallel.h"
-#include "imaging/BZip2.h"
+#include "bzip2/BZ2Block.h"
+#include "bzip2/BZ2Parallel.h"
+#include "bzip2/BZip2.h"
 
 namespace {
 

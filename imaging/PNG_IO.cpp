@@ -4,11 +4,20 @@
 
 #include <png.h>
 
-bool LoadPNGGraphic(TExtBitmap* graphic, const std::string& fileName, bool forceColor, bool keepSize)
+#include <cerrno>
+#include <cstring>
+#include <exception>
+
+bool LoadPNGGraphic(TExtBitmap* graphic, const std::string& fileName, bool forceColor, bool keepSize,
+                    std::string* why)
 {
     struct stat info{};
-    if (!graphic || ::stat(fileName.c_str(), &info) != 0)
+    if (!graphic)
         return false;
+    if (::stat(fileName.c_str(), &info) != 0) {
+        if (why) *why = std::strerror(errno);
+        return false;
+    }
     try {
         TPngImage png;
         png.ForceColor = forceColor;
@@ -19,6 +28,9 @@ bool LoadPNGGraphic(TExtBitmap* graphic, const std::string& fileName, bool force
         }
         png.AssignToBitmap(*graphic, 0, 0);
         return true;
+    } catch (const std::exception& e) {
+        if (why) *why = e.what();
+        return false;
     } catch (...) {
         return false;
     }

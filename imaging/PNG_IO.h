@@ -8,8 +8,10 @@
 #include "imaging/vrnPNGImage.h"
 
 // Loads a PNG file into the bitmap; without keepSize the bitmap is emptied first. False
-// for a missing bitmap or file and for any failure (nothing raises).
-bool LoadPNGGraphic(TExtBitmap* graphic, const std::string& fileName, bool forceColor, bool keepSize);
+// for a missing bitmap or file and for any failure (nothing raises); why, when given, gets
+// the reason.
+bool LoadPNGGraphic(TExtBitmap* graphic, const std::string& fileName, bool forceColor, bool keepSize,
+                    std::string* why = nullptr);
 
 // The size of a PNG file and whether LoadPNGGraphic without forceColor loads it as an 8-bit
 // image, from its header only (the pixels are not decoded); false when that cannot be read.

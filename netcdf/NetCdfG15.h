@@ -8,7 +8,7 @@
 #include <string>
 
 #include "netcdf/NetCDFclass.h"
-#include "netcdf/SectorCode.h"
+#include "netcdf/Sector.h"
 
 class TExtBitmap;
 

@@ -55,6 +55,17 @@ void SetProgramName(std::string name)
 
 std::string ConfigDirectory() { return XdgDirectory("XDG_CONFIG_HOME", ".config"); }
 std::string StateDirectory() { return XdgDirectory("XDG_STATE_HOME", ".local/state"); }
+
+std::string ProgramDataDir()
+{
+    std::error_code ec;
+    const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (ec) return {};
+    const auto exeDir = exe.parent_path();
+    const auto installed = exeDir.parent_path() / "share" / "orvanta";
+    if (std::filesystem::is_directory(installed, ec)) return installed.string() + "/";
+    return exeDir.string() + "/";
+}
 std::string RegistryFilePath() { return ConfigDirectory() + "registry.reg"; }
 std::string ProcessLogPath() { return StateDirectory() + ProgramName() + "-process.log"; }
 std::string GeoLogPath() { return StateDirectory() + ProgramName() + "-geo.log"; }
@@ -63,14 +74,6 @@ std::string StationLockPath() { return ConfigDirectory() + ProgramName() + ".loc
 std::string ReprocessLockPath() { return ConfigDirectory() + ProgramName() + "-reprocess.lock"; }
 std::string ProgramKey() { return "\\Software\\Quillon\\" + ProgramName(); }
 std::string AppPathsKey() { return "\\Software\\Quillon\\App Paths"; }
-
-bool ForceDirectories(const std::string& path)
-{
-    if (path.empty()) return false;
-    std::error_code ec;
-    std::filesystem::create_directories(path, ec);
-    return std::filesystem::is_directory(path, ec);
-}
 
 std::string ProgramNameAndVersion()
 {

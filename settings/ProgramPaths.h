@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "base/Files.h"  // ForceDirectories, once declared here
+
 // The executable's base name without extension ("orvanta").
 std::string ProgramName();
 // The program file's name and its four-number file version: "orvanta V1.0.0.0", as the
@@ -17,6 +19,9 @@ void SetProgramName(std::string name);
 // read from the environment on every call; both end with '/'.
 std::string ConfigDirectory();
 std::string StateDirectory();
+// The program's data directory, ending with '/': <prefix>/share/orvanta/ beside the
+// executable's bin/, or the executable's own directory in a build tree.
+std::string ProgramDataDir();
 
 std::string RegistryFilePath();   // ConfigDirectory() + "registry.reg"
 std::string ProcessLogPath();     // StateDirectory() + ProgramName() + "-process.log"
@@ -30,5 +35,3 @@ std::string ReprocessLockPath();
 std::string ProgramKey();         // "\Software\Quillon\" + ProgramName()
 std::string AppPathsKey();        // "\Software\Quillon\App Paths"
 
-// Creates the directory and its parents; false when it cannot be made.
-bool ForceDirectories(const std::string& path);

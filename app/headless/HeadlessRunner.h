@@ -10,16 +10,16 @@
 #include <memory>
 #include <string>
 
-#include "app/core/CommandLine.h"
-#include "app/core/GeoFileRoute.h"
-#include "app/core/ProcessLog.h"
-#include "app/core/ProcessingCycle.h"
-#include "app/core/ServiceWatchdog.h"
-#include "app/core/SignalWatcher.h"
-#include "app/core/StationStatus.h"
-#include "app/core/StationWatch.h"
-#include "app/core/Station.h"
-#include "app/core/StationLock.h"
+#include "station/CommandLine.h"
+#include "product/GeoFileRoute.h"
+#include "station/ProcessLog.h"
+#include "station/ProcessingCycle.h"
+#include "station/ServiceWatchdog.h"
+#include "station/SignalWatcher.h"
+#include "publish/StationStatus.h"
+#include "publish/StationWatch.h"
+#include "station/Station.h"
+#include "station/StationLock.h"
 
 class THeadlessRunner : public QObject, public TCycleView, public TLogSink {
     Q_OBJECT
@@ -40,7 +40,7 @@ public:
     TProcessLog& Log() { return *log_; }
 
     // TCycleView
-    void SetLedColour(TColor) override {}
+    void SetLamp(TLamp) override {}
     void ShowRunning(bool) override {}
     void SetStatusText(const std::string&) override {}
     TStation& Station() { return *station_; }

@@ -5,7 +5,7 @@
 #include <QDBusConnection>
 #include <QString>
 
-#include "app/core/AnimationNotify.h"
+#include "product/AnimationNotify.h"
 
 inline const QString kCompanionService = QStringLiteral("org.quillon.KavelloControl");
 inline const QString kCompanionPath = QStringLiteral("/org/quillon/KavelloControl");

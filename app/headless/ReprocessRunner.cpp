@@ -13,9 +13,9 @@
 #include <mutex>
 #include <thread>
 
-#include "app/core/Reprocess.h"
-#include "app/core/SignalWatcher.h"
-#include "app/core/StationLock.h"
+#include "reprocess/Reprocess.h"
+#include "station/SignalWatcher.h"
+#include "station/StationLock.h"
 #include "app/headless/HeadlessRunner.h"
 #include "base/Contained.h"
 #include "base/Files.h"

@@ -5,6 +5,12 @@
 
 #include <cstdint>
 
+// The receive lamp's colours: grey while the station waits, yellow while a cycle runs, red
+// between cycles while the station runs but processes nothing.
+constexpr std::uint32_t LedIdleColour = 0x808080;
+constexpr std::uint32_t LedBusyColour = 0x00FFFF;
+constexpr std::uint32_t LedHaltedColour = 0x0000FF;
+
 class TLED : public QWidget {
     Q_OBJECT
 public:

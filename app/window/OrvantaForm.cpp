@@ -2,7 +2,7 @@
 
 #include "app/headless/NotifierDBus.h"
 #include "app/window/OrvantaFormMnemonics.h"
-#include "app/core/Publisher.h"
+#include "product/outputs/Publisher.h"
 #include "mapping/CompositeLayout.h"
 #include "viewer/BitmapView.h"
 #include "viewer/ElidingStatusBar.h"
@@ -35,11 +35,11 @@
 #include <utility>
 
 #include "Version.h"
-#include "app/core/ColourTables.h"
-#include "app/core/EventPump.h"
+#include "product/outputs/ColourTables.h"
+#include "product/EventPump.h"
 #include "base/Files.h"
 #include "base/DateTime.h"
-#include "netcdf/SectorCode.h"
+#include "netcdf/Sector.h"
 #include "settings/ProgramPaths.h"
 #include "settings/RegistryFile.h"
 
@@ -998,9 +998,9 @@ void TFormRadaDedOVI::FinishClosing()
     if (auto then = std::exchange(afterClose_, {})) then();
 }
 
-void TFormRadaDedOVI::SetLedColour(TColor colour)
+void TFormRadaDedOVI::SetLamp(TLamp lamp)
 {
-    LEDrx->SetColour(colour);
+    LEDrx->SetColour(lamp == TLamp::Busy ? LedBusyColour : lamp == TLamp::Halted ? LedHaltedColour : LedIdleColour);
     LEDrx->repaint();
     ShowHalt();
     // Busy when a cycle starts, idle when it ends and re-arms its timer.

@@ -16,14 +16,14 @@
 #include <array>
 #include <memory>
 
-#include "app/core/CommandLine.h"
-#include "app/core/GeoFileRoute.h"
+#include "station/CommandLine.h"
+#include "product/GeoFileRoute.h"
 #include "app/window/LED.h"
-#include "app/core/ProcessLog.h"
-#include "app/core/ProcessingCycle.h"
-#include "app/core/Station.h"
-#include "app/core/StationStatus.h"
-#include "app/core/StationWatch.h"
+#include "station/ProcessLog.h"
+#include "station/ProcessingCycle.h"
+#include "station/Station.h"
+#include "publish/StationStatus.h"
+#include "publish/StationWatch.h"
 #include "settings/controls/RegistryFormInfo.h"
 #include "settings/controls/vrnCheckBox.h"
 #include "settings/controls/vrnControlOptions.h"
@@ -45,7 +45,7 @@ public:
     TProcessingOptions& Options() { return options_; }
 
     // TCycleView
-    void SetLedColour(TColor colour) override;
+    void SetLamp(TLamp lamp) override;
     void ShowRunning(bool running) override;
     void SetStatusText(const std::string& text) override;
     void RepaintStatus() override;

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <string>
 
-#include "app/core/ChannelCatalogue.h"
+#include "product/composite/ChannelCatalogue.h"
 
 namespace {
 

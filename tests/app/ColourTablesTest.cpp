@@ -5,11 +5,11 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "app/core/ColourTables.h"
-#include "app/core/ImageLegend.h"
+#include "product/outputs/ColourTables.h"
+#include "product/outputs/ImageLegend.h"
 #include "imaging/PNG_IO.h"
 #include "mapping/CompositeLayout.h"
-#include "netcdf/SectorCode.h"
+#include "netcdf/Sector.h"
 #include "support/TempXdg.h"
 #include "netcdf/RadianceToModeAlookup.h"
 

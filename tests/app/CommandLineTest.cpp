@@ -2,7 +2,7 @@
 
 #include <ostream>
 
-#include "app/core/CommandLine.h"
+#include "station/CommandLine.h"
 
 namespace {
 

@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "app/core/ProcessingCycle.h"
+#include "station/ProcessingCycle.h"
 
 class TRecordingView : public TCycleView {
 public:
-    void SetLedColour(TColor colour) override { Events.push_back(colour == LedIdleColour ? "led grey" : colour == LedBusyColour ? "led yellow" : colour == LedDiskLowColour ? "led red" : "led ?"); }
+    void SetLamp(TLamp lamp) override { Events.push_back(lamp == TLamp::Idle ? "led grey" : lamp == TLamp::Busy ? "led yellow" : "led red"); }
     void ShowRunning(bool running) override { Events.push_back(running ? "Stop   " : "Start  "); }
     void SetStatusText(const std::string& text) override
     {

@@ -7,7 +7,7 @@
 #include <fstream>
 
 #include "CycleDoubles.h"
-#include "app/core/GeoFileRoute.h"
+#include "product/GeoFileRoute.h"
 #include "mapping/GeoFileWriter.h"
 #include "settings/ProgramPaths.h"
 #include "support/TempXdg.h"

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstring>
 #include <cstdio>
 #include <ctime>
 
@@ -20,17 +21,17 @@
 #include <sstream>
 #include <vector>
 
-#include "app/core/Composites.h"
-#include "app/core/GeoTiffOutput.h"
+#include "product/composite/Composites.h"
+#include "product/outputs/GeoTiffOutput.h"
 #include "base/DateTime.h"
-#include "app/core/GoesProduct.h"
-#include "app/core/Station.h"
+#include "product/GoesProduct.h"
+#include "station/Station.h"
 #include "base/Files.h"
 #include "base/Contained.h"
 #include "geotiff/GeoTiffFile.h"
 #include "imaging/JPEG_IO.h"
 #include "imaging/PNG_IO.h"
-#include "resources/Mask256.h"
+#include "product/composite/Mask256.h"
 #include "support/TempXdg.h"
 
 namespace fs = std::filesystem;

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "app/core/ProcessLog.h"
+#include "station/ProcessLog.h"
 #include "support/TempXdg.h"
 
 namespace {

@@ -12,8 +12,8 @@
 #include <fstream>
 
 #include "CycleDoubles.h"
-#include "app/core/ChannelCatalogue.h"
-#include "app/core/DiskGuard.h"
+#include "product/composite/ChannelCatalogue.h"
+#include "product/DiskGuard.h"
 #include "base/Files.h"
 #include "settings/ProgramPaths.h"
 #include "settings/RegistryFile.h"

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/core/Retention.h"
+#include "station/Retention.h"
 #include "support/TempXdg.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "app/core/SectorPlacement.h"
+#include "netcdf/Sector.h"
 
 #include <gtest/gtest.h>
 

@@ -15,7 +15,7 @@
 #include <thread>
 
 #include "CycleDoubles.h"
-#include "app/core/StationStatus.h"
+#include "publish/StationStatus.h"
 #include "base/Files.h"
 #include "base/DateTime.h"
 #include "support/TempXdg.h"

@@ -13,7 +13,7 @@
 #include <fstream>
 
 #include "CycleDoubles.h"
-#include "app/core/StationWatch.h"
+#include "publish/StationWatch.h"
 #include "base/Files.h"
 #include "base/DateTime.h"
 #include "support/TempXdg.h"

@@ -17,10 +17,10 @@
 #include <fstream>
 #include <map>
 
-#include "app/core/StationLock.h"
+#include "station/StationLock.h"
 #include "settings/ProgramPaths.h"
 #include "settings/RegistryFile.h"
-#include "app/core/ProcessingCycle.h"
+#include "station/ProcessingCycle.h"
 #include "support/TempXdg.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/core/AnimationNotify.h"
+#include "product/AnimationNotify.h"
 #include "app/headless/NotifierDBus.h"
 
 // A stand-in for the companion animation program: records what it is sent.

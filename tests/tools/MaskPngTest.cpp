@@ -4,7 +4,7 @@
 #include <string>
 
 #include "imaging/PNG_IO.h"
-#include "resources/Mask256.h"
+#include "product/composite/Mask256.h"
 
 // The program reads the built-in mask with its own PNG reader into an image that already
 // has its grey palette; the palette must survive and the size be the composite's.

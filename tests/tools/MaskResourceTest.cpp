@@ -6,7 +6,7 @@
 
 #include "mapping/DiscMask.h"
 #include "mapping/SegmentStuff.h"
-#include "resources/Mask256.h"
+#include "product/composite/Mask256.h"
 
 namespace {
 

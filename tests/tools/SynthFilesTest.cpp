@@ -1,7 +1,7 @@
 #include "SynthTestSupport.h"
 
-#include "app/core/ChannelCatalogue.h"
-#include "imaging/BZ2files.h"
+#include "product/composite/ChannelCatalogue.h"
+#include "bzip2/BZ2files.h"
 #include "mapping/SegmentStuff.h"
 #include "tools/synth/SynthCalibration.h"
 #include "tools/synth/SynthGenerator.h"

@@ -1,4 +1,4 @@
-#include "app/core/ChannelCatalogue.h"
+#include "product/composite/ChannelCatalogue.h"
 #include "tools/synth/SynthFiles.h"
 #include "tools/synth/SynthOptions.h"
 

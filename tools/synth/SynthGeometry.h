@@ -5,7 +5,7 @@
 // pixel (e, l) in the composite is fixed by the placement, and its longitude and latitude
 // come from the composite's inverse mapping at that position.
 
-#include "app/core/SectorPlacement.h"
+#include "netcdf/Sector.h"
 
 #include <functional>
 #include <optional>

@@ -1,0 +1,732 @@
+#include "product/GoesProduct.h"
+
+#include <bzlib.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <span>
+#include <thread>
+
+#include "Version.h"
+#include "product/composite/ChannelCatalogue.h"
+#include "product/DiskGuard.h"
+#include "product/outputs/GeoTiffOutput.h"
+#include "product/outputs/ImageKinds.h"
+#include "product/outputs/ImageLegend.h"
+#include "product/outputs/Publisher.h"
+#include "netcdf/Sector.h"
+#include "product/EventPump.h"
+#include "base/DateTime.h"
+#include "bzip2/BZ2Parallel.h"
+#include "bzip2/BZ2files.h"
+#include "bzip2/BZip2.h"
+#include "imaging/Canvas.h"
+#include "imaging/JPEG_IO.h"
+#include "base/Files.h"
+#include "base/PartialFile.h"
+#include "imaging/PNG_IO.h"
+#include "netcdf/NetCdfG15.h"
+#include "settings/ProgramPaths.h"
+#include "base/Text.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::int64_t MinimumFileSize = 20000;
+constexpr const char* StillWritten = "still being written, left for the next cycle";
+constexpr int JpegQuality = 99;
+constexpr TColor BoundaryColour = 0xA0A0A0;
+const char* const PngSoftware = "Quillon's Orvanta";
+const char* const PngDescription = "GOES-15 image from netCDF";
+
+void RemoveQuietly(const std::string& path)
+{
+    std::error_code ec;
+    fs::remove(path, ec);
+}
+
+}  // namespace
+
+TGoesProduct::TGoesProduct(TProcessingOptions& options, TComposites& composites, const TExtBitmap& mask)
+    : options_(options), composites_(composites), mask_(mask)
+{
+}
+
+bool TGoesProduct::DecodeGoesFile(const std::string& path, TExtBitmap& image, std::uint8_t& sector,
+                                  std::uint8_t channel)
+{
+    TScanJob job;
+    job.Path = path;
+    job.ReadPath = path;
+    job.Gamma = Gamma();
+    job.Channel = channel;
+    TDecodedScan decoded = DecodeScanContained(job, DecoderLimits);
+    TScanReport report;
+    if (!readScan(decoded, image, sector, report))
+        return false;
+    return reportScan(report);
+}
+
+float TGoesProduct::Gamma() const { return options_.Ticked("GammaVisual") ? 1.8f : 1.0f; }
+
+void TGoesProduct::LogOnce(const std::string& line)
+{
+    if (logged_.insert(line).second && OnLogLine)
+        OnLogLine(line);
+}
+
+std::optional<TColourTable> TGoesProduct::ColourTableFor(std::uint8_t channel)
+{
+    std::string why;
+    std::optional<TColourTable> table = ChannelColourTable(options_, channel, &why);
+    if (!why.empty())
+        LogOnce("Colour table " + why + "; grey images only");
+    return table;
+}
+
+bool TGoesProduct::readScan(TDecodedScan& decoded, TExtBitmap& image, std::uint8_t& sector, TScanReport& report)
+{
+    decodeFailure_ = decoded.WorkerFailure.empty() ? decoded.DecodeFailure : decoded.WorkerFailure;
+    report.Channel = decoded.Channel;
+    if (!decoded.Read)
+        return false;
+    image = std::move(decoded.Image);
+    sector = decoded.Sector;
+    report.Details = decoded.Details;
+    return true;
+}
+
+bool TGoesProduct::reportScan(const TScanReport& report)
+{
+    try {
+        const std::string& details = report.Details;
+        const std::string head = details.substr(0, details.find("details:"));
+        if (OnStatusText)
+            OnStatusText("Processed  " + head + ", " + std::string(ChannelCatalogue[report.Channel].ChannelDescription));
+        if (OnCaption)
+            OnCaption(std::string("Orvanta V") + ORVANTA_FILE_VERSION + " from Quillon, Brackmoor  -  " + head);
+        if (report.Channel == 3 && !GeoLogPath.empty())
+            AppendTextLine(GeoLogPath, details);
+        return true;
+    } catch (const std::exception& e) {
+        decodeFailure_ = e.what();
+        return false;
+    }
+}
+
+void TGoesProduct::startReadAhead(const std::string& current)
+{
+    // The next file's worker is started from a thread of its own while this one goes on,
+    // which a sanitizer build's allocator does not survive (see WorkersMayStartFromThreads).
+    if (NextFile.empty() || NextFile == current || (SingleFileMode && SingleFileMode()) || !WorkersMayStartFromThreads)
+        return;
+    takeReadAhead({});
+    std::uint8_t channel = UnknownChannel;
+    TDateTime imageTime = 0;
+    ParseGoesFileName(NextFile, channel, imageTime);
+    TScanJob job;
+    job.Path = NextFile;
+    job.Compressed = HasBZ2Extension(NextFile);
+    job.KeepContent = options_.Ticked("SaveAsNetCDF");
+    job.Place = true;
+    job.Gamma = Gamma();
+    job.Channel = channel;
+    readAhead_ = StartBehindUser([job, limits = DecoderLimits]() mutable {
+        TReadAhead ahead;
+        ahead.Path = job.Path;
+        if (!ReadFileContent(job.Path, ahead.Content, MaxKeptContent))
+            return ahead;
+        job.Bytes = ahead.Content.Data;
+        ahead.Job = job;
+        ahead.Decoded = DecodeScanContained(job, limits);
+        return ahead;
+    });
+}
+
+std::optional<TGoesProduct::TReadAhead> TGoesProduct::takeReadAhead(const std::string& path)
+{
+    if (!readAhead_.valid())
+        return std::nullopt;
+    WaitPumping(readAhead_);
+    TReadAhead ahead = readAhead_.get();
+    if (ahead.Path != path || ahead.Content.Data.empty())
+        return std::nullopt;
+    return ahead;
+}
+
+std::string TGoesProduct::UseStrikeJournal(const std::string& path)
+{
+    journal_ = TStrikeJournal(path);
+    std::string problem = journal_.Load();
+    journal_.RecordCrashes();
+    return problem;
+}
+
+std::string TGoesProduct::FailedDirectory() const { return options_.FailedPath(); }
+
+void TGoesProduct::PutAside(const std::string& path, std::string& reason)
+{
+    const std::string directory = FailedDirectory();
+    // An earlier file of the same name put aside stays: the new one takes the next free suffix.
+    std::string target = directory + ExtractFileName(path);
+    std::error_code ec;
+    for (int n = 1; fs::exists(fs::symlink_status(target, ec)) && n < 1000; ++n)
+        target = directory + ExtractFileName(path) + "." + std::to_string(n);
+    if (const std::string room = MoveRoomProblem(options_, path, directory); !room.empty())
+        reason += "; not moved to " + directory + ": " + room;
+    else if (ForceDirectories(directory) && MoveFileReplacing(path, target))
+        reason += "; moved to " + directory;
+    else
+        reason += "; could not be moved to " + directory + ": " + std::strerror(errno);
+}
+
+void TGoesProduct::FileFailed(const std::string& path, bool inIncoming, std::string& reason)
+{
+    if (!inIncoming)
+        return;
+    // A file the receiver is still writing fails for want of its end: that is waiting, not a
+    // fault of the file.
+    if (ModifiedWithin(path, SettledAfterMs)) {
+        reason = StillWritten;
+        return;
+    }
+    if (journal_.Strike(path, reason, Clock()) < FailedCyclesAllowed)
+        return;
+    journal_.Forget(path);
+    PutAside(path, reason);
+}
+
+bool TGoesProduct::ProcessGoesFile(const std::string& path, TGoesFileResult& result)
+{
+    const bool ok = processGoesFile(path, result);
+    result.Waiting = !ok && result.FailureReason == StillWritten;
+    return ok;
+}
+
+// One file on its way through the stages: what a stage learns, the later ones use. A stage
+// that stops the file says why in Reason (the result's failure reason).
+struct TGoesProduct::TFileInHand {
+    TFileInHand(const std::string& path, TGoesFileResult& result)
+        : Path(path), Result(result), Reason(result.FailureReason)
+    {
+    }
+    const std::string& Path;
+    TGoesFileResult& Result;
+    std::string& Reason;
+    std::optional<TReadAhead> Ahead;
+    bool SingleFile = false;
+    // Only what lies in the incoming directory is ours to remove: a file named on the command
+    // line may be an operator's own copy, or the archive's only one.
+    bool InIncoming = false;
+    std::uint8_t Channel = UnknownChannel;
+    TDateTime ImageTime = 0;
+    std::uint64_t Size = 0;
+    // The scan in the dated raw archive: first as received, then decompressed.
+    std::string Archived;
+    bool ArchiveWritten = false;  // or the run of one file goes on without it
+    bool AlreadyArchived = false;
+    bool FromArchive = false;  // read from the archived copy, not from memory
+    bool KeepNetCdf = false;
+    TFileContent Received;
+    TScanJob Job;
+    TDecodedScan Decoded;
+    TExtBitmap Image;  // the scan, then as placed into the composite
+    std::uint8_t Sector = 0;
+    TSectorPlacement Placement;
+};
+
+bool TGoesProduct::processGoesFile(const std::string& path, TGoesFileResult& result)
+{
+    result.SavedFileName.clear();
+    result.Skipped = false;
+    result.SlotTime = 0;
+    result.FailureReason.clear();
+    TFileInHand file(path, result);
+    // Read ahead while the previous file was finished; its reading thread is done with the
+    // file (which must not look in use to us) before anything is decided about it.
+    file.Ahead = takeReadAhead(path);
+    if (!accept(file))
+        return false;
+    // A file that took the station down while in hand as often as others fail is not handed to
+    // the decoders again.
+    if (file.InIncoming && journal_.Strikes(path) >= FailedCyclesAllowed) {
+        file.Reason = journal_.LastReason(path);
+        journal_.Forget(path);
+        PutAside(path, file.Reason);
+        journal_.Released();
+        return false;
+    }
+    // Recorded before the decoders see it, and released whatever comes of it.
+    if (file.InIncoming)
+        journal_.InHand(path);
+    const std::unique_ptr<TStrikeJournal, void (*)(TStrikeJournal*)> release(
+        file.InIncoming ? &journal_ : nullptr, [](TStrikeJournal* journal) { journal->Released(); });
+
+    if (!archive(file) || !decode(file) || !knowBand(file))
+        return false;
+    TExtBitmap& composite = composites_.Image(file.Channel);
+    try {
+        if (!readImage(file))
+            return false;
+        if (!file.Result.Skipped) {
+            place(file, composite);
+            const std::optional<TColourTable> colourTable = ColourTableFor(file.Channel);
+            const std::optional<TExtBitmap> beforeLines = drawLines(composite, colourTable.has_value());
+            if (!save(file, composite, colourTable ? &*colourTable : nullptr, beforeLines ? &*beforeLines : nullptr))
+                return false;
+        }
+        cleanUp(file);
+        announce(file);
+        return true;
+    } catch (const std::exception& e) {
+        file.Reason = e.what();
+        return false;
+    }
+}
+
+bool TGoesProduct::accept(TFileInHand& file)
+{
+    const std::string& path = file.Path;
+    std::string& reason = file.Reason;
+    std::error_code ec;
+    if (!fs::exists(path, ec)) {
+        reason = "no such file";
+        return false;
+    }
+    file.SingleFile = SingleFileMode && SingleFileMode();
+    file.InIncoming = LiesIn(path, options_.SourcePath());
+
+    // A file still being written is left alone before anything else is decided about it: at
+    // that moment it may still be empty, or not yet renamed to its final name.
+    PeekMessages();
+    // Another user's file takes no lease from us; the watch still sees it written to.
+    const auto inUse = [&] { return IsFileInUse(path) || (BeingWritten && BeingWritten(path)); };
+    if (!file.SingleFile && inUse()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(InUseWaitMs));
+        if (inUse()) {
+            reason = StillWritten;
+            return false;
+        }
+    }
+
+    // A file whose size cannot be measured is left alone: it may be one we may not read yet,
+    // and it is never deleted unread.
+    const std::optional<std::int64_t> size = FileSizeOf(path);
+    if (!size) {
+        reason = std::string("cannot be read: ") + std::strerror(errno);
+        return false;
+    }
+    // A name without a band digit leaves the band to the file itself.
+    const bool named = ParseGoesFileName(path, file.Channel, file.ImageTime) &&
+                       (file.Channel == UnknownChannel || ChannelExists(file.Channel));
+    // A file larger than any real scan would fill the archive's disk at every try.
+    const bool oversized = static_cast<std::uint64_t>(*size) > MaxIncomingFileSize;
+    if (*size < MinimumFileSize || !named || oversized) {
+        if (!file.SingleFile && ModifiedWithin(path, SettledAfterMs)) {
+            reason = StillWritten;
+            return false;
+        }
+        reason = !named     ? "file name not understood"
+                 : oversized ? "larger than " + std::to_string(WholeMB(MaxIncomingFileSize)) + " MB, more than any real scan"
+                             : "smaller than " + std::to_string(MinimumFileSize) + " bytes";
+        if (file.InIncoming)
+            PutAside(path, reason);
+        return false;
+    }
+    file.Size = static_cast<std::uint64_t>(*size);
+    // A try never fills a disk: without the room the file needs it waits where it is.
+    if (std::string room = FileRoomProblem(options_, path, file.Size); !room.empty()) {
+        reason = std::move(room);
+        return false;
+    }
+    if (file.Channel != UnknownChannel)
+        file.Result.ChannelIndex = file.Channel;
+    file.Result.ImageTime = file.ImageTime;
+    file.Result.SlotTime = file.ImageTime;
+    return true;
+}
+
+bool TGoesProduct::archive(TFileInHand& file)
+{
+    const std::string rawDirectory = DatedDirectory(options_.NetCDFPath(), file.ImageTime);
+    const std::string imageDirectory = DatedDirectory(options_.SavePath(), file.ImageTime);
+    if (!ImagesOnly || !options_.Ticked("ShortImageNames"))
+        ForceDirectories(rawDirectory);
+    ForceDirectories(imageDirectory);
+    file.Archived = rawDirectory + ExtractFileName(file.Path);
+    // The file named on the command line may be the archived copy itself; a reprocessed one
+    // counts as archived where it lies.
+    std::error_code ec;
+    file.AlreadyArchived = ImagesOnly || fs::equivalent(file.Path, file.Archived, ec);
+    // The incoming file is read once: its bytes are archived, then decompressed and decoded
+    // in memory.
+    if (file.Ahead)
+        file.Received = std::move(file.Ahead->Content);
+    file.ArchiveWritten = file.AlreadyArchived || CopyFileAtomically(file.Path, file.Archived, file.Received);
+    if (!file.ArchiveWritten) {
+        file.Reason = std::string("cannot archive: ") + std::strerror(errno);
+        // The run of one file goes on without its archived copy.
+        if (!file.SingleFile)
+            return false;
+    }
+    // A file too large to hold is read from its archived copy instead.
+    file.FromArchive = file.AlreadyArchived || !file.Received.Kept;
+    file.KeepNetCdf = options_.Ticked("SaveAsNetCDF") && !ImagesOnly;
+    return true;
+}
+
+bool TGoesProduct::decode(TFileInHand& file)
+{
+    const bool compressed = HasBZ2Extension(file.Archived);
+    TScanJob& job = file.Job;
+    job.Path = compressed ? BZ2TargetName(file.Archived) : file.Archived;
+    job.ReadPath = file.ArchiveWritten && !ImagesOnly ? file.Archived : file.Path;
+    if (!file.FromArchive)
+        job.Bytes = file.Received.Data;
+    job.Compressed = compressed;
+    job.KeepContent = file.KeepNetCdf;
+    job.Place = true;
+    job.Gamma = Gamma();
+    job.Channel = file.Channel;
+    PeekMessages();
+    // What was read ahead serves only while the file, and what its decoding depended on, is
+    // still the same.
+    const std::optional<TReadAhead>& ahead = file.Ahead;
+    const bool aheadServes = ahead && file.Received.ReadBefore && ahead->Job.Compressed == job.Compressed &&
+                             ahead->Job.KeepContent == job.KeepContent && ahead->Job.Gamma == job.Gamma &&
+                             ahead->Job.Channel == job.Channel;
+    // The first file's mask, and its channel's composite restored from the last saved image,
+    // are decoded here while the worker decodes its scan, instead of after it; the window
+    // answers its user meanwhile.
+    const auto prepare = [this, channel = file.Channel] {
+        if (masksImages())
+            PrepareMask();
+        if (ChannelExists(channel))
+            composites_.Prepare(channel);
+    };
+    TDecodedScan& decoded = file.Decoded;
+    // While a worker has the bytes, a stop of the station is not the file's doing.
+    const bool inWorker = !aheadServes && file.InIncoming;
+    if (inWorker)
+        journal_.Decoding(true);
+    if (aheadServes) {
+        decoded = std::move(file.Ahead->Decoded);
+    } else if (!WaitAnswersUser()) {
+        // Started from this thread, which prepares the mask while the worker decodes: a worker
+        // started from a thread of its own would race this thread's allocations, which a
+        // sanitizer build's allocator does not survive.
+        decoded = DecodeScanContained(job, DecoderLimits, prepare);
+    } else {
+        // The job goes along as a copy: the worker is forked from that thread, and in a
+        // forked process the stacks of the other threads are free memory that the worker's
+        // own threads may take over.
+        auto pending = StartBehindUser([job, limits = DecoderLimits] { return DecodeScanContained(job, limits); });
+        // The mask too is decoded away from the window's thread; nothing reads it until the
+        // scan is placed, after both waits.
+        if (masksImages()) {
+            auto mask = StartBehindUser(PrepareMask);
+            WaitPumping(mask);
+            mask.get();
+        }
+        WaitPumping(pending);
+        decoded = pending.get();
+    }
+    if (inWorker)
+        journal_.Decoding(false);
+    file.Ahead.reset();
+    startReadAhead(file.Path);
+
+    std::string& reason = file.Reason;
+    if (!decoded.WorkerFailure.empty()) {
+        reason = decoded.WorkerFailure;
+        if (file.ArchiveWritten && !file.AlreadyArchived)
+            RemoveQuietly(file.Archived);
+        FileFailed(file.Path, file.InIncoming, reason);
+        return false;
+    }
+    return !job.Compressed || keepDecompressed(file);
+}
+
+bool TGoesProduct::keepDecompressed(TFileInHand& file)
+{
+    TDecodedScan& decoded = file.Decoded;
+    const TScanJob& job = file.Job;
+    std::string failure = decoded.DecompressionFailure;
+    // The decompressed file is written only when kept, or to leave an empty content's
+    // empty file behind.
+    try {
+        if (decoded.Decompressed && file.KeepNetCdf) {
+            if (file.FromArchive)
+                WriteDecompressedContent(file.Archived, decoded.Content);
+            else if (!WriteFileAtomically(job.Path, {decoded.Content.data(), decoded.Content.size()},
+                                          &file.Received.Modified))
+                throw std::runtime_error("write");
+        } else if (decoded.EmptyContent && !ImagesOnly) {
+            TPartialFile(job.Path).commit();
+        }
+    } catch (const std::exception&) {
+        failure = std::string("cannot decompress into the archive: ") + std::strerror(errno);
+        decoded.Decompressed = false;
+        decoded.Damaged = false;
+    }
+    if (file.ArchiveWritten && !file.AlreadyArchived)
+        RemoveQuietly(file.Archived);
+    if (!decoded.Decompressed) {
+        file.Reason = failure;
+        if (decoded.Damaged)
+            FileFailed(file.Path, file.InIncoming, file.Reason);
+        return false;
+    }
+    file.Archived = job.Path;
+    return true;
+}
+
+bool TGoesProduct::masksImages() const
+{
+    return options_.Ticked("MaskImage") && PrepareMask;
+}
+
+void TGoesProduct::removeArchived(const TFileInHand& file)
+{
+    std::error_code ec;
+    if (!file.KeepNetCdf && !ImagesOnly && !fs::equivalent(file.Archived, file.Path, ec))
+        RemoveQuietly(file.Archived);
+}
+
+bool TGoesProduct::knowBand(TFileInHand& file)
+{
+    if (file.Decoded.BandUnknown) {
+        file.Reason = file.Decoded.DecodeFailure;
+        removeArchived(file);
+        if (file.InIncoming)
+            PutAside(file.Path, file.Reason);
+        return false;
+    }
+    file.Channel = file.Decoded.Channel;
+    file.Result.ChannelIndex = file.Channel;
+    return true;
+}
+
+bool TGoesProduct::readImage(TFileInHand& file)
+{
+    PeekMessages();
+    file.Sector = file.Result.Sector;
+    // A scan that cannot be read gives nothing to place: nothing is saved or announced
+    // from it, and the incoming file stays for another try.
+    TScanReport report;
+    bool read = readScan(file.Decoded, file.Image, file.Sector, report);
+    read = read && reportScan(report);
+    if (!read || !decodeFailure_.empty() || file.Image.Width() == 0 || file.Image.Height() == 0) {
+        file.Reason = decodeFailure_.empty() ? "no samples" : decodeFailure_;
+        removeArchived(file);
+        FileFailed(file.Path, file.InIncoming, file.Reason);
+        return false;
+    }
+    journal_.Forget(file.Path);
+    file.Result.Sector = file.Sector;
+    // A scan placed by its worker already has its width in the composite.
+    const int scanWidth = file.Decoded.Placed ? file.Decoded.ScanWidth : file.Image.Width();
+    file.Placement = SectorPlacement(file.Sector, scanWidth, file.Image.Height());
+    if (file.Sector == SectorNorthern)
+        file.Result.Skipped = !options_.Ticked("IncludeNorth");
+    else if (file.Sector == SectorSouthern)
+        file.Result.Skipped = !options_.Ticked("IncludeSouth");
+    return true;
+}
+
+void TGoesProduct::place(TFileInHand& file, TExtBitmap& composite)
+{
+    TExtBitmap& image = file.Image;
+    const TSectorPlacement& placement = file.Placement;
+    if (file.Sector >= SectorFullDisk && file.Sector <= SectorSouthern) {
+        RunPumping([&] {
+            if (!file.Decoded.Placed)
+                image.Interpolate(placement.NewWidth, image.Height(), -1);
+            if (placement.CutTwoColumns)
+                image.Crop(0, 0, image.Width() - 2, image.Height());
+        });
+    }
+    const bool clear = options_.Ticked("ClearImages"), masked = options_.Ticked("MaskImage");
+    if (masksImages())
+        PrepareMask();
+    const std::uint8_t channel = file.Channel;
+    ChangePumping(composite, [&](TExtBitmap& placed) {
+        PlaceScan(placed, image, placement.X, placement.Y, channel, clear, masked ? &mask_ : nullptr);
+        return true;
+    });
+}
+
+std::optional<TExtBitmap> TGoesProduct::drawLines(TExtBitmap& composite, bool coloured)
+{
+    const bool boundaries = options_.Ticked("Boundaries") && DrawBoundaries;
+    // The colour image keeps the drawn lines grey: they are found against the composite as
+    // it was before them.
+    std::optional<TExtBitmap> beforeLines;
+    if (coloured && boundaries)
+        beforeLines = composite;
+    if (boundaries) {
+        composite.Canvas().Pen.Color = BoundaryColour;
+        DrawBoundaries(composite);
+    }
+    return beforeLines;
+}
+
+bool TGoesProduct::save(TFileInHand& file, const TExtBitmap& composite, const TColourTable* colourTable,
+                        const TExtBitmap* beforeLines)
+{
+    const std::uint8_t channel = file.Channel;
+    const TDateTime imageTime = file.ImageTime;
+    TGoesFileResult& result = file.Result;
+    std::string& reason = file.Reason;
+    const std::string jpegName = ImageName(options_, file.Archived, imageTime, channel, ".jpg");
+    const std::string pngName = ImageName(options_, file.Archived, imageTime, channel, ".png");
+    const std::string tifName = ImageName(options_, file.Archived, imageTime, channel, ".tif");
+    const bool png = options_.Ticked("SaveAsPNG");
+    const bool jpeg = options_.Ticked("SaveAsJPEG");
+    const bool geoTiff = options_.Ticked("SaveAsGeoTIFF");
+    const bool colour = colourTable && (png || jpeg);
+    if (!colour || !png)
+        RemoveQuietly(ColourImageName(pngName));
+    if (!colour || !jpeg)
+        RemoveQuietly(ColourImageName(jpegName));
+    // An image of a format still saved is replaced only by renaming the complete new file
+    // over it: the northern and southern scans of a half hour share a name, and a crash or a
+    // full disk must not leave neither.
+    if (!png)
+        RemoveQuietly(pngName);
+    if (!jpeg)
+        RemoveQuietly(jpegName);
+    if (!geoTiff) {
+        RemoveQuietly(tifName);
+        composites_.Clean[channel] = TExtBitmap();
+    }
+    const std::string title = FormatDateTime("yyyy-mm-dd hh:nn", imageTime);
+    PeekMessages();
+    bool allSaved = true;
+    const auto saveOne = [&](const std::function<bool()>& write, const std::string& name) {
+        allSaved = writeImage(file, write, name) && allSaved;
+    };
+    // The legend goes on copies: the composite, and the GeoTIFF made from it, stay data.
+    const std::string legend = options_.Ticked("ImageStamp") ? LegendText(imageTime, file.Sector, channel) : "";
+    const auto withLegend = [&](TExtBitmap& picture, const TColourTable* table) {
+        if (const std::string why = DrawLegend(picture, legend, table); !why.empty())
+            LogOnce("Legend stamp: " + why + "; images saved without it");
+    };
+    std::optional<TExtBitmap> stamped;
+    if (!legend.empty() && (png || jpeg)) {
+        stamped = composite;
+        withLegend(*stamped, nullptr);
+    }
+    const TExtBitmap& grey = stamped ? *stamped : composite;
+    const auto saveBoth = [&](const TExtBitmap& picture, const std::string& pngFile, const std::string& jpegFile) {
+        if (png)
+            saveOne([&] { return SavePNGWithText(picture, pngFile, PublisherAddress, PngDescription, PngSoftware, title); },
+                    pngFile);
+        if (jpeg)
+            saveOne([&] { return SaveJPEG(picture, jpegFile, JpegQuality, false, PublisherAddress); }, jpegFile);
+    };
+    saveBoth(grey, pngName, jpegName);
+    if (colour) {
+        stamped.reset();
+        TExtBitmap coloured = ColouredImage(composite, *colourTable, beforeLines);
+        if (!legend.empty())
+            withLegend(coloured, colourTable);
+        saveBoth(coloured, ColourImageName(pngName), ColourImageName(jpegName));
+    }
+    if (geoTiff)
+        allSaved = saveGeoTiff(file, tifName) && allSaved;
+    // The incoming file goes only once its images are safe; a full image disk keeps it for
+    // the next cycle.
+    if (!allSaved) {
+        result.SavedFileName.clear();
+        removeArchived(file);
+        return false;
+    }
+    if (!png && !jpeg && !geoTiff)
+        reason = "no image format is ticked; the netCDF file is archived";
+    return true;
+}
+
+bool TGoesProduct::writeImage(TFileInHand& file, const std::function<bool()>& write, const std::string& name)
+{
+    // Encoded on another thread; its errno is brought back with the answer. The codecs report
+    // a failed write without its cause; the system's error number still holds it.
+    int writeErrno = 0;
+    const bool saved = RunPumping([&] {
+        errno = 0;
+        bool ok = false;
+        try {
+            ok = write();
+        } catch (const std::exception&) {
+            ok = false;
+        }
+        writeErrno = errno;
+        return ok;
+    });
+    errno = writeErrno;
+    if (!saved) {
+        file.Reason = "cannot write image " + name + (errno != 0 ? std::string(": ") + std::strerror(errno) : "");
+        return false;
+    }
+    SetFileDateTime(name, file.ImageTime);
+    // A colour image is said to the listeners, yet it is not the channel's saved image: that
+    // one is read back as the composite's grey values.
+    if (!IsColourImageName(name))
+        file.Result.SavedFileName = name;
+    if (OnImageSaved)
+        OnImageSaved(file.Channel, name);
+    return true;
+}
+
+bool TGoesProduct::saveGeoTiff(TFileInHand& file, const std::string& tifName)
+{
+    const TPlacedScan placed{file.Channel,       file.Sector,       file.ImageTime,
+                             &file.Image,        file.Placement.X,  file.Placement.Y,
+                             options_.Ticked("MaskImage") ? &mask_ : nullptr};
+    if (const std::string why = SaveCleanGeoTiff(composites_, options_, placed, tifName); !why.empty()) {
+        file.Reason = "cannot write GeoTIFF " + tifName + ": " + why;
+        return false;
+    }
+    SetFileDateTime(tifName, file.ImageTime);
+    if (OnImageSaved)
+        OnImageSaved(file.Channel, tifName);
+    return true;
+}
+
+void TGoesProduct::cleanUp(TFileInHand& file)
+{
+    removeArchived(file);
+    if (file.InIncoming)
+        RemoveIfUnchanged(file.Path, file.Received.Status);
+}
+
+void TGoesProduct::announce(TFileInHand& file)
+{
+    if (file.Result.SavedFileName.empty())
+        return;
+    const TDateTime slot = ImageSlot(file.ImageTime);
+    file.Result.SlotTime = slot;
+    const int code = ChannelCatalogue[file.Channel].NotifyCode;
+    if (code != 0)
+        NotifyAnimationProgram(Notifier, code, slot);
+}
+
+void TGoesProduct::ShowSavedImage(std::uint8_t channelIndex, const std::string& savedFileName,
+                                  const std::string& hint)
+{
+    if (!ChannelExists(channelIndex))
+        return;
+    if (OnThumbnailHint)
+        OnThumbnailHint(channelIndex, hint);
+    if (!ReadsBackSavedImages)
+        return;
+    ChangePumping(composites_.Image(channelIndex),
+                  [&](TExtBitmap& composite) { return LoadSavedImage(composite, savedFileName); });
+}

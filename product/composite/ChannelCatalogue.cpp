@@ -1,0 +1,90 @@
+#include "product/composite/ChannelCatalogue.h"
+
+#include "base/Files.h"
+#include "base/Text.h"
+#include "base/DateTime.h"
+
+#include <charconv>
+#include <cmath>
+#include <optional>
+#include <vector>
+
+namespace {
+
+std::optional<int> ToInt(std::string_view s)
+{
+    if (s.empty()) return std::nullopt;
+    std::size_t start = 0;
+    if (s[0] == '+') start = 1;
+    int value = 0;
+    const char* first = s.data() + start;
+    const char* last = s.data() + s.size();
+    if (first == last) return std::nullopt;
+    auto [ptr, ec] = std::from_chars(first, last, value);
+    if (ec != std::errc() || ptr != last) return std::nullopt;
+    return value;
+}
+
+std::vector<std::string_view> SplitAtFullStops(std::string_view s)
+{
+    std::vector<std::string_view> fields;
+    std::size_t from = 0;
+    for (;;) {
+        const std::size_t dot = s.find('.', from);
+        if (dot == std::string_view::npos) {
+            fields.push_back(s.substr(from));
+            return fields;
+        }
+        fields.push_back(s.substr(from, dot - from));
+        from = dot + 1;
+    }
+}
+
+}  // namespace
+
+TDateTime HalfHourSlot(TDateTime scanStart)
+{
+    const long double t = static_cast<long double>(scanStart);
+    return static_cast<TDateTime>(std::trunc((t + 1.0L / 420.0L) * 48.0L) / 48.0L);
+}
+
+bool ParseGoesFileName(std::string_view path, std::uint8_t& channelIndex, TDateTime& imageTime)
+{
+    const std::string name = UpperCase(ExtractFileName(path));
+
+    if (name.rfind("GOES15.20", 0) != 0) return false;
+
+    int band = 0;
+    if (name.size() >= 24 && name[23] >= '0' && name[23] <= '9') band = name[23] - '0';
+    if (band == 5 || band >= 7) return false;
+    if (band >= 1) channelIndex = static_cast<std::uint8_t>(band - 1);
+
+    const auto fields = SplitAtFullStops(name);
+    if (fields.size() < 4) return false;
+    const std::string_view time = fields[3];
+    const auto year = ToInt(fields[1]);
+    const auto day = ToInt(fields[2]);
+    const auto hour = ToInt(time.substr(0, 2));
+    const auto minute = ToInt(time.size() > 2 ? time.substr(2, 2) : std::string_view{});
+    const auto second = ToInt(time.size() > 4 ? time.substr(4, 2) : std::string_view{});
+    if (!year || !day || !hour || !minute || !second) return false;
+
+    const auto newYear = TryEncodeDate(*year, 1, 1);
+    const auto timeOfDay = TryEncodeTime(*hour, *minute, *second, 0);
+    if (!newYear || !timeOfDay) return false;
+
+    const TDateTime start = *newYear + (*day - 1) + *timeOfDay;
+    imageTime = HalfHourSlot(start);
+    return true;
+}
+
+std::string GoesFileDayProblem(std::string_view path)
+{
+    const std::string name = ExtractFileName(path);
+    const auto fields = SplitAtFullStops(name);
+    if (fields.size() < 3) return {};
+    const auto year = ToInt(fields[1]);
+    const auto day = ToInt(fields[2]);
+    if (!year || !day || (*day >= 1 && *day <= (IsLeapYear(*year) ? 366 : 365))) return {};
+    return "day " + std::to_string(*day) + " of " + std::to_string(*year) + " does not exist";
+}
