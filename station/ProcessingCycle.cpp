@@ -278,12 +278,14 @@ std::vector<std::string> TProcessingCycle::LastSavedFiles() const
         const auto& setting = LastSavedSettings[channel];
         if (!setting || setting->Value.empty()) continue;
         // Every kind beside the image too: a restart continues the GeoTIFFs' clean copy from
-        // the one beside it, or, when that one is gone, from the channel's newest.
+        // the one beside it, or, when that one is gone, from the channel's newest up to the
+        // image's time (RestoreCleanComposite), not a newer one a reprocessed outage made.
         const std::vector<std::string> kinds = ImageKindFiles(setting->Value);
         files.insert(files.end(), kinds.begin(), kinds.end());
         std::error_code ec;
         if (!std::filesystem::exists(ImageKindFile(setting->Value, GeoTiffKind), ec))
-            files.push_back(NewestImageInTree(options_.SavePath(), static_cast<std::uint8_t>(channel), {".tif"}, UtcNow()));
+            files.push_back(NewestImageInTree(options_.SavePath(), static_cast<std::uint8_t>(channel), {".tif"},
+                                              GetFileDateTime(setting->Value).value_or(UtcNow())));
     }
     return files;
 }

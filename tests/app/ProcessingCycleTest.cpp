@@ -8,6 +8,7 @@
 
 #include <sys/stat.h>
 
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 
@@ -200,6 +201,65 @@ TEST_F(ProcessingCycleTest, ALowDiskHoldsTheFilesSaysSoOnceAndGoesOnWhenSpaceIsB
     EXPECT_EQ(Logged()[1], "Disk space is back: every directory written has at least 0 MB free; processing goes on");
     EXPECT_TRUE(cycle_.DiskLow().empty());
 }
+
+struct TLowDiskCase {
+    const char* name;
+    // Band 4's LastSaved image. In every path "@n/" stands for the dated folder of n days ago
+    // and that day's date: "img/@3/1200-g10-ir.jpg".
+    const char* lastSaved;
+    std::vector<std::string> files;  // stamped with their image time, as the station saves them
+    std::vector<std::string> gone;   // every other file stays
+    friend void PrintTo(const TLowDiskCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class CycleLowDiskTest : public ProcessingCycleTest, public ::testing::WithParamInterface<TLowDiskCase> {
+protected:
+    // The path, and the image time its name gives.
+    std::pair<std::string, TDateTime> Dated(const std::string& text) const
+    {
+        const auto at = text.find('@');
+        const TDateTime day = std::floor(UtcNow()) - (text[at + 1] - '0');
+        const std::string rest = text.substr(at + 3);
+        const TDateTime time = day + *TryEncodeTime(std::stoi(rest.substr(0, 2)), std::stoi(rest.substr(2, 2)), 0, 0);
+        return {tmp_.Root() + "/" + text.substr(0, at) + FormatDateTime("yyyy/mm/dd/yyyymmdd", day) + rest, time};
+    }
+};
+
+// A disk that stays low takes every older day of images, yet never today's nor what a restart
+// goes on from: the LastSaved image with every kind beside it, or, its GeoTIFF gone, the
+// GeoTIFF its clean copy continues from (the newest up to its time).
+TEST_P(CycleLowDiskTest, TakesOldImagesButNeverWhatARestartGoesOnFrom)
+{
+    const TLowDiskCase& c = GetParam();
+    for (const std::string& f : c.files) {
+        const auto [path, time] = Dated(f);
+        TTempXdg::WriteText(path, "0123456789");
+        ASSERT_TRUE(SetFileDateTime(path, time));
+    }
+    cycle_.LastSavedSettings[3]->Value = Dated(c.lastSaved).first;
+    options_.SetTicked("PruneWhenLow", true);
+    options_.SetPathText("MinFreeMB", "999999999");
+    RunOneCycle();
+    for (const std::string& f : c.files) {
+        const bool gone = std::find(c.gone.begin(), c.gone.end(), f) != c.gone.end();
+        EXPECT_EQ(std::filesystem::exists(Dated(f).first), !gone) << f;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CycleLowDiskTest,
+    ::testing::Values(
+        TLowDiskCase{"EveryKindOfTheLastSavedStays", "img/@3/1200-g10-ir.jpg",
+                     {"img/@3/1200-g10-ir.jpg", "img/@3/1200-g10-ir.png", "img/@3/1200-g10-ir-col.jpg",
+                      "img/@3/1200-g10-ir.tif", "img/@3/1130-g10-ir.jpg", "img/@1/1200-g10-vis.jpg",
+                      "img/@0/0000-g10-ir.jpg"},
+                     {"img/@3/1130-g10-ir.jpg", "img/@1/1200-g10-vis.jpg"}},
+        // A GeoTIFF newer than the LastSaved image (a reprocessed outage) is not where it goes on.
+        TLowDiskCase{"TheGeoTiffTheNextGoesOnFromStays", "img/@3/1200-g10-ir.jpg",
+                     {"img/@3/1200-g10-ir.jpg", "img/@2/1200-g10-ir.tif", "img/@4/1200-g10-ir.tif",
+                      "img/@5/1200-g10-ir.tif"},
+                     {"img/@2/1200-g10-ir.tif", "img/@5/1200-g10-ir.tif"}}),
+    [](const ::testing::TestParamInfo<TLowDiskCase>& info) { return std::string(info.param.name); });
 
 // A file is taken only when what it writes leaves the limit free, its images included: a disk
 // must not fall below the limit by the images of the last file let in.

@@ -26,6 +26,9 @@ struct TPruneCase {
     const char* keep;                                        // a LastSaved image; empty: none
     std::vector<std::string> gone;                           // every other file stays
     const char* logged;                                      // a line that holds this; empty: no line
+    // The disk is low (PruneWhenLow): the space is enough again once this many days were
+    // taken; -1: not low, the limits apply.
+    int lowDiskDays = -1;
     friend void PrintTo(const TPruneCase& c, std::ostream* os) { *os << c.name; }
 };
 
@@ -52,10 +55,15 @@ TEST_P(PruneTest, RemovesOnlyOldDaysOfWhatTheStationWrote)
     std::vector<std::string> keep;
     if (*c.keep) keep.push_back(root + c.keep);
     const TDateTime now = *TryEncodeDate(c.year, c.month, c.day) + 0.5;
-    retention.Prune(limits, keep, now);
+    int daysTaken = 0;
+    const auto prune = [&] {
+        if (c.lowDiskDays < 0) retention.Prune(limits, keep, now);
+        else retention.PruneOldestImages(limits, keep, now, [&] { return daysTaken++ >= c.lowDiskDays; });
+    };
+    prune();
     // The hourly pass says nothing new about what it already reported.
     const std::size_t said = lines_.size();
-    retention.Prune(limits, keep, now);
+    prune();
     EXPECT_EQ(lines_.size(), said);
 
     std::string log;
@@ -118,7 +126,26 @@ INSTANTIATE_TEST_SUITE_P(
                    {"raw/failed/goes15.2013.150.120000.4.nc", "raw/failed/readme.txt"}, {}, "",
                    {"raw/failed/goes15.2013.150.120000.4.nc"}, "failed/: 1 file put aside more than 1 day ago, 10 bytes"},
         TPruneCase{"FailedIsALink", 0, 0, 1, 2099, 1, 1, {"out/goes15.2013.150.120000.4.nc"}, {{"raw/failed", "out"}},
-                   "", {}, "raw/failed is a symbolic link: not followed"}),
+                   "", {}, "raw/failed is a symbolic link: not followed"},
+        // A disk that stays low takes every day of images but today's, whatever the limits.
+        TPruneCase{"LowDiskNeverTakesToday", 0, 0, 0, 2026, 3, 1, {Feb27, Feb28, Mar01}, {}, "", {Feb27, Feb28},
+                   "Pruned 2026-02-28 from ", 99},
+        // The oldest day goes first, whichever tree it lies in, and no more once there is room.
+        TPruneCase{"LowDiskTakesTheOldestDayFirst", 0, 0, 0, 2026, 3, 1,
+                   {Feb28, "raw/2026/02/27/goes15.2026.058.120000.4.jpg"}, {}, "",
+                   {"raw/2026/02/27/goes15.2026.058.120000.4.jpg"}, "Pruned 2026-02-27 from ", 1},
+        // Images only: the archived scans stay, though the disk is still low.
+        TPruneCase{"LowDiskKeepsTheArchive", 0, 0, 0, 2026, 3, 1,
+                   {"raw/2026/02/20/goes15.2026.051.120000.4.nc", "raw/2026/02/20/goes15.2026.051.123000.4.nc.bz2",
+                    "raw/2026/02/20/goes15.2026.051.120000.4.jpg"},
+                   {}, "", {"raw/2026/02/20/goes15.2026.051.120000.4.jpg"}, ": 1 image, 10 bytes", 99},
+        // A user's picture, notes, or a folder even under an image's name are not the station's.
+        TPruneCase{"LowDiskKeepsForeignEntries", 0, 0, 0, 2026, 3, 1,
+                   {Feb27, "img/2026/02/27/notes.txt", "img/2026/02/27/photo.jpg",
+                    "img/2026/02/27/202602271230-g10-ir.jpg/202602271230-g10-ir.jpg"},
+                   {}, "", {Feb27}, "holds 3 entries the station did not write", 99},
+        TPruneCase{"LowDiskKeepsTheLastSaved", 0, 0, 0, 2026, 3, 1, {Feb27, Feb28}, {}, Feb27, {Feb28},
+                   ": 1 image, 10 bytes", 99}),
     [](const ::testing::TestParamInfo<TPruneCase>& info) { return std::string(info.param.name); });
 
 // A kill while a file is written leaves its temporary: the next start removes it, but never
