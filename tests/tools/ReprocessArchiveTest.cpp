@@ -1,6 +1,6 @@
 #include "SynthTestSupport.h"
 
-#include "app/core/Reprocess.h"
+#include "reprocess/Reprocess.h"
 #include "base/Files.h"
 #include "mapping/CompositeLayout.h"
 #include "mapping/SegmentStuff.h"
