@@ -15,13 +15,10 @@
 #include <typeinfo>
 
 #include "cartography/BinnedGshhg.h"
-#include "cartography/CartogDraw.h"
 #include "cartography/vrnGSHHSdata.h"
 #include "imaging/BMPExtImage.h"
 #include "imaging/Canvas.h"
 #include "mapping/SegmentStuff.h"
-#include "settings/ProgramPaths.h"
-#include "settings/RegistryVariables.h"
 
 namespace {
 
@@ -193,10 +190,7 @@ void TLineSegment::WrapEastWest()
 
 // ---- TCartogList ------------------------------------------------------------------
 
-TCartogList::TCartogList() : TCartogList(std::string())
-{
-    DefaultPath = FindDefaultMapFile(ReadAppPath("Velmora"), ProgramDataDir());
-}
+TCartogList::TCartogList() : TCartogList(std::string()) {}
 
 TCartogList::TCartogList(std::string defaultPath) : DefaultPath(std::move(defaultPath))
 {
@@ -483,41 +477,4 @@ std::string LoadStartupLineStore(TCartogList& store)
     const std::string list = StartupPathList(env ? env : "", store.DefaultPath);
     store.LoadFromPathList(list);
     return list;
-}
-
-// ---- drawing ----------------------------------------------------------------------
-
-void TCartogList::DrawOnBitmap(TExtBitmap& bitmap, int xOffset, int yOffset)
-{
-    if (Mapping == nullptr || Count() == 0) return;
-    DrawOnCanvas(bitmap.Canvas(), xOffset, yOffset);
-}
-
-cartography::TLimbCull cartography::LimbCullFor(const TSegmentMapping& mapping)
-{
-    TLimbCull cull;
-    // A mapping of a derived class may project as it likes; so may the rows that don't go
-    // through the satellite-view engine (the newer GOES fixed grid, the world grid, and the
-    // rows handed to preset map projections).
-    if (typeid(mapping) != typeid(TSegmentMapping)) return cull;
-    const int row = mapping.SegmentIndex;
-    const TASegmentData* seg = SegmentData(row);
-    if (seg == nullptr) return cull;
-    for (int own : {151, 153, 156, 92, 95, 96, 143, 145})
-        if (row == own) return cull;
-    cull.Enabled = true;
-    cull.SubLongitude = static_cast<double>(static_cast<long double>(seg->NominalLongitude) +
-                                            static_cast<long double>(mapping.LongitudeOffset));
-    return cull;
-}
-
-void TCartogList::DrawOnCanvas(TCanvas& canvas, int xOffset, int yOffset)
-{
-    if (Mapping == nullptr || Count() == 0) return;
-    const TSegmentMapping& mapping = *Mapping;
-    cartography::DrawLineStore(
-        *this, mapping.ImageWidth(),
-        [&mapping](int& x, int& y, float lon, float lat) { return mapping.GeoToPixel(x, y, lon, lat); },
-        [&canvas](std::span<const TPoint> points) { canvas.Polyline(points); }, xOffset, yOffset,
-        cartography::LimbCullFor(mapping));
 }

@@ -71,8 +71,8 @@ public:
     static constexpr int kInitialCapacity = 1500;
     static constexpr int kCapacityStep = 5000;
 
+    // Without a default map file; the station names its own (CompanionMapFile in Station.h).
     TCartogList();
-    // For tests and tools that must not depend on the registry or the install layout.
     explicit TCartogList(std::string defaultPath);
     virtual ~TCartogList();
     TCartogList(const TCartogList&) = delete;

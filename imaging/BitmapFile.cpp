@@ -1,7 +1,12 @@
 #include "imaging/BitmapFile.h"
 
+#include <algorithm>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <limits>
+#include <span>
+#include <vector>
 
 #include "imaging/BMPExtImage.h"
 
@@ -146,4 +151,78 @@ void DecodeBitmapFile(std::span<const std::uint8_t> data, TExtBitmap& bmp)
         std::memcpy(bmp.ScanLine(y), data.data() + pixelsAt + r * stride, rowBytes);
     }
     bmp.Changed();
+}
+
+// The image type reads and writes BMP files through this codec: its file members live here, so
+// the type itself does not depend on the codec that depends on it.
+void TExtBitmap::SaveToStream(std::ostream& out) const
+{
+    const std::vector<std::uint8_t> file = EncodeBitmapFile(*this);
+    out.write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
+    if (!out)
+        throw EImageError("Stream write error");
+}
+
+void TExtBitmap::SaveToFile(const std::string& fileName) const
+{
+    // Only 8-bit images carry a colour table in the file; 24-bit ones are written without.
+    std::ofstream out(fileName, std::ios::binary | std::ios::trunc);
+    if (!out)
+        throw EImageError("Cannot create file \"" + fileName + "\".");
+    SaveToStream(out);
+    out.close();
+    if (!out)
+        throw EImageError("Stream write error");
+}
+
+void TExtBitmap::LoadFromFile(const std::string& fileName)
+{
+    std::ifstream in(fileName, std::ios::binary);
+    if (!in)
+        throw EImageError("Cannot open file \"" + fileName + "\".");
+    LoadFromStream(in);
+}
+
+void TExtBitmap::LoadFromStream(std::istream& in)
+{
+    const bool atStart = in.tellg() == std::streampos(0);
+    std::vector<std::uint8_t> data{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+
+    // Two kinds of damaged files that other programs wrote get straightened out first.
+    if (atStart && data.size() > kBitmapHeadersSize && data[0] == 'B' && data[1] == 'M') {
+        const std::span<const std::uint8_t> file(data);
+        const std::uint32_t used = BitmapU32(file, 46), important = BitmapU32(file, 50);
+        const auto width = static_cast<std::int32_t>(BitmapU32(file, 18));
+        const auto height = static_cast<std::int32_t>(BitmapU32(file, 22));
+        if (used == important && (used == 200 || used == 224)) {
+            // A full 256-entry colour table behind a header claiming fewer colours: keep the
+            // colours it claims, drop the unused rest, and point the header at the pixels.
+            const std::size_t keep = std::min<std::size_t>(4 * used, data.size() - kBitmapHeadersSize);
+            const std::size_t rest = std::min<std::size_t>(kBitmapHeadersSize + 1024, data.size());
+            std::vector<std::uint8_t> copy(data.begin(), data.begin() + kBitmapHeadersSize + keep);
+            copy.insert(copy.end(), data.begin() + rest, data.end());
+            PutBitmapU32(copy.data() + 10, static_cast<std::uint32_t>(kBitmapHeadersSize + 4 * used));
+            DecodeBitmapFile(copy, *this);
+            return;
+        }
+        if (BitmapU16(file, 26) == 1 && BitmapU16(file, 28) == 8 && width == 2080) {
+            const std::uint32_t pixels = static_cast<std::uint32_t>(width) *
+                                         static_cast<std::uint32_t>(height < 0 ? -std::int64_t{height} : height);
+            if (BitmapU32(file, 34) != pixels) {
+                std::vector<std::uint8_t> copy(data);
+                PutBitmapU32(copy.data() + 34, pixels);
+                DecodeBitmapFile(copy, *this);
+                return;
+            }
+        }
+    }
+    try {
+        DecodeBitmapFile(data, *this);
+    } catch (const EInvalidGraphicOperation&) {
+        // Some writers append two stray bytes; one more try without them.
+        if (data.size() < 2)
+            throw;
+        data.resize(data.size() - 2);
+        DecodeBitmapFile(data, *this);
+    }
 }

@@ -32,17 +32,6 @@ std::uint8_t DecideSector(std::uint32_t height, std::int32_t startLine, std::uin
     return current;
 }
 
-long double VisibleScaled(float sample, float gamma)
-{
-    long double v = sample;
-    const long double g = gamma;
-    if (std::fabs(g - 1.05L) <= 0.1L)
-        return v * 255.0L / 80.0L;
-    if (v > 0.001L)
-        v = static_cast<float>(std::pow(v / 100.0L, 1.0L / g));
-    return v * 255.0L;
-}
-
 std::string GreyMeaning(int band, float gamma, int background)
 {
     if (band != 1) {
@@ -61,16 +50,6 @@ std::string GreyMeaning(int band, float gamma, int background)
     char exponent[32];
     *std::to_chars(exponent, exponent + sizeof exponent - 1, gamma).ptr = '\0';
     return std::string("reflectance R (%): R = 100 * (grey / 255) ^ ") + exponent;
-}
-
-int VisibleToCount(float sample, float gamma)
-{
-    const long double scaled = VisibleScaled(sample, gamma);
-    // Not a number, or beyond a 64-bit integer: not a measurement, so black.
-    if (!(std::fabs(scaled) < 0x1p63L))
-        return 0;
-    const long double c = std::trunc(scaled);
-    return c < 0.0L ? 0 : c > 255.0L ? 255 : static_cast<int>(c);
 }
 
 bool TNetCdfGoes15::gridIsSane() const

@@ -78,12 +78,6 @@ public:
 // `current` when neither rule applies.
 std::uint8_t DecideSector(std::uint32_t height, std::int32_t startLine, std::uint8_t current);
 
-// The visible band: a reflectance (0 to 100) to a grey count, linear up to 80 for a gamma
-// near 1, through the gamma curve otherwise. A sample that is not a number, or too large to
-// scale, gives 0.
-int VisibleToCount(float sample, float gamma);
-// The value VisibleToCount truncates, before the clamp to 0..255.
-long double VisibleScaled(float sample, float gamma);
 // What a grey of the band's composite means, written for readers of the greys without this
 // program: the reflectance or brightness temperature it stands for, and for an infrared band
 // the greys no scan gives; background: the grey of lines no scan has filled yet. Empty for

@@ -5,7 +5,6 @@
 #include <cmath>
 #include <limits>
 
-#include "netcdf/NetCdfG15.h"
 
 namespace {
 
@@ -15,6 +14,27 @@ constexpr std::uint32_t kInfinityBits = 0x7F800000u;
 float fromBits(std::uint32_t u) { return std::bit_cast<float>(u); }
 
 } // namespace
+
+long double VisibleScaled(float sample, float gamma)
+{
+    long double v = sample;
+    const long double g = gamma;
+    if (std::fabs(g - 1.05L) <= 0.1L)
+        return v * 255.0L / 80.0L;
+    if (v > 0.001L)
+        v = static_cast<float>(std::pow(v / 100.0L, 1.0L / g));
+    return v * 255.0L;
+}
+
+int VisibleToCount(float sample, float gamma)
+{
+    const long double scaled = VisibleScaled(sample, gamma);
+    // Not a number, or beyond a 64-bit integer: not a measurement, so black.
+    if (!(std::fabs(scaled) < 0x1p63L))
+        return 0;
+    const long double c = std::trunc(scaled);
+    return c < 0.0L ? 0 : c > 255.0L ? 255 : static_cast<int>(c);
+}
 
 TVisibleLookup::TVisibleLookup(float gamma) : gamma_(gamma)
 {

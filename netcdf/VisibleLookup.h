@@ -12,6 +12,13 @@
 #include <span>
 #include <vector>
 
+// The visible band: a reflectance (0 to 100) to a grey count, linear up to 80 for a gamma
+// near 1, through the gamma curve otherwise. A sample that is not a number, or too large to
+// scale, gives 0.
+int VisibleToCount(float sample, float gamma);
+// The value VisibleToCount truncates, before the clamp to 0..255.
+long double VisibleScaled(float sample, float gamma);
+
 class TVisibleLookup {
 public:
     explicit TVisibleLookup(float gamma);

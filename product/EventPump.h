@@ -6,8 +6,6 @@
 #include <functional>
 #include <future>
 
-#include "imaging/BMPExtImage.h"
-#include "imaging/Canvas.h"
 
 // Lets the event loop see to timers and posted work, at most once per millisecond; user input
 // waits for ProcessAllMessages. Costs nothing when called many times within one millisecond.
@@ -58,12 +56,12 @@ auto RunPumping(Work work) -> decltype(work())
 // into a copy (its pen included) that replaces the picture once complete, so that the window
 // never reads it half changed; anywhere else in place. work(picture) says whether it changed
 // it; a picture it did not change stays as it was.
-template <class Work>
-bool ChangePumping(TExtBitmap& picture, Work work)
+template <class Picture, class Work>
+bool ChangePumping(Picture& picture, Work work)
 {
     if (!WaitAnswersUser())
         return work(picture);
-    TExtBitmap copy = picture;
+    Picture copy = picture;
     copy.Canvas().Pen = picture.Canvas().Pen;
     if (!RunPumping([&] { return work(copy); }))
         return false;

@@ -205,7 +205,7 @@ void TGoesProduct::FileFailed(const std::string& path, bool inIncoming, std::str
 
 bool TGoesProduct::ProcessGoesFile(const std::string& path, TGoesFileResult& result)
 {
-    const bool ok = processGoesFile(path, result);
+    const bool ok = runStages(path, result);
     result.Waiting = !ok && result.FailureReason == StillWritten;
     return ok;
 }
@@ -242,7 +242,7 @@ struct TGoesProduct::TFileInHand {
     TSectorPlacement Placement;
 };
 
-bool TGoesProduct::processGoesFile(const std::string& path, TGoesFileResult& result)
+bool TGoesProduct::runStages(const std::string& path, TGoesFileResult& result)
 {
     result.SavedFileName.clear();
     result.Skipped = false;

@@ -92,7 +92,7 @@ private:
     bool reportScan(const TScanReport& report);
     // The file's way, stage by stage; each stage that stops the file gives the reason.
     struct TFileInHand;
-    bool processGoesFile(const std::string& path, TGoesFileResult& result);
+    bool runStages(const std::string& path, TGoesFileResult& result);
     // Whether the file is one to take now: present, written, a name and size a scan has, room
     // for it on the disks.
     bool accept(TFileInHand& file);

@@ -10,10 +10,15 @@
 #include "product/EventPump.h"
 #include "base/Files.h"
 #include "base/DateTime.h"
+#include "settings/ProgramPaths.h"
+#include "settings/RegistryVariables.h"
+
+std::string CompanionMapFile() { return FindDefaultMapFile(ReadAppPath("Velmora"), ProgramDataDir()); }
 
 TStation::TStation(TProcessingOptions& options, std::unique_ptr<IAnimationNotifier> notifier,
                    TComposites::TMaking making)
-    : Composites(making), Notifier(std::move(notifier)), Product(options, Composites, Mask), options_(options)
+    : Composites(making), LineStore(CompanionMapFile()), Notifier(std::move(notifier)),
+      Product(options, Composites, Mask), options_(options)
 {
     Mapping = CompositeMappingAt(options_.SatelliteLongitude());
     try {

@@ -17,6 +17,10 @@
 #include "settings/ProgramSettings.h"
 #include "settings/RegistryVariables.h"
 
+// The default map file "Countries.dat" beside the companion tracking program, as its path
+// under App Paths names it, else in the program's data directory; empty when neither has one.
+std::string CompanionMapFile();
+
 class TStation {
 public:
     // Builds the composites (all at once for the window, or each when first used), the

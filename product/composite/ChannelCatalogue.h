@@ -15,17 +15,18 @@ struct TChannelInfo {
     std::string_view ChannelHint;
     std::string_view ChannelTag;  // empty: no short image name
     int NotifyCode;               // 0: the companion program is not told
+    std::string_view Wavelength;  // in micrometres, as the legend and the GeoTIFF give it
 };
 
 // Indexed by channel index (band number minus one). Band 5 is not received: its row is empty.
 // "\xC2\xB5" is the micro sign in UTF-8.
 inline constexpr std::array<TChannelInfo, 6> ChannelCatalogue{{
-    {"1", "0.63 \xC2\xB5m  visible", "0.63 \xC2\xB5m  visible", "vis", 18},
-    {"2", " 3.9 \xC2\xB5m  SW IR", " 3.9 \xC2\xB5m  shortwave IR window", "mir", 56},
-    {"3", "6.48 \xC2\xB5m  WV upper", "6.48 \xC2\xB5m  water vapour", "wv", 20},
-    {"4", "10.7 \xC2\xB5m  thermal", "10.7 \xC2\xB5m  longwave window", "ir", 19},
-    {"", "", "", "", 0},
-    {"6", "13.3 \xC2\xB5m  CO2", "13.3 \xC2\xB5m  CO2 band", "co2", 0},
+    {"1", "0.63 \xC2\xB5m  visible", "0.63 \xC2\xB5m  visible", "vis", 18, "0.63"},
+    {"2", " 3.9 \xC2\xB5m  SW IR", " 3.9 \xC2\xB5m  shortwave IR window", "mir", 56, "3.9"},
+    {"3", "6.48 \xC2\xB5m  WV upper", "6.48 \xC2\xB5m  water vapour", "wv", 20, "6.48"},
+    {"4", "10.7 \xC2\xB5m  thermal", "10.7 \xC2\xB5m  longwave window", "ir", 19, "10.7"},
+    {"", "", "", "", 0, ""},
+    {"6", "13.3 \xC2\xB5m  CO2", "13.3 \xC2\xB5m  CO2 band", "co2", 0, "13.3"},
 }};
 
 inline constexpr std::size_t ChannelCount = ChannelCatalogue.size();

@@ -31,16 +31,6 @@ TExtBitmap& CleanCopy(TComposites& composites, std::uint8_t channel)
     return clean;
 }
 
-// "10.7 µm" of "10.7 µm  thermal".
-std::string Wavelength(std::string_view description)
-{
-    const std::size_t first = description.find_first_not_of(' ');
-    if (first == std::string_view::npos)
-        return {};
-    const std::size_t end = description.find("  ", first);
-    return std::string(description.substr(first, end == std::string_view::npos ? end : end - first));
-}
-
 } // namespace
 
 std::string SaveCleanGeoTiff(TComposites& composites, const TProcessingOptions& options, const TPlacedScan& scan,
@@ -59,6 +49,7 @@ std::string SaveCleanGeoTiff(TComposites& composites, const TProcessingOptions& 
 
     const TChannelInfo& info = ChannelCatalogue[scan.Channel];
     const int band = scan.Channel + 1;
+    const std::string wavelength = std::string(info.Wavelength) + " \xC2\xB5m";
     // The visible band's counts follow the gamma the scan was calibrated with.
     const float gamma = options.Ticked("GammaVisual") ? 1.8f : 1.0f;
     TGeoTiffContent content;
@@ -69,13 +60,13 @@ std::string SaveCleanGeoTiff(TComposites& composites, const TProcessingOptions& 
         {"TIFFTAG_DATETIME", FormatDateTime("yyyy:mm:dd hh:nn:ss", scan.ImageTime)},
         {"TIFFTAG_SOFTWARE", ProgramNameAndVersion()},
         {"TIFFTAG_IMAGEDESCRIPTION", "GOES-15 imager band " + std::string(info.ChannelDigit) + ", " +
-                                         Wavelength(info.ChannelHint) + ", composite of " +
+                                         wavelength + ", composite of " +
                                          FormatDateTime("yyyy-mm-dd hh:nn", scan.ImageTime) + " UTC"},
         {"IMAGE_TIME", FormatDateTime("yyyy-mm-ddThh:nn:ss", scan.ImageTime) + "Z"},
         {"SATELLITE", "GOES-15"},
         {"BAND", std::string(info.ChannelDigit)},
-        {"WAVELENGTH", Wavelength(info.ChannelHint)},
-        {"BAND_DESCRIPTION", Wavelength(info.ChannelHint) + " " +
+        {"WAVELENGTH", wavelength},
+        {"BAND_DESCRIPTION", wavelength + " " +
                                  std::string(info.ChannelHint.substr(info.ChannelHint.rfind("  ") + 2))},
         {"SECTOR", SectorWords(scan.Sector)},
         {"GREY_MEANING", GreyMeaning(band, gamma, CompositeBackground(scan.Channel))},

@@ -16,14 +16,6 @@ constexpr TColor White = 0xFFFFFF;
 constexpr double ZeroCelsius = 273.15;
 constexpr int CelsiusStep = 20;
 
-// The wavelength from the catalogue's description ("10.7 µm  thermal" gives "10.7").
-std::string Wavelength(std::uint8_t channelIndex)
-{
-    std::string_view d = ChannelCatalogue[channelIndex].ChannelDescription;
-    d.remove_prefix(std::min(d.find_first_not_of(' '), d.size()));
-    return std::string(d.substr(0, d.find(' ')));
-}
-
 // A run of pixels of one row in a colour, on 8 bits through the nearest palette entry.
 void PaintRun(TExtBitmap& image, int y, int fromX, int toX, TColor colour)
 {
@@ -66,7 +58,7 @@ std::string LegendText(TDateTime imageTime, std::uint8_t sector, std::uint8_t ch
     std::string text = "GOES-15  " + FormatDateTime("yyyy-mm-dd hh:nn", imageTime) + " UTC  ";
     if (!sectorLabel.empty()) text += sectorLabel.substr(0, sectorLabel.find(' ')) + " ";
     if (channelIndex < ChannelCount && ChannelExists(channelIndex))
-        text += "band " + std::string(ChannelCatalogue[channelIndex].ChannelDigit) + "  " + Wavelength(channelIndex) + " µm";
+        text += "band " + std::string(ChannelCatalogue[channelIndex].ChannelDigit) + "  " + std::string(ChannelCatalogue[channelIndex].Wavelength) + " µm";
     return text;
 }
 

@@ -685,6 +685,26 @@ TEST_F(ProductTest, GeoTiffHoldsTheCleanCompositeAndTheJpegStaysAsItWas)
         EXPECT_NE(info.find(item), std::string::npos) << item << "\n" << info;
 }
 
+// The GeoTIFF's clean copy is placed and masked as the drawn composite is: the two differ
+// only where a line was drawn.
+TEST_F(ProductTest, TheCleanCopyIsTheDrawnCompositeWithoutItsLines)
+{
+    ASSERT_TRUE(LoadBuiltInMask(mask));
+    options.SetTicked("MaskImage", true);
+    options.SetTicked("SaveAsGeoTIFF", true);
+    options.SetTicked("Boundaries", true);
+    product.PrepareMask = [] {};
+    product.DrawBoundaries = [](TExtBitmap& k) { std::fill_n(k.ScanLine(290), k.Width(), std::uint8_t{160}); };
+    ASSERT_TRUE(product.ProcessGoesFile(DropScan("goes15.2013.150.120000.4.nc"), result)) << result.FailureReason;
+    const TExtBitmap& drawn = composites.Images[3];
+    const TExtBitmap& clean = composites.Clean[3];
+    ASSERT_EQ(clean.Width(), drawn.Width());
+    for (int y = 0; y < drawn.Height(); ++y)
+        if (y != 290)
+            ASSERT_TRUE(std::equal(drawn.ScanLine(y), drawn.ScanLine(y) + drawn.Width(), clean.ScanLine(y))) << "row " << y;
+    EXPECT_EQ(clean.ScanLine(0)[0], OffEarthValue(3));
+}
+
 // Everything that places a pixel on the Earth follows the satellite's longitude from the next
 // image on: the GeoTIFF's projection, the mapping the lines are drawn by and the readout.
 TEST_F(ProductTest, WhatPlacesAPixelFollowsTheSatelliteLongitude)

@@ -5,6 +5,7 @@
 #include "imaging/BMPExtImage.h"
 #include "mapping/SegmentStuff.h"
 #include "netcdf/NetCdfG15.h"
+#include "netcdf/VisibleLookup.h"
 #include "netcdf/RadianceToModeAlookup.h"
 #include "tools/synth/SynthCalibration.h"
 #include "tools/synth/SynthGenerator.h"
