@@ -7,7 +7,7 @@
 #                                                          orvanta-synth, beside NEW_ORVANTA;
 #                                                          KEEP=1 keeps the trees in /tmp)
 # PNG files are compared by their chunks without tIME, which holds the time of writing; the
-# log and the status without their times. Prints the differences; exits 1 when there are any.
+# log, the page, the status and the metrics without their times, free space and durations. Prints the differences; exits 1 when there are any.
 set -euo pipefail
 [[ $# -ge 2 ]] || { echo "usage: ab-outputs.sh OLD_ORVANTA NEW_ORVANTA [HOURS]" >&2; exit 2; }
 old="$(realpath "$1")" new="$(realpath "$2")" hours="${3:-2}"
@@ -54,7 +54,9 @@ def png_chunks(data):
 times = re.compile(r'\d{4}-\d\d-\d\d[ T]\d\d:\d\d:\d\d(\.\d+)?Z?|\b\d\d:\d\d:\d\d\b|"(started|last_cycle|last_file|written|closed|pid|seconds)[^,}]*')
 def text(path, root):
     body = open(path, errors='replace').read().replace(root, '<station>')
-    return [times.sub('<t>', l) for l in body.splitlines()]
+    # Free space and durations are the machine's, not the station's.
+    return [re.sub(r'\d+', '<n>', l) if re.search(r'free|_seconds|MB', l) else times.sub('<t>', l)
+            for l in body.splitlines()]
 def show(a, b):
     for x, y in [(x, y) for x, y in zip(a, b) if x != y][:3]:
         print('   old:', x[:200]); print('   new:', y[:200])
