@@ -220,7 +220,7 @@ void THeadlessRunner::StartStation(const std::string& file)
         // A one-file run is not the station; the station's status stays as it wrote it.
         status_ = std::make_unique<TStationStatus>(*cycle_, station_->LineStoreSource);
         status_->OnLogLine = [this](const std::string& text) { log_->AddLogLine(text, UtcNow()); };
-        watch_ = std::make_unique<TStationWatch>(*cycle_, *status_,
+        watch_ = std::make_unique<TStationWatch>(*cycle_, station_->Product, *status_,
                                                  [this](const std::string& text) { log_->AddLogLine(text, UtcNow()); });
     }
     cycle_->BitBtnStartStopClick();

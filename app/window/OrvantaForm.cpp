@@ -415,7 +415,7 @@ void TFormRadaDedOVI::FormCreate()
         linesAfterStart_.push_back(problem);
     status_ = std::make_unique<TStationStatus>(*cycle_, station_->LineStoreSource);
     status_->OnLogLine = [this](const std::string& text) { log_->AddLogLine(text, UtcNow()); };
-    watch_ = std::make_unique<TStationWatch>(*cycle_, *status_,
+    watch_ = std::make_unique<TStationWatch>(*cycle_, station_->Product, *status_,
                                              [this](const std::string& text) { log_->AddLogLine(text, UtcNow()); });
 }
 
