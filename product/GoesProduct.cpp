@@ -52,6 +52,13 @@ void RemoveQuietly(const std::string& path)
     fs::remove(path, ec);
 }
 
+// A file its writer has not finished is no failure: it waits for a later cycle.
+void LeaveWaiting(TGoesFileResult& result)
+{
+    result.FailureReason = StillWritten;
+    result.Fate = TFileFate::Waiting;
+}
+
 }  // namespace
 
 TGoesProduct::TGoesProduct(TProcessingOptions& options, TComposites& composites, const TExtBitmap& mask)
@@ -171,6 +178,16 @@ std::string TGoesProduct::UseStrikeJournal(const std::string& path)
 
 std::string TGoesProduct::FailedDirectory() const { return options_.FailedPath(); }
 
+bool TGoesProduct::ProcessGoesFile(const std::string& path, TGoesFileResult& result)
+{
+    // Failed unless a stage says otherwise.
+    result.Fate = TFileFate::Failed;
+    const bool ok = processGoesFile(path, result);
+    if (ok)
+        result.Fate = TFileFate::Finished;
+    return ok;
+}
+
 // One file on its way through the stages: what a stage learns, the later ones use. A stage
 // that stops the file says why in Reason (the result's failure reason).
 struct TGoesProduct::TFileInHand {
@@ -181,11 +198,6 @@ struct TGoesProduct::TFileInHand {
     const std::string& Path;
     TGoesFileResult& Result;
     std::string& Reason;
-    void Waits()
-    {
-        Reason = StillWritten;
-        Result.Fate = TFileFate::Waiting;
-    }
     std::optional<TReadAhead> Ahead;
     bool SingleFile = false;
     // Only what lies in the incoming directory is ours to remove: a file named on the command
@@ -235,23 +247,13 @@ void TGoesProduct::FileFailed(TFileInHand& file)
     // A file the receiver is still writing fails for want of its end: that is waiting, not a
     // fault of the file.
     if (ModifiedWithin(file.Path, SettledAfterMs)) {
-        file.Waits();
+        LeaveWaiting(file.Result);
         return;
     }
     if (journal_.Strike(file.Path, file.Reason, Clock()) < FailedCyclesAllowed)
         return;
     journal_.Forget(file.Path);
     PutAside(file);
-}
-
-bool TGoesProduct::ProcessGoesFile(const std::string& path, TGoesFileResult& result)
-{
-    // Failed unless a stage says otherwise.
-    result.Fate = TFileFate::Failed;
-    const bool ok = processGoesFile(path, result);
-    if (ok)
-        result.Fate = TFileFate::Finished;
-    return ok;
 }
 
 bool TGoesProduct::processGoesFile(const std::string& path, TGoesFileResult& result)
@@ -323,7 +325,7 @@ bool TGoesProduct::accept(TFileInHand& file)
     if (!file.SingleFile && inUse()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(InUseWaitMs));
         if (inUse()) {
-            file.Waits();
+            LeaveWaiting(file.Result);
             return false;
         }
     }
@@ -342,7 +344,7 @@ bool TGoesProduct::accept(TFileInHand& file)
     const bool oversized = static_cast<std::uint64_t>(*size) > MaxIncomingFileSize;
     if (*size < MinimumFileSize || !named || oversized) {
         if (!file.SingleFile && ModifiedWithin(path, SettledAfterMs)) {
-            file.Waits();
+            LeaveWaiting(file.Result);
             return false;
         }
         reason = !named     ? "file name not understood"
