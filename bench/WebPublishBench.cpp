@@ -19,9 +19,15 @@ namespace fs = std::filesystem;
 
 class TQuietView : public TCycleView {
 public:
-    void SetLedColour(TColor) override {}
+    void SetLamp(TLamp) override {}
     void ShowRunning(bool) override {}
     void SetStatusText(const std::string&) override {}
+};
+
+class TQuietHandler : public TGoesFileHandler {
+public:
+    bool ProcessGoesFile(const std::string&, TGoesFileResult&) override { return false; }
+    void ShowSavedImage(std::uint8_t, const std::string&, const std::string&) override {}
 };
 
 void BM_PublishAfterFile(benchmark::State& state)
@@ -42,14 +48,16 @@ void BM_PublishAfterFile(benchmark::State& state)
     TProcessLog log(r + "state/log", [] { return 0.0; });
     TQuietView view;
     TProcessingCycle cycle(options, log, view);
+    TQuietHandler product;
     TStationStatus status(cycle, "", r + "state/status.json");
-    TStationWatch watch(cycle, status, {}, r + "state/orvanta.prom");
+    TStationWatch watch(cycle, product, status, {}, r + "state/orvanta.prom");
     const std::string jpeg = r + "img/2019/06/21/scan.jpg", png = r + "img/2019/06/21/scan.png";
     std::ofstream(jpeg) << std::string(300000, 'j');
     std::ofstream(png) << std::string(900000, 'p');
     const TDateTime day = *TryEncodeDate(2019, 6, 21);
     TGoesFileResult result;
     result.Sector = SectorFullDisk;
+    const std::string entry = "goes15.2019.172.180018_1.nc.bz2", noFailure;
     int n = 0;
     for (auto _ : state) {
         result.ChannelIndex = static_cast<std::uint8_t>(n % 5 == 4 ? 5 : n % 5);
@@ -60,9 +68,9 @@ void BM_PublishAfterFile(benchmark::State& state)
         fs::remove(j);
         fs::create_hard_link(jpeg, j);
         state.ResumeTiming();
-        cycle.OnImageSaved(result.ChannelIndex, png);
-        cycle.OnImageSaved(result.ChannelIndex, j);
-        status.AfterFileHandled("goes15.2019.172.180018_1.nc.bz2", TFileOutcome::Processed, result, "");
+        product.OnImageSaved(result.ChannelIndex, png);
+        product.OnImageSaved(result.ChannelIndex, j);
+        cycle.OnFileHandled({entry, TFileOutcome::Processed, result, noFailure, false});
         ++n;
     }
     fs::remove_all(root);

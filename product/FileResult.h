@@ -7,7 +7,17 @@
 #include <string>
 
 #include "base/DateTime.h"
+#include "base/Listeners.h"
 #include "netcdf/Sector.h"
+
+// What the product did with a file it did not finish: the station's counts and metrics take
+// this, never the wording of the failure.
+enum class TFileFate {
+    Finished,  // handled to the end, or not the product's to say
+    Waiting,   // its writer has not finished it: left for a later cycle without blame
+    Failed,    // left where it is, for another try
+    PutAside,  // moved to the failed directory
+};
 
 // The out-arguments of ProcessGoesFile. The cycle keeps one across the files of a cycle, so a
 // value the handler does not write keeps the previous file's.
@@ -20,8 +30,7 @@ struct TGoesFileResult {
     std::uint8_t ChannelIndex = 0;
     // Why the file was not processed, for the " failed: " line; empty when it was.
     std::string FailureReason;
-    // Not processed because its writer has not finished it: it waits, it did not fail.
-    bool Waiting = false;
+    TFileFate Fate = TFileFate::Finished;
 };
 
 // The per-file image product.
@@ -37,7 +46,7 @@ public:
                                 const std::string& hint) = 0;
     // Told of each image as soon as it is saved, before the incoming file is removed, so that
     // a station killed in between continues from that image after a restart.
-    std::function<void(std::uint8_t channelIndex, const std::string& savedFileName)> OnImageSaved;
+    TListeners<std::uint8_t /*channelIndex*/, const std::string& /*savedFileName*/> OnImageSaved;
     // Whether the watch saw the file written to and not closed yet (set by the cycle).
     std::function<bool(const std::string& path)> BeingWritten;
     // The image file the cycle hands over next, or empty: the handler may read it ahead,

@@ -52,6 +52,13 @@ void RemoveQuietly(const std::string& path)
     fs::remove(path, ec);
 }
 
+// A file its writer has not finished is no failure: it waits for a later cycle.
+void LeaveWaiting(TGoesFileResult& result)
+{
+    result.FailureReason = StillWritten;
+    result.Fate = TFileFate::Waiting;
+}
+
 }  // namespace
 
 TGoesProduct::TGoesProduct(TProcessingOptions& options, TComposites& composites, const TExtBitmap& mask)
@@ -171,42 +178,13 @@ std::string TGoesProduct::UseStrikeJournal(const std::string& path)
 
 std::string TGoesProduct::FailedDirectory() const { return options_.FailedPath(); }
 
-void TGoesProduct::PutAside(const std::string& path, std::string& reason)
-{
-    const std::string directory = FailedDirectory();
-    // An earlier file of the same name put aside stays: the new one takes the next free suffix.
-    std::string target = directory + ExtractFileName(path);
-    std::error_code ec;
-    for (int n = 1; fs::exists(fs::symlink_status(target, ec)) && n < 1000; ++n)
-        target = directory + ExtractFileName(path) + "." + std::to_string(n);
-    if (const std::string room = MoveRoomProblem(options_, path, directory); !room.empty())
-        reason += "; not moved to " + directory + ": " + room;
-    else if (ForceDirectories(directory) && MoveFileReplacing(path, target))
-        reason += "; moved to " + directory;
-    else
-        reason += "; could not be moved to " + directory + ": " + std::strerror(errno);
-}
-
-void TGoesProduct::FileFailed(const std::string& path, bool inIncoming, std::string& reason)
-{
-    if (!inIncoming)
-        return;
-    // A file the receiver is still writing fails for want of its end: that is waiting, not a
-    // fault of the file.
-    if (ModifiedWithin(path, SettledAfterMs)) {
-        reason = StillWritten;
-        return;
-    }
-    if (journal_.Strike(path, reason, Clock()) < FailedCyclesAllowed)
-        return;
-    journal_.Forget(path);
-    PutAside(path, reason);
-}
-
 bool TGoesProduct::ProcessGoesFile(const std::string& path, TGoesFileResult& result)
 {
+    // Failed unless a stage says otherwise.
+    result.Fate = TFileFate::Failed;
     const bool ok = runStages(path, result);
-    result.Waiting = !ok && result.FailureReason == StillWritten;
+    if (ok)
+        result.Fate = TFileFate::Finished;
     return ok;
 }
 
@@ -242,6 +220,42 @@ struct TGoesProduct::TFileInHand {
     TSectorPlacement Placement;
 };
 
+void TGoesProduct::PutAside(TFileInHand& file)
+{
+    const std::string& path = file.Path;
+    std::string& reason = file.Reason;
+    const std::string directory = FailedDirectory();
+    // An earlier file of the same name put aside stays: the new one takes the next free suffix.
+    std::string target = directory + ExtractFileName(path);
+    std::error_code ec;
+    for (int n = 1; fs::exists(fs::symlink_status(target, ec)) && n < 1000; ++n)
+        target = directory + ExtractFileName(path) + "." + std::to_string(n);
+    if (const std::string room = MoveRoomProblem(options_, path, directory); !room.empty()) {
+        reason += "; not moved to " + directory + ": " + room;
+    } else if (ForceDirectories(directory) && MoveFileReplacing(path, target)) {
+        reason += "; moved to " + directory;
+        file.Result.Fate = TFileFate::PutAside;
+    } else {
+        reason += "; could not be moved to " + directory + ": " + std::strerror(errno);
+    }
+}
+
+void TGoesProduct::FileFailed(TFileInHand& file)
+{
+    if (!file.InIncoming)
+        return;
+    // A file the receiver is still writing fails for want of its end: that is waiting, not a
+    // fault of the file.
+    if (ModifiedWithin(file.Path, SettledAfterMs)) {
+        LeaveWaiting(file.Result);
+        return;
+    }
+    if (journal_.Strike(file.Path, file.Reason, Clock()) < FailedCyclesAllowed)
+        return;
+    journal_.Forget(file.Path);
+    PutAside(file);
+}
+
 bool TGoesProduct::runStages(const std::string& path, TGoesFileResult& result)
 {
     result.SavedFileName.clear();
@@ -259,7 +273,7 @@ bool TGoesProduct::runStages(const std::string& path, TGoesFileResult& result)
     if (file.InIncoming && journal_.Strikes(path) >= FailedCyclesAllowed) {
         file.Reason = journal_.LastReason(path);
         journal_.Forget(path);
-        PutAside(path, file.Reason);
+        PutAside(file);
         journal_.Released();
         return false;
     }
@@ -311,7 +325,7 @@ bool TGoesProduct::accept(TFileInHand& file)
     if (!file.SingleFile && inUse()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(InUseWaitMs));
         if (inUse()) {
-            reason = StillWritten;
+            LeaveWaiting(file.Result);
             return false;
         }
     }
@@ -330,14 +344,14 @@ bool TGoesProduct::accept(TFileInHand& file)
     const bool oversized = static_cast<std::uint64_t>(*size) > MaxIncomingFileSize;
     if (*size < MinimumFileSize || !named || oversized) {
         if (!file.SingleFile && ModifiedWithin(path, SettledAfterMs)) {
-            reason = StillWritten;
+            LeaveWaiting(file.Result);
             return false;
         }
         reason = !named     ? "file name not understood"
                  : oversized ? "larger than " + std::to_string(WholeMB(MaxIncomingFileSize)) + " MB, more than any real scan"
                              : "smaller than " + std::to_string(MinimumFileSize) + " bytes";
         if (file.InIncoming)
-            PutAside(path, reason);
+            PutAside(file);
         return false;
     }
     file.Size = static_cast<std::uint64_t>(*size);
@@ -448,7 +462,7 @@ bool TGoesProduct::decode(TFileInHand& file)
         reason = decoded.WorkerFailure;
         if (file.ArchiveWritten && !file.AlreadyArchived)
             RemoveQuietly(file.Archived);
-        FileFailed(file.Path, file.InIncoming, reason);
+        FileFailed(file);
         return false;
     }
     return !job.Compressed || keepDecompressed(file);
@@ -481,7 +495,7 @@ bool TGoesProduct::keepDecompressed(TFileInHand& file)
     if (!decoded.Decompressed) {
         file.Reason = failure;
         if (decoded.Damaged)
-            FileFailed(file.Path, file.InIncoming, file.Reason);
+            FileFailed(file);
         return false;
     }
     file.Archived = job.Path;
@@ -506,7 +520,7 @@ bool TGoesProduct::knowBand(TFileInHand& file)
         file.Reason = file.Decoded.DecodeFailure;
         removeArchived(file);
         if (file.InIncoming)
-            PutAside(file.Path, file.Reason);
+            PutAside(file);
         return false;
     }
     file.Channel = file.Decoded.Channel;
@@ -526,7 +540,7 @@ bool TGoesProduct::readImage(TFileInHand& file)
     if (!read || !decodeFailure_.empty() || file.Image.Width() == 0 || file.Image.Height() == 0) {
         file.Reason = decodeFailure_.empty() ? "no samples" : decodeFailure_;
         removeArchived(file);
-        FileFailed(file.Path, file.InIncoming, file.Reason);
+        FileFailed(file);
         return false;
     }
     journal_.Forget(file.Path);

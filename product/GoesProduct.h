@@ -144,10 +144,10 @@ private:
     std::optional<TReadAhead> takeReadAhead(const std::string& path);
 
     // Moves a file of the incoming directory aside and says so in the reason.
-    void PutAside(const std::string& path, std::string& reason);
+    void PutAside(TFileInHand& file);
     // Counts a failure that lies in the file itself; puts the file aside once it has failed in
     // FailedCyclesAllowed cycles.
-    void FileFailed(const std::string& path, bool inIncoming, std::string& reason);
+    void FileFailed(TFileInHand& file);
 
     TProcessingOptions& options_;
     TComposites& composites_;

@@ -139,8 +139,9 @@ TStationStatus::TStationStatus(TProcessingCycle& cycle, std::string coastlines, 
     started_ = clock_();
     day_ = static_cast<std::int32_t>(started_);
     CarryOverToday(started_);
-    cycle_.OnFileHandled = [this](const std::string& entry, TFileOutcome outcome, const TGoesFileResult& result,
-                                  const std::string& failure) { FileHandled(entry, outcome, result, failure); };
+    // Counted before what publishes the station (the page shows this status) hears of the file.
+    fileHandled_ = cycle_.OnFileHandled.Add([this](const THandledEntry& handled) { FileHandled(handled); },
+                                            TListenerTurn::Count);
     cycleFinished_ = QObject::connect(&cycle_, &TProcessingCycle::CycleFinished, &cycle_, [this] { CycleEnded(); });
     // From the event loop, like the cycle: a station stuck in a file stops refreshing too.
     refresh_.setInterval(StatusRefreshSeconds * 1000);
@@ -159,7 +160,6 @@ TDateTime TStationStatus::NewestImageTime() const
 TStationStatus::~TStationStatus()
 {
     QObject::disconnect(cycleFinished_);
-    cycle_.OnFileHandled = nullptr;
 }
 
 void TStationStatus::CarryOverToday(TDateTime now)
@@ -194,9 +194,9 @@ void TStationStatus::RollDay(TDateTime now)
     failedToday_.clear();
 }
 
-void TStationStatus::FileHandled(const std::string& entry, TFileOutcome outcome, const TGoesFileResult& result,
-                                 const std::string& failure)
+void TStationStatus::FileHandled(const THandledEntry& handled)
 {
+    const auto& [entry, outcome, result, failure, leftAloneAgain] = handled;
     const TDateTime now = clock_();
     RollDay(now);
     lastFile_ = now;
@@ -218,7 +218,7 @@ void TStationStatus::FileHandled(const std::string& entry, TFileOutcome outcome,
     case TFileOutcome::Failed: {
         // An entry that is no file to process (a FIFO, a link) is met again every cycle; it is
         // news once, not a failure per cycle.
-        if (failure.find(" left alone: ") != std::string::npos && !leftAlone_.insert(entry).second) return;
+        if (leftAloneAgain) return;
         // A bad file is tried again every cycle: the counts are of files, not of tries.
         if (failedFiles_.insert(entry).second) ++sinceStart_.Failed;
         if (failedToday_.insert(entry).second) ++today_.Failed;
@@ -239,7 +239,6 @@ void TStationStatus::FileHandled(const std::string& entry, TFileOutcome outcome,
     if (outcome != TFileOutcome::Waiting)
         beingWritten_.erase(entry);
     Write();
-    if (AfterFileHandled) AfterFileHandled(entry, outcome, result, failure);
 }
 
 void TStationStatus::CycleEnded()

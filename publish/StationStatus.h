@@ -40,11 +40,6 @@ public:
     // OnLogLine hears of it once, and once more when it is written again.
     bool Write();
     std::function<void(const std::string&)> OnLogLine;
-    // After each file the status has counted and written; an entry met again every cycle
-    // (one left alone) is told once.
-    std::function<void(const std::string& entry, TFileOutcome outcome, const TGoesFileResult& result,
-                       const std::string& failure)>
-        AfterFileHandled;
 
     QJsonObject ToJson() const;
     // The image time of the newest image saved, of any channel; 0 before the first.
@@ -60,8 +55,7 @@ private:
         std::string File;
         std::string Sector;
     };
-    void FileHandled(const std::string& entry, TFileOutcome outcome, const TGoesFileResult& result,
-                     const std::string& failure);
+    void FileHandled(const THandledEntry& handled);
     void CycleEnded();
     void RollDay(TDateTime now);
     void CarryOverToday(TDateTime now);
@@ -71,6 +65,7 @@ private:
     std::string path_;
     TClock clock_;
     QMetaObject::Connection cycleFinished_;
+    TListeners<const THandledEntry&>::THandle fileHandled_;
     QTimer refresh_;
     std::string writeFailure_;  // why the last write failed; empty while writes succeed
     bool writeFailureTold_ = false;
@@ -83,7 +78,6 @@ private:
     std::array<TLastImage, ChannelCount> lastImages_{};
     TDateTime lastFailureTime_ = 0;
     std::string lastFailureFile_, lastFailureReason_;
-    std::set<std::string> leftAlone_;
     std::set<std::string> failedFiles_, failedToday_;  // each counted once, however often tried
     std::set<std::string> beingWritten_;  // files whose writer was not done at their last try
 };

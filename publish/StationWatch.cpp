@@ -17,8 +17,6 @@ namespace {
 
 // An index of a day's images of five channels is some 100 kB; a larger file is not ours.
 constexpr std::size_t IndexMaxBytes = 8 << 20;
-// What GoesProduct adds to the failure of a file it moved to the failed directory.
-constexpr const char* PutAsideMark = "; moved to ";
 
 }  // namespace
 
@@ -29,14 +27,17 @@ void TStationWatch::TProblem::Report(const TLog& log, const std::string& what, c
     Current = problem;
 }
 
-TStationWatch::TStationWatch(TProcessingCycle& cycle, TStationStatus& status, TLog log, std::string metricsPath,
-                             TStationStatus::TClock clock)
+TStationWatch::TStationWatch(TProcessingCycle& cycle, TGoesFileHandler& images, TStationStatus& status, TLog log,
+                             std::string metricsPath, TStationStatus::TClock clock)
     : cycle_(cycle), status_(status), log_(std::move(log)), metricsPath_(std::move(metricsPath)), clock_(std::move(clock))
 {
     if (!clock_) clock_ = UtcNow;
-    cycle_.OnImageSaved = [this](std::uint8_t channel, const std::string& saved) { ImageSaved(channel, saved); };
-    status_.AfterFileHandled = [this](const std::string& entry, TFileOutcome outcome, const TGoesFileResult& result,
-                                      const std::string& failure) { FileHandled(entry, outcome, result, failure); };
+    // In the publishing turn: the cycle has recorded the image, and the status counted the
+    // file the page shows, before either is published.
+    imageSaved_ = images.OnImageSaved.Add([this](std::uint8_t channel, const std::string& saved) { ImageSaved(channel, saved); },
+                                          TListenerTurn::Publish);
+    fileHandled_ = cycle_.OnFileHandled.Add([this](const THandledEntry& handled) { FileHandled(handled); },
+                                            TListenerTurn::Publish);
     refresh_.setInterval(StatusRefreshSeconds * 1000);
     QObject::connect(&refresh_, &QTimer::timeout, &cycle_, [this] { Refresh(); });
     // A cycle changes the backlog and whether processing runs (the first one starts it).
@@ -62,8 +63,8 @@ void TStationWatch::Closed()
     if (closed_) return;
     refresh_.stop();
     QObject::disconnect(cycleFinished_);
-    cycle_.OnImageSaved = nullptr;
-    status_.AfterFileHandled = nullptr;
+    imageSaved_.Remove();
+    fileHandled_.Remove();
     if (WebPageOn()) WritePage();
     WriteMetrics(false);
     closed_ = true;
@@ -94,9 +95,13 @@ void TStationWatch::ImageSaved(std::uint8_t channel, const std::string& saved)
     saved_.emplace_back(channel, saved);
 }
 
-void TStationWatch::FileHandled(const std::string& entry, TFileOutcome outcome, const TGoesFileResult& result,
-                                const std::string& failure)
+void TStationWatch::FileHandled(const THandledEntry& handled)
 {
+    // Counted once, as the status counts it.
+    if (handled.LeftAloneAgain) return;
+    const std::string& entry = handled.Entry;
+    const TFileOutcome outcome = handled.Outcome;
+    const TGoesFileResult& result = handled.Result;
     std::uint8_t channel = UnknownChannel;
     TDateTime slot = 0;
     if (outcome == TFileOutcome::Processed) channel = result.ChannelIndex;
@@ -104,8 +109,8 @@ void TStationWatch::FileHandled(const std::string& entry, TFileOutcome outcome, 
     using TKind = TStationMetrics::TKind;
     const TKind kind = outcome == TFileOutcome::Processed ? TKind::Processed
                        : outcome != TFileOutcome::Failed  ? TKind::Other
-                       : failure.find(PutAsideMark) != std::string::npos ? TKind::PutAside
-                                                                          : TKind::Failed;
+                       : result.Fate == TFileFate::PutAside ? TKind::PutAside
+                                                            : TKind::Failed;
     metrics_.FileHandled(channel, kind, cycle_.LastEntrySeconds(), kind == TKind::Processed ? result.SlotTime : 0);
 
     if (outcome == TFileOutcome::Processed && !saved_.empty() && WebPageOn()) {

@@ -19,10 +19,11 @@
 class TStationWatch {
 public:
     using TLog = std::function<void(const std::string&)>;
-    // Follows the cycle's images and the status's files from now on, and writes the page and
-    // the metrics at once.
-    TStationWatch(TProcessingCycle& cycle, TStationStatus& status, TLog log, std::string metricsPath = MetricsFilePath(),
-                  TStationStatus::TClock clock = {});
+    // Follows the images the file handler saves and the files the cycle handles from now on
+    // (each after the cycle and the status have taken it in), and writes the page and the
+    // metrics at once.
+    TStationWatch(TProcessingCycle& cycle, TGoesFileHandler& images, TStationStatus& status, TLog log,
+                  std::string metricsPath = MetricsFilePath(), TStationStatus::TClock clock = {});
     ~TStationWatch();
     // The process is ending: the page shows the status that says so, the last metrics say
     // the station is down, and nothing is written after them.
@@ -44,8 +45,7 @@ private:
         void Report(const TLog& log, const std::string& what, const std::string& problem);
     };
     void ImageSaved(std::uint8_t channel, const std::string& saved);
-    void FileHandled(const std::string& entry, TFileOutcome outcome, const TGoesFileResult& result,
-                     const std::string& failure);
+    void FileHandled(const THandledEntry& handled);
     // The index of the image directory now set, read back from its latest/index.json when
     // the directory is new to this run.
     TImageIndex& Index(const std::string& imageDirectory);
@@ -65,4 +65,6 @@ private:
     // again as often as the status, or a page would read "not running" between files.
     QTimer refresh_;
     QMetaObject::Connection cycleFinished_;
+    TListeners<std::uint8_t, const std::string&>::THandle imageSaved_;
+    TListeners<const THandledEntry&>::THandle fileHandled_;
 };

@@ -76,13 +76,17 @@ TProcessingCycle::~TProcessingCycle() = default;
 void TProcessingCycle::SetGoesFileHandler(TGoesFileHandler* handler)
 {
     goesHandler_ = handler;
+    imageSaved_ = {};
     if (handler) {
-        handler->OnImageSaved = [this](std::uint8_t channel, const std::string& saved) {
-            // A restart reads the remembered image back as grey values: a grey picture, never
-            // a colour one nor the GeoTIFF.
-            if (IsGreyPictureName(saved)) RememberSaved(channel, saved);
-            if (OnImageSaved) OnImageSaved(channel, saved);
-        };
+        // Recorded before anyone else hears of the image: a station killed while another
+        // listener works on it still continues from it after a restart.
+        imageSaved_ = handler->OnImageSaved.Add(
+            [this](std::uint8_t channel, const std::string& saved) {
+                // A restart reads the remembered image back as grey values: a grey picture,
+                // never a colour one nor the GeoTIFF.
+                if (IsGreyPictureName(saved)) RememberSaved(channel, saved);
+            },
+            TListenerTurn::Record);
         handler->BeingWritten = [this](const std::string& path) {
             return watcher_ && watcher_->Watching() && watcher_->BeingWritten(ExtractFileName(path));
         };
@@ -243,13 +247,15 @@ void TProcessingCycle::TimerProcessTimer()
         if (showProgress) OnProgress(done, list.size(), ExtractFileName(entry));
         PeekMessages();
         failure_.clear();
+        leftAloneAgain_ = false;
+        result.Fate = TFileFate::Finished;
         if (goesHandler_)
             goesHandler_->NextFile = i + 1 < list.size() && TakesImageRoute(list[i + 1]) ? list[i + 1] : std::string();
         const auto started = std::chrono::steady_clock::now();
         HandleEntry(entry, result);
         lastEntrySeconds_ = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         if (*backlog_ > 0 && !IsRegularEntry(entry)) --*backlog_;
-        if (OnFileHandled) OnFileHandled(entry, lastOutcome_, result, failure_);
+        OnFileHandled(THandledEntry{entry, lastOutcome_, result, failure_, leftAloneAgain_});
         ++done;
     }
     if (showProgress) OnProgress(done, list.size(), "");
@@ -410,6 +416,7 @@ bool TProcessingCycle::LeftAlone(const std::string& entry)
     const char* kind = rc == 0 ? OddFileKind(st.st_mode) : nullptr;
     if (!kind) return false;
     failure_ = entry + " left alone: " + kind + ", not a regular file";
+    leftAloneAgain_ = !leftAloneHeard_.insert(entry).second;
     if (std::find(leftAlone_.begin(), leftAlone_.end(), entry) == leftAlone_.end()) {
         leftAlone_.push_back(entry);
         log_.AddLogLine(failure_, 0);
@@ -462,7 +469,7 @@ void TProcessingCycle::ImageRoute(const std::string& entry, TGoesFileResult& res
         lastOutcome_ = TFileOutcome::Skipped;
         view_.RepaintStatus();
         sleep_(SkippedPause);
-    } else if (result.Waiting) {
+    } else if (result.Fate == TFileFate::Waiting) {
         // Its writer is not done: said once, and not a failure of the file.
         lastOutcome_ = TFileOutcome::Waiting;
         const std::string text = entry + " waiting: " + result.FailureReason;

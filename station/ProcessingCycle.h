@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,7 @@
 #include "product/ScanNames.h"
 #include "station/StationLock.h"
 #include "base/DateTime.h"
+#include "base/Listeners.h"
 #include "station/ProcessLog.h"
 #include "station/Retention.h"
 #include "settings/ProgramSettings.h"
@@ -45,6 +47,18 @@ public:
     virtual void RepaintStatus() {}
     // The channel's thumbnail now shows the image of this time and sector (ImageTimeText).
     virtual void ShowImageTime(std::uint8_t /*channelIndex*/, const std::string& /*text*/) {}
+};
+
+// One entry a cycle handled, as its listeners hear of it.
+struct THandledEntry {
+    const std::string& Entry;
+    TFileOutcome Outcome;
+    // The image file's result; for any other entry its Fate alone is its own.
+    const TGoesFileResult& Result;
+    // The log text of a failure; empty for none.
+    const std::string& Failure;
+    // No regular file, and met before: the same news every cycle, not a new failure.
+    bool LeftAloneAgain;
 };
 
 class TProcessingCycle : public QObject {
@@ -112,12 +126,9 @@ public:
     static constexpr std::size_t ProgressThreshold = 5;
     std::size_t ProgressAbove = ProgressThreshold;
     std::function<void(std::size_t done, std::size_t found, const std::string& file)> OnProgress;
-    // After every entry a cycle handled: what became of it and, for a failure, its log text.
-    std::function<void(const std::string& entry, TFileOutcome outcome, const TGoesFileResult& result,
-                       const std::string& failure)>
-        OnFileHandled;
-    // Told of each image the product saves, after the cycle has recorded it.
-    std::function<void(std::uint8_t channelIndex, const std::string& savedFileName)> OnImageSaved;
+    // After every entry a cycle handled. The images a file brings are heard from the file
+    // handler's OnImageSaved, where the cycle records each in its turn before the others.
+    TListeners<const THandledEntry&> OnFileHandled;
     // How long the last entry handled took, in seconds.
     double LastEntrySeconds() const { return lastEntrySeconds_; }
 
@@ -160,6 +171,7 @@ private:
     std::optional<std::chrono::steady_clock::time_point> lastPrune_;
     std::string diskLow_;
     TGoesFileHandler* goesHandler_ = nullptr;
+    TListeners<std::uint8_t, const std::string&>::THandle imageSaved_;
     TGeoFileHandler* geoHandler_ = nullptr;
     std::function<void(int)> sleep_;
     bool inCycle_ = false;
@@ -178,6 +190,10 @@ private:
     std::string failure_;  // the failure line of the entry in hand
     bool nothingKeptLogged_ = false;
     std::vector<std::string> leftAlone_;  // reported once each
+    // Every entry left alone since the start: the log says one again when it comes back, its
+    // listeners count it once.
+    std::set<std::string> leftAloneHeard_;
+    bool leftAloneAgain_ = false;  // the entry in hand
     std::vector<std::string> waiting_;    // files still being written, reported once each
     std::optional<std::size_t> backlog_;
     double lastEntrySeconds_ = 0;

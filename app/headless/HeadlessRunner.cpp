@@ -100,11 +100,7 @@ THeadlessRunner::THeadlessRunner(TCommandLine commandLine, std::FILE* out, std::
 
 THeadlessRunner::~THeadlessRunner()
 {
-    if (log_) SetSettingsReportReceiver({});
-    watch_.reset();
-    status_.reset();
-    cycle_.reset();
-    if (log_) log_->SetSink(nullptr);
+    assembly_.reset();
 }
 
 namespace {
@@ -158,44 +154,36 @@ int THeadlessRunner::Prepare()
 
 void THeadlessRunner::OpenLog()
 {
-    log_ = std::make_unique<TProcessLog>(ProcessLogPath());
-    log_->LoadFromFile();
+    assembly_ = std::make_unique<TStationAssembly>(*options_, *this, commandLine_.FindSwitch("geo"));
+    TProcessLog& log = assembly_->Log();
+    log.LoadFromFile();
     if (commandLine_.FindSwitch("log"))
-        for (const auto& line : log_->Lines()) std::fprintf(out_, "%s\n", line.c_str());
-    log_->SetSink(this);
+        for (const auto& line : log.Lines()) std::fprintf(out_, "%s\n", line.c_str());
+    log.SetSink(this);
 }
 
 bool THeadlessRunner::MakeCycle(const std::string& file)
 {
-    cycle_ = std::make_unique<TProcessingCycle>(*options_, *log_, *this);
+    TProcessingCycle& cycle = assembly_->Cycle();
     // A second station on the same directories is refused at once, naming the first.
-    if (file.empty() && !cycle_->LockDirectories()) {
-        std::fprintf(err_, "%s: %s\n", ProgramName().c_str(), cycle_->DirectoryLockRefusal().c_str());
+    if (file.empty() && !cycle.LockDirectories()) {
+        std::fprintf(err_, "%s: %s\n", ProgramName().c_str(), cycle.DirectoryLockRefusal().c_str());
         return false;
     }
-    cycle_->GeoMode = commandLine_.FindSwitch("geo");
-    cycle_->GeoLogPath = GeoLogPath();
     // Without a Diags page the latest geolocation report goes to a file and to the output.
-    geoRoute_ = std::make_unique<TGeoFileRoute>(*options_, cycle_->GeoLogPath);
-    geoRoute_->OnReport = [this](const TLines& lines) { WriteDiagsReport(lines, out_); };
-    geoRoute_->OnLogLine = [this](const std::string& text) { log_->AddLogLine(text, UtcNow()); };
-    cycle_->SetGeoFileHandler(geoRoute_.get());
-    cycle_->OnProgress = [this](std::size_t done, std::size_t found, const std::string& file) {
+    assembly_->GeoRoute().OnReport = [this](const TLines& lines) { WriteDiagsReport(lines, out_); };
+    cycle.OnProgress = [this](std::size_t done, std::size_t found, const std::string& file) {
         std::fprintf(out_, "Progress: %s\n", ProgressText(done, found, file).c_str());
         std::fflush(out_);
     };
-    connect(cycle_.get(), &TProcessingCycle::CycleFinished, this, &THeadlessRunner::CycleFinished);
+    connect(&cycle, &TProcessingCycle::CycleFinished, this, &THeadlessRunner::CycleFinished);
     return true;
 }
 
 void THeadlessRunner::MakeStation()
 {
     // Without a window nothing shows a composite that no file needs.
-    station_ = std::make_unique<TStation>(*options_, std::make_unique<TDBusAnimationNotifier>(),
-                                          TComposites::OnFirstUse);
-    station_->Product.SingleFileMode = [this] { return cycle_->SingleFileMode; };
-    station_->Product.GeoLogPath = GeoLogPath();
-    cycle_->SetGoesFileHandler(&station_->Product);
+    assembly_->MakeStation(std::make_unique<TDBusAnimationNotifier>(), TComposites::OnFirstUse);
 
     signals_ = std::make_unique<TSignalWatcher>();
     connect(signals_.get(), &TSignalWatcher::Received, this, &THeadlessRunner::SignalReceived);
@@ -203,30 +191,23 @@ void THeadlessRunner::MakeStation()
 
 void THeadlessRunner::StartStation(const std::string& file)
 {
-    log_->AddLogLine("Starting " + ProgramNameAndVersion(), UtcNow());
-    for (const std::string& line : station_->CoastlinesLogLines()) log_->AddLogLine(line, UtcNow());
-    station_->OnLogLine = [this](const std::string& text) { log_->AddLogLine(text, UtcNow()); };
-    SetSettingsReportReceiver([this](const std::string& text) { log_->AddLogLine(text, 0); });
-    station_->RestoreComposites(cycle_->LastSavedSettings, {},
-                                [this](const std::string& line) { log_->AddLogLine(line, 0); });
+    TProcessingCycle& cycle = assembly_->Cycle();
+    TStation& station = assembly_->Station();
+    assembly_->LogStart();
+    const auto logLine = [this](const std::string& line) { assembly_->Log().AddLogLine(line, 0); };
+    station.RestoreComposites(cycle.LastSavedSettings, {}, logLine);
     if (!file.empty()) {
-        cycle_->SingleFileMode = true;
-        cycle_->SingleFileName = file;
-        station_->Product.ReadsBackSavedImages = false;
+        cycle.SingleFileMode = true;
+        cycle.SingleFileName = file;
+        station.Product.ReadsBackSavedImages = false;
     } else {
-        cycle_->EnableInstantPickUp();
-        if (const std::string problem = station_->Product.UseStrikeJournal(StrikeJournalPath()); !problem.empty())
-            log_->AddLogLine(problem, 0);
         // A one-file run is not the station; the station's status stays as it wrote it.
-        status_ = std::make_unique<TStationStatus>(*cycle_, station_->LineStoreSource);
-        status_->OnLogLine = [this](const std::string& text) { log_->AddLogLine(text, UtcNow()); };
-        watch_ = std::make_unique<TStationWatch>(*cycle_, *status_,
-                                                 [this](const std::string& text) { log_->AddLogLine(text, UtcNow()); });
+        assembly_->RunOn(logLine);
     }
-    cycle_->BitBtnStartStopClick();
+    cycle.BitBtnStartStopClick();
     // The one file need not wait for the first timer tick (its cycle stops the timer).
     if (!file.empty()) {
-        QMetaObject::invokeMethod(cycle_.get(), &TProcessingCycle::TimerProcessTimer, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(&cycle, &TProcessingCycle::TimerProcessTimer, Qt::QueuedConnection);
     } else {
         watchdog_ = std::make_unique<TServiceWatchdog>();
         watchdog_->Ready();
@@ -257,11 +238,11 @@ void THeadlessRunner::SignalReceived(int)
     if (closing_) return;
     closing_ = true;
     if (watchdog_) watchdog_->Stopping();
-    cycle_->StopProcessing();
+    Cycle().StopProcessing();
     // Ctrl-C, a stopped service and a closed session all end the station the same way, and
     // the log tells a stop from a crash only by this line: the window logs it for every one.
-    log_->AddLogLine("Windows shutdown request received", UtcNow());
-    if (!cycle_->InCycle()) Close(ExitOk);
+    Log().AddLogLine("Windows shutdown request received", UtcNow());
+    if (!Cycle().InCycle()) Close(ExitOk);
     // Otherwise the cycle finishes the file in hand and CycleFinished closes.
 }
 
@@ -271,8 +252,8 @@ void THeadlessRunner::CycleFinished()
         Close(ExitOk);
         return;
     }
-    if (cycle_->SingleFileMode) {
-        const TFileOutcome o = cycle_->LastOutcome();
+    if (Cycle().SingleFileMode) {
+        const TFileOutcome o = Cycle().LastOutcome();
         Close(o == TFileOutcome::Processed || o == TFileOutcome::GeoProcessed ? ExitOk : ExitFileFailed);
     }
 }
@@ -281,11 +262,8 @@ void THeadlessRunner::Close(int exitCode)
 {
     if (closed_) return;
     closed_ = true;
-    cycle_->StopProcessing();
-    log_->AddLogLine("Closing " + ProgramNameAndVersion(), UtcNow());
-    if (status_) status_->Closed();
-    if (watch_) watch_->Closed();
-    if (!log_->Lines().empty() && !log_->SaveToFile())
-        std::fprintf(err_, "%s: could not save the log to %s\n", ProgramName().c_str(), log_->Path().c_str());
+    Cycle().StopProcessing();
+    if (!assembly_->Close())
+        std::fprintf(err_, "%s: could not save the log to %s\n", ProgramName().c_str(), Log().Path().c_str());
     emit Finished(exitCode);
 }

@@ -11,13 +11,11 @@
 #include <string>
 
 #include "station/CommandLine.h"
-#include "product/GeoFileRoute.h"
 #include "station/ProcessLog.h"
 #include "station/ProcessingCycle.h"
 #include "station/ServiceWatchdog.h"
 #include "station/SignalWatcher.h"
-#include "publish/StationStatus.h"
-#include "publish/StationWatch.h"
+#include "publish/StationAssembly.h"
 #include "station/Station.h"
 #include "station/StationLock.h"
 
@@ -36,14 +34,14 @@ public:
     // Prepare, then run the event loop until the end; returns the exit status.
     int Run();
 
-    TProcessingCycle& Cycle() { return *cycle_; }
-    TProcessLog& Log() { return *log_; }
+    TProcessingCycle& Cycle() { return assembly_->Cycle(); }
+    TProcessLog& Log() { return assembly_->Log(); }
 
     // TCycleView
     void SetLamp(TLamp) override {}
     void ShowRunning(bool) override {}
     void SetStatusText(const std::string&) override {}
-    TStation& Station() { return *station_; }
+    TStation& Station() { return assembly_->Station(); }
     // TLogSink
     void LogLineAdded(const std::string& line) override;
 
@@ -53,9 +51,11 @@ signals:
     void Finished(int exitCode);
 
 private:
-    // The steps of Prepare, in order.
+    // The steps of Prepare, in order. The station's objects are made with its log, which is
+    // loaded before anything is said.
     void OpenLog();
-    // False when another station holds the directories (said on err).
+    // Wires the cycle to the output; false when another station holds the directories (said
+    // on err).
     bool MakeCycle(const std::string& file);
     void MakeStation();
     void StartStation(const std::string& file);
@@ -67,13 +67,8 @@ private:
     std::FILE* err_;
     TStationLock stationLock_;
     std::unique_ptr<TRegistryOptions> options_;
-    std::unique_ptr<TProcessLog> log_;
-    std::unique_ptr<TGeoFileRoute> geoRoute_;
-    std::unique_ptr<TProcessingCycle> cycle_;
-    std::unique_ptr<TStation> station_;
+    std::unique_ptr<TStationAssembly> assembly_;
     std::unique_ptr<TSignalWatcher> signals_;
-    std::unique_ptr<TStationStatus> status_;
-    std::unique_ptr<TStationWatch> watch_;  // before the status it follows is gone
     std::unique_ptr<TServiceWatchdog> watchdog_;
     bool closing_ = false;
     bool closed_ = false;

@@ -246,7 +246,7 @@ TFormRadaDedOVI::TFormRadaDedOVI(TCommandLine commandLine, QWidget* parent)
     // Also while stopped: the age goes on, and a mended setting clears its alarm at once.
     nextCycleTick_.setInterval(1000);
     connect(&nextCycleTick_, &QTimer::timeout, this, [this] {
-        if (cycle_) cycle_->Recheck();
+        if (assembly_) Cycle().Recheck();
         ShowNextCycle();
     });
 
@@ -329,14 +329,10 @@ TFormRadaDedOVI::~TFormRadaDedOVI()
 {
     thumbnailThread_.waitForDone();
     SetWaitPump({});
-    if (shown_) SetSettingsReportReceiver({});
     // The cycle's "LastSaved" values and the placement are written here; the Setup page's
     // controls write theirs as Qt deletes them after this.
-    watch_.reset();
-    status_.reset();
-    cycle_.reset();
+    assembly_.reset();
     formInfo_.reset();
-    if (log_) log_->SetSink(nullptr);
 }
 
 void TFormRadaDedOVI::FormCreate()
@@ -347,13 +343,10 @@ void TFormRadaDedOVI::FormCreate()
     glyphHalted_ = LampGlyph(TLED::ToQColor(LedHaltedColour));
     BitBtnStartStop->setIcon(glyphOff_);
 
-    log_ = std::make_unique<TProcessLog>(ProcessLogPath());
-    log_->SetSink(this);
-    cycle_ = std::make_unique<TProcessingCycle>(options_, *log_, *this);
-    cycle_->GeoMode = commandLine_.FindSwitch("geo");
-    cycle_->GeoLogPath = GeoLogPath();
-    geoRoute_ = std::make_unique<TGeoFileRoute>(options_, cycle_->GeoLogPath);
-    geoRoute_->OnReport = [this](const TLines& lines) {
+    assembly_ = std::make_unique<TStationAssembly>(options_, *this, commandLine_.FindSwitch("geo"));
+    assembly_->Log().SetSink(this);
+    TProcessingCycle& cycle = assembly_->Cycle();
+    assembly_->GeoRoute().OnReport = [this](const TLines& lines) {
         // The answer on top, the whole report under it.
         QStringList text;
         const TLines summary = DiagsSummary(lines);
@@ -362,29 +355,24 @@ void TFormRadaDedOVI::FormCreate()
         for (const std::string& line : lines) text << QString::fromStdString(line);
         MemoDiags->setPlainText(text.join('\n'));
     };
-    geoRoute_->OnLogLine = [this](const std::string& text) { log_->AddLogLine(text, UtcNow()); };
-    cycle_->SetGeoFileHandler(geoRoute_.get());
-    cycle_->EnableInstantPickUp();
-    connect(cycle_.get(), &TProcessingCycle::CycleFinished, this, [this] {
+    connect(&cycle, &TProcessingCycle::CycleFinished, this, [this] {
         if (closePending_) FinishClosing();
     });
-    cycle_->ProgressAbove = 0;
-    cycle_->OnProgress = [this](std::size_t done, std::size_t found, const std::string& file) {
+    cycle.ProgressAbove = 0;
+    cycle.OnProgress = [this](std::size_t done, std::size_t found, const std::string& file) {
         LabelProgress->setText(file.empty() ? QString() : QString::fromStdString(ProgressText(done, found, file)));
         LabelProgress->repaint();
     };
-    PageControlMain->setTabVisible(PageControlMain->indexOf(TabSheetDiags), cycle_->GeoMode);
+    PageControlMain->setTabVisible(PageControlMain->indexOf(TabSheetDiags), cycle.GeoMode);
 
-    station_ = std::make_unique<TStation>(options_, std::make_unique<TDBusAnimationNotifier>());
-    TGoesProduct& product = station_->Product;
-    product.SingleFileMode = [this] { return cycle_->SingleFileMode; };
-    product.GeoLogPath = GeoLogPath();
+    assembly_->MakeStation(std::make_unique<TDBusAnimationNotifier>(), TComposites::AllNow);
+    TStation& station = assembly_->Station();
+    TGoesProduct& product = station.Product;
     product.OnStatusText = [this](const std::string& text) { SetStatusText(text); };
     product.OnCaption = [this](const std::string& text) { setWindowTitle(QString::fromStdString(text)); };
     product.OnThumbnailHint = [this](std::uint8_t channel, const std::string& hint) {
         if (Images[channel]) Images[channel]->setToolTip(QString::fromStdString(hint));
     };
-    cycle_->SetGoesFileHandler(&product);
     // While a file is decoded or its images encoded on another thread, the window answers
     // its user: pages switch, thumbnails open. Stop and Close are safe there (the cycle and
     // the close wait for the file in hand).
@@ -393,41 +381,36 @@ void TFormRadaDedOVI::FormCreate()
         if (!ChannelExists(i)) continue;
         // Many changes land on a composite while one file is placed; the thumbnail is
         // repainted once, when the event loop next runs.
-        station_->Composites.Images[i].OnChange = [this, i] {
+        station.Composites.Images[i].OnChange = [this, i] {
             if (thumbnailDirty_[i]) return;
             thumbnailDirty_[i] = true;
             QTimer::singleShot(0, this, [this, i] { RefreshThumbnail(i); });
         };
     }
-    station_->RestoreComposites(
-        cycle_->LastSavedSettings,
+    station.RestoreComposites(
+        cycle.LastSavedSettings,
         [this](std::uint8_t channel, const std::string& hint) {
             if (Images[channel]) Images[channel]->setToolTip(QString::fromStdString(hint));
             // The saved image carries its image time as its file time; which sector came last
             // is not kept, so the label gives the time alone.
-            if (const auto taken = GetFileDateTime(cycle_->LastSavedSettings[channel]->Value))
+            if (const auto taken = GetFileDateTime(Cycle().LastSavedSettings[channel]->Value))
                 ShowImageTime(channel, ImageTimeText(ImageSlot(*taken), SectorUnknown));
         },
         [this](const std::string& line) { linesAfterStart_.push_back(line); });
     for (std::size_t i = 0; i < ChannelCount; ++i)
         if (ChannelExists(i)) RefreshThumbnail(i, true);
-    if (const std::string problem = product.UseStrikeJournal(StrikeJournalPath()); !problem.empty())
-        linesAfterStart_.push_back(problem);
-    status_ = std::make_unique<TStationStatus>(*cycle_, station_->LineStoreSource);
-    status_->OnLogLine = [this](const std::string& text) { log_->AddLogLine(text, UtcNow()); };
-    watch_ = std::make_unique<TStationWatch>(*cycle_, *status_,
-                                             [this](const std::string& text) { log_->AddLogLine(text, UtcNow()); });
+    assembly_->RunOn([this](const std::string& line) { linesAfterStart_.push_back(line); });
 }
 
 void TFormRadaDedOVI::RefreshThumbnail(std::size_t channel, bool now)
 {
     thumbnailDirty_[channel] = false;
-    if (!Images[channel] || !station_) return;
+    if (!Images[channel] || !assembly_) return;
     if (thumbnailScaling_[channel]) {
         thumbnailAgain_[channel] = true;
         return;
     }
-    const QImage view = BitmapView(station_->Composites.Images[channel]);
+    const QImage view = BitmapView(Station().Composites.Images[channel]);
     if (view.isNull()) return;
     // Drawn in the screen's own pixels, so a scaled screen shows it as sharp as any other.
     const qreal ratio = Images[channel]->devicePixelRatioF();
@@ -595,7 +578,7 @@ TvrnLabeledEdit* TFormRadaDedOVI::AddEdit(const TSettingInfo& s, QWidget* parent
     // A settings problem said in the status bar goes as soon as it is mended, not at the next
     // cycle.
     connect(edit, &QLineEdit::textChanged, this, [this] {
-        if (cycle_) cycle_->Recheck();
+        if (assembly_) Cycle().Recheck();
         const QString shown = StatusBar->currentMessage();
         if (!shown.endsWith(QString::fromUtf8(SettingsProblemSuffix))) return;
         const std::string problem = options_.SettingsProblem();
@@ -807,8 +790,8 @@ void TFormRadaDedOVI::ImageMouseEnter(QObject* sender)
 bool TFormRadaDedOVI::ImageThumbClick(QObject* sender)
 {
     const int channel = ThumbnailChannel(Images, sender);
-    if (channel < 0 || !viewer_ || !station_) return false;
-    const TExtBitmap& composite = station_->Composites.Images[static_cast<std::size_t>(channel)];
+    if (channel < 0 || !viewer_ || !assembly_) return false;
+    const TExtBitmap& composite = Station().Composites.Images[static_cast<std::size_t>(channel)];
     if (composite.Height() <= 1000) return false;
     // A thumbnail without an image: the viewer says so instead of showing a grey field
     // under the program's name.
@@ -846,7 +829,7 @@ void TFormRadaDedOVI::AttachViewer(TFormSingleImage* viewer)
     viewer_ = viewer;
     if (!viewer_) return;
     viewer_->PixelToGeo = [this](int x, int y, float& lon, float& lat) {
-        return station_->PixelToGeo(x, y, lon, lat);
+        return Station().PixelToGeo(x, y, lon, lat);
     };
 }
 
@@ -870,23 +853,18 @@ void TFormRadaDedOVI::FormShow()
         e->setText(QString::fromStdString(WithTrailingDelimiter(e->text().toStdString())));
     // Asked before "Starting" reaches the file: a first run has no log until then.
     std::error_code ec;
-    logFoundAtStart_ = std::filesystem::exists(log_->Path(), ec);
-    log_->LoadFromFile();
-    log_->AddLogLine("Starting " + ProgramNameAndVersion(), UtcNow());
-    if (station_) {
-        for (const std::string& line : station_->CoastlinesLogLines()) log_->AddLogLine(line, UtcNow());
-        station_->OnLogLine = [this](const std::string& text) { log_->AddLogLine(text, UtcNow()); };
-    }
+    logFoundAtStart_ = std::filesystem::exists(Log().Path(), ec);
+    Log().LoadFromFile();
     // What went wrong while the window was made waits for the log to be loaded.
-    SetSettingsReportReceiver([this](const std::string& text) { log_->AddLogLine(text, 0); });
-    for (const std::string& line : linesAfterStart_) log_->AddLogLine(line, 0);
+    assembly_->LogStart();
+    for (const std::string& line : linesAfterStart_) Log().AddLogLine(line, 0);
     linesAfterStart_.clear();
 }
 
 void TFormRadaDedOVI::TimerOnStartupTimer()
 {
     TimerOnStartup.stop();
-    cycle_->SingleFileMode = false;
+    Cycle().SingleFileMode = false;
     std::error_code ec;
     const bool ready = logFoundAtStart_ && options_.SettingsProblem().empty();
     if (ready) {
@@ -894,8 +872,8 @@ void TFormRadaDedOVI::TimerOnStartupTimer()
         if (commandLine_.FindSwitch("log")) PageControlMain->setCurrentWidget(TabSheetLog);
         const std::string first = commandLine_.FirstArgument();
         if (!first.empty() && std::filesystem::is_regular_file(first, ec)) {
-            cycle_->SingleFileMode = true;
-            cycle_->SingleFileName = first;
+            Cycle().SingleFileMode = true;
+            Cycle().SingleFileName = first;
             BitBtnStartStopClick();
         }
     } else {
@@ -906,7 +884,7 @@ void TFormRadaDedOVI::TimerOnStartupTimer()
 
 void TFormRadaDedOVI::BitBtnStartStopClick()
 {
-    cycle_->BitBtnStartStopClick();
+    Cycle().BitBtnStartStopClick();
 }
 
 void TFormRadaDedOVI::ButtonBrowsePathClick()
@@ -930,10 +908,10 @@ void TFormRadaDedOVI::closeEvent(QCloseEvent* event)
     }
     // While processing is on, closing asks first; the timer is held while asking, and a
     // refusal keeps the window open with the timer as it was.
-    const bool timerWasOn = cycle_->TimerProcess.isActive();
-    cycle_->TimerProcess.stop();
+    const bool timerWasOn = Cycle().TimerProcess.isActive();
+    Cycle().TimerProcess.stop();
     bool canClose = true;
-    if (cycle_->Running) {
+    if (Cycle().Running) {
         canClose = ConfirmExit ? ConfirmExit()
                                : QMessageBox::question(this, "Orvanta - Confirm program exit",
                                                        "You are still running, are you sure you wish to exit?",
@@ -941,12 +919,12 @@ void TFormRadaDedOVI::closeEvent(QCloseEvent* event)
                                      == QMessageBox::Yes;
     }
     if (!canClose) {
-        if (timerWasOn) cycle_->TimerProcess.start();
+        if (timerWasOn) Cycle().TimerProcess.start();
         event->ignore();
         return;
     }
-    cycle_->StopProcessing();
-    if (cycle_->InCycle()) {
+    Cycle().StopProcessing();
+    if (Cycle().InCycle()) {
         // Asked from inside a file's work: the file is finished, then the window closes, so
         // its "Processed" line is in the saved log.
         closePending_ = true;
@@ -964,15 +942,12 @@ void TFormRadaDedOVI::FormClose()
     closed_ = true;
     // The viewer would keep the program alive with its main window gone.
     if (viewer_) viewer_->hide();
-    log_->AddLogLine("Closing " + ProgramNameAndVersion(), UtcNow());
-    if (status_) status_->Closed();
-    if (watch_) watch_->Closed();
-    if (!log_->Lines().empty()) log_->SaveToFile();
+    assembly_->Close();
 }
 
 void TFormRadaDedOVI::ShutdownRequested(const std::string& why, std::function<void()> then)
 {
-    cycle_->StopProcessing();
+    Cycle().StopProcessing();
     TimerOnStartup.stop();
     BitBtnStartStop->setText("Closing  ");
     BitBtnStartStop->setIcon(glyphOff_);
@@ -981,11 +956,11 @@ void TFormRadaDedOVI::ShutdownRequested(const std::string& why, std::function<vo
         if (then) afterClose_ = std::move(then);
         return;
     }
-    log_->AddLogLine(why, UtcNow());
+    Log().AddLogLine(why, UtcNow());
     closePending_ = true;
     afterClose_ = std::move(then);
     // Logging "Closing" in the middle of a file would leave that file's line out of the log.
-    if (!cycle_->InCycle()) FinishClosing();
+    if (!Cycle().InCycle()) FinishClosing();
 }
 
 void TFormRadaDedOVI::FinishClosing()
@@ -1009,11 +984,11 @@ void TFormRadaDedOVI::SetLamp(TLamp lamp)
 
 void TFormRadaDedOVI::ShowHalt()
 {
-    const std::string reason = cycle_ ? cycle_->HaltReason() : std::string();
+    const std::string reason = assembly_ ? Cycle().HaltReason() : std::string();
     LEDrx->setToolTip(reason.empty() ? QString::fromUtf8(LedMeaning)
                                      : QStringLiteral("Nothing is processed: ") + QString::fromStdString(LogSafe(reason))
                                            + "\n\n" + LedMeaning);
-    if (cycle_ && cycle_->Running) BitBtnStartStop->setIcon(reason.empty() ? glyphOn_ : glyphHalted_);
+    if (assembly_ && Cycle().Running) BitBtnStartStop->setIcon(reason.empty() ? glyphOn_ : glyphHalted_);
 }
 
 void TFormRadaDedOVI::ShowRunning(bool running)
@@ -1023,7 +998,7 @@ void TFormRadaDedOVI::ShowRunning(bool running)
     BitBtnStartStop->setToolTip(running ? "Stop processing; a file in hand is finished first (Ctrl+S)"
                                         : "Start processing the files of the source path (Ctrl+S)");
     // Stopped is no fault: a lamp red for a reason that no longer stops anything goes grey.
-    if (!running && !cycle_->InCycle()) LEDrx->SetColour(LedIdleColour);
+    if (!running && !Cycle().InCycle()) LEDrx->SetColour(LedIdleColour);
     ShowHalt();
     // The cycle arms its timer after saying it runs.
     QTimer::singleShot(0, this, &TFormRadaDedOVI::ShowNextCycle);
@@ -1031,7 +1006,7 @@ void TFormRadaDedOVI::ShowRunning(bool running)
 
 void TFormRadaDedOVI::ShowNextCycle()
 {
-    const bool waiting = cycle_ && cycle_->Running && !cycle_->InCycle() && cycle_->TimerProcess.isActive();
+    const bool waiting = assembly_ && Cycle().Running && !Cycle().InCycle() && Cycle().TimerProcess.isActive();
     std::size_t files = 0;
     if (waiting) {
         // Counted afresh: files come while processing is stopped, after the last listing.
@@ -1039,8 +1014,9 @@ void TFormRadaDedOVI::ShowNextCycle()
         ListFiles(options_.SourcePath() + TProcessingCycle::IncomingPattern, listed);
         files = static_cast<std::size_t>(std::count_if(listed.begin(), listed.end(), IsRegularEntry));
     }
-    LabelNextCycle->setText(waiting ? NextCycleText(cycle_->TimerProcess.remainingTime(), files) : QString());
-    if (status_) LabelNewestImage->setText(NewestImageText(status_->NewestImageTime(), UtcNow()));
+    LabelNextCycle->setText(waiting ? NextCycleText(Cycle().TimerProcess.remainingTime(), files) : QString());
+    if (const TStationStatus* status = assembly_ ? assembly_->Status() : nullptr)
+        LabelNewestImage->setText(NewestImageText(status->NewestImageTime(), UtcNow()));
 }
 
 void TFormRadaDedOVI::ShowImageTime(std::uint8_t channelIndex, const std::string& text)
@@ -1051,7 +1027,7 @@ void TFormRadaDedOVI::ShowImageTime(std::uint8_t channelIndex, const std::string
     cell->Place();
     cell->updateGeometry();
     // The image is complete now: an open viewer on this channel shows it, with its numbers.
-    if (viewer_ && station_ && viewer_->isVisible() && viewer_->SourceImage == &station_->Composites.Images[channelIndex]) {
+    if (viewer_ && assembly_ && viewer_->isVisible() && viewer_->SourceImage == &Station().Composites.Images[channelIndex]) {
         viewer_->Notice.clear();
         viewer_->RenewPicture(Images[channelIndex] ? Images[channelIndex]->toolTip() : QString());
     }
@@ -1084,7 +1060,7 @@ void TFormRadaDedOVI::LogLinesRemoved(std::size_t count)
 void TFormRadaDedOVI::LogReset()
 {
     QString text;
-    for (const auto& l : log_->Lines()) {
+    for (const auto& l : Log().Lines()) {
         if (!text.isEmpty()) text += '\n';
         text += QString::fromStdString(l);
     }

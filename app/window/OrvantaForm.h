@@ -17,13 +17,11 @@
 #include <memory>
 
 #include "station/CommandLine.h"
-#include "product/GeoFileRoute.h"
 #include "app/window/LED.h"
 #include "station/ProcessLog.h"
 #include "station/ProcessingCycle.h"
 #include "station/Station.h"
-#include "publish/StationStatus.h"
-#include "publish/StationWatch.h"
+#include "publish/StationAssembly.h"
 #include "settings/controls/RegistryFormInfo.h"
 #include "settings/controls/vrnCheckBox.h"
 #include "settings/controls/vrnControlOptions.h"
@@ -39,9 +37,9 @@ public:
     explicit TFormRadaDedOVI(TCommandLine commandLine, QWidget* parent = nullptr);
     ~TFormRadaDedOVI() override;
 
-    TProcessingCycle& Cycle() { return *cycle_; }
-    TStation& Station() { return *station_; }
-    TProcessLog& Log() { return *log_; }
+    TProcessingCycle& Cycle() { return assembly_->Cycle(); }
+    TStation& Station() { return assembly_->Station(); }
+    TProcessLog& Log() { return assembly_->Log(); }
     TProcessingOptions& Options() { return options_; }
 
     // TCycleView
@@ -140,12 +138,7 @@ private:
 
     TCommandLine commandLine_;
     TvrnControlOptions options_;
-    std::unique_ptr<TProcessLog> log_;
-    std::unique_ptr<TGeoFileRoute> geoRoute_;
-    std::unique_ptr<TProcessingCycle> cycle_;
-    std::unique_ptr<TStation> station_;
-    std::unique_ptr<TStationStatus> status_;
-    std::unique_ptr<TStationWatch> watch_;  // before the status it follows is gone
+    std::unique_ptr<TStationAssembly> assembly_;
     std::array<bool, ChannelCount> thumbnailDirty_{};
     std::array<bool, ChannelCount> thumbnailScaling_{};  // on the thumbnail thread
     std::array<bool, ChannelCount> thumbnailAgain_{};    // changed while being scaled

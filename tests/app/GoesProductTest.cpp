@@ -497,10 +497,10 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(ProductTest, AFileReplacedWhileItIsProcessedStaysForTheNextCycle)
 {
     const std::string path = DropScan("goes15.2013.150.120000.4.nc");
-    product.OnImageSaved = [&](std::uint8_t, const std::string&) {
+    const auto resend = product.OnImageSaved.Add([&](std::uint8_t, const std::string&) {
         WriteScan(incoming + "resent.tmp", 100, 60, 1000, 4, 20.0f);
         fs::rename(incoming + "resent.tmp", path);
-    };
+    });
     ASSERT_TRUE(product.ProcessGoesFile(path, result)) << result.FailureReason;
     EXPECT_TRUE(fs::exists(path));
 }
@@ -743,7 +743,7 @@ TEST_F(ProductTest, ColourImageBesideTheGreyOneWithTheLinesKeptGrey)
     options.SetPathText("ColourTable", "enhanced-ir");
     product.DrawBoundaries = [](TExtBitmap& k) { std::fill_n(k.ScanLine(290), k.Width(), std::uint8_t{160}); };
     std::vector<std::string> told;
-    product.OnImageSaved = [&](std::uint8_t, const std::string& name) { told.push_back(name); };
+    const auto listen = product.OnImageSaved.Add([&](std::uint8_t, const std::string& name) { told.push_back(name); });
     const std::string base = images + "2013/05/30/201305301200-g10-ir";
     ASSERT_TRUE(product.ProcessGoesFile(DropScan("goes15.2013.150.120000.4.nc"), result)) << result.FailureReason;
     EXPECT_EQ(result.SavedFileName, base + ".jpg");

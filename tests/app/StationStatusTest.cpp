@@ -141,6 +141,21 @@ TEST_F(StationStatusTest, AnEntryLeftAloneCountsOnceNotEveryCycle)
     EXPECT_EQ(s["last_failure"].toObject()["reason"].toString(), "a FIFO, not a regular file");
 }
 
+// Whoever else listens to the cycle, before the status was made or after it, leaves the status
+// counting and hears of a file only once it is counted: a page shows the file it announces.
+TEST_F(StationStatusTest, OtherListenersHearOfAFileAfterTheStatusCountedIt)
+{
+    goes_.Process = Handle;
+    std::vector<int> counted;
+    const auto told = [&](const THandledEntry&) { counted.push_back(Read()["since_start"].toObject()["processed"].toInt()); };
+    const auto before = cycle_.OnFileHandled.Add(told);
+    auto status = MakeStatus();
+    const auto after = cycle_.OnFileHandled.Add(told);
+    Drop("goes15.2013.150.120000.1.nc");
+    RunOneCycle();
+    EXPECT_EQ(counted, (std::vector<int>{1, 1}));
+}
+
 TEST_F(StationStatusTest, AReaderNeverSeesAHalfWrittenFile)
 {
     auto status = MakeStatus();

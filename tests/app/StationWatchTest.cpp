@@ -56,7 +56,7 @@ protected:
         status_ = std::make_unique<TStationStatus>(cycle_, "", tmp_.Dir("state") + "orvanta-status.json",
                                                    [this] { return now_; });
         watch_ = std::make_unique<TStationWatch>(
-            cycle_, *status_, [this](const std::string& line) { lines_.push_back(line); }, metrics_, [this] { return now_; });
+            cycle_, goes_, *status_, [this](const std::string& line) { lines_.push_back(line); }, metrics_, [this] { return now_; });
     }
     void Drop(const std::string& name) { std::ofstream(in_ + name) << "data"; }
     void RunOneCycle()
@@ -163,6 +163,28 @@ TEST_F(StationWatchTest, MetricsCountByChannelAndPassPromtool)
     std::string output;
     EXPECT_EQ(RunCommand("promtool check metrics < '" + metrics_ + "'", output), 0) << output;
     EXPECT_EQ(output, "");
+}
+
+// The metrics take a file put aside from what the product says of it, and an entry left alone
+// after it, met every cycle, as one failure: neither as put aside nor once per cycle.
+TEST_F(StationWatchTest, MetricsCountAFilePutAsideAndAnEntryLeftAloneOnce)
+{
+    goes_.Process = [](const std::string&, TGoesFileResult& r) {
+        r.FailureReason = "not a netCDF file";
+        r.Fate = TFileFate::PutAside;
+        return false;
+    };
+    MakeWatch();
+    Drop("goes15.2013.150.120000.3.nc");
+    const std::string fifo = in_ + "goes15.2013.150.123000.1.nc";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    RunOneCycle();
+    std::filesystem::remove(in_ + "goes15.2013.150.120000.3.nc");
+    RunOneCycle();
+    const std::string text = TTempXdg::ReadText(metrics_);
+    EXPECT_NE(text.find("orvanta_files_put_aside_total{channel=\"wv\"} 1\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("orvanta_files_failed_total{channel=\"vis\"} 1\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("orvanta_files_put_aside_total{channel=\"vis\"} 0\n"), std::string::npos) << text;
 }
 
 struct TRefusedMetricsCase {

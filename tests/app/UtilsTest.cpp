@@ -8,6 +8,7 @@
 
 #include "base/Files.h"
 #include "base/DateTime.h"
+#include "base/Listeners.h"
 #include "support/TempXdg.h"
 #include "base/Text.h"
 
@@ -94,6 +95,29 @@ TEST(Utils, NamesAndCase)
     EXPECT_EQ(ExtractFileName("/a/"), "");
     EXPECT_EQ(LowerCase("AbC_GEO.NC"), "abc_geo.nc");
     EXPECT_EQ(UpperCase("goes15\xC2\xB5"), "GOES15\xC2\xB5");
+}
+
+// Listeners hear an event in their turn, whenever they were added; one unhooked while the
+// event is told is not told, and a handle may outlive the source it was given by.
+TEST(Utils, ListenersHearInTheirTurnAndUnhookSafely)
+{
+    std::vector<std::string> heard;
+    TListeners<int>::THandle outliving;
+    {
+        TListeners<int> event;
+        TListeners<int>::THandle second;
+        const auto publish = event.Add([&](int n) {
+            heard.push_back("publish " + std::to_string(n));
+            second.Remove();
+        });
+        const auto count = event.Add([&](int n) { heard.push_back("count " + std::to_string(n)); }, TListenerTurn::Count);
+        second = event.Add([&](int n) { heard.push_back("second " + std::to_string(n)); });
+        outliving = event.Add([&](int n) { heard.push_back("record " + std::to_string(n)); }, TListenerTurn::Record);
+        event(1);
+        event(2);
+    }
+    outliving.Remove();
+    EXPECT_EQ(heard, (std::vector<std::string>{"record 1", "count 1", "publish 1", "record 2", "count 2", "publish 2"}));
 }
 
 }  // namespace
