@@ -71,8 +71,8 @@ void TStationWatch::Closed()
 
 bool TStationWatch::WebPageOn() const
 {
-    const TProcessingOptions& o = cycle_.Options();
-    return o.Ticked("WebPage") && (o.Ticked("SaveAsJPEG") || o.Ticked("SaveAsPNG")) && !o.SavePath().empty();
+    const TStationSettings s = cycle_.Settings();
+    return s.WebPage && s.SavesPictures() && !s.SavePath.empty();
 }
 
 TImageIndex& TStationWatch::Index(const std::string& imageDirectory)
