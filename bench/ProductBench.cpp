@@ -231,7 +231,7 @@ void BM_SaveGeoTiffComposite(benchmark::State& state)
     const TPlacedScan placed{0, 1, 0, &scan, 0, 0};
     const double before = PeakMegabytes(), codeBefore = StatusMegabytes("RssFile");
     for (auto _ : state)
-        if (!SaveCleanGeoTiff(composites, options, placed, out).empty())
+        if (!SaveCleanGeoTiff(composites, StationSettings(options), placed, out).empty())
             state.SkipWithError("the GeoTIFF was not written");
     state.counters["added_MB"] = PeakMegabytes() - before;
     state.counters["code_MB"] = StatusMegabytes("RssFile") - codeBefore;

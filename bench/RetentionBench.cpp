@@ -95,7 +95,8 @@ void BM_FreeSpaceCheckPerFile(benchmark::State& state)
     options.SetPathText("SavePath", (WorkDir() / "img").string() + "/");
     fs::create_directories(WorkDir() / "raw");
     fs::create_directories(WorkDir() / "img");
-    for (auto _ : state) benchmark::DoNotOptimize(DiskLowLine(options));
+    const TStationSettings settings = StationSettings(options);
+    for (auto _ : state) benchmark::DoNotOptimize(DiskLowLine(settings));
 }
 BENCHMARK(BM_FreeSpaceCheckPerFile)->Unit(benchmark::kMicrosecond);
 

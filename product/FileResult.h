@@ -9,6 +9,7 @@
 #include "base/DateTime.h"
 #include "base/Listeners.h"
 #include "netcdf/Sector.h"
+#include "settings/StationSettings.h"
 
 // What the product did with a file it did not finish: the station's counts and metrics take
 // this, never the wording of the failure.
@@ -41,6 +42,8 @@ public:
     // it was refused, left for later, or failed. The handler removes the file from the source
     // directory once it has taken it in.
     virtual bool ProcessGoesFile(const std::string& path, TGoesFileResult& result) = 0;
+    // The settings the files of a cycle are made with, taken at its start.
+    virtual void UseSettings(const TStationSettings& /*settings*/) {}
     // Shows a newly saved image in the channel's thumbnail.
     virtual void ShowSavedImage(std::uint8_t channelIndex, const std::string& savedFileName,
                                 const std::string& hint) = 0;

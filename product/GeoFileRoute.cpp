@@ -9,6 +9,7 @@
 #include "base/Files.h"
 #include "product/composite/ChannelCatalogue.h"
 #include "settings/ProgramPaths.h"
+#include "settings/StationSettings.h"
 
 TGeoFileRoute::TGeoFileRoute(TProcessingOptions& options, std::string geoLogPath)
     : options_(options), geoLogPath_(std::move(geoLogPath)), clock_(UtcNow)
@@ -17,17 +18,19 @@ TGeoFileRoute::TGeoFileRoute(TProcessingOptions& options, std::string geoLogPath
 
 void TGeoFileRoute::ProcessGeoFile(const std::string& path)
 {
+    // The settings as they are for this file, read once like a cycle's.
+    const TStationSettings settings = StationSettings(options_);
     TGeoRouteEnvironment environment;
-    environment.RawArchiveRoot = [this] { return options_.NetCDFPath(); };
-    environment.SaveAsNetCdf = [this] { return options_.Ticked("SaveAsNetCDF"); };
-    environment.IncomingDirectory = [this] { return options_.SourcePath(); };
+    environment.RawArchiveRoot = [settings] { return settings.NetCDFPath; };
+    environment.SaveAsNetCdf = [settings] { return settings.SaveAsNetCDF; };
+    environment.IncomingDirectory = [settings] { return settings.SourcePath; };
     environment.ParseFileName = [](const std::string& name, double& time) {
         std::uint8_t channel = 0;
         return ParseGoesFileName(name, channel, time);
     };
     environment.UtcNow = clock_;
     environment.GeoLogPath = geoLogPath_;
-    const double satelliteLongitude = options_.SatelliteLongitude();
+    const double satelliteLongitude = settings.SatelliteLongitude;
     diagnostics_.SetSatelliteLongitude(satelliteLongitude);
 
     bool processed = false;

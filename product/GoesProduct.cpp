@@ -2,6 +2,7 @@
 
 #include <bzlib.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -16,10 +17,8 @@
 #include "Version.h"
 #include "product/composite/ChannelCatalogue.h"
 #include "product/DiskGuard.h"
-#include "product/outputs/GeoTiffOutput.h"
 #include "product/outputs/ImageKinds.h"
 #include "product/outputs/ImageLegend.h"
-#include "product/outputs/Publisher.h"
 #include "netcdf/Sector.h"
 #include "product/EventPump.h"
 #include "base/DateTime.h"
@@ -27,10 +26,8 @@
 #include "bzip2/BZ2files.h"
 #include "bzip2/BZip2.h"
 #include "imaging/Canvas.h"
-#include "imaging/JPEG_IO.h"
 #include "base/Files.h"
 #include "base/PartialFile.h"
-#include "imaging/PNG_IO.h"
 #include "netcdf/NetCdfG15.h"
 #include "settings/ProgramPaths.h"
 #include "base/Text.h"
@@ -41,10 +38,7 @@ namespace {
 
 constexpr std::int64_t MinimumFileSize = 20000;
 constexpr const char* StillWritten = "still being written, left for the next cycle";
-constexpr int JpegQuality = 99;
 constexpr TColor BoundaryColour = 0xA0A0A0;
-const char* const PngSoftware = "Quillon's Orvanta";
-const char* const PngDescription = "GOES-15 image from netCDF";
 
 void RemoveQuietly(const std::string& path)
 {
@@ -66,9 +60,24 @@ TGoesProduct::TGoesProduct(TProcessingOptions& options, TComposites& composites,
 {
 }
 
+void TGoesProduct::UseSettings(const TStationSettings& settings)
+{
+    settingsHanded_ = true;
+    settings_ = settings;
+    outputs_ = ImageOutputs(settings_, composites_);
+}
+
+const TStationSettings& TGoesProduct::Settings()
+{
+    if (!settingsHanded_)
+        settings_ = StationSettings(options_);
+    return settings_;
+}
+
 bool TGoesProduct::DecodeGoesFile(const std::string& path, TExtBitmap& image, std::uint8_t& sector,
                                   std::uint8_t channel)
 {
+    Settings();
     TScanJob job;
     job.Path = path;
     job.ReadPath = path;
@@ -81,7 +90,7 @@ bool TGoesProduct::DecodeGoesFile(const std::string& path, TExtBitmap& image, st
     return reportScan(report);
 }
 
-float TGoesProduct::Gamma() const { return options_.Ticked("GammaVisual") ? 1.8f : 1.0f; }
+float TGoesProduct::Gamma() const { return settings_.Gamma(); }
 
 void TGoesProduct::LogOnce(const std::string& line)
 {
@@ -92,7 +101,7 @@ void TGoesProduct::LogOnce(const std::string& line)
 std::optional<TColourTable> TGoesProduct::ColourTableFor(std::uint8_t channel)
 {
     std::string why;
-    std::optional<TColourTable> table = ChannelColourTable(options_, channel, &why);
+    std::optional<TColourTable> table = ChannelColourTable(settings_, channel, &why);
     if (!why.empty())
         LogOnce("Colour table " + why + "; grey images only");
     return table;
@@ -141,7 +150,7 @@ void TGoesProduct::startReadAhead(const std::string& current)
     TScanJob job;
     job.Path = NextFile;
     job.Compressed = HasBZ2Extension(NextFile);
-    job.KeepContent = options_.Ticked("SaveAsNetCDF");
+    job.KeepContent = settings_.SaveAsNetCDF;
     job.Place = true;
     job.Gamma = Gamma();
     job.Channel = channel;
@@ -176,7 +185,7 @@ std::string TGoesProduct::UseStrikeJournal(const std::string& path)
     return problem;
 }
 
-std::string TGoesProduct::FailedDirectory() const { return options_.FailedPath(); }
+std::string TGoesProduct::FailedDirectory() const { return settings_.FailedPath; }
 
 bool TGoesProduct::ProcessGoesFile(const std::string& path, TGoesFileResult& result)
 {
@@ -230,7 +239,7 @@ void TGoesProduct::PutAside(TFileInHand& file)
     std::error_code ec;
     for (int n = 1; fs::exists(fs::symlink_status(target, ec)) && n < 1000; ++n)
         target = directory + ExtractFileName(path) + "." + std::to_string(n);
-    if (const std::string room = MoveRoomProblem(options_, path, directory); !room.empty()) {
+    if (const std::string room = MoveRoomProblem(settings_, path, directory); !room.empty()) {
         reason += "; not moved to " + directory + ": " + room;
     } else if (ForceDirectories(directory) && MoveFileReplacing(path, target)) {
         reason += "; moved to " + directory;
@@ -262,6 +271,8 @@ bool TGoesProduct::runStages(const std::string& path, TGoesFileResult& result)
     result.Skipped = false;
     result.SlotTime = 0;
     result.FailureReason.clear();
+    if (!settingsHanded_)
+        outputs_ = ImageOutputs(Settings(), composites_);
     TFileInHand file(path, result);
     // Read ahead while the previous file was finished; its reading thread is done with the
     // file (which must not look in use to us) before anything is decided about it.
@@ -315,7 +326,7 @@ bool TGoesProduct::accept(TFileInHand& file)
         return false;
     }
     file.SingleFile = SingleFileMode && SingleFileMode();
-    file.InIncoming = LiesIn(path, options_.SourcePath());
+    file.InIncoming = LiesIn(path, settings_.SourcePath);
 
     // A file still being written is left alone before anything else is decided about it: at
     // that moment it may still be empty, or not yet renamed to its final name.
@@ -356,7 +367,7 @@ bool TGoesProduct::accept(TFileInHand& file)
     }
     file.Size = static_cast<std::uint64_t>(*size);
     // A try never fills a disk: without the room the file needs it waits where it is.
-    if (std::string room = FileRoomProblem(options_, path, file.Size); !room.empty()) {
+    if (std::string room = FileRoomProblem(settings_, path, file.Size); !room.empty()) {
         reason = std::move(room);
         return false;
     }
@@ -369,9 +380,9 @@ bool TGoesProduct::accept(TFileInHand& file)
 
 bool TGoesProduct::archive(TFileInHand& file)
 {
-    const std::string rawDirectory = DatedDirectory(options_.NetCDFPath(), file.ImageTime);
-    const std::string imageDirectory = DatedDirectory(options_.SavePath(), file.ImageTime);
-    if (!ImagesOnly || !options_.Ticked("ShortImageNames"))
+    const std::string rawDirectory = DatedDirectory(settings_.NetCDFPath, file.ImageTime);
+    const std::string imageDirectory = DatedDirectory(settings_.SavePath, file.ImageTime);
+    if (!ImagesOnly || !settings_.ShortImageNames)
         ForceDirectories(rawDirectory);
     ForceDirectories(imageDirectory);
     file.Archived = rawDirectory + ExtractFileName(file.Path);
@@ -392,7 +403,7 @@ bool TGoesProduct::archive(TFileInHand& file)
     }
     // A file too large to hold is read from its archived copy instead.
     file.FromArchive = file.AlreadyArchived || !file.Received.Kept;
-    file.KeepNetCdf = options_.Ticked("SaveAsNetCDF") && !ImagesOnly;
+    file.KeepNetCdf = settings_.SaveAsNetCDF && !ImagesOnly;
     return true;
 }
 
@@ -504,7 +515,7 @@ bool TGoesProduct::keepDecompressed(TFileInHand& file)
 
 bool TGoesProduct::masksImages() const
 {
-    return options_.Ticked("MaskImage") && PrepareMask;
+    return settings_.MaskImage && PrepareMask;
 }
 
 void TGoesProduct::removeArchived(const TFileInHand& file)
@@ -549,9 +560,9 @@ bool TGoesProduct::readImage(TFileInHand& file)
     const int scanWidth = file.Decoded.Placed ? file.Decoded.ScanWidth : file.Image.Width();
     file.Placement = SectorPlacement(file.Sector, scanWidth, file.Image.Height());
     if (file.Sector == SectorNorthern)
-        file.Result.Skipped = !options_.Ticked("IncludeNorth");
+        file.Result.Skipped = !settings_.IncludeNorth;
     else if (file.Sector == SectorSouthern)
-        file.Result.Skipped = !options_.Ticked("IncludeSouth");
+        file.Result.Skipped = !settings_.IncludeSouth;
     return true;
 }
 
@@ -567,7 +578,7 @@ void TGoesProduct::place(TFileInHand& file, TExtBitmap& composite)
                 image.Crop(0, 0, image.Width() - 2, image.Height());
         });
     }
-    const bool clear = options_.Ticked("ClearImages"), masked = options_.Ticked("MaskImage");
+    const bool clear = settings_.ClearImages, masked = settings_.MaskImage;
     if (masksImages())
         PrepareMask();
     const std::uint8_t channel = file.Channel;
@@ -579,7 +590,7 @@ void TGoesProduct::place(TFileInHand& file, TExtBitmap& composite)
 
 std::optional<TExtBitmap> TGoesProduct::drawLines(TExtBitmap& composite, bool coloured)
 {
-    const bool boundaries = options_.Ticked("Boundaries") && DrawBoundaries;
+    const bool boundaries = settings_.Boundaries && DrawBoundaries;
     // The colour image keeps the drawn lines grey: they are found against the composite as
     // it was before them.
     std::optional<TExtBitmap> beforeLines;
@@ -596,66 +607,55 @@ bool TGoesProduct::save(TFileInHand& file, const TExtBitmap& composite, const TC
                         const TExtBitmap* beforeLines)
 {
     const std::uint8_t channel = file.Channel;
-    const TDateTime imageTime = file.ImageTime;
     TGoesFileResult& result = file.Result;
-    std::string& reason = file.Reason;
-    const std::string jpegName = ImageName(options_, file.Archived, imageTime, channel, ".jpg");
-    const std::string pngName = ImageName(options_, file.Archived, imageTime, channel, ".png");
-    const std::string tifName = ImageName(options_, file.Archived, imageTime, channel, ".tif");
-    const bool png = options_.Ticked("SaveAsPNG");
-    const bool jpeg = options_.Ticked("SaveAsJPEG");
-    const bool geoTiff = options_.Ticked("SaveAsGeoTIFF");
-    const bool colour = colourTable && (png || jpeg);
-    if (!colour || !png)
-        RemoveQuietly(ColourImageName(pngName));
-    if (!colour || !jpeg)
-        RemoveQuietly(ColourImageName(jpegName));
-    // An image of a format still saved is replaced only by renaming the complete new file
-    // over it: the northern and southern scans of a half hour share a name, and a crash or a
-    // full disk must not leave neither.
-    if (!png)
-        RemoveQuietly(pngName);
-    if (!jpeg)
-        RemoveQuietly(jpegName);
-    if (!geoTiff) {
-        RemoveQuietly(tifName);
+    TImageToSave image;
+    image.Channel = channel;
+    image.Sector = file.Sector;
+    image.ImageTime = file.ImageTime;
+    image.Composite = &composite;
+    image.ColourTable = colourTable;
+    image.BeforeLines = beforeLines;
+    image.Placed = {channel, file.Sector, file.ImageTime, &file.Image, file.Placement.X, file.Placement.Y,
+                    settings_.MaskImage ? &mask_ : nullptr};
+    const auto nameOf = [&](const TImageKind& kind) {
+        const std::string name = ImageName(settings_, file.Archived, file.ImageTime, channel, std::string(kind.Extension).c_str());
+        return kind.Colour ? ColourImageName(name) : name;
+    };
+    // A kind no longer made goes. An image of a kind still made is replaced only by renaming
+    // the complete new file over it: the northern and southern scans of a half hour share a
+    // name, and a crash or a full disk must not leave neither.
+    std::vector<TImageOutput*> writing;
+    for (const TImageKind& kind : ImageKinds) {
+        const auto output = std::find_if(outputs_.begin(), outputs_.end(), [&](const auto& o) { return &o->Kind == &kind; });
+        if (output != outputs_.end() && (*output)->Writes(image))
+            writing.push_back(output->get());
+        else
+            RemoveQuietly(nameOf(kind));
+    }
+    if (!settings_.SaveAsGeoTIFF)
         composites_.Clean[channel] = TExtBitmap();
-    }
-    const std::string title = FormatDateTime("yyyy-mm-dd hh:nn", imageTime);
     PeekMessages();
+    TImagePictures pictures(image, settings_.ImageStamp ? LegendText(file.ImageTime, file.Sector, channel) : "",
+                            [this](const std::string& line) { LogOnce(line); });
+    // Encoded away from the window's thread.
+    pictures.Encode = [](const std::function<bool()>& encode) { return RunPumping(encode); };
     bool allSaved = true;
-    const auto saveOne = [&](const std::function<bool()>& write, const std::string& name) {
-        allSaved = writeImage(file, write, name) && allSaved;
-    };
-    // The legend goes on copies: the composite, and the GeoTIFF made from it, stay data.
-    const std::string legend = options_.Ticked("ImageStamp") ? LegendText(imageTime, file.Sector, channel) : "";
-    const auto withLegend = [&](TExtBitmap& picture, const TColourTable* table) {
-        if (const std::string why = DrawLegend(picture, legend, table); !why.empty())
-            LogOnce("Legend stamp: " + why + "; images saved without it");
-    };
-    std::optional<TExtBitmap> stamped;
-    if (!legend.empty() && (png || jpeg)) {
-        stamped = composite;
-        withLegend(*stamped, nullptr);
+    for (TImageOutput* output : writing) {
+        const std::string name = nameOf(output->Kind);
+        if (std::string why = output->Write(pictures, name); !why.empty()) {
+            file.Reason = std::move(why);
+            allSaved = false;
+            continue;
+        }
+        SetFileDateTime(name, file.ImageTime);
+        // A restart reads the channel's saved image back as grey values: a colour image is
+        // said to the listeners, yet it is not that one. A station that saves GeoTIFFs alone
+        // goes on from its GeoTIFF, which restores the clean copy they are made from.
+        if (IsGreyPictureName(name) || (&output->Kind == &GeoTiffKind && result.SavedFileName.empty()))
+            result.SavedFileName = name;
+        if (OnImageSaved)
+            OnImageSaved(channel, name);
     }
-    const TExtBitmap& grey = stamped ? *stamped : composite;
-    const auto saveBoth = [&](const TExtBitmap& picture, const std::string& pngFile, const std::string& jpegFile) {
-        if (png)
-            saveOne([&] { return SavePNGWithText(picture, pngFile, PublisherAddress, PngDescription, PngSoftware, title); },
-                    pngFile);
-        if (jpeg)
-            saveOne([&] { return SaveJPEG(picture, jpegFile, JpegQuality, false, PublisherAddress); }, jpegFile);
-    };
-    saveBoth(grey, pngName, jpegName);
-    if (colour) {
-        stamped.reset();
-        TExtBitmap coloured = ColouredImage(composite, *colourTable, beforeLines);
-        if (!legend.empty())
-            withLegend(coloured, colourTable);
-        saveBoth(coloured, ColourImageName(pngName), ColourImageName(jpegName));
-    }
-    if (geoTiff)
-        allSaved = saveGeoTiff(file, tifName) && allSaved;
     // The incoming file goes only once its images are safe; a full image disk keeps it for
     // the next cycle.
     if (!allSaved) {
@@ -663,54 +663,8 @@ bool TGoesProduct::save(TFileInHand& file, const TExtBitmap& composite, const TC
         removeArchived(file);
         return false;
     }
-    if (!png && !jpeg && !geoTiff)
-        reason = "no image format is ticked; the netCDF file is archived";
-    return true;
-}
-
-bool TGoesProduct::writeImage(TFileInHand& file, const std::function<bool()>& write, const std::string& name)
-{
-    // Encoded on another thread; its errno is brought back with the answer. The codecs report
-    // a failed write without its cause; the system's error number still holds it.
-    int writeErrno = 0;
-    const bool saved = RunPumping([&] {
-        errno = 0;
-        bool ok = false;
-        try {
-            ok = write();
-        } catch (const std::exception&) {
-            ok = false;
-        }
-        writeErrno = errno;
-        return ok;
-    });
-    errno = writeErrno;
-    if (!saved) {
-        file.Reason = "cannot write image " + name + (errno != 0 ? std::string(": ") + std::strerror(errno) : "");
-        return false;
-    }
-    SetFileDateTime(name, file.ImageTime);
-    // A colour image is said to the listeners, yet it is not the channel's saved image: that
-    // one is read back as the composite's grey values.
-    if (!IsColourImageName(name))
-        file.Result.SavedFileName = name;
-    if (OnImageSaved)
-        OnImageSaved(file.Channel, name);
-    return true;
-}
-
-bool TGoesProduct::saveGeoTiff(TFileInHand& file, const std::string& tifName)
-{
-    const TPlacedScan placed{file.Channel,       file.Sector,       file.ImageTime,
-                             &file.Image,        file.Placement.X,  file.Placement.Y,
-                             options_.Ticked("MaskImage") ? &mask_ : nullptr};
-    if (const std::string why = SaveCleanGeoTiff(composites_, options_, placed, tifName); !why.empty()) {
-        file.Reason = "cannot write GeoTIFF " + tifName + ": " + why;
-        return false;
-    }
-    SetFileDateTime(tifName, file.ImageTime);
-    if (OnImageSaved)
-        OnImageSaved(file.Channel, tifName);
+    if (outputs_.empty())
+        file.Reason = "no image format is ticked; the netCDF file is archived";
     return true;
 }
 
@@ -739,7 +693,8 @@ void TGoesProduct::ShowSavedImage(std::uint8_t channelIndex, const std::string& 
         return;
     if (OnThumbnailHint)
         OnThumbnailHint(channelIndex, hint);
-    if (!ReadsBackSavedImages)
+    // A GeoTIFF has no picture to read back: it continues the clean copy only.
+    if (!ReadsBackSavedImages || !IsGreyPictureName(savedFileName))
         return;
     ChangePumping(composites_.Image(channelIndex),
                   [&](TExtBitmap& composite) { return LoadSavedImage(composite, savedFileName); });

@@ -15,6 +15,7 @@
 
 #include "product/AnimationNotify.h"
 #include "product/outputs/ColourTables.h"
+#include "product/outputs/ImageOutputs.h"
 #include "product/composite/Composites.h"
 #include "base/Files.h"
 #include "base/DateTime.h"
@@ -23,6 +24,7 @@
 #include "product/StrikeJournal.h"
 #include "product/ScanNames.h"
 #include "settings/ProgramSettings.h"
+#include "settings/StationSettings.h"
 
 class TGoesProduct : public TGoesFileHandler {
 public:
@@ -31,6 +33,11 @@ public:
     TGoesProduct(TProcessingOptions& options, TComposites& composites, const TExtBitmap& mask);
 
     bool ProcessGoesFile(const std::string& path, TGoesFileResult& result) override;
+    // The settings the next files are made with, and the list of outputs built from them.
+    void UseSettings(const TStationSettings& settings) override;
+    // The settings handed over last; a product no cycle hands them to (a test, a tool) reads
+    // its options each time it is asked, and at every file.
+    const TStationSettings& Settings();
     void ShowSavedImage(std::uint8_t channelIndex, const std::string& savedFileName,
                         const std::string& hint) override;
 
@@ -115,10 +122,6 @@ private:
     // Every ticked image format; false when one could not be written.
     bool save(TFileInHand& file, const TExtBitmap& composite, const TColourTable* colourTable,
               const TExtBitmap* beforeLines);
-    // One image file, encoded away from the window's thread; false, with the reason, when it
-    // could not be written.
-    bool writeImage(TFileInHand& file, const std::function<bool()>& write, const std::string& name);
-    bool saveGeoTiff(TFileInHand& file, const std::string& tifName);
     // The archived copy when not kept, and the incoming file once its images are safe.
     void removeArchived(const TFileInHand& file);
     void cleanUp(TFileInHand& file);
@@ -150,6 +153,9 @@ private:
     void FileFailed(TFileInHand& file);
 
     TProcessingOptions& options_;
+    bool settingsHanded_ = false;
+    TStationSettings settings_;
+    std::vector<std::unique_ptr<TImageOutput>> outputs_;
     TComposites& composites_;
     const TExtBitmap& mask_;
     std::string decodeFailure_;  // why the last DecodeGoesFile failed

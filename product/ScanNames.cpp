@@ -22,17 +22,17 @@ std::string ShortImageName(const std::string& imageDirectory, TDateTime imageTim
            std::string(ChannelCatalogue[channelIndex].ChannelTag) + extension;
 }
 
-std::string ImageName(const TProcessingOptions& options, const std::string& archived, TDateTime imageTime,
+std::string ImageName(const TStationSettings& settings, const std::string& archived, TDateTime imageTime,
                       std::uint8_t channelIndex, const char* extension)
 {
-    return options.Ticked("ShortImageNames")
-               ? ShortImageName(DatedDirectory(options.SavePath(), imageTime), imageTime, channelIndex, extension)
+    return settings.ShortImageNames
+               ? ShortImageName(DatedDirectory(settings.SavePath, imageTime), imageTime, channelIndex, extension)
                : LongImageName(archived, extension);
 }
 
-std::string ArchivedScanName(const TProcessingOptions& options, const std::string& scanFile, TDateTime imageTime)
+std::string ArchivedScanName(const TStationSettings& settings, const std::string& scanFile, TDateTime imageTime)
 {
-    const std::string archived = DatedDirectory(options.NetCDFPath(), imageTime) + ExtractFileName(scanFile);
+    const std::string archived = DatedDirectory(settings.NetCDFPath, imageTime) + ExtractFileName(scanFile);
     return HasBZ2Extension(archived) ? BZ2TargetName(archived) : archived;
 }
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "base/DateTime.h"
-#include "settings/ProgramSettings.h"
+#include "settings/StationSettings.h"
 
 // The names a station takes from its incoming directory (case-insensitive).
 inline constexpr const char* IncomingScanPattern = "goes15.20*nc*";
@@ -19,9 +19,9 @@ TDateTime ImageSlot(TDateTime imageTime);
 std::string LongImageName(const std::string& archivedFile, const char* extension);
 std::string ShortImageName(const std::string& imageDirectory, TDateTime imageTime, std::uint8_t channelIndex,
                            const char* extension);
-// The name an image of the scan gets under the options: archived is the scan's decompressed
+// The name an image of the scan gets under the settings: archived is the scan's decompressed
 // name in the dated raw archive.
-std::string ImageName(const TProcessingOptions& options, const std::string& archived, TDateTime imageTime,
+std::string ImageName(const TStationSettings& settings, const std::string& archived, TDateTime imageTime,
                       std::uint8_t channelIndex, const char* extension);
 // Where a scan file is kept in the raw archive, decompressed (a ".bz2" dropped).
-std::string ArchivedScanName(const TProcessingOptions& options, const std::string& scanFile, TDateTime imageTime);
+std::string ArchivedScanName(const TStationSettings& settings, const std::string& scanFile, TDateTime imageTime);

@@ -284,9 +284,9 @@ QJsonObject TStationStatus::ToJson() const
                                     {"file", img.File.empty() ? QJsonValue::Null : QJsonValue(Q(img.File))},
                                     {"sector", img.File.empty() ? QJsonValue::Null : QJsonValue(Q(img.Sector))}});
     }
-    const TProcessingOptions& options = cycle_.Options();
+    const TStationSettings settings = cycle_.Settings();
     QJsonArray written;
-    for (const std::string& dir : WrittenDirectories(options)) {
+    for (const std::string& dir : WrittenDirectories(settings)) {
         const auto free = FreeBytes(dir);
         written.append(QJsonObject{{"directory", Q(dir)},
                                    {"free_bytes", free ? QJsonValue(static_cast<qint64>(*free)) : QJsonValue::Null}});
@@ -325,13 +325,13 @@ QJsonObject TStationStatus::ToJson() const
         {"channels", channels},
         {"last_failure", failure},
         {"not_processing", halt.empty() ? QJsonValue::Null : QJsonValue(Q(halt))},
-        {"disk", QJsonObject{{"min_free_mb", NumberJson(options.Number("MinFreeMB"))},
+        {"disk", QJsonObject{{"min_free_mb", NumberJson(settings.MinFreeMB)},
                              {"low", low.empty() ? QJsonValue::Null : QJsonValue(Q(low))},
                              {"directories", written}}},
-        {"retention", QJsonObject{{"keep_images_days", NumberJson(options.Number("KeepImagesDays"))},
-                                  {"keep_netcdf_days", NumberJson(options.Number("KeepNetCDFDays"))},
-                                  {"keep_failed_days", NumberJson(options.Number("KeepFailedDays"))},
-                                  {"prune_when_low", options.Ticked("PruneWhenLow")}}},
+        {"retention", QJsonObject{{"keep_images_days", NumberJson(settings.KeepImagesDays)},
+                                  {"keep_netcdf_days", NumberJson(settings.KeepNetCDFDays)},
+                                  {"keep_failed_days", NumberJson(settings.KeepFailedDays)},
+                                  {"prune_when_low", settings.PruneWhenLow}}},
     };
 }
 

@@ -72,8 +72,8 @@ void TStationWatch::Closed()
 
 bool TStationWatch::WebPageOn() const
 {
-    const TProcessingOptions& o = cycle_.Options();
-    return o.Ticked("WebPage") && (o.Ticked("SaveAsJPEG") || o.Ticked("SaveAsPNG")) && !o.SavePath().empty();
+    const TStationSettings s = cycle_.Settings();
+    return s.WebPage && s.SavesPictures() && !s.SavePath.empty();
 }
 
 TImageIndex& TStationWatch::Index(const std::string& imageDirectory)
@@ -170,7 +170,7 @@ void TStationWatch::WriteMetrics(bool up)
         TMetricsGauges gauges;
         gauges.Processing = cycle_.Running;
         gauges.Backlog = cycle_.Backlog();
-        for (const std::string& dir : WrittenDirectories(cycle_.Options()))
+        for (const std::string& dir : WrittenDirectories(cycle_.Settings()))
             gauges.FreeBytes.emplace_back(dir, FreeBytes(dir));
         problem = SaveTextAtomically(metricsPath_, metrics_.Text(gauges, up), false);
     }

@@ -56,26 +56,29 @@ bool ImageOfTime(const std::string& image, TDateTime imageTime)
 }
 
 // The image a live station would have recorded as the channel's last saved one after this scan.
-std::string LastSavedImage(const TProcessingOptions& options, const TArchivedScan& scan)
+std::string LastSavedImage(const TStationSettings& settings, const TArchivedScan& scan)
 {
     if (scan.Channel == UnknownChannel)
         return {};
-    const std::string archived = ArchivedScanName(options, scan.Path, scan.ImageTime);
-    // The JPEG is written after the PNG, so a station remembers it when both are saved.
-    if (options.Ticked("SaveAsJPEG"))
-        return ImageName(options, archived, scan.ImageTime, scan.Channel, ".jpg");
-    if (options.Ticked("SaveAsPNG"))
-        return ImageName(options, archived, scan.ImageTime, scan.Channel, ".png");
+    const std::string archived = ArchivedScanName(settings, scan.Path, scan.ImageTime);
+    // The JPEG is written after the PNG, so a station remembers it when both are saved; the
+    // GeoTIFF only when it is saved alone.
+    if (settings.SaveAsJPEG)
+        return ImageName(settings, archived, scan.ImageTime, scan.Channel, ".jpg");
+    if (settings.SaveAsPNG)
+        return ImageName(settings, archived, scan.ImageTime, scan.Channel, ".png");
+    if (settings.SaveAsGeoTIFF)
+        return ImageName(settings, archived, scan.ImageTime, scan.Channel, ".tif");
     return {};
 }
 
 // The name the images of a scan are recorded under while in hand.
-std::string ImageKey(const TProcessingOptions& options, const TArchivedScan& scan)
+std::string ImageKey(const TStationSettings& settings, const TArchivedScan& scan)
 {
-    return ImageName(options, ArchivedScanName(options, scan.Path, scan.ImageTime), scan.ImageTime, scan.Channel, ".jpg");
+    return ImageName(settings, ArchivedScanName(settings, scan.Path, scan.ImageTime), scan.ImageTime, scan.Channel, ".jpg");
 }
 
-void RunChain(TStation& station, TProcessingOptions& options, const std::vector<TArchivedScan>& chain,
+void RunChain(TStation& station, const TStationSettings& settings, const std::vector<TArchivedScan>& chain,
               const std::atomic<bool>& stop, const std::function<void(const TReprocessOutcome&)>& onOutcome,
               const std::function<void(const std::string&)>& onLogLine, TUnfinishedImages* unfinished)
 {
@@ -89,7 +92,7 @@ void RunChain(TStation& station, TProcessingOptions& options, const std::vector<
         recorded.clear();
     };
     for (const TArchivedScan& scan : chain) {
-        if (const std::string key = scan.WarmUp || scan.Skip || scan.Channel == UnknownChannel ? std::string() : ImageKey(options, scan);
+        if (const std::string key = scan.WarmUp || scan.Skip || scan.Channel == UnknownChannel ? std::string() : ImageKey(settings, scan);
             key != recorded) {
             endRecorded();
             if (unfinished && !key.empty() && !(stop && (!inHand || scan.ImageTime != *inHand)))
@@ -100,7 +103,7 @@ void RunChain(TStation& station, TProcessingOptions& options, const std::vector<
             break;
         if (scan.WarmUp || scan.Skip) {
             std::error_code ec;
-            if (const std::string last = LastSavedImage(options, scan); !last.empty() && fs::exists(last, ec))
+            if (const std::string last = LastSavedImage(settings, scan); !last.empty() && fs::exists(last, ec))
                 continueFrom[scan.Channel] = last;
             if (!scan.WarmUp)
                 onOutcome({TReprocessResult::Skipped, scan.Path, "images exist"});
@@ -278,20 +281,20 @@ std::vector<TArchivedScan> FindArchivedScans(const std::vector<std::string>& dir
     return scans;
 }
 
-std::vector<std::string> ExpectedImages(const TProcessingOptions& options, const TArchivedScan& scan, bool coloured)
+std::vector<std::string> ExpectedImages(const TStationSettings& settings, const TArchivedScan& scan, bool coloured)
 {
     std::vector<std::string> images;
     if (scan.Channel == UnknownChannel)
         return images;
-    const std::string archived = ArchivedScanName(options, scan.Path, scan.ImageTime);
-    const std::string grey = ImageName(options, archived, scan.ImageTime, scan.Channel, ".jpg");
-    for (const TImageKind& kind : KindsMade(options, coloured))
+    const std::string archived = ArchivedScanName(settings, scan.Path, scan.ImageTime);
+    const std::string grey = ImageName(settings, archived, scan.ImageTime, scan.Channel, ".jpg");
+    for (const TImageKind& kind : KindsMade(settings, coloured))
         images.push_back(ImageKindFile(grey, kind));
     return images;
 }
 
 std::vector<std::vector<TArchivedScan>> PlanChains(const std::vector<TArchivedScan>& scans,
-                                                   const TProcessingOptions& options, const TReprocessRequest& request)
+                                                   const TStationSettings& settings, const TReprocessRequest& request)
 {
     const bool oneChain = std::any_of(scans.begin(), scans.end(), [](const TArchivedScan& s) { return s.Channel == UnknownChannel; });
     std::map<std::uint8_t, std::vector<TArchivedScan>> byChannel;
@@ -305,7 +308,7 @@ std::vector<std::vector<TArchivedScan>> PlanChains(const std::vector<TArchivedSc
     // Read once for the whole plan, not once a scan.
     std::array<bool, ChannelCount> coloured{};
     for (std::size_t channel = 0; channel < ChannelCount; ++channel)
-        coloured[channel] = ChannelColourTable(options, static_cast<std::uint8_t>(channel)).has_value();
+        coloured[channel] = ChannelColourTable(settings, static_cast<std::uint8_t>(channel)).has_value();
     for (auto& [channel, chain] : byChannel) {
         // An image made again in this run (the northern scan of a half hour) is remade by
         // every later scan that writes it too, or it would lose their part.
@@ -314,12 +317,12 @@ std::vector<std::vector<TArchivedScan>> PlanChains(const std::vector<TArchivedSc
             if (scan.WarmUp)
                 continue;
             const std::vector<std::string> images =
-                ExpectedImages(options, scan, scan.Channel < ChannelCount && coloured[scan.Channel]);
+                ExpectedImages(settings, scan, scan.Channel < ChannelCount && coloured[scan.Channel]);
             std::error_code ec;
             const bool exists = !images.empty() && std::all_of(images.begin(), images.end(), [&](const std::string& image) {
                 return fs::exists(image, ec) && ImageOfTime(image, scan.ImageTime) && !remade.contains(image);
             });
-            scan.Skip = exists && !request.Force && !request.Unfinished.contains(ImageKey(options, scan));
+            scan.Skip = exists && !request.Force && !request.Unfinished.contains(ImageKey(settings, scan));
             if (!scan.Skip)
                 remade.insert(images.begin(), images.end());
         }
@@ -336,7 +339,8 @@ std::size_t ScansInRange(const std::vector<std::vector<TArchivedScan>>& chains)
     return n;
 }
 
-void RunChains(const std::vector<std::vector<TArchivedScan>>& chains, TProcessingOptions& options, unsigned workers,
+void RunChains(const std::vector<std::vector<TArchivedScan>>& chains, TProcessingOptions& options,
+               const TStationSettings& settings, unsigned workers,
                const std::atomic<bool>& stop, const std::function<void(const TReprocessOutcome&)>& onOutcome,
                const std::function<void(const std::string&)>& onLogLine, TUnfinishedImages* unfinished)
 {
@@ -352,6 +356,7 @@ void RunChains(const std::vector<std::vector<TArchivedScan>>& chains, TProcessin
         auto station = std::make_unique<TStation>(options, nullptr, TComposites::OnFirstUse);
         station->Product.SingleFileMode = [] { return true; };
         station->Product.ImagesOnly = true;
+        station->Product.UseSettings(settings);
         station->OnLogLine = onLogLine;
         stations.push_back(std::move(station));
     }
@@ -360,7 +365,7 @@ void RunChains(const std::vector<std::vector<TArchivedScan>>& chains, TProcessin
     for (std::size_t w = 0; w < count; ++w)
         threads.emplace_back([&, w] {
             for (std::size_t i; (i = next++) < order.size() && !stop;)
-                RunChain(*stations[w], options, chains[order[i]], stop, onOutcome, onLogLine, unfinished);
+                RunChain(*stations[w], settings, chains[order[i]], stop, onOutcome, onLogLine, unfinished);
         });
     for (std::thread& t : threads)
         t.join();

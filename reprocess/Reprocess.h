@@ -18,6 +18,7 @@
 #include "product/composite/ChannelCatalogue.h"
 #include "base/DateTime.h"
 #include "settings/ProgramSettings.h"
+#include "settings/StationSettings.h"
 
 struct TReprocessRequest {
     std::vector<std::string> Directories;
@@ -77,11 +78,11 @@ std::vector<TArchivedScan> FindArchivedScans(const std::vector<std::string>& dir
 // the scans whose images exist marked to be skipped (unless forced). A scan whose band only
 // its content tells puts every scan into one chain.
 std::vector<std::vector<TArchivedScan>> PlanChains(const std::vector<TArchivedScan>& scans,
-                                                   const TProcessingOptions& options, const TReprocessRequest& request);
+                                                   const TStationSettings& settings, const TReprocessRequest& request);
 
-// The files the product writes for a scan under the options: every kind the settings make
+// The files the product writes for a scan under the settings: every kind they make
 // (ImageKinds.h); coloured: a colour table applies to the scan's channel.
-std::vector<std::string> ExpectedImages(const TProcessingOptions& options, const TArchivedScan& scan, bool coloured);
+std::vector<std::string> ExpectedImages(const TStationSettings& settings, const TArchivedScan& scan, bool coloured);
 
 enum class TReprocessResult { Made, Skipped, Failed };
 
@@ -91,12 +92,14 @@ struct TReprocessOutcome {
     std::string Reason;  // why it failed, or what was skipped
 };
 
-// Runs the chains on at most `workers` threads, each with a station of its own; calls
+// Runs the chains on at most `workers` threads, each with a station of its own, made with the
+// options and working by the settings taken from them; calls
 // onOutcome (from the worker threads) for every scan of the range. Once stop is set each
 // worker ends after the scans in hand (those of the same half hour, which share an image
 // name). Returns when all are done.
 // unfinished, when given, records the images in hand.
-void RunChains(const std::vector<std::vector<TArchivedScan>>& chains, TProcessingOptions& options, unsigned workers,
+void RunChains(const std::vector<std::vector<TArchivedScan>>& chains, TProcessingOptions& options,
+               const TStationSettings& settings, unsigned workers,
                const std::atomic<bool>& stop, const std::function<void(const TReprocessOutcome&)>& onOutcome,
                const std::function<void(const std::string&)>& onLogLine, TUnfinishedImages* unfinished = nullptr);
 

@@ -31,12 +31,12 @@ std::string ProgressText(std::size_t done, std::size_t found, const std::string&
 }
 
 const char* const NothingKeptText =
-    "Nothing would be kept of the incoming files: tick \"Save as JPEG\", \"Save as PNG\" or \"Save as NetCDF\"; "
-    "files are left where they are";
+    "Nothing would be kept of the incoming files: tick \"Save as JPEG\", \"Save as PNG\", \"Save as GeoTIFF\" or "
+    "\"Save as NetCDF\"; files are left where they are";
 
 bool KeepsSomething(const TProcessingOptions& options)
 {
-    return options.Ticked("SaveAsJPEG") || options.Ticked("SaveAsPNG") || options.Ticked("SaveAsNetCDF");
+    return StationSettings(options).KeepsSomething();
 }
 
 namespace {
@@ -83,8 +83,11 @@ void TProcessingCycle::SetGoesFileHandler(TGoesFileHandler* handler)
         imageSaved_ = handler->OnImageSaved.Add(
             [this](std::uint8_t channel, const std::string& saved) {
                 // A restart reads the remembered image back as grey values: a grey picture,
-                // never a colour one nor the GeoTIFF.
-                if (IsGreyPictureName(saved)) RememberSaved(channel, saved);
+                // never a colour one; the GeoTIFF only where no picture is saved, for its
+                // clean copy.
+                const bool geoTiffAlone = !settings_.SavesPictures() && SplitImageKind(saved) &&
+                                          SplitImageKind(saved)->Kind.Extension == GeoTiffKind.Extension;
+                if (IsGreyPictureName(saved) || geoTiffAlone) RememberSaved(channel, saved);
             },
             TListenerTurn::Record);
         handler->BeingWritten = [this](const std::string& path) {
@@ -132,7 +135,8 @@ void TProcessingCycle::BitBtnStartStopClick()
 
 bool TProcessingCycle::LockDirectories()
 {
-    return directoryLock_.Acquire(options_.SourcePath(), options_.NetCDFPath());
+    const TStationSettings settings = Settings();
+    return directoryLock_.Acquire(settings.SourcePath, settings.NetCDFPath);
 }
 
 void TProcessingCycle::EnableInstantPickUp()
@@ -152,7 +156,7 @@ void TProcessingCycle::WatchSourceDirectory()
 {
     // The source path may change between cycles (the Setup page, the settings file).
     if (!watcher_) return;
-    const std::string dir = options_.SourcePath();
+    const std::string dir = Settings().SourcePath;
     std::string why;
     if (!DirectoryExists(dir) || watcher_->Watch(dir, why)) {
         unwatchableDirectory_.clear();
@@ -196,6 +200,8 @@ void TProcessingCycle::TimerProcessTimer()
     pickUpPending_ = false;
     view_.SetLamp(TLamp::Busy);
     options_.Refresh();
+    settings_ = StationSettings(options_);
+    if (goesHandler_) goesHandler_->UseSettings(settings_);
     WatchSourceDirectory();
 
     std::vector<std::string> list;
@@ -210,13 +216,13 @@ void TProcessingCycle::TimerProcessTimer()
     } else if (problem.empty()) {
         lockRefusal_.clear();
         if (!SingleFileMode) PruneWhenDue();
-        ListFiles(options_.SourcePath() + IncomingPattern, list);
+        ListFiles(settings_.SourcePath + IncomingPattern, list);
         SortFileList(list);
         if (SingleFileMode) list.assign(1, SingleFileName);
         std::erase_if(leftAlone_, [&](const std::string& e) { return std::find(list.begin(), list.end(), e) == list.end(); });
         std::erase_if(waiting_, [&](const std::string& e) { return std::find(list.begin(), list.end(), e) == list.end(); });
         // Processing would take every file in and keep nothing of it: the files wait instead.
-        if (!KeepsSomething(options_)) {
+        if (!settings_.KeepsSomething()) {
             if (!nothingKeptLogged_) {
                 log_.AddLogLine(NothingKeptText, 0);
                 ShowAlarm(NothingKeptText);
@@ -290,7 +296,7 @@ std::vector<std::string> TProcessingCycle::LastSavedFiles() const
         files.insert(files.end(), kinds.begin(), kinds.end());
         std::error_code ec;
         if (!std::filesystem::exists(ImageKindFile(setting->Value, GeoTiffKind), ec))
-            files.push_back(NewestImageInTree(options_.SavePath(), static_cast<std::uint8_t>(channel), {".tif"},
+            files.push_back(NewestImageInTree(settings_.SavePath, static_cast<std::uint8_t>(channel), {".tif"},
                                               GetFileDateTime(setting->Value).value_or(UtcNow())));
     }
     return files;
@@ -302,33 +308,33 @@ void TProcessingCycle::PruneWhenDue()
     const auto now = std::chrono::steady_clock::now();
     if (lastPrune_ && now - *lastPrune_ < std::chrono::seconds(PruneIntervalSeconds)) return;
     // Once the directories are the station's own: what a stopped writer left half-made goes.
-    if (!lastPrune_) retention_.RemoveLeftTemporaries(RetentionLimits(options_), UtcNow());
+    if (!lastPrune_) retention_.RemoveLeftTemporaries(RetentionLimits(settings_), UtcNow());
     lastPrune_ = now;
-    retention_.Prune(RetentionLimits(options_), LastSavedFiles(), UtcNow());
+    retention_.Prune(RetentionLimits(settings_), LastSavedFiles(), UtcNow());
 }
 
 bool TProcessingCycle::DiskHasRoom()
 {
-    std::string line = DiskLowLine(options_);
-    if (!line.empty() && options_.Ticked("PruneWhenLow"))
-        retention_.PruneOldestImages(RetentionLimits(options_), LastSavedFiles(), UtcNow(), [&] {
-            line = DiskLowLine(options_);
+    std::string line = DiskLowLine(settings_);
+    if (!line.empty() && settings_.PruneWhenLow)
+        retention_.PruneOldestImages(RetentionLimits(settings_), LastSavedFiles(), UtcNow(), [&] {
+            line = DiskLowLine(settings_);
             return line.empty();
         });
     if (!line.empty()) {
         if (diskLow_.empty()) log_.AddLogLine(line, 0);
         ShowAlarm(line);
     } else if (!diskLow_.empty()) {
-        TellDiskBack();
+        TellDiskBack(settings_);
     }
     diskLow_ = line;
     return line.empty();
 }
 
-void TProcessingCycle::TellDiskBack()
+void TProcessingCycle::TellDiskBack(const TStationSettings& settings)
 {
     const std::string back = "Disk space is back: every directory written has at least "
-                             + std::to_string(WholeMB(MinFreeBytes(options_))) + " MB free; processing goes on";
+                             + std::to_string(WholeMB(MinFreeBytes(settings))) + " MB free; processing goes on";
     log_.AddLogLine(back, 0);
     view_.SetStatusText(back);
     alarmShown_ = false;
@@ -359,13 +365,14 @@ void TProcessingCycle::Recheck()
 {
     if (inCycle_) return;
     const std::string before = HaltReason();
+    const TStationSettings current = Settings();
     if (!settingsProblem_.empty() && options_.SettingsProblem().empty()) settingsProblem_.clear();
     if (!lockRefusal_.empty() && settingsProblem_.empty() && LockDirectories()) lockRefusal_.clear();
-    if (nothingKeptLogged_ && KeepsSomething(options_)) nothingKeptLogged_ = false;
+    if (nothingKeptLogged_ && current.KeepsSomething()) nothingKeptLogged_ = false;
     // Only the clearing: running low is met, and pruned for, by the cycle.
-    if (!diskLow_.empty() && DiskLowLine(options_).empty()) {
+    if (!diskLow_.empty() && DiskLowLine(current).empty()) {
         diskLow_.clear();
-        TellDiskBack();
+        TellDiskBack(current);
     }
     const std::string now = HaltReason();
     if (now == before) return;
@@ -388,7 +395,7 @@ void TProcessingCycle::HandleEntry(const std::string& entry, TGoesFileResult& re
         } else if (!GeoMode) {
             std::error_code ec;
             // A geolocation file named on the command line may be the only copy there is.
-            if (!SingleFileMode || LiesIn(entry, options_.SourcePath()))
+            if (!SingleFileMode || LiesIn(entry, settings_.SourcePath))
                 std::filesystem::remove(entry, ec);
             std::filesystem::remove(GeoLogPath, ec);
             lastOutcome_ = TFileOutcome::GeoDeleted;

@@ -27,6 +27,7 @@
 #include "station/ProcessLog.h"
 #include "station/Retention.h"
 #include "settings/ProgramSettings.h"
+#include "settings/StationSettings.h"
 #include "settings/RegistryVariables.h"
 
 class TIncomingWatcher;
@@ -117,6 +118,9 @@ public:
     // nullopt before the first listing.
     std::optional<std::size_t> Backlog() const { return backlog_; }
     TProcessingOptions& Options() { return options_; }
+    // In a cycle, the settings it took at its start; between cycles, those the options give
+    // now, which the next cycle takes (the web page is written at start and at close too).
+    TStationSettings Settings() const { return inCycle_ ? settings_ : StationSettings(options_); }
     TProcessLog& Log() { return log_; }
 
     // A station that was off for a while finds hundreds of files. For a cycle that found more
@@ -157,7 +161,7 @@ private:
     // Checks the free space of the directories written; says it once when it runs low and
     // once when it is back. False while low.
     bool DiskHasRoom();
-    void TellDiskBack();
+    void TellDiskBack(const TStationSettings& settings);
     // The status bar's text for a problem or failure, which a later check may clear.
     void ShowAlarm(const std::string& text);
     void ClearAlarm();
@@ -165,6 +169,7 @@ private:
     std::vector<std::string> LastSavedFiles() const;
 
     TProcessingOptions& options_;
+    TStationSettings settings_;
     TProcessLog& log_;
     TCycleView& view_;
     TRetention retention_;
@@ -199,8 +204,7 @@ private:
     double lastEntrySeconds_ = 0;
 };
 
-// Whether the options keep anything of a file: an image or the archived netCDF. When they do
-// not, processing would delete every incoming file and keep nothing.
+// Whether the options as they are now keep anything of a file (TStationSettings::KeepsSomething).
 bool KeepsSomething(const TProcessingOptions& options);
 extern const char* const NothingKeptText;
 

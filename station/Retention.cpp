@@ -71,15 +71,15 @@ double ChangedAt(const struct stat& st)
 
 }  // namespace
 
-TRetentionLimits RetentionLimits(const TProcessingOptions& options)
+TRetentionLimits RetentionLimits(const TStationSettings& settings)
 {
     TRetentionLimits l;
-    l.ImageRoot = options.SavePath();
-    l.RawRoot = options.NetCDFPath();
-    l.FailedDir = options.FailedPath();
-    l.ImagesDays = options.Number("KeepImagesDays").value_or(0);
-    l.NetCDFDays = options.Number("KeepNetCDFDays").value_or(0);
-    l.FailedDays = options.Number("KeepFailedDays").value_or(0);
+    l.ImageRoot = settings.SavePath;
+    l.RawRoot = settings.NetCDFPath;
+    l.FailedDir = settings.FailedPath;
+    l.ImagesDays = settings.KeepImagesDays.value_or(0);
+    l.NetCDFDays = settings.KeepNetCDFDays.value_or(0);
+    l.FailedDays = settings.KeepFailedDays.value_or(0);
     return l;
 }
 

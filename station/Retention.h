@@ -14,6 +14,7 @@
 
 #include "base/DateTime.h"
 #include "settings/ProgramSettings.h"
+#include "settings/StationSettings.h"
 
 struct TRetentionLimits {
     std::string ImageRoot;    // the image tree, with '/'
@@ -22,7 +23,7 @@ struct TRetentionLimits {
     // Whole days; 0 keeps for ever.
     std::int64_t ImagesDays = 0, NetCDFDays = 0, FailedDays = 0;
 };
-TRetentionLimits RetentionLimits(const TProcessingOptions& options);
+TRetentionLimits RetentionLimits(const TStationSettings& settings);
 
 // What a name in a dated folder is to the station.
 enum class TMadeKind { Foreign, Image, NetCDF };

@@ -35,7 +35,7 @@ TStation::TStation(TProcessingOptions& options, std::unique_ptr<IAnimationNotifi
     Product.Notifier = Notifier.get();
     Product.DrawBoundaries = [this](TExtBitmap& composite) {
         // Set here, on the thread that hands the drawing over, never while lines are drawn.
-        Mapping = CompositeMappingAt(options_.SatelliteLongitude());
+        Mapping = CompositeMappingAt(Product.Settings().SatelliteLongitude);
         if (LineStore.Count() == 0) {
             // Said once: the option is on, yet every image will come out without lines.
             if (!emptyStoreReported_ && OnLogLine) OnLogLine("Boundaries: no coastlines loaded, nothing to draw");
@@ -77,19 +77,23 @@ std::vector<std::string> TStation::CoastlinesLogLines() const
 void TStation::ContinueFrom(std::uint8_t channel, const std::string& savedImage,
                             const std::function<void(const std::string&)>& notRestored)
 {
-    if (options_.Ticked("ClearImages"))
+    const TStationSettings& settings = Product.Settings();
+    if (settings.ClearImages)
         return;
-    if (std::string why; !LoadSavedImage(Composites.Image(channel), savedImage, &why) && notRestored)
+    // A GeoTIFF saved alone continues the clean copy only: it has no picture for the composite.
+    if (std::string why; IsGreyPictureName(savedImage) && !LoadSavedImage(Composites.Image(channel), savedImage, &why) &&
+                         notRestored)
         notRestored(savedImage + " not restored (" + why + "); the composite goes on from what it holds");
-    if (options_.Ticked("SaveAsGeoTIFF"))
-        RestoreCleanComposite(Composites, channel, savedImage, options_.SavePath(), notRestored);
+    if (settings.SaveAsGeoTIFF)
+        RestoreCleanComposite(Composites, channel, savedImage, settings.SavePath, notRestored);
 }
 
 int TStation::RestoreComposites(const std::array<std::unique_ptr<TRegistryString>, ChannelCount>& lastSaved,
                                 const std::function<void(std::uint8_t, const std::string&)>& restoredHint,
                                 const std::function<void(const std::string&)>& notRestored)
 {
-    if (options_.Ticked("ClearImages"))
+    const TStationSettings& settings = Product.Settings();
+    if (settings.ClearImages)
         return 0;
     // Said through the composites: a composite prepared ahead of its first use says it then.
     const auto tell = [this, notRestored](const std::string& name, const std::string& file, const std::string& why) {
@@ -121,13 +125,17 @@ int TStation::RestoreComposites(const std::array<std::unique_ptr<TRegistryString
         // leaves the composite to continue from the channel's newest image of the tree; never
         // from one named for a time to come, which no station of ours wrote.
         const std::string& value = lastSaved[i]->Value;
+        // A station that saves GeoTIFFs alone remembers its GeoTIFF, which continues the clean
+        // copy below; the composite has no picture to come from.
+        if (!value.empty() && !IsGreyPictureName(value))
+            continue;
         std::error_code ec;
         const std::string unusable = value.empty() ? std::string()
                                      : !std::filesystem::exists(value, ec) ? std::string("no such file")
                                                                            : SavedImageProblem(value);
         if (value.empty() || !unusable.empty()) {
             const std::string newest =
-                NewestImageInTree(options_.SavePath(), static_cast<std::uint8_t>(i), {".jpg", ".png"}, UtcNow());
+                NewestImageInTree(settings.SavePath, static_cast<std::uint8_t>(i), {".jpg", ".png"}, UtcNow());
             if (!newest.empty() && newest != value) {
                 if (notRestored)
                     notRestored(lastSaved[i]->Name + " " +
@@ -153,8 +161,8 @@ int TStation::RestoreComposites(const std::array<std::unique_ptr<TRegistryString
         names[i] = lastSaved[i]->Name;
         ++restored;
     }
-    if (options_.Ticked("SaveAsGeoTIFF"))
-        RestoreCleanComposites(Composites, lastSaved, options_.SavePath(), notRestored);
+    if (settings.SaveAsGeoTIFF)
+        RestoreCleanComposites(Composites, lastSaved, settings.SavePath, notRestored);
     Composites.FirstUse = [files, names, restore](std::size_t i, TExtBitmap& composite) {
         if (!files[i].empty())
             restore(names[i], files[i], static_cast<std::uint8_t>(i), composite);

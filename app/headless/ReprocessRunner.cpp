@@ -21,6 +21,7 @@
 #include "base/Files.h"
 #include "settings/ProgramPaths.h"
 #include "settings/ProgramSettings.h"
+#include "settings/StationSettings.h"
 
 namespace {
 
@@ -172,7 +173,9 @@ int TReprocessRunner::Run()
     TRegistryOptions options;
     if (!SettingsUsable(options, err_, false))
         return 2;
-    if (!options.Ticked("SaveAsJPEG") && !options.Ticked("SaveAsPNG") && !options.Ticked("SaveAsGeoTIFF")) {
+    // The whole run makes its images with the settings as they are now.
+    const TStationSettings settings = StationSettings(options);
+    if (!settings.SavesImages()) {
         std::fprintf(err_, "%s: no image format is ticked (\"SaveAsJPEG\", \"SaveAsPNG\", \"SaveAsGeoTIFF\"): there is nothing to make.\n",
                      program.c_str());
         return 2;
@@ -184,8 +187,8 @@ int TReprocessRunner::Run()
     request.Unfinished = unfinished.Load();
 
     std::vector<std::string> problems;
-    const std::vector<TArchivedScan> scans = FindArchivedScans(request.Directories, options.SourcePath(), problems);
-    const std::vector<std::vector<TArchivedScan>> chains = PlanChains(scans, options, request);
+    const std::vector<TArchivedScan> scans = FindArchivedScans(request.Directories, settings.SourcePath, problems);
+    const std::vector<std::vector<TArchivedScan>> chains = PlanChains(scans, settings, request);
     const std::size_t total = ScansInRange(chains);
     std::size_t toMake = 0;
     for (const auto& chain : chains)
@@ -200,7 +203,7 @@ int TReprocessRunner::Run()
     std::atomic<bool> finished{false};
     TReport& report = progress.Report;
     std::thread work([&] {
-        RunChains(chains, options, workers, stop,
+        RunChains(chains, options, settings, workers, stop,
                   [&](const TReprocessOutcome& outcome) {
                       const std::lock_guard<std::mutex> guard(report.Lock);
                       report.Outcomes.push_back(outcome);

@@ -33,25 +33,25 @@ TExtBitmap& CleanCopy(TComposites& composites, std::uint8_t channel)
 
 } // namespace
 
-std::string SaveCleanGeoTiff(TComposites& composites, const TProcessingOptions& options, const TPlacedScan& scan,
+std::string SaveCleanGeoTiff(TComposites& composites, const TStationSettings& settings, const TPlacedScan& scan,
                              const std::string& name)
 {
     // Worked out for every file, next to nothing beside writing it: it follows SatelliteLongitude.
     const TGeostationaryView view =
-        GeostationaryView(CompositeMappingAt(options.SatelliteLongitude())).value_or(TGeostationaryView());
+        GeostationaryView(CompositeMappingAt(settings.SatelliteLongitude)).value_or(TGeostationaryView());
     const std::vector<TDiscRun>& disc = CompositeDiscRuns();
     if (view.SatelliteHeight <= 0)
         return "the composite's mapping has no geostationary description";
     // Placed as the drawn composite was, only without the lines.
     PlaceScan(CleanCopy(composites, scan.Channel), *scan.Image, scan.X, scan.Y, scan.Channel,
-              options.Ticked("ClearImages"), scan.Mask);
+              settings.ClearImages, scan.Mask);
     TExtBitmap& clean = composites.Clean[scan.Channel];
 
     const TChannelInfo& info = ChannelCatalogue[scan.Channel];
     const int band = scan.Channel + 1;
     const std::string wavelength = std::string(info.Wavelength) + " \xC2\xB5m";
     // The visible band's counts follow the gamma the scan was calibrated with.
-    const float gamma = options.Ticked("GammaVisual") ? 1.8f : 1.0f;
+    const float gamma = settings.Gamma();
     TGeoTiffContent content;
     content.Image = &clean;
     content.View = view;

@@ -13,7 +13,7 @@
 
 #include "product/composite/Composites.h"
 #include "base/DateTime.h"
-#include "settings/ProgramSettings.h"
+#include "settings/StationSettings.h"
 #include "settings/RegistryVariables.h"
 
 // One scan as the product has just placed it into the drawn composite.
@@ -31,7 +31,7 @@ struct TPlacedScan {
 // Places the scan into the channel's clean copy as the drawn composite got it (cleared first
 // when that option says so, masked by the scan's mask) and writes the copy as the GeoTIFF name, complete or
 // not at all. Returns why it could not be written (GDAL's message); empty on success.
-std::string SaveCleanGeoTiff(TComposites& composites, const TProcessingOptions& options, const TPlacedScan& scan,
+std::string SaveCleanGeoTiff(TComposites& composites, const TStationSettings& settings, const TPlacedScan& scan,
                              const std::string& name);
 
 // The GeoTIFF beside a saved JPEG or PNG image.

@@ -90,20 +90,20 @@ std::vector<std::string> ImageKindFiles(const std::string& name)
     return files;
 }
 
-std::vector<TImageKind> KindsMade(const TProcessingOptions& options, bool coloured)
+std::vector<TImageKind> KindsMade(const TStationSettings& settings, bool coloured)
 {
     std::vector<TImageKind> kinds;
     for (const TImageKind& kind : ImageKinds)
-        if (options.Ticked(kind.Setting) && (!kind.Colour || coloured))
+        if (settings.*kind.Setting && (!kind.Colour || coloured))
             kinds.push_back(kind);
     return kinds;
 }
 
-std::optional<TColourTable> ChannelColourTable(const TProcessingOptions& options, std::uint8_t channel, std::string* why)
+std::optional<TColourTable> ChannelColourTable(const TStationSettings& settings, std::uint8_t channel, std::string* why)
 {
     if (channel == 0 || !ChannelExists(channel))
         return std::nullopt;
-    const std::string name = ColourTableForBand(options.PathText("ColourTable"), ChannelCatalogue[channel].ChannelDigit);
+    const std::string name = ColourTableForBand(settings.ColourTable, ChannelCatalogue[channel].ChannelDigit);
     if (name.empty())
         return std::nullopt;
     TColourTable table;

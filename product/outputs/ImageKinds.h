@@ -13,21 +13,21 @@
 
 #include "product/outputs/ColourTables.h"
 #include "base/DateTime.h"
-#include "settings/ProgramSettings.h"
+#include "settings/StationSettings.h"
 
 struct TImageKind {
     std::string_view Extension;  // lower case, with the dot
     bool Colour;                 // "<name>-col.<ext>" beside the grey "<name>.<ext>"
-    const char* Setting;         // the switch that makes it
+    bool TStationSettings::*Setting;  // the switch that makes it
 };
 
 // In the order the product writes them.
 inline constexpr std::array<TImageKind, 5> ImageKinds{{
-    {".png", false, "SaveAsPNG"},
-    {".jpg", false, "SaveAsJPEG"},
-    {".png", true, "SaveAsPNG"},
-    {".jpg", true, "SaveAsJPEG"},
-    {".tif", false, "SaveAsGeoTIFF"},
+    {".png", false, &TStationSettings::SaveAsPNG},
+    {".jpg", false, &TStationSettings::SaveAsJPEG},
+    {".png", true, &TStationSettings::SaveAsPNG},
+    {".jpg", true, &TStationSettings::SaveAsJPEG},
+    {".tif", false, &TStationSettings::SaveAsGeoTIFF},
 }};
 inline constexpr const TImageKind& GeoTiffKind = ImageKinds[4];
 
@@ -38,7 +38,7 @@ std::string ImageKindFile(const std::string& name, const TImageKind& kind);
 std::vector<std::string> ImageKindFiles(const std::string& name);
 
 // The kinds the settings make for a channel; coloured: a colour table applies to it.
-std::vector<TImageKind> KindsMade(const TProcessingOptions& options, bool coloured);
+std::vector<TImageKind> KindsMade(const TStationSettings& settings, bool coloured);
 
 // What a file name of some kind is: the grey image name it belongs to (".jpg", ".png" or
 // ".tif" kept, "-col" taken off) and its kind; nullopt when it is of no kind.
@@ -54,7 +54,7 @@ bool IsGreyPictureName(std::string_view name);
 // The colour table the settings name for the channel, read now so that a table edited by hand
 // takes effect with the next image; nullopt when none is named (the visible band has no
 // temperatures to colour) or it cannot be read, which why then says ("<path>: line N: ...").
-std::optional<TColourTable> ChannelColourTable(const TProcessingOptions& options, std::uint8_t channel,
+std::optional<TColourTable> ChannelColourTable(const TStationSettings& settings, std::uint8_t channel,
                                                std::string* why = nullptr);
 
 // The newest short-named image of a channel in the dated image tree with one of the

@@ -864,6 +864,29 @@ TEST_F(ProductTest, CleanCopyIsRestoredFromTheGeoTiffBesideTheLastImage)
                             " not restored (no such file); its clean copy continues from " + first);
 }
 
+// A station that saves GeoTIFFs alone has no picture to remember: it remembers its GeoTIFF,
+// and a restart goes on from it.
+TEST_F(ProductTest, AStationOfGeoTiffsAloneGoesOnFromItsLastGeoTiff)
+{
+    options.SetTicked("SaveAsJPEG", false);
+    options.SetTicked("SaveAsGeoTIFF", true);
+    TStation station(options, nullptr, TComposites::OnFirstUse);
+    station.Product.InUseWaitMs = 10;
+    station.Product.GeoLogPath = product.GeoLogPath;
+    ASSERT_TRUE(station.Product.ProcessGoesFile(DropScan("goes15.2013.150.120000.4.nc"), result)) << result.FailureReason;
+    EXPECT_EQ(result.SavedFileName, images + "2013/05/30/201305301200-g10-ir.tif");
+    std::array<std::unique_ptr<TRegistryString>, ChannelCount> lastSaved;
+    lastSaved[3] = std::make_unique<TRegistryString>("LastSaved4", result.SavedFileName);
+    TStation restarted(options, nullptr, TComposites::OnFirstUse);
+    std::vector<std::string> lines;
+    restarted.RestoreComposites(lastSaved, {}, [&](const std::string& line) { lines.push_back(line); });
+    EXPECT_EQ(lines, std::vector<std::string>{});
+    const TExtBitmap &before = station.Composites.Clean[3], &after = restarted.Composites.Clean[3];
+    ASSERT_EQ(after.Width(), CompositeWidth);
+    for (int y = 0; y < CompositeHeight; y += 7)
+        ASSERT_TRUE(std::equal(after.ScanLine(y), after.ScanLine(y) + CompositeWidth, before.ScanLine(y))) << y;
+}
+
 TEST(ApplyMask, ChannelValuesAndMismatchedSizes)
 {
     TExtBitmap mask(4, 2), k(4, 2);

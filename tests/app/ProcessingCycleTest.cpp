@@ -270,10 +270,10 @@ TEST_F(ProcessingCycleTest, TheRoomAFileNeedsCountsTheImagesItMakes)
     ASSERT_GT(free, 100u);
     options_.SetPathText("MinFreeMB", std::to_string(free - 40));
     for (const char* format : {"SaveAsJPEG", "SaveAsPNG", "SaveAsGeoTIFF"}) options_.SetTicked(format, false);
-    EXPECT_EQ(FileRoomProblem(options_, raw + "x.nc", 30000), "");
+    EXPECT_EQ(FileRoomProblem(StationSettings(options_), raw + "x.nc", 30000), "");
     for (const char* format : {"SaveAsJPEG", "SaveAsPNG", "SaveAsGeoTIFF"}) options_.SetTicked(format, true);
     options_.SetPathText("ColourTable", "enhanced-ir");
-    EXPECT_NE(FileRoomProblem(options_, raw + "x.nc", 30000).find(" MB free and keeps "), std::string::npos);
+    EXPECT_NE(FileRoomProblem(StationSettings(options_), raw + "x.nc", 30000).find(" MB free and keeps "), std::string::npos);
 }
 
 TEST_F(ProcessingCycleTest, FilesInNameOrderOnlyMatchingOnes)
@@ -369,9 +369,14 @@ TEST_F(ProcessingCycleTest, WithNothingToKeepFilesAreLeftWhereTheyAre)
     EXPECT_EQ(Logged(), (std::vector<std::string>{NothingKeptText}));
     EXPECT_TRUE(std::filesystem::exists(f));
     EXPECT_TRUE(cycle_.TimerProcess.isActive());
-    options_.SetTicked("SaveAsNetCDF", true);
-    RunOneCycle();
-    EXPECT_EQ(goes_.Calls, (std::vector<std::string>{f}));
+    // Any one kind kept is enough: the GeoTIFF alone too, as --reprocess makes it.
+    for (const char* kept : {"SaveAsNetCDF", "SaveAsGeoTIFF"}) {
+        for (const char* format : {"SaveAsJPEG", "SaveAsPNG", "SaveAsNetCDF", "SaveAsGeoTIFF"})
+            options_.SetTicked(format, format == std::string(kept));
+        goes_.Calls.clear();
+        RunOneCycle();
+        EXPECT_EQ(goes_.Calls, (std::vector<std::string>{f})) << kept;
+    }
 }
 
 TEST_F(ProcessingCycleTest, OnlyRegularFilesAreTakenInOthersAreReportedOnce)

@@ -56,12 +56,13 @@ protected:
         TReprocessRequest request;
         EXPECT_EQ(ParseReprocessArguments(args, request), "");
         std::vector<std::string> failures;
+        const TStationSettings settings = StationSettings(options_);
         const auto chains =
-            PlanChains(FindArchivedScans(request.Directories, options_.SourcePath(), failures), options_, request);
+            PlanChains(FindArchivedScans(request.Directories, settings.SourcePath, failures), settings, request);
         std::mutex lock;
         const std::atomic<bool> stop{false};
         RunChains(
-            chains, options_, workers, stop,
+            chains, options_, settings, workers, stop,
             [&](const TReprocessOutcome& o) {
                 const std::lock_guard<std::mutex> guard(lock);
                 if (o.Result == TReprocessResult::Failed)
@@ -168,6 +169,23 @@ TEST_F(ReprocessArchiveTest, SideBySideChainsMakeTheImagesOfOneWorker)
     EXPECT_EQ(parallel.size(), sequential.size());
     for (const auto& [name, bytes] : sequential)
         EXPECT_TRUE(parallel.contains(name) && parallel.at(name) == bytes) << name;
+}
+
+// GeoTIFFs alone are made like any image, and a later run goes on from the last one made as a
+// restarted station does.
+TEST_F(ReprocessArchiveTest, GeoTiffsAloneAreMadeAndALaterRunGoesOnFromThem)
+{
+    options_.SetTicked("SaveAsJPEG", false);
+    options_.SetTicked("SaveAsGeoTIFF", true);
+    const std::string whole = xdg_.Dir("whole"), split = xdg_.Dir("split");
+    EXPECT_EQ(Reprocess(whole, {}, 1), std::vector<std::string>{});
+    EXPECT_EQ(Reprocess(split, {"--to", "2019-06-21T01:00"}, 1), std::vector<std::string>{});
+    EXPECT_EQ(Reprocess(split, {"--from", "2019-06-21T01:00"}, 1), std::vector<std::string>{});
+    const auto once = Files(whole), twice = Files(split);
+    EXPECT_EQ(once.size(), 6u);
+    EXPECT_EQ(twice.size(), once.size());
+    for (const auto& [name, bytes] : once)
+        EXPECT_TRUE(twice.contains(name) && twice.at(name) == bytes) << name;
 }
 
 } // namespace
