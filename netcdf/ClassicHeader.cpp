@@ -8,7 +8,7 @@ namespace {
 constexpr std::uint64_t kDimensionTag = 0x0A, kVariableTag = 0x0B, kAttributeTag = 0x0C;
 
 // Reads big-endian numbers and skips padded items; any read past the end sets `bad`, after
-// which every read gives 0.
+// which every read gives 0. The first fault met is kept as the reason.
 class TCursor {
 public:
     TCursor(std::span<const unsigned char> bytes, int version) : bytes_(bytes), version_(version) {}
@@ -24,7 +24,8 @@ public:
     std::uint64_t backedCount(std::uint64_t minBytes)
     {
         const std::uint64_t n = count();
-        if (!bad && n > remaining() / minBytes) fail();
+        if (!bad && n > remaining() / minBytes)
+            fail("a count larger than the bytes that follow");
         return bad ? 0 : n;
     }
     std::string name()
@@ -38,7 +39,8 @@ public:
     void skip(std::uint64_t n, std::uint64_t align = 1)
     {
         const std::uint64_t padded = n + (align - n % align) % align;
-        if (bad || padded < n || padded > remaining()) return fail();
+        if (bad || padded < n || padded > remaining())
+            return fail("cut short");
         pos_ += static_cast<std::size_t>(padded);
     }
     // A list's tag and length: the tag expected, or the empty list (both 0). Its items take
@@ -47,23 +49,30 @@ public:
     {
         const std::uint64_t t = u32();
         n = backedCount(4);
-        if (bad || (t != tag && !(t == 0 && n == 0))) return fail(), false;
+        if (bad || (t != tag && !(t == 0 && n == 0)))
+            return fail("a list not of the kind its place holds"), false;
         return true;
     }
+    void fail(const char* reason)
+    {
+        if (!bad)
+            why = reason;
+        bad = true;
+    }
     bool bad = false;
+    const char* why = "";
 
 private:
     std::uint64_t remaining() const { return bytes_.size() - pos_; }
     std::uint64_t big(std::size_t width)
     {
-        if (bad || width > remaining()) return fail(), 0;
+        if (bad || width > remaining())
+            return fail("cut short"), 0;
         std::uint64_t v = 0;
         for (std::size_t i = 0; i < width; ++i) v = (v << 8) | bytes_[pos_ + i];
         pos_ += width;
         return v;
     }
-    void fail() { bad = true; }
-
     std::span<const unsigned char> bytes_;
     int version_;
     std::size_t pos_ = 4;
@@ -76,7 +85,10 @@ bool SkipAttributes(TCursor& c)
     for (std::uint64_t i = 0; i < n && !c.bad; ++i) {
         c.name();
         const std::uint64_t size = ClassicTypeSize(c.u32());
-        if (size == 0) return false;
+        if (size == 0 && !c.bad)
+            c.fail("an attribute of no netCDF type");
+        if (c.bad)
+            return false;
         c.skip(c.backedCount(size) * size, 4);
     }
     return !c.bad;
@@ -95,15 +107,17 @@ std::uint64_t ClassicTypeSize(std::uint64_t type)
     }
 }
 
-bool WalkClassicHeader(std::span<const unsigned char> bytes, std::vector<std::uint64_t>& dimensionLengths,
-                       const std::function<bool(const TClassicVariable&)>& onVariable)
-{
-    dimensionLengths.clear();
-    if (bytes.size() < 4 || bytes[0] != 'C' || bytes[1] != 'D' || bytes[2] != 'F') return false;
-    const int version = bytes[3];
-    if (version != 1 && version != 2 && version != 5) return false;
+namespace {
 
-    TCursor c(bytes, version);
+bool StartsClassic(std::span<const unsigned char> head)
+{
+    return head.size() >= 4 && head[0] == 'C' && head[1] == 'D' && head[2] == 'F' &&
+           (head[3] == 1 || head[3] == 2 || head[3] == 5);
+}
+
+bool WalkHeader(TCursor& c, std::vector<std::uint64_t>& dimensionLengths,
+                const std::function<bool(const TClassicVariable&)>& onVariable)
+{
     c.count(); // number of records
     std::uint64_t n = 0;
     if (!c.list(kDimensionTag, n)) return false;
@@ -127,6 +141,24 @@ bool WalkClassicHeader(std::span<const unsigned char> bytes, std::vector<std::ui
         if (!onVariable(v)) return true;
     }
     return true;
+}
+
+} // namespace
+
+bool WalkClassicHeader(std::span<const unsigned char> bytes, std::vector<std::uint64_t>& dimensionLengths,
+                       const std::function<bool(const TClassicVariable&)>& onVariable, std::string* problem)
+{
+    dimensionLengths.clear();
+    if (!StartsClassic(bytes)) {
+        if (problem)
+            *problem = "not a classic netCDF header";
+        return false;
+    }
+    TCursor c(bytes, bytes[3]);
+    const bool walked = WalkHeader(c, dimensionLengths, onVariable);
+    if (!walked && problem)
+        *problem = c.why;
+    return walked;
 }
 
 namespace {
@@ -214,12 +246,6 @@ std::optional<std::uint64_t> HdfLength(std::span<const unsigned char> head)
     return std::nullopt;
 }
 
-bool StartsClassic(std::span<const unsigned char> head)
-{
-    return head.size() >= 4 && head[0] == 'C' && head[1] == 'D' && head[2] == 'F' &&
-           (head[3] == 1 || head[3] == 2 || head[3] == 5);
-}
-
 } // namespace
 
 std::optional<std::uint64_t> DeclaredNetCdfLength(std::span<const unsigned char> head)
@@ -231,8 +257,10 @@ std::string ClassicHeaderProblem(std::span<const unsigned char> head)
 {
     if (!StartsClassic(head)) return {};
     std::vector<std::uint64_t> dimensions;
-    if (!WalkClassicHeader(head, dimensions, [](const TClassicVariable&) { return true; }))
-        return "netCDF header is damaged";
+    std::string why;
+    const auto everyVariable = [](const TClassicVariable&) { return true; };
+    if (!WalkClassicHeader(head, dimensions, everyVariable, &why))
+        return "netCDF header is damaged: " + why;
     return {};
 }
 

@@ -27,9 +27,9 @@ std::uint64_t ClassicTypeSize(std::uint64_t type);
 // dimensionLengths, 0 for the record dimension), the global attributes, then each variable,
 // handed to onVariable in file order; the walk stops when onVariable returns false. False
 // when the bytes do not start a classic header ("CDF" and version 1, 2 or 5) or the header
-// is damaged before the walk ended.
+// is damaged before the walk ended; then *problem, when given, says what was wrong.
 bool WalkClassicHeader(std::span<const unsigned char> bytes, std::vector<std::uint64_t>& dimensionLengths,
-                       const std::function<bool(const TClassicVariable&)>& onVariable);
+                       const std::function<bool(const TClassicVariable&)>& onVariable, std::string* problem = nullptr);
 
 // How long the netCDF file that starts with `head` says it is: the end of its last variable
 // for the classic formats (with a margin for padding), the end-of-file address of the HDF5
@@ -38,7 +38,8 @@ bool WalkClassicHeader(std::span<const unsigned char> bytes, std::vector<std::ui
 std::optional<std::uint64_t> DeclaredNetCdfLength(std::span<const unsigned char> head);
 
 // Why the library must not be handed these bytes: they start a classic header that cannot be
-// walked (its counts are not backed by its bytes), so the library would believe them. Empty
+// walked (its counts are not backed by its bytes), so the library would believe them
+// ("netCDF header is damaged: " and what was wrong). Empty
 // for anything else, a sound classic header or another format, which the library judges.
 std::string ClassicHeaderProblem(std::span<const unsigned char> head);
 

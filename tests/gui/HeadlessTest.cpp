@@ -27,6 +27,14 @@ namespace {
 
 const QString kProgram = QStringLiteral(ORVANTA_BINARY_DIR "/app/orvanta");
 
+// A signal to the program while it runs. One that has ended already has no process id, and
+// kill(0, ...) would signal the whole process group: the test run and whatever started it.
+void Signal(const QProcess& p, int signo)
+{
+    if (const auto pid = static_cast<pid_t>(p.processId()); pid > 0)
+        ::kill(pid, signo);
+}
+
 class HeadlessTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -67,7 +75,7 @@ protected:
             p.waitForReadyRead(200);
             out += p.readAllStandardOutput().toStdString();
         }
-        ::kill(static_cast<pid_t>(p.processId()), signo);
+        Signal(p, signo);
         const bool ended = p.waitForFinished(20000);
         out_ = out + p.readAllStandardOutput().toStdString();
         return ended && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
@@ -173,7 +181,7 @@ TEST_F(HeadlessTest, TermBeforeTheStationIsReadyStillClosesCleanly)
     });
     p.start(kProgram, {"--headless", "-start"});
     ASSERT_TRUE(p.waitForStarted(5000));
-    ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+    Signal(p, SIGTERM);
     const bool ended = p.waitForFinished(20000);
     if (!ended) p.kill();
     ASSERT_TRUE(ended);
@@ -220,7 +228,7 @@ TEST_P(HeadlessOddStateFileTest, SaysWhyAndStopsWithoutTouchingIt)
         p.waitForReadyRead(100);
         out += p.readAllStandardOutput().toStdString();
     }
-    if (p.state() == QProcess::Running) ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+    Signal(p, SIGTERM);
     const bool ended = p.state() == QProcess::NotRunning || p.waitForFinished(5000);
     if (!ended) p.kill();
     ASSERT_TRUE(ended) << "still running after SIGTERM";
@@ -287,7 +295,7 @@ TEST_F(HeadlessTest, TellsSystemdItIsReadyThenPings)
         const ssize_t n = ::recv(sock, buffer, sizeof buffer, 0);
         if (n > 0) messages.emplace_back(buffer, static_cast<std::size_t>(n));
     }
-    ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+    Signal(p, SIGTERM);
     EXPECT_TRUE(p.waitForFinished(20000));
     ::close(sock);
     ASSERT_FALSE(messages.empty());
@@ -373,7 +381,7 @@ TEST_F(HeadlessTest, ReprocessMakesWhatTheStationMadeAndTouchesNothingElse)
                              [](const fs::directory_entry& e) { return e.path().filename().string().starts_with("goes15"); });
     };
     for (int i = 0; i < 600 && waiting() > 0; ++i) station.waitForFinished(200);
-    ::kill(static_cast<pid_t>(station.processId()), SIGTERM);
+    Signal(station, SIGTERM);
     ASSERT_TRUE(station.waitForFinished(60000));
     ASSERT_EQ(waiting(), 0);
     std::map<std::string, std::size_t> live = TreeContents(xdg_.Root() + "/img");

@@ -54,13 +54,15 @@ TEST(SegmentAgainstReference, ForwardAgreesToAHundredthOfAPixel)
     for (int lat10 = -850; lat10 <= 850; lat10 += 13) {
         for (int lon10 = -2200; lon10 <= -400; lon10 += 17) {
             const float lon = lon10 / 10.0f, lat = lat10 / 10.0f;
-            double rx, ry;
-            float fx, fy;
+            double rx = 0, ry = 0;
+            float fx = 0, fy = 0;
             const bool visible = ref.Forward(lon, lat, rx, ry);
             const bool ours = m.GeoToSegmentXY(fx, fy, lon, lat);
-            // Right at the limb the two may differ in the last bit of the test value.
+            // Right at the limb the two may differ in the last bit of the test value; only the
+            // side that sees the point has placed it.
             if (visible != ours) {
-                EXPECT_TRUE(std::hypot(rx - 1408.45, ry - 1625.67) > 1300) << lon << "," << lat;
+                const double x = visible ? rx : fx, y = visible ? ry : fy;
+                EXPECT_TRUE(std::hypot(x - 1408.45, y - 1625.67) > 1300) << lon << "," << lat;
                 continue;
             }
             if (!visible)
