@@ -109,7 +109,8 @@ std::string_view FileExtension(std::string_view path)
 {
     const auto dot = path.rfind('.');
     const auto slash = path.rfind('/');
-    if (dot == std::string_view::npos || (slash != std::string_view::npos && dot < slash)) return {};
+    if (dot == std::string_view::npos || (slash != std::string_view::npos && dot < slash))
+        return {};
     return path.substr(dot);
 }
 
@@ -436,7 +437,8 @@ bool IsRegularEntry(const std::string& path)
 
 bool ForceDirectories(const std::string& path)
 {
-    if (path.empty()) return false;
+    if (path.empty())
+        return false;
     std::error_code ec;
     std::filesystem::create_directories(path, ec);
     return std::filesystem::is_directory(path, ec);
@@ -445,8 +447,9 @@ bool ForceDirectories(const std::string& path)
 std::string SaveTextAtomically(const std::string& path, const std::string& text, bool durable)
 {
     // Renamed over, a FIFO or a device put there by someone else would be gone.
-    if (struct stat st {}; ::stat(path.c_str(), &st) == 0)
-        if (const char* kind = OddFileKind(st.st_mode)) return std::string(kind) + ", not a regular file";
+    if (struct stat st{}; ::stat(path.c_str(), &st) == 0)
+        if (const char* kind = OddFileKind(st.st_mode))
+            return std::string(kind) + ", not a regular file";
     const std::filesystem::path target(path);
     if ((target.has_parent_path() && !ForceDirectories(target.parent_path().string())) ||
         !WriteFileAtomically(path, text, nullptr, durable))
@@ -463,16 +466,20 @@ std::string AppendTextLine(const std::string& path, const std::string& line)
         if (target.has_parent_path() && ForceDirectories(target.parent_path().string()))
             file = OpenRegularFile(path, O_WRONLY | O_APPEND | O_CREAT);
     }
-    if (file.Fd < 0) return file.Problem;
+    if (file.Fd < 0)
+        return file.Problem;
     // One write per line: with O_APPEND the line lands whole, after whatever is there.
     std::size_t done = 0;
     while (done < text.size()) {
         const ssize_t n = ::write(file.Fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
         done += static_cast<std::size_t>(n);
     }
     std::string problem = done == text.size() ? std::string() : std::strerror(errno);
-    if (::close(file.Fd) != 0 && problem.empty()) problem = std::strerror(errno);
+    if (::close(file.Fd) != 0 && problem.empty())
+        problem = std::strerror(errno);
     return problem;
 }

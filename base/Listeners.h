@@ -69,7 +69,8 @@ public:
     {
         const std::uint64_t id = list_->NextId++;
         auto& entries = list_->Entries;
-        const auto after = std::find_if(entries.begin(), entries.end(), [turn](const TEntry& e) { return e.Turn > turn; });
+        const auto after =
+            std::find_if(entries.begin(), entries.end(), [turn](const TEntry& e) { return e.Turn > turn; });
         entries.insert(after, TEntry{id, turn, std::move(call)});
         return THandle(list_, id);
     }
@@ -79,11 +80,14 @@ public:
     {
         std::vector<std::uint64_t> ids;
         ids.reserve(list_->Entries.size());
-        for (const TEntry& e : list_->Entries) ids.push_back(e.Id);
+        for (const TEntry& e : list_->Entries)
+            ids.push_back(e.Id);
         const std::shared_ptr<TList> list = list_;
         for (const std::uint64_t id : ids) {
-            const auto it = std::find_if(list->Entries.begin(), list->Entries.end(), [id](const TEntry& e) { return e.Id == id; });
-            if (it == list->Entries.end()) continue;
+            const auto it =
+                std::find_if(list->Entries.begin(), list->Entries.end(), [id](const TEntry& e) { return e.Id == id; });
+            if (it == list->Entries.end())
+                continue;
             const std::function<void(Args...)> call = it->Call;
             call(args...);
         }

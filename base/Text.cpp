@@ -31,6 +31,7 @@ std::string LogSafe(std::string_view text)
 {
     std::string out(text);
     for (char& c : out)
-        if (static_cast<unsigned char>(c) < 0x20 && c != '\t') c = '?';
+        if (static_cast<unsigned char>(c) < 0x20 && c != '\t')
+            c = '?';
     return out;
 }

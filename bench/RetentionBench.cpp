@@ -96,7 +96,8 @@ void BM_FreeSpaceCheckPerFile(benchmark::State& state)
     fs::create_directories(WorkDir() / "raw");
     fs::create_directories(WorkDir() / "img");
     const TStationSettings settings = StationSettings(options);
-    for (auto _ : state) benchmark::DoNotOptimize(DiskLowLine(settings));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(DiskLowLine(settings));
 }
 BENCHMARK(BM_FreeSpaceCheckPerFile)->Unit(benchmark::kMicrosecond);
 

@@ -8,7 +8,8 @@
 
 void TCartogList::DrawOnBitmap(TExtBitmap& bitmap, int xOffset, int yOffset)
 {
-    if (Mapping == nullptr || Count() == 0) return;
+    if (Mapping == nullptr || Count() == 0)
+        return;
     DrawOnCanvas(bitmap.Canvas(), xOffset, yOffset);
 }
 
@@ -18,12 +19,15 @@ cartography::TLimbCull cartography::LimbCullFor(const TSegmentMapping& mapping)
     // A mapping of a derived class may project as it likes; so may the rows that don't go
     // through the satellite-view engine (the newer GOES fixed grid, the world grid, and the
     // rows handed to preset map projections).
-    if (typeid(mapping) != typeid(TSegmentMapping)) return cull;
+    if (typeid(mapping) != typeid(TSegmentMapping))
+        return cull;
     const int row = mapping.SegmentIndex;
     const TASegmentData* seg = SegmentData(row);
-    if (seg == nullptr) return cull;
+    if (seg == nullptr)
+        return cull;
     for (int own : {151, 153, 156, 92, 95, 96, 143, 145})
-        if (row == own) return cull;
+        if (row == own)
+            return cull;
     cull.Enabled = true;
     cull.SubLongitude = static_cast<double>(static_cast<long double>(seg->NominalLongitude) +
                                             static_cast<long double>(mapping.LongitudeOffset));
@@ -32,7 +36,8 @@ cartography::TLimbCull cartography::LimbCullFor(const TSegmentMapping& mapping)
 
 void TCartogList::DrawOnCanvas(TCanvas& canvas, int xOffset, int yOffset)
 {
-    if (Mapping == nullptr || Count() == 0) return;
+    if (Mapping == nullptr || Count() == 0)
+        return;
     const TSegmentMapping& mapping = *Mapping;
     cartography::DrawLineStore(
         *this, mapping.ImageWidth(),

@@ -8,14 +8,14 @@
 #include <cstring>
 #include <exception>
 
-bool LoadPNGGraphic(TExtBitmap* graphic, const std::string& fileName, bool forceColor, bool keepSize,
-                    std::string* why)
+bool LoadPNGGraphic(TExtBitmap* graphic, const std::string& fileName, bool forceColor, bool keepSize, std::string* why)
 {
     struct stat info{};
     if (!graphic)
         return false;
     if (::stat(fileName.c_str(), &info) != 0) {
-        if (why) *why = std::strerror(errno);
+        if (why)
+            *why = std::strerror(errno);
         return false;
     }
     try {
@@ -29,7 +29,8 @@ bool LoadPNGGraphic(TExtBitmap* graphic, const std::string& fileName, bool force
         png.AssignToBitmap(*graphic, 0, 0);
         return true;
     } catch (const std::exception& e) {
-        if (why) *why = e.what();
+        if (why)
+            *why = e.what();
         return false;
     } catch (...) {
         return false;

@@ -15,8 +15,8 @@ std::string SectorLabel(std::uint8_t sector);
 std::string SectorWords(std::uint8_t sector);
 
 struct TSectorPlacement {
-    int NewWidth = 0;           // width after resampling; the height never changes
-    int X = 0;                  // top-left corner in the composite
+    int NewWidth = 0; // width after resampling; the height never changes
+    int X = 0; // top-left corner in the composite
     int Y = 0;
     bool CutTwoColumns = false; // drop the last two columns after resampling
 };

@@ -14,17 +14,17 @@
 // What the product did with a file it did not finish: the station's counts and metrics take
 // this, never the wording of the failure.
 enum class TFileFate {
-    Finished,  // handled to the end, or not the product's to say
-    Waiting,   // its writer has not finished it: left for a later cycle without blame
-    Failed,    // left where it is, for another try
-    PutAside,  // moved to the failed directory
+    Finished, // handled to the end, or not the product's to say
+    Waiting, // its writer has not finished it: left for a later cycle without blame
+    Failed, // left where it is, for another try
+    PutAside, // moved to the failed directory
 };
 
 // The out-arguments of ProcessGoesFile. The cycle keeps one across the files of a cycle, so a
 // value the handler does not write keeps the previous file's.
 struct TGoesFileResult {
     bool Skipped = false;
-    std::string SavedFileName;  // the last image written; empty when none
+    std::string SavedFileName; // the last image written; empty when none
     std::uint8_t Sector = SectorUnknown;
     TDateTime ImageTime = 0;
     TDateTime SlotTime = 0;

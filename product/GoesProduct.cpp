@@ -53,7 +53,7 @@ void LeaveWaiting(TGoesFileResult& result)
     result.Fate = TFileFate::Waiting;
 }
 
-}  // namespace
+} // namespace
 
 TGoesProduct::TGoesProduct(TProcessingOptions& options, TComposites& composites, const TExtBitmap& mask)
     : options_(options), composites_(composites), mask_(mask)
@@ -513,10 +513,7 @@ bool TGoesProduct::keepDecompressed(TFileInHand& file)
     return true;
 }
 
-bool TGoesProduct::masksImages() const
-{
-    return settings_.MaskImage && PrepareMask;
-}
+bool TGoesProduct::masksImages() const { return settings_.MaskImage && PrepareMask; }
 
 void TGoesProduct::removeArchived(const TFileInHand& file)
 {
@@ -615,10 +612,16 @@ bool TGoesProduct::save(TFileInHand& file, const TExtBitmap& composite, const TC
     image.Composite = &composite;
     image.ColourTable = colourTable;
     image.BeforeLines = beforeLines;
-    image.Placed = {channel, file.Sector, file.ImageTime, &file.Image, file.Placement.X, file.Placement.Y,
+    image.Placed = {channel,
+                    file.Sector,
+                    file.ImageTime,
+                    &file.Image,
+                    file.Placement.X,
+                    file.Placement.Y,
                     settings_.MaskImage ? &mask_ : nullptr};
     const auto nameOf = [&](const TImageKind& kind) {
-        const std::string name = ImageName(settings_, file.Archived, file.ImageTime, channel, std::string(kind.Extension).c_str());
+        const std::string name =
+            ImageName(settings_, file.Archived, file.ImageTime, channel, std::string(kind.Extension).c_str());
         return kind.Colour ? ColourImageName(name) : name;
     };
     // A kind no longer made goes. An image of a kind still made is replaced only by renaming
@@ -626,7 +629,8 @@ bool TGoesProduct::save(TFileInHand& file, const TExtBitmap& composite, const TC
     // name, and a crash or a full disk must not leave neither.
     std::vector<TImageOutput*> writing;
     for (const TImageKind& kind : ImageKinds) {
-        const auto output = std::find_if(outputs_.begin(), outputs_.end(), [&](const auto& o) { return &o->Kind == &kind; });
+        const auto output =
+            std::find_if(outputs_.begin(), outputs_.end(), [&](const auto& o) { return &o->Kind == &kind; });
         if (output != outputs_.end() && (*output)->Writes(image))
             writing.push_back(output->get());
         else

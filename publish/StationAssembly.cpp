@@ -17,7 +17,8 @@ TStationAssembly::TStationAssembly(TProcessingOptions& options, TCycleView& view
 
 TStationAssembly::~TStationAssembly()
 {
-    if (settingsReported_) SetSettingsReportReceiver({});
+    if (settingsReported_)
+        SetSettingsReportReceiver({});
     watch_.reset();
     status_.reset();
     cycle_.reset();
@@ -25,10 +26,7 @@ TStationAssembly::~TStationAssembly()
     log_->SetSink(nullptr);
 }
 
-void TStationAssembly::say(const std::string& text)
-{
-    log_->AddLogLine(text, UtcNow());
-}
+void TStationAssembly::say(const std::string& text) { log_->AddLogLine(text, UtcNow()); }
 
 void TStationAssembly::MakeStation(std::unique_ptr<IAnimationNotifier> notifier, TComposites::TMaking making)
 {
@@ -55,7 +53,8 @@ void TStationAssembly::RunOn(const TSay& say)
 void TStationAssembly::LogStart()
 {
     say("Starting " + ProgramNameAndVersion());
-    for (const std::string& line : station_->CoastlinesLogLines()) say(line);
+    for (const std::string& line : station_->CoastlinesLogLines())
+        say(line);
     station_->OnLogLine = [this](const std::string& text) { say(text); };
     SetSettingsReportReceiver([this](const std::string& text) { log_->AddLogLine(text, 0); });
     settingsReported_ = true;
@@ -64,7 +63,9 @@ void TStationAssembly::LogStart()
 bool TStationAssembly::Close()
 {
     say("Closing " + ProgramNameAndVersion());
-    if (status_) status_->Closed();
-    if (watch_) watch_->Closed();
+    if (status_)
+        status_->Closed();
+    if (watch_)
+        watch_->Closed();
     return log_->Lines().empty() || log_->SaveToFile();
 }

@@ -140,8 +140,8 @@ TStationStatus::TStationStatus(TProcessingCycle& cycle, std::string coastlines, 
     day_ = static_cast<std::int32_t>(started_);
     CarryOverToday(started_);
     // Counted before what publishes the station (the page shows this status) hears of the file.
-    fileHandled_ = cycle_.OnFileHandled.Add([this](const THandledEntry& handled) { FileHandled(handled); },
-                                            TListenerTurn::Count);
+    fileHandled_ =
+        cycle_.OnFileHandled.Add([this](const THandledEntry& handled) { FileHandled(handled); }, TListenerTurn::Count);
     cycleFinished_ = QObject::connect(&cycle_, &TProcessingCycle::CycleFinished, &cycle_, [this] { CycleEnded(); });
     // From the event loop, like the cycle: a station stuck in a file stops refreshing too.
     refresh_.setInterval(StatusRefreshSeconds * 1000);
@@ -218,7 +218,8 @@ void TStationStatus::FileHandled(const THandledEntry& handled)
     case TFileOutcome::Failed: {
         // An entry that is no file to process (a FIFO, a link) is met again every cycle; it is
         // news once, not a failure per cycle.
-        if (leftAloneAgain) return;
+        if (leftAloneAgain)
+            return;
         // A bad file is tried again every cycle: the counts are of files, not of tries.
         if (failedFiles_.insert(entry).second) ++sinceStart_.Failed;
         if (failedToday_.insert(entry).second) ++today_.Failed;
@@ -317,7 +318,8 @@ QJsonObject TStationStatus::ToJson() const
                                  {"watched", cycle_.InstantPickUp()}}},
         {"coastlines", Q(coastlines_)},
         {"since_start", CountsJson(sinceStart_.Processed, sinceStart_.Skipped, sinceStart_.Failed)},
-        {"today", [&] {
+        {"today",
+         [&] {
              QJsonObject t = CountsJson(today_.Processed, today_.Skipped, today_.Failed);
              t["date"] = Q(FormatDateTime("yyyy-mm-dd", static_cast<TDateTime>(day_)));
              return t;

@@ -29,13 +29,15 @@ void TStationWatch::TProblem::Report(const TLog& log, const std::string& what, c
 
 TStationWatch::TStationWatch(TProcessingCycle& cycle, TGoesFileHandler& images, TStationStatus& status, TLog log,
                              std::string metricsPath, TStationStatus::TClock clock)
-    : cycle_(cycle), status_(status), log_(std::move(log)), metricsPath_(std::move(metricsPath)), clock_(std::move(clock))
+    : cycle_(cycle), status_(status), log_(std::move(log)), metricsPath_(std::move(metricsPath)),
+      clock_(std::move(clock))
 {
     if (!clock_) clock_ = UtcNow;
     // In the publishing turn: the cycle has recorded the image, and the status counted the
     // file the page shows, before either is published.
-    imageSaved_ = images.OnImageSaved.Add([this](std::uint8_t channel, const std::string& saved) { ImageSaved(channel, saved); },
-                                          TListenerTurn::Publish);
+    imageSaved_ =
+        images.OnImageSaved.Add([this](std::uint8_t channel, const std::string& saved) { ImageSaved(channel, saved); },
+                                TListenerTurn::Publish);
     fileHandled_ = cycle_.OnFileHandled.Add([this](const THandledEntry& handled) { FileHandled(handled); },
                                             TListenerTurn::Publish);
     refresh_.setInterval(StatusRefreshSeconds * 1000);
@@ -98,7 +100,8 @@ void TStationWatch::ImageSaved(std::uint8_t channel, const std::string& saved)
 void TStationWatch::FileHandled(const THandledEntry& handled)
 {
     // Counted once, as the status counts it.
-    if (handled.LeftAloneAgain) return;
+    if (handled.LeftAloneAgain)
+        return;
     const std::string& entry = handled.Entry;
     const TFileOutcome outcome = handled.Outcome;
     const TGoesFileResult& result = handled.Result;
@@ -107,8 +110,8 @@ void TStationWatch::FileHandled(const THandledEntry& handled)
     if (outcome == TFileOutcome::Processed) channel = result.ChannelIndex;
     else ParseGoesFileName(entry, channel, slot);
     using TKind = TStationMetrics::TKind;
-    const TKind kind = outcome == TFileOutcome::Processed ? TKind::Processed
-                       : outcome != TFileOutcome::Failed  ? TKind::Other
+    const TKind kind = outcome == TFileOutcome::Processed   ? TKind::Processed
+                       : outcome != TFileOutcome::Failed    ? TKind::Other
                        : result.Fate == TFileFate::PutAside ? TKind::PutAside
                                                             : TKind::Failed;
     metrics_.FileHandled(channel, kind, cycle_.LastEntrySeconds(), kind == TKind::Processed ? result.SlotTime : 0);

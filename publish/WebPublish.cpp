@@ -130,7 +130,8 @@ std::string PlaceLatestImage(const std::string& latestDirectory, std::string_vie
         return "cannot rename " + temporary + " to " + name + ": " + std::strerror(error);
     }
     // Another file system, or one without hard links: a copy, whole or not at all.
-    if (!CopyFileAtomically(savedFile, target)) return "cannot copy " + savedFile + " to " + target + ": " + std::strerror(errno);
+    if (!CopyFileAtomically(savedFile, target))
+        return "cannot copy " + savedFile + " to " + target + ": " + std::strerror(errno);
     return {};
 }
 

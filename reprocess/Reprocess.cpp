@@ -75,7 +75,8 @@ std::string LastSavedImage(const TStationSettings& settings, const TArchivedScan
 // The name the images of a scan are recorded under while in hand.
 std::string ImageKey(const TStationSettings& settings, const TArchivedScan& scan)
 {
-    return ImageName(settings, ArchivedScanName(settings, scan.Path, scan.ImageTime), scan.ImageTime, scan.Channel, ".jpg");
+    return ImageName(settings, ArchivedScanName(settings, scan.Path, scan.ImageTime), scan.ImageTime, scan.Channel,
+                     ".jpg");
 }
 
 void RunChain(TStation& station, const TStationSettings& settings, const std::vector<TArchivedScan>& chain,
@@ -92,7 +93,8 @@ void RunChain(TStation& station, const TStationSettings& settings, const std::ve
         recorded.clear();
     };
     for (const TArchivedScan& scan : chain) {
-        if (const std::string key = scan.WarmUp || scan.Skip || scan.Channel == UnknownChannel ? std::string() : ImageKey(settings, scan);
+        if (const std::string key =
+                scan.WarmUp || scan.Skip || scan.Channel == UnknownChannel ? std::string() : ImageKey(settings, scan);
             key != recorded) {
             endRecorded();
             if (unfinished && !key.empty() && !(stop && (!inHand || scan.ImageTime != *inHand)))
@@ -340,8 +342,8 @@ std::size_t ScansInRange(const std::vector<std::vector<TArchivedScan>>& chains)
 }
 
 void RunChains(const std::vector<std::vector<TArchivedScan>>& chains, TProcessingOptions& options,
-               const TStationSettings& settings, unsigned workers,
-               const std::atomic<bool>& stop, const std::function<void(const TReprocessOutcome&)>& onOutcome,
+               const TStationSettings& settings, unsigned workers, const std::atomic<bool>& stop,
+               const std::function<void(const TReprocessOutcome&)>& onOutcome,
                const std::function<void(const std::string&)>& onLogLine, TUnfinishedImages* unfinished)
 {
     // The longest chains first, so that no worker is left with a long one at the end.

@@ -99,8 +99,8 @@ struct TReprocessOutcome {
 // name). Returns when all are done.
 // unfinished, when given, records the images in hand.
 void RunChains(const std::vector<std::vector<TArchivedScan>>& chains, TProcessingOptions& options,
-               const TStationSettings& settings, unsigned workers,
-               const std::atomic<bool>& stop, const std::function<void(const TReprocessOutcome&)>& onOutcome,
+               const TStationSettings& settings, unsigned workers, const std::atomic<bool>& stop,
+               const std::function<void(const TReprocessOutcome&)>& onOutcome,
                const std::function<void(const std::string&)>& onLogLine, TUnfinishedImages* unfinished = nullptr);
 
 // How many scans of the chains are in the range (made or skipped).

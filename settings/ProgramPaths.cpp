@@ -60,10 +60,12 @@ std::string ProgramDataDir()
 {
     std::error_code ec;
     const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (ec) return {};
+    if (ec)
+        return {};
     const auto exeDir = exe.parent_path();
     const auto installed = exeDir.parent_path() / "share" / "orvanta";
-    if (std::filesystem::is_directory(installed, ec)) return installed.string() + "/";
+    if (std::filesystem::is_directory(installed, ec))
+        return installed.string() + "/";
     return exeDir.string() + "/";
 }
 std::string RegistryFilePath() { return ConfigDirectory() + "registry.reg"; }

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "base/Files.h"  // ForceDirectories, once declared here
+#include "base/Files.h" // ForceDirectories, once declared here
 
 // The executable's base name without extension ("orvanta").
 std::string ProgramName();

@@ -34,10 +34,7 @@ const char* const NothingKeptText =
     "Nothing would be kept of the incoming files: tick \"Save as JPEG\", \"Save as PNG\", \"Save as GeoTIFF\" or "
     "\"Save as NetCDF\"; files are left where they are";
 
-bool KeepsSomething(const TProcessingOptions& options)
-{
-    return StationSettings(options).KeepsSomething();
-}
+bool KeepsSomething(const TProcessingOptions& options) { return StationSettings(options).KeepsSomething(); }
 
 namespace {
 
@@ -87,7 +84,8 @@ void TProcessingCycle::SetGoesFileHandler(TGoesFileHandler* handler)
                 // clean copy.
                 const bool geoTiffAlone = !settings_.SavesPictures() && SplitImageKind(saved) &&
                                           SplitImageKind(saved)->Kind.Extension == GeoTiffKind.Extension;
-                if (IsGreyPictureName(saved) || geoTiffAlone) RememberSaved(channel, saved);
+                if (IsGreyPictureName(saved) || geoTiffAlone)
+                    RememberSaved(channel, saved);
             },
             TListenerTurn::Record);
         handler->BeingWritten = [this](const std::string& path) {
@@ -201,7 +199,8 @@ void TProcessingCycle::TimerProcessTimer()
     view_.SetLamp(TLamp::Busy);
     options_.Refresh();
     settings_ = StationSettings(options_);
-    if (goesHandler_) goesHandler_->UseSettings(settings_);
+    if (goesHandler_)
+        goesHandler_->UseSettings(settings_);
     WatchSourceDirectory();
 
     std::vector<std::string> list;
@@ -308,7 +307,8 @@ void TProcessingCycle::PruneWhenDue()
     const auto now = std::chrono::steady_clock::now();
     if (lastPrune_ && now - *lastPrune_ < std::chrono::seconds(PruneIntervalSeconds)) return;
     // Once the directories are the station's own: what a stopped writer left half-made goes.
-    if (!lastPrune_) retention_.RemoveLeftTemporaries(RetentionLimits(settings_), UtcNow());
+    if (!lastPrune_)
+        retention_.RemoveLeftTemporaries(RetentionLimits(settings_), UtcNow());
     lastPrune_ = now;
     retention_.Prune(RetentionLimits(settings_), LastSavedFiles(), UtcNow());
 }
@@ -333,8 +333,8 @@ bool TProcessingCycle::DiskHasRoom()
 
 void TProcessingCycle::TellDiskBack(const TStationSettings& settings)
 {
-    const std::string back = "Disk space is back: every directory written has at least "
-                             + std::to_string(WholeMB(MinFreeBytes(settings))) + " MB free; processing goes on";
+    const std::string back = "Disk space is back: every directory written has at least " +
+                             std::to_string(WholeMB(MinFreeBytes(settings))) + " MB free; processing goes on";
     log_.AddLogLine(back, 0);
     view_.SetStatusText(back);
     alarmShown_ = false;
@@ -368,7 +368,8 @@ void TProcessingCycle::Recheck()
     const TStationSettings current = Settings();
     if (!settingsProblem_.empty() && options_.SettingsProblem().empty()) settingsProblem_.clear();
     if (!lockRefusal_.empty() && settingsProblem_.empty() && LockDirectories()) lockRefusal_.clear();
-    if (nothingKeptLogged_ && current.KeepsSomething()) nothingKeptLogged_ = false;
+    if (nothingKeptLogged_ && current.KeepsSomething())
+        nothingKeptLogged_ = false;
     // Only the clearing: running low is met, and pruned for, by the cycle.
     if (!diskLow_.empty() && DiskLowLine(current).empty()) {
         diskLow_.clear();

@@ -198,7 +198,7 @@ private:
     // Every entry left alone since the start: the log says one again when it comes back, its
     // listeners count it once.
     std::set<std::string> leftAloneHeard_;
-    bool leftAloneAgain_ = false;  // the entry in hand
+    bool leftAloneAgain_ = false; // the entry in hand
     std::vector<std::string> waiting_;    // files still being written, reported once each
     std::optional<std::size_t> backlog_;
     double lastEntrySeconds_ = 0;

@@ -236,7 +236,8 @@ void TRetention::PruneFailed(const std::string& dir, std::int64_t days, TDateTim
     for (const std::string& name : names) {
         // Only what a cycle could have put aside: names it takes from the incoming directory.
         const std::string target = PartialFileTarget(name);
-        if (!MatchesWildcard(IncomingScanPattern, target.empty() ? name : target)) continue;
+        if (!MatchesWildcard(IncomingScanPattern, target.empty() ? name : target))
+            continue;
         const std::string path = dir + name;
         if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || ChangedAt(st) >= cutoff) continue;
         if (::unlink(path.c_str()) != 0) {

@@ -81,8 +81,8 @@ void TStation::ContinueFrom(std::uint8_t channel, const std::string& savedImage,
     if (settings.ClearImages)
         return;
     // A GeoTIFF saved alone continues the clean copy only: it has no picture for the composite.
-    if (std::string why; IsGreyPictureName(savedImage) && !LoadSavedImage(Composites.Image(channel), savedImage, &why) &&
-                         notRestored)
+    if (std::string why;
+        IsGreyPictureName(savedImage) && !LoadSavedImage(Composites.Image(channel), savedImage, &why) && notRestored)
         notRestored(savedImage + " not restored (" + why + "); the composite goes on from what it holds");
     if (settings.SaveAsGeoTIFF)
         RestoreCleanComposite(Composites, channel, savedImage, settings.SavePath, notRestored);

@@ -98,10 +98,7 @@ THeadlessRunner::THeadlessRunner(TCommandLine commandLine, std::FILE* out, std::
 {
 }
 
-THeadlessRunner::~THeadlessRunner()
-{
-    assembly_.reset();
-}
+THeadlessRunner::~THeadlessRunner() { assembly_.reset(); }
 
 namespace {
 
@@ -158,7 +155,8 @@ void THeadlessRunner::OpenLog()
     TProcessLog& log = assembly_->Log();
     log.LoadFromFile();
     if (commandLine_.FindSwitch("log"))
-        for (const auto& line : log.Lines()) std::fprintf(out_, "%s\n", line.c_str());
+        for (const auto& line : log.Lines())
+            std::fprintf(out_, "%s\n", line.c_str());
     log.SetSink(this);
 }
 
@@ -242,7 +240,8 @@ void THeadlessRunner::SignalReceived(int)
     // Ctrl-C, a stopped service and a closed session all end the station the same way, and
     // the log tells a stop from a crash only by this line: the window logs it for every one.
     Log().AddLogLine("Windows shutdown request received", UtcNow());
-    if (!Cycle().InCycle()) Close(ExitOk);
+    if (!Cycle().InCycle())
+        Close(ExitOk);
     // Otherwise the cycle finishes the file in hand and CycleFinished closes.
 }
 

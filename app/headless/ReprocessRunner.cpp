@@ -203,16 +203,17 @@ int TReprocessRunner::Run()
     std::atomic<bool> finished{false};
     TReport& report = progress.Report;
     std::thread work([&] {
-        RunChains(chains, options, settings, workers, stop,
-                  [&](const TReprocessOutcome& outcome) {
-                      const std::lock_guard<std::mutex> guard(report.Lock);
-                      report.Outcomes.push_back(outcome);
-                  },
-                  [&](const std::string& line) {
-                      const std::lock_guard<std::mutex> guard(report.Lock);
-                      report.LogLines.push_back(line);
-                  },
-                  &unfinished);
+        RunChains(
+            chains, options, settings, workers, stop,
+            [&](const TReprocessOutcome& outcome) {
+                const std::lock_guard<std::mutex> guard(report.Lock);
+                report.Outcomes.push_back(outcome);
+            },
+            [&](const std::string& line) {
+                const std::lock_guard<std::mutex> guard(report.Lock);
+                report.LogLines.push_back(line);
+            },
+            &unfinished);
         finished = true;
     });
 

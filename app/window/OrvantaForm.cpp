@@ -246,7 +246,8 @@ TFormRadaDedOVI::TFormRadaDedOVI(TCommandLine commandLine, QWidget* parent)
     // Also while stopped: the age goes on, and a mended setting clears its alarm at once.
     nextCycleTick_.setInterval(1000);
     connect(&nextCycleTick_, &QTimer::timeout, this, [this] {
-        if (assembly_) Cycle().Recheck();
+        if (assembly_)
+            Cycle().Recheck();
         ShowNextCycle();
     });
 
@@ -350,13 +351,17 @@ void TFormRadaDedOVI::FormCreate()
         // The answer on top, the whole report under it.
         QStringList text;
         const TLines summary = DiagsSummary(lines);
-        for (const std::string& line : summary) text << QString::fromStdString(line);
-        if (!summary.empty()) text << QString() << QString(72, '-') << QString();
-        for (const std::string& line : lines) text << QString::fromStdString(line);
+        for (const std::string& line : summary)
+            text << QString::fromStdString(line);
+        if (!summary.empty())
+            text << QString() << QString(72, '-') << QString();
+        for (const std::string& line : lines)
+            text << QString::fromStdString(line);
         MemoDiags->setPlainText(text.join('\n'));
     };
     connect(&cycle, &TProcessingCycle::CycleFinished, this, [this] {
-        if (closePending_) FinishClosing();
+        if (closePending_)
+            FinishClosing();
     });
     cycle.ProgressAbove = 0;
     cycle.OnProgress = [this](std::size_t done, std::size_t found, const std::string& file) {
@@ -382,7 +387,8 @@ void TFormRadaDedOVI::FormCreate()
         // Many changes land on a composite while one file is placed; the thumbnail is
         // repainted once, when the event loop next runs.
         station.Composites.Images[i].OnChange = [this, i] {
-            if (thumbnailDirty_[i]) return;
+            if (thumbnailDirty_[i])
+                return;
             thumbnailDirty_[i] = true;
             QTimer::singleShot(0, this, [this, i] { RefreshThumbnail(i); });
         };
@@ -390,7 +396,8 @@ void TFormRadaDedOVI::FormCreate()
     station.RestoreComposites(
         cycle.LastSavedSettings,
         [this](std::uint8_t channel, const std::string& hint) {
-            if (Images[channel]) Images[channel]->setToolTip(QString::fromStdString(hint));
+            if (Images[channel])
+                Images[channel]->setToolTip(QString::fromStdString(hint));
             // The saved image carries its image time as its file time; which sector came last
             // is not kept, so the label gives the time alone.
             if (const auto taken = GetFileDateTime(Cycle().LastSavedSettings[channel]->Value))
@@ -405,7 +412,8 @@ void TFormRadaDedOVI::FormCreate()
 void TFormRadaDedOVI::RefreshThumbnail(std::size_t channel, bool now)
 {
     thumbnailDirty_[channel] = false;
-    if (!Images[channel] || !assembly_) return;
+    if (!Images[channel] || !assembly_)
+        return;
     if (thumbnailScaling_[channel]) {
         thumbnailAgain_[channel] = true;
         return;
@@ -578,9 +586,11 @@ TvrnLabeledEdit* TFormRadaDedOVI::AddEdit(const TSettingInfo& s, QWidget* parent
     // A settings problem said in the status bar goes as soon as it is mended, not at the next
     // cycle.
     connect(edit, &QLineEdit::textChanged, this, [this] {
-        if (assembly_) Cycle().Recheck();
+        if (assembly_)
+            Cycle().Recheck();
         const QString shown = StatusBar->currentMessage();
-        if (!shown.endsWith(QString::fromUtf8(SettingsProblemSuffix))) return;
+        if (!shown.endsWith(QString::fromUtf8(SettingsProblemSuffix)))
+            return;
         const std::string problem = options_.SettingsProblem();
         StatusBar->showMessage(problem.empty() ? QString() : QString::fromStdString(LogSafe(problem + SettingsProblemSuffix)));
     });
@@ -790,7 +800,8 @@ void TFormRadaDedOVI::ImageMouseEnter(QObject* sender)
 bool TFormRadaDedOVI::ImageThumbClick(QObject* sender)
 {
     const int channel = ThumbnailChannel(Images, sender);
-    if (channel < 0 || !viewer_ || !assembly_) return false;
+    if (channel < 0 || !viewer_ || !assembly_)
+        return false;
     const TExtBitmap& composite = Station().Composites.Images[static_cast<std::size_t>(channel)];
     if (composite.Height() <= 1000) return false;
     // A thumbnail without an image: the viewer says so instead of showing a grey field
@@ -828,9 +839,7 @@ void TFormRadaDedOVI::AttachViewer(TFormSingleImage* viewer)
 {
     viewer_ = viewer;
     if (!viewer_) return;
-    viewer_->PixelToGeo = [this](int x, int y, float& lon, float& lat) {
-        return Station().PixelToGeo(x, y, lon, lat);
-    };
+    viewer_->PixelToGeo = [this](int x, int y, float& lon, float& lat) { return Station().PixelToGeo(x, y, lon, lat); };
 }
 
 void TFormRadaDedOVI::showEvent(QShowEvent* event)
@@ -857,7 +866,8 @@ void TFormRadaDedOVI::FormShow()
     Log().LoadFromFile();
     // What went wrong while the window was made waits for the log to be loaded.
     assembly_->LogStart();
-    for (const std::string& line : linesAfterStart_) Log().AddLogLine(line, 0);
+    for (const std::string& line : linesAfterStart_)
+        Log().AddLogLine(line, 0);
     linesAfterStart_.clear();
 }
 
@@ -882,10 +892,7 @@ void TFormRadaDedOVI::TimerOnStartupTimer()
     ScrollLogToEnd();
 }
 
-void TFormRadaDedOVI::BitBtnStartStopClick()
-{
-    Cycle().BitBtnStartStopClick();
-}
+void TFormRadaDedOVI::BitBtnStartStopClick() { Cycle().BitBtnStartStopClick(); }
 
 void TFormRadaDedOVI::ButtonBrowsePathClick()
 {
@@ -919,7 +926,8 @@ void TFormRadaDedOVI::closeEvent(QCloseEvent* event)
                                      == QMessageBox::Yes;
     }
     if (!canClose) {
-        if (timerWasOn) Cycle().TimerProcess.start();
+        if (timerWasOn)
+            Cycle().TimerProcess.start();
         event->ignore();
         return;
     }
@@ -960,7 +968,8 @@ void TFormRadaDedOVI::ShutdownRequested(const std::string& why, std::function<vo
     closePending_ = true;
     afterClose_ = std::move(then);
     // Logging "Closing" in the middle of a file would leave that file's line out of the log.
-    if (!Cycle().InCycle()) FinishClosing();
+    if (!Cycle().InCycle())
+        FinishClosing();
 }
 
 void TFormRadaDedOVI::FinishClosing()
@@ -988,7 +997,8 @@ void TFormRadaDedOVI::ShowHalt()
     LEDrx->setToolTip(reason.empty() ? QString::fromUtf8(LedMeaning)
                                      : QStringLiteral("Nothing is processed: ") + QString::fromStdString(LogSafe(reason))
                                            + "\n\n" + LedMeaning);
-    if (assembly_ && Cycle().Running) BitBtnStartStop->setIcon(reason.empty() ? glyphOn_ : glyphHalted_);
+    if (assembly_ && Cycle().Running)
+        BitBtnStartStop->setIcon(reason.empty() ? glyphOn_ : glyphHalted_);
 }
 
 void TFormRadaDedOVI::ShowRunning(bool running)
@@ -998,7 +1008,8 @@ void TFormRadaDedOVI::ShowRunning(bool running)
     BitBtnStartStop->setToolTip(running ? "Stop processing; a file in hand is finished first (Ctrl+S)"
                                         : "Start processing the files of the source path (Ctrl+S)");
     // Stopped is no fault: a lamp red for a reason that no longer stops anything goes grey.
-    if (!running && !Cycle().InCycle()) LEDrx->SetColour(LedIdleColour);
+    if (!running && !Cycle().InCycle())
+        LEDrx->SetColour(LedIdleColour);
     ShowHalt();
     // The cycle arms its timer after saying it runs.
     QTimer::singleShot(0, this, &TFormRadaDedOVI::ShowNextCycle);
@@ -1027,7 +1038,8 @@ void TFormRadaDedOVI::ShowImageTime(std::uint8_t channelIndex, const std::string
     cell->Place();
     cell->updateGeometry();
     // The image is complete now: an open viewer on this channel shows it, with its numbers.
-    if (viewer_ && assembly_ && viewer_->isVisible() && viewer_->SourceImage == &Station().Composites.Images[channelIndex]) {
+    if (viewer_ && assembly_ && viewer_->isVisible() &&
+        viewer_->SourceImage == &Station().Composites.Images[channelIndex]) {
         viewer_->Notice.clear();
         viewer_->RenewPicture(Images[channelIndex] ? Images[channelIndex]->toolTip() : QString());
     }

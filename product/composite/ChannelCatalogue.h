@@ -15,7 +15,7 @@ struct TChannelInfo {
     std::string_view ChannelHint;
     std::string_view ChannelTag;  // empty: no short image name
     int NotifyCode;               // 0: the companion program is not told
-    std::string_view Wavelength;  // in micrometres, as the legend and the GeoTIFF give it
+    std::string_view Wavelength; // in micrometres, as the legend and the GeoTIFF give it
 };
 
 // Indexed by channel index (band number minus one). Band 5 is not received: its row is empty.

@@ -43,8 +43,8 @@ std::string SaveCleanGeoTiff(TComposites& composites, const TStationSettings& se
     if (view.SatelliteHeight <= 0)
         return "the composite's mapping has no geostationary description";
     // Placed as the drawn composite was, only without the lines.
-    PlaceScan(CleanCopy(composites, scan.Channel), *scan.Image, scan.X, scan.Y, scan.Channel,
-              settings.ClearImages, scan.Mask);
+    PlaceScan(CleanCopy(composites, scan.Channel), *scan.Image, scan.X, scan.Y, scan.Channel, settings.ClearImages,
+              scan.Mask);
     TExtBitmap& clean = composites.Clean[scan.Channel];
 
     const TChannelInfo& info = ChannelCatalogue[scan.Channel];
@@ -59,15 +59,14 @@ std::string SaveCleanGeoTiff(TComposites& composites, const TStationSettings& se
     content.Metadata = {
         {"TIFFTAG_DATETIME", FormatDateTime("yyyy:mm:dd hh:nn:ss", scan.ImageTime)},
         {"TIFFTAG_SOFTWARE", ProgramNameAndVersion()},
-        {"TIFFTAG_IMAGEDESCRIPTION", "GOES-15 imager band " + std::string(info.ChannelDigit) + ", " +
-                                         wavelength + ", composite of " +
-                                         FormatDateTime("yyyy-mm-dd hh:nn", scan.ImageTime) + " UTC"},
+        {"TIFFTAG_IMAGEDESCRIPTION", "GOES-15 imager band " + std::string(info.ChannelDigit) + ", " + wavelength +
+                                         ", composite of " + FormatDateTime("yyyy-mm-dd hh:nn", scan.ImageTime) +
+                                         " UTC"},
         {"IMAGE_TIME", FormatDateTime("yyyy-mm-ddThh:nn:ss", scan.ImageTime) + "Z"},
         {"SATELLITE", "GOES-15"},
         {"BAND", std::string(info.ChannelDigit)},
         {"WAVELENGTH", wavelength},
-        {"BAND_DESCRIPTION", wavelength + " " +
-                                 std::string(info.ChannelHint.substr(info.ChannelHint.rfind("  ") + 2))},
+        {"BAND_DESCRIPTION", wavelength + " " + std::string(info.ChannelHint.substr(info.ChannelHint.rfind("  ") + 2))},
         {"SECTOR", SectorWords(scan.Sector)},
         {"GREY_MEANING", GreyMeaning(band, gamma, CompositeBackground(scan.Channel))},
     };

@@ -18,7 +18,7 @@
 struct TImageKind {
     std::string_view Extension;  // lower case, with the dot
     bool Colour;                 // "<name>-col.<ext>" beside the grey "<name>.<ext>"
-    bool TStationSettings::*Setting;  // the switch that makes it
+    bool TStationSettings::*Setting; // the switch that makes it
 };
 
 // In the order the product writes them.

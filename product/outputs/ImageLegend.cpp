@@ -58,7 +58,8 @@ std::string LegendText(TDateTime imageTime, std::uint8_t sector, std::uint8_t ch
     std::string text = "GOES-15  " + FormatDateTime("yyyy-mm-dd hh:nn", imageTime) + " UTC  ";
     if (!sectorLabel.empty()) text += sectorLabel.substr(0, sectorLabel.find(' ')) + " ";
     if (channelIndex < ChannelCount && ChannelExists(channelIndex))
-        text += "band " + std::string(ChannelCatalogue[channelIndex].ChannelDigit) + "  " + std::string(ChannelCatalogue[channelIndex].Wavelength) + " µm";
+        text += "band " + std::string(ChannelCatalogue[channelIndex].ChannelDigit) + "  " +
+                std::string(ChannelCatalogue[channelIndex].Wavelength) + " µm";
     return text;
 }
 

@@ -74,8 +74,7 @@ class TGeoTiffImageOutput : public TImageOutput {
 public:
     TGeoTiffImageOutput(const TImageKind& kind, const TStationSettings& settings, TComposites& composites)
         : TImageOutput(kind), settings_(settings), composites_(composites)
-    {
-    }
+    {}
     std::string Write(TImagePictures& pictures, const std::string& name) override
     {
         if (const std::string why = SaveCleanGeoTiff(composites_, settings_, pictures.Image.Placed, name); !why.empty())
@@ -88,13 +87,12 @@ private:
     TComposites& composites_;
 };
 
-}  // namespace
+} // namespace
 
 TImagePictures::TImagePictures(const TImageToSave& image, std::string legend,
                                std::function<void(const std::string&)> onLegendProblem)
     : Image(image), legend_(std::move(legend)), onLegendProblem_(std::move(onLegendProblem))
-{
-}
+{}
 
 void TImagePictures::stamp(TExtBitmap& picture, const TColourTable* table)
 {
@@ -125,10 +123,7 @@ const TExtBitmap& TImagePictures::Coloured()
     return *coloured_;
 }
 
-bool TImageOutput::Writes(const TImageToSave& image) const
-{
-    return !Kind.Colour || image.ColourTable;
-}
+bool TImageOutput::Writes(const TImageToSave& image) const { return !Kind.Colour || image.ColourTable; }
 
 std::vector<std::unique_ptr<TImageOutput>> ImageOutputs(const TStationSettings& settings, TComposites& composites)
 {

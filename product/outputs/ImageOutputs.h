@@ -22,10 +22,10 @@ struct TImageToSave {
     std::uint8_t Channel = 0;
     std::uint8_t Sector = 0;
     TDateTime ImageTime = 0;
-    const TExtBitmap* Composite = nullptr;  // lines drawn, no legend
-    const TColourTable* ColourTable = nullptr;  // none: grey pictures only
-    const TExtBitmap* BeforeLines = nullptr;  // the composite before its lines, or none
-    TPlacedScan Placed;  // the scan as placed into the composite
+    const TExtBitmap* Composite = nullptr; // lines drawn, no legend
+    const TColourTable* ColourTable = nullptr; // none: grey pictures only
+    const TExtBitmap* BeforeLines = nullptr; // the composite before its lines, or none
+    TPlacedScan Placed; // the scan as placed into the composite
 };
 
 // The pictures made of one image for its outputs, each made once when first asked for.

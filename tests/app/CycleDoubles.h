@@ -9,7 +9,10 @@
 
 class TRecordingView : public TCycleView {
 public:
-    void SetLamp(TLamp lamp) override { Events.push_back(lamp == TLamp::Idle ? "led grey" : lamp == TLamp::Busy ? "led yellow" : "led red"); }
+    void SetLamp(TLamp lamp) override
+    {
+        Events.push_back(lamp == TLamp::Idle ? "led grey" : lamp == TLamp::Busy ? "led yellow" : "led red");
+    }
     void ShowRunning(bool running) override { Events.push_back(running ? "Stop   " : "Start  "); }
     void SetStatusText(const std::string& text) override
     {

@@ -699,9 +699,11 @@ TEST_F(ProductTest, TheCleanCopyIsTheDrawnCompositeWithoutItsLines)
     const TExtBitmap& drawn = composites.Images[3];
     const TExtBitmap& clean = composites.Clean[3];
     ASSERT_EQ(clean.Width(), drawn.Width());
-    for (int y = 0; y < drawn.Height(); ++y)
-        if (y != 290)
-            ASSERT_TRUE(std::equal(drawn.ScanLine(y), drawn.ScanLine(y) + drawn.Width(), clean.ScanLine(y))) << "row " << y;
+    for (int y = 0; y < drawn.Height(); ++y) {
+        if (y == 290)
+            continue;
+        ASSERT_TRUE(std::equal(drawn.ScanLine(y), drawn.ScanLine(y) + drawn.Width(), clean.ScanLine(y))) << "row " << y;
+    }
     EXPECT_EQ(clean.ScanLine(0)[0], OffEarthValue(3));
 }
 
@@ -873,7 +875,8 @@ TEST_F(ProductTest, AStationOfGeoTiffsAloneGoesOnFromItsLastGeoTiff)
     TStation station(options, nullptr, TComposites::OnFirstUse);
     station.Product.InUseWaitMs = 10;
     station.Product.GeoLogPath = product.GeoLogPath;
-    ASSERT_TRUE(station.Product.ProcessGoesFile(DropScan("goes15.2013.150.120000.4.nc"), result)) << result.FailureReason;
+    ASSERT_TRUE(station.Product.ProcessGoesFile(DropScan("goes15.2013.150.120000.4.nc"), result))
+        << result.FailureReason;
     EXPECT_EQ(result.SavedFileName, images + "2013/05/30/201305301200-g10-ir.tif");
     std::array<std::unique_ptr<TRegistryString>, ChannelCount> lastSaved;
     lastSaved[3] = std::make_unique<TRegistryString>("LastSaved4", result.SavedFileName);

@@ -207,8 +207,8 @@ struct TLowDiskCase {
     // Band 4's LastSaved image. In every path "@n/" stands for the dated folder of n days ago
     // and that day's date: "img/@3/1200-g10-ir.jpg".
     const char* lastSaved;
-    std::vector<std::string> files;  // stamped with their image time, as the station saves them
-    std::vector<std::string> gone;   // every other file stays
+    std::vector<std::string> files; // stamped with their image time, as the station saves them
+    std::vector<std::string> gone; // every other file stays
     friend void PrintTo(const TLowDiskCase& c, std::ostream* os) { *os << c.name; }
 };
 
@@ -248,17 +248,18 @@ TEST_P(CycleLowDiskTest, TakesOldImagesButNeverWhatARestartGoesOnFrom)
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, CycleLowDiskTest,
-    ::testing::Values(
-        TLowDiskCase{"EveryKindOfTheLastSavedStays", "img/@3/1200-g10-ir.jpg",
-                     {"img/@3/1200-g10-ir.jpg", "img/@3/1200-g10-ir.png", "img/@3/1200-g10-ir-col.jpg",
-                      "img/@3/1200-g10-ir.tif", "img/@3/1130-g10-ir.jpg", "img/@1/1200-g10-vis.jpg",
-                      "img/@0/0000-g10-ir.jpg"},
-                     {"img/@3/1130-g10-ir.jpg", "img/@1/1200-g10-vis.jpg"}},
-        // A GeoTIFF newer than the LastSaved image (a reprocessed outage) is not where it goes on.
-        TLowDiskCase{"TheGeoTiffTheNextGoesOnFromStays", "img/@3/1200-g10-ir.jpg",
-                     {"img/@3/1200-g10-ir.jpg", "img/@2/1200-g10-ir.tif", "img/@4/1200-g10-ir.tif",
-                      "img/@5/1200-g10-ir.tif"},
-                     {"img/@2/1200-g10-ir.tif", "img/@5/1200-g10-ir.tif"}}),
+    ::testing::Values(TLowDiskCase{"EveryKindOfTheLastSavedStays",
+                                   "img/@3/1200-g10-ir.jpg",
+                                   {"img/@3/1200-g10-ir.jpg", "img/@3/1200-g10-ir.png", "img/@3/1200-g10-ir-col.jpg",
+                                    "img/@3/1200-g10-ir.tif", "img/@3/1130-g10-ir.jpg", "img/@1/1200-g10-vis.jpg",
+                                    "img/@0/0000-g10-ir.jpg"},
+                                   {"img/@3/1130-g10-ir.jpg", "img/@1/1200-g10-vis.jpg"}},
+                      // A GeoTIFF newer than the LastSaved image (a reprocessed outage) is not where it goes on.
+                      TLowDiskCase{"TheGeoTiffTheNextGoesOnFromStays",
+                                   "img/@3/1200-g10-ir.jpg",
+                                   {"img/@3/1200-g10-ir.jpg", "img/@2/1200-g10-ir.tif", "img/@4/1200-g10-ir.tif",
+                                    "img/@5/1200-g10-ir.tif"},
+                                   {"img/@2/1200-g10-ir.tif", "img/@5/1200-g10-ir.tif"}}),
     [](const ::testing::TestParamInfo<TLowDiskCase>& info) { return std::string(info.param.name); });
 
 // A file is taken only when what it writes leaves the limit free, its images included: a disk
@@ -273,7 +274,8 @@ TEST_F(ProcessingCycleTest, TheRoomAFileNeedsCountsTheImagesItMakes)
     EXPECT_EQ(FileRoomProblem(StationSettings(options_), raw + "x.nc", 30000), "");
     for (const char* format : {"SaveAsJPEG", "SaveAsPNG", "SaveAsGeoTIFF"}) options_.SetTicked(format, true);
     options_.SetPathText("ColourTable", "enhanced-ir");
-    EXPECT_NE(FileRoomProblem(StationSettings(options_), raw + "x.nc", 30000).find(" MB free and keeps "), std::string::npos);
+    EXPECT_NE(FileRoomProblem(StationSettings(options_), raw + "x.nc", 30000).find(" MB free and keeps "),
+              std::string::npos);
 }
 
 TEST_F(ProcessingCycleTest, FilesInNameOrderOnlyMatchingOnes)

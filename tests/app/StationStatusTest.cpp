@@ -147,7 +147,9 @@ TEST_F(StationStatusTest, OtherListenersHearOfAFileAfterTheStatusCountedIt)
 {
     goes_.Process = Handle;
     std::vector<int> counted;
-    const auto told = [&](const THandledEntry&) { counted.push_back(Read()["since_start"].toObject()["processed"].toInt()); };
+    const auto told = [&](const THandledEntry&) {
+        counted.push_back(Read()["since_start"].toObject()["processed"].toInt());
+    };
     const auto before = cycle_.OnFileHandled.Add(told);
     auto status = MakeStatus();
     const auto after = cycle_.OnFileHandled.Add(told);

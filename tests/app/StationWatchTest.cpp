@@ -56,7 +56,8 @@ protected:
         status_ = std::make_unique<TStationStatus>(cycle_, "", tmp_.Dir("state") + "orvanta-status.json",
                                                    [this] { return now_; });
         watch_ = std::make_unique<TStationWatch>(
-            cycle_, goes_, *status_, [this](const std::string& line) { lines_.push_back(line); }, metrics_, [this] { return now_; });
+            cycle_, goes_, *status_, [this](const std::string& line) { lines_.push_back(line); }, metrics_,
+            [this] { return now_; });
     }
     void Drop(const std::string& name) { std::ofstream(in_ + name) << "data"; }
     void RunOneCycle()

@@ -110,14 +110,16 @@ TEST(Utils, ListenersHearInTheirTurnAndUnhookSafely)
             heard.push_back("publish " + std::to_string(n));
             second.Remove();
         });
-        const auto count = event.Add([&](int n) { heard.push_back("count " + std::to_string(n)); }, TListenerTurn::Count);
+        const auto count =
+            event.Add([&](int n) { heard.push_back("count " + std::to_string(n)); }, TListenerTurn::Count);
         second = event.Add([&](int n) { heard.push_back("second " + std::to_string(n)); });
         outliving = event.Add([&](int n) { heard.push_back("record " + std::to_string(n)); }, TListenerTurn::Record);
         event(1);
         event(2);
     }
     outliving.Remove();
-    EXPECT_EQ(heard, (std::vector<std::string>{"record 1", "count 1", "publish 1", "record 2", "count 2", "publish 2"}));
+    EXPECT_EQ(heard,
+              (std::vector<std::string>{"record 1", "count 1", "publish 1", "record 2", "count 2", "publish 2"}));
 }
 
 }  // namespace
