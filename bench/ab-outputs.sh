@@ -51,7 +51,9 @@ def png_chunks(data):
             out.append(data[i:i + 12 + n])
         i += 12 + n
     return out
-times = re.compile(r'\d{4}-\d\d-\d\d[ T]\d\d:\d\d:\d\d(\.\d+)?Z?|\b\d\d:\d\d:\d\d\b|"(started|last_cycle|last_file|written|closed|pid|seconds)[^,}]*')
+# Times of the run (today's, to the minute or finer); an image's own time stays compared.
+today = __import__('datetime').date.today().isoformat()
+times = re.compile(today + r'[ T]\d\d:\d\d(:\d\d(\.\d+)?)?Z?|\d{4}-\d\d-\d\d[ T]\d\d:\d\d:\d\d(\.\d+)?Z?|\b\d\d:\d\d:\d\d\b|"(started|last_cycle|last_file|written|closed|pid|process_start_ticks|seconds)[^,}]*')
 def text(path, root):
     body = open(path, errors='replace').read().replace(root, '<station>')
     # Free space and durations are the machine's, not the station's.
