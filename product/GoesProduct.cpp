@@ -652,10 +652,9 @@ bool TGoesProduct::save(TFileInHand& file, const TExtBitmap& composite, const TC
             continue;
         }
         SetFileDateTime(name, file.ImageTime);
-        // A restart reads the channel's saved image back as grey values: a colour image is
-        // said to the listeners, yet it is not that one. A station that saves GeoTIFFs alone
-        // goes on from its GeoTIFF, which restores the clean copy they are made from.
-        if (IsGreyPictureName(name) || (&output->Kind == &GeoTiffKind && result.SavedFileName.empty()))
+        // Every image is said to the listeners; the channel's saved image is the one a restart
+        // goes on from.
+        if (IsRestartImage(settings_, name))
             result.SavedFileName = name;
         if (OnImageSaved)
             OnImageSaved(channel, name);

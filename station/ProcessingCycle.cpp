@@ -34,8 +34,6 @@ const char* const NothingKeptText =
     "Nothing would be kept of the incoming files: tick \"Save as JPEG\", \"Save as PNG\", \"Save as GeoTIFF\" or "
     "\"Save as NetCDF\"; files are left where they are";
 
-bool KeepsSomething(const TProcessingOptions& options) { return StationSettings(options).KeepsSomething(); }
-
 namespace {
 
 // Geolocation files go their own route; every other listed file is an image file.
@@ -79,12 +77,7 @@ void TProcessingCycle::SetGoesFileHandler(TGoesFileHandler* handler)
         // listener works on it still continues from it after a restart.
         imageSaved_ = handler->OnImageSaved.Add(
             [this](std::uint8_t channel, const std::string& saved) {
-                // A restart reads the remembered image back as grey values: a grey picture,
-                // never a colour one; the GeoTIFF only where no picture is saved, for its
-                // clean copy.
-                const bool geoTiffAlone = !settings_.SavesPictures() && SplitImageKind(saved) &&
-                                          SplitImageKind(saved)->Kind.Extension == GeoTiffKind.Extension;
-                if (IsGreyPictureName(saved) || geoTiffAlone)
+                if (IsRestartImage(settings_, saved))
                     RememberSaved(channel, saved);
             },
             TListenerTurn::Record);

@@ -204,8 +204,7 @@ private:
     double lastEntrySeconds_ = 0;
 };
 
-// Whether the options as they are now keep anything of a file (TStationSettings::KeepsSomething).
-bool KeepsSomething(const TProcessingOptions& options);
+// Said when the settings keep nothing of a file (TStationSettings::KeepsSomething).
 extern const char* const NothingKeptText;
 
 // Ends the line a settings problem is logged and shown with.

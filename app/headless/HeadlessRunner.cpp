@@ -137,7 +137,7 @@ int THeadlessRunner::Prepare()
 
     options_ = std::make_unique<TRegistryOptions>();
     if (!SettingsUsable(*options_, err_, true)) return ExitUsage;
-    if (!KeepsSomething(*options_)) {
+    if (!StationSettings(*options_).KeepsSomething()) {
         std::fprintf(err_, "%s: %s.\n", ProgramName().c_str(), NothingKeptText);
         return ExitUsage;
     }

@@ -74,6 +74,14 @@ bool IsGreyPictureName(std::string_view name)
     return split && !split->Kind.Colour && split->Kind.Extension != GeoTiffKind.Extension;
 }
 
+bool IsRestartImage(const TStationSettings& settings, std::string_view name)
+{
+    if (IsGreyPictureName(name))
+        return true;
+    const std::optional<TImageKindName> split = SplitImageKind(name);
+    return !settings.SavesPictures() && split && split->Kind.Extension == GeoTiffKind.Extension;
+}
+
 std::string ImageKindFile(const std::string& name, const TImageKind& kind)
 {
     const std::optional<TImageKindName> split = SplitImageKind(name);

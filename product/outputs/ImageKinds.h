@@ -51,6 +51,11 @@ std::optional<TImageKindName> SplitImageKind(std::string_view name);
 // Whether the name is a grey JPEG or PNG picture's, the kind a composite is restored from.
 bool IsGreyPictureName(std::string_view name);
 
+// Whether a saved image is the one a restart goes on from, its channel's "LastSaved": a grey
+// picture, never a colour one; the GeoTIFF only where the settings save no picture, for the
+// clean copy it restores.
+bool IsRestartImage(const TStationSettings& settings, std::string_view name);
+
 // The colour table the settings name for the channel, read now so that a table edited by hand
 // takes effect with the next image; nullopt when none is named (the visible band has no
 // temperatures to colour) or it cannot be read, which why then says ("<path>: line N: ...").
