@@ -57,7 +57,9 @@ bool LiesIn(const std::string& path, const std::string& directory)
     return !directory.empty() && !ec && fs::equivalent(parent, directory, ec);
 }
 
-bool MatchesWildcard(std::string_view pattern, std::string_view name)
+namespace {
+
+bool MatchesOneWildcard(std::string_view pattern, std::string_view name)
 {
     // Iterative match with one back-tracking point for the last '*'.
     std::size_t p = 0, n = 0, starP = std::string_view::npos, starN = 0;
@@ -77,6 +79,18 @@ bool MatchesWildcard(std::string_view pattern, std::string_view name)
     }
     while (p < pattern.size() && pattern[p] == '*') ++p;
     return p == pattern.size();
+}
+
+} // namespace
+
+bool MatchesWildcard(std::string_view pattern, std::string_view name)
+{
+    for (;;) {
+        const std::size_t bar = pattern.find('|');
+        if (MatchesOneWildcard(pattern.substr(0, bar), name)) return true;
+        if (bar == std::string_view::npos) return false;
+        pattern.remove_prefix(bar + 1);
+    }
 }
 
 void ListFiles(const std::string& pattern, std::vector<std::string>& list)

@@ -21,7 +21,8 @@ bool LiesIn(const std::string& path, const std::string& directory);
 
 // Appends the pattern's directory part + name of every directory entry (files and directories
 // alike, hidden ones too) whose name matches the pattern's last part. '*' and '?' are
-// wildcards, letters match in either case. A missing directory adds nothing.
+// wildcards, letters match in either case, '|' separates alternatives. A missing directory
+// adds nothing.
 void ListFiles(const std::string& pattern, std::vector<std::string>& list);
 bool MatchesWildcard(std::string_view pattern, std::string_view name);
 

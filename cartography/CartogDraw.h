@@ -80,7 +80,7 @@ struct TLimbCull {
 };
 
 // The cull for a mapping: enabled only where the mapping is known to be the satellite view.
-TLimbCull LimbCullFor(const TSegmentMapping& mapping);
+TLimbCull LimbCullFor(const TMapping& mapping);
 
 // geoToPixel(int& x, int& y, float lon, float lat) -> bool visible;
 // polyline(std::span<const TPoint>).

@@ -14,6 +14,7 @@
 #include "base/StreamErrors.h"
 
 class TSegmentMapping;
+class TMapping;
 class TExtBitmap;
 class TCanvas;
 
@@ -78,8 +79,8 @@ public:
     TCartogList(const TCartogList&) = delete;
     TCartogList& operator=(const TCartogList&) = delete;
 
-    // Not owned; drawing does nothing while it is null.
-    TSegmentMapping* Mapping = nullptr;
+    // Not owned; drawing does nothing while it is null. A segment mapping, or the ABI's grid.
+    const TMapping* Mapping = nullptr;
     std::string DefaultPath;
     std::int32_t MaxPoints = 0;
     // What the last file loaded said; each segment a file brings keeps its own file's say.

@@ -24,8 +24,14 @@ long double Metres(float kilometres)
 std::string TGeostationaryView::ProjString() const
 {
     char text[256];
-    std::snprintf(text, sizeof text, "+proj=geos +lon_0=%.17g +h=%.17g +a=%.17g +b=%.17g +sweep=y +units=m +no_defs",
-                  SubSatelliteLongitude, SatelliteHeight, SemiMajorAxis, SemiMinorAxis);
+    if (Sweep == 'x' && SemiMajorAxis == 6378137.0 && SemiMinorAxis == 6356752.31414) {
+        // GRS80, as the ABI's files give it: named as everyone knows it.
+        std::snprintf(text, sizeof text, "+proj=geos +sweep=x +lon_0=%.17g +h=%.17g +ellps=GRS80 +units=m +no_defs",
+                      SubSatelliteLongitude, SatelliteHeight);
+        return text;
+    }
+    std::snprintf(text, sizeof text, "+proj=geos +lon_0=%.17g +h=%.17g +a=%.17g +b=%.17g +sweep=%c +units=m +no_defs",
+                  SubSatelliteLongitude, SatelliteHeight, SemiMajorAxis, SemiMinorAxis, Sweep);
     return text;
 }
 

@@ -16,6 +16,9 @@ struct TGeostationaryView {
     double SemiMajorAxis = 0;          // metres
     double SemiMinorAxis = 0;          // metres
     double SatelliteHeight = 0;        // metres above the equator's surface
+    // The axis swept first: 'y' for this program's segment rows (as Meteosat scans), 'x' for
+    // the ABI's fixed grid.
+    char Sweep = 'y';
     // GDAL's order: x of the picture's left edge, x per column, 0, y of its top edge, 0, y
     // per line (negative: north up), in metres of the projection.
     std::array<double, 6> GeoTransform{};

@@ -51,6 +51,10 @@ std::string SectorLabel(std::uint8_t sector)
     case SectorFullDisk: return "FD  ";
     case SectorNorthern: return "NH  ";
     case SectorSouthern: return "SH  ";
+    case SectorAbiFullDisk: return "FD  ";
+    case SectorConus: return "CONUS  ";
+    case SectorMeso1: return "M1  ";
+    case SectorMeso2: return "M2  ";
     default: return "";
     }
 }
@@ -61,6 +65,10 @@ std::string SectorWords(std::uint8_t sector)
     case SectorFullDisk: return "full disk";
     case SectorNorthern: return "northern hemisphere";
     case SectorSouthern: return "southern hemisphere";
+    case SectorAbiFullDisk: return "full disk";
+    case SectorConus: return "CONUS";
+    case SectorMeso1: return "mesoscale 1";
+    case SectorMeso2: return "mesoscale 2";
     default: return "unknown";
     }
 }

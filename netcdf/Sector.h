@@ -8,10 +8,14 @@
 #include <string>
 
 enum : std::uint8_t { SectorUnknown = 0, SectorFullDisk = 1, SectorNorthern = 2, SectorSouthern = 3 };
+// The ABI's sectors, placed on its fixed grid by their own coordinates.
+enum : std::uint8_t { SectorAbiFullDisk = 4, SectorConus = 5, SectorMeso1 = 6, SectorMeso2 = 7 };
 
-// "FD  ", "NH  ", "SH  " for sectors 1, 2, 3; empty otherwise.
+// "FD  ", "NH  ", "SH  " for sectors 1, 2, 3; "FD  ", "CONUS  ", "M1  ", "M2  " for the
+// ABI's; empty otherwise.
 std::string SectorLabel(std::uint8_t sector);
-// "full disk", "northern hemisphere", "southern hemisphere"; "unknown" otherwise.
+// "full disk", "northern hemisphere", "southern hemisphere", "CONUS", "mesoscale 1",
+// "mesoscale 2"; "unknown" otherwise.
 std::string SectorWords(std::uint8_t sector);
 
 struct TSectorPlacement {

@@ -4,10 +4,12 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "base/DateTime.h"
 #include "base/Listeners.h"
+#include "netcdf/AbiL1b.h"
 #include "netcdf/Sector.h"
 #include "settings/StationSettings.h"
 
@@ -32,6 +34,8 @@ struct TGoesFileResult {
     // Why the file was not processed, for the " failed: " line; empty when it was.
     std::string FailureReason;
     TFileFate Fate = TFileFate::Finished;
+    // An ABI file's pixels by quality; none for a GOES-15 file.
+    std::optional<TAbiQuality> Quality;
 };
 
 // The per-file image product.

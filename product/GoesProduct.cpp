@@ -125,7 +125,7 @@ bool TGoesProduct::reportScan(const TScanReport& report)
         const std::string& details = report.Details;
         const std::string head = details.substr(0, details.find("details:"));
         if (OnStatusText)
-            OnStatusText("Processed  " + head + ", " + std::string(ChannelCatalogue[report.Channel].ChannelDescription));
+            OnStatusText("Processed  " + head + ", " + std::string(ChannelInfo(report.Channel).ChannelDescription));
         if (OnCaption)
             OnCaption(std::string("Orvanta V") + ORVANTA_FILE_VERSION + " from Quillon, Brackmoor  -  " + head);
         if (report.Channel == 3 && !GeoLogPath.empty())
@@ -146,7 +146,7 @@ void TGoesProduct::startReadAhead(const std::string& current)
     takeReadAhead({});
     std::uint8_t channel = UnknownChannel;
     TDateTime imageTime = 0;
-    ParseGoesFileName(NextFile, channel, imageTime);
+    ParseScanFileName(NextFile, channel, imageTime, settings_.AbiImageMinutes);
     TScanJob job;
     job.Path = NextFile;
     job.Compressed = HasBZ2Extension(NextFile);
@@ -271,6 +271,7 @@ bool TGoesProduct::runStages(const std::string& path, TGoesFileResult& result)
     result.Skipped = false;
     result.SlotTime = 0;
     result.FailureReason.clear();
+    result.Quality.reset();
     if (!settingsHanded_)
         outputs_ = ImageOutputs(Settings(), composites_);
     TFileInHand file(path, result);
@@ -303,7 +304,8 @@ bool TGoesProduct::runStages(const std::string& path, TGoesFileResult& result)
         if (!file.Result.Skipped) {
             place(file, composite);
             const std::optional<TColourTable> colourTable = ColourTableFor(file.Channel);
-            const std::optional<TExtBitmap> beforeLines = drawLines(composite, colourTable.has_value());
+            const std::optional<TExtBitmap> beforeLines = drawLines(
+                composite, colourTable.has_value(), file.Decoded.Abi ? &file.Decoded.Projection : nullptr);
             if (!save(file, composite, colourTable ? &*colourTable : nullptr, beforeLines ? &*beforeLines : nullptr))
                 return false;
         }
@@ -349,8 +351,8 @@ bool TGoesProduct::accept(TFileInHand& file)
         return false;
     }
     // A name without a band digit leaves the band to the file itself.
-    const bool named = ParseGoesFileName(path, file.Channel, file.ImageTime) &&
-                       (file.Channel == UnknownChannel || ChannelExists(file.Channel));
+    const bool named = ParseScanFileName(path, file.Channel, file.ImageTime, settings_.AbiImageMinutes) &&
+                       (file.Channel == UnknownChannel || KnownChannel(file.Channel));
     // A file larger than any real scan would fill the archive's disk at every try.
     const bool oversized = static_cast<std::uint64_t>(*size) > MaxIncomingFileSize;
     if (*size < MinimumFileSize || !named || oversized) {
@@ -433,7 +435,7 @@ bool TGoesProduct::decode(TFileInHand& file)
     const auto prepare = [this, channel = file.Channel] {
         if (masksImages())
             PrepareMask();
-        if (ChannelExists(channel))
+        if (KnownChannel(channel))
             composites_.Prepare(channel);
     };
     TDecodedScan& decoded = file.Decoded;
@@ -553,6 +555,13 @@ bool TGoesProduct::readImage(TFileInHand& file)
     }
     journal_.Forget(file.Path);
     file.Result.Sector = file.Sector;
+    if (file.Decoded.Abi) {
+        file.Result.Quality = file.Decoded.Quality;
+        // Placed by its own coordinates on the fixed grid; only the bands asked for are drawn.
+        file.Placement = {file.Image.Width(), file.Decoded.X, file.Decoded.Y, false};
+        file.Result.Skipped = !settings_.KeepsAbiBand(AbiBandOf(file.Channel));
+        return true;
+    }
     // A scan placed by its worker already has its width in the composite.
     const int scanWidth = file.Decoded.Placed ? file.Decoded.ScanWidth : file.Image.Width();
     file.Placement = SectorPlacement(file.Sector, scanWidth, file.Image.Height());
@@ -579,13 +588,22 @@ void TGoesProduct::place(TFileInHand& file, TExtBitmap& composite)
     if (masksImages())
         PrepareMask();
     const std::uint8_t channel = file.Channel;
+    const TExtBitmap* mask = maskOf(file);
+    const TExtBitmap* valid = file.Decoded.Abi ? &file.Decoded.Valid : nullptr;
     ChangePumping(composite, [&](TExtBitmap& placed) {
-        PlaceScan(placed, image, placement.X, placement.Y, channel, clear, masked ? &mask_ : nullptr);
+        PlaceScan(placed, image, placement.X, placement.Y, channel, clear, masked ? mask : nullptr, valid);
         return true;
     });
 }
 
-std::optional<TExtBitmap> TGoesProduct::drawLines(TExtBitmap& composite, bool coloured)
+const TExtBitmap* TGoesProduct::maskOf(const TFileInHand& file) const
+{
+    if (!settings_.MaskImage)
+        return nullptr;
+    return file.Decoded.Abi ? &AbiMask(file.Decoded.Projection) : &mask_;
+}
+
+std::optional<TExtBitmap> TGoesProduct::drawLines(TExtBitmap& composite, bool coloured, const TAbiProjection* abi)
 {
     const bool boundaries = settings_.Boundaries && DrawBoundaries;
     // The colour image keeps the drawn lines grey: they are found against the composite as
@@ -595,7 +613,7 @@ std::optional<TExtBitmap> TGoesProduct::drawLines(TExtBitmap& composite, bool co
         beforeLines = composite;
     if (boundaries) {
         composite.Canvas().Pen.Color = BoundaryColour;
-        DrawBoundaries(composite);
+        DrawBoundaries(composite, abi);
     }
     return beforeLines;
 }
@@ -618,7 +636,9 @@ bool TGoesProduct::save(TFileInHand& file, const TExtBitmap& composite, const TC
                     &file.Image,
                     file.Placement.X,
                     file.Placement.Y,
-                    settings_.MaskImage ? &mask_ : nullptr};
+                    maskOf(file),
+                    file.Decoded.Abi ? &file.Decoded.Valid : nullptr,
+                    file.Decoded.Abi ? &file.Decoded.Projection : nullptr};
     const auto nameOf = [&](const TImageKind& kind) {
         const std::string name =
             ImageName(settings_, file.Archived, file.ImageTime, channel, std::string(kind.Extension).c_str());
@@ -684,7 +704,7 @@ void TGoesProduct::announce(TFileInHand& file)
         return;
     const TDateTime slot = ImageSlot(file.ImageTime);
     file.Result.SlotTime = slot;
-    const int code = ChannelCatalogue[file.Channel].NotifyCode;
+    const int code = ChannelInfo(file.Channel).NotifyCode;
     if (code != 0)
         NotifyAnimationProgram(Notifier, code, slot);
 }
@@ -692,7 +712,7 @@ void TGoesProduct::announce(TFileInHand& file)
 void TGoesProduct::ShowSavedImage(std::uint8_t channelIndex, const std::string& savedFileName,
                                   const std::string& hint)
 {
-    if (!ChannelExists(channelIndex))
+    if (!KnownChannel(channelIndex))
         return;
     if (OnThumbnailHint)
         OnThumbnailHint(channelIndex, hint);

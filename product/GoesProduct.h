@@ -54,8 +54,9 @@ public:
     bool ReadsBackSavedImages = true;
     // Called before the mask is first applied: a run that never masks never decodes it.
     std::function<void()> PrepareMask;
-    // Draws coastlines and borders onto a composite with its canvas's current pen.
-    std::function<void(TExtBitmap&)> DrawBoundaries;
+    // Draws coastlines and borders onto a composite with its canvas's current pen: in the
+    // ABI satellite's view when one is given, else on the GOES-15 composite's mapping.
+    std::function<void(TExtBitmap&, const TAbiProjection* abi)> DrawBoundaries;
     IAnimationNotifier* Notifier = nullptr;
     // Receives the details line of every 10.7 µm image.
     std::string GeoLogPath;
@@ -118,7 +119,9 @@ private:
     void place(TFileInHand& file, TExtBitmap& composite);
     // Coastlines and borders; gives the composite as it was before them when a colour image
     // is to be made from it.
-    std::optional<TExtBitmap> drawLines(TExtBitmap& composite, bool coloured);
+    std::optional<TExtBitmap> drawLines(TExtBitmap& composite, bool coloured, const TAbiProjection* abi);
+    // The off-Earth mask of the file's grid when images are masked, else none.
+    const TExtBitmap* maskOf(const TFileInHand& file) const;
     // Every ticked image format; false when one could not be written.
     bool save(TFileInHand& file, const TExtBitmap& composite, const TColourTable* colourTable,
               const TExtBitmap* beforeLines);

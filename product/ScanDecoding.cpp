@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <condition_variable>
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -61,6 +62,12 @@ struct TShared {
     const std::uint8_t* Pixels = nullptr;
     std::uint64_t ContentSize = 0;
     const char* Content = nullptr;
+    // An ABI file's window, projection and quality counts.
+    bool Abi = false;
+    int X = 0, Y = 0;
+    const std::uint8_t* Valid = nullptr;
+    TAbiProjection Projection;
+    TAbiQuality Quality;
 };
 
 void Put(char* field, std::size_t size, const std::string& text) { std::snprintf(field, size, "%s", text.c_str()); }
@@ -236,15 +243,75 @@ std::optional<std::vector<char>> Decompress(const TScanJob& job, TShared& shared
     return std::nullopt;
 }
 
+// Copies an 8-bit picture into the arena, rows without padding.
+const std::uint8_t* Share(const TExtBitmap& image, TSharedArena& arena)
+{
+    const std::size_t width = static_cast<std::size_t>(image.Width());
+    auto* pixels = static_cast<std::uint8_t*>(arena.take(width * static_cast<std::size_t>(image.Height())));
+    for (int y = 0; y < image.Height(); ++y)
+        std::memcpy(pixels + static_cast<std::size_t>(y) * width, image.ScanLine(y), width);
+    return pixels;
+}
+
+TExtBitmap Unshare(const std::uint8_t* pixels, int width, int height)
+{
+    TExtBitmap image;
+    image.MakeGreyPalette();
+    image.SetSize(width, height);
+    for (int y = 0; y < height; ++y)
+        std::memcpy(image.ScanLine(y), pixels + static_cast<std::size_t>(y) * static_cast<std::size_t>(width),
+                    static_cast<std::size_t>(width));
+    return image;
+}
+
+std::uint8_t AbiSectorCode(TAbiSector sector)
+{
+    switch (sector) {
+    case TAbiSector::FullDisk: return SectorAbiFullDisk;
+    case TAbiSector::Conus: return SectorConus;
+    case TAbiSector::Meso1: return SectorMeso1;
+    case TAbiSector::Meso2: return SectorMeso2;
+    }
+    return SectorUnknown;
+}
+
+void DecodeAbi(const TScanJob& job, std::span<const char> content, TShared& shared, TSharedArena& arena)
+{
+    TAbiScan scan;
+    const std::string& name = content.empty() && !job.ReadPath.empty() ? job.ReadPath : job.Path;
+    if (const std::string why = ReadAbiScan(name, content, job.Gamma, scan); !why.empty()) {
+        Put(shared.DecodeFailure, sizeof shared.DecodeFailure, why);
+        shared.Read = true;
+        return;
+    }
+    shared.Abi = true;
+    shared.Sector = AbiSectorCode(scan.Name.Sector);
+    shared.X = scan.X;
+    shared.Y = scan.Y;
+    shared.Projection = scan.Projection;
+    shared.Quality = scan.Quality;
+    shared.Pixels = Share(scan.Grey, arena);
+    shared.Valid = Share(scan.Valid, arena);
+    shared.Width = shared.ScanWidth = scan.Grey.Width();
+    shared.Height = scan.Grey.Height();
+    const int factor = AbiBandFactor(scan.Name.Band);
+    Put(shared.Details, sizeof shared.Details,
+        AbiDetailsLine(scan.Name.Start, shared.Sector, shared.Channel, shared.Width * factor, shared.X * factor,
+                       shared.Height * factor, shared.Y * factor, scan.Quality));
+    shared.Read = true;
+}
+
 void Decode(const TScanJob& job, std::span<const char> content, TShared& shared, TSharedArena& arena,
             TArrivingScan& arriving)
 {
     TDateTime imageTime = 0;
     shared.Channel = job.Channel;
-    if (!ParseGoesFileName(job.Path, shared.Channel, imageTime)) {
+    if (!ParseScanFileName(job.Path, shared.Channel, imageTime)) {
         Put(shared.DecodeFailure, sizeof shared.DecodeFailure, "file name not understood");
         return;
     }
+    if (IsAbiChannel(shared.Channel))
+        return DecodeAbi(job, content, shared, arena);
     std::string failure;
     TExtBitmap wholeImage;
     TNetCdfGoes15 wholeReader;
@@ -282,11 +349,7 @@ void Decode(const TScanJob& job, std::span<const char> content, TShared& shared,
         DetailsLine(imageTime, reader.Sector, shared.Channel, static_cast<int>(reader.Width),
                     reader.GetElementResolution(), reader.StartElement, static_cast<int>(reader.Height),
                     reader.GetLineResolution(), reader.StartLine));
-    const std::size_t width = static_cast<std::size_t>(image.Width());
-    auto* pixels = static_cast<std::uint8_t*>(arena.take(width * static_cast<std::size_t>(image.Height())));
-    for (int y = 0; y < image.Height(); ++y)
-        std::memcpy(pixels + static_cast<std::size_t>(y) * width, image.ScanLine(y), width);
-    shared.Pixels = pixels;
+    shared.Pixels = Share(image, arena);
     shared.Width = image.Width();
     shared.Height = image.Height();
     shared.ScanWidth = static_cast<int>(reader.Width);
@@ -295,6 +358,32 @@ void Decode(const TScanJob& job, std::span<const char> content, TShared& shared,
 }
 
 } // namespace
+
+std::string AbiDetailsLine(TDateTime scanStart, std::uint8_t sector, std::uint8_t channelIndex, int width,
+                           int startElement, int height, int startLine, const TAbiQuality& quality)
+{
+    const int factor = AbiBandFactor(AbiBandOf(channelIndex));
+    const double km = 2.0 / std::max(factor, 1);
+    char details[256];
+    std::snprintf(details, sizeof details,
+                  " details:  elements: %d (%g km, start: %d),  lines: %d (%g km, start: %d),  %s", width, km,
+                  startElement, height, km, startLine, QualityText(quality).c_str());
+    const std::string label = SectorLabel(sector);
+    return FormatDateTime("yyyy-mm-dd hhnn  ", scanStart) + label.substr(0, label.find(' ')) + " GOES-" +
+           std::to_string(AbiSatelliteOf(channelIndex)) + " band " + std::string(ChannelInfo(channelIndex).ChannelDigit) +
+           details;
+}
+
+std::string QualityText(const TAbiQuality& q)
+{
+    const std::int64_t all = q.Good + q.Conditional + q.OutOfRange + q.NoValue;
+    char text[160];
+    std::snprintf(text, sizeof text, "quality: good %.1f %%, conditional %lld, out of range %lld, no value %lld",
+                  all > 0 ? 100.0 * static_cast<double>(q.Good) / static_cast<double>(all) : 0.0,
+                  static_cast<long long>(q.Conditional), static_cast<long long>(q.OutOfRange),
+                  static_cast<long long>(q.NoValue));
+    return text;
+}
 
 std::string DetailsLine(TDateTime imageTime, std::uint8_t sector, std::uint8_t channelIndex, int width,
                         int elementResolution, int startElement, int height, int lineResolution, int startLine)
@@ -310,7 +399,9 @@ std::string DetailsLine(TDateTime imageTime, std::uint8_t sector, std::uint8_t c
 TDecodedScan DecodeScanContained(const TScanJob& job, const TContainmentLimits& limits,
                                  const std::function<void()>& meanwhile)
 {
+    // An ABI window comes with its map of valid pixels: two full 2 km grids at most.
     TSharedArena arena(sizeof(TShared) + static_cast<std::size_t>(kMaxScanSamples) +
+                       2 * static_cast<std::size_t>(AbiGridSize) * AbiGridSize +
                        (job.KeepContent ? static_cast<std::size_t>(MaxDecompressedSize) : 0) + 4096);
     auto* shared = new (arena.take(sizeof(TShared))) TShared;
     const TContainedOutcome outcome = RunContained([&] {
@@ -355,12 +446,14 @@ TDecodedScan DecodeScanContained(const TScanJob& job, const TContainmentLimits& 
     decoded.BandUnknown = shared->BandUnknown;
     decoded.ScanWidth = shared->ScanWidth;
     decoded.Placed = shared->Placed;
-    if (shared->Read) {
-        decoded.Image.MakeGreyPalette();
-        decoded.Image.SetSize(shared->Width, shared->Height);
-        const auto width = static_cast<std::size_t>(shared->Width);
-        for (int y = 0; y < shared->Height; ++y)
-            std::memcpy(decoded.Image.ScanLine(y), shared->Pixels + static_cast<std::size_t>(y) * width, width);
-    }
+    decoded.Abi = shared->Abi;
+    decoded.X = shared->X;
+    decoded.Y = shared->Y;
+    decoded.Projection = shared->Projection;
+    decoded.Quality = shared->Quality;
+    if (shared->Read && shared->Pixels)
+        decoded.Image = Unshare(shared->Pixels, shared->Width, shared->Height);
+    if (shared->Valid)
+        decoded.Valid = Unshare(shared->Valid, shared->Width, shared->Height);
     return decoded;
 }

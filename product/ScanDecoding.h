@@ -13,6 +13,7 @@
 #include "base/Contained.h"
 #include "base/DateTime.h"
 #include "imaging/BMPExtImage.h"
+#include "netcdf/AbiL1b.h"
 
 // One scan to decode.
 struct TScanJob {
@@ -55,11 +56,26 @@ struct TDecodedScan {
     std::uint8_t Channel = 0;      // the channel the name or the file gave
     bool BandUnknown = false;      // neither the name nor the file tells the band
     std::string Details;           // the details line
+
+    // An ABI radiance file: Image is its window on the 2 km fixed grid at (X, Y), Valid says
+    // where it holds data.
+    bool Abi = false;
+    TExtBitmap Valid;
+    int X = 0, Y = 0;
+    TAbiProjection Projection;
+    TAbiQuality Quality;
 };
 
 // Decodes the job in a worker within limits.
 TDecodedScan DecodeScanContained(const TScanJob& job, const TContainmentLimits& limits,
                                  const std::function<void()>& meanwhile = {});
+
+// The details line of an ABI file: its start, sector, satellite and band, its size and first
+// element and line at the band's own resolution, and its quality counts (QualityText).
+std::string AbiDetailsLine(TDateTime scanStart, std::uint8_t sector, std::uint8_t channelIndex, int width,
+                           int startElement, int height, int startLine, const TAbiQuality& quality);
+// "quality: good 97.1 %, conditional 12, out of range 3, no value 40"
+std::string QualityText(const TAbiQuality& quality);
 
 // The details line of a decoded scan, as the geo log keeps it.
 std::string DetailsLine(TDateTime imageTime, std::uint8_t sector, std::uint8_t channelIndex, int width,

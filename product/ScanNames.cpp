@@ -18,8 +18,7 @@ std::string LongImageName(const std::string& archivedFile, const char* extension
 std::string ShortImageName(const std::string& imageDirectory, TDateTime imageTime, std::uint8_t channelIndex,
                            const char* extension)
 {
-    return imageDirectory + FormatDateTime("yyyymmddhhnn", imageTime) + "-g10-" +
-           std::string(ChannelCatalogue[channelIndex].ChannelTag) + extension;
+    return imageDirectory + FormatDateTime("yyyymmddhhnn", imageTime) + "-" + ChannelNameTag(channelIndex) + extension;
 }
 
 std::string ImageName(const TStationSettings& settings, const std::string& archived, TDateTime imageTime,

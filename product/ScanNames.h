@@ -8,8 +8,9 @@
 #include "base/DateTime.h"
 #include "settings/StationSettings.h"
 
-// The names a station takes from its incoming directory (case-insensitive).
-inline constexpr const char* IncomingScanPattern = "goes15.20*nc*";
+// The names a station takes from its incoming directory (case-insensitive): GOES-15 scans and
+// ABI radiance files, as alternatives of one wildcard.
+inline constexpr const char* IncomingScanPattern = "goes15.20*nc*|OR_ABI-L1b-Rad*.nc*";
 
 // The half-hour slot an image time belongs to: scans that start up to about seven minutes
 // before a slot count as that slot's.

@@ -79,9 +79,29 @@ double TProcessingOptions::SatelliteLongitude() const
         .value_or(*SettingLongitude(FindSetting("SatelliteLongitude")->DefaultText));
 }
 
+std::optional<std::uint32_t> SettingBandList(std::string_view text)
+{
+    std::uint32_t bands = 0;
+    text = Trimmed(text);
+    while (!text.empty()) {
+        const std::size_t comma = text.find(',');
+        const std::optional<std::int64_t> band = SettingNumber(text.substr(0, comma));
+        if (!band || *band < 1 || *band > 16) return std::nullopt;
+        bands |= std::uint32_t{1} << *band;
+        if (comma == std::string_view::npos) break;
+        text.remove_prefix(comma + 1);
+        if (Trimmed(text).empty()) return std::nullopt;
+    }
+    return bands;
+}
+
 std::string_view SettingTextFault(const TSettingInfo& s, std::string_view text)
 {
     if (s.Kind == TSettingKind::Number && !SettingNumber(text)) return "a whole number of 0 or more";
+    if (s.ValueName == "AbiImageMinutes" && (*SettingNumber(text) < 1 || *SettingNumber(text) > 1440))
+        return "a whole number of minutes from 1 to 1440";
+    if (s.ValueName == "AbiBands" && !SettingBandList(text))
+        return "a list of bands from 1 to 16 separated by commas (2,7,8,13,16)";
     if (s.ValueName == "SatelliteLongitude" && !SettingLongitude(text))
         return "a number of degrees east from -180 to 180 (west negative: -128 for 128 W)";
     return {};

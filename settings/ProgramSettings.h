@@ -27,7 +27,7 @@ struct TSettingInfo {
     std::string_view Example = {};  // paths: a directory as a station might have it
 };
 
-inline constexpr std::array<TSettingInfo, 24> ProgramSettings{{
+inline constexpr std::array<TSettingInfo, 26> ProgramSettings{{
     // An example as the value would be written back as a setting; it is only shown.
     {"LabeledEditSourcePath", "SourcePath", TSettingKind::Path, "", false, "Source path",
      "E.g. received\\HVS-2\\E2H-TPG-1", true, "/srv/goes/incoming/"},
@@ -80,6 +80,13 @@ inline constexpr std::array<TSettingInfo, 24> ProgramSettings{{
     {"LabeledEditSatelliteLongitude", "SatelliteLongitude", TSettingKind::Text, "-128", false, "Satellite lon.",
      "Where the satellite stands, degrees east (west negative): -128 for GOES-15 from late 2018, -135 "
      "before; places the coastlines, the viewer's readout and the GeoTIFF", true},
+    // The ABI bands nearest the GOES-15 channels: 0.64, 3.9, 6.2, 10.3 and 13.3 um.
+    {"LabeledEditAbiBands", "AbiBands", TSettingKind::Text, "2,7,8,13,16", false, "ABI bands",
+     "GOES-16 to GOES-19 bands (1-16) made into images, e.g. 2,7,8,13,16; files of the other bands are only "
+     "archived", true},
+    // CONUS files come every 5 minutes and mesoscale ones every minute: one image per slot.
+    {"LabeledEditAbiImageMinutes", "AbiImageMinutes", TSettingKind::Number, "10", false, "ABI minutes",
+     "One GOES-16 to GOES-19 image per band for every this many minutes of scan start (1-1440)", true},
 }};
 
 // nullptr for a name that is not in the table.
@@ -95,6 +102,10 @@ std::optional<std::int64_t> SettingNumber(std::string_view text);
 // A longitude setting's text as degrees east: a decimal number from -180 to 180, surrounding
 // blanks allowed; nullopt for anything else (empty, "128W", a decimal comma).
 std::optional<double> SettingLongitude(std::string_view text);
+
+// The ABI bands a setting's text names ("2, 7,13"): bit b set for band b; nullopt for anything
+// but a comma-separated list of bands 1 to 16 (an empty list keeps none).
+std::optional<std::uint32_t> SettingBandList(std::string_view text);
 
 // What a number or longitude setting's text must be when it is not ("a whole number of 0 or
 // more"); empty when it is, and for the other settings.

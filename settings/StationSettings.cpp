@@ -29,5 +29,9 @@ TStationSettings StationSettings(const TProcessingOptions& options)
     s.MinFreeMB = options.Number("MinFreeMB");
     s.ColourTable = options.PathText("ColourTable");
     s.SatelliteLongitude = options.SatelliteLongitude();
+    const auto defaultText = [](std::string_view name) { return FindSetting(name)->DefaultText; };
+    s.AbiBands = SettingBandList(options.PathText("AbiBands")).value_or(*SettingBandList(defaultText("AbiBands")));
+    const std::optional<std::int64_t> minutes = options.Number("AbiImageMinutes");
+    s.AbiImageMinutes = minutes && *minutes >= 1 && *minutes <= 1440 ? static_cast<int>(*minutes) : 10;
     return s;
 }

@@ -28,6 +28,11 @@ struct TStationSettings {
     std::string ColourTable;
     // Degrees east; the default while the text is no longitude.
     double SatelliteLongitude = 0;
+    // The ABI bands made into images (bit b for band b), and the minutes of scan start one
+    // image of a band stands for; the defaults while the texts are none.
+    std::uint32_t AbiBands = 0;
+    int AbiImageMinutes = 10;
+    bool KeepsAbiBand(int band) const { return band >= 1 && band <= 16 && (AbiBands >> band & 1) != 0; }
 
     // A JPEG or PNG picture of each image: what the web page shows and a composite is
     // restored from when there is one.

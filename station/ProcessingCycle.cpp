@@ -16,6 +16,7 @@
 #include <utility>
 
 #include "product/DiskGuard.h"
+#include "product/ScanDecoding.h"
 #include "station/IncomingWatcher.h"
 #include "product/EventPump.h"
 #include "base/DateTime.h"
@@ -442,10 +443,12 @@ void TProcessingCycle::ImageRoute(const std::string& entry, TGoesFileResult& res
     lastOutcome_ = TFileOutcome::Failed;
     result.FailureReason.clear();
     const bool ok = goesHandler_ && goesHandler_->ProcessGoesFile(entry, result);
-    const std::size_t index = result.ChannelIndex < ChannelCount ? result.ChannelIndex : 4;
-    const TChannelInfo& channel = ChannelCatalogue[index];
+    const std::size_t index = KnownChannel(result.ChannelIndex) ? result.ChannelIndex : 4;
+    const TChannelInfo& channel = ChannelInfo(index);
     const std::string band = "band " + std::string(channel.ChannelDigit);
-    const std::string description(channel.ChannelDescription);
+    // An ABI file's line says how good its pixels were.
+    const std::string description =
+        std::string(channel.ChannelDescription) + (result.Quality ? ",  " + QualityText(*result.Quality) : "");
 
     if (ok && !result.SavedFileName.empty()) {
         label = SectorLabel(result.Sector);

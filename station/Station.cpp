@@ -33,9 +33,12 @@ TStation::TStation(TProcessingOptions& options, std::unique_ptr<IAnimationNotifi
         if (OnLogLine) OnLogLine(line);
     };
     Product.Notifier = Notifier.get();
-    Product.DrawBoundaries = [this](TExtBitmap& composite) {
+    Product.DrawBoundaries = [this](TExtBitmap& composite, const TAbiProjection* abi) {
         // Set here, on the thread that hands the drawing over, never while lines are drawn.
         Mapping = CompositeMappingAt(Product.Settings().SatelliteLongitude);
+        if (abi)
+            AbiMapping = TAbiGridMapping(*abi);
+        LineStore.Mapping = abi ? static_cast<const TMapping*>(&AbiMapping) : &Mapping;
         if (LineStore.Count() == 0) {
             // Said once: the option is on, yet every image will come out without lines.
             if (!emptyStoreReported_ && OnLogLine) OnLogLine("Boundaries: no coastlines loaded, nothing to draw");
@@ -163,9 +166,21 @@ int TStation::RestoreComposites(const std::array<std::unique_ptr<TRegistryString
     }
     if (settings.SaveAsGeoTIFF)
         RestoreCleanComposites(Composites, lastSaved, settings.SavePath, notRestored);
-    Composites.FirstUse = [files, names, restore](std::size_t i, TExtBitmap& composite) {
-        if (!files[i].empty())
-            restore(names[i], files[i], static_cast<std::uint8_t>(i), composite);
+    // An ABI band has no LastSaved value: it goes on from its newest image in the tree, never
+    // one named for a time to come.
+    Composites.FirstUse = [this, files, names, restore, notRestored](std::size_t i, TExtBitmap& composite) {
+        if (i < ChannelCount) {
+            if (!files[i].empty())
+                restore(names[i], files[i], static_cast<std::uint8_t>(i), composite);
+            return;
+        }
+        const TStationSettings& now = Product.Settings();
+        const auto channel = static_cast<std::uint8_t>(i);
+        const std::string newest = NewestImageInTree(now.SavePath, channel, {".jpg", ".png"}, UtcNow());
+        if (!newest.empty())
+            restore("The newest image", newest, channel, composite);
+        if (now.SaveAsGeoTIFF && !newest.empty())
+            RestoreCleanComposite(Composites, channel, newest, now.SavePath, notRestored);
     };
     return restored;
 }

@@ -13,6 +13,7 @@
 #include "product/composite/Composites.h"
 #include "product/GoesProduct.h"
 #include "cartography/vrnCartography.h"
+#include "mapping/AbiGrid.h"
 #include "mapping/SegmentStuff.h"
 #include "settings/ProgramSettings.h"
 #include "settings/RegistryVariables.h"
@@ -48,6 +49,8 @@ public:
     // The composite's mapping the lines were last drawn by: it follows SatelliteLongitude
     // from the next image on.
     TSegmentMapping Mapping;
+    // The ABI satellite's view the lines were last drawn in.
+    TAbiGridMapping AbiMapping;
     // Where a composite's pixel lies by the satellite's longitude as set now; false off the
     // Earth.
     bool PixelToGeo(int x, int y, float& longitude, float& latitude) const;

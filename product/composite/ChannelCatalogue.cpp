@@ -3,10 +3,16 @@
 #include "base/Files.h"
 #include "base/Text.h"
 #include "base/DateTime.h"
+#include "netcdf/AbiL1b.h"
 
+#include <algorithm>
+#include <array>
 #include <charconv>
+#include <deque>
+#include <mutex>
 #include <cmath>
 #include <optional>
+#include <cstdio>
 #include <vector>
 
 namespace {
@@ -78,6 +84,24 @@ bool ParseGoesFileName(std::string_view path, std::uint8_t& channelIndex, TDateT
     return true;
 }
 
+bool ParseScanFileName(std::string_view path, std::uint8_t& channelIndex, TDateTime& imageTime, int abiMinutes)
+{
+    const std::optional<TAbiName> abi = ParseAbiFileName(path);
+    if (!abi)
+        return ParseGoesFileName(path, channelIndex, imageTime);
+    if (abi->Satellite < AbiFirstSatellite || abi->Satellite >= AbiFirstSatellite + AbiSatelliteCount ||
+        abi->Band < 1 || abi->Band > AbiBandCount)
+        return false;
+    channelIndex = AbiChannel(abi->Satellite, abi->Band);
+    // Slots counted from midnight in whole minutes; the start's tenths never move it across
+    // a slot's edge.
+    const long double minutesPerDay = 1440.0L, slot = std::clamp(abiMinutes, 1, 1440);
+    const long double day = std::floor(static_cast<long double>(abi->Start));
+    const long double minute = std::floor((static_cast<long double>(abi->Start) - day) * minutesPerDay + 1e-6L);
+    imageTime = static_cast<TDateTime>(day + std::floor(minute / slot) * slot / minutesPerDay);
+    return true;
+}
+
 std::string GoesFileDayProblem(std::string_view path)
 {
     const std::string name = ExtractFileName(path);
@@ -87,4 +111,46 @@ std::string GoesFileDayProblem(std::string_view path)
     const auto day = ToInt(fields[2]);
     if (!year || !day || (*day >= 1 && *day <= (IsLeapYear(*year) ? 366 : 365))) return {};
     return "day " + std::to_string(*day) + " of " + std::to_string(*year) + " does not exist";
+}
+
+const TChannelInfo& ChannelInfo(std::size_t index)
+{
+    static const TChannelInfo none{"", "", "", "", 0, ""};
+    if (index < ChannelCount)
+        return ChannelCatalogue[index];
+    if (!IsAbiChannel(index))
+        return none;
+    // The texts live as long as the rows that view them.
+    static std::deque<std::string> texts;
+    static std::array<TChannelInfo, AllChannelCount - ChannelCount> rows;
+    static std::once_flag made;
+    std::call_once(made, [] {
+        const auto keep = [](std::string text) { return std::string_view(texts.emplace_back(std::move(text))); };
+        for (std::size_t i = ChannelCount; i < AllChannelCount; ++i) {
+            const int band = AbiBandOf(i), satellite = AbiSatelliteOf(i);
+            const std::string_view wavelength = AbiBandWavelength(band);
+            const std::string digits = std::to_string(band);
+            const std::string_view description =
+                keep(std::string(wavelength) + " \xC2\xB5m  GOES-" + std::to_string(satellite) + " ABI");
+            char tag[16];
+            std::snprintf(tag, sizeof tag, "g%d-c%02d", satellite, band);
+            rows[i - ChannelCount] = {keep(digits), description, description, keep(tag), 0, wavelength};
+        }
+    });
+    return rows[index - ChannelCount];
+}
+
+std::string ChannelNameTag(std::size_t index)
+{
+    const std::string tag(ChannelInfo(index).ChannelTag);
+    return IsAbiChannel(index) ? tag : "g10-" + tag;
+}
+
+std::uint8_t NearestGoes15Channel(std::size_t index)
+{
+    if (!IsAbiChannel(index))
+        return static_cast<std::uint8_t>(index);
+    // 3.9 um; the water-vapour bands 6.2 to 7.3 um; the windows 8.4 to 12.3 um; 13.3 um.
+    const int band = AbiBandOf(index);
+    return band <= 6 ? 0 : band == 7 ? 1 : band <= 10 ? 2 : band <= 15 ? 3 : 5;
 }

@@ -37,12 +37,45 @@ constexpr bool ChannelExists(std::size_t index)
     return index < ChannelCount && !ChannelCatalogue[index].ChannelDigit.empty();
 }
 
+// The ABI bands of GOES-16 to GOES-19 follow the GOES-15 channels, sixteen per satellite:
+// index ChannelCount + 16 * (satellite - 16) + band - 1. They have composites, images and web
+// cards like the GOES-15 channels, but no thumbnail, "LastSaved" value or notice code.
+inline constexpr int AbiFirstSatellite = 16;
+inline constexpr int AbiSatelliteCount = 4;
+inline constexpr int AbiBandCount = 16;
+inline constexpr std::size_t AllChannelCount = ChannelCount + AbiSatelliteCount * AbiBandCount;
+
+constexpr bool IsAbiChannel(std::size_t index) { return index >= ChannelCount && index < AllChannelCount; }
+constexpr std::uint8_t AbiChannel(int satellite, int band)
+{
+    return static_cast<std::uint8_t>(ChannelCount + (satellite - AbiFirstSatellite) * AbiBandCount + band - 1);
+}
+constexpr int AbiSatelliteOf(std::size_t index)
+{
+    return AbiFirstSatellite + static_cast<int>((index - ChannelCount) / AbiBandCount);
+}
+constexpr int AbiBandOf(std::size_t index) { return 1 + static_cast<int>((index - ChannelCount) % AbiBandCount); }
+// A channel of either imager.
+constexpr bool KnownChannel(std::size_t index) { return ChannelExists(index) || IsAbiChannel(index); }
+
+// The row of any known channel; an ABI band's is made once: digit "13", tag "g18-c13", its
+// wavelength, "10.3 µm  GOES-18 ABI" as description and hint, no notice code. An empty row for an index of no channel.
+const TChannelInfo& ChannelInfo(std::size_t index);
+// What an image name carries after its time: "g10-vis" for GOES-15, "g18-c13" for the ABI.
+std::string ChannelNameTag(std::size_t index);
+// The GOES-15 channel an ABI band stands nearest to in wavelength, whose grey scale, colour
+// table and meaning of greys it shares (a GOES-15 channel is its own).
+std::uint8_t NearestGoes15Channel(std::size_t index);
+
 // A channel not yet known: preset before parsing, it tells a name without a band digit.
 inline constexpr std::uint8_t UnknownChannel = 0xFF;
 
 // Takes the name after the last '/'. channelIndex is written only for band digits 1-4 and 6,
 // imageTime only on success; imageTime is the scan's half-hour slot, not its start.
 bool ParseGoesFileName(std::string_view path, std::uint8_t& channelIndex, TDateTime& imageTime);
+// ParseGoesFileName, or an ABI radiance file's name: its channel, and as image time the start
+// of the slot of abiMinutes its scan starts in (an image per band per slot).
+bool ParseScanFileName(std::string_view path, std::uint8_t& channelIndex, TDateTime& imageTime, int abiMinutes = 10);
 // A name whose day of the year lies outside its year ("goes15.2019.999...", day 0, day 366
 // of a common year), which ParseGoesFileName counts on into another year as a station always
 // has: "day 999 of 2019 does not exist". Empty for any other name.

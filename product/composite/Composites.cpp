@@ -1,13 +1,17 @@
 #include "product/composite/Composites.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <exception>
 #include <filesystem>
+#include <mutex>
+#include <optional>
 #include <string_view>
 
 #include "imaging/JPEG_IO.h"
 #include "imaging/PNG_IO.h"
+#include "mapping/AbiGrid.h"
 #include "product/composite/Mask256.h"
 #include "base/Text.h"
 
@@ -21,20 +25,23 @@ TComposites::TComposites(TMaking making)
 void TComposites::make(std::size_t i)
 {
     made_[i] = true;
-    if (!ChannelExists(i))
+    if (!KnownChannel(i))
         return;
     TExtBitmap& image = Images[i];
     image.SetPixelFormat(TPixelFormat::pf8bit);
     image.MakeGreyPalette();
-    image.SetSize(CompositeWidth, CompositeHeight);
-    image.Fill(CompositeBackground(i));
+    if (IsAbiChannel(i))
+        image.SetSize(AbiGridSize, AbiGridSize);
+    else
+        image.SetSize(CompositeWidth, CompositeHeight);
+    image.Fill(CompositeBackground(NearestGoes15Channel(i)));
 }
 
 TExtBitmap& TComposites::Image(std::size_t channelIndex)
 {
     if (!made_[channelIndex]) {
         make(channelIndex);
-        if (FirstUse && ChannelExists(channelIndex))
+        if (FirstUse && KnownChannel(channelIndex))
             FirstUse(channelIndex, Images[channelIndex]);
     } else if (prepared_[channelIndex]) {
         prepared_[channelIndex] = false;
@@ -48,11 +55,11 @@ TExtBitmap& TComposites::Image(std::size_t channelIndex)
 
 void TComposites::Prepare(std::size_t channelIndex)
 {
-    if (channelIndex >= ChannelCount || made_[channelIndex])
+    if (channelIndex >= AllChannelCount || made_[channelIndex])
         return;
     make(channelIndex);
     prepared_[channelIndex] = true;
-    if (!FirstUse || !ChannelExists(channelIndex))
+    if (!FirstUse || !KnownChannel(channelIndex))
         return;
     holding_ = &held_[channelIndex];
     try {
@@ -77,7 +84,7 @@ void ApplyMask(const TExtBitmap& mask, TExtBitmap& composite, std::uint8_t chann
     if (mask.PixelFormat() != TPixelFormat::pf8bit || composite.PixelFormat() != TPixelFormat::pf8bit ||
         mask.Width() != composite.Width() || mask.Height() != composite.Height())
         return;
-    const std::uint8_t offEarth = OffEarthValue(channelIndex);
+    const std::uint8_t offEarth = OffEarthValue(NearestGoes15Channel(channelIndex));
     const auto width = static_cast<std::size_t>(composite.Width());
     // Eight pixels at a time in one 64-bit word (a full disk's mask runs over nine million
     // pixels): every byte of `keep` is 0xFF where the mask is not 0, found without a branch.
@@ -104,13 +111,65 @@ void ApplyMask(const TExtBitmap& mask, TExtBitmap& composite, std::uint8_t chann
 }
 
 void PlaceScan(TExtBitmap& composite, const TExtBitmap& scan, int x, int y, std::uint8_t channelIndex, bool clear,
-               const TExtBitmap* mask)
+               const TExtBitmap* mask, const TExtBitmap* valid)
 {
     if (clear)
-        composite.Fill(CompositeBackground(channelIndex));
-    composite.Draw(x, y, scan);
+        composite.Fill(CompositeBackground(NearestGoes15Channel(channelIndex)));
+    if (valid && valid->Width() == scan.Width() && valid->Height() == scan.Height() &&
+        scan.PixelFormat() == TPixelFormat::pf8bit && composite.PixelFormat() == TPixelFormat::pf8bit) {
+        // Only the part of the scan inside the composite.
+        const int fromX = std::max(0, -x), toX = std::min(scan.Width(), composite.Width() - x);
+        for (int row = std::max(0, -y); row < std::min(scan.Height(), composite.Height() - y); ++row) {
+            const std::uint8_t* from = scan.ScanLine(row);
+            const std::uint8_t* holds = valid->ScanLine(row);
+            std::uint8_t* to = composite.ScanLine(y + row) + x;
+            for (int column = fromX; column < toX; ++column)
+                if (holds[column] != 0)
+                    to[column] = from[column];
+        }
+        composite.Changed();
+    } else {
+        composite.Draw(x, y, scan);
+    }
     if (mask)
         ApplyMask(*mask, composite, channelIndex);
+}
+
+namespace {
+
+// A station sees one or two satellites, all of the same shape: one of each is kept.
+std::array<double, 3> Shape(const TAbiProjection& p) { return {p.SemiMajorAxis, p.SemiMinorAxis, p.PerspectiveHeight}; }
+
+} // namespace
+
+const std::vector<TDiscRun>& AbiDisc(const TAbiProjection& projection)
+{
+    static std::mutex lock;
+    static std::optional<std::pair<std::array<double, 3>, std::vector<TDiscRun>>> made;
+    std::lock_guard guard(lock);
+    if (!made || made->first != Shape(projection))
+        made.emplace(Shape(projection), AbiDiscRuns(projection));
+    return made->second;
+}
+
+const TExtBitmap& AbiMask(const TAbiProjection& projection)
+{
+    static std::mutex lock;
+    static std::optional<std::pair<std::array<double, 3>, TExtBitmap>> made;
+    std::lock_guard guard(lock);
+    if (!made || made->first != Shape(projection)) {
+        TExtBitmap mask(AbiGridSize, AbiGridSize);
+        mask.MakeGreyPalette();
+        const std::vector<TDiscRun>& runs = AbiDisc(projection);
+        for (int y = 0; y < AbiGridSize; ++y) {
+            std::uint8_t* row = mask.ScanLine(y);
+            std::fill_n(row, AbiGridSize, std::uint8_t{0});
+            const TDiscRun& run = runs[static_cast<std::size_t>(y)];
+            std::fill(row + run.First, row + std::max(run.First, run.End), std::uint8_t{255});
+        }
+        made.emplace(Shape(projection), std::move(mask));
+    }
+    return made->second;
 }
 
 bool LoadBuiltInMask(TExtBitmap& mask)

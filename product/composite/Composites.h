@@ -10,9 +10,13 @@
 #include "product/composite/ChannelCatalogue.h"
 #include "imaging/BMPExtImage.h"
 #include "mapping/CompositeLayout.h"
+#include "mapping/DiscMask.h"
+#include "netcdf/AbiL1b.h"
 
 // One composite per existing channel, each CompositeWidth x CompositeHeight, 8-bit grey,
-// filled with its background. The entry of the missing channel stays empty.
+// filled with its background; the ABI's bands on their 2 km fixed grid, AbiGridSize square,
+// each made only when first used (a window shows the GOES-15 ones from the start). The entry
+// of the missing channel stays empty.
 struct TComposites {
     enum TMaking { AllNow, OnFirstUse };
     // AllNow suits the window, which shows every composite from the start. A run without a
@@ -28,17 +32,17 @@ struct TComposites {
     // What FirstUse has to say: said now, or held while the composite is prepared.
     void Say(std::function<void()> saying);
 
-    std::array<TExtBitmap, ChannelCount> Images;
+    std::array<TExtBitmap, AllChannelCount> Images;
     // While GeoTIFFs are saved, each channel's composite without the lines drawn over it
     // (GeoTiffOutput.h); empty otherwise.
-    std::array<TExtBitmap, ChannelCount> Clean;
+    std::array<TExtBitmap, AllChannelCount> Clean;
     std::function<void(std::size_t channelIndex, TExtBitmap& composite)> FirstUse;
 
 private:
     void make(std::size_t channelIndex);
-    std::array<bool, ChannelCount> made_{};
-    std::array<bool, ChannelCount> prepared_{};  // made by Prepare, not yet asked for
-    std::array<std::vector<std::function<void()>>, ChannelCount> held_;
+    std::array<bool, AllChannelCount> made_{};
+    std::array<bool, AllChannelCount> prepared_{};  // made by Prepare, not yet asked for
+    std::array<std::vector<std::function<void()>>, AllChannelCount> held_;
     std::vector<std::function<void()>>* holding_ = nullptr;
 };
 
@@ -50,8 +54,14 @@ void ApplyMask(const TExtBitmap& mask, TExtBitmap& composite, std::uint8_t chann
 // clear, the scan at (x, y), and the pixels off the Earth set by the mask when one is given.
 // The drawn composite and the GeoTIFF's clean copy are both placed by it, so they agree on
 // every pixel no line covers.
+// With valid, a picture of the scan's size, only the scan's pixels it does not mark 0 are
+// drawn: the composite keeps what it had where the scan holds no data.
 void PlaceScan(TExtBitmap& composite, const TExtBitmap& scan, int x, int y, std::uint8_t channelIndex, bool clear,
-               const TExtBitmap* mask);
+               const TExtBitmap* mask, const TExtBitmap* valid = nullptr);
+// The disc of the ABI's 2 km grid for a satellite of this ellipsoid and height (it does not
+// depend on the satellite's longitude), and the off-Earth mask made of it, each made once.
+const std::vector<TDiscRun>& AbiDisc(const TAbiProjection& projection);
+const TExtBitmap& AbiMask(const TAbiProjection& projection);
 // Loads the built-in mask ("MASK256") into an 8-bit grey image; false when it cannot be read.
 bool LoadBuiltInMask(TExtBitmap& mask);
 

@@ -10,6 +10,7 @@
 #include "base/Files.h"
 #include "settings/ProgramPaths.h"
 #include "geotiff/GeoTiffFile.h"
+#include "mapping/AbiGrid.h"
 #include "mapping/CompositeLayout.h"
 #include "mapping/DiscMask.h"
 #include "mapping/GeostationaryView.h"
@@ -22,11 +23,13 @@ namespace {
 TExtBitmap& CleanCopy(TComposites& composites, std::uint8_t channel)
 {
     TExtBitmap& clean = composites.Clean[channel];
-    if (clean.Width() != CompositeWidth || clean.Height() != CompositeHeight) {
+    const int width = IsAbiChannel(channel) ? AbiGridSize : CompositeWidth;
+    const int height = IsAbiChannel(channel) ? AbiGridSize : CompositeHeight;
+    if (clean.Width() != width || clean.Height() != height) {
         clean.SetPixelFormat(TPixelFormat::pf8bit);
         clean.MakeGreyPalette();
-        clean.SetSize(CompositeWidth, CompositeHeight);
-        clean.Fill(CompositeBackground(channel));
+        clean.SetSize(width, height);
+        clean.Fill(CompositeBackground(NearestGoes15Channel(channel)));
     }
     return clean;
 }
@@ -36,19 +39,26 @@ TExtBitmap& CleanCopy(TComposites& composites, std::uint8_t channel)
 std::string SaveCleanGeoTiff(TComposites& composites, const TStationSettings& settings, const TPlacedScan& scan,
                              const std::string& name)
 {
-    // Worked out for every file, next to nothing beside writing it: it follows SatelliteLongitude.
+    // Worked out for every file, next to nothing beside writing it: it follows SatelliteLongitude,
+    // or the ABI file's own projection.
     const TGeostationaryView view =
-        GeostationaryView(CompositeMappingAt(settings.SatelliteLongitude)).value_or(TGeostationaryView());
-    const std::vector<TDiscRun>& disc = CompositeDiscRuns();
+        scan.Abi ? AbiGeostationaryView(*scan.Abi)
+                 : GeostationaryView(CompositeMappingAt(settings.SatelliteLongitude)).value_or(TGeostationaryView());
+    const std::vector<TDiscRun>& disc = scan.Abi ? AbiDisc(*scan.Abi) : CompositeDiscRuns();
     if (view.SatelliteHeight <= 0)
         return "the composite's mapping has no geostationary description";
     // Placed as the drawn composite was, only without the lines.
     PlaceScan(CleanCopy(composites, scan.Channel), *scan.Image, scan.X, scan.Y, scan.Channel, settings.ClearImages,
-              scan.Mask);
+              scan.Mask, scan.Valid);
     TExtBitmap& clean = composites.Clean[scan.Channel];
 
-    const TChannelInfo& info = ChannelCatalogue[scan.Channel];
-    const int band = scan.Channel + 1;
+    const TChannelInfo& info = ChannelInfo(scan.Channel);
+    // An ABI band's greys mean what those of the GOES-15 channel nearest to it mean.
+    const std::uint8_t nearest = NearestGoes15Channel(scan.Channel);
+    const int band = nearest + 1;
+    const std::string satellite =
+        IsAbiChannel(scan.Channel) ? "GOES-" + std::to_string(AbiSatelliteOf(scan.Channel)) : "GOES-15";
+    const std::string instrument = IsAbiChannel(scan.Channel) ? " ABI band " : " imager band ";
     const std::string wavelength = std::string(info.Wavelength) + " \xC2\xB5m";
     // The visible band's counts follow the gamma the scan was calibrated with.
     const float gamma = settings.Gamma();
@@ -59,16 +69,16 @@ std::string SaveCleanGeoTiff(TComposites& composites, const TStationSettings& se
     content.Metadata = {
         {"TIFFTAG_DATETIME", FormatDateTime("yyyy:mm:dd hh:nn:ss", scan.ImageTime)},
         {"TIFFTAG_SOFTWARE", ProgramNameAndVersion()},
-        {"TIFFTAG_IMAGEDESCRIPTION", "GOES-15 imager band " + std::string(info.ChannelDigit) + ", " + wavelength +
+        {"TIFFTAG_IMAGEDESCRIPTION", satellite + instrument + std::string(info.ChannelDigit) + ", " + wavelength +
                                          ", composite of " + FormatDateTime("yyyy-mm-dd hh:nn", scan.ImageTime) +
                                          " UTC"},
         {"IMAGE_TIME", FormatDateTime("yyyy-mm-ddThh:nn:ss", scan.ImageTime) + "Z"},
-        {"SATELLITE", "GOES-15"},
+        {"SATELLITE", satellite},
         {"BAND", std::string(info.ChannelDigit)},
         {"WAVELENGTH", wavelength},
         {"BAND_DESCRIPTION", wavelength + " " + std::string(info.ChannelHint.substr(info.ChannelHint.rfind("  ") + 2))},
         {"SECTOR", SectorWords(scan.Sector)},
-        {"GREY_MEANING", GreyMeaning(band, gamma, CompositeBackground(scan.Channel))},
+        {"GREY_MEANING", GreyMeaning(band, gamma, CompositeBackground(nearest))},
     };
     return WriteGeoTiff(name, content);
 }

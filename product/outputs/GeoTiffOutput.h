@@ -13,6 +13,7 @@
 
 #include "product/composite/Composites.h"
 #include "base/DateTime.h"
+#include "netcdf/AbiL1b.h"
 #include "settings/StationSettings.h"
 #include "settings/RegistryVariables.h"
 
@@ -26,6 +27,9 @@ struct TPlacedScan {
     int Y = 0;
     // The mask the drawn composite was masked with; none when images are not masked.
     const TExtBitmap* Mask = nullptr;
+    // An ABI scan: where it holds data, and the satellite's view of the grid.
+    const TExtBitmap* Valid = nullptr;
+    const TAbiProjection* Abi = nullptr;
 };
 
 // Places the scan into the channel's clean copy as the drawn composite got it (cleared first

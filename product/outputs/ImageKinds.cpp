@@ -29,9 +29,9 @@ std::vector<std::string> DatedNames(const std::string& directory, std::size_t di
 std::string NewestImageInTree(const std::string& imageRoot, std::uint8_t channel,
                               const std::vector<std::string_view>& extensions, TDateTime notAfter)
 {
-    if (imageRoot.empty() || !ChannelExists(channel))
+    if (imageRoot.empty() || !KnownChannel(channel))
         return {};
-    const std::string tail = "-g10-" + std::string(ChannelCatalogue[channel].ChannelTag);
+    const std::string tail = "-" + ChannelNameTag(channel);
     const std::string latest = FormatDateTime("yyyymmddhhnn", notAfter);
     for (const std::string& year : DatedNames(imageRoot, 4))
         for (const std::string& month : DatedNames(imageRoot + year + "/", 2))
@@ -109,9 +109,12 @@ std::vector<TImageKind> KindsMade(const TStationSettings& settings, bool coloure
 
 std::optional<TColourTable> ChannelColourTable(const TStationSettings& settings, std::uint8_t channel, std::string* why)
 {
-    if (channel == 0 || !ChannelExists(channel))
+    // An ABI band takes the table of the GOES-15 channel it stands nearest to: the greys mean
+    // the same temperatures.
+    const std::uint8_t nearest = NearestGoes15Channel(channel);
+    if (nearest == 0 || !KnownChannel(channel))
         return std::nullopt;
-    const std::string name = ColourTableForBand(settings.ColourTable, ChannelCatalogue[channel].ChannelDigit);
+    const std::string name = ColourTableForBand(settings.ColourTable, ChannelCatalogue[nearest].ChannelDigit);
     if (name.empty())
         return std::nullopt;
     TColourTable table;

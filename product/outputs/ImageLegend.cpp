@@ -55,11 +55,12 @@ TTextFont& LegendFont(std::unique_lock<std::mutex>& lock)
 std::string LegendText(TDateTime imageTime, std::uint8_t sector, std::uint8_t channelIndex)
 {
     const std::string sectorLabel = SectorLabel(sector);
-    std::string text = "GOES-15  " + FormatDateTime("yyyy-mm-dd hh:nn", imageTime) + " UTC  ";
+    const std::string satellite = IsAbiChannel(channelIndex) ? std::to_string(AbiSatelliteOf(channelIndex)) : "15";
+    std::string text = "GOES-" + satellite + "  " + FormatDateTime("yyyy-mm-dd hh:nn", imageTime) + " UTC  ";
     if (!sectorLabel.empty()) text += sectorLabel.substr(0, sectorLabel.find(' ')) + " ";
-    if (channelIndex < ChannelCount && ChannelExists(channelIndex))
-        text += "band " + std::string(ChannelCatalogue[channelIndex].ChannelDigit) + "  " +
-                std::string(ChannelCatalogue[channelIndex].Wavelength) + " µm";
+    if (KnownChannel(channelIndex))
+        text += "band " + std::string(ChannelInfo(channelIndex).ChannelDigit) + "  " +
+                std::string(ChannelInfo(channelIndex).Wavelength) + " µm";
     return text;
 }
 

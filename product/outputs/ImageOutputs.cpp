@@ -13,7 +13,12 @@ namespace {
 
 constexpr int JpegQuality = 99;
 const char* const PngSoftware = "Quillon's Orvanta";
-const char* const PngDescription = "GOES-15 image from netCDF";
+// The satellite's name in the PNG's description.
+std::string PngDescription(std::uint8_t channel)
+{
+    return "GOES-" + (IsAbiChannel(channel) ? std::to_string(AbiSatelliteOf(channel)) : std::string("15")) +
+           " image from netCDF";
+}
 
 // A JPEG or PNG picture, grey or in colour.
 class TPictureOutput : public TImageOutput {
@@ -54,7 +59,7 @@ public:
 protected:
     bool encode_(const TExtBitmap& picture, const std::string& name, const TImageToSave& image) override
     {
-        return SavePNGWithText(picture, name, PublisherAddress, PngDescription, PngSoftware,
+        return SavePNGWithText(picture, name, PublisherAddress, PngDescription(image.Channel).c_str(), PngSoftware,
                                FormatDateTime("yyyy-mm-dd hh:nn", image.ImageTime));
     }
 };

@@ -653,7 +653,7 @@ TEST_F(ProductTest, GeoTiffHoldsTheCleanCompositeAndTheJpegStaysAsItWas)
 {
     options.SetTicked("MaskImage", false);
     options.SetTicked("Boundaries", true);
-    product.DrawBoundaries = [](TExtBitmap& k) { std::fill_n(k.ScanLine(290), k.Width(), std::uint8_t{160}); };
+    product.DrawBoundaries = [](TExtBitmap& k, const TAbiProjection*) { std::fill_n(k.ScanLine(290), k.Width(), std::uint8_t{160}); };
     const std::string jpg = images + "2013/05/30/201305301200-g10-ir.jpg";
     const std::string tif = images + "2013/05/30/201305301200-g10-ir.tif";
     ASSERT_TRUE(product.ProcessGoesFile(DropScan("goes15.2013.150.120000.4.nc"), result));
@@ -694,7 +694,7 @@ TEST_F(ProductTest, TheCleanCopyIsTheDrawnCompositeWithoutItsLines)
     options.SetTicked("SaveAsGeoTIFF", true);
     options.SetTicked("Boundaries", true);
     product.PrepareMask = [] {};
-    product.DrawBoundaries = [](TExtBitmap& k) { std::fill_n(k.ScanLine(290), k.Width(), std::uint8_t{160}); };
+    product.DrawBoundaries = [](TExtBitmap& k, const TAbiProjection*) { std::fill_n(k.ScanLine(290), k.Width(), std::uint8_t{160}); };
     ASSERT_TRUE(product.ProcessGoesFile(DropScan("goes15.2013.150.120000.4.nc"), result)) << result.FailureReason;
     const TExtBitmap& drawn = composites.Images[3];
     const TExtBitmap& clean = composites.Clean[3];
@@ -743,7 +743,7 @@ TEST_F(ProductTest, ColourImageBesideTheGreyOneWithTheLinesKeptGrey)
     options.SetTicked("SaveAsPNG", true);
     options.SetTicked("Boundaries", true);
     options.SetPathText("ColourTable", "enhanced-ir");
-    product.DrawBoundaries = [](TExtBitmap& k) { std::fill_n(k.ScanLine(290), k.Width(), std::uint8_t{160}); };
+    product.DrawBoundaries = [](TExtBitmap& k, const TAbiProjection*) { std::fill_n(k.ScanLine(290), k.Width(), std::uint8_t{160}); };
     std::vector<std::string> told;
     const auto listen = product.OnImageSaved.Add([&](std::uint8_t, const std::string& name) { told.push_back(name); });
     const std::string base = images + "2013/05/30/201305301200-g10-ir";

@@ -41,6 +41,10 @@ INSTANTIATE_TEST_SUITE_P(
                       WildcardCase{"goes15.20*nc*", "xgoes15.2013.150.120000.1.nc", false},
                       WildcardCase{"goes15.20*nc*", "goes15.2", false},
                       WildcardCase{"a?c", "abc", true},
+                      // Alternatives: the second one matching, neither, an empty one.
+                      WildcardCase{"goes15.20*nc*|OR_ABI-L1b-Rad*.nc*", "or_abi-l1b-radf-m6c13_g18_s1.nc", true},
+                      WildcardCase{"goes15.20*nc*|OR_ABI-L1b-Rad*.nc*", "OR_ABI-L2-CMIPF.nc", false},
+                      WildcardCase{"a|", "", true},
                       WildcardCase{"a?c", "ac", false},
                       WildcardCase{"*", "", true},
                       WildcardCase{"", "x", false}));
