@@ -43,13 +43,22 @@ constexpr double kC2 = 1.438833;
 
 double roundHalfUp(double x) { return std::floor(x + 0.5); }
 
+} // namespace
+
+int KelvinToCount(double kelvin)
+{
+    // Written so that a temperature that is not a number lands on the cold end too.
+    if (!(kelvin >= 180.0))
+        return 255;
+    const double c = kelvin <= 242.0 ? roundHalfUp(418.0 - kelvin) : roundHalfUp(660.0 - 2.0 * kelvin);
+    return c < 0.0 ? 0 : static_cast<int>(c);
+}
+
+namespace {
+
 int modeACount(const BandCalibration& cal, double radiance)
 {
-    const double t = cal.A * kC2 * cal.nu / std::log(1.0 + kC1 * cal.nu * cal.nu * cal.nu / radiance) + cal.B;
-    if (t < 180.0)
-        return 255;
-    const double c = t <= 242.0 ? roundHalfUp(418.0 - t) : roundHalfUp(660.0 - 2.0 * t);
-    return c < 0.0 ? 0 : static_cast<int>(c);
+    return KelvinToCount(cal.A * kC2 * cal.nu / std::log(1.0 + kC1 * cal.nu * cal.nu * cal.nu / radiance) + cal.B);
 }
 
 std::vector<std::uint8_t> buildTable(const BandCalibration& cal)

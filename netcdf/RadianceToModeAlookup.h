@@ -22,6 +22,11 @@ void RadiancesToModeA(int band, std::span<const float> radiances, std::uint8_t* 
 // the brightness temperature each count stands for (empty for bands without a table).
 std::string ModeAMeaning(int band);
 
+// The count scale of the infrared calibration, shared by every imager: colder than 180 K
+// (or no temperature at all) is 255, then one count per kelvin down to 242 K and two per
+// kelvin above, rounded half up and never below 0.
+int KelvinToCount(double kelvin);
+
 // Inverse of the count scale the infrared calibration writes: two counts per kelvin above
 // 242 K, one per kelvin below. The one reading of a grey value as a temperature, for the
 // viewer's readout and the colour tables alike.
