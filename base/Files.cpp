@@ -107,8 +107,31 @@ void ListFiles(const std::string& pattern, std::vector<std::string>& list)
     }
 }
 
+namespace {
+
+// NOAA's GOES-R names give the product and sector before the scan's start
+// ("OR_ABI-L1b-RadC-M6C13_G18_s2026342120117..."): from "_s" on, they sort by time.
+std::string_view StartField(std::string_view name)
+{
+    const std::size_t slash = name.rfind('/');
+    const std::string_view file = slash == std::string_view::npos ? name : name.substr(slash + 1);
+    if (file.size() < 3 || FoldCase(file[0]) != FoldCase('O') || FoldCase(file[1]) != FoldCase('R') || file[2] != '_')
+        return {};
+    const std::size_t start = file.find("_s");
+    return start == std::string_view::npos ? std::string_view() : file.substr(start);
+}
+
+} // namespace
+
 bool FileNameLess(const std::string& a, const std::string& b)
 {
+    // Names with a start field come after all others, in order of it: a total order still.
+    const std::string_view sa = StartField(a), sb = StartField(b);
+    if (sa.empty() != sb.empty())
+        return sa.empty();
+    if (!sa.empty())
+        if (const int c = CompareFolded(std::string(sa), std::string(sb)); c != 0)
+            return c < 0;
     const int c = CompareFolded(a, b);
     return c != 0 ? c < 0 : a < b;
 }

@@ -27,8 +27,9 @@ void ListFiles(const std::string& pattern, std::vector<std::string>& list);
 bool MatchesWildcard(std::string_view pattern, std::string_view name);
 
 // The order of the incoming list: letters without regard to case, punctuation before digits
-// before letters, so names that begin with year, day and time sort oldest first. Names that
-// differ only in case both stay, in byte order.
+// before letters, so names that begin with year, day and time sort oldest first. NOAA's
+// GOES-R names ("OR_..._s<start>...") come after all others, oldest start first, whatever
+// their sector. Names that differ only in case both stay, in byte order.
 bool FileNameLess(const std::string& a, const std::string& b);
 // Sorts with FileNameLess and drops exact duplicates.
 void SortFileList(std::vector<std::string>& list);

@@ -83,7 +83,7 @@ void RunChain(TStation& station, const TStationSettings& settings, const std::ve
               const std::atomic<bool>& stop, const std::function<void(const TReprocessOutcome&)>& onOutcome,
               const std::function<void(const std::string&)>& onLogLine, TUnfinishedImages* unfinished)
 {
-    std::array<std::string, ChannelCount> continueFrom;
+    std::array<std::string, AllChannelCount> continueFrom;
     std::optional<TDateTime> inHand;
     // The image of the half hour in hand, recorded until its last scan is made.
     std::string recorded;
@@ -111,7 +111,7 @@ void RunChain(TStation& station, const TStationSettings& settings, const std::ve
                 onOutcome({TReprocessResult::Skipped, scan.Path, "images exist"});
             continue;
         }
-        if (scan.Channel < ChannelCount && !continueFrom[scan.Channel].empty()) {
+        if (scan.Channel < AllChannelCount && !continueFrom[scan.Channel].empty()) {
             station.ContinueFrom(scan.Channel, continueFrom[scan.Channel], onLogLine);
             continueFrom[scan.Channel].clear();
         }
@@ -227,7 +227,8 @@ std::string ParseReprocessArguments(const std::vector<std::string>& args, TRepro
 }
 
 std::vector<TArchivedScan> FindArchivedScans(const std::vector<std::string>& directories,
-                                             const std::string& incomingDirectory, std::vector<std::string>& problems)
+                                             const std::string& incomingDirectory, std::vector<std::string>& problems,
+                                             int abiMinutes)
 {
     std::vector<TArchivedScan> found;
     for (const std::string& directory : directories) {
@@ -255,8 +256,8 @@ std::vector<TArchivedScan> FindArchivedScans(const std::vector<std::string>& dir
             }
             TArchivedScan scan;
             scan.Path = path;
-            if (!ParseGoesFileName(path, scan.Channel, scan.ImageTime) ||
-                (scan.Channel != UnknownChannel && !ChannelExists(scan.Channel)))
+            if (!ParseScanFileName(path, scan.Channel, scan.ImageTime, abiMinutes) ||
+                (scan.Channel != UnknownChannel && !KnownChannel(scan.Channel)))
                 continue;
             found.push_back(std::move(scan));
         }
@@ -308,8 +309,8 @@ std::vector<std::vector<TArchivedScan>> PlanChains(const std::vector<TArchivedSc
     }
     std::vector<std::vector<TArchivedScan>> chains;
     // Read once for the whole plan, not once a scan.
-    std::array<bool, ChannelCount> coloured{};
-    for (std::size_t channel = 0; channel < ChannelCount; ++channel)
+    std::array<bool, AllChannelCount> coloured{};
+    for (std::size_t channel = 0; channel < AllChannelCount; ++channel)
         coloured[channel] = ChannelColourTable(settings, static_cast<std::uint8_t>(channel)).has_value();
     for (auto& [channel, chain] : byChannel) {
         // An image made again in this run (the northern scan of a half hour) is remade by
@@ -319,7 +320,7 @@ std::vector<std::vector<TArchivedScan>> PlanChains(const std::vector<TArchivedSc
             if (scan.WarmUp)
                 continue;
             const std::vector<std::string> images =
-                ExpectedImages(settings, scan, scan.Channel < ChannelCount && coloured[scan.Channel]);
+                ExpectedImages(settings, scan, scan.Channel < AllChannelCount && coloured[scan.Channel]);
             std::error_code ec;
             const bool exists = !images.empty() && std::all_of(images.begin(), images.end(), [&](const std::string& image) {
                 return fs::exists(image, ec) && ImageOfTime(image, scan.ImageTime) && !remade.contains(image);

@@ -70,9 +70,11 @@ struct TArchivedScan {
 // Every scan file (the names the station takes in, ".nc" or ".nc.bz2") under the directories,
 // recursively, oldest first. A scan found twice (compressed and not, or in two trees) is taken
 // once. Nothing in the station's incoming directory is taken. problems gets a line for each
-// directory that cannot be read and each scan name of a day its year does not have.
+// directory that cannot be read and each scan name of a day its year does not have. An ABI
+// file's image time is the slot of abiMinutes its scan starts in.
 std::vector<TArchivedScan> FindArchivedScans(const std::vector<std::string>& directories,
-                                             const std::string& incomingDirectory, std::vector<std::string>& problems);
+                                             const std::string& incomingDirectory, std::vector<std::string>& problems,
+                                             int abiMinutes = 10);
 
 // The chains of composites: one per channel, each oldest first, with the range applied and
 // the scans whose images exist marked to be skipped (unless forced). A scan whose band only

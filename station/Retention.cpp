@@ -29,16 +29,18 @@ bool AllDigits(std::string_view s)
     return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
-// "yyyymmddhhnn-g10-<tag>.jpg" (or another image extension), as ShortImageName writes them.
+// "yyyymmddhhnn-g10-<tag>.jpg" or "yyyymmddhhnn-g18-c13.jpg" (or another image extension), as
+// ShortImageName writes them.
 bool IsShortImageName(const std::string& lower)
 {
-    if (lower.size() < 22 || !AllDigits(std::string_view(lower).substr(0, 12))) return false;
-    if (lower.compare(12, 5, "-g10-") != 0) return false;
-    const std::string_view rest = std::string_view(lower).substr(17);
+    if (lower.size() < 18 || !AllDigits(std::string_view(lower).substr(0, 12)) || lower[12] != '-')
+        return false;
+    const std::string_view rest = std::string_view(lower).substr(13);
     const auto dot = rest.rfind('.');
     if (dot == std::string_view::npos) return false;
-    for (const TChannelInfo& c : ChannelCatalogue)
-        if (!c.ChannelTag.empty() && rest.substr(0, dot) == c.ChannelTag) return true;
+    for (std::size_t i = 0; i < AllChannelCount; ++i)
+        if (KnownChannel(i) && rest.substr(0, dot) == ChannelNameTag(i))
+            return true;
     return false;
 }
 
@@ -91,9 +93,11 @@ TMadeKind MadeKind(const std::string& name)
     // Any kind of image the product writes: grey, colour, GeoTIFF. Long image names are the
     // archived file's with the image extension.
     if (const std::optional<TImageKindName> image = SplitImageKind(name))
-        return IsShortImageName(LowerCase(image->Grey)) || ParseGoesFileName(image->Grey, channel, time) ? TMadeKind::Image
-                                                                                                    : TMadeKind::Foreign;
-    if (!ParseGoesFileName(name, channel, time)) return TMadeKind::Foreign;
+        return IsShortImageName(LowerCase(image->Grey)) || ParseScanFileName(image->Grey, channel, time)
+                   ? TMadeKind::Image
+                   : TMadeKind::Foreign;
+    if (!ParseScanFileName(name, channel, time))
+        return TMadeKind::Foreign;
     return MatchesWildcard(IncomingScanPattern, name) ? TMadeKind::NetCDF : TMadeKind::Foreign;
 }
 

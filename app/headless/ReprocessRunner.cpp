@@ -187,7 +187,8 @@ int TReprocessRunner::Run()
     request.Unfinished = unfinished.Load();
 
     std::vector<std::string> problems;
-    const std::vector<TArchivedScan> scans = FindArchivedScans(request.Directories, settings.SourcePath, problems);
+    const std::vector<TArchivedScan> scans =
+        FindArchivedScans(request.Directories, settings.SourcePath, problems, settings.AbiImageMinutes);
     const std::vector<std::vector<TArchivedScan>> chains = PlanChains(scans, settings, request);
     const std::size_t total = ScansInRange(chains);
     std::size_t toMake = 0;

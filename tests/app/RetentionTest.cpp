@@ -337,6 +337,14 @@ TEST(MadeKindTest, OnlyTheNamesTheStationWrites)
     EXPECT_EQ(MadeKind("201305301200-g10-ir.jpg.bak"), TMadeKind::Foreign);
     EXPECT_EQ(MadeKind("201305301200-g10-xx.jpg"), TMadeKind::Foreign);
     EXPECT_EQ(MadeKind("holiday.jpg"), TMadeKind::Foreign);
+    // The ABI's images and files, which retention would otherwise never remove.
+    EXPECT_EQ(MadeKind("202612081200-g18-c13.jpg"), TMadeKind::Image);
+    EXPECT_EQ(MadeKind("202612081200-g18-c13-col.png"), TMadeKind::Image);
+    EXPECT_EQ(MadeKind("OR_ABI-L1b-RadF-M6C13_G18_s20263421200210_e20263421209518_c20263421209580.nc"),
+              TMadeKind::NetCDF);
+    EXPECT_EQ(MadeKind("OR_ABI-L1b-RadF-M6C13_G18_s20263421200210_e20263421209518_c20263421209580.jpg"),
+              TMadeKind::Image);
+    EXPECT_EQ(MadeKind("202612081200-g15-c13.jpg"), TMadeKind::Foreign);
 }
 
 }  // namespace

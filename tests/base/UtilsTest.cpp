@@ -64,6 +64,14 @@ TEST(Utils, IncomingListIsInNameOrder)
     std::vector<std::string> twins = {"b", "A", "a"};
     SortFileList(twins);
     EXPECT_EQ(twins, (std::vector<std::string>{"A", "a", "b"}));
+    // An older full disk is placed before the CONUS scan after it, or it would cover it.
+    std::vector<std::string> abi = {"/in/OR_ABI-L1b-RadC-M6C13_G18_s20263421206170_e1_c1.nc",
+                                    "/in/OR_ABI-L1b-RadF-M6C13_G18_s20263421200210_e1_c1.nc",
+                                    "/in/goes15.2013.150.120000.4.nc"};
+    SortFileList(abi);
+    EXPECT_EQ(abi, (std::vector<std::string>{"/in/goes15.2013.150.120000.4.nc",
+                                             "/in/OR_ABI-L1b-RadF-M6C13_G18_s20263421200210_e1_c1.nc",
+                                             "/in/OR_ABI-L1b-RadC-M6C13_G18_s20263421206170_e1_c1.nc"}));
 }
 
 TEST(Utils, ListFilesTakesFilesAndDirectories)

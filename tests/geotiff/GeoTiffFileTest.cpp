@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -19,6 +20,7 @@
 #include "imaging/TempDir.h"
 #include "mapping/CompositeLayout.h"
 #include "mapping/DiscMask.h"
+#include "mapping/AbiGrid.h"
 #include "mapping/GeostationaryView.h"
 #include "mapping/SegmentStuff.h"
 
@@ -68,35 +70,60 @@ protected:
 };
 
 // A GIS must put every pixel where the station's own conversion says it shows: a wrong
-// sweep axis, ellipsoid, height or half-pixel shift moves the disc's edges by many pixels.
+// sweep axis, ellipsoid, height or half-pixel shift moves the disc's edges by many pixels. The
+// GOES-15 composite's rows, and the ABI's fixed grid of GOES-18 and GOES-19.
 TEST_F(GeoTiffFileTest, GdalPlacesPixelCentresWhereTheMappingDoes)
 {
-    const std::string file = WriteComposite("placed.tif");
-    const TSegmentMapping mapping = CompositeMapping();
-    std::ostringstream points;
-    std::vector<std::pair<int, int>> pixels;
-    char line[96];
-    for (int y = 8; y < CompositeHeight; y += 64)
-        for (int x = 8; x < CompositeWidth; x += 64) {
-            float lon = 0, lat = 0;
-            if (!mapping.PixelToGeo(x, y, lon, lat))
-                continue;
-            std::snprintf(line, sizeof line, "%.9f %.9f\n", lon, lat);
-            points << line;
-            pixels.emplace_back(x, y);
+    const TSegmentMapping composite = CompositeMapping();
+    TAbiProjection west, east;
+    west.SubLongitude = -137.0;
+    east.SubLongitude = -75.2;
+    const TAbiGridMapping abiWest(west), abiEast(east);
+    const TExtBitmap abiPicture = GreyPicture(AbiGridSize, AbiGridSize);
+    const struct {
+        const char* name;
+        const TMapping* mapping;
+        std::optional<TGeostationaryView> view;
+        const TExtBitmap* picture;
+    } rows[] = {
+        {"composite", &composite, GeostationaryView(composite), &picture},
+        {"G18", &abiWest, AbiGeostationaryView(west), &abiPicture},
+        {"G19", &abiEast, AbiGeostationaryView(east), &abiPicture},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        ASSERT_TRUE(row.view.has_value());
+        TGeoTiffContent content;
+        content.Image = row.picture;
+        content.View = *row.view;
+        const std::string file = path(std::string(row.name) + ".tif");
+        ASSERT_EQ(WriteGeoTiff(file, content), "");
+        std::ostringstream points;
+        std::vector<std::pair<int, int>> pixels;
+        char line[96];
+        const int step = row.picture->Width() / 44;
+        for (int y = 8; y < row.picture->Height(); y += step)
+            for (int x = 8; x < row.picture->Width(); x += step) {
+                float lon = 0, lat = 0;
+                if (!row.mapping->PixelToGeo(x, y, lon, lat))
+                    continue;
+                std::snprintf(line, sizeof line, "%.9f %.9f\n", lon, lat);
+                points << line;
+                pixels.emplace_back(x, y);
+            }
+        ASSERT_GE(pixels.size(), 1000u);
+        const std::string input = path("points.txt");
+        std::ofstream(input) << points.str();
+        std::istringstream out(RunCommand("gdaltransform -i -t_srs EPSG:4326 -output_xy " + file + " < " + input));
+        double worst = 0;
+        for (const auto& [x, y] : pixels) {
+            double column = 0, lineNumber = 0;
+            ASSERT_TRUE(out >> column >> lineNumber) << "no answer for pixel " << x << ", " << y;
+            // GDAL counts from the pixel's corner, the station from its centre.
+            worst = std::max({worst, std::fabs(column - (x + 0.5)), std::fabs(lineNumber - (y + 0.5))});
         }
-    ASSERT_GE(pixels.size(), 1000u);
-    const std::string input = path("points.txt");
-    std::ofstream(input) << points.str();
-    std::istringstream out(RunCommand("gdaltransform -i -t_srs EPSG:4326 -output_xy " + file + " < " + input));
-    double worst = 0;
-    for (const auto& [x, y] : pixels) {
-        double column = 0, row = 0;
-        ASSERT_TRUE(out >> column >> row) << "no answer for pixel " << x << ", " << y;
-        // GDAL counts from the pixel's corner, the station from its centre.
-        worst = std::max({worst, std::fabs(column - (x + 0.5)), std::fabs(row - (y + 0.5))});
+        EXPECT_LT(worst, 0.1);
     }
-    EXPECT_LT(worst, 0.1);
 }
 
 TEST_F(GeoTiffFileTest, GdalinfoShowsTheGeostationaryViewAndACloudOptimizedLayout)

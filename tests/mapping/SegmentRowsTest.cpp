@@ -3,6 +3,7 @@
 #include <cmath>
 #include <string_view>
 
+#include "mapping/AbiGrid.h"
 #include "mapping/DiscMask.h"
 #include "mapping/SegmentStuff.h"
 
@@ -461,3 +462,36 @@ TEST(DiscTest, RenderedMaskOfARowWithoutSeparableAngles)
 }
 
 } // namespace
+
+// The ABI's own grid agrees with the table's engine for GOES-18 (row 153 stands where it
+// does), but counts pixels by their centres: the sub-satellite point lies between two pixels
+// of a full disk of 5424, at 2711.5, where the row says 2712. A mix-up would shift every
+// coastline by half a pixel.
+TEST(FixedGridEngine, TheAbiGridIsRow153HalfAPixelOn)
+{
+    TSegmentMapping row;
+    row.SegmentIndex = 153;
+    TAbiProjection west;
+    west.SubLongitude = -137.0;
+    const TAbiGridMapping abi(west);
+    int compared = 0;
+    for (float lat = -70.0f; lat <= 70.0f; lat += 10.0f)
+        for (float lon = -205.0f; lon <= -70.0f; lon += 7.5f) {
+            float rx = 0, ry = 0, ax = 0, ay = 0;
+            const bool seen = row.GeoToSegmentXY(rx, ry, lon, lat);
+            ASSERT_EQ(abi.GeoToPixelF(ax, ay, lon, lat), seen) << lon << ", " << lat;
+            if (!seen)
+                continue;
+            EXPECT_NEAR(ax, rx - 0.5f, 0.01f) << lon << ", " << lat;
+            EXPECT_NEAR(ay, ry - 0.5f, 0.01f) << lon << ", " << lat;
+            float backLon = 0, backLat = 0;
+            const int px = static_cast<int>(std::lround(ax)), py = static_cast<int>(std::lround(ay));
+            ASSERT_TRUE(abi.PixelToGeo(px, py, backLon, backLat));
+            float fx = 0, fy = 0;
+            ASSERT_TRUE(abi.GeoToPixelF(fx, fy, backLon, backLat));
+            EXPECT_NEAR(fx, px, 0.01f);
+            EXPECT_NEAR(fy, py, 0.01f);
+            ++compared;
+        }
+    EXPECT_GT(compared, 100);
+}
