@@ -1,5 +1,6 @@
 #include "netcdf/AbiL1b.h"
 
+#include <hdf5.h>
 #include <netcdf.h>
 
 #include <algorithm>
@@ -582,6 +583,10 @@ std::string ReadAbiScan(const std::string& name, std::span<const char> content, 
     scan = TAbiScan{};
     if (std::string problem = ParseName(name, scan.Name); !problem.empty())
         return "file name: " + problem;
+    // HDF5 reports what netCDF-C merely looks for (attributes a file need not have) on the
+    // error stream of every thread that has not said otherwise: a worker's reading thread
+    // would fill the station's log with them.
+    H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
     TAbiFile file;
     if (!file.OpenMemory(name, content))
         return file.openProblem().empty() ? "not a netCDF file" : "not a netCDF file: " + file.openProblem();

@@ -1,10 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <filesystem>
 #include <string>
 
-#include "netcdf/RadianceToModeAlookup.h"
 #include "product/GoesProduct.h"
 #include "support/AbiFile.h"
 #include "support/TempXdg.h"
@@ -12,14 +10,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-// The grey a raw count of the test file's band 13 calibration stands for.
-std::uint8_t GreyOf(const AbiFile& f, std::uint16_t raw)
-{
-    const double radiance = raw * static_cast<double>(f.scale) + f.offset;
-    const double kelvin = (f.fk2 / std::log(f.fk1 / radiance + 1.0) - f.bc1) / f.bc2;
-    return static_cast<std::uint8_t>(KelvinToCount(kelvin));
-}
 
 // ABI files through the same product as GOES-15 scans: named, placed on their satellite's grid
 // by their own coordinates, only where they hold data, and saved under the satellite's and
@@ -32,7 +22,7 @@ TEST(AbiProduct, FilesArePlacedByTheirOwnCoordinatesOnlyWhereTheyHoldData)
         const char* name;
         int band, bandId;
         bool ok, skipped;
-        const char* reason;  // part of the failure reason
+        const char* reason; // part of the failure reason
     } rows[] = {
         {"kept band", 13, 0, true, false, ""},
         {"band not kept", 9, 0, true, true, ""},
@@ -52,18 +42,11 @@ TEST(AbiProduct, FilesArePlacedByTheirOwnCoordinatesOnlyWhereTheyHoldData)
         product.InUseWaitMs = 10;
         product.SettledAfterMs = 0;
 
-        // Large enough to count as a whole file: a mesoscale window of 200 x 150.
-        AbiFile f;
-        f.band = row.band;
+        AbiFile f = WholeAbiFile(300, row.band);
         f.bandId = row.bandId;
-        f.width = 200;
-        f.height = 150;
-        f.raw.resize(f.width * f.height);
-        for (std::size_t i = 0; i < f.raw.size(); ++i)
-            f.raw[i] = static_cast<std::uint16_t>(300 + (i * 37) % 2000);
         f.dqf.assign(f.width * f.height, 0);
-        f.dqf[1] = 3;  // no value: the composite keeps its background there
-        f.dqf[2] = 1;  // conditionally usable: drawn
+        f.dqf[1] = 3; // no value: the composite keeps its background there
+        f.dqf[2] = 1; // conditionally usable: drawn
         char band[3];
         std::snprintf(band, sizeof band, "%02d", row.band);
         const std::string path = incoming + "OR_ABI-L1b-RadM1-M6C" + band + start;
@@ -84,10 +67,10 @@ TEST(AbiProduct, FilesArePlacedByTheirOwnCoordinatesOnlyWhereTheyHoldData)
         EXPECT_EQ(result.Quality->Conditional, 1);
         const TExtBitmap& composite = composites.Image(AbiChannel(18, row.band));
         ASSERT_EQ(composite.Width(), AbiGridSize);
-        EXPECT_EQ(composite.ScanLine(f.row)[f.column], GreyOf(f, f.raw[0]));
+        EXPECT_EQ(composite.ScanLine(f.row)[f.column], AbiGrey(f, f.raw[0]));
         EXPECT_EQ(composite.ScanLine(f.row)[f.column + 1], 240);
-        EXPECT_EQ(composite.ScanLine(f.row)[f.column + 2], GreyOf(f, f.raw[2]));
-        EXPECT_EQ(composite.ScanLine(f.row + 149)[f.column + 199], GreyOf(f, f.raw.back()));
+        EXPECT_EQ(composite.ScanLine(f.row)[f.column + 2], AbiGrey(f, f.raw[2]));
+        EXPECT_EQ(composite.ScanLine(f.row + 149)[f.column + 199], AbiGrey(f, f.raw.back()));
         EXPECT_EQ(composite.ScanLine(f.row)[f.column - 1], 240);
     }
 }

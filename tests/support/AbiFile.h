@@ -6,6 +6,7 @@
 #include <netcdf.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -17,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include "netcdf/AbiL1b.h"
+#include "netcdf/RadianceToModeAlookup.h"
 
 #ifndef NC_CHECK
 #define NC_CHECK(call) ASSERT_EQ((call), NC_NOERR) << nc_strerror(call)
@@ -149,3 +151,27 @@ inline void WriteAbiFile(const std::filesystem::path& path, const AbiFile& f)
     NC_CHECK(nc_close(id));
 }
 
+
+// The grey a raw count of an infrared file's calibration stands for.
+inline std::uint8_t AbiGrey(const AbiFile& f, std::uint16_t raw)
+{
+    const double radiance = raw * static_cast<double>(f.scale) + f.offset;
+    const double kelvin = (f.fk2 / std::log(f.fk1 / radiance + 1.0) - f.bc1) / f.bc2;
+    return static_cast<std::uint8_t>(KelvinToCount(kelvin));
+}
+
+// A mesoscale window of 200 x 150 of varied counts: large enough for a station to take it
+// as a whole file (a few kilobytes of compressed constant would look cut short); the first
+// pixel holds first.
+inline AbiFile WholeAbiFile(std::uint16_t first, int band = 13)
+{
+    AbiFile f;
+    f.band = band;
+    f.width = 200;
+    f.height = 150;
+    f.raw.resize(f.width * f.height);
+    for (std::size_t i = 0; i < f.raw.size(); ++i)
+        f.raw[i] = static_cast<std::uint16_t>(300 + (i * 37) % 2000);
+    f.raw[0] = first;
+    return f;
+}
