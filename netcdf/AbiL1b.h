@@ -17,11 +17,11 @@ enum class TAbiSector : std::uint8_t { FullDisk, Conus, Meso1, Meso2 };
 // "OR_ABI-L1b-RadF-M6C13_G18_s20263421200210_e20263421209518_c20263421209580.nc", a ".bz2"
 // after it allowed.
 struct TAbiName {
-    int Satellite = 0;  // 16..19
-    int Band = 0;       // 1..16
+    int Satellite = 0; // 16..19
+    int Band = 0; // 1..16
     TAbiSector Sector = TAbiSector::FullDisk;
-    int Mode = 0;       // the scan mode (3, 4 or 6)
-    TDateTime Start = 0, End = 0, Created = 0;  // tenths of seconds kept
+    int Mode = 0; // the scan mode (3, 4 or 6)
+    TDateTime Start = 0, End = 0, Created = 0; // tenths of seconds kept
 };
 
 // Takes the name after the last '/'; nullopt for any other name, and for one whose times
@@ -49,10 +49,10 @@ std::string_view AbiBandWavelength(int band);
 
 // The file's pixels by quality, counted at the band's own resolution.
 struct TAbiQuality {
-    std::int64_t Good = 0;         // DQF 0
-    std::int64_t Conditional = 0;  // DQF 1: used
-    std::int64_t OutOfRange = 0;   // DQF 2: no data
-    std::int64_t NoValue = 0;      // DQF 3 or the fill value: no data
+    std::int64_t Good = 0; // DQF 0
+    std::int64_t Conditional = 0; // DQF 1: used
+    std::int64_t OutOfRange = 0; // DQF 2: no data
+    std::int64_t NoValue = 0; // DQF 3 or the fill value: no data
     // The file's own percent_good_pixel_qf; negative when it has none.
     double PercentGood = -1;
 };
