@@ -191,12 +191,13 @@ TEST(SynthAbiFile, FillDropoutsAndCountsAgreeWithTheFlags)
         EXPECT_EQ(rad[i] == 4095, dqf[i] == 3) << i;
         fills += rad[i] == 4095;
     }
-    int valid = 0, missing = 0, saturated = 0;
+    int valid = 0, missing = 0, saturated = 0, under = 0;
     nc_get_var_int(nc, VarId(nc, "valid_pixel_count"), &valid);
     nc_get_var_int(nc, VarId(nc, "missing_pixel_count"), &missing);
     nc_get_var_int(nc, VarId(nc, "saturated_pixel_count"), &saturated);
+    nc_get_var_int(nc, VarId(nc, "undersaturated_pixel_count"), &under);
     EXPECT_EQ(valid, flagged[0]);
-    EXPECT_EQ(saturated, flagged[2]);
+    EXPECT_EQ(saturated + under, flagged[2]);
     // The mesoscale sector lies wholly on the disc: its no-value pixels are dropouts, a few.
     EXPECT_EQ(missing, flagged[3]);
     EXPECT_GT(fills, 0);

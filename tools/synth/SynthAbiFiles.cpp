@@ -58,7 +58,7 @@ void PutFloat(int nc, int var, float value) { CheckNc(nc_put_var_float(nc, var, 
 
 // The pixels of one file by quality, counted while its strips are made.
 struct TQuality {
-    std::int64_t Good = 0, OutOfRange = 0, NoValue = 0, OffDisc = 0;
+    std::int64_t Good = 0, Saturated = 0, Undersaturated = 0, NoValue = 0, OffDisc = 0;
     double Sum = 0, SumSquares = 0;
     double Min = std::numeric_limits<double>::infinity(), Max = -std::numeric_limits<double>::infinity();
 
@@ -73,7 +73,8 @@ struct TQuality {
     void Merge(const TQuality& o)
     {
         Good += o.Good;
-        OutOfRange += o.OutOfRange;
+        Saturated += o.Saturated;
+        Undersaturated += o.Undersaturated;
         NoValue += o.NoValue;
         OffDisc += o.OffDisc;
         Sum += o.Sum;
@@ -81,7 +82,8 @@ struct TQuality {
         Min = std::min(Min, o.Min);
         Max = std::max(Max, o.Max);
     }
-    std::int64_t Earth() const { return Good + OutOfRange + NoValue; }
+    std::int64_t OutOfRange() const { return Saturated + Undersaturated; }
+    std::int64_t Earth() const { return Good + OutOfRange() + NoValue; }
 };
 
 // One band's file of a scan, being written.
@@ -352,12 +354,12 @@ void TBandFile::Finish()
     CheckNc(nc_redef(nc), "redef");
     PutFloatAtt(nc, dqfVar_, "percent_good_pixel_qf", {static_cast<float>(q.Good / earth)});
     PutFloatAtt(nc, dqfVar_, "percent_conditionally_usable_pixel_qf", {0.0f});
-    PutFloatAtt(nc, dqfVar_, "percent_out_of_range_pixel_qf", {static_cast<float>(q.OutOfRange / earth)});
+    PutFloatAtt(nc, dqfVar_, "percent_out_of_range_pixel_qf", {static_cast<float>(q.OutOfRange() / earth)});
     PutFloatAtt(nc, dqfVar_, "percent_no_value_pixel_qf", {static_cast<float>(q.NoValue / earth)});
     PutFloatAtt(nc, dqfVar_, "percent_focal_plane_temperature_threshold_exceeded_qf", {0.0f});
     CheckNc(nc_enddef(nc), "enddef");
     const int valid = static_cast<int>(q.Good), missing = static_cast<int>(q.NoValue),
-              saturated = static_cast<int>(q.OutOfRange), under = 0;
+              saturated = static_cast<int>(q.Saturated), under = static_cast<int>(q.Undersaturated);
     CheckNc(nc_put_var_int(nc, validVar_, &valid), "valid_pixel_count");
     CheckNc(nc_put_var_int(nc, missingVar_, &missing), "missing_pixel_count");
     CheckNc(nc_put_var_int(nc, saturatedVar_, &saturated), "saturated_pixel_count");
@@ -512,7 +514,7 @@ TGenerateResult TAbiGenerator::Run()
                                     // A saturated detector reads its top count.
                                     f.Rad[at] = static_cast<std::int16_t>(h == 1 ? band.FillValue() - 1 : count);
                                     f.Dqf[at] = 2;
-                                    ++q.OutOfRange;
+                                    ++(h != 1 && count == 0 ? q.Undersaturated : q.Saturated);
                                 } else {
                                     f.Rad[at] = static_cast<std::int16_t>(count);
                                     f.Dqf[at] = 0;
