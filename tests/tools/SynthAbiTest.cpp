@@ -109,13 +109,15 @@ INSTANTIATE_TEST_SUITE_P(
                       ScheduleCase{{"--abi", "16", "--abi-sectors", "C,M1,M2", "--hours", "0.5"}, 66, 245}),
     [](const auto& info) { return "Case" + std::to_string(info.index); });
 
-TEST(SynthAbiOptions, UnknownSatellitesBandsAndSectorsAreRefused)
+TEST(SynthAbiOptions, UnknownOrStrayOptionsAreRefused)
 {
     for (std::vector<std::string_view> args : {std::vector<std::string_view>{"--abi", "G17"},
                                                {"--abi", "G16", "--abi-bands", "17"},
-                                               {"--abi", "G16", "--abi-sectors", "M3"}}) {
+                                               {"--abi", "G16", "--abi-sectors", "M3"},
+                                               {"--abi-sectors", "M1", "--bands", "1"},
+                                               {"--abi", "G16", "--sectors", "nh"}}) {
         args.insert(args.begin(), {"--out", "x"});
-        EXPECT_THROW(ParseOptions(args), std::invalid_argument) << args[3];
+        EXPECT_THROW(ParseOptions(args), std::invalid_argument) << args[2] << " " << args[3];
     }
 }
 

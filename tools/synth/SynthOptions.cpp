@@ -198,6 +198,19 @@ TOptions ParseOptions(const std::vector<std::string_view>& args)
     }
     if (o.OutDir.empty() && !o.Help)
         throw std::invalid_argument("--out DIR is required");
+    // Options of the one kind of file given for the other would be silently ignored.
+    const bool abi = !o.AbiSatellites.empty();
+    std::string_view stray;
+    for (std::string_view a : args) {
+        const bool abiOption = a.starts_with("--abi-");
+        const bool goes15Option =
+            a == "--sectors" || a == "--bands" || a == "--geo" || a == "--scale" || a == "--no-bz2" || a == "--netcdf4";
+        if ((abiOption && !abi) || (goes15Option && abi))
+            stray = a;
+    }
+    if (!stray.empty())
+        throw std::invalid_argument(std::string(stray) +
+                                    (abi ? " is for GOES-15 files, not with --abi" : " needs --abi"));
     return o;
 }
 
