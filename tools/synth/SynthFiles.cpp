@@ -46,11 +46,6 @@ void PutIntScalar(int nc, const char* name, const char* longName, const char* un
     values.emplace_back(var, value);
 }
 
-void PutText(int nc, int var, const char* name, const char* text)
-{
-    CheckNc(nc_put_att_text(nc, var, name, std::strlen(text), text), name);
-}
-
 struct TFileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
 };
@@ -80,6 +75,11 @@ std::string ImageFileName(std::int64_t scanStartUnix, int band, bool bz2)
 std::string GeoFileName(std::int64_t scanStartUnix, bool bz2)
 {
     return ScanStem(scanStartUnix) + "_geo.nc" + (bz2 ? ".bz2" : "");
+}
+
+void PutText(int nc, int var, const char* name, std::string_view text)
+{
+    CheckNc(nc_put_att_text(nc, var, name, text.size(), text.data()), name);
 }
 
 void CheckNc(int status, const char* what)

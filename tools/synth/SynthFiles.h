@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace synth {
 
@@ -39,6 +40,8 @@ private:
 
 // Throws std::runtime_error naming the call and the library's message unless status is 0.
 void CheckNc(int status, const char* what);
+// A text attribute of var (NC_GLOBAL for the file's).
+void PutText(int nc, int var, const char* name, std::string_view text);
 
 // An image file: the navigation scalars, the time, and data(time, yc, xc) filled line by
 // line (reflectance for band 1, radiance for the infrared bands).

@@ -111,7 +111,8 @@ private:
 
 const char* KindName(TScanKind k) { return ScanKindInfo(k).Name; }
 
-// Runs work(thread, from, to) on count items split into contiguous runs, one per thread.
+} // namespace
+
 void ForThreads(int threads, int count, const std::function<void(int, int, int)>& work)
 {
     std::vector<std::thread> workers;
@@ -122,7 +123,31 @@ void ForThreads(int threads, int count, const std::function<void(int, int, int)>
         w.join();
 }
 
-} // namespace
+void MakeDirectory(const fs::path& dir, const std::string& what)
+{
+    std::error_code ec;
+    fs::create_directories(dir, ec);
+    if (!fs::is_directory(dir))
+        throw std::runtime_error("cannot create " + what + " " + dir.string());
+}
+
+void TotalUp(TGenerateResult& result, std::chrono::steady_clock::time_point start)
+{
+    for (const auto& f : result.Files) {
+        std::error_code ec;
+        const auto size = fs::file_size(f, ec);
+        if (!ec)
+            result.Bytes += size;
+    }
+    result.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+int WorkerThreads(const TOptions& options)
+{
+    if (options.Jobs > 0)
+        return options.Jobs;
+    return static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 16u));
+}
 
 float SampleOfBand(int band, const TSceneSample& s)
 {
@@ -157,22 +182,14 @@ const TGeoGrid& TGenerator::Grid(const TScanLayout& layout, int threads)
     return grids_.emplace(key, std::move(g)).first->second;
 }
 
-int TGenerator::Threads() const
-{
-    if (options_.Jobs > 0)
-        return options_.Jobs;
-    return static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 16u));
-}
+int TGenerator::Threads() const { return WorkerThreads(options_); }
 
 TGenerateResult TGenerator::Run()
 {
     using Clock = std::chrono::steady_clock;
     const auto t0 = Clock::now();
     const fs::path dir(options_.OutDir);
-    std::error_code ec;
-    fs::create_directories(dir, ec);
-    if (!fs::is_directory(dir))
-        throw std::runtime_error("cannot create the output directory " + dir.string());
+    MakeDirectory(dir, "the output directory");
 
     const auto jobs = MakeSchedule(options_);
     const int threads = Threads();
@@ -248,12 +265,7 @@ TGenerateResult TGenerator::Run()
         }
     }
     publisher.Finish();
-    for (const auto& f : result.Files) {
-        const auto size = fs::file_size(f, ec);
-        if (!ec)
-            result.Bytes += size;
-    }
-    result.Seconds = std::chrono::duration<double>(Clock::now() - t0).count();
+    TotalUp(result, t0);
     return result;
 }
 

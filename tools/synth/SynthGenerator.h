@@ -9,10 +9,13 @@
 #include "tools/synth/SynthOptions.h"
 #include "tools/synth/SynthScene.h"
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <ostream>
+#include <string>
 #include <vector>
 
 namespace synth {
@@ -27,6 +30,16 @@ struct TGenerateResult {
 struct TGeoGrid {
     std::vector<float> Lon, Lat;
 };
+
+// Runs work(thread, from, to) on count items split into contiguous runs, one per thread.
+void ForThreads(int threads, int count, const std::function<void(int, int, int)>& work);
+// Creates dir and its parents unless they are there; throws naming what it was for when it
+// cannot.
+void MakeDirectory(const std::filesystem::path& dir, const std::string& what);
+// Adds up the sizes of the result's files and the time taken since start.
+void TotalUp(TGenerateResult& result, std::chrono::steady_clock::time_point start);
+// The threads the options ask for: --jobs, or one per processor (at most 16).
+int WorkerThreads(const TOptions& options);
 
 // The sample written for a band at a spot of the scene.
 float SampleOfBand(int band, const TSceneSample& s);

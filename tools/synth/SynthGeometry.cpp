@@ -26,7 +26,6 @@ constexpr int kFullDiskStartLine = 2598;
 constexpr int kFullDiskStartElement = 5860;
 constexpr int kFullDiskX = 54, kFullDiskY = 268;
 
-constexpr double kSubSatelliteLongitude = -128.0;
 constexpr double kEarthOverOrbit = 6378.140 / 42155.0;
 
 } // namespace
@@ -168,10 +167,10 @@ void TScanGeolocator::Line(int line, std::span<float> lon, std::span<float> lat)
     }
 }
 
-double CosSatelliteZenith(float lon, float lat)
+double CosSatelliteZenith(float lon, float lat, double subLongitude)
 {
     constexpr double rad = orvanta::geo::kDegToRadDouble;
-    const double cosGamma = std::cos(lat * rad) * std::cos((lon - kSubSatelliteLongitude) * rad);
+    const double cosGamma = std::cos(lat * rad) * std::cos((lon - subLongitude) * rad);
     return (cosGamma - kEarthOverOrbit) /
            std::sqrt(1.0 - 2.0 * kEarthOverOrbit * cosGamma + kEarthOverOrbit * kEarthOverOrbit);
 }

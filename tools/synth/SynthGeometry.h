@@ -81,8 +81,12 @@ private:
     int nextRow_ = 0;
 };
 
-// Cosine of the satellite's zenith angle at a position (negative beyond the limb): the
-// slant path through the atmosphere that darkens the infrared towards the limb.
-double CosSatelliteZenith(float lon, float lat);
+// GOES-15's station, degrees east.
+inline constexpr double Goes15Longitude = -128.0;
+
+// Cosine of the zenith angle of a geostationary satellite at subLongitude, seen from a
+// position (negative beyond the limb): the slant path through the atmosphere that darkens
+// the infrared towards the limb.
+double CosSatelliteZenith(float lon, float lat, double subLongitude = Goes15Longitude);
 
 } // namespace synth

@@ -34,6 +34,35 @@ std::vector<std::string_view> SplitList(std::string_view text)
     return items;
 }
 
+// A comma list of distinct items in the order given; parse returns nothing for an item it
+// does not know (or throws its own message).
+template <typename T, typename Parse>
+std::vector<T> ParseList(std::string_view text, const char* option, const char* what, Parse parse)
+{
+    std::vector<T> items;
+    for (auto item : SplitList(text)) {
+        const std::optional<T> v = parse(item);
+        if (!v)
+            throw std::invalid_argument(std::string(option) + ": unknown " + what + ": " + std::string(item));
+        if (std::find(items.begin(), items.end(), *v) == items.end())
+            items.push_back(*v);
+    }
+    if (items.empty())
+        throw std::invalid_argument(std::string(option) + ": no " + what + " given");
+    return items;
+}
+
+// "G18" or "18".
+std::optional<int> AbiSatelliteNumber(std::string_view item)
+{
+    if (!item.empty() && (item.front() == 'G' || item.front() == 'g'))
+        item.remove_prefix(1);
+    int s = 0;
+    if (!ParseNumber(item, s) || !AbiSatelliteLongitude(s))
+        return std::nullopt;
+    return s;
+}
+
 bool IsFullDisk(TScanKind k) { return ScanKindInfo(k).Sector == SectorFullDisk; }
 
 std::int64_t OffsetInSlot(TScanKind k) { return ScanKindInfo(k).Sector == SectorSouthern ? 22 * 60 + 18 : 18; }
@@ -74,12 +103,18 @@ std::string UsageText()
     return "Usage: orvanta-synth --out DIR [--start 2019-06-21T21:00] [--hours N] [--bands 1,2,3,4,6]\n"
            "                     [--sectors fd,nh,sh] [--geo] [--no-bz2] [--netcdf4] [--seed N]\n"
            "                     [--scale F] [--jobs N] [--shorelines FILE] [--quiet]\n"
+           "                     [--abi G16,G18,G19 [--abi-bands 2,7,8,13,16] [--abi-sectors F,C,M1,M2]\n"
+           "                      [--abi-truth DIR]]\n"
            "Writes sample GOES-15 imager files (and with --geo geolocation files) into DIR.\n"
            "Without --hours: one scan of each requested sector (full disk by default) in the\n"
            "start's half-hour slot. With --hours: a day's schedule, a full disk every three hours\n"
            "and the northern and southern sectors in between.\n"
            "Sectors: fd, nh, sh, and the rarer sizes fd-wide (5212 elements), fd-short (2395\n"
-           "lines), sh-narrow (1021 elements). --scale F (0 < F <= 1) shrinks every scan.\n";
+           "lines), sh-narrow (1021 elements). --scale F (0 < F <= 1) shrinks every scan.\n"
+           "--abi writes GOES-16/18/19 ABI Level 1b radiance files (netCDF-4) instead: one scan\n"
+           "of each sector in the start's ten-minute slot, or with --hours a full disk every 10\n"
+           "minutes, CONUS/PACUS every 5 and each mesoscale sector every minute. --abi-truth DIR\n"
+           "writes, per file, the position and scene value behind a sample of its pixels.\n";
 }
 
 TOptions ParseOptions(const std::vector<std::string_view>& args)
@@ -108,27 +143,31 @@ TOptions ParseOptions(const std::vector<std::string_view>& args)
                 throw std::invalid_argument("--hours: expected a positive number of hours: " + std::string(v));
             o.Hours = h;
         } else if (a == "--bands") {
-            o.Bands.clear();
-            for (auto item : SplitList(value())) {
+            o.Bands = ParseList<int>(value(), "--bands", "band", [](std::string_view item) -> std::optional<int> {
                 int b = 0;
                 if (!ParseNumber(item, b) || (b < 1 || b > 6 || b == 5))
                     throw std::invalid_argument("--bands: GOES-15 imager bands are 1, 2, 3, 4 and 6: " + std::string(item));
-                if (std::find(o.Bands.begin(), o.Bands.end(), b) == o.Bands.end())
-                    o.Bands.push_back(b);
-            }
-            if (o.Bands.empty())
-                throw std::invalid_argument("--bands: no band given");
+                return b;
+            });
         } else if (a == "--sectors") {
-            o.Kinds.clear();
-            for (auto item : SplitList(value())) {
-                const auto k = ScanKindByName(item);
-                if (!k)
-                    throw std::invalid_argument("--sectors: unknown sector: " + std::string(item));
-                if (std::find(o.Kinds.begin(), o.Kinds.end(), *k) == o.Kinds.end())
-                    o.Kinds.push_back(*k);
-            }
-            if (o.Kinds.empty())
-                throw std::invalid_argument("--sectors: no sector given");
+            o.Kinds = ParseList<TScanKind>(value(), "--sectors", "sector", ScanKindByName);
+        } else if (a == "--abi") {
+            // Repeatable: each occurrence adds satellites.
+            for (int s : ParseList<int>(value(), "--abi", "satellite", AbiSatelliteNumber))
+                if (std::find(o.AbiSatellites.begin(), o.AbiSatellites.end(), s) == o.AbiSatellites.end())
+                    o.AbiSatellites.push_back(s);
+        } else if (a == "--abi-bands") {
+            o.AbiBands =
+                ParseList<int>(value(), "--abi-bands", "band", [](std::string_view item) -> std::optional<int> {
+                    int b = 0;
+                    if (!ParseNumber(item, b) || !AbiBand(b))
+                        throw std::invalid_argument("--abi-bands: ABI bands are 1 to 16: " + std::string(item));
+                    return b;
+                });
+        } else if (a == "--abi-sectors") {
+            o.AbiSectors = ParseList<TAbiSectorKind>(value(), "--abi-sectors", "sector", AbiSectorByName);
+        } else if (a == "--abi-truth") {
+            o.AbiTruthDir = std::string(value());
         } else if (a == "--geo") {
             o.Geo = true;
         } else if (a == "--no-bz2") {
@@ -159,6 +198,19 @@ TOptions ParseOptions(const std::vector<std::string_view>& args)
     }
     if (o.OutDir.empty() && !o.Help)
         throw std::invalid_argument("--out DIR is required");
+    // Options of the one kind of file given for the other would be silently ignored.
+    const bool abi = !o.AbiSatellites.empty();
+    std::string_view stray;
+    for (std::string_view a : args) {
+        const bool abiOption = a.starts_with("--abi-");
+        const bool goes15Option =
+            a == "--sectors" || a == "--bands" || a == "--geo" || a == "--scale" || a == "--no-bz2" || a == "--netcdf4";
+        if ((abiOption && !abi) || (goes15Option && abi))
+            stray = a;
+    }
+    if (!stray.empty())
+        throw std::invalid_argument(std::string(stray) +
+                                    (abi ? " is for GOES-15 files, not with --abi" : " needs --abi"));
     return o;
 }
 
@@ -189,6 +241,41 @@ std::vector<TScanJob> MakeSchedule(const TOptions& options)
         }
     }
     std::sort(jobs.begin(), jobs.end(), [](const TScanJob& a, const TScanJob& b) { return a.Start < b.Start; });
+    return jobs;
+}
+
+} // namespace synth
+
+namespace synth {
+
+std::vector<TAbiScanJob> MakeAbiSchedule(const TOptions& options)
+{
+    struct TCadence {
+        TAbiSectorKind Sector;
+        std::int64_t Every, OffsetTenths; // seconds; tenths into the repeat
+    };
+    // Where in its repeat each sector's scan starts in Mode 6.
+    static constexpr TCadence kCadences[] = {
+        {TAbiSectorKind::Full, 600, 204},
+        {TAbiSectorKind::Conus, 300, 774},
+        {TAbiSectorKind::Meso1, 60, 245},
+        {TAbiSectorKind::Meso2, 60, 545},
+    };
+    constexpr std::int64_t slot = 600;
+    const std::int64_t first = options.Start - ((options.Start % slot) + slot) % slot;
+    std::vector<TAbiScanJob> jobs;
+    for (int satellite : options.AbiSatellites) {
+        for (const auto& c : kCadences) {
+            if (std::find(options.AbiSectors.begin(), options.AbiSectors.end(), c.Sector) == options.AbiSectors.end())
+                continue;
+            const std::int64_t count =
+                options.Hours ? static_cast<std::int64_t>(std::ceil(*options.Hours * 3600.0 / c.Every - 1e-9)) : 1;
+            for (std::int64_t i = 0; i < count; ++i)
+                jobs.push_back({satellite, c.Sector, (first + i * c.Every) * 10 + c.OffsetTenths});
+        }
+    }
+    std::stable_sort(jobs.begin(), jobs.end(),
+                     [](const TAbiScanJob& a, const TAbiScanJob& b) { return a.StartTenths < b.StartTenths; });
     return jobs;
 }
 

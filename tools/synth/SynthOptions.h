@@ -1,6 +1,7 @@
 #pragma once
 // The command line of orvanta-synth and the scan schedule it asks for.
 
+#include "tools/synth/SynthAbi.h"
 #include "tools/synth/SynthGeometry.h"
 
 #include <cstdint>
@@ -26,6 +27,11 @@ struct TOptions {
     bool Quiet = false;
     std::string Shorelines;          // GSHHS file for the land; empty: look for one
     bool Help = false;
+    // ABI radiance files of these satellites (16, 18, 19) instead of GOES-15 files.
+    std::vector<int> AbiSatellites;
+    std::vector<int> AbiBands{2, 7, 8, 13, 16};
+    std::vector<TAbiSectorKind> AbiSectors{TAbiSectorKind::Full};
+    std::string AbiTruthDir; // where to put the values behind sampled pixels; empty: nowhere
 };
 
 // Throws std::invalid_argument with a message for the user on a bad command line.
@@ -46,5 +52,16 @@ struct TScanJob {
 // the requested kinds. Scans start 18 s into their slot, southern sectors 22 min later;
 // scans that would share a start time are spread a minute apart so their names differ.
 std::vector<TScanJob> MakeSchedule(const TOptions& options);
+
+struct TAbiScanJob {
+    int Satellite = 16;
+    TAbiSectorKind Sector = TAbiSectorKind::Full;
+    std::int64_t StartTenths = 0; // tenths of a second since 1970
+};
+
+// Mode 6 per satellite: without hours one scan of each requested sector in the ten-minute
+// slot of start; with hours every full disk (each ten minutes), CONUS (each five) and
+// mesoscale scan (each minute) from there on. Sorted by start time.
+std::vector<TAbiScanJob> MakeAbiSchedule(const TOptions& options);
 
 } // namespace synth

@@ -23,7 +23,9 @@ double Bump(double x, double centre, double width)
     return std::exp(-d * d);
 }
 
-std::uint64_t Mix(std::uint64_t h)
+} // namespace
+
+std::uint64_t MixBits(std::uint64_t h)
 {
     h ^= h >> 33;
     h *= 0xff51afd7ed558ccdULL;
@@ -32,6 +34,8 @@ std::uint64_t Mix(std::uint64_t h)
     h ^= h >> 33;
     return h;
 }
+
+namespace {
 
 // The weather is a sequence of states twelve hours apart; each drifts with the winds and
 // fades into the next, so consecutive scans show the same clouds moved on a little.
@@ -62,14 +66,14 @@ float TSceneSample::KelvinOfBand(int band) const
 TScene::TScene(std::uint64_t seed, const TLandMask& land)
     : perm_(2 * kPeriod), lattice_(kPeriod), land_(land)
 {
-    std::uint64_t h = Mix(seed + 0x5EED);
+    std::uint64_t h = MixBits(seed + 0x5EED);
     for (int i = 0; i < kPeriod; ++i) {
         perm_[i] = static_cast<std::uint16_t>(i);
-        h = Mix(h + i);
+        h = MixBits(h + i);
         lattice_[i] = static_cast<float>(static_cast<double>(h >> 11) * (2.0 / 9007199254740992.0) - 1.0);
     }
     for (int i = kPeriod - 1; i > 0; --i) { // Fisher-Yates, from the seed
-        h = Mix(h + i);
+        h = MixBits(h + i);
         std::swap(perm_[i], perm_[h % static_cast<std::uint64_t>(i + 1)]);
     }
     for (int i = 0; i < kPeriod; ++i)
@@ -195,7 +199,7 @@ TSceneSample TScene::At(float lon, float lat) const
 
     const double mu0 = CosSolarZenith(lon, lat);
     const double day = Smoothstep(-0.05, 0.15, mu0);
-    const double muSat = std::max(0.08, CosSatelliteZenith(lon, lat));
+    const double muSat = std::max(0.08, CosSatelliteZenith(lon, lat, viewLongitude_));
     const double slant = std::min(1.0 / muSat - 1.0, 8.0);
     const double seasonLat = lat - 0.35 * declination_ / kRad; // the climate follows the sun
 

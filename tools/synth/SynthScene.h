@@ -5,12 +5,16 @@
 // coasts) that is cold in the infrared and bright in the visible. Everything follows from
 // the seed, the position and the time, so a feed can be generated again exactly.
 
+#include "tools/synth/SynthGeometry.h"
 #include "tools/synth/SynthLandMask.h"
 
 #include <cstdint>
 #include <vector>
 
 namespace synth {
+
+// A 64-bit hash that spreads every input bit over the whole result.
+std::uint64_t MixBits(std::uint64_t h);
 
 // What the imager sees at one spot: visible reflectance (percent of an overhead sun) and
 // brightness temperatures (K) of the infrared bands 2 (3.9 um), 3 (6.5 um), 4 (10.7 um)
@@ -34,6 +38,9 @@ public:
     TSceneSample At(float lon, float lat) const;
     // What the imager sees beyond the limb: cold, dark space.
     static TSceneSample Space();
+
+    // Where the satellite looking at the scene stands (degrees east): the limb it darkens.
+    void SetViewLongitude(double subLongitude) { viewLongitude_ = subLongitude; }
 
     // Cosine of the sun's zenith angle at the scene's time (negative at night).
     double CosSolarZenith(float lon, float lat) const;
@@ -59,6 +66,7 @@ private:
     double stateFraction_ = 0;  // how far the scan time lies towards the next state
     double declination_ = 0;    // radians
     double subSolarLon_ = 0;    // degrees
+    double viewLongitude_ = Goes15Longitude;
 };
 
 } // namespace synth

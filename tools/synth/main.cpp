@@ -1,8 +1,9 @@
-// orvanta-synth: writes sample GOES-15 broadcast files for the demo, the tests and the
-// benchmarks.
+// orvanta-synth: writes sample GOES-15 broadcast files, or GOES-16/18/19 ABI radiance files,
+// for the demo, the tests and the benchmarks.
 
 #include "mapping/CompositeLayout.h"
 #include "mapping/SegmentStuff.h"
+#include "tools/synth/SynthAbiFiles.h"
 #include "tools/synth/SynthGenerator.h"
 
 #include <csignal>
@@ -50,8 +51,9 @@ int main(int argc, char** argv)
             auto mapping = std::make_shared<TSegmentMapping>(CompositeMapping());
             return [mapping](int x, int y, float& lon, float& lat) { return mapping->PixelToGeo(x, y, lon, lat); };
         };
-        synth::TGenerator generator(options, pixelToGeo, land, options.Quiet ? nullptr : &std::cerr);
-        const auto result = generator.Run();
+        std::ostream* progress = options.Quiet ? nullptr : &std::cerr;
+        const auto result = options.AbiSatellites.empty() ? synth::TGenerator(options, pixelToGeo, land, progress).Run()
+                                                          : synth::TAbiGenerator(options, land, progress).Run();
         if (!options.Quiet)
             std::cerr << "orvanta-synth: wrote " << result.Files.size() << " files, " << (result.Bytes >> 20)
                       << " MiB, in " << result.Seconds << " s\n";
