@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <iterator>
 
 #include "publish/StationStatus.h"
 #include "base/Text.h"
@@ -29,6 +30,19 @@ void Header(std::string& out, const char* name, const char* type, const char* he
     out += ' ';
     out += type;
     out += '\n';
+}
+
+// Prometheus' labels of a channel's series: the GOES-15 channels' short tag alone, as they
+// always were; an ABI band's also its satellite and band, to be summed over either.
+std::string ChannelLabels(std::size_t channel)
+{
+    if (!KnownChannel(channel))
+        return "channel=\"unknown\"";
+    std::string labels = "channel=\"" + MetricsLabelValue(ChannelInfo(channel).ChannelTag) + "\"";
+    if (IsAbiChannel(channel))
+        labels += ",satellite=\"G" + std::to_string(AbiSatelliteOf(channel)) + "\",band=\"" +
+                  std::to_string(AbiBandOf(channel)) + "\"";
+    return labels;
 }
 
 }  // namespace
@@ -93,13 +107,21 @@ std::string MetricsLabelValue(std::string_view text)
     return out;
 }
 
-void TStationMetrics::FileHandled(std::size_t channel, TKind kind, double seconds, TDateTime imageTime)
+void TStationMetrics::FileHandled(std::size_t channel, TKind kind, double seconds, TDateTime imageTime,
+                                  const std::optional<TAbiQuality>& quality)
 {
-    TChannel& c = channels_[ChannelExists(channel) ? channel : ChannelCount];
+    TChannel& c = channels_[KnownChannel(channel) ? channel : AllChannelCount];
     switch (kind) {
     case TKind::Processed:
         ++c.Processed;
         if (imageTime > c.LastImage) c.LastImage = imageTime;
+        if (quality && IsAbiChannel(channel)) {
+            // A count the file cannot have (negative) adds nothing rather than wrapping round.
+            const std::int64_t counts[] = {quality->Good, quality->Conditional, quality->OutOfRange, quality->NoValue};
+            for (std::size_t q = 0; q < c.Pixels.size(); ++q)
+                c.Pixels[q] += static_cast<std::uint64_t>(std::max<std::int64_t>(counts[q], 0));
+            c.Rated = true;
+        }
         break;
     case TKind::Failed: ++c.Failed; break;
     case TKind::PutAside:
@@ -125,14 +147,18 @@ std::string TStationMetrics::Text(const TMetricsGauges& gauges, bool up) const
 
     const auto perChannel = [&](const char* name, const char* type, const char* help, auto value, bool skipZero) {
         Header(out, name, type, help);
-        for (std::size_t i = 0; i <= ChannelCount; ++i) {
+        for (std::size_t i = 0; i <= AllChannelCount; ++i) {
             if (i < ChannelCount && !ChannelExists(i)) continue;
-            const double v = value(channels_[i]);
+            const TChannel& c = channels_[i];
+            // An ABI band is listed once files of it came: of 64, a station receives a few.
+            if (IsAbiChannel(i) && c.Processed + c.Failed == 0)
+                continue;
+            const double v = value(c);
             // Files of no known channel are listed only when there were any.
-            if (i == ChannelCount && v == 0) continue;
+            if (i == AllChannelCount && v == 0)
+                continue;
             if (skipZero && v == 0) continue;
-            const std::string tag = i < ChannelCount ? std::string(ChannelCatalogue[i].ChannelTag) : "unknown";
-            out += std::string(name) + "{channel=\"" + MetricsLabelValue(tag) + "\"} " + ShortestText(v) + "\n";
+            out += std::string(name) + "{" + ChannelLabels(i) + "} " + ShortestText(v) + "\n";
         }
     };
     perChannel("orvanta_files_processed_total", "counter", "Incoming files made into images, by channel.",
@@ -144,6 +170,16 @@ std::string TStationMetrics::Text(const TMetricsGauges& gauges, bool up) const
     // A channel without an image since the start has no sample: 0 would read as 1970.
     perChannel("orvanta_last_image_timestamp_seconds", "gauge", "Scan time of the newest image saved, by channel.",
                [](const TChannel& c) { return c.LastImage == 0 ? 0.0 : UnixSeconds(c.LastImage); }, true);
+    // A station that never had an ABI file writes nothing of them.
+    if (std::any_of(channels_.begin(), channels_.end(), [](const TChannel& c) { return c.Rated; })) {
+        Header(out, "orvanta_abi_pixels_total", "counter",
+               "Pixels of the ABI files processed by the quality their file gives them, by band.");
+        static constexpr const char* qualities[] = {"good", "conditional", "out_of_range", "no_value"};
+        for (std::size_t i = ChannelCount; i < AllChannelCount; ++i)
+            for (std::size_t q = 0; q < std::size(qualities) && channels_[i].Rated; ++q)
+                out += "orvanta_abi_pixels_total{" + ChannelLabels(i) + ",quality=\"" + qualities[q] + "\"} " +
+                       std::to_string(channels_[i].Pixels[q]) + "\n";
+    }
 
     Header(out, "orvanta_file_processing_seconds", "histogram", "Time taken by one incoming file.");
     for (std::size_t i = 0; i < Buckets.size(); ++i)

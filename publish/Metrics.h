@@ -12,6 +12,7 @@
 
 #include "product/composite/ChannelCatalogue.h"
 #include "base/DateTime.h"
+#include "netcdf/AbiL1b.h"
 
 class TProcessingOptions;
 
@@ -37,10 +38,12 @@ public:
     // Upper bounds of the processing-time histogram, in seconds.
     static constexpr std::array<double, 10> Buckets{0.05, 0.1, 0.25, 0.5, 1, 2, 5, 10, 30, 60};
 
-    // channel: an index of the channel catalogue, or anything else for a file whose name
-    // tells none. imageTime: the scan time of the image saved, 0 for none.
+    // channel: a known channel's index (KnownChannel), or anything else for a file whose name
+    // tells none. imageTime: the scan time of the image saved, 0 for none. quality: an ABI
+    // file's pixels, counted when it was processed.
     enum class TKind { Processed, Failed, PutAside, Other };
-    void FileHandled(std::size_t channel, TKind kind, double seconds, TDateTime imageTime);
+    void FileHandled(std::size_t channel, TKind kind, double seconds, TDateTime imageTime,
+                     const std::optional<TAbiQuality>& quality = std::nullopt);
     // The whole file; up = false for the last one a station writes when it ends.
     std::string Text(const TMetricsGauges& gauges, bool up = true) const;
 
@@ -48,9 +51,12 @@ private:
     struct TChannel {
         std::uint64_t Processed = 0, Failed = 0, PutAside = 0;
         TDateTime LastImage = 0;
+        // Good, conditional, out of range, no value; Rated once an ABI file's were counted.
+        std::array<std::uint64_t, 4> Pixels{};
+        bool Rated = false;
     };
-    // The catalogue's channels, then one for files of no known channel.
-    std::array<TChannel, ChannelCount + 1> channels_{};
+    // The GOES-15 channels, the ABI bands, then one for files of no known channel.
+    std::array<TChannel, AllChannelCount + 1> channels_{};
     std::array<std::uint64_t, Buckets.size()> bucketCounts_{};
     std::uint64_t count_ = 0;
     double sum_ = 0;

@@ -21,6 +21,7 @@
 #include "Version.h"
 #include "station/StationLock.h"
 #include "product/DiskGuard.h"
+#include "product/ScanDecoding.h"
 #include "base/Files.h"
 #include "base/DateTime.h"
 #include "settings/ProgramPaths.h"
@@ -47,6 +48,21 @@ TDateTime ParseIsoTime(const QJsonValue& v)
 }
 
 std::string HumanTime(TDateTime t) { return FormatDateTime("yyyy-mm-dd hh:nn:ss", t) + " UTC"; }
+
+// "GOES-18", as an ABI band's entry names its satellite.
+std::string SatelliteName(std::size_t channel) { return "GOES-" + std::to_string(AbiSatelliteOf(channel)); }
+
+// The channel an entry of the status' list stands for: a GOES-15 one by its band alone (ABI
+// bands share its digits), an ABI band by its satellite too; UnknownChannel for none.
+std::size_t ListedChannel(const QJsonObject& entry)
+{
+    const bool abi = entry["satellite"].isString();
+    for (std::size_t i = 0; i < AllChannelCount; ++i)
+        if (KnownChannel(i) && IsAbiChannel(i) == abi && entry["band"].toString() == Q(ChannelInfo(i).ChannelDigit) &&
+            (!abi || entry["satellite"].toString() == Q(SatelliteName(i))))
+            return i;
+    return UnknownChannel;
+}
 
 // The kernel's start time of a process (clock ticks since boot): with the pid it names one
 // process, so a pid handed to another program after a crash is not taken for the station.
@@ -174,11 +190,11 @@ void TStationStatus::CarryOverToday(TDateTime now)
     const QJsonArray channels = old["channels"].toArray();
     for (const QJsonValue& v : channels) {
         const QJsonObject c = v.toObject();
-        for (std::size_t i = 0; i < ChannelCount; ++i)
-            if (ChannelExists(i) && c["band"].toString() == Q(ChannelCatalogue[i].ChannelDigit))
-                lastImages_[i] = {ParseIsoTime(c["time"]), c["file"].toString().toStdString(),
-                                  c["sector"].toString().toStdString()};
+        if (const std::size_t i = ListedChannel(c); i != UnknownChannel)
+            lastImages_[i] = {ParseIsoTime(c["time"]), c["file"].toString().toStdString(),
+                              c["sector"].toString().toStdString()};
     }
+    lastAbiQuality_ = old["abi_quality"].toObject();
     const QJsonObject failure = old["last_failure"].toObject();
     lastFailureTime_ = ParseIsoTime(failure["time"]);
     lastFailureFile_ = failure["file"].toString().toStdString();
@@ -205,10 +221,22 @@ void TStationStatus::FileHandled(const THandledEntry& handled)
     case TFileOutcome::GeoProcessed:
         ++sinceStart_.Processed;
         ++today_.Processed;
-        if (outcome == TFileOutcome::Processed && ChannelExists(result.ChannelIndex)) {
+        if (outcome == TFileOutcome::Processed && KnownChannel(result.ChannelIndex)) {
             const std::string sector = SectorLabel(result.Sector);
             lastImages_[result.ChannelIndex] = {result.SlotTime, result.SavedFileName,
                                                 sector.substr(0, sector.find(' '))};
+        }
+        if (outcome == TFileOutcome::Processed && IsAbiChannel(result.ChannelIndex) && result.Quality) {
+            const TAbiQuality& q = *result.Quality;
+            lastAbiQuality_ =
+                QJsonObject{{"file", Q(entry)},
+                            {"tag", Q(ChannelNameTag(result.ChannelIndex))},
+                            {"time", IsoTime(result.SlotTime)},
+                            {"good", static_cast<qint64>(q.Good)},
+                            {"conditional", static_cast<qint64>(q.Conditional)},
+                            {"out_of_range", static_cast<qint64>(q.OutOfRange)},
+                            {"no_value", static_cast<qint64>(q.NoValue)},
+                            {"percent_good", q.PercentGood < 0 ? QJsonValue::Null : QJsonValue(q.PercentGood)}};
         }
         break;
     case TFileOutcome::Skipped:
@@ -276,14 +304,19 @@ QJsonObject TStationStatus::ToJson() const
     const TDateTime next = armed ? now + std::round(cycle_.TimerProcess.remainingTime() / 1000.0) / 86400.0 : 0;
 
     QJsonArray channels;
-    for (std::size_t i = 0; i < ChannelCount; ++i) {
-        if (!ChannelExists(i)) continue;
+    for (std::size_t i = 0; i < AllChannelCount; ++i) {
         const TLastImage& img = lastImages_[i];
-        channels.append(QJsonObject{{"band", Q(ChannelCatalogue[i].ChannelDigit)},
-                                    {"description", Q(ChannelCatalogue[i].ChannelDescription)},
-                                    {"time", IsoTime(img.Time)},
-                                    {"file", img.File.empty() ? QJsonValue::Null : QJsonValue(Q(img.File))},
-                                    {"sector", img.File.empty() ? QJsonValue::Null : QJsonValue(Q(img.Sector))}});
+        // A GOES-15 channel is listed from the start; an ABI band once it has an image.
+        if (!ChannelExists(i) && (!IsAbiChannel(i) || img.File.empty()))
+            continue;
+        QJsonObject c{{"band", Q(ChannelInfo(i).ChannelDigit)},
+                      {"description", Q(ChannelInfo(i).ChannelDescription)},
+                      {"time", IsoTime(img.Time)},
+                      {"file", img.File.empty() ? QJsonValue::Null : QJsonValue(Q(img.File))},
+                      {"sector", img.File.empty() ? QJsonValue::Null : QJsonValue(Q(img.Sector))}};
+        if (IsAbiChannel(i))
+            c["satellite"] = Q(SatelliteName(i));
+        channels.append(c);
     }
     const TStationSettings settings = cycle_.Settings();
     QJsonArray written;
@@ -299,7 +332,7 @@ QJsonObject TStationStatus::ToJson() const
         failure = QJsonObject{{"time", IsoTime(lastFailureTime_)},
                               {"file", Q(lastFailureFile_)},
                               {"reason", Q(lastFailureReason_)}};
-    return QJsonObject{
+    QJsonObject status{
         {"program", Q(ProgramName())},
         {"version", ORVANTA_FILE_VERSION},
         {"pid", static_cast<qint64>(::getpid())},
@@ -335,6 +368,9 @@ QJsonObject TStationStatus::ToJson() const
                                   {"keep_failed_days", NumberJson(settings.KeepFailedDays)},
                                   {"prune_when_low", settings.PruneWhenLow}}},
     };
+    if (!lastAbiQuality_.isEmpty())
+        status["abi_quality"] = lastAbiQuality_;
+    return status;
 }
 
 bool TStationStatus::Write()
@@ -380,6 +416,16 @@ void PrintActivity(std::FILE* out, const QJsonObject& s)
         std::fprintf(out, "Last failure:  %s  %s: %s\n", HumanTime(ParseIsoTime(failure["time"])).c_str(),
                      failure["file"].toString().toStdString().c_str(),
                      reason.empty() ? "no reason given" : reason.c_str());
+    }
+    if (const QJsonObject q = s["abi_quality"].toObject(); !q.isEmpty()) {
+        TAbiQuality quality;
+        quality.Good = static_cast<std::int64_t>(q["good"].toDouble());
+        quality.Conditional = static_cast<std::int64_t>(q["conditional"].toDouble());
+        quality.OutOfRange = static_cast<std::int64_t>(q["out_of_range"].toDouble());
+        quality.NoValue = static_cast<std::int64_t>(q["no_value"].toDouble());
+        const TDateTime t = ParseIsoTime(q["time"]);
+        std::fprintf(out, "Last ABI file: %s %s  %s\n", q["tag"].toString().toStdString().c_str(),
+                     t != 0 ? FormatDateTime("yyyy-mm-dd hh:nn", t).c_str() : "?", QualityText(quality).c_str());
     }
     const std::string coastlines = s["coastlines"].toString().toStdString();
     std::fprintf(out, "Coastlines:    %s\n", coastlines.empty() ? "none loaded" : coastlines.c_str());

@@ -75,7 +75,10 @@ private:
     TDateTime closed_ = 0;
     std::int32_t day_ = 0;
     TCounts sinceStart_, today_;
-    std::array<TLastImage, ChannelCount> lastImages_{};
+    std::array<TLastImage, AllChannelCount> lastImages_{};
+    // The last ABI file processed: its pixels by quality, as the status gives them; empty
+    // before the first, and the status then says nothing of them.
+    QJsonObject lastAbiQuality_;
     TDateTime lastFailureTime_ = 0;
     std::string lastFailureFile_, lastFailureReason_;
     std::set<std::string> failedFiles_, failedToday_;  // each counted once, however often tried

@@ -15,7 +15,8 @@
 
 namespace {
 
-// An index of a day's images of five channels is some 100 kB; a larger file is not ours.
+// An index of a day's images of the five GOES-15 channels is some 100 kB, with ABI bands of a
+// few satellites under a megabyte; a larger file is not ours.
 constexpr std::size_t IndexMaxBytes = 8 << 20;
 
 }  // namespace
@@ -90,9 +91,11 @@ TImageIndex& TStationWatch::Index(const std::string& imageDirectory)
 
 void TStationWatch::ImageSaved(std::uint8_t channel, const std::string& saved)
 {
-    if (!ChannelExists(channel) || !WebPageOn()) return;
+    if (!KnownChannel(channel) || !WebPageOn())
+        return;
     const std::string latest = cycle_.Options().SavePath() + "latest/";
-    const std::string tag = std::string(ChannelCatalogue[channel].ChannelTag) + (IsColourImageName(saved) ? ColourImageSuffix : "");
+    const std::string tag =
+        std::string(ChannelInfo(channel).ChannelTag) + (IsColourImageName(saved) ? ColourImageSuffix : "");
     latestProblem_.Report(log_, "Latest images in " + latest, PlaceLatestImage(latest, tag, saved));
     saved_.emplace_back(channel, saved);
 }
@@ -108,13 +111,15 @@ void TStationWatch::FileHandled(const THandledEntry& handled)
     std::uint8_t channel = UnknownChannel;
     TDateTime slot = 0;
     if (outcome == TFileOutcome::Processed) channel = result.ChannelIndex;
-    else ParseGoesFileName(entry, channel, slot);
+    else
+        ParseScanFileName(entry, channel, slot);
     using TKind = TStationMetrics::TKind;
     const TKind kind = outcome == TFileOutcome::Processed   ? TKind::Processed
                        : outcome != TFileOutcome::Failed    ? TKind::Other
                        : result.Fate == TFileFate::PutAside ? TKind::PutAside
                                                             : TKind::Failed;
-    metrics_.FileHandled(channel, kind, cycle_.LastEntrySeconds(), kind == TKind::Processed ? result.SlotTime : 0);
+    metrics_.FileHandled(channel, kind, cycle_.LastEntrySeconds(), kind == TKind::Processed ? result.SlotTime : 0,
+                         kind == TKind::Processed ? result.Quality : std::nullopt);
 
     if (outcome == TFileOutcome::Processed && !saved_.empty() && WebPageOn()) {
         const std::string directory = cycle_.Options().SavePath();
@@ -132,7 +137,7 @@ void TStationWatch::FileHandled(const THandledEntry& handled)
         const std::size_t shownChannel = saved_.back().first;
         const auto onPage = [&](const std::string& name) {
             return name.rfind(directory, 0) == 0 ? name.substr(directory.size())
-                                                 : "latest/" + std::string(ChannelCatalogue[shownChannel].ChannelTag) +
+                                                 : "latest/" + std::string(ChannelInfo(shownChannel).ChannelTag) +
                                                        (IsColourImageName(name) ? ColourImageSuffix : "") +
                                                        LowerCase(std::filesystem::path(name).extension().string());
         };

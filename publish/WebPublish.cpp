@@ -140,8 +140,9 @@ void TImageIndex::Load(const std::string& text)
     const QJsonObject root = QJsonDocument::fromJson(QByteArray::fromStdString(text)).object();
     for (const QJsonValue& c : root["channels"].toArray()) {
         const std::string tag = S(c.toObject()["tag"]);
-        for (std::size_t i = 0; i < ChannelCount; ++i) {
-            if (!ChannelExists(i) || ChannelCatalogue[i].ChannelTag != tag) continue;
+        for (std::size_t i = 0; i < AllChannelCount; ++i) {
+            if (!KnownChannel(i) || ChannelInfo(i).ChannelTag != tag)
+                continue;
             for (const QJsonValue& v : c.toObject()["images"].toArray()) {
                 const QJsonObject e = v.toObject();
                 const TDateTime time = ParseIsoUtc(S(e["time"]));
@@ -157,7 +158,8 @@ void TImageIndex::Load(const std::string& text)
 void TImageIndex::Add(std::size_t channel, std::string file, TDateTime time, std::string sector,
                       std::vector<std::string> kinds)
 {
-    if (!ChannelExists(channel)) return;
+    if (!KnownChannel(channel))
+        return;
     auto& list = channels_[channel];
     std::erase_if(list, [&](const TEntry& e) { return e.File == file; });
     const auto at = std::upper_bound(list.begin(), list.end(), time, [](TDateTime t, const TEntry& e) { return t < e.Time; });
@@ -170,17 +172,21 @@ void TImageIndex::Add(std::size_t channel, std::string file, TDateTime time, std
 QJsonObject TImageIndex::ToJson(TDateTime written) const
 {
     QJsonArray channels;
-    for (std::size_t i = 0; i < ChannelCount; ++i) {
-        if (!ChannelExists(i)) continue;
+    for (std::size_t i = 0; i < AllChannelCount; ++i) {
+        // A GOES-15 channel's card says when it has no image yet; of the ABI's many bands
+        // only those received get one.
+        if (!ChannelExists(i) && (!IsAbiChannel(i) || channels_[i].empty()))
+            continue;
         QJsonArray images;
         for (const TEntry& e : channels_[i]) {
             QJsonArray kinds;
             for (const std::string& k : e.Kinds) kinds.append(Q(k));
             images.append(QJsonObject{{"file", Q(e.File)}, {"time", Q(IsoUtc(e.Time))}, {"sector", Q(e.Sector)}, {"kinds", kinds}});
         }
-        channels.append(QJsonObject{{"tag", Q(ChannelCatalogue[i].ChannelTag)},
-                                    {"band", Q(ChannelCatalogue[i].ChannelDigit)},
-                                    {"description", Q(ChannelCatalogue[i].ChannelDescription)},
+        const TChannelInfo& info = ChannelInfo(i);
+        channels.append(QJsonObject{{"tag", Q(info.ChannelTag)},
+                                    {"band", Q(info.ChannelDigit)},
+                                    {"description", Q(info.ChannelDescription)},
                                     {"images", images}});
     }
     return QJsonObject{{"written", Q(IsoUtc(written))}, {"channels", channels}};

@@ -25,7 +25,8 @@ inline constexpr std::array<std::string_view, 2> LatestImageExtensions{".jpg", "
 // Empty when done, else why not.
 std::string PlaceLatestImage(const std::string& latestDirectory, std::string_view tag, const std::string& savedFile);
 
-// The images of the last 24 hours of scan time, by channel, oldest first.
+// The images of the last 24 hours of scan time, by channel, oldest first: the GOES-15
+// channels always, an ABI band once it has an image.
 class TImageIndex {
 public:
     struct TEntry {
@@ -46,7 +47,7 @@ public:
     QJsonObject ToJson(TDateTime written) const;
 
 private:
-    std::array<std::vector<TEntry>, ChannelCount> channels_;
+    std::array<std::vector<TEntry>, AllChannelCount> channels_;
 };
 
 // The page: the index and the station's status (the status file's content) inside it, so it

@@ -376,7 +376,8 @@ void TFormRadaDedOVI::FormCreate()
     product.OnStatusText = [this](const std::string& text) { SetStatusText(text); };
     product.OnCaption = [this](const std::string& text) { setWindowTitle(QString::fromStdString(text)); };
     product.OnThumbnailHint = [this](std::uint8_t channel, const std::string& hint) {
-        if (Images[channel]) Images[channel]->setToolTip(QString::fromStdString(hint));
+        if (QLabel* image = Thumbnail(channel))
+            image->setToolTip(QString::fromStdString(hint));
     };
     // While a file is decoded or its images encoded on another thread, the window answers
     // its user: pages switch, thumbnails open. Stop and Close are safe there (the cycle and
@@ -396,8 +397,11 @@ void TFormRadaDedOVI::FormCreate()
     station.RestoreComposites(
         cycle.LastSavedSettings,
         [this](std::uint8_t channel, const std::string& hint) {
-            if (Images[channel])
-                Images[channel]->setToolTip(QString::fromStdString(hint));
+            // An ABI band restored on its first use has no thumbnail and no LastSaved value.
+            QLabel* image = Thumbnail(channel);
+            if (!image)
+                return;
+            image->setToolTip(QString::fromStdString(hint));
             // The saved image carries its image time as its file time; which sector came last
             // is not kept, so the label gives the time alone.
             if (const auto taken = GetFileDateTime(Cycle().LastSavedSettings[channel]->Value))
@@ -734,16 +738,20 @@ void TFormRadaDedOVI::BuildSetupPage()
         box->Loaded();
         options_.Add(box);
     }
-    // The satellite's longitude in the free place under the save switches, as high as they
-    // are: neither the row of numbers nor the program's switches have room for it.
+    // The satellite's longitude and the ABI bands in the free places under the save switches,
+    // from the bottom up, as high as they are: neither the row of numbers nor the program's
+    // switches have room for them.
+    int row = 3;
     for (const TSettingInfo& s : ProgramSettings) {
         if (s.Kind != TSettingKind::Text || !s.ControlName.starts_with("LabeledEdit")) continue;
         auto* cell = new QHBoxLayout;
         cell->setSpacing(0);
-        AddShortEdit(cell, s, save)->setMaximumHeight(switchHeight);
+        TvrnLabeledEdit* edit = AddShortEdit(cell, s, save);
+        edit->setMaximumHeight(switchHeight);
+        // Wide enough for its default: a list of bands is longer than a number.
+        edit->setFixedWidth(std::max(edit->width(), edit->fontMetrics().horizontalAdvance(Q(s.DefaultText)) + 14));
         cell->addStretch(1);
-        saveGrid->addLayout(cell, 3, saveSlot / 4);
-        ++saveSlot;
+        saveGrid->addLayout(cell, row--, saveSlot / 4);
     }
 }
 
@@ -1032,7 +1040,8 @@ void TFormRadaDedOVI::ShowNextCycle()
 
 void TFormRadaDedOVI::ShowImageTime(std::uint8_t channelIndex, const std::string& text)
 {
-    if (channelIndex >= ChannelCount || !LabelTimes[channelIndex]) return;
+    if (!Thumbnail(channelIndex) || !LabelTimes[channelIndex])
+        return;
     LabelTimes[channelIndex]->setText(QString::fromStdString(text));
     auto* cell = static_cast<TThumbnailCell*>(LabelTimes[channelIndex]->parentWidget());
     cell->Place();

@@ -125,6 +125,9 @@ private:
     void RefreshThumbnail(std::size_t channel, bool now = false);
     // The thumbnails in as many rows as make them largest on the page as it is now.
     void FlowThumbnails();
+    // The channel's thumbnail; none for index 4 and for the ABI's bands, which the window
+    // does not show.
+    QLabel* Thumbnail(std::size_t channel) const { return channel < ChannelCount ? Images[channel] : nullptr; }
     void BuildSetupPage();
     void BuildKeyboard();
     void BuildLayout();

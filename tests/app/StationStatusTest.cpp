@@ -50,15 +50,20 @@ protected:
         cycle_.TimerProcessTimer();
     }
     // Band 1 a saved full disk, band 2 a skipped northern sector, band 4 a failure with a
-    // reason, band 3 one without.
+    // reason, band 3 one without; an ABI file a saved full disk with its pixels' quality.
     static bool Handle(const std::string& path, TGoesFileResult& r)
     {
-        if (!ParseGoesFileName(path, r.ChannelIndex, r.ImageTime)) return false;
+        if (!ParseScanFileName(path, r.ChannelIndex, r.ImageTime))
+            return false;
         r.SlotTime = r.ImageTime;
         if (path.find(".4.nc") != std::string::npos) throw std::runtime_error("Disk full");
         if (path.find(".3.nc") != std::string::npos) return false;
         std::filesystem::remove(path);
+        const bool abi = IsAbiChannel(r.ChannelIndex);
         r.Sector = r.ChannelIndex == 0 ? SectorFullDisk : SectorNorthern;
+        if (abi)
+            r.Sector = SectorAbiFullDisk;
+        r.Quality = abi ? std::optional<TAbiQuality>(TAbiQuality{990, 4, 2, 4, 99.0}) : std::nullopt;
         r.Skipped = r.Sector == SectorNorthern;
         if (!r.Skipped) r.SavedFileName = "/img/" + ExtractFileName(path) + ".jpg";
         return true;
@@ -83,13 +88,15 @@ TEST_F(StationStatusTest, CountsLastImagesAndTheLastFailureWithItsReason)
     Drop("goes15.2013.150.120000.2.nc");
     Drop("goes15.2013.150.120000.4.nc");
     Drop("goes15.2013.150.123000.3.nc");
+    // Band 2 of GOES-18: a band digit GOES-15 has too.
+    Drop("OR_ABI-L1b-RadF-M6C02_G18_s20131501200210_e20131501209518_c20131501209580.nc");
     RunOneCycle();
     QJsonObject s = Read();
     EXPECT_EQ(s["pid"].toInteger(), ::getpid());
     EXPECT_EQ(s["started"].toString(), "2013-05-30T12:00:00Z");
     EXPECT_EQ(s["last_cycle"].toString(), "2013-05-30T12:00:00Z");
     EXPECT_EQ(s["next_cycle"].toString(), "2013-05-30T12:00:50Z");
-    EXPECT_EQ(s["since_start"].toObject()["processed"].toInt(), 1);
+    EXPECT_EQ(s["since_start"].toObject()["processed"].toInt(), 2);
     EXPECT_EQ(s["since_start"].toObject()["skipped"].toInt(), 1);
     EXPECT_EQ(s["since_start"].toObject()["failed"].toInt(), 2);
     EXPECT_EQ(s["incoming"].toObject()["waiting"].toInt(), 2);  // the failed ones stay
@@ -99,6 +106,14 @@ TEST_F(StationStatusTest, CountsLastImagesAndTheLastFailureWithItsReason)
     EXPECT_EQ(band1["sector"].toString(), "FD");
     EXPECT_EQ(band1["time"].toString(), "2013-05-30T12:00:00Z");
     EXPECT_TRUE(s["channels"].toArray()[1].toObject()["file"].isNull());  // skipped, nothing saved
+    // The ABI band after the GOES-15 channels, only the one that has an image.
+    ASSERT_EQ(s["channels"].toArray().size(), 6);
+    const QJsonObject abi = s["channels"].toArray()[5].toObject();
+    EXPECT_EQ(abi["satellite"].toString(), "GOES-18");
+    EXPECT_EQ(abi["band"].toString(), "2");
+    EXPECT_EQ(abi["sector"].toString(), "FD");
+    EXPECT_EQ(s["abi_quality"].toObject()["tag"].toString(), "g18-c02");
+    EXPECT_EQ(s["abi_quality"].toObject()["no_value"].toInt(), 4);
     const QJsonObject failure = s["last_failure"].toObject();
     EXPECT_EQ(failure["file"].toString().toStdString(), in_ + "goes15.2013.150.123000.3.nc");
     EXPECT_EQ(failure["reason"].toString(), "");  // the handler gave none
@@ -116,6 +131,10 @@ TEST_F(StationStatusTest, CountsLastImagesAndTheLastFailureWithItsReason)
     EXPECT_EQ(s["since_start"].toObject()["failed"].toInt(), 0);
     EXPECT_EQ(s["today"].toObject()["failed"].toInt(), 2);
     EXPECT_EQ(s["channels"].toArray()[0].toObject()["sector"].toString(), "FD");
+    // Each band's image back in its own place: the ABI's band 2 is not GOES-15's.
+    EXPECT_TRUE(s["channels"].toArray()[1].toObject()["file"].isNull());
+    EXPECT_EQ(s["channels"].toArray()[5].toObject()["file"], abi["file"]);
+    EXPECT_EQ(s["abi_quality"].toObject()["good"].toInt(), 990);
     now_ += 1;
     RunOneCycle();
     s = Read();
@@ -224,11 +243,12 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         THealthCase{"JustStarted", {}, 5, TStatusHealth::Healthy, "orvanta: running, pid "},
         THealthCase{"Hung", {}, StatusStaleSeconds + 1, TStatusHealth::NotHealthy, "seems to hang"},
-        THealthCase{"RecentCycle", [](QJsonObject& s) {
+        THealthCase{"RecentCycle",
+                    [](QJsonObject& s) {
                         s["last_cycle"] = "2013-05-30T12:05:00Z";
                         s["updated"] = "2013-05-30T12:05:00Z";
-                    }, 300 + 60,
-                    TStatusHealth::Healthy, "last cycle 2013-05-30 12:05:00 UTC (60 s ago)"},
+                    },
+                    300 + 60, TStatusHealth::Healthy, "last cycle 2013-05-30 12:05:00 UTC (60 s ago)"},
         THealthCase{"ProcessingOff", [](QJsonObject& s) { s["processing"] = false; }, 5, TStatusHealth::NotHealthy,
                     "switched off"},
         // A station that cannot write (a full disk) left the file of its start, before
@@ -249,6 +269,15 @@ INSTANTIATE_TEST_SUITE_P(
                         s["disk"] = disk;
                     },
                     5, TStatusHealth::NotHealthy, "Health:        Disk low: /srv/goes/raw/ has 3 MB free"},
+        THealthCase{"AbiQuality",
+                    [](QJsonObject& s) {
+                        s["abi_quality"] = QJsonObject{{"tag", "g18-c13"},  {"time", "2013-05-30T12:00:00Z"},
+                                                       {"good", 95},        {"conditional", 1},
+                                                       {"out_of_range", 2}, {"no_value", 3}};
+                    },
+                    5, TStatusHealth::Healthy,
+                    "Last ABI file: g18-c13 2013-05-30 12:00  quality: good 94.1 %, conditional 1, out of range 2, "
+                    "no value 3\n"},
         THealthCase{"Empty", [](QJsonObject& s) { s = QJsonObject(); }, 5, TStatusHealth::NotHealthy,
                     "not running (pid 0 is gone)"}),
     [](const ::testing::TestParamInfo<THealthCase>& info) { return std::string(info.param.name); });

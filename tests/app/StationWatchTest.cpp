@@ -65,14 +65,18 @@ protected:
         if (!cycle_.Running) cycle_.BitBtnStartStopClick();
         cycle_.TimerProcessTimer();
     }
-    // Band 3 fails; the others save a JPEG and a PNG into a dated folder named SavedName.
+    // Band 3 fails; the others save a JPEG and a PNG into a dated folder named SavedName, an
+    // ABI file with its pixels' quality.
     bool Handle(const std::string& path, TGoesFileResult& r)
     {
-        if (!ParseGoesFileName(path, r.ChannelIndex, r.ImageTime)) return false;
+        if (!ParseScanFileName(path, r.ChannelIndex, r.ImageTime))
+            return false;
         r.SlotTime = r.ImageTime;
         if (path.find(".3.nc") != std::string::npos) return false;
         std::filesystem::remove(path);
-        r.Sector = SectorFullDisk;
+        const bool abi = IsAbiChannel(r.ChannelIndex);
+        r.Sector = abi ? std::uint8_t{SectorAbiFullDisk} : std::uint8_t{SectorFullDisk};
+        r.Quality = abi ? std::optional<TAbiQuality>(TAbiQuality{990, 4, 2, 4, 99.0}) : std::nullopt;
         for (const char* ext : {".png", ".jpg"}) {
             const std::string name = img_ + "2013/05/30/" + SavedName + ext;
             TTempXdg::WriteText(name, ExtractFileName(path) + ext);
@@ -89,6 +93,7 @@ protected:
     std::string in_, img_;
     std::string metrics_ = tmp_.Dir("state") + "orvanta.prom";
     std::string SavedName = "ir";
+    const std::string AbiFile = "OR_ABI-L1b-RadF-M6C13_G18_s20131501200210_e20131501209518_c20131501209580.nc";
     TFixedOptions options_;
     TProcessLog log_;
     TRecordingView view_;
@@ -150,9 +155,21 @@ TEST_F(StationWatchTest, MetricsCountByChannelAndPassPromtool)
     MakeWatch();
     Drop("goes15.2013.150.120000.1.nc");
     Drop("goes15.2013.150.120000.3.nc");
+    Drop(AbiFile);
     RunOneCycle();
+    EXPECT_EQ(TTempXdg::ReadText(img_ + "latest/g18-c13.jpg"), AbiFile + ".jpg");
     const std::string text = TTempXdg::ReadText(metrics_);
     EXPECT_NE(text.find("orvanta_files_processed_total{channel=\"vis\"} 1\n"), std::string::npos) << text;
+    // ABI bands after the GOES-15 channels, which keep their labels; only bands that had files.
+    EXPECT_NE(text.find("orvanta_files_processed_total{channel=\"co2\"} 0\n"
+                        "orvanta_files_processed_total{channel=\"g18-c13\",satellite=\"G18\",band=\"13\"} 1\n#"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find(
+                  "orvanta_abi_pixels_total{channel=\"g18-c13\",satellite=\"G18\",band=\"13\",quality=\"good\"} 990\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("quality=\"out_of_range\"} 2\n"), std::string::npos) << text;
     EXPECT_NE(text.find("orvanta_files_failed_total{channel=\"wv\"} 1\n"), std::string::npos) << text;
     EXPECT_NE(text.find("orvanta_last_image_timestamp_seconds{channel=\"vis\"} 1369915200\n"), std::string::npos) << text;
     EXPECT_NE(text.find("raw \\\"q\\\" <a&b>\\nx"), std::string::npos) << text;
@@ -243,8 +260,8 @@ INSTANTIATE_TEST_SUITE_P(
                             "the setting MetricsFile lies in the image directory"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// A real browser loads the page from file://: five channels with their scan times, the ages
-// the page's script works out, and no script error on the console.
+// A real browser loads the page from file://: five channels and an ABI band with their scan
+// times, the ages the page's script works out, and no script error on the console.
 TEST_F(StationWatchTest, ABrowserShowsEveryChannelWithItsTimeAndAge)
 {
     if (!OnPath("chromium")) GTEST_SKIP() << "chromium is not installed";
@@ -255,6 +272,9 @@ TEST_F(StationWatchTest, ABrowserShowsEveryChannelWithItsTimeAndAge)
         Drop(std::string("goes15.2013.150.120000.") + band + ".nc");
         RunOneCycle();  // band 3 fails: its card says so
     }
+    SavedName += "c13";
+    Drop(AbiFile);
+    RunOneCycle();
     const std::string profile = tmp_.Dir("chromium");
     std::string dom;
     const int rc = RunCommand("timeout 120 chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run "
@@ -271,10 +291,13 @@ TEST_F(StationWatchTest, ABrowserShowsEveryChannelWithItsTimeAndAge)
     for (auto at = dom.find("2013-05-30 12:00 UTC</time>"); at != std::string::npos;
          at = dom.find("2013-05-30 12:00 UTC</time>", at + 1))
         ++times;
-    EXPECT_EQ(channels, 5u);
-    EXPECT_EQ(times, 4u);
+    EXPECT_EQ(channels, 6u);
+    EXPECT_EQ(times, 5u);
     EXPECT_NE(dom.find("No image yet"), std::string::npos);
-    EXPECT_GE(ages, 4u) << dom;
+    // The ABI band's card after the GOES-15 ones.
+    ASSERT_NE(dom.find("id=\"ch-g18-c13\""), std::string::npos) << dom;
+    EXPECT_GT(dom.find("id=\"ch-g18-c13\""), dom.find("id=\"ch-co2\"")) << dom;
+    EXPECT_GE(ages, 5u) << dom;
     // What a phone shows first is for people: the station's directories wait behind a click.
     const std::string open = dom.substr(0, dom.find("<details"));
     EXPECT_NE(open.size(), dom.size());

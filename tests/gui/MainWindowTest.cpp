@@ -247,6 +247,13 @@ TEST_F(MainWindowTest, ThumbnailsCarryTheirChannelAndAHandCursor)
     // Labels sit 3 pixels under their thumbnail, centred on it.
     EXPECT_EQ(f->Labels[2]->y(), f->Images[2]->y() + f->Images[2]->height() + 3);
     EXPECT_EQ(f->Labels[2]->x(), f->Images[2]->x() + (f->Images[2]->width() - f->Labels[2]->width()) / 2);
+    // An ABI band has no thumbnail: its hint and its time reach none, nor read past them.
+    f->Station().Product.OnThumbnailHint(AbiChannel(18, 13), "GOES-18 band 13");
+    f->ShowImageTime(AbiChannel(18, 13), "2013-05-30 12:00");
+    for (std::size_t i : {0u, 1u, 2u, 3u, 5u}) {
+        EXPECT_EQ(f->Images[i]->toolTip(), "");
+        EXPECT_EQ(f->LabelTimes[i]->text(), "");
+    }
 }
 
 struct TKeyCase {
