@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -93,7 +94,9 @@ TMadeKind MadeKind(const std::string& name)
     // Any kind of image the product writes: grey, colour, GeoTIFF. Long image names are the
     // archived file's with the image extension.
     if (const std::optional<TImageKindName> image = SplitImageKind(name))
-        return IsShortImageName(LowerCase(image->Grey)) || ParseScanFileName(image->Grey, channel, time)
+        return IsShortImageName(LowerCase(image->Grey)) ||
+                       ParseScanFileName(std::filesystem::path(image->Grey).replace_extension(".nc").string(), channel,
+                                         time)
                    ? TMadeKind::Image
                    : TMadeKind::Foreign;
     if (!ParseScanFileName(name, channel, time))

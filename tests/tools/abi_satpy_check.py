@@ -2,14 +2,18 @@
 """Reads orvanta-synth's ABI radiance files with satpy, a reader written by others from
 NOAA's description, and checks that it sees what the generator put in: the radiances of the
 counts, the scene's brightness temperatures and reflectances, and where each pixel lies.
+Given the station too, it makes each file into images and checks them against satpy: the
+greys read back as temperatures or reflectances, and where the GeoTIFF puts each pixel.
 
-Usage: abi_satpy_check.py ORVANTA_SYNTH
+Usage: abi_satpy_check.py ORVANTA_SYNTH [ORVANTA]
 Exits 77 (skipped) when satpy or its helpers are not installed, 1 when a check fails.
 """
 import csv
+import datetime
 import glob
 import math
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -21,6 +25,7 @@ try:
     import numpy as np
     import netCDF4
     import pyproj
+    from osgeo import gdal
     from satpy import Scene
 except ImportError as e:  # pragma: no cover - depends on the machine
     print(f"skipped: {e}")
@@ -40,6 +45,9 @@ KELVIN_TOLERANCE = 0.1
 REFLECTANCE_TOLERANCE = 0.5  # percentage points
 
 failures = []
+
+# The station's 2 km fixed grid: the scan angle of pixel i's centre.
+GRID_ORIGIN, GRID_STEP = -0.151844, 56e-6
 
 
 def check(ok, what):
@@ -140,11 +148,118 @@ def check_file(path, truth_dir, summary):
     nc.close()
 
 
+def kelvin_grey(kelvin):
+    """The grey of the station's infrared scale a temperature gets (two greys a kelvin above
+    242 K, one below, 255 below 180 K), unrounded, and the grey a temperature stands for."""
+    scaled = np.where(kelvin <= 242.0, 418.0 - kelvin, 660.0 - 2.0 * kelvin)
+    return np.where(kelvin < 180.0, 255.0, np.clip(scaled, 0.0, None))
+
+
+def grey_kelvin(grey):
+    grey = grey.astype(np.float64)
+    return np.where(grey <= 176, (660.0 - grey) / 2.0, 418.0 - grey)
+
+
+def station(orvanta, tmp):
+    """A station's settings: PNG (lossless) and GeoTIFF, no gamma, nothing drawn over."""
+    root = os.path.join(tmp, "station")
+    for d in ("in", "raw", "img", "config/Quillon"):
+        os.makedirs(os.path.join(root, d), exist_ok=True)
+    values = {"SourcePath": f'"{root}/in/"', "NetCDFPath": f'"{root}/raw/"', "SavePath": f'"{root}/img/"',
+              "SaveAsJPEG": "dword:00000000", "SaveAsPNG": "dword:00000001", "SaveAsGeoTIFF": "dword:00000001",
+              "GammaVisual": "dword:00000000", "Boundaries": "dword:00000000", "ImageStamp": "dword:00000000",
+              "AbiBands": '"2,7,13"'}
+    with open(os.path.join(root, "config/Quillon/registry.reg"), "w") as f:
+        f.write("Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\Quillon\\orvanta]\n")
+        f.writelines(f'"{k}"={v}\n' for k, v in values.items())
+    env = dict(os.environ, XDG_CONFIG_HOME=os.path.join(root, "config"), XDG_STATE_HOME=os.path.join(root, "state"))
+    return root, env
+
+
+def check_orvanta(orvanta, root, env, path, summary):
+    name = os.path.basename(path)
+    band = int(name.split("-M6C")[1][:2])
+    satellite = name.split("_G")[1][:2]
+    emissive = band >= 7
+    incoming = os.path.join(root, "in", name)
+    shutil.copy(path, incoming)
+    done = subprocess.run([orvanta, "--headless", incoming], env=env, capture_output=True, text=True)
+    check(done.returncode == 0, f"{name}: the station did not make it: {done.stdout[-400:]}")
+    if done.returncode != 0:
+        return
+    nc = raw_file(path)
+    raw = nc["Rad"][...].view(np.uint16)
+    dqf = nc["DQF"][...].view(np.uint8)
+    fill = int(np.uint16(nc["Rad"].getncattr("_FillValue")))
+    xs = nc["x"][...] * np.float64(nc["x"].scale_factor) + np.float64(nc["x"].add_offset)
+    ys = nc["y"][...] * np.float64(nc["y"].scale_factor) + np.float64(nc["y"].add_offset)
+    factor = round(GRID_STEP / abs(xs[1] - xs[0]))
+    column = round((xs[:factor].mean() - GRID_ORIGIN) / GRID_STEP)
+    line = round((-GRID_ORIGIN - ys[:factor].mean()) / GRID_STEP)
+    slot = name.split("_s")[1]
+    stamp = datetime.datetime.strptime(slot[:11], "%Y%j%H%M").strftime("%Y/%m/%d/%Y%m%d%H")
+    minute = int(slot[9:11]) // 10 * 10
+    stem = os.path.join(root, "img", f"{stamp}{minute:02d}-g{satellite}-c{band:02d}")
+    grey = gdal.Open(stem + ".png").ReadAsArray()
+    height, width = raw.shape[0] // factor, raw.shape[1] // factor
+    window = grey[line:line + height, column:column + width]
+
+    scn = Scene(reader="abi_l1b", filenames=[path])
+    ds = f"C{band:02d}"
+    scn.load([ds], calibration="brightness_temperature" if emissive else "reflectance")
+    values = scn[ds].values.astype(np.float64)
+    # What the station counts as data: neither the fill value nor DQF 2 or 3.
+    usable = (raw != fill) & (dqf <= 1) & np.isfinite(values)
+    blocks = lambda a: a.reshape(height, factor, width, factor).sum(axis=(1, 3))
+    used = blocks(usable.astype(np.float64))
+    mean = np.divide(blocks(np.where(usable, values, 0.0)), used, out=np.zeros_like(used), where=used > 0)
+    held = used > 0
+    if emissive:
+        # The grey satpy's temperature gets, rounded half up; within a hundredth of a half
+        # either grey will do (satpy calibrates in single precision).
+        scaled = kelvin_grey(mean)
+        rounded = np.floor(scaled + 0.5)
+        edge = np.abs(scaled - np.floor(scaled) - 0.5) < 0.01
+        bad = held & (window != rounded) & ~(edge & (np.abs(window - scaled) < 0.51))
+        worst = float(np.max(np.where(held & (window < 255), np.abs(grey_kelvin(window) - mean), 0.0)))
+    else:
+        # Band 1's scale without gamma: a grey of g stands for g * 80 / 255 % up to the next.
+        scaled = mean * 255.0 / 80.0
+        bad = held & (window < 255) & ((scaled < window - 1e-3) | (scaled >= window + 1 + 1e-3))
+        bad |= held & (window == 255) & (scaled < 255 - 1e-3)
+        worst = float(np.max(np.where(held & (window < 255), np.abs(scaled - window - 0.5), 0.0))) * 80.0 / 255.0
+    check(not bad.any(), f"{name}: {int(bad.sum())} of {int(held.sum())} greys disagree with satpy")
+
+    # Where the GeoTIFF puts the window's pixels, against satpy's area (2 km files: the same pixels).
+    tif = gdal.Open(stem + ".tif")
+    gt = tif.GetGeoTransform()
+    crs = pyproj.CRS.from_wkt(tif.GetProjection())
+    area = scn[ds].attrs["area"]
+    same = {k: crs.to_dict().get(k) for k in ("proj", "sweep", "lon_0", "h")} == \
+        {k: area.crs.to_dict().get(k) for k in ("proj", "sweep", "lon_0", "h")}
+    check(same, f"{name}: the GeoTIFF's projection {crs.to_dict()} is not satpy's {area.crs.to_dict()}")
+    geo_err = 0.0
+    if factor == 1:
+        to_geo = pyproj.Transformer.from_crs(crs, crs.geodetic_crs, always_xy=True)
+        for r in range(0, height, max(1, height // 16)):
+            for c in range(0, width, max(1, width // 16)):
+                alon, alat = area.get_lonlat(r, c)
+                if not np.isfinite(alon):
+                    continue
+                lon, lat = to_geo.transform(gt[0] + (column + c + 0.5) * gt[1], gt[3] + (line + r + 0.5) * gt[5])
+                geo_err = max(geo_err, abs(alat - lat), abs((alon - lon + 180) % 360 - 180))
+        check(geo_err <= 1e-4, f"{name}: the GeoTIFF puts pixels {geo_err} degrees from satpy's")
+    summary.append(f"{name[:34]:34s} station greys vs satpy: worst {worst:.3f} {'K' if emissive else '%'} "
+                   f"over {int(held.sum())} px at ({column},{line}); GeoTIFF lonlat {geo_err:.1e} deg")
+    nc.close()
+
+
 def main():
-    if len(sys.argv) != 2:
+    if len(sys.argv) not in (2, 3):
         print(__doc__)
         return 2
     synth = sys.argv[1]
+    orvanta = sys.argv[2] if len(sys.argv) == 3 else None
     summary = []
     with tempfile.TemporaryDirectory(prefix="orvanta-abi-") as tmp:
         out, truth = os.path.join(tmp, "out"), os.path.join(tmp, "truth")
@@ -155,6 +270,10 @@ def main():
         check(len(files) == 7, f"expected 7 files, found {len(files)}")
         for path in files:
             check_file(path, truth, summary)
+        if orvanta:
+            root, env = station(orvanta, tmp)
+            for path in files:
+                check_orvanta(orvanta, root, env, path, summary)
     print("satpy abi_l1b reading orvanta-synth ABI files:")
     for line in summary:
         print("  " + line)
