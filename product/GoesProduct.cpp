@@ -187,6 +187,18 @@ std::string TGoesProduct::UseStrikeJournal(const std::string& path)
 
 std::string TGoesProduct::FailedDirectory() const { return settings_.FailedPath; }
 
+TAbiProjection TGoesProduct::AbiProjection(int satellite) const
+{
+    const int slot = satellite - AbiFirstSatellite;
+    if (slot < 0 || slot >= AbiSatelliteCount)
+        return {};
+    if (const auto& seen = abiSeen_[static_cast<std::size_t>(slot)])
+        return *seen;
+    TAbiProjection nominal;
+    nominal.SubLongitude = AbiNominalLongitude(satellite);
+    return nominal;
+}
+
 bool TGoesProduct::ProcessGoesFile(const std::string& path, TGoesFileResult& result)
 {
     // Failed unless a stage says otherwise.
@@ -557,6 +569,7 @@ bool TGoesProduct::readImage(TFileInHand& file)
     file.Result.Sector = file.Sector;
     if (file.Decoded.Abi) {
         file.Result.Quality = file.Decoded.Quality;
+        abiSeen_[static_cast<std::size_t>(AbiSatelliteOf(file.Channel) - AbiFirstSatellite)] = file.Decoded.Projection;
         // Placed by its own coordinates on the fixed grid; only the bands asked for are drawn.
         file.Placement = {file.Image.Width(), file.Decoded.X, file.Decoded.Y, false};
         file.Result.Skipped = !settings_.KeepsAbiBand(AbiBandOf(file.Channel));

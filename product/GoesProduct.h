@@ -3,6 +3,7 @@
 // an updated channel composite saved as JPEG and/or PNG, stamped with the image time and
 // announced to the companion animation program.
 
+#include <array>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -87,6 +88,9 @@ public:
 
     // Where files that cannot be processed are put aside: <NetCDFPath>failed/.
     std::string FailedDirectory() const;
+    // The view of an ABI satellite as its last file gave it; where it nominally stands
+    // before any file has come.
+    TAbiProjection AbiProjection(int satellite) const;
 
 private:
     struct TScanReport {
@@ -164,6 +168,7 @@ private:
     std::string decodeFailure_;  // why the last DecodeGoesFile failed
     std::set<std::string> logged_;  // the lines LogOnce said
     TStrikeJournal journal_;
+    std::array<std::optional<TAbiProjection>, AbiSatelliteCount> abiSeen_;
     // Last, so that it is waited for before anything it could still use goes.
     std::future<TReadAhead> readAhead_;
 };

@@ -57,6 +57,13 @@ bool TStation::PixelToGeo(int x, int y, float& longitude, float& latitude) const
     return CompositeMappingAt(options_.SatelliteLongitude()).PixelToGeo(x, y, longitude, latitude);
 }
 
+bool TStation::PixelToGeo(std::size_t channel, int x, int y, float& longitude, float& latitude) const
+{
+    if (!IsAbiChannel(channel))
+        return PixelToGeo(x, y, longitude, latitude);
+    return TAbiGridMapping(Product.AbiProjection(AbiSatelliteOf(channel))).PixelToGeo(x, y, longitude, latitude);
+}
+
 void TStation::loadMask()
 {
     if (maskTried_)

@@ -54,6 +54,8 @@ public:
     // Where a composite's pixel lies by the satellite's longitude as set now; false off the
     // Earth.
     bool PixelToGeo(int x, int y, float& longitude, float& latitude) const;
+    // The same for any channel's composite: an ABI band's by its satellite's fixed grid.
+    bool PixelToGeo(std::size_t channel, int x, int y, float& longitude, float& latitude) const;
     TCartogList LineStore;
     std::string LineStoreSource;  // what the line store was loaded from, for the log
     // The start-up's coastline lines: "Coastlines: <path list>, N segments" (or that none were

@@ -67,6 +67,9 @@ public:
     QLabel* Image = nullptr;
     QLabel* Label = nullptr;
     QLabel* Time = nullptr;
+    // The least height of the thumbnail: the design's while the page holds the GOES-15
+    // channels alone, less once ABI bands share the page, which must not grow the window.
+    int ThumbMinimum = kThumbHeight;
     // The thumbnail changed size: its picture is to be drawn again for it.
     std::function<void()> OnImageResized;
 
@@ -77,16 +80,17 @@ public:
         int timeWidth = 0;
         for (const char* sector : {"FD", "NH", "SH"})
             timeWidth = std::max(timeWidth, Time->fontMetrics().horizontalAdvance(QStringLiteral("0000-00-00 00:00  ") + sector));
-        const int width = std::max({kThumbWidth, Label->sizeHint().width(), Time->sizeHint().width(), timeWidth});
-        return {width + Gap(), kThumbHeight + LabelsHeight()};
+        const int width = std::max({ThumbMinimum * kThumbWidth / kThumbHeight, Label->sizeHint().width(),
+                                    Time->sizeHint().width(), timeWidth});
+        return {width + Gap(), ThumbMinimum + LabelsHeight()};
     }
     QSize sizeHint() const override { return minimumSizeHint(); }
 
     void Place()
     {
         // As large as the cell allows, in the thumbnail's shape.
-        const int room = std::max(kThumbWidth, width() - Gap());
-        const int tall = std::max(kThumbHeight, height() - LabelsHeight());
+        const int room = std::max(ThumbMinimum * kThumbWidth / kThumbHeight, width() - Gap());
+        const int tall = std::max(ThumbMinimum, height() - LabelsHeight());
         const int w = std::min(room, tall * kThumbWidth / kThumbHeight);
         const QSize size(w, w * kThumbHeight / kThumbWidth);
         if (Image->size() != size) {
@@ -376,6 +380,9 @@ void TFormRadaDedOVI::FormCreate()
     product.OnStatusText = [this](const std::string& text) { SetStatusText(text); };
     product.OnCaption = [this](const std::string& text) { setWindowTitle(QString::fromStdString(text)); };
     product.OnThumbnailHint = [this](std::uint8_t channel, const std::string& hint) {
+        // An ABI band's thumbnail comes with its first image.
+        if (IsAbiChannel(channel) && !Thumbnail(channel))
+            AddThumbnail(channel);
         if (QLabel* image = Thumbnail(channel))
             image->setToolTip(QString::fromStdString(hint));
     };
@@ -383,17 +390,9 @@ void TFormRadaDedOVI::FormCreate()
     // its user: pages switch, thumbnails open. Stop and Close are safe there (the cycle and
     // the close wait for the file in hand).
     SetWaitPump([] { QCoreApplication::processEvents(); });
-    for (std::size_t i = 0; i < ChannelCount; ++i) {
-        if (!ChannelExists(i)) continue;
-        // Many changes land on a composite while one file is placed; the thumbnail is
-        // repainted once, when the event loop next runs.
-        station.Composites.Images[i].OnChange = [this, i] {
-            if (thumbnailDirty_[i])
-                return;
-            thumbnailDirty_[i] = true;
-            QTimer::singleShot(0, this, [this, i] { RefreshThumbnail(i); });
-        };
-    }
+    for (std::size_t i = 0; i < AllChannelCount; ++i)
+        if (Images[i])
+            WatchComposite(i);
     station.RestoreComposites(
         cycle.LastSavedSettings,
         [this](std::uint8_t channel, const std::string& hint) {
@@ -462,64 +461,100 @@ void TFormRadaDedOVI::BuildImagesPage()
     thumbnailResize_.setSingleShot(true);
     thumbnailResize_.setInterval(120);
     connect(&thumbnailResize_, &QTimer::timeout, this, [this] {
-        for (std::size_t i = 0; i < ChannelCount; ++i)
-            if (Images[i]) RefreshThumbnail(i);
+        for (std::size_t i = 0; i < AllChannelCount; ++i)
+            if (Images[i])
+                RefreshThumbnail(i);
     });
     thumbnailGrid_ = new QGridLayout(TabSheetImages);
-    std::vector<QWidget*>& cells = thumbnailCells_;
     // The columns share the page: at the design size that is the old 144-pixel pitch.
     thumbnailGrid_->setContentsMargins(10, 16, 10, 4);
     thumbnailGrid_->setSpacing(6);
     TabSheetImages->installEventFilter(this);
-    for (std::size_t i = 0; i < ChannelCount; ++i) {
-        if (!ChannelExists(i)) continue;
-        const TChannelInfo& ch = ChannelCatalogue[i];
-        auto* cell = new TThumbnailCell(TabSheetImages);
-        auto* image = new QLabel(cell);
-        image->setObjectName(QStringLiteral("Image") + Q(ch.ChannelDigit));
-        image->resize(kThumbWidth, kThumbHeight);
-        image->setScaledContents(true);
-        image->setFrameShape(QFrame::Box);
-        const int grey = CompositeBackground(i);
-        // Reached with Tab and the arrow keys too; Enter opens the viewer.
-        image->setFocusPolicy(Qt::StrongFocus);
-        image->setStyleSheet(QStringLiteral("QLabel { background: rgb(%1,%1,%1) } "
-                                            "QLabel:focus { border: 3px solid palette(highlight) }")
-                                 .arg(grey));
-        image->setCursor(Qt::PointingHandCursor);
-        image->setProperty("Tag", static_cast<int>(i));
-        image->setContextMenuPolicy(Qt::CustomContextMenu);
-        connect(image, &QWidget::customContextMenuRequested, this, [this, image](const QPoint& pos) {
-            ImagePopupMenuPopup();
-            // A menu without items shows nothing; popping it would leave an empty frame.
-            if (!ImagePopupMenu->isEmpty()) ImagePopupMenu->popup(image->mapToGlobal(pos));
-        });
-        image->installEventFilter(this);
-        Images[i] = image;
+    for (std::size_t i = 0; i < ChannelCount; ++i)
+        if (ChannelExists(i))
+            AddThumbnail(i);
+}
 
-        auto* label = new QLabel(cell);
-        label->setObjectName(QStringLiteral("Label") + Q(ch.ChannelDigit));
-        label->setText(QString::asprintf("%d:  ", static_cast<int>(i + 1)) + Q(ch.ChannelDescription));
-        label->setToolTip(Q(ch.ChannelHint));
-        Labels[i] = label;
+void TFormRadaDedOVI::AddThumbnail(std::size_t i)
+{
+    const TChannelInfo& ch = ChannelInfo(i);
+    // GOES-15's keep their names; an ABI band's carries its satellite too.
+    const QString name = IsAbiChannel(i) ? Q(ChannelNameTag(i)) : Q(ch.ChannelDigit);
+    auto* cell = new TThumbnailCell(TabSheetImages);
+    auto* image = new QLabel(cell);
+    image->setObjectName(QStringLiteral("Image") + name);
+    image->resize(kThumbWidth, kThumbHeight);
+    image->setScaledContents(true);
+    image->setFrameShape(QFrame::Box);
+    const int grey = CompositeBackground(NearestGoes15Channel(i));
+    // Reached with Tab and the arrow keys too; Enter opens the viewer.
+    image->setFocusPolicy(Qt::StrongFocus);
+    image->setStyleSheet(QStringLiteral("QLabel { background: rgb(%1,%1,%1) } "
+                                        "QLabel:focus { border: 3px solid palette(highlight) }")
+                             .arg(grey));
+    image->setCursor(Qt::PointingHandCursor);
+    image->setProperty("Tag", static_cast<int>(i));
+    image->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(image, &QWidget::customContextMenuRequested, this, [this, image](const QPoint& pos) {
+        ImagePopupMenuPopup();
+        // A menu without items shows nothing; popping it would leave an empty frame.
+        if (!ImagePopupMenu->isEmpty())
+            ImagePopupMenu->popup(image->mapToGlobal(pos));
+    });
+    image->installEventFilter(this);
+    Images[i] = image;
 
-        auto* time = new QLabel(cell);
-        time->setObjectName(QStringLiteral("LabelTime") + Q(ch.ChannelDigit));
-        time->setTextFormat(Qt::PlainText);
-        LabelTimes[i] = time;
+    auto* label = new QLabel(cell);
+    label->setObjectName(QStringLiteral("Label") + name);
+    // An ABI band's label is as short as a GOES-15 channel's: its wavelength and satellite.
+    const std::string text = IsAbiChannel(i)
+                                 ? std::string(ch.Wavelength) + " \xC2\xB5m  G" + std::to_string(AbiSatelliteOf(i))
+                                 : std::string(ch.ChannelDescription);
+    label->setText(Q(std::string(ch.ChannelDigit)) + QStringLiteral(":  ") + Q(text));
+    label->setToolTip(Q(ch.ChannelHint));
+    Labels[i] = label;
 
-        cell->Image = image;
-        cell->Label = label;
-        cell->Time = time;
-        cell->OnImageResized = [this] { thumbnailResize_.start(); };
-        cell->Place();
-        cells.push_back(cell);
-    }
-    FlowThumbnails();
+    auto* time = new QLabel(cell);
+    time->setObjectName(QStringLiteral("LabelTime") + name);
+    time->setTextFormat(Qt::PlainText);
+    LabelTimes[i] = time;
+
+    cell->Image = image;
+    cell->Label = label;
+    cell->Time = time;
+    cell->OnImageResized = [this] { thumbnailResize_.start(); };
+    cell->Place();
+    thumbnailCells_.push_back(cell);
+    // Two rows of five on the page as it was made for five.
+    if (thumbnailCells_.size() > ChannelCount - 1)
+        for (QWidget* c : thumbnailCells_)
+            static_cast<TThumbnailCell*>(c)->ThumbMinimum = kThumbHeight / 2;
     // All columns as wide as the widest needs, so the thumbnails share one size.
     int widest = 0;
-    for (const QWidget* cell : cells) widest = std::max(widest, cell->minimumSizeHint().width());
-    for (QWidget* cell : cells) cell->setMinimumWidth(widest);
+    for (QWidget* c : thumbnailCells_)
+        c->setMinimumWidth(0);
+    for (const QWidget* c : thumbnailCells_)
+        widest = std::max(widest, c->minimumSizeHint().width());
+    for (QWidget* c : thumbnailCells_)
+        c->setMinimumWidth(widest);
+    thumbnailColumns_ = 0;
+    FlowThumbnails();
+    if (!assembly_)
+        return;
+    WatchComposite(i);
+    RefreshThumbnail(i, !isVisible());
+}
+
+void TFormRadaDedOVI::WatchComposite(std::size_t i)
+{
+    // Many changes land on a composite while one file is placed; the thumbnail is repainted
+    // once, when the event loop next runs.
+    Station().Composites.Images[i].OnChange = [this, i] {
+        if (thumbnailDirty_[i])
+            return;
+        thumbnailDirty_[i] = true;
+        QTimer::singleShot(0, this, [this, i] { RefreshThumbnail(i); });
+    };
 }
 
 // The first table the colour setting names, for any band, that cannot be read or parsed.
@@ -536,14 +571,20 @@ static std::string ColourSettingProblem(const std::string& setting)
     return {};
 }
 
-static int ThumbnailColumns(QSize page, int count, int spacing, int labelsHeight)
+static int ThumbnailColumns(QSize page, int count, int spacing, int labelsHeight, int cellMinimum)
 {
     // As many columns as give the largest thumbnails: one row on a wide page, a grid on a
-    // tall or large one, where one row would leave most of the page empty.
+    // tall or large one, where one row would leave most of the page empty. Never more than
+    // the page holds at the cells' least width: the window would grow instead (an ABI band's
+    // thumbnail joining the row).
     int best = count, bestWidth = 0;
     for (int columns = count; columns >= 1; --columns) {
         const int rows = (count + columns - 1) / columns;
         const int cellWidth = (page.width() - spacing * (columns - 1)) / columns;
+        if (columns > 1 && cellWidth < cellMinimum) {
+            best = columns - 1;
+            continue;
+        }
         const int cellHeight = (page.height() - spacing * (rows - 1)) / rows - labelsHeight;
         const int width = std::min(cellWidth, cellHeight * kThumbWidth / kThumbHeight);
         // Of the same size, fewer columns: rows of three and two, not four and one.
@@ -563,7 +604,9 @@ void TFormRadaDedOVI::FlowThumbnails()
     auto* cell = static_cast<TThumbnailCell*>(thumbnailCells_.front());
     const int labels = cell->minimumSizeHint().height() - kThumbHeight;
     const int count = static_cast<int>(thumbnailCells_.size());
-    const int columns = TabSheetImages->isVisible() ? ThumbnailColumns(page, count, thumbnailGrid_->spacing(), labels) : count;
+    const int columns = TabSheetImages->isVisible() || count > static_cast<int>(ChannelCount) - 1
+                            ? ThumbnailColumns(page, count, thumbnailGrid_->spacing(), labels, cell->minimumWidth())
+                            : count;
     if (columns == thumbnailColumns_) return;
     thumbnailColumns_ = columns;
     for (QWidget* c : thumbnailCells_) thumbnailGrid_->removeWidget(c);
@@ -772,9 +815,9 @@ bool TFormRadaDedOVI::eventFilter(QObject* watched, QEvent* event)
     return QWidget::eventFilter(watched, event);
 }
 
-static int ThumbnailChannel(const std::array<QLabel*, ChannelCount>& images, QObject* sender)
+static int ThumbnailChannel(const std::array<QLabel*, AllChannelCount>& images, QObject* sender)
 {
-    for (std::size_t i = 0; i < ChannelCount; ++i)
+    for (std::size_t i = 0; i < AllChannelCount; ++i)
         if (images[i] && images[i] == sender) return static_cast<int>(i);
     return -1;
 }
@@ -790,7 +833,7 @@ bool TFormRadaDedOVI::ThumbnailKey(QObject* sender, int key)
     }
     const int step = key == Qt::Key_Left || key == Qt::Key_Up ? -1 : key == Qt::Key_Right || key == Qt::Key_Down ? 1 : 0;
     if (step == 0) return false;
-    for (int i = channel + step; i >= 0 && i < static_cast<int>(ChannelCount); i += step) {
+    for (int i = channel + step; i >= 0 && i < static_cast<int>(AllChannelCount); i += step) {
         if (Images[static_cast<std::size_t>(i)]) {
             Images[static_cast<std::size_t>(i)]->setFocus(Qt::OtherFocusReason);
             break;
@@ -815,20 +858,25 @@ bool TFormRadaDedOVI::ImageThumbClick(QObject* sender)
     // A thumbnail without an image: the viewer says so instead of showing a grey field
     // under the program's name.
     const QString hint = Images[static_cast<std::size_t>(channel)]->toolTip();
-    const TChannelInfo& info = ChannelCatalogue[static_cast<std::size_t>(channel)];
+    const auto index = static_cast<std::size_t>(channel);
+    const TChannelInfo& info = ChannelInfo(index);
+    // An ABI band reads out as the GOES-15 channel nearest to it (the same greys), placed by
+    // its own satellite.
+    const std::uint8_t nearest = NearestGoes15Channel(index);
+    viewedChannel_ = index;
     viewer_->Notice = hint.isEmpty() ? QStringLiteral("No image has come yet for channel %1, %2")
-                                           .arg(channel + 1)
+                                           .arg(Q(info.ChannelDigit))
                                            .arg(Q(info.ChannelDescription))
                                      : QString();
     viewer_->setWindowTitle(hint.isEmpty() ? viewer_->Notice : hint);
-    viewer_->Background = CompositeBackground(static_cast<std::size_t>(channel));
+    viewer_->Background = CompositeBackground(nearest);
     viewer_->SourceImage = &composite;
-    viewer_->ChannelIndex = ThumbnailUnderMouse;
+    viewer_->ChannelIndex = nearest;
     viewer_->ColourTable.clear();
     viewer_->ColourTableName.clear();
-    const std::string tableName = channel == 0 ? std::string()
-                                               : ColourTableForBand(options_.PathText("ColourTable"),
-                                                                    ChannelCatalogue[static_cast<std::size_t>(channel)].ChannelDigit);
+    const std::string tableName =
+        nearest == 0 ? std::string()
+                     : ColourTableForBand(options_.PathText("ColourTable"), ChannelCatalogue[nearest].ChannelDigit);
     TColourTable table;
     if (!tableName.empty() && LoadColourTable(ColourTablePath(tableName), table).empty())
         for (const TColor c : table.GreyPalette()) viewer_->ColourTable.append(qRgb(c & 0xFF, c >> 8 & 0xFF, c >> 16 & 0xFF));
@@ -847,7 +895,9 @@ void TFormRadaDedOVI::AttachViewer(TFormSingleImage* viewer)
 {
     viewer_ = viewer;
     if (!viewer_) return;
-    viewer_->PixelToGeo = [this](int x, int y, float& lon, float& lat) { return Station().PixelToGeo(x, y, lon, lat); };
+    viewer_->PixelToGeo = [this](int x, int y, float& lon, float& lat) {
+        return Station().PixelToGeo(viewedChannel_, x, y, lon, lat);
+    };
 }
 
 void TFormRadaDedOVI::showEvent(QShowEvent* event)

@@ -78,10 +78,11 @@ public:
     QWidget* TabSheetLog = nullptr;
     QWidget* TabSheetSetup = nullptr;
     QWidget* TabSheetDiags = nullptr;
-    std::array<QLabel*, ChannelCount> Images{};  // "Image" + digit; none for index 4
-    std::array<QLabel*, ChannelCount> Labels{};
+    // "Image" + digit; none for index 4. An ABI band's ("Imageg18-c13") once it has an image.
+    std::array<QLabel*, AllChannelCount> Images{};
+    std::array<QLabel*, AllChannelCount> Labels{};
     // Under each channel label: when the picture was taken, and its sector.
-    std::array<QLabel*, ChannelCount> LabelTimes{};
+    std::array<QLabel*, AllChannelCount> LabelTimes{};
     QMenu* ImagePopupMenu = nullptr;
     std::uint8_t ThumbnailUnderMouse = 0;
     // Files done of files found, and the file in hand, while a long cycle works.
@@ -125,9 +126,12 @@ private:
     void RefreshThumbnail(std::size_t channel, bool now = false);
     // The thumbnails in as many rows as make them largest on the page as it is now.
     void FlowThumbnails();
-    // The channel's thumbnail; none for index 4 and for the ABI's bands, which the window
-    // does not show.
-    QLabel* Thumbnail(std::size_t channel) const { return channel < ChannelCount ? Images[channel] : nullptr; }
+    // The channel's thumbnail; none for index 4, nor for an ABI band before its first image.
+    QLabel* Thumbnail(std::size_t channel) const { return channel < AllChannelCount ? Images[channel] : nullptr; }
+    // A channel's thumbnail, label and time on the Images page, after those there are.
+    void AddThumbnail(std::size_t channel);
+    // Repaints the channel's thumbnail whenever its composite changes.
+    void WatchComposite(std::size_t channel);
     void BuildSetupPage();
     void BuildKeyboard();
     void BuildLayout();
@@ -142,9 +146,11 @@ private:
     TCommandLine commandLine_;
     TvrnControlOptions options_;
     std::unique_ptr<TStationAssembly> assembly_;
-    std::array<bool, ChannelCount> thumbnailDirty_{};
-    std::array<bool, ChannelCount> thumbnailScaling_{};  // on the thumbnail thread
-    std::array<bool, ChannelCount> thumbnailAgain_{};    // changed while being scaled
+    std::array<bool, AllChannelCount> thumbnailDirty_{};
+    std::array<bool, AllChannelCount> thumbnailScaling_{}; // on the thumbnail thread
+    std::array<bool, AllChannelCount> thumbnailAgain_{}; // changed while being scaled
+    // The channel the viewer shows: its readout maps by that channel's satellite.
+    std::size_t viewedChannel_ = 0;
     QThreadPool thumbnailThread_;
     QGridLayout* thumbnailGrid_ = nullptr;
     std::vector<QWidget*> thumbnailCells_;

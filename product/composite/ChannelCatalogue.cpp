@@ -154,3 +154,5 @@ std::uint8_t NearestGoes15Channel(std::size_t index)
     const int band = AbiBandOf(index);
     return band <= 6 ? 0 : band == 7 ? 1 : band <= 10 ? 2 : band <= 15 ? 3 : 5;
 }
+
+double AbiNominalLongitude(int satellite) { return satellite == 17 ? -137.2 : satellite == 18 ? -137.0 : -75.2; }

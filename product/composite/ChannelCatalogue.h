@@ -55,6 +55,9 @@ constexpr int AbiSatelliteOf(std::size_t index)
     return AbiFirstSatellite + static_cast<int>((index - ChannelCount) / AbiBandCount);
 }
 constexpr int AbiBandOf(std::size_t index) { return 1 + static_cast<int>((index - ChannelCount) % AbiBandCount); }
+// Where an ABI satellite stands in service (degrees east): GOES-16 and GOES-19 at 75.2 W,
+// GOES-17 at 137.2 W, GOES-18 at 137.0 W; a file's own projection says better.
+double AbiNominalLongitude(int satellite);
 // A channel of either imager.
 constexpr bool KnownChannel(std::size_t index) { return ChannelExists(index) || IsAbiChannel(index); }
 
