@@ -7,6 +7,9 @@
 #
 #   bench/abi-speed.sh [BUILD_DIR]      (default build/normal; KEEP=1 keeps the work tree)
 #
+# FILES=DIR takes the 0.5 km full disk from DIR/vis and the ten-minute feed from DIR/feed
+# when they are there (orvanta-synth takes about twenty minutes for the former on 2 cores).
+#
 # Give the machine's load with the figures: `uptime` is printed first and last.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -63,8 +66,12 @@ else
 fi
 
 echo "=== the 0.5 km band's full disk (band 2), every output on ==="
-"$synth" --out "$work/vis" --abi G18 --abi-bands 2 --abi-sectors F --start 2026-12-08T18:00 --quiet
-vis=$(ls "$work"/vis/*RadF*C02*.nc)
+if [ -n "${FILES:-}" ] && compgen -G "$FILES/vis/*RadF*C02*.nc" >/dev/null; then
+  vis=$(ls "$FILES"/vis/*RadF*C02*.nc)
+else
+  "$synth" --out "$work/vis" --abi G18 --abi-bands 2 --abi-sectors F --start 2026-12-08T18:00 --quiet
+  vis=$(ls "$work"/vis/*RadF*C02*.nc)
+fi
 echo "file: $(basename "$vis") ($(( $(stat -c %s "$vis") / 1048576 )) MB)"
 station "$work/two" '"SaveAsJPEG"=dword:00000001' '"SaveAsPNG"=dword:00000001' '"SaveAsGeoTIFF"=dword:00000001' \
   '"Boundaries"=dword:00000001' '"ImageStamp"=dword:00000001'
@@ -73,8 +80,13 @@ echo "orvanta: $(XDG_CONFIG_HOME="$work/two/config" XDG_STATE_HOME="$work/two/st
   measure "$orvanta" --headless "$work/two/in/$(basename "$vis")") (the decoding worker's peak included)"
 
 echo "=== ten minutes of one satellite's five bands, GeoTIFF on ==="
-"$synth" --out "$work/feed" --abi G18 --abi-bands 2,7,8,13,16 --abi-sectors F,C,M1 --start 2026-12-08T12:00 \
-  --hours 0.1667 --quiet
+if [ -n "${FILES:-}" ] && compgen -G "$FILES/feed/OR_ABI*.nc" >/dev/null; then
+  mkdir -p "$work/feed"
+  cp "$FILES"/feed/OR_ABI*.nc "$work/feed/"
+else
+  "$synth" --out "$work/feed" --abi G18 --abi-bands 2,7,8,13,16 --abi-sectors F,C,M1 --start 2026-12-08T12:00 \
+    --hours 0.1667 --quiet
+fi
 echo "files: $(ls "$work/feed" | wc -l) ($(du -sm "$work/feed" | cut -f1) MB)"
 station "$work/feed-station" '"SaveAsJPEG"=dword:00000001' '"SaveAsGeoTIFF"=dword:00000001' \
   '"Boundaries"=dword:00000001' '"SaveAsNetCDF"=dword:00000001'

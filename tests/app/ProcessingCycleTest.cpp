@@ -174,7 +174,18 @@ INSTANTIATE_TEST_SUITE_P(
                       TDirectoryCase{"SatelliteLongitude", "-180.5",
                                      "Satellite lon. \"-180.5\" is not a number of degrees east from -180 to 180 (west "
                                      "negative: -128 for 128 W); nothing is processed"},
-                      TDirectoryCase{"SatelliteLongitude", " +135.25 ", ""}));
+                      TDirectoryCase{"SatelliteLongitude", " +135.25 ", ""},
+                      // A list typed wrong would silently keep no band, or the wrong ones.
+                      TDirectoryCase{"AbiBands", "2;7",
+                                     "ABI bands \"2;7\" is not a list of bands from 1 to 16 separated by commas "
+                                     "(2,7,8,13,16); nothing is processed"},
+                      TDirectoryCase{"AbiBands", "2,17",
+                                     "ABI bands \"2,17\" is not a list of bands from 1 to 16 "
+                                     "separated by commas (2,7,8,13,16); nothing is processed"},
+                      TDirectoryCase{"AbiBands", " 13, 2 ", ""},
+                      TDirectoryCase{"AbiImageMinutes", "0",
+                                     "ABI minutes \"0\" is not a whole number of minutes from 1 to 1440; nothing "
+                                     "is processed"}));
 
 TEST_F(ProcessingCycleTest, ALowDiskHoldsTheFilesSaysSoOnceAndGoesOnWhenSpaceIsBack)
 {
