@@ -715,7 +715,8 @@ void TGoesProduct::announce(TFileInHand& file)
 {
     if (file.Result.SavedFileName.empty())
         return;
-    const TDateTime slot = ImageSlot(file.ImageTime);
+    // An ABI file's image time is already its slot's start.
+    const TDateTime slot = IsAbiChannel(file.Channel) ? file.ImageTime : ImageSlot(file.ImageTime);
     file.Result.SlotTime = slot;
     const int code = ChannelInfo(file.Channel).NotifyCode;
     if (code != 0)

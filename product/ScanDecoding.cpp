@@ -376,10 +376,14 @@ std::string AbiDetailsLine(TDateTime scanStart, std::uint8_t sector, std::uint8_
 
 std::string QualityText(const TAbiQuality& q)
 {
+    // The file's own share of good pixels counts those on the Earth only (a fraction, as NOAA
+    // writes it); ours would count the space around a full disk as bad.
     const std::int64_t all = q.Good + q.Conditional + q.OutOfRange + q.NoValue;
+    const double good = q.PercentGood >= 0 && q.PercentGood <= 1 ? 100.0 * q.PercentGood
+                        : all > 0 ? 100.0 * static_cast<double>(q.Good) / static_cast<double>(all)
+                                  : 0.0;
     char text[160];
-    std::snprintf(text, sizeof text, "quality: good %.1f %%, conditional %lld, out of range %lld, no value %lld",
-                  all > 0 ? 100.0 * static_cast<double>(q.Good) / static_cast<double>(all) : 0.0,
+    std::snprintf(text, sizeof text, "quality: good %.1f %%, conditional %lld, out of range %lld, no value %lld", good,
                   static_cast<long long>(q.Conditional), static_cast<long long>(q.OutOfRange),
                   static_cast<long long>(q.NoValue));
     return text;

@@ -17,7 +17,7 @@ namespace {
 // for its strikes like any damaged scan.
 TEST(AbiProduct, FilesArePlacedByTheirOwnCoordinatesOnlyWhereTheyHoldData)
 {
-    const std::string start = "_G18_s20263421200210_e20263421200267_c20263421200301.nc";
+    const std::string start = "_G18_s20263421210210_e20263421210267_c20263421210301.nc";
     struct Row {
         const char* name;
         int band, bandId;
@@ -56,12 +56,14 @@ TEST(AbiProduct, FilesArePlacedByTheirOwnCoordinatesOnlyWhereTheyHoldData)
         EXPECT_EQ(product.ProcessGoesFile(path, result), row.ok) << result.FailureReason;
         EXPECT_EQ(result.Skipped, row.skipped);
         EXPECT_NE(result.FailureReason.find(row.reason), std::string::npos) << result.FailureReason;
-        const std::string image = images + "2026/12/08/202612081200-g18-c" + band + ".jpg";
+        const std::string image = images + "2026/12/08/202612081210-g18-c" + band + ".jpg";
         EXPECT_EQ(fs::exists(image), row.ok && !row.skipped);
         EXPECT_EQ(fs::exists(path), !row.ok);
         if (!row.ok || row.skipped)
             continue;
         EXPECT_EQ(result.SavedFileName, image);
+        // The slot the log, status and metrics give is the image's, not a GOES-15 half hour.
+        EXPECT_EQ(FormatDateTime("hh:nn", result.SlotTime), "12:10");
         ASSERT_TRUE(result.Quality.has_value());
         EXPECT_EQ(result.Quality->NoValue, 1);
         EXPECT_EQ(result.Quality->Conditional, 1);
