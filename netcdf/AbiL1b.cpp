@@ -534,6 +534,16 @@ std::string ReadPixels(int nc, const THeader& header, float gamma, TAbiScan& sca
     std::vector<double> sum(outWidth);
     std::vector<int> count(outWidth);
     TAbiQuality& quality = scan.Quality;
+    // At the band's own resolution every 2 km pixel is one count: its grey is looked up, not
+    // worked out again through a logarithm for each of 29 million pixels. The same greys as
+    // calibrating its radiance alone.
+    std::vector<std::uint8_t> greyOfCount;
+    if (factor == 1) {
+        greyOfCount.resize(std::size_t{1} << 16);
+        for (std::size_t v = 0; v < greyOfCount.size(); ++v)
+            greyOfCount[v] = calibrator.Grey(
+                0.0 + (rad.Value(static_cast<std::uint16_t>(v)) * rad.Packing.Scale + rad.Packing.Offset));
+    }
     for (std::size_t first = 0; first < height; first += stripRows) {
         const std::size_t rows = std::min(stripRows, height - first);
         const std::array<std::size_t, 2> start{first, 0}, size{rows, width};
@@ -542,6 +552,24 @@ std::string ReadPixels(int nc, const THeader& header, float gamma, TAbiScan& sca
             if (const int status = nc_get_vara(nc, var, start.data(), size.data(), buffer); status != NC_NOERR)
                 return std::string(what) + " cannot be read from row " + std::to_string(first) + ": " +
                        nc_strerror(status);
+        if (factor == 1) {
+            for (std::size_t row = 0; row < rows; ++row) {
+                const std::uint16_t* values = raw.data() + row * width;
+                const std::uint8_t* flags = dqf.data() + row * width;
+                std::uint8_t* grey = scan.Grey.ScanLine(static_cast<int>(first + row));
+                std::uint8_t* valid = scan.Valid.ScanLine(static_cast<int>(first + row));
+                for (std::size_t i = 0; i < width; ++i) {
+                    const std::uint8_t flag = values[i] == rad.Fill ? 3 : std::min<std::uint8_t>(flags[i], 3);
+                    ++(flag == 0   ? quality.Good
+                       : flag == 1 ? quality.Conditional
+                       : flag == 2 ? quality.OutOfRange
+                                   : quality.NoValue);
+                    grey[i] = flag <= 1 ? greyOfCount[values[i]] : 0;
+                    valid[i] = flag <= 1 ? 255 : 0;
+                }
+            }
+            continue;
+        }
         for (std::size_t row = 0; row < rows; row += factor) {
             std::fill(sum.begin(), sum.end(), 0.0);
             std::fill(count.begin(), count.end(), 0);
