@@ -372,9 +372,13 @@ bool TGoesProduct::accept(TFileInHand& file)
             LeaveWaiting(file.Result);
             return false;
         }
-        reason = !named     ? "file name not understood"
-                 : oversized ? "larger than " + std::to_string(WholeMB(MaxIncomingFileSize)) + " MB, more than any real scan"
-                             : "smaller than " + std::to_string(MinimumFileSize) + " bytes";
+        // An ABI name says what in it cannot be (a satellite, a band, a day that does not exist).
+        const std::string abiProblem =
+            LowerCase(ExtractFileName(path)).rfind("or_abi-", 0) == 0 ? AbiNameProblem(path) : "";
+        reason = !named ? "file name not understood" + (abiProblem.empty() ? "" : " (" + abiProblem + ")")
+                 : oversized
+                     ? "larger than " + std::to_string(WholeMB(MaxIncomingFileSize)) + " MB, more than any real scan"
+                     : "smaller than " + std::to_string(MinimumFileSize) + " bytes";
         if (file.InIncoming)
             PutAside(file);
         return false;
