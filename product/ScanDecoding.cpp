@@ -369,9 +369,8 @@ std::string AbiDetailsLine(TDateTime scanStart, std::uint8_t sector, std::uint8_
                   " details:  elements: %d (%g km, start: %d),  lines: %d (%g km, start: %d),  %s", width, km,
                   startElement, height, km, startLine, QualityText(quality).c_str());
     const std::string label = SectorLabel(sector);
-    return FormatDateTime("yyyy-mm-dd hhnn  ", scanStart) + label.substr(0, label.find(' ')) + " GOES-" +
-           std::to_string(AbiSatelliteOf(channelIndex)) + " band " + std::string(ChannelInfo(channelIndex).ChannelDigit) +
-           details;
+    return FormatDateTime("yyyy-mm-dd hhnn  ", scanStart) + label.substr(0, label.find(' ')) + " " +
+           SatelliteName(channelIndex) + " band " + std::string(ChannelInfo(channelIndex).ChannelDigit) + details;
 }
 
 std::string QualityText(const TAbiQuality& q)

@@ -49,9 +49,6 @@ TDateTime ParseIsoTime(const QJsonValue& v)
 
 std::string HumanTime(TDateTime t) { return FormatDateTime("yyyy-mm-dd hh:nn:ss", t) + " UTC"; }
 
-// "GOES-18", as an ABI band's entry names its satellite.
-std::string SatelliteName(std::size_t channel) { return "GOES-" + std::to_string(AbiSatelliteOf(channel)); }
-
 // The channel an entry of the status' list stands for: a GOES-15 one by its band alone (ABI
 // bands share its digits), an ABI band by its satellite too; UnknownChannel for none.
 std::size_t ListedChannel(const QJsonObject& entry)

@@ -131,13 +131,18 @@ const TChannelInfo& ChannelInfo(std::size_t index)
             const std::string_view wavelength = AbiBandWavelength(band);
             const std::string digits = std::to_string(band);
             const std::string_view description =
-                keep(std::string(wavelength) + " \xC2\xB5m  GOES-" + std::to_string(satellite) + " ABI");
+                keep(std::string(wavelength) + " \xC2\xB5m  " + SatelliteName(i) + " ABI");
             char tag[16];
             std::snprintf(tag, sizeof tag, "g%d-c%02d", satellite, band);
             rows[i - ChannelCount] = {keep(digits), description, description, keep(tag), 0, wavelength};
         }
     });
     return rows[index - ChannelCount];
+}
+
+std::string SatelliteName(std::size_t index)
+{
+    return "GOES-" + (IsAbiChannel(index) ? std::to_string(AbiSatelliteOf(index)) : std::string("15"));
 }
 
 std::string ChannelNameTag(std::size_t index)

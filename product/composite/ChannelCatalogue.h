@@ -64,6 +64,8 @@ constexpr bool KnownChannel(std::size_t index) { return ChannelExists(index) || 
 // The row of any known channel; an ABI band's is made once: digit "13", tag "g18-c13", its
 // wavelength, "10.3 µm  GOES-18 ABI" as description and hint, no notice code. An empty row for an index of no channel.
 const TChannelInfo& ChannelInfo(std::size_t index);
+// The satellite whose imager made the channel: "GOES-15", or "GOES-18" for an ABI band.
+std::string SatelliteName(std::size_t index);
 // What an image name carries after its time: "g10-vis" for GOES-15, "g18-c13" for the ABI.
 std::string ChannelNameTag(std::size_t index);
 // The GOES-15 channel an ABI band stands nearest to in wavelength, whose grey scale, colour

@@ -56,8 +56,7 @@ std::string SaveCleanGeoTiff(TComposites& composites, const TStationSettings& se
     // An ABI band's greys mean what those of the GOES-15 channel nearest to it mean.
     const std::uint8_t nearest = NearestGoes15Channel(scan.Channel);
     const int band = nearest + 1;
-    const std::string satellite =
-        IsAbiChannel(scan.Channel) ? "GOES-" + std::to_string(AbiSatelliteOf(scan.Channel)) : "GOES-15";
+    const std::string satellite = SatelliteName(scan.Channel);
     const std::string instrument = IsAbiChannel(scan.Channel) ? " ABI band " : " imager band ";
     const std::string wavelength = std::string(info.Wavelength) + " \xC2\xB5m";
     // The visible band's counts follow the gamma the scan was calibrated with.

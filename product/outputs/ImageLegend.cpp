@@ -55,8 +55,7 @@ TTextFont& LegendFont(std::unique_lock<std::mutex>& lock)
 std::string LegendText(TDateTime imageTime, std::uint8_t sector, std::uint8_t channelIndex)
 {
     const std::string sectorLabel = SectorLabel(sector);
-    const std::string satellite = IsAbiChannel(channelIndex) ? std::to_string(AbiSatelliteOf(channelIndex)) : "15";
-    std::string text = "GOES-" + satellite + "  " + FormatDateTime("yyyy-mm-dd hh:nn", imageTime) + " UTC  ";
+    std::string text = SatelliteName(channelIndex) + "  " + FormatDateTime("yyyy-mm-dd hh:nn", imageTime) + " UTC  ";
     if (!sectorLabel.empty()) text += sectorLabel.substr(0, sectorLabel.find(' ')) + " ";
     if (KnownChannel(channelIndex))
         text += "band " + std::string(ChannelInfo(channelIndex).ChannelDigit) + "  " +

@@ -14,11 +14,7 @@ namespace {
 constexpr int JpegQuality = 99;
 const char* const PngSoftware = "Quillon's Orvanta";
 // The satellite's name in the PNG's description.
-std::string PngDescription(std::uint8_t channel)
-{
-    return "GOES-" + (IsAbiChannel(channel) ? std::to_string(AbiSatelliteOf(channel)) : std::string("15")) +
-           " image from netCDF";
-}
+std::string PngDescription(std::uint8_t channel) { return SatelliteName(channel) + " image from netCDF"; }
 
 // A JPEG or PNG picture, grey or in colour.
 class TPictureOutput : public TImageOutput {
