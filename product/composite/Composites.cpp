@@ -25,16 +25,25 @@ TComposites::TComposites(TMaking making)
 void TComposites::make(std::size_t i)
 {
     made_[i] = true;
-    if (!KnownChannel(i))
-        return;
-    TExtBitmap& image = Images[i];
+    if (KnownChannel(i))
+        MakeBlankComposite(Images[i], i);
+}
+
+bool HasCompositeSize(const TExtBitmap& image, std::size_t channelIndex)
+{
+    return IsAbiChannel(channelIndex) ? image.Width() == AbiGridSize && image.Height() == AbiGridSize
+                                      : image.Width() == CompositeWidth && image.Height() == CompositeHeight;
+}
+
+void MakeBlankComposite(TExtBitmap& image, std::size_t channelIndex)
+{
     image.SetPixelFormat(TPixelFormat::pf8bit);
     image.MakeGreyPalette();
-    if (IsAbiChannel(i))
+    if (IsAbiChannel(channelIndex))
         image.SetSize(AbiGridSize, AbiGridSize);
     else
         image.SetSize(CompositeWidth, CompositeHeight);
-    image.Fill(CompositeBackground(NearestGoes15Channel(i)));
+    image.Fill(CompositeBackground(NearestGoes15Channel(channelIndex)));
 }
 
 TExtBitmap& TComposites::Image(std::size_t channelIndex)

@@ -46,6 +46,12 @@ private:
     std::vector<std::function<void()>>* holding_ = nullptr;
 };
 
+// A channel's composite as it starts: 8-bit grey at the channel's size (the ABI's on their
+// 2 km grid), filled with its background. The drawn composites and the GeoTIFFs' clean copies
+// are both made so.
+void MakeBlankComposite(TExtBitmap& image, std::size_t channelIndex);
+bool HasCompositeSize(const TExtBitmap& image, std::size_t channelIndex);
+
 // Sets every pixel the mask marks 0 to the channel's off-Earth value. Nothing happens when
 // either image is not 8-bit or their sizes differ.
 void ApplyMask(const TExtBitmap& mask, TExtBitmap& composite, std::uint8_t channelIndex);

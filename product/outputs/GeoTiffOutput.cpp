@@ -23,14 +23,8 @@ namespace {
 TExtBitmap& CleanCopy(TComposites& composites, std::uint8_t channel)
 {
     TExtBitmap& clean = composites.Clean[channel];
-    const int width = IsAbiChannel(channel) ? AbiGridSize : CompositeWidth;
-    const int height = IsAbiChannel(channel) ? AbiGridSize : CompositeHeight;
-    if (clean.Width() != width || clean.Height() != height) {
-        clean.SetPixelFormat(TPixelFormat::pf8bit);
-        clean.MakeGreyPalette();
-        clean.SetSize(width, height);
-        clean.Fill(CompositeBackground(NearestGoes15Channel(channel)));
-    }
+    if (!HasCompositeSize(clean, channel))
+        MakeBlankComposite(clean, channel);
     return clean;
 }
 
