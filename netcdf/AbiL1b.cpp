@@ -516,6 +516,18 @@ private:
     std::optional<TVisibleLookup> visible_;
 };
 
+// A pixel's quality flag: the fill value counts as no value whatever DQF says, and so does a
+// flag DQF has no meaning for.
+std::uint8_t PixelFlag(std::uint16_t raw, std::uint8_t dqf, std::uint16_t fill)
+{
+    return raw == fill ? 3 : std::min<std::uint8_t>(dqf, 3);
+}
+
+void CountFlag(TAbiQuality& quality, std::uint8_t flag)
+{
+    ++(flag == 0 ? quality.Good : flag == 1 ? quality.Conditional : flag == 2 ? quality.OutOfRange : quality.NoValue);
+}
+
 std::string ReadPixels(int nc, const THeader& header, float gamma, TAbiScan& scan)
 {
     const std::size_t width = header.Width, height = header.Height;
@@ -559,11 +571,8 @@ std::string ReadPixels(int nc, const THeader& header, float gamma, TAbiScan& sca
                 std::uint8_t* grey = scan.Grey.ScanLine(static_cast<int>(first + row));
                 std::uint8_t* valid = scan.Valid.ScanLine(static_cast<int>(first + row));
                 for (std::size_t i = 0; i < width; ++i) {
-                    const std::uint8_t flag = values[i] == rad.Fill ? 3 : std::min<std::uint8_t>(flags[i], 3);
-                    ++(flag == 0   ? quality.Good
-                       : flag == 1 ? quality.Conditional
-                       : flag == 2 ? quality.OutOfRange
-                                   : quality.NoValue);
+                    const std::uint8_t flag = PixelFlag(values[i], flags[i], rad.Fill);
+                    CountFlag(quality, flag);
                     grey[i] = flag <= 1 ? greyOfCount[values[i]] : 0;
                     valid[i] = flag <= 1 ? 255 : 0;
                 }
@@ -577,15 +586,8 @@ std::string ReadPixels(int nc, const THeader& header, float gamma, TAbiScan& sca
                 const std::uint16_t* values = raw.data() + sub * width;
                 const std::uint8_t* flags = dqf.data() + sub * width;
                 for (std::size_t i = 0; i < width; ++i) {
-                    const std::uint8_t flag = values[i] == rad.Fill ? 3 : flags[i];
-                    if (flag == 0)
-                        ++quality.Good;
-                    else if (flag == 1)
-                        ++quality.Conditional;
-                    else if (flag == 2)
-                        ++quality.OutOfRange;
-                    else
-                        ++quality.NoValue; // DQF 3, and its own fill
+                    const std::uint8_t flag = PixelFlag(values[i], flags[i], rad.Fill);
+                    CountFlag(quality, flag);
                     if (flag <= 1) {
                         sum[i / factor] += rad.Value(values[i]) * rad.Packing.Scale + rad.Packing.Offset;
                         ++count[i / factor];

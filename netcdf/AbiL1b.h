@@ -30,10 +30,6 @@ std::optional<TAbiName> ParseAbiFileName(std::string_view path);
 // Why the name is not one ParseAbiFileName takes, in words; empty when it is.
 std::string AbiNameProblem(std::string_view path);
 
-// The names a station takes from its incoming directory besides GOES-15 ones
-// (case-insensitive).
-inline constexpr const char* AbiIncomingPattern = "OR_ABI-L1b-Rad*.nc*";
-
 // The 2 km fixed grid every composite is on: 5424 x 5424 pixels of 56 microradians, the scan
 // angle of pixel i's centre AbiGridOrigin + i * AbiGridStep east-west, and the same
 // north-south counted from the north (-AbiGridOrigin - j * AbiGridStep).
